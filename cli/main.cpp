@@ -1,0 +1,2 @@
+// Placeholder until the command-line client lands.
+int main() { return 0; }

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, starts the bundled music service on
+# loopback and opens the player on it. Without a display the player opens
+# on a virtual one (Xvfb).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/setup-deps.sh"
+"$root/scripts/build.sh"
+build="${VELMOR_BUILD_DIR:-$root/build}"
+port="${VELMOR_PORT:-$(grep -E '^VELMOR_DEFAULT_PORT:' "$build/CMakeCache.txt" | cut -d= -f2)}"
+
+url="http://127.0.0.1:$port"
+started_service=
+if ! curl -fsS -o /dev/null "$url/app/search/searchList.php?qword=a" 2>/dev/null; then
+    "$build/musicd/velmor-musicd" --port "$port" > "${TMPDIR:-/tmp}/velmor-musicd.log" 2>&1 &
+    started_service=$!
+    for _ in $(seq 1 100); do
+        curl -fsS -o /dev/null "$url/app/search/searchList.php?qword=a" 2>/dev/null && break
+        sleep 0.1
+    done
+fi
+cleanup() { [ -n "$started_service" ] && kill "$started_service" 2>/dev/null || true; }
+trap cleanup EXIT
+
+echo "Music service: $url"
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "No display found: opening the player on a virtual display (Xvfb)."
+    xvfb-run -a -s "-screen 0 1280x800x24" "$build/app/velmor" --service "$url" "$@"
+else
+    "$build/app/velmor" --service "$url" "$@"
+fi

@@ -1,0 +1,122 @@
+#include "service/HttpClient.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QTimer>
+
+namespace {
+
+int g_transferTimeoutMs = 15000;
+int g_totalTimeoutMs = 120000;
+qint64 g_maxBodyBytes = 64 * 1024 * 1024;
+QString g_lastError;
+
+// One manager per process, owned by the application object so that it is
+// gone before Qt shuts down; connections to the service are reused.
+QNetworkAccessManager *manager()
+{
+    static QPointer<QNetworkAccessManager> m;
+    if (!m) {
+        m = new QNetworkAccessManager(QCoreApplication::instance());
+        m->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    }
+    return m;
+}
+
+QString describe(QNetworkReply::NetworkError e, bool timedOut, bool tooLarge)
+{
+    if (tooLarge)
+        return QStringLiteral("网络错误：页面过大");
+    if (timedOut)
+        return QStringLiteral("网络错误：连接超时");
+    switch (e) {
+    case QNetworkReply::ConnectionRefusedError:
+        return QStringLiteral("网络错误：连接被拒绝");
+    case QNetworkReply::RemoteHostClosedError:
+        return QStringLiteral("网络错误：连接被中断");
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("网络错误：找不到服务器");
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:
+        return QStringLiteral("网络错误：连接超时");
+    case QNetworkReply::ProtocolUnknownError:
+        return QStringLiteral("网络错误：不支持的地址");
+    default:
+        return QStringLiteral("网络错误：无法读取页面");
+    }
+}
+
+} // namespace
+
+HttpResult HttpClient::get(const QString &url)
+{
+    HttpResult result;
+    const QUrl qurl(url, QUrl::TolerantMode);
+    if (!qurl.isValid() || (qurl.scheme() != QLatin1String("http") &&
+                            qurl.scheme() != QLatin1String("https"))) {
+        result.error = QStringLiteral("网络错误：不支持的地址");
+        g_lastError = result.error;
+        return result;
+    }
+
+    QNetworkRequest request(qurl);
+    request.setHeader(QNetworkRequest::UserAgentHeader,
+                      QStringLiteral("Velmor/%1.%2.%3")
+                          .arg(VELMOR_VERSION_MAJOR)
+                          .arg(VELMOR_VERSION_MINOR)
+                          .arg(VELMOR_VERSION_PATCH));
+    request.setTransferTimeout(g_transferTimeoutMs);
+
+    QNetworkReply *reply = manager()->get(request);
+    bool timedOut = false;
+    bool tooLarge = false;
+
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, reply, [&] {
+        timedOut = true;
+        reply->abort();
+    });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [&](qint64 received, qint64) {
+        if (received > g_maxBodyBytes && !tooLarge) {
+            tooLarge = true;
+            reply->abort();
+        }
+    });
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    deadline.start(g_totalTimeoutMs);
+    if (!reply->isFinished())
+        loop.exec();
+    deadline.stop();
+
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const QNetworkReply::NetworkError err = reply->error();
+    // Errors below 200 are transport failures (refused, reset, time-out,
+    // host not found, proxy); above are HTTP answers that carry a body.
+    const bool transportFailure =
+        err != QNetworkReply::NoError && (err < 200 || !status.isValid());
+    if (transportFailure || timedOut || tooLarge) {
+        result.error = describe(err, timedOut || err == QNetworkReply::OperationCanceledError,
+                                tooLarge);
+    } else {
+        result.body = reply->readAll();
+        result.status = status.toInt();
+        result.ok = true;
+    }
+    reply->deleteLater();
+    g_lastError = result.error;
+    return result;
+}
+
+int HttpClient::transferTimeoutMs() { return g_transferTimeoutMs; }
+void HttpClient::setTransferTimeoutMs(int ms) { g_transferTimeoutMs = ms; }
+int HttpClient::totalTimeoutMs() { return g_totalTimeoutMs; }
+void HttpClient::setTotalTimeoutMs(int ms) { g_totalTimeoutMs = ms; }
+qint64 HttpClient::maxBodyBytes() { return g_maxBodyBytes; }
+void HttpClient::setMaxBodyBytes(qint64 bytes) { g_maxBodyBytes = bytes; }
+QString HttpClient::lastError() { return g_lastError; }

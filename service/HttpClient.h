@@ -1,0 +1,44 @@
+// The one place every network read of the player goes through. It sets the
+// User-Agent and redirect policy, owns each reply, applies the time-outs and
+// turns a transport failure into a value the caller checks.
+//
+// get() waits in a nested event loop: the window keeps running its events
+// (clicks, timers, a stop button) while a request is outstanding, and the
+// wait costs no CPU. Handlers that run inside the wait may start requests of
+// their own; each has its own reply and loop.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+
+struct HttpResult
+{
+    QByteArray body;
+    int status = 0;  // HTTP status, 0 when no answer came
+    bool ok = false; // an HTTP answer arrived whole (whatever its status)
+    QString error;   // short Chinese description when !ok
+};
+
+class HttpClient
+{
+public:
+    // A GET of the exact URL. An answer with an error status still counts
+    // as ok and carries its body; refused, reset, timed-out or unknown hosts
+    // give ok == false and an empty body.
+    static HttpResult get(const QString &url);
+
+    // No bytes for this long ends the request (default 15 s).
+    static int transferTimeoutMs();
+    static void setTransferTimeoutMs(int ms);
+    // The whole request may take at most this long (default 120 s), so a
+    // server that trickles bytes cannot hold a handler forever either.
+    static int totalTimeoutMs();
+    static void setTotalTimeoutMs(int ms);
+    // Bodies larger than this are refused as a failure (default 64 MiB).
+    static qint64 maxBodyBytes();
+    static void setMaxBodyBytes(qint64 bytes);
+
+    // The message of the last failed request, "" after a success.
+    static QString lastError();
+};

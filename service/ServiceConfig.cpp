@@ -1,0 +1,85 @@
+#include "service/ServiceConfig.h"
+
+#include <QtGlobal>
+
+namespace ServiceConfig {
+namespace {
+
+QString &currentHost()
+{
+    static QString h = defaultHost();
+    return h;
+}
+
+QString normalised(QString url)
+{
+    url = url.trimmed();
+    while (url.endsWith(QLatin1Char('/')))
+        url.chop(1);
+    return url;
+}
+
+} // namespace
+
+QString defaultHost()
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(VELMOR_DEFAULT_PORT);
+}
+
+QString host()
+{
+    return currentHost();
+}
+
+void setHost(const QString &url)
+{
+    const QString h = normalised(url);
+    currentHost() = h.isEmpty() ? defaultHost() : h;
+}
+
+QString configureFromArguments(const QStringList &args)
+{
+    QString chosen;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &a = args.at(i);
+        if (a == QLatin1String("--service") && i + 1 < args.size()) {
+            chosen = args.at(i + 1);
+            break;
+        }
+        if (a.startsWith(QLatin1String("--service="))) {
+            chosen = a.mid(10);
+            break;
+        }
+    }
+    if (chosen.isEmpty())
+        chosen = qEnvironmentVariable("VELMOR_SERVICE_URL");
+    setHost(chosen);
+    return host();
+}
+
+QString resource(int id)
+{
+    switch (id) {
+    case 101:
+    case 103:
+        return host() + QStringLiteral("/app/search/searchList.php?qword=");
+    case 102:
+        return host() + QStringLiteral("/app/link/getLinks.php?songId=");
+    case 104:
+        return QStringLiteral("&page=");
+    default:
+        return QString();
+    }
+}
+
+QString singerPageUrl()
+{
+    return host() + QStringLiteral("/search/artist?key=");
+}
+
+QString pictureServerPrefix()
+{
+    return host() + QStringLiteral("/ting/pic/item/");
+}
+
+} // namespace ServiceConfig
