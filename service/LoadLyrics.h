@@ -1,0 +1,34 @@
+// The lyric step of a link request: cut the LRC file's URL out of the link
+// answer, download it and split it into one entry per time tag.
+#pragma once
+
+#include "service/LyricsView.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace GetMusicList {
+
+// Shown in the lyric boxes when a song has no lyric file.
+inline const QString kNoLyrics = QStringLiteral("暂无歌词");
+
+// The lyric URL named by a link answer, backslashes and quotes removed;
+// nullopt when the answer has no "lyric_url" at all. The URL ends at the
+// first comma after it or, when none follows, at the closing brace of the
+// answer.
+std::optional<QString> CutLyricUrl(const QString &answer);
+
+// An LRC file is recognised by ".lrc" anywhere in its URL, any letter case.
+bool IsLrcUrl(const QString &url);
+
+// Splits an LRC text at every "[" and gives "[" + piece for every piece that
+// is not blank; pieces are trimmed of spaces only, so line breaks stay.
+QStringList SplitLrc(const QString &text);
+
+// Refreshes the lyric outputs from a link answer. An answer without
+// "lyric_url" leaves them as they are. Returns false only when the lyric
+// file could not be downloaded; fetchError then gets HttpClient's message.
+bool LoadLyrics(const QString &answer, LyricsView &view, QString *fetchError = nullptr);
+
+} // namespace GetMusicList

@@ -1,0 +1,45 @@
+// What the page loop of a search needs from whoever shows its results: the
+// main window implements it on its result list, buttons and status line,
+// the command-line client on the terminal.
+#pragma once
+
+#include "service/SearchResult.h"
+
+#include <QString>
+
+class SearchView
+{
+public:
+    virtual ~SearchView() = default;
+
+    // Append one row at the end of the result list (ListView1); the row's
+    // ticked field says whether to tick its box.
+    virtual void appendResult(const SearchResult &row) = 0;
+    // Rows in the result list now.
+    virtual int resultCount() const = 0;
+    // Remove every row (a new search starts).
+    virtual void clearResults() = 0;
+
+    // The auto-tick option (Check8) and the select-all indicator (Check5).
+    virtual bool autoTickEnabled() const = 0;
+    virtual void tickSelectAll() = 0;
+    // The fit option (Check4) and the fit itself (FitResultColumns).
+    virtual bool fitEnabled() const = 0;
+    virtual void fitResultColumns() = 0;
+
+    // The status line (Textx2).
+    virtual void setStatusText(const QString &text) = 0;
+    // The search box (Text1), emptied when a search ends.
+    virtual void clearSearchBox() = 0;
+    // The search button's caption (Command1): "搜索" or "停止".
+    virtual void setSearchButtonCaption(const QString &caption) = 0;
+    // The stop button (Command4).
+    virtual void setStopButtonCaption(const QString &caption) = 0;
+    virtual void setStopButtonEnabled(bool enabled) = 0;
+
+    // A page could not be read at all (refused, reset, timed out); error is
+    // HttpClient::lastError(). The loop goes on with an empty page, as it
+    // would with a page that lacks its markers; a view that wants to give up
+    // clears SearchInProgress here. The window shows nothing of its own.
+    virtual void pageFetchFailed(const QString &error) { (void)error; }
+};
