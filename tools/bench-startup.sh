@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Start-up, memory and idle CPU of the player, measured from outside the
+# process under Xvfb, median of several runs:
+#   start-up   launch until the main window is mapped (X MapNotify)
+#   memory     resident set 5 s after start
+#   idle CPU   share of one core over 10 s with the window shown, nothing playing
+# Usage: tools/bench-startup.sh [runs]   (needs a build in build/)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${VELMOR_BUILD_DIR:-$root/build}"
+runs="${1:-5}"
+work="$(mktemp -d)"
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+
+# The map watcher: a tiny X client that reports when a window of a given
+# class is mapped, with CLOCK_MONOTONIC times.
+watch_src="${VELMOR_MAPWATCH_SRC:-$root/../shared/tools/mapwatch.c}"
+dpkg-query -W -f='${Status}' libx11-dev 2>/dev/null | grep -q "ok installed" ||
+    apt-get install -y -q --no-install-recommends libx11-dev >/dev/null
+gcc -O2 -o "$work/mapwatch" "$watch_src" -lX11
+
+Xvfb :97 -screen 0 1280x800x24 >/dev/null 2>&1 &
+export DISPLAY=:97
+sleep 1
+"$build/musicd/velmor-musicd" --port 0 > "$work/musicd.out" &
+sleep 0.5
+url="$(head -n1 "$work/musicd.out")"
+
+hz=$(getconf CLK_TCK)
+for i in $(seq 1 "$runs"); do
+    "$work/mapwatch" velmor 20 > "$work/map.out" 2>/dev/null &
+    watcher=$!
+    until grep -q READY "$work/map.out" 2>/dev/null; do sleep 0.01; done
+    python3 -c 'import os,sys,time; print("%.1f" % (time.clock_gettime(time.CLOCK_MONOTONIC)*1000), flush=True); os.execv(sys.argv[1], sys.argv[1:])' \
+        "$build/app/velmor" --service "$url" > "$work/launch.out" 2>/dev/null &
+    pid=$!
+    wait "$watcher" || true
+    t0=$(head -n1 "$work/launch.out")
+    t1=$(awk '/^MAP/ {print $2}' "$work/map.out")
+    startup=$(python3 -c "print('%.1f' % ($t1 - $t0))" 2>/dev/null || echo NA)
+    sleep 5
+    rss=$(awk '/VmRSS/ {printf "%.1f", $2/1024}' /proc/$pid/status)
+    c0=$(awk '{print $14+$15}' /proc/$pid/stat)
+    sleep 10
+    c1=$(awk '{print $14+$15}' /proc/$pid/stat)
+    idle=$(python3 -c "print('%.3f' % (100.0*($c1-$c0)/$hz/10))")
+    kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true
+    echo "$startup $rss $idle" >> "$work/results"
+    echo "run $i: start-up ${startup} ms, memory ${rss} MiB, idle CPU ${idle} %"
+done
+python3 - "$work/results" <<'PY'
+import statistics, sys
+rows = [l.split() for l in open(sys.argv[1])]
+cols = list(zip(*rows))
+def med(c):
+    v = [float(x) for x in c if x != "NA"]
+    return statistics.median(v) if v else float("nan")
+print("median: start-up %.1f ms, memory %.1f MiB, idle CPU %.3f %% of a core"
+      % (med(cols[0]), med(cols[1]), med(cols[2])))
+PY
