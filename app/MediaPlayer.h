@@ -1,0 +1,176 @@
+// The embedded media player: plays one link at a time through libmpv (audio
+// only) and offers the small control surface the main window drives --
+// URL, controls(), settings(), currentMedia(), playState(), status(),
+// fullScreen -- plus the PlayStateChange, Click and DoubleClick signals.
+//
+// libmpv stays inside MediaPlayer.cpp. mpv is created lazily on the first
+// setURL, so an idle player costs nothing. mpv's events reach the UI thread
+// through its wakeup callback, which only queues a drain call; nothing polls.
+//
+// playState values (the numbers the window's handlers compare against):
+//   0 undefined (no link set yet), 1 stopped, 2 paused, 3 playing,
+//   6 buffering, 8 media ended, 9 transitioning (connecting / loading).
+// 10 "ready" is never reported: a link is always started as soon as it is
+// loaded, and the window's clock would call play() on every tick of 10.
+// A link that cannot be played settles at 1 with status "无法播放：…".
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QWidget>
+#include <atomic>
+#include <cstdint>
+
+struct mpv_handle;
+struct mpv_event;
+class QTimer;
+
+class MediaPlayer : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int kStateUndefined = 0;
+    static constexpr int kStateStopped = 1;
+    static constexpr int kStatePaused = 2;
+    static constexpr int kStatePlaying = 3;
+    static constexpr int kStateBuffering = 6;
+    static constexpr int kStateMediaEnded = 8;
+    static constexpr int kStateTransitioning = 9;
+    static constexpr int kStateReady = 10;
+
+    // Transport: WindowsMediaPlayer1->controls().play().
+    class Controls
+    {
+    public:
+        // Resumes from paused, restarts the last link when stopped or ended,
+        // and cancels a pause requested while a link was still loading.
+        void play();
+        // Pauses while playing, buffering or loading; otherwise does nothing.
+        void pause();
+        void stop();
+        // Seconds from the start; 0 while nothing is loaded.
+        double currentPosition() const;
+        // Seeks; negative means 0, past the end means the end. Does nothing
+        // unless a link is loaded (playing, paused or buffering).
+        void setCurrentPosition(double seconds);
+        // "mm:ss", minutes not capped at 59 ("75:02" for 75 min 2 s).
+        QString currentPositionString() const;
+
+    private:
+        friend class MediaPlayer;
+        explicit Controls(MediaPlayer &player) : m_player(player) {}
+        MediaPlayer &m_player;
+    };
+
+    class Settings
+    {
+    public:
+        int volume() const;
+        // Clamped to 0..100; kept until mpv exists.
+        void setVolume(int volume);
+
+    private:
+        friend class MediaPlayer;
+        explicit Settings(MediaPlayer &player) : m_player(player) {}
+        MediaPlayer &m_player;
+    };
+
+    class Media
+    {
+    public:
+        // Length in seconds; 0 until known. Kept after the track ends or is
+        // stopped, until another link is set.
+        double duration() const;
+        QString durationString() const;
+
+    private:
+        friend class MediaPlayer;
+        explicit Media(MediaPlayer &player) : m_player(player) {}
+        MediaPlayer &m_player;
+    };
+
+    explicit MediaPlayer(QWidget *parent = nullptr);
+    ~MediaPlayer() override;
+
+    // Setting a link starts its playback without a further call, even when
+    // it is the link already playing.
+    void setURL(const QString &link);
+    QString URL() const;
+
+    Controls &controls() { return m_controls; }
+    Settings &settings() { return m_settings; }
+    Media &currentMedia() { return m_media; }
+
+    int playState() const { return m_state; }
+    // Empty until the first link is set; afterwards always a short text.
+    QString status() const { return m_status; }
+
+    bool fullScreen() const { return m_fullScreen; }
+    void setFullScreen(bool on);
+
+Q_SIGNALS:
+    void PlayStateChange(int NewState);
+    void Click();
+    void DoubleClick();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    static void onMpvWakeup(void *context);
+    bool ensureMpv();
+    void destroyMpv();
+    void loadCurrentUrl();
+    void drainEvents();
+    void handleEvent(const mpv_event &event);
+    void handleEndFile(const mpv_event &event);
+    void onLoaded();
+    // Sets state and status; emits PlayStateChange when the state changed.
+    // Returns false when the player was destroyed by a slot.
+    bool changeState(int state, const QString &status);
+    void setMpvFlag(const char *name, bool on);
+    double readPosition() const;
+    void updateRepaintTimer();
+
+    Controls m_controls{*this};
+    Settings m_settings{*this};
+    Media m_media{*this};
+
+    mpv_handle *m_mpv = nullptr;
+    std::atomic<bool> m_drainQueued{false};
+    bool m_draining = false;
+
+    QString m_url;
+    int m_state = kStateUndefined;
+    QString m_status;
+    // Bumped by every setURL, so a PlayStateChange(8) slot that starts a new
+    // link is told apart from one that leaves the player to stop.
+    quint64 m_loadGeneration = 0;
+    // mpv's playlist entry of the link we loaded last, and the entry mpv
+    // reported starting last; events of any other entry are stale.
+    int64_t m_entryId = -1;
+    int64_t m_startedEntryId = -1;
+    bool m_loaded = false;
+    bool m_pauseRequested = false;
+    bool m_pausedForCache = false;
+    int m_volume = 50;
+    double m_duration = 0.0;
+
+    // Position reads are throttled: the window's clock asks many times a
+    // millisecond-timer second, mpv is asked at most every kPositionRefreshMs.
+    mutable double m_positionCache = 0.0;
+    mutable QElapsedTimer m_positionAge;
+    bool m_seeking = false;
+    double m_seekTarget = 0.0;
+
+    bool m_fullScreen = false;
+    QRect m_normalGeometry;
+    bool m_pressed = false;
+    QTimer *m_repaintTimer = nullptr;
+};
