@@ -1,0 +1,330 @@
+#include "controls/listbox/SubclassHook.h"
+
+#include <QEvent>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QTimerEvent>
+#include <QWheelEvent>
+#include <QWidget>
+
+namespace {
+
+qint32 keyState(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers)
+{
+    qint32 state = 0;
+    if (buttons & Qt::LeftButton)
+        state |= wm::kMkLButton;
+    if (buttons & Qt::RightButton)
+        state |= wm::kMkRButton;
+    if (buttons & Qt::MiddleButton)
+        state |= wm::kMkMButton;
+    if (modifiers & Qt::ShiftModifier)
+        state |= wm::kMkShift;
+    if (modifiers & Qt::ControlModifier)
+        state |= wm::kMkControl;
+    return state;
+}
+
+// Message of a button press, release or double click; 0 for other buttons.
+qint32 buttonMessage(QEvent::Type type, Qt::MouseButton button)
+{
+    const int column = type == QEvent::MouseButtonPress     ? 0
+                       : type == QEvent::MouseButtonRelease ? 1
+                                                            : 2;
+    switch (button) {
+    case Qt::LeftButton:
+        return wm::kLButtonDown + column;
+    case Qt::RightButton:
+        return wm::kRButtonDown + column;
+    case Qt::MiddleButton:
+        return wm::kMButtonDown + column;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+SubclassHook::SubclassHook(SubclassOwner *owner, QObject *parent)
+    : QObject(parent), m_owner(owner)
+{
+}
+
+SubclassHook::~SubclassHook()
+{
+    UnsubclassAll();
+}
+
+int SubclassHook::findEntry(const QWidget *window) const
+{
+    if (!window)
+        return -1;
+    for (int i = int(m_entries.size()) - 1; i >= 0; --i) {
+        if (m_entries[i].window == window)
+            return i;
+    }
+    return -1;
+}
+
+int SubclassHook::Subclass(QWidget *window)
+{
+    if (!window)
+        return -1;
+    const int existing = findEntry(window);
+    if (existing >= 0)
+        return existing;
+
+    int index = -1;
+    for (int i = int(m_entries.size()) - 1; i >= 0; --i) {
+        if (!m_entries[i].window) {
+            index = i;
+            break;
+        }
+    }
+    if (index < 0) {
+        m_entries.append(SubclassEntry());
+        index = int(m_entries.size()) - 1;
+    }
+    SubclassEntry &entry = m_entries[index];
+    entry = SubclassEntry();
+    entry.window = window;
+    window->installEventFilter(this);
+    entry.filterInstalled = true;
+    // A window destroyed while hooked must not leave a dangling entry.
+    connect(window, &QObject::destroyed, this, &SubclassHook::onWindowDestroyed,
+            Qt::UniqueConnection);
+    return index;
+}
+
+void SubclassHook::addToList(qint32 &count, QList<qint32> &list, qint32 uMsg)
+{
+    if (uMsg == kAllMessages) {
+        count = -1;
+        return;
+    }
+    // Once a list takes every message its slots no longer matter.
+    if (count < 0)
+        return;
+    for (qint32 slot = 0; slot < count; ++slot) {
+        if (list[slot] == 0) {
+            list[slot] = uMsg;
+            return;
+        }
+        if (list[slot] == uMsg)
+            return;
+    }
+    list.append(uMsg);
+    count = qint32(list.size());
+}
+
+void SubclassHook::AddMessage(QWidget *window, qint32 uMsg, int phases)
+{
+    const int index = findEntry(window);
+    if (index < 0)
+        return;
+    SubclassEntry &entry = m_entries[index];
+    if (phases & kPhaseBefore)
+        addToList(entry.beforeCount, entry.beforeList, uMsg);
+    if (phases & kPhaseAfter)
+        addToList(entry.afterCount, entry.afterList, uMsg);
+}
+
+void SubclassHook::Unsubclass(QWidget *window)
+{
+    const int index = findEntry(window);
+    if (index < 0)
+        return;
+    SubclassEntry &entry = m_entries[index];
+    if (entry.filterInstalled)
+        window->removeEventFilter(this);
+    disconnect(window, &QObject::destroyed, this, &SubclassHook::onWindowDestroyed);
+    const auto timers = m_timers.take(window);
+    for (auto it = timers.cbegin(); it != timers.cend(); ++it)
+        window->killTimer(it.key());
+    entry = SubclassEntry();
+}
+
+void SubclassHook::UnsubclassAll()
+{
+    for (int i = int(m_entries.size()) - 1; i >= 0; --i) {
+        if (m_entries[i].window)
+            Unsubclass(m_entries[i].window);
+    }
+}
+
+void SubclassHook::onWindowDestroyed(QObject *window)
+{
+    m_timers.remove(window);
+    for (SubclassEntry &entry : m_entries) {
+        if (entry.window == window)
+            entry = SubclassEntry();
+    }
+}
+
+bool SubclassHook::wantsPhase(int index, qint32 uMsg, bool before) const
+{
+    if (index < 0 || index >= m_entries.size())
+        return false;
+    const SubclassEntry &entry = m_entries[index];
+    const qint32 count = before ? entry.beforeCount : entry.afterCount;
+    if (count == 0)
+        return false;
+    if (count < 0)
+        return true;
+    const QList<qint32> &list = before ? entry.beforeList : entry.afterList;
+    for (qint32 slot = 0; slot < count; ++slot) {
+        if (list[slot] == uMsg)
+            return true;
+    }
+    return false;
+}
+
+qint32 SubclassHook::Dispatch(QWidget *window, qint32 uMsg, qint32 wParam, qint32 lParam,
+                              const PreviousProc &previous)
+{
+    qint32 lReturn = 0;
+    bool bHandled = false;
+    QWidget *hWnd = window;
+    if (wantsPhase(findEntry(window), uMsg, true)) {
+        m_owner->zSubclass_Proc(true, bHandled, lReturn, hWnd, uMsg, wParam, lParam);
+        if (bHandled)
+            return lReturn;
+    }
+    if (previous)
+        lReturn = previous(uMsg, wParam, lParam);
+    // The owner may have detached the window meanwhile; look it up again.
+    if (wantsPhase(findEntry(window), uMsg, false)) {
+        hWnd = window;
+        m_owner->zSubclass_Proc(false, bHandled, lReturn, hWnd, uMsg, wParam, lParam);
+    }
+    return lReturn;
+}
+
+void SubclassHook::SetTimer(QWidget *window, qint32 id, int milliseconds)
+{
+    if (!window)
+        return;
+    KillTimer(window, id);
+    const int qtId = window->startTimer(qMax(0, milliseconds));
+    if (qtId != 0)
+        m_timers[window].insert(qtId, id);
+}
+
+void SubclassHook::KillTimer(QWidget *window, qint32 id)
+{
+    auto found = m_timers.find(window);
+    if (found == m_timers.end())
+        return;
+    for (auto it = found->begin(); it != found->end();) {
+        if (it.value() == id) {
+            window->killTimer(it.key());
+            it = found->erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+bool SubclassHook::isTimerActive(QWidget *window, qint32 id) const
+{
+    const auto found = m_timers.constFind(window);
+    if (found == m_timers.cend())
+        return false;
+    for (auto it = found->cbegin(); it != found->cend(); ++it) {
+        if (it.value() == id)
+            return true;
+    }
+    return false;
+}
+
+bool SubclassHook::translateEvent(QWidget *window, const QEvent *event, qint32 &uMsg,
+                                  qint32 &wParam, qint32 &lParam) const
+{
+    wParam = 0;
+    lParam = 0;
+    switch (event->type()) {
+    case QEvent::Resize: {
+        const QSize size = static_cast<const QResizeEvent *>(event)->size();
+        uMsg = wm::kSize;
+        lParam = wm::makeLParam(size.width(), size.height());
+        return true;
+    }
+    case QEvent::Paint:
+        uMsg = wm::kPaint;
+        return true;
+    case QEvent::PaletteChange:
+    case QEvent::ApplicationPaletteChange:
+        uMsg = wm::kSysColorChange;
+        return true;
+    case QEvent::UngrabMouse:
+    case QEvent::WindowDeactivate:
+        uMsg = wm::kCancelMode;
+        return true;
+    case QEvent::Timer: {
+        const int qtId = static_cast<const QTimerEvent *>(event)->timerId();
+        uMsg = wm::kTimer;
+        wParam = m_timers.value(window).value(qtId, qtId);
+        return true;
+    }
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick: {
+        const auto *mouse = static_cast<const QMouseEvent *>(event);
+        uMsg = event->type() == QEvent::MouseMove ? wm::kMouseMove
+                                                  : buttonMessage(event->type(), mouse->button());
+        if (uMsg == 0)
+            return false;
+        const QPoint pos = mouse->position().toPoint();
+        wParam = keyState(mouse->buttons(), mouse->modifiers());
+        lParam = wm::makeLParam(pos.x(), pos.y());
+        return true;
+    }
+    case QEvent::Wheel: {
+        const auto *wheel = static_cast<const QWheelEvent *>(event);
+        const int delta = wheel->angleDelta().y();
+        if (delta == 0)
+            return false;
+        const QPoint global = wheel->globalPosition().toPoint();
+        uMsg = wm::kMouseWheel;
+        wParam = qint32((quint32(qBound(-32768, delta, 32767) & 0xFFFF) << 16) |
+                        quint32(keyState(wheel->buttons(), wheel->modifiers()) & 0xFFFF));
+        lParam = wm::makeLParam(global.x(), global.y());
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+bool SubclassHook::eventFilter(QObject *watched, QEvent *event)
+{
+    if (!watched->isWidgetType())
+        return false;
+    auto *window = static_cast<QWidget *>(watched);
+    const int index = findEntry(window);
+    if (index < 0)
+        return false;
+    qint32 uMsg = 0;
+    qint32 wParam = 0;
+    qint32 lParam = 0;
+    if (!translateEvent(window, event, uMsg, wParam, lParam))
+        return false;
+    // Unsubscribed traffic goes on to the widget untouched.
+    if (!wantsPhase(index, uMsg, true) && !wantsPhase(index, uMsg, false))
+        return false;
+
+    bool ranPrevious = false;
+    QPointer<QWidget> guard(window);
+    const PreviousProc previous = [&](qint32, qint32, qint32) -> qint32 {
+        ranPrevious = true;
+        // QObject::event is public; calling it through the base runs the
+        // widget's own handling exactly as delivery would, without passing
+        // the event filters a second time.
+        return static_cast<QObject *>(window)->event(event) ? 1 : 0;
+    };
+    Dispatch(window, uMsg, wParam, lParam, previous);
+    if (!ranPrevious && guard)
+        event->accept(); // stopped in the before phase: nobody else gets it
+    return true;
+}
