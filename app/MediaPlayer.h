@@ -138,6 +138,9 @@ private:
     double readPosition() const;
     void updateRepaintTimer();
 
+    // Repaint period of the view while it is visible and playing.
+    static constexpr int kRepaintIntervalMs = 500;
+
     Controls m_controls{*this};
     Settings m_settings{*this};
     Media m_media{*this};
@@ -170,6 +173,7 @@ private:
     double m_seekTarget = 0.0;
 
     bool m_fullScreen = false;
+    bool m_hiddenBeforeFullScreen = false;
     QRect m_normalGeometry;
     bool m_pressed = false;
     QTimer *m_repaintTimer = nullptr;
