@@ -1,3 +1,135 @@
-// Placeholder until the bundled service lands.
+// velmor-musicd: the bundled music service. It serves the search pages, link
+// answers, LRC lyrics, singer pages, pictures and synthesised audio of its
+// built-in catalogue on 127.0.0.1, so the player and the tests have a real
+// peer without any internet. The first stdout line is the URL it serves;
+// after it, one line per request. SIGINT and SIGTERM end it.
+#include "musicd/MusicService.h"
+
+#include <QCoreApplication>
+#include <QString>
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
-int main() { std::puts("http://127.0.0.1:0"); return 0; }
+#include <cstring>
+#include <httplib.h>
+#include <mutex>
+#include <pthread.h>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// A worker stuck on an idle keep-alive connection must not hold up a stop
+// for long: after this grace the process leaves without waiting for it.
+constexpr auto kStopGrace = std::chrono::milliseconds(700);
+constexpr time_t kKeepAliveSeconds = 2;
+
+std::mutex g_outputMutex;
+
+void printLine(const std::string &line)
+{
+    std::lock_guard<std::mutex> lock(g_outputMutex);
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void usage()
+{
+    std::fprintf(stderr, "usage: velmor-musicd [--port N]   (N = 0 picks a free port; default %d)\n",
+                 VELMOR_DEFAULT_PORT);
+}
+
+// -1 when the text is not a port number.
+int parsePort(const char *text)
+{
+    if (!text || !*text || std::strlen(text) > 5)
+        return -1;
+    int port = 0;
+    for (const char *p = text; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            return -1;
+        port = port * 10 + (*p - '0');
+    }
+    return port <= 65535 ? port : -1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int port = VELMOR_DEFAULT_PORT;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--port" && i + 1 < argc) {
+            port = parsePort(argv[++i]);
+        } else if (a.rfind("--port=", 0) == 0) {
+            port = parsePort(argv[i] + 7);
+        } else if (a == "--help" || a == "-h") {
+            usage();
+            return 0;
+        } else {
+            usage();
+            return 2;
+        }
+        if (port < 0) {
+            usage();
+            return 2;
+        }
+    }
+
+    // Signals are taken by one thread with sigwait, so every other thread
+    // (the server's workers included, which inherit this mask) runs on
+    // undisturbed and the stop runs in ordinary code, not in a handler.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    // Needed for the JPEG writer plugin; no event loop runs.
+    QCoreApplication app(argc, argv);
+
+    musicd::MusicService service;
+    httplib::Server server;
+    server.set_keep_alive_timeout(kKeepAliveSeconds);
+    service.install(server);
+    server.set_logger([](const httplib::Request &req, const httplib::Response &res) {
+        printLine(req.method + " " + req.target + " " + std::to_string(res.status));
+    });
+
+    int bound = port;
+    if (port == 0) {
+        bound = server.bind_to_any_port("127.0.0.1");
+    } else if (!server.bind_to_port("127.0.0.1", port)) {
+        bound = -1;
+    }
+    if (bound <= 0) {
+        std::fprintf(stderr, "velmor-musicd: cannot listen on 127.0.0.1:%d\n", port);
+        return 1;
+    }
+    service.setPort(bound);
+    printLine("http://127.0.0.1:" + std::to_string(bound));
+
+    std::atomic<bool> finished{false};
+    std::thread stopper([&server, &finished, stopSignals] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        server.stop();
+        const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
+        while (!finished.load() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!finished.load()) {
+            std::fflush(stdout);
+            _exit(0);
+        }
+    });
+    stopper.detach();
+
+    const bool ok = server.listen_after_bind();
+    finished = true;
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,168 @@
+#include "musicd/MusicService.h"
+
+#include "musicd/LinkAnswer.h"
+#include "musicd/LyricFile.h"
+#include "musicd/QueryText.h"
+#include "musicd/SearchPageHtml.h"
+#include "musicd/SingerPage.h"
+#include "musicd/Tune.h"
+
+#include <httplib.h>
+
+namespace musicd {
+namespace {
+
+// A handful of songs of up to 90 s each (about 4 MB apiece) stay rendered.
+constexpr qint64 kAudioCacheBytes = 48 * 1024 * 1024;
+constexpr qint64 kSmallCacheBytes = 8 * 1024 * 1024;
+// More digits than any page or ID the service knows: treated as "far away".
+constexpr size_t kMaxNumberDigits = 12;
+
+const char kHtml[] = "text/html; charset=utf-8";
+const char kJson[] = "application/json; charset=utf-8";
+const char kText[] = "text/plain; charset=utf-8";
+const char kWav[] = "audio/wav";
+const char kJpeg[] = "image/jpeg";
+
+void notFound(httplib::Response &res)
+{
+    res.status = 404;
+    res.set_content("<html><body><h1>404 Not Found</h1></body></html>\r\n", kHtml);
+}
+
+void sendShared(httplib::Response &res, const ByteCache::Value &value, const char *type)
+{
+    // The provider keeps the bytes alive while they are sent and serves
+    // whatever range the client asked for.
+    res.set_content_provider(static_cast<size_t>(value->size()), type,
+                             [value](size_t offset, size_t length, httplib::DataSink &sink) {
+                                 const size_t size = static_cast<size_t>(value->size());
+                                 if (offset >= size)
+                                     return false;
+                                 return sink.write(value->constData() + offset, std::min(length, size - offset));
+                             });
+}
+
+} // namespace
+
+MusicService::MusicService()
+    : m_fallbackHost(QStringLiteral("127.0.0.1")), m_audio(kAudioCacheBytes), m_small(kSmallCacheBytes)
+{
+}
+
+void MusicService::setPort(int port)
+{
+    m_fallbackHost = QStringLiteral("127.0.0.1:%1").arg(port);
+}
+
+qint64 MusicService::parsePageNumber(const std::string &text)
+{
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        return 1;
+    if (text.size() > kMaxNumberDigits)
+        return Q_INT64_C(999999999999);
+    const qint64 n = std::stoll(text);
+    return n < 1 ? 1 : n;
+}
+
+qint64 MusicService::parseSongId(const std::string &text)
+{
+    if (text.empty() || text.size() > kMaxNumberDigits || text.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    return std::stoll(text);
+}
+
+QString MusicService::hostOf(const httplib::Request &req) const
+{
+    return sanitisedHost(req.get_header_value("Host"), m_fallbackHost);
+}
+
+void MusicService::install(httplib::Server &server)
+{
+    server.Get("/app/search/searchList.php",
+               [this](const httplib::Request &req, httplib::Response &res) { search(req, res); });
+    server.Get("/app/link/getLinks.php",
+               [this](const httplib::Request &req, httplib::Response &res) { link(req, res); });
+    server.Get(R"(/lrc/([0-9]{1,12})\.[lL][rR][cC])",
+               [this](const httplib::Request &req, httplib::Response &res) { lyric(req, res); });
+    server.Get(R"(/music/([0-9]{1,12})\.wav)",
+               [this](const httplib::Request &req, httplib::Response &res) { audio(req, res); });
+    server.Get("/search/artist",
+               [this](const httplib::Request &req, httplib::Response &res) { singerPage(req, res); });
+    server.Get(R"(/ting/pic/item/([0-9a-f]{1,32})\.jpg)",
+               [this](const httplib::Request &req, httplib::Response &res) { picture(req, res); });
+    server.set_error_handler([](const httplib::Request &, httplib::Response &res) {
+        if (res.status == 404 && res.body.empty())
+            notFound(res);
+    });
+}
+
+void MusicService::search(const httplib::Request &req, httplib::Response &res) const
+{
+    const QString query = decodePlayerQuery(req.get_param_value("qword"));
+    const qint64 pageNo = parsePageNumber(req.get_param_value("page"));
+    const SearchPage page = m_catalogue.search(query, pageNo, kRowsPerPage);
+    const QByteArray html = page.total == 0 ? noMatchPageHtml(query) : resultPageHtml(query, pageNo, page);
+    res.set_content(html.constData(), static_cast<size_t>(html.size()), kHtml);
+}
+
+void MusicService::link(const httplib::Request &req, httplib::Response &res) const
+{
+    // Only the ID picks the song; artist and title are informational.
+    const std::optional<Song> song = m_catalogue.songById(parseSongId(req.get_param_value("songId")));
+    const QByteArray json = linkAnswerJson(song, hostOf(req));
+    res.set_content(json.constData(), static_cast<size_t>(json.size()), kJson);
+}
+
+void MusicService::lyric(const httplib::Request &req, httplib::Response &res)
+{
+    const std::optional<Song> song = m_catalogue.songById(parseSongId(req.matches[1]));
+    if (!song || !song->hasLyrics)
+        return notFound(res);
+    const std::string key = "lrc:" + std::to_string(song->id);
+    ByteCache::Value value = m_small.find(key);
+    if (!value)
+        value = m_small.insert(key, lyricFile(*song, Tune(song->id, !song->latin)));
+    sendShared(res, value, kText);
+}
+
+void MusicService::audio(const httplib::Request &req, httplib::Response &res)
+{
+    const std::optional<Song> song = m_catalogue.songById(parseSongId(req.matches[1]));
+    if (!song)
+        return notFound(res);
+    const std::string key = std::to_string(song->id);
+    ByteCache::Value value = m_audio.find(key);
+    if (!value)
+        value = m_audio.insert(key, Tune(song->id, !song->latin).renderWav());
+    sendShared(res, value, kWav);
+}
+
+void MusicService::singerPage(const httplib::Request &req, httplib::Response &res) const
+{
+    const QString name = decodePlayerQuery(req.get_param_value("key"));
+    const Singer *singer = m_catalogue.singerByName(name);
+    const QByteArray html = singerPageHtml(m_catalogue, singer, name.trimmed(), hostOf(req));
+    res.set_content(html.constData(), static_cast<size_t>(html.size()), kHtml);
+}
+
+void MusicService::picture(const httplib::Request &req, httplib::Response &res)
+{
+    const QString key = QString::fromStdString(req.matches[1]);
+    const Singer *singer = m_catalogue.singerByPictureKey(key);
+    if (!singer)
+        return notFound(res);
+    const std::string cacheKey = "pic:" + req.matches[1].str();
+    ByteCache::Value value = m_small.find(cacheKey);
+    if (!value) {
+        QByteArray jpeg = singerPictureJpeg(m_catalogue.singerIndexOf(singer));
+        if (jpeg.isEmpty()) {
+            res.status = 500;
+            return;
+        }
+        value = m_small.insert(cacheKey, std::move(jpeg));
+    }
+    sendShared(res, value, kJpeg);
+}
+
+} // namespace musicd

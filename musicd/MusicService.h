@@ -1,0 +1,59 @@
+// The HTTP face of velmor-musicd: installs the service's routes on a
+// cpp-httplib server. Every absolute URL in an answer is built on the Host
+// the client used (falling back to 127.0.0.1:<port>), so a client that
+// addresses the service as localhost sees localhost links.
+//
+//   GET /app/search/searchList.php?qword=W[&page=N]   result pages (HTML)
+//   GET /app/link/getLinks.php?songId=ID&...           link answer (JSON-like)
+//   GET /lrc/ID.lrc (or .LRC)                          LRC lyric (UTF-8)
+//   GET /music/ID.wav                                  audio, Range supported
+//   GET /search/artist?key=NAME                        singer page (HTML)
+//   GET /ting/pic/item/KEY.jpg                         singer picture (JPEG)
+#pragma once
+
+#include "musicd/ByteCache.h"
+#include "musicd/Catalogue.h"
+
+#include <QString>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+} // namespace httplib
+
+namespace musicd {
+
+class MusicService
+{
+public:
+    MusicService();
+
+    // Must be set once the port is known, before requests arrive.
+    void setPort(int port);
+    void install(httplib::Server &server);
+
+    const Catalogue &catalogue() const { return m_catalogue; }
+
+    // Page number from the "page" parameter: missing, garbage, zero or
+    // negative all mean page 1; a number too large for any list stays large.
+    static qint64 parsePageNumber(const std::string &text);
+    // A song ID from text of digits only; 0 otherwise.
+    static qint64 parseSongId(const std::string &text);
+
+private:
+    QString hostOf(const httplib::Request &req) const;
+    void search(const httplib::Request &req, httplib::Response &res) const;
+    void link(const httplib::Request &req, httplib::Response &res) const;
+    void lyric(const httplib::Request &req, httplib::Response &res);
+    void audio(const httplib::Request &req, httplib::Response &res);
+    void singerPage(const httplib::Request &req, httplib::Response &res) const;
+    void picture(const httplib::Request &req, httplib::Response &res);
+
+    Catalogue m_catalogue;
+    QString m_fallbackHost;
+    ByteCache m_audio;
+    ByteCache m_small; // lyrics and pictures
+};
+
+} // namespace musicd

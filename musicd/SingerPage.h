@@ -1,0 +1,26 @@
+// The singer search page and the singer pictures. The player tests the page
+// for "http://<host>/ting/pic/item/" and then takes the first ".jpg" URL
+// after "cover-img", so a singer with a picture gets exactly that, built on
+// the host the client addressed; a singer without one, or an unknown name,
+// gets a page without the picture prefix.
+#pragma once
+
+#include "musicd/Catalogue.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace musicd {
+
+// The path prefix of the picture server.
+inline constexpr char kPicturePath[] = "/ting/pic/item/";
+
+// singer may be null (no such singer); query is the decoded key.
+QByteArray singerPageHtml(const Catalogue &catalogue, const Singer *singer, const QString &query,
+                          const QString &host);
+
+// A 300×300 JPEG of our own: a gradient with discs and rings whose colours
+// and places follow from the singer's index. Empty if encoding fails.
+QByteArray singerPictureJpeg(int singerIndex);
+
+} // namespace musicd
