@@ -22,7 +22,7 @@ QString RoundUpQuotient(qint64 a, qint64 b);
 
 // The number of result pages, as decimal text, read from a search's first
 // page (the song count between "找到相关歌曲" and "首"). A page without a
-// readable whole-number count gives "0".
+// readable, non-negative whole-number count gives "0".
 QString PageCountFromFirstPage(const QString &page);
 
 // The service's "nothing found" page.
@@ -38,7 +38,7 @@ QString CutResultTable(QString page);
 
 // One candidate row (a piece of the table between ">collect</a>" markers).
 // nullopt for a piece that is no song row or whose song ID is empty or 0.
-std::optional<SearchResult> ParseResultRow(const QString &piece);
+std::optional<SearchResult> ParseResultRow(QStringView piece);
 
 // Every song row of a raw result page, in page order.
 QList<SearchResult> ParseSearchPage(const QString &page);

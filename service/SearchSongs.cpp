@@ -1,0 +1,122 @@
+// The page loop runs on the UI thread and waits for each page inside
+// HttpClient's nested event loop, so stop buttons, timers and even a new
+// search run in the middle of it. Two rules keep that safe:
+//  - the stop flag is read once per page, before its fetch; a page in
+//    flight when the user stops is still parsed and added (intended);
+//  - a loop that wakes up to find a newer search started meanwhile drops its
+//    page and returns without touching the list, the state or the buttons:
+//    the newer search owns all three and has already run its own end.
+#include "service/SearchSongs.h"
+
+#include "service/FetchPage.h"
+#include "service/HttpClient.h"
+#include "service/SearchPageParser.h"
+#include "service/SearchState.h"
+#include "service/ServiceConfig.h"
+#include "service/UrlEncode.h"
+
+#include <limits>
+
+namespace GetMusicList {
+namespace {
+
+// Service endpoints: first search page, later pages, the page parameter.
+constexpr int kFirstPageResource = 101;
+constexpr int kLaterPageResource = 103;
+constexpr int kPageParamResource = 104;
+
+void endSearch(SearchView &view)
+{
+    SearchState &s = State();
+    if (view.fitEnabled())
+        view.fitResultColumns();
+    s.SearchInProgress = false;
+    s.PlaylistAddInProgress = false;
+    s.SearchPage = 1;
+    s.SearchFirstPageMarker = SearchState::kFirstPage;
+    view.clearSearchBox();
+    view.setSearchButtonCaption(kSearchCaption);
+    // The stop button keeps "已停止" from now on, also while enabled.
+    view.setStopButtonCaption(kStoppedCaption);
+    view.setStopButtonEnabled(false);
+    view.setStatusText(QStringLiteral("搜索结束,共找到：") + QString::number(view.resultCount()) +
+                       QStringLiteral("条资源"));
+}
+
+void addRows(const QList<SearchResult> &rows, SearchView &view)
+{
+    for (SearchResult row : rows) {
+        row.ticked = view.autoTickEnabled();
+        view.appendResult(row);
+        if (row.ticked)
+            view.tickSelectAll();
+    }
+}
+
+} // namespace
+
+void SearchSongs(QString &url, SearchView &view)
+{
+    SearchState &s = State();
+    const quint64 generation = ++s.generation;
+    for (;;) {
+        if (!s.SearchInProgress) {
+            endSearch(view);
+            return;
+        }
+        const QString page = FetchPage(url, QStringLiteral("utf-8"));
+        if (s.generation != generation)
+            return;
+        const QString error = HttpClient::lastError();
+        if (!error.isEmpty())
+            view.pageFetchFailed(error);
+
+        if (IsNoMatchPage(page)) {
+            endSearch(view);
+            return;
+        }
+        if (s.SearchFirstPageMarker == SearchState::kFirstPage) {
+            s.SearchFirstPageMarker = SearchState::kLaterPage;
+            s.SearchPageCount = PageCountFromFirstPage(page);
+        }
+        addRows(ParseSearchPage(page), view);
+
+        const qint64 pageCount = s.SearchPageCount.toLongLong(); // not a number: 0
+        if (pageCount > s.SearchPage && s.SearchPage < std::numeric_limits<int>::max()) {
+            ++s.SearchPage;
+            s.SearchFirstPageMarker = SearchState::kLaterPage;
+            url = ServiceConfig::resource(kLaterPageResource) + s.SearchQueryEncoded +
+                  ServiceConfig::resource(kPageParamResource) + QString::number(s.SearchPage);
+            view.setStatusText(QStringLiteral("共找到") + s.SearchPageCount +
+                               QStringLiteral("页,正在查找第") + QString::number(s.SearchPage) +
+                               QStringLiteral("页资源信息。"));
+            continue;
+        }
+        endSearch(view);
+        return;
+    }
+}
+
+void BeginSearch(const QString &words, SearchView &view)
+{
+    SearchState &s = State();
+    view.setStopButtonEnabled(true);
+    view.setSearchButtonCaption(kStopCaption);
+    s.SearchInProgress = true;
+    s.SearchPage = 1;
+    s.SearchFirstPageMarker = SearchState::kFirstPage;
+    s.SearchQueryEncoded = UrlEncode(words);
+    view.clearResults();
+    QString url = ServiceConfig::resource(kFirstPageResource) + UrlEncode(words);
+    SearchSongs(url, view);
+}
+
+void StopSearch(SearchView &view)
+{
+    SearchState &s = State();
+    view.setSearchButtonCaption(kSearchCaption);
+    s.SearchInProgress = false;
+    s.PlaylistAddInProgress = false;
+}
+
+} // namespace GetMusicList

@@ -1,0 +1,217 @@
+// The page loop against a loopback search endpoint whose pages the tests
+// choose, including a page that is held back until the test has pressed a
+// button inside the loop's wait.
+#include "service/HttpClient.h"
+#include "service/SearchSongs.h"
+#include "service/SearchState.h"
+#include "service/ServiceConfig.h"
+#include "tests/common/TestHttpServer.h"
+#include "tests/service/FakeSearchPages.h"
+#include "tests/service/RecordingViews.h"
+
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <map>
+#include <mutex>
+#include <thread>
+
+using namespace GetMusicList;
+
+namespace {
+
+class SearchSongsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        // Song totals per query word; "none" gets the nothing-found page.
+        m_totals = {{"sixtyone", 61}, {"thirty", 30}, {"zero", 0}, {"held", 90}, {"new", 30}};
+        server.http().Get("/app/search/searchList.php",
+                          [this](const httplib::Request &req, httplib::Response &res) {
+                              serve(req, res);
+                          });
+        ASSERT_TRUE(server.start());
+        ServiceConfig::setHost(server.url());
+        State() = SearchState();
+    }
+    void TearDown() override
+    {
+        m_release = true;
+        ServiceConfig::setHost(QString());
+    }
+
+    void serve(const httplib::Request &req, httplib::Response &res)
+    {
+        const std::string word = req.get_param_value("qword");
+        const int page = req.has_param("page") ? std::stoi(req.get_param_value("page")) : 1;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_requests.push_back(word + "#" + std::to_string(page));
+        }
+        if (word == "none") {
+            res.set_content(FakeSearchPages::noMatchPage(QStringLiteral("none")).toStdString(),
+                            "text/html; charset=utf-8");
+            return;
+        }
+        if (word == "held" && page == 2) {
+            m_heldPageRequested = true;
+            for (int i = 0; i < 500 && !m_release && !server.stopping(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        const int total = m_totals.count(word) ? m_totals.at(word) : 0;
+        const int onPage = std::clamp(total - (page - 1) * kSongsPerPage, 0, int(kSongsPerPage));
+        // Song IDs tell query and page apart: page 2 of "held" lists 2001...
+        const int firstId = (word == "new" ? 5000 : 0) + page * 1000 + 1;
+        res.set_content(
+            FakeSearchPages::page(total, FakeSearchPages::numbered(firstId, onPage)).toStdString(),
+            "text/html; charset=utf-8");
+    }
+
+    // Runs action on the UI thread as soon as the held page is requested,
+    // i.e. while the loop waits for it, then lets the page go.
+    void whenHeldPageRequested(std::function<void()> action)
+    {
+        auto *poll = new QTimer;
+        QObject::connect(poll, &QTimer::timeout, poll, [this, poll, action] {
+            if (!m_heldPageRequested)
+                return;
+            poll->stop();
+            action();
+            m_release = true;
+            poll->deleteLater();
+        });
+        poll->start(5);
+    }
+
+    std::vector<std::string> requests()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_requests;
+    }
+
+    static constexpr int kSongsPerPage = 30;
+    TestHttpServer server;
+    RecordingSearchView view;
+    std::map<std::string, int> m_totals;
+    std::mutex m_mutex;
+    std::vector<std::string> m_requests;
+    std::atomic<bool> m_heldPageRequested{false};
+    std::atomic<bool> m_release{false};
+};
+
+TEST_F(SearchSongsTest, WalksEveryPageThenEnds)
+{
+    BeginSearch(QStringLiteral("sixtyone"), view);
+
+    EXPECT_EQ(requests(), (std::vector<std::string>{"sixtyone#1", "sixtyone#2", "sixtyone#3"}));
+    ASSERT_EQ(view.rows.size(), 61);
+    EXPECT_EQ(view.rows.front().songId, QStringLiteral("1001"));
+    EXPECT_EQ(view.rows[30].songId, QStringLiteral("2001"));
+    EXPECT_EQ(view.rows.back().songId, QStringLiteral("3001"));
+    EXPECT_EQ(view.statusHistory,
+              (QStringList{QStringLiteral("共找到3页,正在查找第2页资源信息。"),
+                           QStringLiteral("共找到3页,正在查找第3页资源信息。"),
+                           QStringLiteral("搜索结束,共找到：61条资源")}));
+
+    // The end routine: empty box, captions, disabled stop button, state reset.
+    EXPECT_TRUE(view.searchBox.isEmpty());
+    EXPECT_EQ(view.searchCaption, QStringLiteral("搜索"));
+    EXPECT_EQ(view.stopCaption, QStringLiteral("已停止"));
+    EXPECT_FALSE(view.stopEnabled);
+    EXPECT_EQ(view.fitCount, 0);
+    const SearchState &s = State();
+    EXPECT_FALSE(s.SearchInProgress);
+    EXPECT_EQ(s.SearchPage, 1);
+    EXPECT_EQ(s.SearchFirstPageMarker, SearchState::kFirstPage);
+    EXPECT_EQ(s.SearchPageCount, QStringLiteral("3"));
+    EXPECT_EQ(s.SearchQueryEncoded, QStringLiteral("sixtyone"));
+}
+
+TEST_F(SearchSongsTest, PageCountsDecideHowManyPagesAreFetched)
+{
+    struct Case
+    {
+        const char *word;
+        std::vector<std::string> fetched;
+        int rows;
+    };
+    for (const Case &c : {Case{"thirty", {"thirty#1"}, 30}, Case{"zero", {"zero#1"}, 0},
+                          Case{"none", {"none#1"}, 0}}) {
+        m_requests.clear();
+        view = RecordingSearchView();
+        BeginSearch(QString::fromLatin1(c.word), view);
+        EXPECT_EQ(requests(), c.fetched) << c.word;
+        EXPECT_EQ(view.rows.size(), c.rows) << c.word;
+        EXPECT_EQ(view.statusHistory.last(),
+                  QStringLiteral("搜索结束,共找到：%1条资源").arg(c.rows));
+    }
+}
+
+TEST_F(SearchSongsTest, AutoTickAndFitOptions)
+{
+    view.autoTick = true;
+    view.fit = true;
+    BeginSearch(QStringLiteral("thirty"), view);
+    ASSERT_EQ(view.rows.size(), 30);
+    EXPECT_TRUE(std::all_of(view.rows.begin(), view.rows.end(),
+                            [](const SearchResult &r) { return r.ticked; }));
+    EXPECT_TRUE(view.selectAllTicked);
+    EXPECT_EQ(view.fitCount, 1);
+}
+
+TEST_F(SearchSongsTest, StopDuringAPageStillAddsThatPage)
+{
+    whenHeldPageRequested([this] { StopSearch(view); });
+    BeginSearch(QStringLiteral("held"), view);
+
+    EXPECT_EQ(requests(), (std::vector<std::string>{"held#1", "held#2"}));
+    ASSERT_EQ(view.rows.size(), 60);
+    EXPECT_EQ(view.rows.back().songId, QStringLiteral("2030"));
+    EXPECT_EQ(view.statusHistory.last(), QStringLiteral("搜索结束,共找到：60条资源"));
+    EXPECT_FALSE(State().SearchInProgress);
+    EXPECT_EQ(State().SearchPage, 1);
+}
+
+TEST_F(SearchSongsTest, NewerSearchInsideTheWaitOwnsTheList)
+{
+    whenHeldPageRequested([this] {
+        StopSearch(view);
+        BeginSearch(QStringLiteral("new"), view);
+    });
+    BeginSearch(QStringLiteral("held"), view);
+
+    // The old loop's page 2 arrived after the new search; it was dropped and
+    // page 3 never asked for.
+    EXPECT_EQ(requests(), (std::vector<std::string>{"held#1", "held#2", "new#1"}));
+    ASSERT_EQ(view.rows.size(), 30);
+    for (const SearchResult &r : view.rows)
+        EXPECT_GE(r.songId.toInt(), 6001);
+    EXPECT_EQ(view.statusHistory.last(), QStringLiteral("搜索结束,共找到：30条资源"));
+    EXPECT_EQ(view.statusHistory.count(QStringLiteral("搜索结束,共找到：30条资源")), 1);
+    EXPECT_FALSE(State().SearchInProgress);
+}
+
+TEST_F(SearchSongsTest, UnreachableServiceEndsQuietly)
+{
+    server.stop();
+    BeginSearch(QStringLiteral("sixtyone"), view);
+    EXPECT_TRUE(view.rows.isEmpty());
+    ASSERT_EQ(view.failures.size(), 1);
+    EXPECT_EQ(view.failures[0], HttpClient::lastError());
+    EXPECT_EQ(view.statusHistory.last(), QStringLiteral("搜索结束,共找到：0条资源"));
+    EXPECT_FALSE(State().SearchInProgress);
+}
+
+TEST_F(SearchSongsTest, StopBeforeTheFirstFetchEndsAtOnce)
+{
+    State().SearchInProgress = false;
+    QString url = ServiceConfig::resource(101) + QStringLiteral("sixtyone");
+    SearchSongs(url, view);
+    EXPECT_TRUE(requests().empty());
+    EXPECT_EQ(view.statusHistory, QStringList{QStringLiteral("搜索结束,共找到：0条资源")});
+}
+
+} // namespace
