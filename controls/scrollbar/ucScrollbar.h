@@ -111,8 +111,8 @@ private:
     void onMouseMove(qint32 wParam, qint32 lParam);
     void onRelease();
     void onTimer(qint32 id);
-    void startTimer(int id, int milliseconds);
-    void stopTimer(int id);
+    void startBarTimer(int id, int milliseconds);
+    void stopBarTimer(int id);
     int trackStart() const;
     int trackEnd() const;
     int axisCoordinate(int x, int y) const;
