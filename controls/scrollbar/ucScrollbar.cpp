@@ -513,6 +513,7 @@ void ucScrollbar::zSubclass_Proc(bool bBefore, bool &bHandled, qint32 &lReturn, 
     }
     switch (uMsg) {
     case wm::kLButtonDown:
+        m_pressSinceRelease = true;
         onButtonDown(wParam, lParam);
         break;
     case wm::kMouseMove:
@@ -520,14 +521,20 @@ void ucScrollbar::zSubclass_Proc(bool bBefore, bool &bHandled, qint32 &lReturn, 
         break;
     case wm::kLButtonUp:
     case wm::kCancelMode:
+        m_pressSinceRelease = false;
         onRelease();
         break;
     case wm::kTimer:
         onTimer(wParam);
         break;
     case wm::kLButtonDblClk:
-        // Qt delivers the second press of a double click as a press of its
-        // own before this message, so it already counts as a second press.
+        // A double click counts as a second press. The platform usually
+        // delivers that press itself just before this message; only when it
+        // did not is the press made here.
+        if (!m_pressSinceRelease) {
+            m_pressSinceRelease = true;
+            onButtonDown(wParam, lParam);
+        }
         break;
     case wm::kSysColorChange:
         update(); // the gap pattern takes the palette's colours

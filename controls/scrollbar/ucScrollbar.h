@@ -139,6 +139,7 @@ private:
     int m_lastX = 0;
     int m_lastY = 0;
     int m_dragStartValue = 0;
+    bool m_pressSinceRelease = false; // tells a double click that brought its own press
     QBrush m_gapBrush;
 
     int m_changeDelay = 500;

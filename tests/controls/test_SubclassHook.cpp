@@ -1,0 +1,293 @@
+// The window hook's contract: which messages reach the owner, in which order
+// around the widget's own handling, what a before-phase callback can stop or
+// change, and the bookkeeping of the subscription table.
+#include "controls/listbox/SubclassHook.h"
+
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPointer>
+#include <QTest>
+#include <QWheelEvent>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+struct Call
+{
+    bool before;
+    qint32 uMsg;
+    qint32 wParam;
+    qint32 lParam;
+    qint32 lReturn;
+};
+
+// Records every callback; optionally stops or rewrites messages.
+class RecordingOwner : public SubclassOwner
+{
+public:
+    void zSubclass_Proc(bool bBefore, bool &bHandled, qint32 &lReturn, QWidget *&lng_hWnd,
+                        qint32 &uMsg, qint32 &wParam, qint32 &lParam) override
+    {
+        calls.push_back({bBefore, uMsg, wParam, lParam, lReturn});
+        windows.push_back(lng_hWnd);
+        if (log)
+            log->append(bBefore ? QStringLiteral("before") : QStringLiteral("after"));
+        if (bBefore && handleBefore) {
+            bHandled = true;
+            lReturn = handledReturn;
+        }
+        if (bBefore && rewriteWParam)
+            wParam = *rewriteWParam;
+        if (!bBefore && afterReturn)
+            lReturn = *afterReturn;
+    }
+
+    std::vector<Call> calls;
+    std::vector<QWidget *> windows;
+    QStringList *log = nullptr;
+    bool handleBefore = false;
+    qint32 handledReturn = 0;
+    std::optional<qint32> rewriteWParam;
+    std::optional<qint32> afterReturn;
+};
+
+// A widget that notes its own handling of paints and presses.
+class LoggingWidget : public QWidget
+{
+public:
+    QStringList *log = nullptr;
+    int paints = 0;
+
+protected:
+    void paintEvent(QPaintEvent *) override { ++paints; }
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        if (log)
+            log->append(QStringLiteral("widget"));
+        event->accept();
+    }
+};
+
+class SubclassHookTest : public ::testing::Test
+{
+protected:
+    RecordingOwner owner;
+    SubclassHook hook{&owner};
+    QWidget a;
+    QWidget b;
+
+    // A stand-in previous procedure that records what reached it.
+    struct Previous
+    {
+        int calls = 0;
+        qint32 uMsg = 0, wParam = 0, lParam = 0;
+        qint32 result = 77;
+    } previous;
+    SubclassHook::PreviousProc previousProc()
+    {
+        return [this](qint32 m, qint32 w, qint32 l) {
+            ++previous.calls;
+            previous.uMsg = m;
+            previous.wParam = w;
+            previous.lParam = l;
+            return previous.result;
+        };
+    }
+};
+
+TEST_F(SubclassHookTest, UnsubscribedMessagePassesUnchangedWithoutOwner)
+{
+    hook.Subclass(&a);
+    hook.AddMessage(&a, wm::kPaint, SubclassHook::kPhaseBoth);
+
+    EXPECT_EQ(hook.Dispatch(&a, wm::kMouseMove, 5, 6, previousProc()), 77);
+    EXPECT_EQ(previous.calls, 1);
+    EXPECT_EQ(previous.uMsg, wm::kMouseMove);
+    EXPECT_EQ(previous.wParam, 5);
+    EXPECT_EQ(previous.lParam, 6);
+    EXPECT_TRUE(owner.calls.empty());
+
+    // A window that was attached but never subscribed behaves the same.
+    hook.Subclass(&b);
+    EXPECT_EQ(hook.Dispatch(&b, wm::kPaint, 0, 0, previousProc()), 77);
+    EXPECT_TRUE(owner.calls.empty());
+}
+
+TEST_F(SubclassHookTest, HandledBeforePhaseStopsPreviousAndAfter)
+{
+    hook.Subclass(&a);
+    hook.AddMessage(&a, wm::kPaint, SubclassHook::kPhaseBoth);
+    owner.handleBefore = true;
+    owner.handledReturn = -3;
+
+    EXPECT_EQ(hook.Dispatch(&a, wm::kPaint, 0, 0, previousProc()), -3);
+    EXPECT_EQ(previous.calls, 0);
+    ASSERT_EQ(owner.calls.size(), 1u);
+    EXPECT_TRUE(owner.calls[0].before);
+    EXPECT_EQ(owner.windows[0], &a);
+}
+
+TEST_F(SubclassHookTest, BeforeChangesReachPreviousAndAfterWhichSeesItsResult)
+{
+    hook.Subclass(&a);
+    hook.AddMessage(&a, wm::kLButtonDown, SubclassHook::kPhaseBoth);
+    owner.rewriteWParam = 0x10;
+    owner.afterReturn = 9;
+
+    EXPECT_EQ(hook.Dispatch(&a, wm::kLButtonDown, 1, wm::makeLParam(3, 4), previousProc()), 9);
+    EXPECT_EQ(previous.wParam, 0x10);
+    ASSERT_EQ(owner.calls.size(), 2u);
+    EXPECT_TRUE(owner.calls[0].before);
+    EXPECT_FALSE(owner.calls[1].before);
+    EXPECT_EQ(owner.calls[1].wParam, 0x10);
+    EXPECT_EQ(owner.calls[1].lReturn, 77); // the after phase starts from previous' result
+}
+
+TEST_F(SubclassHookTest, PhasesAndEveryMessageSubscription)
+{
+    hook.Subclass(&a);
+    hook.AddMessage(&a, wm::kTimer, SubclassHook::kPhaseAfter);
+    hook.AddMessage(&a, SubclassHook::kAllMessages, SubclassHook::kPhaseBefore);
+
+    hook.Dispatch(&a, wm::kTimer, 2, 0, previousProc());
+    hook.Dispatch(&a, 12345, 0, 0, previousProc());
+    ASSERT_EQ(owner.calls.size(), 3u);
+    EXPECT_TRUE(owner.calls[0].before);   // timer, via "every message"
+    EXPECT_FALSE(owner.calls[1].before);  // timer, after
+    EXPECT_TRUE(owner.calls[2].before);   // any number at all
+    EXPECT_EQ(owner.calls[2].uMsg, 12345);
+    EXPECT_EQ(hook.entries()[0].beforeCount, -1);
+}
+
+TEST_F(SubclassHookTest, DuplicateSubscriptionKeepsOneSlot)
+{
+    hook.Subclass(&a);
+    for (int i = 0; i < 3; ++i)
+        hook.AddMessage(&a, wm::kPaint, SubclassHook::kPhaseBefore);
+    hook.AddMessage(&a, wm::kSize, SubclassHook::kPhaseBefore);
+    hook.AddMessage(&a, wm::kPaint, SubclassHook::kPhaseAfter);
+
+    const SubclassEntry &entry = hook.entries()[0];
+    EXPECT_EQ(entry.beforeCount, 2);
+    EXPECT_EQ(entry.beforeList, (QList<qint32>{wm::kPaint, wm::kSize}));
+    EXPECT_EQ(entry.afterCount, 1);
+
+    hook.Dispatch(&a, wm::kPaint, 0, 0, previousProc());
+    EXPECT_EQ(owner.calls.size(), 2u); // once per phase, not once per subscription
+}
+
+TEST_F(SubclassHookTest, UnsubclassRestoresWidgetAndFreedEntryIsReused)
+{
+    LoggingWidget w;
+    w.resize(20, 20);
+    EXPECT_EQ(hook.Subclass(&a), 0);
+    EXPECT_EQ(hook.Subclass(&w), 1);
+    EXPECT_EQ(hook.Subclass(&w), 1); // attaching twice keeps the entry
+    hook.AddMessage(&w, wm::kPaint, SubclassHook::kPhaseBefore);
+    owner.handleBefore = true;
+
+    QPaintEvent paint(w.rect());
+    QCoreApplication::sendEvent(&w, &paint);
+    EXPECT_EQ(w.paints, 0);
+    EXPECT_EQ(owner.calls.size(), 1u);
+
+    hook.Unsubclass(&w);
+    QCoreApplication::sendEvent(&w, &paint);
+    EXPECT_EQ(w.paints, 1);
+    EXPECT_EQ(owner.calls.size(), 1u);
+    EXPECT_EQ(hook.entries()[1].window, nullptr);
+    EXPECT_EQ(hook.entries()[1].beforeCount, 0);
+
+    // Subscribing a detached window is ignored.
+    hook.AddMessage(&w, wm::kPaint, SubclassHook::kPhaseBefore);
+    EXPECT_EQ(hook.entries()[1].beforeCount, 0);
+
+    EXPECT_EQ(hook.Subclass(&b), 1);
+    EXPECT_EQ(hook.entries().size(), 2);
+    hook.UnsubclassAll();
+    EXPECT_EQ(hook.entries()[0].window, nullptr);
+    EXPECT_EQ(hook.Subclass(&w), 1); // free entries are searched from the last down
+}
+
+TEST_F(SubclassHookTest, DestroyedWindowFreesItsEntry)
+{
+    auto *w = new QWidget;
+    hook.Subclass(w);
+    delete w;
+    EXPECT_EQ(hook.entries()[0].window, nullptr);
+    EXPECT_EQ(hook.Subclass(&a), 0);
+}
+
+TEST_F(SubclassHookTest, RealEventsRunAroundTheWidgetsOwnHandling)
+{
+    LoggingWidget w;
+    QStringList log;
+    w.log = &log;
+    owner.log = &log;
+    w.resize(50, 50);
+    hook.Subclass(&w);
+    hook.AddMessage(&w, wm::kLButtonDown, SubclassHook::kPhaseBoth);
+
+    QTest::mousePress(&w, Qt::LeftButton, Qt::ShiftModifier, QPoint(7, 9));
+    EXPECT_EQ(log, (QStringList{QStringLiteral("before"), QStringLiteral("widget"),
+                                QStringLiteral("after")}));
+    ASSERT_EQ(owner.calls.size(), 2u);
+    EXPECT_EQ(owner.calls[1].uMsg, wm::kLButtonDown);
+    EXPECT_EQ(owner.calls[1].wParam, wm::kMkLButton | wm::kMkShift);
+    EXPECT_EQ(wm::lParamX(owner.calls[1].lParam), 7);
+    EXPECT_EQ(wm::lParamY(owner.calls[1].lParam), 9);
+    QTest::mouseRelease(&w, Qt::LeftButton, {}, QPoint(7, 9));
+
+    // Other buttons are other messages, so the left-button subscription
+    // does not see them.
+    QTest::mousePress(&w, Qt::RightButton, {}, QPoint(1, 1));
+    QTest::mouseRelease(&w, Qt::RightButton, {}, QPoint(1, 1));
+    EXPECT_EQ(owner.calls.size(), 2u);
+}
+
+TEST_F(SubclassHookTest, TimersArriveWithTheControlsOwnIds)
+{
+    QWidget w;
+    hook.Subclass(&w);
+    hook.AddMessage(&w, wm::kTimer, SubclassHook::kPhaseAfter);
+    hook.SetTimer(&w, 3, 1);
+    EXPECT_TRUE(hook.isTimerActive(&w, 3));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !owner.calls.empty(); }, 5000));
+    EXPECT_EQ(owner.calls[0].uMsg, wm::kTimer);
+    EXPECT_EQ(owner.calls[0].wParam, 3);
+    hook.KillTimer(&w, 3);
+    EXPECT_FALSE(hook.isTimerActive(&w, 3));
+    const size_t seen = owner.calls.size();
+    QTest::qWait(30);
+    EXPECT_EQ(owner.calls.size(), seen);
+}
+
+TEST_F(SubclassHookTest, WheelAndPositionPacking)
+{
+    QWidget w;
+    w.move(0, 0);
+    qint32 uMsg = 0, wParam = 0, lParam = 0;
+
+    QWheelEvent wheel(QPointF(4, 5), QPointF(-20, 300), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::ControlModifier, Qt::NoScrollPhase, false);
+    ASSERT_TRUE(hook.translateEvent(&w, &wheel, uMsg, wParam, lParam));
+    EXPECT_EQ(uMsg, wm::kMouseWheel);
+    EXPECT_EQ(qint16(quint32(wParam) >> 16), -120); // towards the user
+    EXPECT_EQ(wParam & 0xFFFF, wm::kMkControl);
+    EXPECT_EQ(wm::lParamX(lParam), -20); // screen position, sign kept
+    EXPECT_EQ(wm::lParamY(lParam), 300);
+
+    QMouseEvent move(QEvent::MouseMove, QPointF(-3, 40000 - 65536), QPointF(), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    ASSERT_TRUE(hook.translateEvent(&w, &move, uMsg, wParam, lParam));
+    EXPECT_EQ(uMsg, wm::kMouseMove);
+    EXPECT_EQ(wParam, 0);
+    EXPECT_EQ(wm::lParamX(lParam), -3);
+    EXPECT_EQ(wm::lParamY(lParam), 40000 - 65536);
+}
+
+} // namespace
