@@ -1,0 +1,301 @@
+// The running velmor-musicd read through the player's own client code: the
+// scraper must find every advertised song on the search pages, the link and
+// lyric cuts must give working URLs, and odd requests must not hurt it.
+#include "musicd/MusicdQueries.h"
+#include "service/FetchPage.h"
+#include "service/HttpClient.h"
+#include "service/LoadLyrics.h"
+#include "service/LoadNetPicture.h"
+#include "service/ResolveSongLink.h"
+#include "service/SearchPageParser.h"
+#include "service/ServiceConfig.h"
+#include "service/UrlEncode.h"
+#include "tests/common/MusicdServer.h"
+
+#include <QImage>
+#include <QSet>
+#include <QUrl>
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+using namespace GetMusicList;
+
+namespace {
+
+class MusicdServerTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_server = new MusicdServer;
+        ASSERT_TRUE(s_server->start());
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+    }
+    void SetUp() override { ServiceConfig::setHost(s_server->url()); }
+    void TearDown() override { ServiceConfig::setHost(QString()); }
+
+    static QString searchUrl(const QString &words, qint64 page = 0)
+    {
+        QString url = ServiceConfig::resource(101) + UrlEncode(words);
+        if (page > 0)
+            url += ServiceConfig::resource(104) + QString::number(page);
+        return url;
+    }
+    static QString linkAnswer(const QString &id)
+    {
+        return FetchPage(LinkRequestUrl(id, QStringLiteral("x"), QStringLiteral("y")), QStringLiteral("Utf-8"));
+    }
+    // A raw client for what the player's client cannot send (ranges, hosts).
+    static httplib::Client rawClient()
+    {
+        const QUrl url(s_server->url());
+        return httplib::Client(url.host().toStdString(), url.port());
+    }
+
+    static MusicdServer *s_server;
+};
+
+MusicdServer *MusicdServerTest::s_server = nullptr;
+
+struct QueryCase
+{
+    const char *words;
+    int count;
+};
+
+TEST_F(MusicdServerTest, EveryAdvertisedSongIsScrapedPageByPage)
+{
+    const QueryCase cases[] = {
+        {musicd::kQueryOnePage, musicd::kQueryOnePageCount},
+        {musicd::kQueryThreePages, musicd::kQueryThreePagesCount},
+        {musicd::kQueryManyPages, musicd::kQueryManyPagesCount},
+    };
+    for (const QueryCase &c : cases) {
+        SCOPED_TRACE(c.words);
+        const QString words = QString::fromUtf8(c.words);
+        const QString first = FetchPage(searchUrl(words), QStringLiteral("utf-8"));
+        ASSERT_FALSE(IsNoMatchPage(first));
+        const int pages = PageCountFromFirstPage(first).toInt();
+        EXPECT_EQ(pages, (c.count + kSongsPerPage - 1) / kSongsPerPage);
+
+        QSet<QString> ids;
+        qsizetype rows = 0;
+        for (int p = 1; p <= pages; ++p) {
+            const QString page = p == 1 ? first : FetchPage(searchUrl(words, p), QStringLiteral("utf-8"));
+            const QList<SearchResult> found = ParseSearchPage(page);
+            // Full pages except the last one.
+            EXPECT_EQ(found.size(), p < pages ? kSongsPerPage : c.count - (pages - 1) * kSongsPerPage);
+            for (const SearchResult &r : found) {
+                ids.insert(r.songId);
+                EXPECT_FALSE(r.title.isEmpty());
+                EXPECT_FALSE(r.singer.isEmpty());
+                EXPECT_TRUE(r.album.isEmpty() || (r.album.startsWith(u'《') && r.album.endsWith(u'》')));
+            }
+            rows += found.size();
+        }
+        EXPECT_EQ(rows, c.count);
+        EXPECT_EQ(ids.size(), c.count);
+    }
+}
+
+TEST_F(MusicdServerTest, LoadQueryComputesAThousandPages)
+{
+    const QString words = QLatin1String(musicd::kQueryLoad30000);
+    const QString first = FetchPage(searchUrl(words), QStringLiteral("utf-8"));
+    EXPECT_EQ(PageCountFromFirstPage(first), QStringLiteral("1000"));
+
+    const QList<SearchResult> last = ParseSearchPage(FetchPage(searchUrl(words, 1000), QStringLiteral("utf-8")));
+    ASSERT_EQ(last.size(), kSongsPerPage);
+    EXPECT_EQ(last.last().songId, QString::number(musicd::kLoadFirstSongId + 30000 - 1));
+    // Rows on the page are the rows with those numbers, not a repeat of page 1.
+    EXPECT_NE(last.first().songId, ParseSearchPage(first).first().songId);
+}
+
+TEST_F(MusicdServerTest, PagesPastTheEndKeepTheirShapeWithoutRows)
+{
+    for (const qint64 page : {Q_INT64_C(3), Q_INT64_C(4), Q_INT64_C(1001), Q_INT64_C(99999999999)}) {
+        const QString words = QLatin1String(page < 1000 ? musicd::kQueryThreePages : musicd::kQueryLoad30000);
+        const QString text = FetchPage(searchUrl(words, page), QStringLiteral("utf-8"));
+        EXPECT_FALSE(IsNoMatchPage(text));
+        EXPECT_TRUE(NormaliseSearchPage(text).contains(QStringLiteral(">上一页</a"))) << page;
+        EXPECT_EQ(ParseSearchPage(text).isEmpty(), page != 3) << page;
+    }
+}
+
+TEST_F(MusicdServerTest, NothingFoundGivesTheNoMatchPage)
+{
+    for (const char *words : {musicd::kQueryNoMatch, "load0", "很抱歉，没有找到与"}) {
+        const QString page = FetchPage(searchUrl(QString::fromUtf8(words)), QStringLiteral("utf-8"));
+        EXPECT_TRUE(IsNoMatchPage(page)) << words;
+        EXPECT_TRUE(ParseSearchPage(page).isEmpty());
+    }
+}
+
+TEST_F(MusicdServerTest, NamesWithEntitiesAndCommasScrapeAsThePlayerCutsThem)
+{
+    const QList<SearchResult> tom =
+        ParseSearchPage(FetchPage(searchUrl(QStringLiteral("Tom & Jerry")), QStringLiteral("utf-8")));
+    ASSERT_FALSE(tom.isEmpty());
+    for (const SearchResult &r : tom)
+        EXPECT_EQ(r.singer, QStringLiteral("Tom  Jerry"));
+
+    const QList<SearchResult> live =
+        ParseSearchPage(FetchPage(searchUrl(QStringLiteral("Remix, 2010")), QStringLiteral("utf-8")));
+    ASSERT_EQ(live.size(), 1);
+    EXPECT_EQ(live.first().title, QStringLiteral("Live (Remix)"));
+
+    const QList<SearchResult> rock =
+        ParseSearchPage(FetchPage(searchUrl(QStringLiteral("Rock'n'Roll")), QStringLiteral("utf-8")));
+    ASSERT_FALSE(rock.isEmpty());
+    EXPECT_EQ(rock.first().singer, QStringLiteral("RocknRoll Band"));
+}
+
+TEST_F(MusicdServerTest, LinkAnswersGiveLinksAndLyricsThatWork)
+{
+    struct LinkCase
+    {
+        const char *id;
+        bool lyrics;
+    };
+    const LinkCase cases[] = {
+        {musicd::kSongSrcCutId, true},       {musicd::kSongQuoteCommaId, true},
+        {musicd::kSongLyricFirstId, true},   {musicd::kSongUpperCaseLrcId, true},
+        {musicd::kSongWithoutLyricsId, false},
+    };
+    for (const LinkCase &c : cases) {
+        SCOPED_TRACE(c.id);
+        const QString answer = linkAnswer(QString::fromLatin1(c.id));
+        const QString link = CutSongLink(answer);
+        EXPECT_TRUE(link.startsWith(s_server->url() + QStringLiteral("/music/") + QLatin1String(c.id) +
+                                    QStringLiteral(".wav?xcode=")))
+            << link.toStdString();
+        EXPECT_FALSE(link.contains(u'\\') || link.contains(u'"') || link.contains(QStringLiteral("src=")));
+        EXPECT_EQ(HttpClient::get(link).status, 200);
+
+        const std::optional<QString> lyricUrl = CutLyricUrl(answer);
+        ASSERT_TRUE(lyricUrl.has_value());
+        EXPECT_EQ(IsLrcUrl(*lyricUrl), c.lyrics);
+        EXPECT_EQ(lyricUrl->isEmpty(), !c.lyrics);
+        if (c.lyrics) {
+            const QStringList entries = SplitLrc(FetchPage(*lyricUrl, QStringLiteral("utf-8")));
+            ASSERT_GT(entries.size(), 4);
+            EXPECT_TRUE(entries.first().startsWith(QStringLiteral("[ti:")));
+        }
+    }
+    // The shapes the IDs promise.
+    EXPECT_TRUE(linkAnswer(QLatin1String(musicd::kSongSrcCutId)).contains(QStringLiteral("&src=\\")));
+    EXPECT_TRUE(CutLyricUrl(linkAnswer(QLatin1String(musicd::kSongUpperCaseLrcId)))->endsWith(QStringLiteral(".LRC")));
+    const QString lyricFirst = linkAnswer(QLatin1String(musicd::kSongLyricFirstId));
+    EXPECT_LT(lyricFirst.indexOf(QStringLiteral("lyric_url")), lyricFirst.indexOf(QStringLiteral("\"url\":\"")));
+}
+
+TEST_F(MusicdServerTest, UnknownAndGarbageRequestsAreAnsweredQuietly)
+{
+    for (const char *id : {musicd::kUnknownSongId, "abc", "-1", "99999999999999999999", "%00", ""}) {
+        const QString answer = linkAnswer(QString::fromLatin1(id));
+        EXPECT_FALSE(answer.isEmpty()) << id;
+        EXPECT_TRUE(CutSongLink(answer).isEmpty()) << id;
+    }
+    const char *paths[] = {
+        "/app/search/searchList.php",
+        "/app/search/searchList.php?qword=%FF%FE%E4&page=-7",
+        "/app/search/searchList.php?qword=load30000&page=1e99",
+        "/app/search/searchList.php?qword=load30000&page=99999999999999999999999",
+        "/search/artist",
+        "/search/artist?key=%E4%B8",
+        "/lrc/99.lrc",
+        "/lrc/100006.lrc",
+        "/music/99.wav",
+        "/ting/pic/item/0123456789abcdef.jpg",
+        "/no/such/path",
+    };
+    httplib::Client client = rawClient();
+    for (const char *path : paths) {
+        const auto res = client.Get(path);
+        ASSERT_TRUE(res) << path;
+        EXPECT_TRUE(res->status == 200 || res->status == 404) << path;
+    }
+    // Still serving, and every request was logged.
+    EXPECT_FALSE(ParseSearchPage(FetchPage(searchUrl(QLatin1String(musicd::kQueryOnePage)),
+                                           QStringLiteral("utf-8")))
+                     .isEmpty());
+    const QStringList log = s_server->logLines();
+    EXPECT_TRUE(log.filter(QStringLiteral("/no/such/path 404")).size() == 1);
+}
+
+TEST_F(MusicdServerTest, AudioAnswersRangeRequests)
+{
+    const std::string path = "/music/" + std::string(musicd::kSongWithLyricsId) + ".wav";
+    httplib::Client client = rawClient();
+    const auto whole = client.Get(path.c_str());
+    ASSERT_TRUE(whole);
+    ASSERT_EQ(whole->status, 200);
+    EXPECT_EQ(whole->get_header_value("Content-Type"), "audio/wav");
+    ASSERT_GT(whole->body.size(), 44u + 20u * 22050u * 2u);
+
+    const auto part = client.Get(path.c_str(), {{"Range", "bytes=1000-1999"}});
+    ASSERT_TRUE(part);
+    EXPECT_EQ(part->status, 206);
+    EXPECT_EQ(part->body, whole->body.substr(1000, 1000));
+    EXPECT_EQ(part->get_header_value("Content-Range"),
+              "bytes 1000-1999/" + std::to_string(whole->body.size()));
+
+    const auto tail = client.Get(path.c_str(), {{"Range", "bytes=-100"}});
+    ASSERT_TRUE(tail);
+    EXPECT_EQ(tail->status, 206);
+    EXPECT_EQ(tail->body, whole->body.substr(whole->body.size() - 100));
+}
+
+TEST_F(MusicdServerTest, SingerPagesLeadToDecodablePictures)
+{
+    const QString prefix = ServiceConfig::pictureServerPrefix();
+    QList<QImage> pictures;
+    for (const char *singer : {musicd::kSingerWithPicture, musicd::kSingerLatinWithPicture}) {
+        const QString page =
+            FetchPage(ServiceConfig::singerPageUrl() + UrlEncode(QString::fromUtf8(singer)), QStringLiteral("utf-8"));
+        const QString url = LoadNetPicture::CutSingerPictureUrl(page, prefix);
+        ASSERT_TRUE(url.startsWith(prefix) && url.endsWith(QStringLiteral(".jpg"))) << url.toStdString();
+        const HttpResult r = HttpClient::get(url);
+        ASSERT_EQ(r.status, 200);
+        QImage image;
+        ASSERT_TRUE(image.loadFromData(r.body, "JPG"));
+        EXPECT_EQ(image.size(), QSize(300, 300));
+        pictures.append(image);
+    }
+    EXPECT_NE(pictures.at(0).pixel(10, 10), pictures.at(1).pixel(10, 10));
+
+    for (const char *singer : {musicd::kSingerWithoutPicture, "Nobody Here", ""}) {
+        const QString page =
+            FetchPage(ServiceConfig::singerPageUrl() + UrlEncode(QString::fromUtf8(singer)), QStringLiteral("utf-8"));
+        EXPECT_EQ(LoadNetPicture::CutSingerPictureUrl(page, prefix), LoadNetPicture::kNoSingerInfo) << singer;
+    }
+}
+
+TEST_F(MusicdServerTest, AbsoluteUrlsFollowTheHostTheClientUsed)
+{
+    const QUrl url(s_server->url());
+    const std::string host = "localhost:" + std::to_string(url.port());
+    httplib::Client client = rawClient();
+    const httplib::Headers headers{{"Host", host}};
+
+    const auto page = client.Get("/search/artist?key=%E6%99%B4%E5%B7%9D", headers);
+    ASSERT_TRUE(page);
+    EXPECT_NE(page->body.find("http://" + host + "/ting/pic/item/"), std::string::npos);
+
+    const auto answer = client.Get((std::string("/app/link/getLinks.php?songId=") + musicd::kSongWithLyricsId).c_str(),
+                                   headers);
+    ASSERT_TRUE(answer);
+    EXPECT_NE(answer->body.find("http:\\/\\/" + host + "\\/music\\/"), std::string::npos);
+
+    // A Host header that is no host name never reaches the page.
+    const auto forged = client.Get("/search/artist?key=%E6%99%B4%E5%B7%9D", {{"Host", "x\"><b>y"}});
+    ASSERT_TRUE(forged);
+    EXPECT_EQ(forged->body.find("x\"><b>"), std::string::npos);
+    EXPECT_NE(forged->body.find(s_server->url().toStdString() + "/ting/pic/item/"), std::string::npos);
+}
+
+} // namespace
