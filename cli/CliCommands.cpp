@@ -1,0 +1,125 @@
+#include "cli/CliCommands.h"
+
+#include "cli/SigintStop.h"
+#include "cli/TerminalSearchView.h"
+#include "service/FetchPage.h"
+#include "service/HttpClient.h"
+#include "service/LoadLyrics.h"
+#include "service/LoadNetPicture.h"
+#include "service/ResolveSongLink.h"
+#include "service/SearchSongs.h"
+#include "service/UrlEncode.h"
+
+#include <cstdio>
+
+namespace cli {
+namespace {
+
+// The warning the window shows for an empty search.
+const QString kEmptySearch = QStringLiteral("请输入要搜索的歌名、歌手或者专辑！");
+
+void writeLine(std::FILE *out, const QString &line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out);
+    std::fflush(out);
+}
+
+int networkFailure(const QString &error)
+{
+    printErr(QStringLiteral("velmor-cli: ") + error);
+    return kExitNetwork;
+}
+
+// The lyric outputs gathered for printing.
+class CollectedLyrics : public LyricsView
+{
+public:
+    void clearLyricList() override { entries.clear(); }
+    void addLyricEntry(const QString &entry) override { entries.append(entry); }
+    void setLyricText(const QString &) override {}
+    void setLyricBoxText(const QString &) override {}
+
+    QStringList entries;
+};
+
+} // namespace
+
+void printOut(const QString &line)
+{
+    writeLine(stdout, line);
+}
+
+void printErr(const QString &line)
+{
+    writeLine(stderr, line);
+}
+
+int search(const QString &words)
+{
+    if (QString(words).remove(QLatin1Char(' ')).isEmpty()) {
+        printErr(QStringLiteral("velmor-cli: ") + kEmptySearch);
+        return kExitUsage;
+    }
+    SigintStop sigint;
+    TerminalSearchView view;
+    GetMusicList::BeginSearch(words, view);
+    if (!view.failure().isEmpty())
+        return networkFailure(view.failure());
+    return sigint.interrupted() ? kExitInterrupted : kExitOk;
+}
+
+int link(const QString &songId, const QString &artist, const QString &title)
+{
+    CollectedLyrics lyrics;
+    GetMusicList::ResolveErrors errors;
+    const QString url = GetMusicList::ResolveSongLink(songId, artist, title, lyrics, &errors);
+    if (!errors.link.isEmpty())
+        return networkFailure(errors.link);
+    if (url.isEmpty()) {
+        printErr(QStringLiteral("velmor-cli: no playable link for song ") + songId);
+        return kExitNotFound;
+    }
+    printOut(url);
+    return kExitOk;
+}
+
+int lyrics(const QString &songId, const QString &artist, const QString &title)
+{
+    CollectedLyrics lyrics;
+    GetMusicList::ResolveErrors errors;
+    GetMusicList::ResolveSongLink(songId, artist, title, lyrics, &errors);
+    if (!errors.link.isEmpty())
+        return networkFailure(errors.link);
+    if (!errors.lyrics.isEmpty())
+        return networkFailure(errors.lyrics);
+    if (lyrics.entries.isEmpty()) {
+        printOut(GetMusicList::kNoLyrics);
+        return kExitOk;
+    }
+    for (QString entry : lyrics.entries) {
+        // Entries keep the line break of the file; print one line each.
+        while (entry.endsWith(QLatin1Char('\n')) || entry.endsWith(QLatin1Char('\r')))
+            entry.chop(1);
+        printOut(entry);
+    }
+    return kExitOk;
+}
+
+int picture(const QString &singer)
+{
+    const QString url = LoadNetPicture::GetSingerPictureUrl(singer);
+    const QString error = HttpClient::lastError();
+    if (!error.isEmpty())
+        return networkFailure(error);
+    printOut(url);
+    return kExitOk;
+}
+
+int encode(const QString &text)
+{
+    printOut(GetMusicList::UrlEncode(text));
+    return kExitOk;
+}
+
+} // namespace cli

@@ -1,0 +1,182 @@
+// velmor-cli as a user runs it: the binary against the bundled service.
+#include "musicd/MusicdQueries.h"
+#include "tests/common/MusicdServer.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct CliRun
+{
+    int exitCode = -1;
+    QStringList out; // stdout lines
+    QString err;
+};
+
+class VelmorCli : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_server = new MusicdServer;
+        ASSERT_TRUE(s_server->start());
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+    }
+
+    static void finish(QProcess &p, CliRun &run)
+    {
+        EXPECT_TRUE(p.waitForFinished(60000));
+        run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        run.out = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        run.err = QString::fromUtf8(p.readAllStandardError());
+    }
+
+    // Runs velmor-cli with --service pointing at the test service.
+    static CliRun cli(const QStringList &args, bool withService = true)
+    {
+        QProcess p;
+        p.setProgram(QStringLiteral(VELMOR_CLI_PATH));
+        p.setArguments(withService ? QStringList{QStringLiteral("--service"), s_server->url()} + args : args);
+        p.start();
+        CliRun run;
+        finish(p, run);
+        return run;
+    }
+
+    static MusicdServer *s_server;
+};
+
+MusicdServer *VelmorCli::s_server = nullptr;
+
+TEST_F(VelmorCli, SearchPrintsOneTsvLinePerSong)
+{
+    const CliRun run = cli({QStringLiteral("search"), QString::fromUtf8(musicd::kQueryThreePages)});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    ASSERT_EQ(run.out.size(), musicd::kQueryThreePagesCount);
+    for (const QString &line : run.out)
+        EXPECT_EQ(line.count(QLatin1Char('\t')), 3) << line.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("共找到3页,正在查找第3页资源信息。")));
+    EXPECT_TRUE(run.err.contains(QStringLiteral("搜索结束,共找到：61条资源")));
+
+    const CliRun none = cli({QStringLiteral("search"), QString::fromUtf8(musicd::kQueryNoMatch)});
+    EXPECT_EQ(none.exitCode, 0);
+    EXPECT_TRUE(none.out.isEmpty());
+}
+
+TEST_F(VelmorCli, LinkLyricsPictureAndEncode)
+{
+    const CliRun link = cli({QStringLiteral("link"), QLatin1String(musicd::kSongSrcCutId),
+                             QStringLiteral("晴川"), QStringLiteral("x")});
+    EXPECT_EQ(link.exitCode, 0);
+    ASSERT_EQ(link.out.size(), 1);
+    EXPECT_TRUE(link.out[0].startsWith(s_server->url() + QStringLiteral("/music/")));
+    EXPECT_FALSE(link.out[0].contains(QLatin1String("&src")));
+
+    const CliRun lyrics = cli({QStringLiteral("lyrics"), QLatin1String(musicd::kSongWithLyricsId),
+                               QStringLiteral("a"), QStringLiteral("b")});
+    EXPECT_EQ(lyrics.exitCode, 0);
+    ASSERT_GT(lyrics.out.size(), 3);
+    for (const QString &line : lyrics.out)
+        EXPECT_TRUE(line.startsWith(QLatin1Char('[')) && !line.contains(QLatin1Char('\r')));
+
+    const CliRun noLyrics = cli({QStringLiteral("lyrics"), QLatin1String(musicd::kSongWithoutLyricsId),
+                                 QStringLiteral("a"), QStringLiteral("b")});
+    EXPECT_EQ(noLyrics.out, QStringList{QStringLiteral("暂无歌词")});
+
+    const CliRun noLink = cli({QStringLiteral("link"), QLatin1String(musicd::kUnknownSongId),
+                               QStringLiteral("a"), QStringLiteral("b")});
+    EXPECT_EQ(noLink.exitCode, 3);
+    EXPECT_TRUE(noLink.out.isEmpty());
+
+    const CliRun pic = cli({QStringLiteral("picture"), QString::fromUtf8(musicd::kSingerWithPicture)});
+    ASSERT_EQ(pic.out.size(), 1);
+    EXPECT_TRUE(pic.out[0].endsWith(QLatin1String(".jpg")));
+    EXPECT_EQ(cli({QStringLiteral("picture"), QString::fromUtf8(musicd::kSingerWithoutPicture)}).out,
+              QStringList{QStringLiteral("无歌手信息")});
+
+    EXPECT_EQ(cli({QStringLiteral("encode"), QStringLiteral("  ab 1-中 ")}, false).out,
+              QStringList{QStringLiteral("ab%201%2D%E4%B8%AD")});
+}
+
+TEST_F(VelmorCli, ServiceFromTheEnvironment)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VELMOR_SERVICE_URL"), s_server->url());
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VELMOR_CLI_PATH),
+            {QStringLiteral("picture"), QString::fromUtf8(musicd::kSingerWithPicture)});
+    CliRun run;
+    finish(p, run);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    ASSERT_EQ(run.out.size(), 1);
+    EXPECT_TRUE(run.out[0].startsWith(s_server->url()));
+}
+
+TEST_F(VelmorCli, FailuresHaveAStatusAndAMessage)
+{
+    struct Case
+    {
+        QStringList args;
+        int exitCode;
+        const char *inMessage;
+    };
+    const QString dead = QStringLiteral("http://127.0.0.1:1");
+    const QList<Case> cases{
+        {{}, 2, "no command"},
+        {{QStringLiteral("play")}, 2, "unknown command"},
+        {{QStringLiteral("link"), QStringLiteral("1")}, 2, "wrong number"},
+        {{QStringLiteral("--bogus"), QStringLiteral("encode"), QStringLiteral("x")}, 2, "unknown option"},
+        {{QStringLiteral("search"), QStringLiteral("   ")}, 2, "请输入要搜索的歌名、歌手或者专辑！"},
+        {{QStringLiteral("--service"), dead, QStringLiteral("search"), QStringLiteral("x")}, 1, "网络错误"},
+        {{QStringLiteral("--service"), dead, QStringLiteral("link"), QStringLiteral("1"),
+          QStringLiteral("a"), QStringLiteral("b")}, 1, "网络错误"},
+        {{QStringLiteral("--service=") + dead, QStringLiteral("lyrics"), QStringLiteral("1"),
+          QStringLiteral("a"), QStringLiteral("b")}, 1, "网络错误"},
+        {{QStringLiteral("--service"), dead, QStringLiteral("picture"), QStringLiteral("x")}, 1, "网络错误"},
+    };
+    for (const Case &c : cases) {
+        const CliRun run = cli(c.args, false);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.args.join(u' ').toStdString();
+        EXPECT_TRUE(run.err.contains(QString::fromUtf8(c.inMessage))) << run.err.toStdString();
+        EXPECT_TRUE(run.out.isEmpty());
+    }
+    const CliRun help = cli({QStringLiteral("--help")}, false);
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.join(u'\n').contains(QLatin1String("search WORDS")));
+}
+
+TEST_F(VelmorCli, CtrlCStopsAtAPageBoundary)
+{
+    QProcess p;
+    p.start(QStringLiteral(VELMOR_CLI_PATH), {QStringLiteral("--service"), s_server->url(),
+                                              QStringLiteral("search"),
+                                              QLatin1String(musicd::kQueryLoad30000)});
+    ASSERT_TRUE(p.waitForStarted());
+    QByteArray seen;
+    while (!seen.contains('\n') && p.waitForReadyRead(30000))
+        seen += p.readAllStandardOutput();
+    ASSERT_TRUE(seen.contains('\n'));
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+
+    ASSERT_TRUE(p.waitForFinished(60000));
+    CliRun run;
+    run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    run.out = QString::fromUtf8(seen + p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    run.err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(run.exitCode, 130);
+    // Whole pages only, and far from all 1,000 of them.
+    EXPECT_EQ(run.out.size() % 30, 0);
+    EXPECT_LT(run.out.size(), 30000);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("搜索结束,共找到：%1条资源").arg(run.out.size())))
+        << run.err.toStdString();
+}
+
+} // namespace
