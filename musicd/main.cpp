@@ -15,6 +15,7 @@
 #include <httplib.h>
 #include <mutex>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -96,6 +97,14 @@ int main(int argc, char **argv)
     musicd::MusicService service;
     httplib::Server server;
     server.set_keep_alive_timeout(kKeepAliveSeconds);
+    // The library's default is SO_REUSEPORT, which lets a second service bind
+    // the same port and silently share its connections. SO_REUSEADDR alone
+    // still allows a quick restart while old connections sit in TIME_WAIT,
+    // but a busy port fails to bind, as it should.
+    server.set_socket_options([](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    });
     service.install(server);
     server.set_logger([](const httplib::Request &req, const httplib::Response &res) {
         printLine(req.method + " " + req.target + " " + std::to_string(res.status));

@@ -13,6 +13,7 @@
 #include "tests/common/MusicdServer.h"
 
 #include <QImage>
+#include <QProcess>
 #include <QSet>
 #include <QUrl>
 #include <gtest/gtest.h>
@@ -296,6 +297,38 @@ TEST_F(MusicdServerTest, AbsoluteUrlsFollowTheHostTheClientUsed)
     ASSERT_TRUE(forged);
     EXPECT_EQ(forged->body.find("x\"><b>"), std::string::npos);
     EXPECT_NE(forged->body.find(s_server->url().toStdString() + "/ting/pic/item/"), std::string::npos);
+}
+
+// Start-up and shutdown give clear outcomes: the URL line, a clean exit on
+// SIGTERM, and a refusal (no URL, non-zero status) for a busy port or bad
+// arguments.
+TEST(MusicdProcess, StartsStopsAndRefusesClearly)
+{
+    QProcess first;
+    first.start(QStringLiteral(VELMOR_MUSICD_PATH), {QStringLiteral("--port"), QStringLiteral("0")});
+    ASSERT_TRUE(first.waitForReadyRead(15000));
+    const QUrl url(QString::fromUtf8(first.readLine()).trimmed());
+    ASSERT_EQ(url.host(), QStringLiteral("127.0.0.1"));
+    ASSERT_GT(url.port(), 0);
+
+    const QStringList refused[] = {
+        {QStringLiteral("--port"), QString::number(url.port())},
+        {QStringLiteral("--port"), QStringLiteral("70000")},
+        {QStringLiteral("--port"), QStringLiteral("abc")},
+        {QStringLiteral("--bogus")},
+    };
+    for (const QStringList &args : refused) {
+        QProcess p;
+        p.start(QStringLiteral(VELMOR_MUSICD_PATH), args);
+        ASSERT_TRUE(p.waitForFinished(15000)) << args.join(u' ').toStdString();
+        EXPECT_NE(p.exitCode(), 0) << args.join(u' ').toStdString();
+        EXPECT_TRUE(p.readAllStandardOutput().isEmpty());
+    }
+
+    first.terminate();
+    ASSERT_TRUE(first.waitForFinished(15000));
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
 }
 
 } // namespace
