@@ -1,5 +1,9 @@
 #include "app/DownloadJob.h"
 #include "app/DownloadManager.h"
+#include "service/HttpClient.h"
+#include "service/ResolveSongLink.h"
+#include "service/ServiceConfig.h"
+#include "tests/common/MusicdServer.h"
 #include "tests/common/TestHttpServer.h"
 
 #include <QDir>
@@ -245,6 +249,35 @@ TEST_F(DownloadManagerTest, DestroyingARunningJobLeavesNoFile)
         ASSERT_TRUE(progress.wait(10000));
     } // the player quits mid-download
     EXPECT_TRUE(filesInDir().isEmpty());
+}
+
+class NoLyrics : public LyricsView
+{
+public:
+    void clearLyricList() override {}
+    void addLyricEntry(const QString &) override {}
+    void setLyricText(const QString &) override {}
+    void setLyricBoxText(const QString &) override {}
+};
+
+TEST_F(DownloadManagerTest, SavesARealSongOfTheBundledService)
+{
+    MusicdServer musicd;
+    ASSERT_TRUE(musicd.start());
+    ServiceConfig::setHost(musicd.url());
+    NoLyrics lyrics;
+    const QString link = GetMusicList::ResolveSongLink(
+        QStringLiteral("100001"), QStringLiteral("晴川"), QStringLiteral("夏日的约定"), lyrics);
+    ServiceConfig::setHost(QString());
+    ASSERT_FALSE(link.isEmpty());
+    const HttpResult direct = HttpClient::get(link);
+    ASSERT_TRUE(direct.ok);
+    ASSERT_GT(direct.body.size(), 1000);
+
+    chosenPath = dir.filePath(QStringLiteral("夏日的约定.wav"));
+    EXPECT_EQ(runDownload(link, QStringLiteral("夏日的约定 - 晴川")), DownloadJob::Result::Saved);
+    EXPECT_EQ(readFile(chosenPath), direct.body);
+    EXPECT_EQ(filesInDir().size(), 1);
 }
 
 } // namespace
