@@ -511,6 +511,12 @@ void ucScrollbar::zSubclass_Proc(bool bBefore, bool &bHandled, qint32 &lReturn, 
         }
         return;
     }
+    // A disabled window gets no mouse input; Qt hands the events on anyway
+    // and leaves it to the widget to ignore them.
+    const bool mouseInput = uMsg == wm::kLButtonDown || uMsg == wm::kMouseMove ||
+                            uMsg == wm::kLButtonDblClk;
+    if (mouseInput && !isEnabled())
+        return;
     switch (uMsg) {
     case wm::kLButtonDown:
         m_pressSinceRelease = true;
