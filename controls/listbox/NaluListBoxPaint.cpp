@@ -1,0 +1,178 @@
+// NaluListBox drawing. The drawing requests (Paint, RedrawRows, DrawItem)
+// only mark the area they would draw as dirty; paintEvent then paints the
+// complete visible state inside the dirty region: row backgrounds and
+// texts, the playing mark, the fill below the last row and the border.
+#include "controls/listbox/NaluListBox.h"
+
+#include "controls/scrollbar/ucScrollbar.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+
+namespace {
+
+// The playing mark is a 12 x 12 picture.
+constexpr int kMarkSize = 12;
+// Gap between the row's left edge and the playing mark.
+constexpr int kMarkLeft = 2;
+
+constexpr int kAlignLeft = 0;
+constexpr int kAlignCentre = 1;
+
+} // namespace
+
+int NaluListBox::lastRowIndex() const
+{
+    return listgeo::lastRowIndex(layout(), m_firstIndex);
+}
+
+listgeo::Layout NaluListBox::layout() const
+{
+    listgeo::Layout l;
+    l.width = width();
+    l.height = height();
+    l.border = m_props.Border;
+    l.borderWidth = m_props.BorderWidth;
+    l.itemHeight = m_props.ItemHeight;
+    l.barVisible = ucBar && !ucBar->isHidden();
+    l.barWidth = ucBar ? ucBar->width() : 0;
+    return l;
+}
+
+QRect NaluListBox::rowRect(int item) const
+{
+    return listgeo::rowRect(layout(), m_firstIndex, item);
+}
+
+void NaluListBox::Paint()
+{
+    update();
+}
+
+void NaluListBox::RedrawRows()
+{
+    // Every row plus whatever lies below the last one, down to the bottom
+    // edge (the fill and the bottom border line the last row restores).
+    const listgeo::Layout l = layout();
+    const int x0 = listgeo::inset(l);
+    update(QRect(x0, x0, listgeo::rowWidth(l), height() - x0));
+}
+
+void NaluListBox::DrawItem(int item)
+{
+    if (!isValidIndex(item) || item < m_firstIndex || item > lastRowIndex())
+        return;
+    const listgeo::Layout l = layout();
+    QRect dirty = listgeo::rowRect(l, m_firstIndex, item);
+    // The last item and the last row also paint what lies below them.
+    if (item >= ListCount() - 1 || item >= lastRowIndex())
+        dirty = dirty.united(QRect(0, dirty.top(), width(), height() - dirty.top()));
+    update(dirty);
+}
+
+void NaluListBox::drawBorderAgain()
+{
+    const int bw = m_props.BorderWidth;
+    update(QRegion(rect()).subtracted(QRect(bw, bw, width() - 2 * bw, height() - 2 * bw)));
+}
+
+void NaluListBox::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(this);
+    const listgeo::Layout l = layout();
+
+    // The list's background (the palette's Window colour, filled by Qt)
+    // shows wherever no row is drawn.
+    if (!m_items.isEmpty()) {
+        const int last = std::min(lastRowIndex(), ListCount() - 1);
+        for (int m = std::max<int>(m_firstIndex, 0); m <= last; ++m) {
+            QRect reach = listgeo::rowRect(l, m_firstIndex, m);
+            if (m == last)
+                reach.setBottom(height());
+            if (reach.intersects(event->rect()))
+                paintRow(painter, l, m);
+        }
+    }
+
+    if (m_props.Border) {
+        const int bw = m_props.BorderWidth;
+        const QColor c = m_props.BorderColor;
+        // The outline lies inside the control, as wide as the rows' inset.
+        painter.fillRect(QRect(0, 0, width(), bw), c);
+        painter.fillRect(QRect(0, height() - bw, width(), bw), c);
+        painter.fillRect(QRect(0, 0, bw, height()), c);
+        painter.fillRect(QRect(width() - bw, 0, bw, height()), c);
+    }
+}
+
+void NaluListBox::paintRow(QPainter &painter, const listgeo::Layout &l, int m)
+{
+    PlaylistItem &item = m_items[m];
+    if (m_props.AutoCheckError)
+        item.ItemError = checkItemFile(item);
+
+    const int x0 = listgeo::inset(l);
+    const int width = listgeo::rowWidth(l);
+    const int itemHeight = m_props.ItemHeight;
+    const int top = listgeo::rowTop(l, m_firstIndex, m);
+
+    // The alternation counts from the top row of the view, not from item 0.
+    QColor background;
+    QColor text;
+    if (m == m_listIndex) {
+        background = m_props.ItemSelBkColor;
+        text = m_props.ItemSelTextColor;
+    } else {
+        background = (m - m_firstIndex) % 2 == 0 ? m_props.ItemBkColor1 : m_props.ItemBkColor2;
+        text = item.ItemError       ? m_props.ItemErrTextColor
+               : m == m_playIndex ? m_props.ItemPlyTextColor
+                                  : m_props.ItemNorTextColor;
+    }
+    painter.fillRect(QRect(x0, top, width, itemHeight), background);
+    painter.setPen(text);
+    painter.setFont(m_props.Font);
+
+    const listgeo::RowCells cells =
+        listgeo::rowCells(l, m_numberWidth, m_authorWidth, m_timeWidth);
+    const int textTop = listgeo::centredTop(top, itemHeight, m_metrics.height());
+    if (m != m_playIndex || item.ItemError) {
+        DrawTextFit(painter, QString::number(m + 1), cells.number.x, textTop, cells.number.width,
+                    itemHeight, kAlignCentre);
+    } else {
+        m_playMark.Draw(&painter, x0 + kMarkLeft, listgeo::centredTop(top, itemHeight, kMarkSize),
+                        0);
+    }
+    DrawTextFit(painter, item.Title, cells.title.x, textTop, cells.title.width, itemHeight,
+                kAlignLeft);
+    DrawTextFit(painter, item.Author, cells.author.x, textTop, cells.author.width, itemHeight,
+                kAlignCentre);
+    DrawTextFit(painter, item.StrTime, cells.time.x, textTop, cells.time.width, itemHeight,
+                kAlignCentre);
+
+    if (m >= ListCount() - 1 || m >= lastRowIndex()) {
+        const int rowsBottom = (m - m_firstIndex + 1) * itemHeight;
+        const int innerHeight = listgeo::innerHeight(l);
+        if (rowsBottom < innerHeight)
+            painter.fillRect(QRect(x0, top + itemHeight, width, innerHeight - rowsBottom),
+                             m_props.BackColor);
+        // The bottom border is drawn after the rows in paintEvent, so the
+        // cut last row cannot hide it.
+    }
+}
+
+void NaluListBox::DrawTextFit(QPainter &painter, const QString &text, int x, int y, int w, int h,
+                              int alignment)
+{
+    const int horizontal = alignment == kAlignCentre ? Qt::AlignHCenter : Qt::AlignLeft;
+    const listgeo::TextFit fit = listgeo::fitText(
+        text, w, [this](const QString &s, int n) { return m_metrics.horizontalAdvance(s, n); });
+    if (fit.fits) {
+        painter.drawText(QRect(x, y, w, h), horizontal | Qt::AlignTop | Qt::TextSingleLine, text);
+        return;
+    }
+    // A shortened text is left-aligned whatever the cell asks for.
+    const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine;
+    painter.drawText(QRect(x, y, fit.prefixWidth, h), flags, text.left(fit.chars));
+    painter.drawText(QRect(x + fit.prefixWidth, y, w - fit.prefixWidth, h), flags,
+                     QString::fromUtf16(listgeo::kEllipsis));
+}
