@@ -16,7 +16,8 @@ static void BM_StartToUrlLine(benchmark::State &state)
 {
     for (auto _ : state) {
         QProcess p;
-        p.start(QStringLiteral(VELMOR_MUSICD_PATH), {QStringLiteral("--port"), QStringLiteral("0")});
+        p.start(QStringLiteral(VELMOR_MUSICD_PATH),
+                {QStringLiteral("--port"), QStringLiteral("0")});
         if (!p.waitForReadyRead(10000)) {
             state.SkipWithError("no URL line");
             break;
@@ -42,7 +43,8 @@ BENCHMARK(BM_BuildCatalogue)->Unit(benchmark::kMicrosecond);
 static void BM_SearchPage(benchmark::State &state)
 {
     const Catalogue catalogue;
-    const QString query = state.range(0) == 0 ? QStringLiteral("精选") : QStringLiteral("load30000");
+    const QString query =
+        state.range(0) == 0 ? QStringLiteral("精选") : QStringLiteral("load30000");
     const qint64 pageNo = state.range(0) == 0 ? 5 : 1000;
     for (auto _ : state) {
         const SearchPage page = catalogue.search(query, pageNo, kRowsPerPage);

@@ -13,32 +13,36 @@ namespace {
 const QStringList &chinesePrefixes()
 {
     static const QStringList words{
-        QStringLiteral("夏日"), QStringLiteral("晚风"), QStringLiteral("雨季"), QStringLiteral("远方"),
-        QStringLiteral("旧时光"), QStringLiteral("海边"), QStringLiteral("北方"), QStringLiteral("月光"),
-        QStringLiteral("小城"), QStringLiteral("秋天"), QStringLiteral("告白"), QStringLiteral("梦里"),
-        QStringLiteral("回忆"), QStringLiteral("天空"), QStringLiteral("青春"), QStringLiteral("午后"),
-        QStringLiteral("街角"), QStringLiteral("候鸟"), QStringLiteral("花开"), QStringLiteral("灯火")};
+        QStringLiteral("夏日"), QStringLiteral("晚风"),   QStringLiteral("雨季"),
+        QStringLiteral("远方"), QStringLiteral("旧时光"), QStringLiteral("海边"),
+        QStringLiteral("北方"), QStringLiteral("月光"),   QStringLiteral("小城"),
+        QStringLiteral("秋天"), QStringLiteral("告白"),   QStringLiteral("梦里"),
+        QStringLiteral("回忆"), QStringLiteral("天空"),   QStringLiteral("青春"),
+        QStringLiteral("午后"), QStringLiteral("街角"),   QStringLiteral("候鸟"),
+        QStringLiteral("花开"), QStringLiteral("灯火")};
     return words;
 }
 
 const QStringList &chineseSuffixes()
 {
     static const QStringList words{
-        QStringLiteral("的约定"), QStringLiteral("与你"), QStringLiteral("之歌"), QStringLiteral("未眠"),
-        QStringLiteral("来信"), QStringLiteral("故事"), QStringLiteral("漫步"), QStringLiteral("恋曲"),
-        QStringLiteral("微光"), QStringLiteral("独白"), QStringLiteral("回响"), QStringLiteral("旅人"),
-        QStringLiteral("远行"), QStringLiteral("私语"), QStringLiteral("晴天"), QStringLiteral("不散")};
+        QStringLiteral("的约定"), QStringLiteral("与你"), QStringLiteral("之歌"),
+        QStringLiteral("未眠"),   QStringLiteral("来信"), QStringLiteral("故事"),
+        QStringLiteral("漫步"),   QStringLiteral("恋曲"), QStringLiteral("微光"),
+        QStringLiteral("独白"),   QStringLiteral("回响"), QStringLiteral("旅人"),
+        QStringLiteral("远行"),   QStringLiteral("私语"), QStringLiteral("晴天"),
+        QStringLiteral("不散")};
     return words;
 }
 
 const QStringList &latinAdjectives()
 {
     static const QStringList words{
-        QStringLiteral("Golden"), QStringLiteral("Silent"), QStringLiteral("Electric"),
-        QStringLiteral("Paper"), QStringLiteral("Midnight"), QStringLiteral("Summer"),
-        QStringLiteral("Broken"), QStringLiteral("Velvet"), QStringLiteral("Neon"),
-        QStringLiteral("Wild"), QStringLiteral("Quiet"), QStringLiteral("Crystal"),
-        QStringLiteral("Lonely"), QStringLiteral("Endless"), QStringLiteral("Faded"),
+        QStringLiteral("Golden"),   QStringLiteral("Silent"),   QStringLiteral("Electric"),
+        QStringLiteral("Paper"),    QStringLiteral("Midnight"), QStringLiteral("Summer"),
+        QStringLiteral("Broken"),   QStringLiteral("Velvet"),   QStringLiteral("Neon"),
+        QStringLiteral("Wild"),     QStringLiteral("Quiet"),    QStringLiteral("Crystal"),
+        QStringLiteral("Lonely"),   QStringLiteral("Endless"),  QStringLiteral("Faded"),
         QStringLiteral("Northern"), QStringLiteral("Hidden")};
     return words;
 }
@@ -46,11 +50,11 @@ const QStringList &latinAdjectives()
 const QStringList &latinNouns()
 {
     static const QStringList words{
-        QStringLiteral("Roads"), QStringLiteral("Hearts"), QStringLiteral("Rain"),
-        QStringLiteral("Dreams"), QStringLiteral("Skies"), QStringLiteral("Letters"),
-        QStringLiteral("Waves"), QStringLiteral("Lanterns"), QStringLiteral("Echoes"),
-        QStringLiteral("Tides"), QStringLiteral("Streets"), QStringLiteral("Gardens"),
-        QStringLiteral("Fire"), QStringLiteral("Mornings"), QStringLiteral("Shadows")};
+        QStringLiteral("Roads"),  QStringLiteral("Hearts"),   QStringLiteral("Rain"),
+        QStringLiteral("Dreams"), QStringLiteral("Skies"),    QStringLiteral("Letters"),
+        QStringLiteral("Waves"),  QStringLiteral("Lanterns"), QStringLiteral("Echoes"),
+        QStringLiteral("Tides"),  QStringLiteral("Streets"),  QStringLiteral("Gardens"),
+        QStringLiteral("Fire"),   QStringLiteral("Mornings"), QStringLiteral("Shadows")};
     return words;
 }
 
@@ -63,17 +67,16 @@ struct SpecialTitle
 };
 
 const SpecialTitle kSpecialTitles[] = {
-    {"Nova Reyes", 2, "Live (Remix, 2010)"},      // comma inside parentheses
-    {"Mia Hart", 3, "Paper Roads (Acoustic)"},    // parentheses without a comma
-    {"Rock'n'Roll Band", 2, "Don't Stop"},         // apostrophes
-    {"Rock'n'Roll Band", 3, "Rock'n'Roll Tonight"},
-    {"Tom & Jerry", 2, "Cat & Mouse"},             // ampersands
-    {"Oskar Vale", 4, "Salt, Sea & Sky"},          // a comma outside parentheses
+    {"Nova Reyes", 2, "Live (Remix, 2010)"},   // comma inside parentheses
+    {"Mia Hart", 3, "Paper Roads (Acoustic)"}, // parentheses without a comma
+    {"Rock'n'Roll Band", 2, "Don't Stop"},     // apostrophes
+    {"Rock'n'Roll Band", 3, "Rock'n'Roll Tonight"}, {"Tom & Jerry", 2, "Cat & Mouse"}, // ampersands
+    {"Oskar Vale", 4, "Salt, Sea & Sky"}, // a comma outside parentheses
 };
 
 // Latin singers whose first two songs carry "Starlight" in the title.
-const char *const kStarlightTitleSingers[] = {"Tom & Jerry", "Rock'n'Roll Band", "Mia Hart",
-                                              "Nova Reyes", "Eli Brooks", "Oskar Vale",
+const char *const kStarlightTitleSingers[] = {"Tom & Jerry",    "Rock'n'Roll Band", "Mia Hart",
+                                              "Nova Reyes",     "Eli Brooks",       "Oskar Vale",
                                               "Luna Park Trio", "Harbor Lights"};
 
 constexpr char kStarlightChoir[] = "Starlight Choir";
@@ -136,8 +139,8 @@ Catalogue::Catalogue()
 
     m_haystacks.reserve(m_songs.size());
     for (const Song &s : m_songs) {
-        m_haystacks.append((s.title + QLatin1Char('\n') + s.singer + QLatin1Char('\n') + s.album)
-                               .toCaseFolded());
+        m_haystacks.append(
+            (s.title + QLatin1Char('\n') + s.singer + QLatin1Char('\n') + s.album).toCaseFolded());
     }
 }
 
@@ -148,7 +151,8 @@ void Catalogue::addSinger(const QString &name, bool latin, bool hasPicture, int 
     singer.name = name;
     singer.latin = latin;
     singer.hasPicture = hasPicture;
-    singer.pictureKey = QString::number(fnv1a(name.toUtf8()), 16).rightJustified(16, QLatin1Char('0'));
+    singer.pictureKey =
+        QString::number(fnv1a(name.toUtf8()), 16).rightJustified(16, QLatin1Char('0'));
     m_singers.append(singer);
 
     bool starlightTitles = false;
@@ -178,8 +182,9 @@ void Catalogue::addSinger(const QString &name, bool latin, bool hasPicture, int 
             song.title = pre.at((a + k) % pre.size()) + suf.at(b % suf.size());
         }
         if (starlightTitles && k < 2) {
-            song.title = k == 0 ? QStringLiteral("Starlight ") + latinNouns().at(singerIndex % 15)
-                                : latinAdjectives().at(singerIndex % 17) + QStringLiteral(" Starlight");
+            song.title =
+                k == 0 ? QStringLiteral("Starlight ") + latinNouns().at(singerIndex % 15)
+                       : latinAdjectives().at(singerIndex % 17) + QStringLiteral(" Starlight");
         }
         for (const SpecialTitle &t : kSpecialTitles) {
             if (name == QString::fromUtf8(t.singer) && k == t.song)
@@ -231,7 +236,8 @@ SearchPage Catalogue::search(const QString &query, qint64 page, int rowsPerPage)
         return result;
     const QString q = query.trimmed();
     // Row range of the page; an absurd page number just lies past the end.
-    const qint64 first = page > (Q_INT64_C(1) << 40) ? (Q_INT64_C(1) << 62) : (page - 1) * rowsPerPage;
+    const qint64 first =
+        page > (Q_INT64_C(1) << 40) ? (Q_INT64_C(1) << 62) : (page - 1) * rowsPerPage;
 
     static const QRegularExpression loadQuery(QStringLiteral("^load([0-9]{1,7})$"),
                                               QRegularExpression::CaseInsensitiveOption);

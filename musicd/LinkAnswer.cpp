@@ -47,24 +47,29 @@ QString audioPath(const Song &song)
 QString lyricPath(const Song &song)
 {
     return QStringLiteral("/lrc/%1.%2")
-        .arg(QString::number(song.id), lyricExtensionUpperCase(song) ? QStringLiteral("LRC") : QStringLiteral("lrc"));
+        .arg(QString::number(song.id),
+             lyricExtensionUpperCase(song) ? QStringLiteral("LRC") : QStringLiteral("lrc"));
 }
 
 QByteArray linkAnswerJson(const std::optional<Song> &song, const QString &host)
 {
     if (!song)
-        return QByteArrayLiteral("{\"status\":0,\"msg\":\"song not found\",\"data\":{\"lyric_url\":\"\",\"songId\":\"\"}}");
+        return QByteArrayLiteral("{\"status\":0,\"msg\":\"song not "
+                                 "found\",\"data\":{\"lyric_url\":\"\",\"songId\":\"\"}}");
 
     const Song &s = *song;
-    QString url = QStringLiteral("\"url\":\"") + escapedUrl(host, audioPath(s)) + QStringLiteral("?xcode=") + xcode(s);
+    QString url = QStringLiteral("\"url\":\"") + escapedUrl(host, audioPath(s)) +
+                  QStringLiteral("?xcode=") + xcode(s);
     if (linkHasSrcParameter(s))
         url += QStringLiteral("&src=") + jsonEscape(QStringLiteral("/app/search/searchList.php"));
     url += QStringLiteral("\",");
     const QString lyric = QStringLiteral("\"lyric_url\":\"") +
-                          (s.hasLyrics ? escapedUrl(host, lyricPath(s)) : QString()) + QStringLiteral("\",");
+                          (s.hasLyrics ? escapedUrl(host, lyricPath(s)) : QString()) +
+                          QStringLiteral("\",");
 
     const Tune tune(s.id, !s.latin);
-    QString json = QStringLiteral("{\"status\":1,\"msg\":\"ok\",\"data\":{\"songId\":\"%1\",").arg(s.id);
+    QString json =
+        QStringLiteral("{\"status\":1,\"msg\":\"ok\",\"data\":{\"songId\":\"%1\",").arg(s.id);
     json += lyricMemberFirst(s) ? lyric + url : url + lyric;
     json += QStringLiteral("\"format\":\"wav\",\"rate\":%1,\"size\":%2,\"time\":%3,")
                 .arg(kWavKbps)

@@ -39,14 +39,16 @@ void sendShared(httplib::Response &res, const ByteCache::Value &value, const cha
                                  const size_t size = static_cast<size_t>(value->size());
                                  if (offset >= size)
                                      return false;
-                                 return sink.write(value->constData() + offset, std::min(length, size - offset));
+                                 return sink.write(value->constData() + offset,
+                                                   std::min(length, size - offset));
                              });
 }
 
 } // namespace
 
 MusicService::MusicService()
-    : m_fallbackHost(QStringLiteral("127.0.0.1")), m_audio(kAudioCacheBytes), m_small(kSmallCacheBytes)
+    : m_fallbackHost(QStringLiteral("127.0.0.1")), m_audio(kAudioCacheBytes),
+      m_small(kSmallCacheBytes)
 {
 }
 
@@ -67,7 +69,8 @@ qint64 MusicService::parsePageNumber(const std::string &text)
 
 qint64 MusicService::parseSongId(const std::string &text)
 {
-    if (text.empty() || text.size() > kMaxNumberDigits || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > kMaxNumberDigits ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return 0;
     return std::stoll(text);
 }
@@ -87,8 +90,9 @@ void MusicService::install(httplib::Server &server)
                [this](const httplib::Request &req, httplib::Response &res) { lyric(req, res); });
     server.Get(R"(/music/([0-9]{1,12})\.wav)",
                [this](const httplib::Request &req, httplib::Response &res) { audio(req, res); });
-    server.Get("/search/artist",
-               [this](const httplib::Request &req, httplib::Response &res) { singerPage(req, res); });
+    server.Get("/search/artist", [this](const httplib::Request &req, httplib::Response &res) {
+        singerPage(req, res);
+    });
     server.Get(R"(/ting/pic/item/([0-9a-f]{1,32})\.jpg)",
                [this](const httplib::Request &req, httplib::Response &res) { picture(req, res); });
     server.set_error_handler([](const httplib::Request &, httplib::Response &res) {
@@ -102,14 +106,16 @@ void MusicService::search(const httplib::Request &req, httplib::Response &res) c
     const QString query = decodePlayerQuery(req.get_param_value("qword"));
     const qint64 pageNo = parsePageNumber(req.get_param_value("page"));
     const SearchPage page = m_catalogue.search(query, pageNo, kRowsPerPage);
-    const QByteArray html = page.total == 0 ? noMatchPageHtml(query) : resultPageHtml(query, pageNo, page);
+    const QByteArray html =
+        page.total == 0 ? noMatchPageHtml(query) : resultPageHtml(query, pageNo, page);
     res.set_content(html.constData(), static_cast<size_t>(html.size()), kHtml);
 }
 
 void MusicService::link(const httplib::Request &req, httplib::Response &res) const
 {
     // Only the ID picks the song; artist and title are informational.
-    const std::optional<Song> song = m_catalogue.songById(parseSongId(req.get_param_value("songId")));
+    const std::optional<Song> song =
+        m_catalogue.songById(parseSongId(req.get_param_value("songId")));
     const QByteArray json = linkAnswerJson(song, hostOf(req));
     res.set_content(json.constData(), static_cast<size_t>(json.size()), kJson);
 }

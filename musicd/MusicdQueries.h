@@ -7,7 +7,7 @@
 namespace musicd {
 
 // Search words with a known number of matching songs (30 songs a page).
-inline constexpr char kQueryOnePage[] = "晴川";       // exactly 30 songs: one full page
+inline constexpr char kQueryOnePage[] = "晴川"; // exactly 30 songs: one full page
 inline constexpr int kQueryOnePageCount = 30;
 inline constexpr char kQueryThreePages[] = "starlight"; // exactly 61 songs: pages 1..3
 inline constexpr int kQueryThreePagesCount = 61;

@@ -13,7 +13,8 @@ QString decodePlayerQuery(const std::string &bytes)
             const auto b1 = static_cast<unsigned char>(bytes[i + 1]);
             const auto b2 = static_cast<unsigned char>(bytes[i + 2]);
             if ((b1 & 0xC0) == 0x80 && (b2 & 0xC0) == 0x80) {
-                out += QChar(static_cast<char16_t>(((b & 0x0F) << 12) | ((b1 & 0x3F) << 6) | (b2 & 0x3F)));
+                out += QChar(
+                    static_cast<char16_t>(((b & 0x0F) << 12) | ((b1 & 0x3F) << 6) | (b2 & 0x3F)));
                 i += 2;
                 continue;
             }
@@ -100,8 +101,9 @@ QString sanitisedHost(const std::string &header, const QString &fallback)
     if (header.empty() || header.size() > kMaxHostLength)
         return fallback;
     for (const char c : header) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                        c == '.' || c == '-' || c == ':' || c == '[' || c == ']';
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '.' || c == '-' || c == ':' || c == '[' ||
+                        c == ']';
         if (!ok)
             return fallback;
     }

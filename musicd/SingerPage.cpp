@@ -38,7 +38,8 @@ QByteArray singerPageHtml(const Catalogue &catalogue, const Singer *singer, cons
         QString html = pageHead(htmlEscape(query));
         html += QStringLiteral("<div class=\"search-artist\">") + kCrLf;
         html += QStringLiteral("\t<p class=\"no-result\">很抱歉，没有找到与“%1”相关的歌手。</p>")
-                    .arg(htmlEscape(query)) + kCrLf;
+                    .arg(htmlEscape(query)) +
+                kCrLf;
         html += QStringLiteral("</div>") + kCrLf + QStringLiteral("</body>") + kCrLf +
                 QStringLiteral("</html>") + kCrLf;
         return html.toUtf8();
@@ -49,15 +50,17 @@ QByteArray singerPageHtml(const Catalogue &catalogue, const Singer *singer, cons
     html += QStringLiteral("<div class=\"search-artist\">") + kCrLf;
     html += QStringLiteral("\t<div class=\"artist-item\">") + kCrLf;
     if (singer->hasPicture) {
-        const QString src = QStringLiteral("http://") + host + QLatin1String(kPicturePath) + singer->pictureKey +
-                            QStringLiteral(".jpg");
+        const QString src = QStringLiteral("http://") + host + QLatin1String(kPicturePath) +
+                            singer->pictureKey + QStringLiteral(".jpg");
         html += QStringLiteral("\t\t<a class=\"cover-img\" href=\"/artist/%1\" title=\"%2\">"
                                "<img src=\"%3\" width=\"240\" height=\"240\" alt=\"%2\" /></a>")
-                    .arg(singer->pictureKey, name, src) + kCrLf;
+                    .arg(singer->pictureKey, name, src) +
+                kCrLf;
     } else {
         html += QStringLiteral("\t\t<a class=\"cover-img no-pic\" href=\"/artist/%1\" title=\"%2\">"
                                "<span>暂无图片</span></a>")
-                    .arg(singer->pictureKey, name) + kCrLf;
+                    .arg(singer->pictureKey, name) +
+                kCrLf;
     }
     html += QStringLiteral("\t\t<div class=\"artist-info\">") + kCrLf;
     html += QStringLiteral("\t\t\t<h2 class=\"artist-name\">%1</h2>").arg(name) + kCrLf;
@@ -67,13 +70,15 @@ QByteArray singerPageHtml(const Catalogue &catalogue, const Singer *singer, cons
         if (s.singer != singer->name || listed >= kSongsListed)
             continue;
         html += QStringLiteral("\t\t\t\t<li><a href=\"/song/%1\">%2</a></li>")
-                    .arg(QString::number(s.id), htmlEscape(s.title)) + kCrLf;
+                    .arg(QString::number(s.id), htmlEscape(s.title)) +
+                kCrLf;
         ++listed;
     }
     html += QStringLiteral("\t\t\t</ul>") + kCrLf;
     html += QStringLiteral("\t\t</div>") + kCrLf;
     html += QStringLiteral("\t</div>") + kCrLf;
-    html += QStringLiteral("</div>") + kCrLf + QStringLiteral("</body>") + kCrLf + QStringLiteral("</html>") + kCrLf;
+    html += QStringLiteral("</div>") + kCrLf + QStringLiteral("</body>") + kCrLf +
+            QStringLiteral("</html>") + kCrLf;
     return html.toUtf8();
 }
 

@@ -115,9 +115,10 @@ void Tune::compose(quint64 seed, bool pentatonic)
             phrase.kind = PhraseKind::Verse;
         m_phrases.append(phrase);
 
-        const PhraseMelody melody = phrase.kind == PhraseKind::ChorusA   ? chorusA
-                                    : phrase.kind == PhraseKind::ChorusB ? chorusB
-                                                                         : makeMelody(rng, pentatonic);
+        const PhraseMelody melody = phrase.kind == PhraseKind::ChorusA ? chorusA
+                                    : phrase.kind == PhraseKind::ChorusB
+                                        ? chorusB
+                                        : makeMelody(rng, pentatonic);
         const int lift = phrase.kind == PhraseKind::Intro ? -12 : 0;
         double t = phrase.start;
         for (const auto &[degree, halfBeats] : melody.notes) {
@@ -172,7 +173,8 @@ QByteArray Tune::renderWav() const
 
     for (const Note &n : m_notes) {
         const qint64 first = static_cast<qint64>(n.start * kSampleRate);
-        const qint64 last = std::min(count, static_cast<qint64>((n.start + n.length) * kSampleRate));
+        const qint64 last =
+            std::min(count, static_cast<qint64>((n.start + n.length) * kSampleRate));
         const double step = kTwoPi * n.frequency / kSampleRate;
         double phase = 0;
         for (qint64 i = first; i < last; ++i) {
@@ -213,13 +215,13 @@ QByteArray Tune::renderWav() const
     put32(36 + dataBytes);
     std::memcpy(d, "WAVEfmt ", 8);
     d += 8;
-    put32(16);                // fmt chunk size
-    put16(1);                 // PCM
-    put16(1);                 // mono
+    put32(16); // fmt chunk size
+    put16(1);  // PCM
+    put16(1);  // mono
     put32(kSampleRate);
-    put32(kSampleRate * 2);   // bytes per second
-    put16(2);                 // block align
-    put16(16);                // bits per sample
+    put32(kSampleRate * 2); // bytes per second
+    put16(2);               // block align
+    put16(16);              // bits per sample
     std::memcpy(d, "data", 4);
     d += 4;
     put32(dataBytes);

@@ -48,7 +48,8 @@ protected:
     }
     static QString linkAnswer(const QString &id)
     {
-        return FetchPage(LinkRequestUrl(id, QStringLiteral("x"), QStringLiteral("y")), QStringLiteral("Utf-8"));
+        return FetchPage(LinkRequestUrl(id, QStringLiteral("x"), QStringLiteral("y")),
+                         QStringLiteral("Utf-8"));
     }
     // A raw client for what the player's client cannot send (ranges, hosts).
     static httplib::Client rawClient()
@@ -86,15 +87,18 @@ TEST_F(MusicdServerTest, EveryAdvertisedSongIsScrapedPageByPage)
         QSet<QString> ids;
         qsizetype rows = 0;
         for (int p = 1; p <= pages; ++p) {
-            const QString page = p == 1 ? first : FetchPage(searchUrl(words, p), QStringLiteral("utf-8"));
+            const QString page =
+                p == 1 ? first : FetchPage(searchUrl(words, p), QStringLiteral("utf-8"));
             const QList<SearchResult> found = ParseSearchPage(page);
             // Full pages except the last one.
-            EXPECT_EQ(found.size(), p < pages ? kSongsPerPage : c.count - (pages - 1) * kSongsPerPage);
+            EXPECT_EQ(found.size(),
+                      p < pages ? kSongsPerPage : c.count - (pages - 1) * kSongsPerPage);
             for (const SearchResult &r : found) {
                 ids.insert(r.songId);
                 EXPECT_FALSE(r.title.isEmpty());
                 EXPECT_FALSE(r.singer.isEmpty());
-                EXPECT_TRUE(r.album.isEmpty() || (r.album.startsWith(u'《') && r.album.endsWith(u'》')));
+                EXPECT_TRUE(r.album.isEmpty() ||
+                            (r.album.startsWith(u'《') && r.album.endsWith(u'》')));
             }
             rows += found.size();
         }
@@ -109,7 +113,8 @@ TEST_F(MusicdServerTest, LoadQueryComputesAThousandPages)
     const QString first = FetchPage(searchUrl(words), QStringLiteral("utf-8"));
     EXPECT_EQ(PageCountFromFirstPage(first), QStringLiteral("1000"));
 
-    const QList<SearchResult> last = ParseSearchPage(FetchPage(searchUrl(words, 1000), QStringLiteral("utf-8")));
+    const QList<SearchResult> last =
+        ParseSearchPage(FetchPage(searchUrl(words, 1000), QStringLiteral("utf-8")));
     ASSERT_EQ(last.size(), kSongsPerPage);
     EXPECT_EQ(last.last().songId, QString::number(musicd::kLoadFirstSongId + 30000 - 1));
     // Rows on the page are the rows with those numbers, not a repeat of page 1.
@@ -118,8 +123,10 @@ TEST_F(MusicdServerTest, LoadQueryComputesAThousandPages)
 
 TEST_F(MusicdServerTest, PagesPastTheEndKeepTheirShapeWithoutRows)
 {
-    for (const qint64 page : {Q_INT64_C(3), Q_INT64_C(4), Q_INT64_C(1001), Q_INT64_C(99999999999)}) {
-        const QString words = QLatin1String(page < 1000 ? musicd::kQueryThreePages : musicd::kQueryLoad30000);
+    for (const qint64 page :
+         {Q_INT64_C(3), Q_INT64_C(4), Q_INT64_C(1001), Q_INT64_C(99999999999)}) {
+        const QString words =
+            QLatin1String(page < 1000 ? musicd::kQueryThreePages : musicd::kQueryLoad30000);
         const QString text = FetchPage(searchUrl(words, page), QStringLiteral("utf-8"));
         EXPECT_FALSE(IsNoMatchPage(text));
         EXPECT_TRUE(NormaliseSearchPage(text).contains(QStringLiteral(">上一页</a"))) << page;
@@ -130,7 +137,8 @@ TEST_F(MusicdServerTest, PagesPastTheEndKeepTheirShapeWithoutRows)
 TEST_F(MusicdServerTest, NothingFoundGivesTheNoMatchPage)
 {
     for (const char *words : {musicd::kQueryNoMatch, "load0", "很抱歉，没有找到与"}) {
-        const QString page = FetchPage(searchUrl(QString::fromUtf8(words)), QStringLiteral("utf-8"));
+        const QString page =
+            FetchPage(searchUrl(QString::fromUtf8(words)), QStringLiteral("utf-8"));
         EXPECT_TRUE(IsNoMatchPage(page)) << words;
         EXPECT_TRUE(ParseSearchPage(page).isEmpty());
     }
@@ -138,19 +146,19 @@ TEST_F(MusicdServerTest, NothingFoundGivesTheNoMatchPage)
 
 TEST_F(MusicdServerTest, NamesWithEntitiesAndCommasScrapeAsThePlayerCutsThem)
 {
-    const QList<SearchResult> tom =
-        ParseSearchPage(FetchPage(searchUrl(QStringLiteral("Tom & Jerry")), QStringLiteral("utf-8")));
+    const QList<SearchResult> tom = ParseSearchPage(
+        FetchPage(searchUrl(QStringLiteral("Tom & Jerry")), QStringLiteral("utf-8")));
     ASSERT_FALSE(tom.isEmpty());
     for (const SearchResult &r : tom)
         EXPECT_EQ(r.singer, QStringLiteral("Tom  Jerry"));
 
-    const QList<SearchResult> live =
-        ParseSearchPage(FetchPage(searchUrl(QStringLiteral("Remix, 2010")), QStringLiteral("utf-8")));
+    const QList<SearchResult> live = ParseSearchPage(
+        FetchPage(searchUrl(QStringLiteral("Remix, 2010")), QStringLiteral("utf-8")));
     ASSERT_EQ(live.size(), 1);
     EXPECT_EQ(live.first().title, QStringLiteral("Live (Remix)"));
 
-    const QList<SearchResult> rock =
-        ParseSearchPage(FetchPage(searchUrl(QStringLiteral("Rock'n'Roll")), QStringLiteral("utf-8")));
+    const QList<SearchResult> rock = ParseSearchPage(
+        FetchPage(searchUrl(QStringLiteral("Rock'n'Roll")), QStringLiteral("utf-8")));
     ASSERT_FALSE(rock.isEmpty());
     EXPECT_EQ(rock.first().singer, QStringLiteral("RocknRoll Band"));
 }
@@ -163,18 +171,19 @@ TEST_F(MusicdServerTest, LinkAnswersGiveLinksAndLyricsThatWork)
         bool lyrics;
     };
     const LinkCase cases[] = {
-        {musicd::kSongSrcCutId, true},       {musicd::kSongQuoteCommaId, true},
-        {musicd::kSongLyricFirstId, true},   {musicd::kSongUpperCaseLrcId, true},
+        {musicd::kSongSrcCutId, true},         {musicd::kSongQuoteCommaId, true},
+        {musicd::kSongLyricFirstId, true},     {musicd::kSongUpperCaseLrcId, true},
         {musicd::kSongWithoutLyricsId, false},
     };
     for (const LinkCase &c : cases) {
         SCOPED_TRACE(c.id);
         const QString answer = linkAnswer(QString::fromLatin1(c.id));
         const QString link = CutSongLink(answer);
-        EXPECT_TRUE(link.startsWith(s_server->url() + QStringLiteral("/music/") + QLatin1String(c.id) +
-                                    QStringLiteral(".wav?xcode=")))
+        EXPECT_TRUE(link.startsWith(s_server->url() + QStringLiteral("/music/") +
+                                    QLatin1String(c.id) + QStringLiteral(".wav?xcode=")))
             << link.toStdString();
-        EXPECT_FALSE(link.contains(u'\\') || link.contains(u'"') || link.contains(QStringLiteral("src=")));
+        EXPECT_FALSE(link.contains(u'\\') || link.contains(u'"') ||
+                     link.contains(QStringLiteral("src=")));
         EXPECT_EQ(HttpClient::get(link).status, 200);
 
         const std::optional<QString> lyricUrl = CutLyricUrl(answer);
@@ -188,15 +197,19 @@ TEST_F(MusicdServerTest, LinkAnswersGiveLinksAndLyricsThatWork)
         }
     }
     // The shapes the IDs promise.
-    EXPECT_TRUE(linkAnswer(QLatin1String(musicd::kSongSrcCutId)).contains(QStringLiteral("&src=\\")));
-    EXPECT_TRUE(CutLyricUrl(linkAnswer(QLatin1String(musicd::kSongUpperCaseLrcId)))->endsWith(QStringLiteral(".LRC")));
+    EXPECT_TRUE(
+        linkAnswer(QLatin1String(musicd::kSongSrcCutId)).contains(QStringLiteral("&src=\\")));
+    EXPECT_TRUE(CutLyricUrl(linkAnswer(QLatin1String(musicd::kSongUpperCaseLrcId)))
+                    ->endsWith(QStringLiteral(".LRC")));
     const QString lyricFirst = linkAnswer(QLatin1String(musicd::kSongLyricFirstId));
-    EXPECT_LT(lyricFirst.indexOf(QStringLiteral("lyric_url")), lyricFirst.indexOf(QStringLiteral("\"url\":\"")));
+    EXPECT_LT(lyricFirst.indexOf(QStringLiteral("lyric_url")),
+              lyricFirst.indexOf(QStringLiteral("\"url\":\"")));
 }
 
 TEST_F(MusicdServerTest, UnknownAndGarbageRequestsAreAnsweredQuietly)
 {
-    for (const char *id : {musicd::kUnknownSongId, "abc", "-1", "99999999999999999999", "%00", ""}) {
+    for (const char *id :
+         {musicd::kUnknownSongId, "abc", "-1", "99999999999999999999", "%00", ""}) {
         const QString answer = linkAnswer(QString::fromLatin1(id));
         EXPECT_FALSE(answer.isEmpty()) << id;
         EXPECT_TRUE(CutSongLink(answer).isEmpty()) << id;
@@ -257,9 +270,11 @@ TEST_F(MusicdServerTest, SingerPagesLeadToDecodablePictures)
     QList<QImage> pictures;
     for (const char *singer : {musicd::kSingerWithPicture, musicd::kSingerLatinWithPicture}) {
         const QString page =
-            FetchPage(ServiceConfig::singerPageUrl() + UrlEncode(QString::fromUtf8(singer)), QStringLiteral("utf-8"));
+            FetchPage(ServiceConfig::singerPageUrl() + UrlEncode(QString::fromUtf8(singer)),
+                      QStringLiteral("utf-8"));
         const QString url = LoadNetPicture::CutSingerPictureUrl(page, prefix);
-        ASSERT_TRUE(url.startsWith(prefix) && url.endsWith(QStringLiteral(".jpg"))) << url.toStdString();
+        ASSERT_TRUE(url.startsWith(prefix) && url.endsWith(QStringLiteral(".jpg")))
+            << url.toStdString();
         const HttpResult r = HttpClient::get(url);
         ASSERT_EQ(r.status, 200);
         QImage image;
@@ -271,8 +286,10 @@ TEST_F(MusicdServerTest, SingerPagesLeadToDecodablePictures)
 
     for (const char *singer : {musicd::kSingerWithoutPicture, "Nobody Here", ""}) {
         const QString page =
-            FetchPage(ServiceConfig::singerPageUrl() + UrlEncode(QString::fromUtf8(singer)), QStringLiteral("utf-8"));
-        EXPECT_EQ(LoadNetPicture::CutSingerPictureUrl(page, prefix), LoadNetPicture::kNoSingerInfo) << singer;
+            FetchPage(ServiceConfig::singerPageUrl() + UrlEncode(QString::fromUtf8(singer)),
+                      QStringLiteral("utf-8"));
+        EXPECT_EQ(LoadNetPicture::CutSingerPictureUrl(page, prefix), LoadNetPicture::kNoSingerInfo)
+            << singer;
     }
 }
 
@@ -287,8 +304,9 @@ TEST_F(MusicdServerTest, AbsoluteUrlsFollowTheHostTheClientUsed)
     ASSERT_TRUE(page);
     EXPECT_NE(page->body.find("http://" + host + "/ting/pic/item/"), std::string::npos);
 
-    const auto answer = client.Get((std::string("/app/link/getLinks.php?songId=") + musicd::kSongWithLyricsId).c_str(),
-                                   headers);
+    const auto answer = client.Get(
+        (std::string("/app/link/getLinks.php?songId=") + musicd::kSongWithLyricsId).c_str(),
+        headers);
     ASSERT_TRUE(answer);
     EXPECT_NE(answer->body.find("http:\\/\\/" + host + "\\/music\\/"), std::string::npos);
 
@@ -296,7 +314,8 @@ TEST_F(MusicdServerTest, AbsoluteUrlsFollowTheHostTheClientUsed)
     const auto forged = client.Get("/search/artist?key=%E6%99%B4%E5%B7%9D", {{"Host", "x\"><b>y"}});
     ASSERT_TRUE(forged);
     EXPECT_EQ(forged->body.find("x\"><b>"), std::string::npos);
-    EXPECT_NE(forged->body.find(s_server->url().toStdString() + "/ting/pic/item/"), std::string::npos);
+    EXPECT_NE(forged->body.find(s_server->url().toStdString() + "/ting/pic/item/"),
+              std::string::npos);
 }
 
 // Start-up and shutdown give clear outcomes: the URL line, a clean exit on
@@ -305,7 +324,8 @@ TEST_F(MusicdServerTest, AbsoluteUrlsFollowTheHostTheClientUsed)
 TEST(MusicdProcess, StartsStopsAndRefusesClearly)
 {
     QProcess first;
-    first.start(QStringLiteral(VELMOR_MUSICD_PATH), {QStringLiteral("--port"), QStringLiteral("0")});
+    first.start(QStringLiteral(VELMOR_MUSICD_PATH),
+                {QStringLiteral("--port"), QStringLiteral("0")});
     ASSERT_TRUE(first.waitForReadyRead(15000));
     const QUrl url(QString::fromUtf8(first.readLine()).trimmed());
     ASSERT_EQ(url.host(), QStringLiteral("127.0.0.1"));

@@ -31,12 +31,12 @@ TEST(MusicdQueryText, DecodesWhatThePlayerEncodes)
         QStringLiteral("Tom & Jerry"),
         QStringLiteral("-._~+&=%"),
         QStringLiteral("\tx"),
-        QStringLiteral("café"),                      // U+00E9: one escape of its own value
-        QString(QChar(0x0100)) + QChar(0x01FF),      // three-byte pattern that is not UTF-8
-        QString(QChar(0x07FF)) + QChar(0x0800),      // both sides of the UTF-8 boundary
+        QStringLiteral("café"),                 // U+00E9: one escape of its own value
+        QString(QChar(0x0100)) + QChar(0x01FF), // three-byte pattern that is not UTF-8
+        QString(QChar(0x07FF)) + QChar(0x0800), // both sides of the UTF-8 boundary
         QStringLiteral("晴川 夜航精选"),
-        QStringLiteral("😀"),                        // surrogate units one by one
-        QStringLiteral("é©"),                        // Latin-1 bytes that look like a lead byte
+        QStringLiteral("😀"),  // surrogate units one by one
+        QStringLiteral("é©"), // Latin-1 bytes that look like a lead byte
     };
     for (const QString &text : cases) {
         const QString encoded = GetMusicList::UrlEncode(text);
@@ -49,8 +49,11 @@ TEST(MusicdQueryText, BrokenThreeBytePatternsFallBackToSingleBytes)
 {
     // A lead byte without two continuation bytes is a Latin-1 character.
     EXPECT_EQ(decodePlayerQuery("\xE4\xB8"), QString(QChar(0xE4)) + QChar(0xB8));
-    EXPECT_EQ(decodePlayerQuery("\xE4" "ab"), QString(QChar(0xE4)) + QStringLiteral("ab"));
-    EXPECT_EQ(decodePlayerQuery(std::string("a\0b", 3)), QString(QStringLiteral("a")) + QChar(0) + u'b');
+    EXPECT_EQ(decodePlayerQuery("\xE4"
+                                "ab"),
+              QString(QChar(0xE4)) + QStringLiteral("ab"));
+    EXPECT_EQ(decodePlayerQuery(std::string("a\0b", 3)),
+              QString(QStringLiteral("a")) + QChar(0) + u'b');
 }
 
 TEST(MusicdQueryText, EscapesNamesForHtmlAndJson)
@@ -59,7 +62,8 @@ TEST(MusicdQueryText, EscapesNamesForHtmlAndJson)
               QStringLiteral("Rock&#039;n&#039;Roll &amp; &lt;b&gt;&quot;x&quot;"));
     // JSON: quotes cannot close the value early, and slashes are escaped as
     // the player expects of every URL in the answer.
-    EXPECT_EQ(jsonEscape(QStringLiteral("a\"b\\c/d 晴")), QStringLiteral("a\\\"b\\\\c\\/d \\u6674"));
+    EXPECT_EQ(jsonEscape(QStringLiteral("a\"b\\c/d 晴")),
+              QStringLiteral("a\\\"b\\\\c\\/d \\u6674"));
 }
 
 TEST(MusicdQueryText, HostHeaderOnlyPassesPlainHostNames)
@@ -82,8 +86,16 @@ TEST(MusicdQueryText, HostHeaderOnlyPassesPlainHostNames)
 TEST(MusicdQueryText, PageNumbersAndSongIdsFromRequestText)
 {
     const std::pair<std::string, qint64> pages[] = {
-        {"", 1}, {"1", 1}, {"7", 7}, {"0", 1}, {"-3", 1}, {"abc", 1}, {"2x", 1}, {" 2", 1},
-        {"999999999999", 999999999999}, {"99999999999999999999999", 999999999999},
+        {"", 1},
+        {"1", 1},
+        {"7", 7},
+        {"0", 1},
+        {"-3", 1},
+        {"abc", 1},
+        {"2x", 1},
+        {" 2", 1},
+        {"999999999999", 999999999999},
+        {"99999999999999999999999", 999999999999},
     };
     for (const auto &[text, page] : pages)
         EXPECT_EQ(MusicService::parsePageNumber(text), page) << text;
@@ -164,7 +176,8 @@ TEST(MusicdTune, LyricLinesFallOnPhraseStartsInsideTheSong)
 {
     const Catalogue catalogue;
     int multiTagLines = 0;
-    for (const qint64 id : {Q_INT64_C(100001), Q_INT64_C(100050), Q_INT64_C(100333), Q_INT64_C(5000123)}) {
+    for (const qint64 id :
+         {Q_INT64_C(100001), Q_INT64_C(100050), Q_INT64_C(100333), Q_INT64_C(5000123)}) {
         const Song song = *catalogue.songById(id);
         const Tune tune(song.id, !song.latin);
         ASSERT_GE(tune.durationSeconds(), 20.0);
@@ -214,9 +227,9 @@ TEST(MusicdTune, RendersTheWavItAnnounces)
     ASSERT_TRUE(wav.startsWith("RIFF"));
     EXPECT_EQ(wav.mid(8, 8), QByteArray("WAVEfmt "));
     EXPECT_EQ(qFromLittleEndian<quint32>(wav.constData() + 4), quint32(wav.size() - 8));
-    EXPECT_EQ(qFromLittleEndian<quint16>(wav.constData() + 22), 1);     // mono
+    EXPECT_EQ(qFromLittleEndian<quint16>(wav.constData() + 22), 1);      // mono
     EXPECT_EQ(qFromLittleEndian<quint32>(wav.constData() + 24), 22050u); // sample rate
-    EXPECT_EQ(qFromLittleEndian<quint16>(wav.constData() + 34), 16);    // bits
+    EXPECT_EQ(qFromLittleEndian<quint16>(wav.constData() + 34), 16);     // bits
     EXPECT_EQ(qFromLittleEndian<quint32>(wav.constData() + 40), quint32(wav.size() - 44));
 
     // Not silence, and the same song always sounds the same.
