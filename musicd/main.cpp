@@ -4,6 +4,7 @@
 // peer without any internet. The first stdout line is the URL it serves;
 // after it, one line per request. SIGINT and SIGTERM end it.
 #include "musicd/MusicService.h"
+#include "musicd/RequestLog.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -13,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <httplib.h>
-#include <mutex>
 #include <pthread.h>
 #include <string>
 #include <sys/socket.h>
@@ -27,15 +27,10 @@ namespace {
 constexpr auto kStopGrace = std::chrono::milliseconds(700);
 constexpr time_t kKeepAliveSeconds = 2;
 
-std::mutex g_outputMutex;
-
-void printLine(const std::string &line)
-{
-    std::lock_guard<std::mutex> lock(g_outputMutex);
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
+// Log lines waiting for a reader beyond this many are dropped.
+constexpr size_t kMaxQueuedLogLines = 20000;
+// How long the last log lines may take to leave at the end.
+constexpr auto kLogDrainTime = std::chrono::milliseconds(300);
 
 void usage()
 {
@@ -110,9 +105,6 @@ int main(int argc, char **argv)
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
     });
     service.install(server);
-    server.set_logger([](const httplib::Request &req, const httplib::Response &res) {
-        printLine(req.method + " " + req.target + " " + std::to_string(res.status));
-    });
 
     int bound = port;
     if (port == 0) {
@@ -125,10 +117,16 @@ int main(int argc, char **argv)
         return 1;
     }
     service.setPort(bound);
-    printLine("http://127.0.0.1:" + std::to_string(bound));
+    // The URL line goes out before any log line can: nothing is served yet.
+    std::printf("http://127.0.0.1:%d\n", bound);
+    std::fflush(stdout);
+    auto *log = new musicd::RequestLog(STDOUT_FILENO, kMaxQueuedLogLines); // lives until exit
+    server.set_logger([log](const httplib::Request &req, const httplib::Response &res) {
+        log->add(req.method + " " + req.target + " " + std::to_string(res.status));
+    });
 
     std::atomic<bool> finished{false};
-    std::thread stopper([&server, &finished, stopSignals] {
+    std::thread stopper([&server, &finished, stopSignals, log] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
         server.stop();
@@ -136,7 +134,7 @@ int main(int argc, char **argv)
         while (!finished.load() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (!finished.load()) {
-            std::fflush(stdout);
+            log->drain(kLogDrainTime);
             _exit(0);
         }
     });
@@ -144,5 +142,6 @@ int main(int argc, char **argv)
 
     const bool ok = server.listen_after_bind();
     finished = true;
+    log->drain(kLogDrainTime);
     return ok ? 0 : 1;
 }

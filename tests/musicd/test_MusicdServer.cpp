@@ -351,4 +351,29 @@ TEST(MusicdProcess, StartsStopsAndRefusesClearly)
     EXPECT_EQ(first.exitCode(), 0);
 }
 
+// Whoever started the service may leave its stdout unread (no event loop
+// runs here, so QProcess reads nothing): the log must then drop lines, never
+// hold up a request.
+TEST(MusicdProcess, UnreadLogNeverStallsRequests)
+{
+    QProcess process;
+    process.start(QStringLiteral(VELMOR_MUSICD_PATH),
+                  {QStringLiteral("--port"), QStringLiteral("0")});
+    ASSERT_TRUE(process.waitForReadyRead(15000));
+    const QUrl url(QString::fromUtf8(process.readLine()).trimmed());
+
+    httplib::Client client(url.host().toStdString(), url.port());
+    client.set_read_timeout(10, 0);
+    // Long targets make long log lines: far more than a pipe holds.
+    const std::string target = "/app/search/searchList.php?qword=" + std::string(4000, 'q');
+    for (int i = 0; i < 300; ++i) {
+        const auto res = client.Get(target.c_str());
+        ASSERT_TRUE(res) << "request " << i;
+        ASSERT_EQ(res->status, 200);
+    }
+    process.terminate();
+    ASSERT_TRUE(process.waitForFinished(15000));
+    EXPECT_EQ(process.exitCode(), 0);
+}
+
 } // namespace
