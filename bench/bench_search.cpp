@@ -101,7 +101,8 @@ void BM_TenPageSearchOverItsFetches(benchmark::State &state)
 
         t.restart();
         for (int page = 1; page <= 10; ++page)
-            benchmark::DoNotOptimize(GetMusicList::FetchPage(pageUrl(words, page), QStringLiteral("utf-8")));
+            benchmark::DoNotOptimize(
+                GetMusicList::FetchPage(pageUrl(words, page), QStringLiteral("utf-8")));
         fetchMs += t.nsecsElapsed() / 1e6;
     }
     state.counters["rows"] = rows;

@@ -54,7 +54,8 @@ void BM_FetchPageOverRawGet(benchmark::State &state)
 {
     const QUrl url(g_pageUrl);
     httplib::Client raw(url.host().toStdString(), url.port());
-    const std::string target = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority).toStdString();
+    const std::string target =
+        url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority).toStdString();
     httplib::Headers headers;
     if (state.range(0) == 1)
         headers.emplace("Accept-Encoding", "zstd, br, gzip, deflate");

@@ -9,9 +9,9 @@ namespace cli {
 
 // Exit statuses.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitNetwork = 1;     // the service could not be read
-inline constexpr int kExitUsage = 2;       // bad command line
-inline constexpr int kExitNotFound = 3;    // the answer names no playable link
+inline constexpr int kExitNetwork = 1;       // the service could not be read
+inline constexpr int kExitUsage = 2;         // bad command line
+inline constexpr int kExitNotFound = 3;      // the answer names no playable link
 inline constexpr int kExitInterrupted = 130; // Ctrl-C (128 + SIGINT)
 
 // All result pages for the words; one "ID\ttitle\tsinger\talbum" line a row.

@@ -34,9 +34,10 @@ TerminalSearchView::TerminalSearchView(std::FILE *rows, std::FILE *progress)
 void TerminalSearchView::appendResult(const SearchResult &row)
 {
     ++m_count;
-    writeLine(m_rows, QStringList{field(row.songId), field(row.title), field(row.singer),
-                                  field(row.album)}
-                          .join(QLatin1Char('\t')));
+    writeLine(
+        m_rows,
+        QStringList{field(row.songId), field(row.title), field(row.singer), field(row.album)}.join(
+            QLatin1Char('\t')));
 }
 
 void TerminalSearchView::setStatusText(const QString &text)

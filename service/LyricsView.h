@@ -11,8 +11,8 @@ class LyricsView
 public:
     virtual ~LyricsView() = default;
 
-    virtual void clearLyricList() = 0;                      // List1.Clear
-    virtual void addLyricEntry(const QString &entry) = 0;   // List1.AddItem
-    virtual void setLyricText(const QString &text) = 0;     // Form2.Text5
-    virtual void setLyricBoxText(const QString &text) = 0;  // Form1.txtText3
+    virtual void clearLyricList() = 0;                     // List1.Clear
+    virtual void addLyricEntry(const QString &entry) = 0;  // List1.AddItem
+    virtual void setLyricText(const QString &text) = 0;    // Form2.Text5
+    virtual void setLyricBoxText(const QString &text) = 0; // Form1.txtText3
 };

@@ -27,8 +27,8 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 bool keptInId(char c)
 {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-           c == '-' || c == '_' || c == '.';
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' ||
+           c == '_' || c == '.';
 }
 
 } // namespace
@@ -92,7 +92,8 @@ QString CutSongLink(const QString &answer)
 QString ResolveSongLink(const QString &songId, const QString &artist, const QString &title,
                         LyricsView &lyrics, ResolveErrors *errors)
 {
-    const QString answer = FetchPage(LinkRequestUrl(songId, artist, title), QStringLiteral("Utf-8"));
+    const QString answer =
+        FetchPage(LinkRequestUrl(songId, artist, title), QStringLiteral("Utf-8"));
     const QString linkError = HttpClient::lastError();
     QString lyricError;
     // The lyric is loaded first, so it is ready when the caller starts playing.

@@ -153,8 +153,8 @@ std::optional<SearchResult> ParseResultRow(QStringView row)
     if (trimSpaces(r.songId).isEmpty() || isZeroId(r.songId))
         return std::nullopt;
     r.singer = args.mid(comma1 + 1, comma2 - comma1 - 1).toString();
-    r.title = (comma3 < 0 ? args.mid(comma2 + 1) : args.mid(comma2 + 1, comma3 - comma2 - 1))
-                  .toString();
+    r.title =
+        (comma3 < 0 ? args.mid(comma2 + 1) : args.mid(comma2 + 1, comma3 - comma2 - 1)).toString();
     if (r.title.contains(QLatin1Char('(')))
         r.title += QLatin1Char(')');
 
@@ -174,7 +174,8 @@ QList<SearchResult> ParseSearchPage(const QString &page)
     qsizetype from = 0;
     for (;;) {
         const qsizetype end = table.indexOf(kRowEnd, from);
-        const QStringView piece = QStringView(table).mid(from, end < 0 ? table.size() - from : end - from);
+        const QStringView piece =
+            QStringView(table).mid(from, end < 0 ? table.size() - from : end - from);
         if (std::optional<SearchResult> r = ParseResultRow(piece))
             rows.append(std::move(*r));
         if (end < 0)

@@ -34,7 +34,8 @@ protected:
     {
         EXPECT_TRUE(p.waitForFinished(60000));
         run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        run.out = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        run.out = QString::fromUtf8(p.readAllStandardOutput())
+                      .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         run.err = QString::fromUtf8(p.readAllStandardError());
     }
 
@@ -43,7 +44,8 @@ protected:
     {
         QProcess p;
         p.setProgram(QStringLiteral(VELMOR_CLI_PATH));
-        p.setArguments(withService ? QStringList{QStringLiteral("--service"), s_server->url()} + args : args);
+        p.setArguments(
+            withService ? QStringList{QStringLiteral("--service"), s_server->url()} + args : args);
         p.start();
         CliRun run;
         finish(p, run);
@@ -86,8 +88,9 @@ TEST_F(VelmorCli, LinkLyricsPictureAndEncode)
     for (const QString &line : lyrics.out)
         EXPECT_TRUE(line.startsWith(QLatin1Char('[')) && !line.contains(QLatin1Char('\r')));
 
-    const CliRun noLyrics = cli({QStringLiteral("lyrics"), QLatin1String(musicd::kSongWithoutLyricsId),
-                                 QStringLiteral("a"), QStringLiteral("b")});
+    const CliRun noLyrics =
+        cli({QStringLiteral("lyrics"), QLatin1String(musicd::kSongWithoutLyricsId),
+             QStringLiteral("a"), QStringLiteral("b")});
     EXPECT_EQ(noLyrics.out, QStringList{QStringLiteral("暂无歌词")});
 
     const CliRun noLink = cli({QStringLiteral("link"), QLatin1String(musicd::kUnknownSongId),
@@ -95,11 +98,13 @@ TEST_F(VelmorCli, LinkLyricsPictureAndEncode)
     EXPECT_EQ(noLink.exitCode, 3);
     EXPECT_TRUE(noLink.out.isEmpty());
 
-    const CliRun pic = cli({QStringLiteral("picture"), QString::fromUtf8(musicd::kSingerWithPicture)});
+    const CliRun pic =
+        cli({QStringLiteral("picture"), QString::fromUtf8(musicd::kSingerWithPicture)});
     ASSERT_EQ(pic.out.size(), 1);
     EXPECT_TRUE(pic.out[0].endsWith(QLatin1String(".jpg")));
-    EXPECT_EQ(cli({QStringLiteral("picture"), QString::fromUtf8(musicd::kSingerWithoutPicture)}).out,
-              QStringList{QStringLiteral("无歌手信息")});
+    EXPECT_EQ(
+        cli({QStringLiteral("picture"), QString::fromUtf8(musicd::kSingerWithoutPicture)}).out,
+        QStringList{QStringLiteral("无歌手信息")});
 
     EXPECT_EQ(cli({QStringLiteral("encode"), QStringLiteral("  ab 1-中 ")}, false).out,
               QStringList{QStringLiteral("ab%201%2D%E4%B8%AD")});
@@ -133,14 +138,26 @@ TEST_F(VelmorCli, FailuresHaveAStatusAndAMessage)
         {{}, 2, "no command"},
         {{QStringLiteral("play")}, 2, "unknown command"},
         {{QStringLiteral("link"), QStringLiteral("1")}, 2, "wrong number"},
-        {{QStringLiteral("--bogus"), QStringLiteral("encode"), QStringLiteral("x")}, 2, "unknown option"},
-        {{QStringLiteral("search"), QStringLiteral("   ")}, 2, "请输入要搜索的歌名、歌手或者专辑！"},
-        {{QStringLiteral("--service"), dead, QStringLiteral("search"), QStringLiteral("x")}, 1, "网络错误"},
+        {{QStringLiteral("--bogus"), QStringLiteral("encode"), QStringLiteral("x")},
+         2,
+         "unknown option"},
+        {{QStringLiteral("search"), QStringLiteral("   ")},
+         2,
+         "请输入要搜索的歌名、歌手或者专辑！"},
+        {{QStringLiteral("--service"), dead, QStringLiteral("search"), QStringLiteral("x")},
+         1,
+         "网络错误"},
         {{QStringLiteral("--service"), dead, QStringLiteral("link"), QStringLiteral("1"),
-          QStringLiteral("a"), QStringLiteral("b")}, 1, "网络错误"},
+          QStringLiteral("a"), QStringLiteral("b")},
+         1,
+         "网络错误"},
         {{QStringLiteral("--service=") + dead, QStringLiteral("lyrics"), QStringLiteral("1"),
-          QStringLiteral("a"), QStringLiteral("b")}, 1, "网络错误"},
-        {{QStringLiteral("--service"), dead, QStringLiteral("picture"), QStringLiteral("x")}, 1, "网络错误"},
+          QStringLiteral("a"), QStringLiteral("b")},
+         1,
+         "网络错误"},
+        {{QStringLiteral("--service"), dead, QStringLiteral("picture"), QStringLiteral("x")},
+         1,
+         "网络错误"},
     };
     for (const Case &c : cases) {
         const CliRun run = cli(c.args, false);
@@ -156,9 +173,9 @@ TEST_F(VelmorCli, FailuresHaveAStatusAndAMessage)
 TEST_F(VelmorCli, CtrlCStopsAtAPageBoundary)
 {
     QProcess p;
-    p.start(QStringLiteral(VELMOR_CLI_PATH), {QStringLiteral("--service"), s_server->url(),
-                                              QStringLiteral("search"),
-                                              QLatin1String(musicd::kQueryLoad30000)});
+    p.start(QStringLiteral(VELMOR_CLI_PATH),
+            {QStringLiteral("--service"), s_server->url(), QStringLiteral("search"),
+             QLatin1String(musicd::kQueryLoad30000)});
     ASSERT_TRUE(p.waitForStarted());
     QByteArray seen;
     while (!seen.contains('\n') && p.waitForReadyRead(30000))

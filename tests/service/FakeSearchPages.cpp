@@ -38,8 +38,8 @@ QList<FakeSong> numbered(int firstId, int count)
     QList<FakeSong> songs;
     for (int i = 0; i < count; ++i) {
         const QString n = QString::number(firstId + i);
-        songs.append({n, QStringLiteral("歌手") + n, QStringLiteral("歌") + n,
-                      QStringLiteral("专辑") + n});
+        songs.append(
+            {n, QStringLiteral("歌手") + n, QStringLiteral("歌") + n, QStringLiteral("专辑") + n});
     }
     return songs;
 }

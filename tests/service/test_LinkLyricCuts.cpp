@@ -1,7 +1,6 @@
 #include "service/LoadLyrics.h"
 #include "service/LoadNetPicture.h"
 #include "service/ResolveSongLink.h"
-#include "service/ServiceConfig.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +21,8 @@ std::string caseName(const ::testing::TestParamInfo<Cut> &info)
 }
 
 class SongLinkCut : public ::testing::TestWithParam<Cut>
-{};
+{
+};
 
 TEST_P(SongLinkCut, GivesThePlayableLink)
 {
@@ -35,8 +35,7 @@ INSTANTIATE_TEST_SUITE_P(
         Cut{"EscapedSlashesAndSrcParam",
             QStringLiteral(R"({"url":"http:\/\/h.example\/song.mp3?xcode=1&src=\/x","t":1})"),
             QStringLiteral("http://h.example/song.mp3?xcode=1")},
-        Cut{"ClosedByQuoteComma",
-            QStringLiteral(R"({"url":"http:\/\/h\/a.mp3?k=v","size":3})"),
+        Cut{"ClosedByQuoteComma", QStringLiteral(R"({"url":"http:\/\/h\/a.mp3?k=v","size":3})"),
             QStringLiteral("http://h/a.mp3?k=v")},
         Cut{"LyricMemberFirst",
             QStringLiteral(R"({"lyric_url":"http:\/\/h\/a.lrc","url":"http:\/\/h\/a.mp3","x":0})"),
@@ -54,7 +53,8 @@ INSTANTIATE_TEST_SUITE_P(
     caseName);
 
 class LyricUrlCut : public ::testing::TestWithParam<Cut>
-{};
+{
+};
 
 TEST_P(LyricUrlCut, GivesTheLyricFileUrl)
 {
@@ -65,19 +65,19 @@ TEST_P(LyricUrlCut, GivesTheLyricFileUrl)
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, LyricUrlCut,
-    ::testing::Values(
-        Cut{"EscapedSlashesBeforeComma",
-            QStringLiteral(R"({"lyric_url":"http:\/\/h\/l\/1.lrc","url":"x"})"),
-            QStringLiteral("http://h/l/1.lrc")},
-        Cut{"LastMemberBeforeBrace", QStringLiteral(R"({"url":"x"  ,  "lyric_url":"http:\/\/h\/2.LRC"})"),
-            QStringLiteral("http://h/2.LRC")},
-        Cut{"NoCommaAnywhere", QStringLiteral(R"({"lyric_url":"http:\/\/h\/3.lrc"})"),
-            QStringLiteral("http://h/3.lrc")},
-        Cut{"NoCommaNoCloser", QStringLiteral(R"({"lyric_url":"http:\/\/h\/4.lrc)"),
-            QStringLiteral("http://h/4.lrc")},
-        Cut{"EmptyValue", QStringLiteral(R"({"lyric_url":"","url":"x"})"), QString()},
-        Cut{"NullValue", QStringLiteral(R"({"lyric_url":null,"url":"x"})"),
-            QStringLiteral("null")}),
+    ::testing::Values(Cut{"EscapedSlashesBeforeComma",
+                          QStringLiteral(R"({"lyric_url":"http:\/\/h\/l\/1.lrc","url":"x"})"),
+                          QStringLiteral("http://h/l/1.lrc")},
+                      Cut{"LastMemberBeforeBrace",
+                          QStringLiteral(R"({"url":"x"  ,  "lyric_url":"http:\/\/h\/2.LRC"})"),
+                          QStringLiteral("http://h/2.LRC")},
+                      Cut{"NoCommaAnywhere", QStringLiteral(R"({"lyric_url":"http:\/\/h\/3.lrc"})"),
+                          QStringLiteral("http://h/3.lrc")},
+                      Cut{"NoCommaNoCloser", QStringLiteral(R"({"lyric_url":"http:\/\/h\/4.lrc)"),
+                          QStringLiteral("http://h/4.lrc")},
+                      Cut{"EmptyValue", QStringLiteral(R"({"lyric_url":"","url":"x"})"), QString()},
+                      Cut{"NullValue", QStringLiteral(R"({"lyric_url":null,"url":"x"})"),
+                          QStringLiteral("null")}),
     caseName);
 
 TEST(LyricUrlCut, AnswerWithoutTheKeyGivesNothing)
@@ -106,8 +106,7 @@ TEST(SplitLrc, OneEntryPerBracketKeepingLineBreaks)
     EXPECT_EQ(SplitLrc(QStringLiteral("[00:12.00][01:30.00]words")),
               (QStringList{QStringLiteral("[00:12.00]"), QStringLiteral("[01:30.00]words")}));
     // Blank pieces (spaces only) are dropped; nothing at all gives nothing.
-    EXPECT_EQ(SplitLrc(QStringLiteral("   [  [x")),
-              (QStringList{QStringLiteral("[x")}));
+    EXPECT_EQ(SplitLrc(QStringLiteral("   [  [x")), (QStringList{QStringLiteral("[x")}));
     EXPECT_TRUE(SplitLrc(QString()).isEmpty());
     EXPECT_TRUE(SplitLrc(QStringLiteral("    ")).isEmpty());
 }
@@ -122,17 +121,9 @@ TEST(EncodeSongId, NumericIdsStayAndNothingCanAddParameters)
     EXPECT_EQ(EncodeSongId(QStringLiteral("中")), QStringLiteral("%E4%B8%AD"));
 }
 
-TEST(LinkRequestUrl, EncodesArtistAndTitle)
-{
-    ServiceConfig::setHost(QStringLiteral("http://svc.test:9/"));
-    EXPECT_EQ(LinkRequestUrl(QStringLiteral("77"), QStringLiteral(" A B "), QStringLiteral("中-1")),
-              QStringLiteral("http://svc.test:9/app/link/getLinks.php?songId=77"
-                             "&songArtist=A%20B&songTitle=%E4%B8%AD%2D1"));
-    ServiceConfig::setHost(QString());
-}
-
 class PictureUrlCut : public ::testing::TestWithParam<Cut>
-{};
+{
+};
 
 const QString kPrefix = QStringLiteral("http://pic.test/ting/pic/item/");
 
@@ -162,8 +153,7 @@ INSTANTIATE_TEST_SUITE_P(
             QStringLiteral("http://pic.test/ting/pic/item/ <div class=cover-img><img "
                            "src=https://cdn.test/a.jpg>"),
             LoadNetPicture::kNoSingerInfo},
-        Cut{"NoPrefix",
-            QStringLiteral("<div class=cover-img><img src=http://elsewhere/a.jpg>"),
+        Cut{"NoPrefix", QStringLiteral("<div class=cover-img><img src=http://elsewhere/a.jpg>"),
             LoadNetPicture::kNoSingerInfo},
         Cut{"Empty", QString(), LoadNetPicture::kNoSingerInfo}),
     caseName);

@@ -15,7 +15,8 @@ struct CountCase
 };
 
 class PageCountTest : public ::testing::TestWithParam<CountCase>
-{};
+{
+};
 
 TEST_P(PageCountTest, ReadsTheSongCountAndRoundsUpToPages)
 {
@@ -26,17 +27,16 @@ TEST_P(PageCountTest, ReadsTheSongCountAndRoundsUpToPages)
 
 INSTANTIATE_TEST_SUITE_P(
     Counts, PageCountTest,
-    ::testing::Values(CountCase{"SixtyOne", QStringLiteral("61"), QStringLiteral("3")},
-                      CountCase{"Zero", QStringLiteral("0"), QStringLiteral("0")},
-                      CountCase{"ExactlyOnePage", QStringLiteral("30"), QStringLiteral("1")},
-                      CountCase{"OneOver", QStringLiteral("31"), QStringLiteral("2")},
-                      CountCase{"QuotedAndSpaced", QStringLiteral(" \"6 1\"\t\r\n"),
-                                QStringLiteral("3")},
-                      CountCase{"NotANumber", QStringLiteral("<b>61</b>"), QStringLiteral("0")},
-                      CountCase{"Fraction", QStringLiteral("61.5"), QStringLiteral("0")},
-                      CountCase{"Negative", QStringLiteral("-45"), QStringLiteral("0")},
-                      CountCase{"TooLarge", QStringLiteral("99999999999999999999999"),
-                                QStringLiteral("0")}),
+    ::testing::Values(
+        CountCase{"SixtyOne", QStringLiteral("61"), QStringLiteral("3")},
+        CountCase{"Zero", QStringLiteral("0"), QStringLiteral("0")},
+        CountCase{"ExactlyOnePage", QStringLiteral("30"), QStringLiteral("1")},
+        CountCase{"OneOver", QStringLiteral("31"), QStringLiteral("2")},
+        CountCase{"QuotedAndSpaced", QStringLiteral(" \"6 1\"\t\r\n"), QStringLiteral("3")},
+        CountCase{"NotANumber", QStringLiteral("<b>61</b>"), QStringLiteral("0")},
+        CountCase{"Fraction", QStringLiteral("61.5"), QStringLiteral("0")},
+        CountCase{"Negative", QStringLiteral("-45"), QStringLiteral("0")},
+        CountCase{"TooLarge", QStringLiteral("99999999999999999999999"), QStringLiteral("0")}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(PageCount, MissingMarkersGiveNoPages)
@@ -93,7 +93,8 @@ struct RowCase
 };
 
 class ResultRowTest : public ::testing::TestWithParam<RowCase>
-{};
+{
+};
 
 TEST_P(ResultRowTest, CutsIdSingerTitleAndAlbum)
 {
@@ -101,9 +102,8 @@ TEST_P(ResultRowTest, CutsIdSingerTitleAndAlbum)
     const std::optional<SearchResult> r = ParseResultRow(c.piece);
     ASSERT_EQ(r.has_value(), c.kept);
     if (r) {
-        EXPECT_EQ(*r, c.expected) << r->songId.toStdString() << "|" << r->title.toStdString()
-                                  << "|" << r->singer.toStdString() << "|"
-                                  << r->album.toStdString();
+        EXPECT_EQ(*r, c.expected) << r->songId.toStdString() << "|" << r->title.toStdString() << "|"
+                                  << r->singer.toStdString() << "|" << r->album.toStdString();
     }
 }
 
@@ -116,18 +116,18 @@ SearchResult result(const char *id, const char *title, const char *singer, const
 INSTANTIATE_TEST_SUITE_P(
     Rows, ResultRowTest,
     ::testing::Values(
-        RowCase{"Plain",
-                QStringLiteral("<td><a onclick=ddSong(42,林夕,夜曲) class=play>x</a><td>《晨》</td>"),
-                true, result("42", "夜曲", "林夕", "《晨》")},
+        RowCase{
+            "Plain",
+            QStringLiteral("<td><a onclick=ddSong(42,林夕,夜曲) class=play>x</a><td>《晨》</td>"),
+            true, result("42", "夜曲", "林夕", "《晨》")},
         RowCase{"TitleCutAtCommaInsideBrackets",
                 QStringLiteral("<a onclick=ddSong(7,Band,Live (Remix, 2010)) class=play>"), true,
                 result("7", "Live (Remix)", "Band", "")},
         RowCase{"TitleWithBracketsAndNoCommaGainsAnother",
                 QStringLiteral("<a onclick=ddSong(7,Band,Live (Remix)) class=play>"), true,
                 result("7", "Live (Remix))", "Band", "")},
-        RowCase{"MoreArgumentsAfterTitle",
-                QStringLiteral("ddSong(8,S,T,extra,more) class=p 《A》"), true,
-                result("8", "T", "S", "《A》")},
+        RowCase{"MoreArgumentsAfterTitle", QStringLiteral("ddSong(8,S,T,extra,more) class=p 《A》"),
+                true, result("8", "T", "S", "《A》")},
         RowCase{"EntityBetweenSpacesLeavesTwoSpaces",
                 // as it reads after normalisation
                 QStringLiteral("ddSong(9,Duo,Tom  Jerry) class=p"), true,
@@ -150,8 +150,10 @@ TEST(ParseSearchPage, ListsEveryTableRowInOrderAndNothingOutsideTheTable)
 {
     QList<FakeSong> songs = FakeSearchPages::numbered(100, 3);
     songs.append({QStringLiteral("0"), QStringLiteral("x"), QStringLiteral("skipped"), {}});
-    songs.append({QStringLiteral("200"), QStringLiteral("Tom &amp; Co"),
-                  QStringLiteral("It&#039;s (Live, 1999)"), {}});
+    songs.append({QStringLiteral("200"),
+                  QStringLiteral("Tom &amp; Co"),
+                  QStringLiteral("It&#039;s (Live, 1999)"),
+                  {}});
     const QList<SearchResult> rows = ParseSearchPage(FakeSearchPages::page(61, songs));
 
     // The footer's play call after the pager is not a result.
@@ -171,10 +173,9 @@ TEST(ParseSearchPage, ListsEveryTableRowInOrderAndNothingOutsideTheTable)
 TEST(ParseSearchPage, MalformedPagesGiveNoGarbageRows)
 {
     // No table head and no pager: every row of the text counts, to the end.
-    const QString bare = FakeSearchPages::row({QStringLiteral("1"), QStringLiteral("a"),
-                                               QStringLiteral("b"), {}}) +
-                         FakeSearchPages::row({QStringLiteral("2"), QStringLiteral("c"),
-                                               QStringLiteral("d"), {}});
+    const QString bare =
+        FakeSearchPages::row({QStringLiteral("1"), QStringLiteral("a"), QStringLiteral("b"), {}}) +
+        FakeSearchPages::row({QStringLiteral("2"), QStringLiteral("c"), QStringLiteral("d"), {}});
     ASSERT_EQ(ParseSearchPage(bare).size(), 2);
     EXPECT_EQ(ParseSearchPage(bare)[1].songId, QStringLiteral("2"));
 

@@ -29,10 +29,9 @@ protected:
     {
         // Song totals per query word; "none" gets the nothing-found page.
         m_totals = {{"sixtyone", 61}, {"thirty", 30}, {"zero", 0}, {"held", 90}, {"new", 30}};
-        server.http().Get("/app/search/searchList.php",
-                          [this](const httplib::Request &req, httplib::Response &res) {
-                              serve(req, res);
-                          });
+        server.http().Get(
+            "/app/search/searchList.php",
+            [this](const httplib::Request &req, httplib::Response &res) { serve(req, res); });
         ASSERT_TRUE(server.start());
         ServiceConfig::setHost(server.url());
         State() = SearchState();
@@ -111,10 +110,9 @@ TEST_F(SearchSongsTest, WalksEveryPageThenEnds)
     EXPECT_EQ(view.rows.front().songId, QStringLiteral("1001"));
     EXPECT_EQ(view.rows[30].songId, QStringLiteral("2001"));
     EXPECT_EQ(view.rows.back().songId, QStringLiteral("3001"));
-    EXPECT_EQ(view.statusHistory,
-              (QStringList{QStringLiteral("共找到3页,正在查找第2页资源信息。"),
-                           QStringLiteral("共找到3页,正在查找第3页资源信息。"),
-                           QStringLiteral("搜索结束,共找到：61条资源")}));
+    EXPECT_EQ(view.statusHistory, (QStringList{QStringLiteral("共找到3页,正在查找第2页资源信息。"),
+                                               QStringLiteral("共找到3页,正在查找第3页资源信息。"),
+                                               QStringLiteral("搜索结束,共找到：61条资源")}));
 
     // The end routine: empty box, captions, disabled stop button, state reset.
     EXPECT_TRUE(view.searchBox.isEmpty());

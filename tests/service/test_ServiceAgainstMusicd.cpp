@@ -66,10 +66,12 @@ TEST_F(AgainstMusicd, SearchesListEverySongOnceAcrossPages)
             ids.insert(r.songId);
             EXPECT_FALSE(r.title.isEmpty());
             EXPECT_FALSE(r.singer.isEmpty());
-            EXPECT_TRUE(r.album.isEmpty() || (r.album.startsWith(u'《') && r.album.endsWith(u'》')));
+            EXPECT_TRUE(r.album.isEmpty() ||
+                        (r.album.startsWith(u'《') && r.album.endsWith(u'》')));
         }
         EXPECT_EQ(ids.size(), c.songs) << c.words;
-        EXPECT_EQ(view.statusHistory.last(), QStringLiteral("搜索结束,共找到：%1条资源").arg(c.songs));
+        EXPECT_EQ(view.statusHistory.last(),
+                  QStringLiteral("搜索结束,共找到：%1条资源").arg(c.songs));
     }
 }
 
@@ -80,9 +82,10 @@ TEST_F(AgainstMusicd, LinksAndLyricsOfTheCatalogue)
                            musicd::kSongLyricFirstId, musicd::kSongUpperCaseLrcId}) {
         RecordingLyricsView lyrics;
         ResolveErrors errors;
-        const QString link =
-            ResolveSongLink(QLatin1String(id), QStringLiteral("晴川"), QStringLiteral("x"), lyrics, &errors);
-        EXPECT_TRUE(link.startsWith(musicPrefix + QLatin1String(id) + QStringLiteral(".wav?xcode=")))
+        const QString link = ResolveSongLink(QLatin1String(id), QStringLiteral("晴川"),
+                                             QStringLiteral("x"), lyrics, &errors);
+        EXPECT_TRUE(
+            link.startsWith(musicPrefix + QLatin1String(id) + QStringLiteral(".wav?xcode=")))
             << id << " " << link.toStdString();
         EXPECT_FALSE(link.contains(QLatin1Char('\\')) || link.contains(QLatin1String("&src")) ||
                      link.contains(QLatin1Char('"')))
@@ -98,7 +101,8 @@ TEST_F(AgainstMusicd, LinksAndLyricsOfTheCatalogue)
     }
 
     RecordingLyricsView none;
-    EXPECT_FALSE(ResolveSongLink(QLatin1String(musicd::kSongWithoutLyricsId), {}, {}, none).isEmpty());
+    EXPECT_FALSE(
+        ResolveSongLink(QLatin1String(musicd::kSongWithoutLyricsId), {}, {}, none).isEmpty());
     EXPECT_TRUE(none.list.isEmpty());
     EXPECT_EQ(none.text3, kNoLyrics);
 
@@ -111,7 +115,8 @@ TEST_F(AgainstMusicd, SingerPictures)
 {
     for (const char *singer : {musicd::kSingerWithPicture, musicd::kSingerLatinWithPicture}) {
         const QString url = LoadNetPicture::GetSingerPictureUrl(QString::fromUtf8(singer));
-        EXPECT_TRUE(url.startsWith(ServiceConfig::pictureServerPrefix()) && url.endsWith(QLatin1String(".jpg")))
+        EXPECT_TRUE(url.startsWith(ServiceConfig::pictureServerPrefix()) &&
+                    url.endsWith(QLatin1String(".jpg")))
             << singer << " " << url.toStdString();
         EXPECT_FALSE(LoadNetPicture::LoadPictureFromPath(url).isNull()) << singer;
     }

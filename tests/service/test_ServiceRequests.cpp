@@ -41,27 +41,28 @@ protected:
         h.Get("/lrc/empty.LRC", [](const httplib::Request &, httplib::Response &res) {
             res.set_content("   ", "text/plain");
         });
-        h.Get("/app/link/getLinks.php", [this](const httplib::Request &req, httplib::Response &res) {
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_linkQueries.push_back(req.target);
-            }
-            const std::string id = req.get_param_value("songId");
-            std::string body;
-            if (id == "1")
-                body = R"({"lyric_url":")" + escaped(m_base + "/lrc/a.lrc") +
-                       R"(","url":"http:\/\/media.test\/1.mp3?x=1&src=\/t","id":1})";
-            else if (id == "2")
-                body = R"({"url":"http:\/\/media.test\/2.mp3","lyric_url":"","n":0})";
-            else if (id == "3")
-                body = R"({"lyric_url":")" + escaped(m_base + "/lrc/missing.lrc") +
-                       R"(","url":"http:\/\/media.test\/3.mp3","n":0})";
-            else if (id == "4")
-                body = R"({"lyric_url":")" + escaped(m_base + "/lrc/empty.LRC") + R"("})";
-            else
-                body = R"({"error":"no such song"})";
-            res.set_content(body, "application/json");
-        });
+        h.Get("/app/link/getLinks.php",
+              [this](const httplib::Request &req, httplib::Response &res) {
+                  {
+                      std::lock_guard<std::mutex> lock(m_mutex);
+                      m_linkQueries.push_back(req.target);
+                  }
+                  const std::string id = req.get_param_value("songId");
+                  std::string body;
+                  if (id == "1")
+                      body = R"({"lyric_url":")" + escaped(m_base + "/lrc/a.lrc") +
+                             R"(","url":"http:\/\/media.test\/1.mp3?x=1&src=\/t","id":1})";
+                  else if (id == "2")
+                      body = R"({"url":"http:\/\/media.test\/2.mp3","lyric_url":"","n":0})";
+                  else if (id == "3")
+                      body = R"({"lyric_url":")" + escaped(m_base + "/lrc/missing.lrc") +
+                             R"(","url":"http:\/\/media.test\/3.mp3","n":0})";
+                  else if (id == "4")
+                      body = R"({"lyric_url":")" + escaped(m_base + "/lrc/empty.LRC") + R"("})";
+                  else
+                      body = R"({"error":"no such song"})";
+                  res.set_content(body, "application/json");
+              });
         ASSERT_TRUE(server.start());
         m_base = server.url().toStdString();
         ServiceConfig::setHost(server.url());
@@ -100,9 +101,8 @@ TEST_F(ServiceRequests, LinkAndLyricsOfOneAnswer)
     EXPECT_EQ(lyrics.text5, QStringLiteral("\r\n") + lyrics.list.join(QStringLiteral("\r\n")));
     EXPECT_TRUE(lyrics.text3.isEmpty()); // the lyric box is the display's, not ours
     ASSERT_EQ(m_linkQueries.size(), 1u);
-    EXPECT_EQ(m_linkQueries[0],
-              "/app/link/getLinks.php?songId=1&songArtist=%E6%9E%97%20%E5%A4%95"
-              "&songTitle=%E5%A4%9C%E6%9B%B2");
+    EXPECT_EQ(m_linkQueries[0], "/app/link/getLinks.php?songId=1&songArtist=%E6%9E%97%20%E5%A4%95"
+                                "&songTitle=%E5%A4%9C%E6%9B%B2");
 }
 
 TEST_F(ServiceRequests, NoLyricRules)
@@ -163,7 +163,8 @@ TEST_F(ServiceRequests, UnreadableLyricFileShowsNoLyrics)
     RecordingLyricsView lyrics;
     lyrics.text5 = QStringLiteral("old text");
     QString error;
-    const QString answer = QStringLiteral(R"({"lyric_url":"http:\/\/127.0.0.1:1\/x.lrc","url":""})");
+    const QString answer =
+        QStringLiteral(R"({"lyric_url":"http:\/\/127.0.0.1:1\/x.lrc","url":""})");
     EXPECT_FALSE(LoadLyrics(answer, lyrics, &error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_TRUE(lyrics.list.isEmpty());
@@ -194,9 +195,10 @@ TEST_F(ServiceRequests, SingerPicture)
         else
             res.set_content("<p>没有找到</p>", "text/html");
     });
-    server.http().Get("/ting/pic/item/wf.jpg", [&](const httplib::Request &, httplib::Response &res) {
-        res.set_content(png.toStdString(), "image/png"); // content, not extension, decides
-    });
+    server.http().Get(
+        "/ting/pic/item/wf.jpg", [&](const httplib::Request &, httplib::Response &res) {
+            res.set_content(png.toStdString(), "image/png"); // content, not extension, decides
+        });
     server.http().Get("/ting/pic/item/broken.jpg",
                       [](const httplib::Request &, httplib::Response &res) {
                           res.set_content("\xFF\xD8 not really", "image/jpeg");
@@ -213,8 +215,8 @@ TEST_F(ServiceRequests, SingerPicture)
               LoadNetPicture::kNoSingerInfo);
     for (const QString &bad :
          {LoadNetPicture::kNoSingerInfo, QString(), QStringLiteral("/no/such/file.jpg"),
-          QString::fromStdString(prefix + "broken.jpg"), QString::fromStdString(prefix + "gone.jpg"),
-          QStringLiteral("http://127.0.0.1:1/x.jpg")})
+          QString::fromStdString(prefix + "broken.jpg"),
+          QString::fromStdString(prefix + "gone.jpg"), QStringLiteral("http://127.0.0.1:1/x.jpg")})
         EXPECT_TRUE(LoadNetPicture::LoadPictureFromPath(bad).isNull()) << bad.toStdString();
 
     QTemporaryDir dir;
