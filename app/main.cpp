@@ -1,7 +1,8 @@
+#include "app/Artwork.h"
+#include "app/Form1.h"
 #include "service/ServiceConfig.h"
 
 #include <QApplication>
-#include <QLabel>
 #include <clocale>
 
 int main(int argc, char **argv)
@@ -10,7 +11,13 @@ int main(int argc, char **argv)
     // libmpv refuses to start under a locale whose decimal point is not '.'.
     std::setlocale(LC_NUMERIC, "C");
     ServiceConfig::configureFromArguments(app.arguments());
-    QLabel placeholder(ServiceConfig::host());
-    placeholder.show();
+    QApplication::setApplicationName(QStringLiteral("velmor"));
+    QApplication::setWindowIcon(Artwork::appIcon());
+    // The main window only hides when closed, and the song information
+    // window may be the last one shown: only the tray's exit command ends
+    // the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    Form1 window;
+    window.show();
     return app.exec();
 }

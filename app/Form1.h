@@ -1,0 +1,218 @@
+// The main window: search box and result list, playlist, lyric line, singer
+// picture, transport buttons, volume and seek knobs, status lines. It is
+// borderless and draws its own title bar; closing it only hides it to the
+// notification area.
+//
+// The controls are public members under the names the rest of the player
+// uses (Text1, ListView1, Image3, Slider2 ...). Handlers are split by
+// concern over several sources of this class:
+//   Form1.cpp         construction, layout, start-up (Form_Load)
+//   Form1_Window.cpp  drag, hover pictures, background and label clicks,
+//                     song information, the media player's click events
+//   Form1_Tray.cpp    close, resize and the tray tips
+//   Form1_Search.cpp  the search buttons, the search-box prompt, the result
+//                     list fit, and the SearchView / LyricsView interfaces
+// Playback handlers (timers, play path, knobs, play order, the playlist
+// and tray menu commands) live in sources of their own.
+#pragma once
+
+#include "service/LyricsView.h"
+#include "service/SearchView.h"
+
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+
+class Form2;
+class ImageControl;
+class MediaPlayer;
+class MenuFrm;
+class NaluListBox;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QSlider;
+class QTimer;
+class QTreeWidget;
+
+class Form1 : public QWidget, public SearchView, public LyricsView
+{
+    Q_OBJECT
+public:
+    // The search box's prompt, shown in kPromptColour while it is empty.
+    static const QString kSearchPrompt;
+    // Prompt colour, light grey (&HC0C0C0).
+    static constexpr unsigned kPromptColour = 0xC0C0C0;
+    // Colour of typed text, grey (&H808080).
+    static constexpr unsigned kTypedColour = 0x808080;
+
+    // The warning shown for an empty search (parent, title, text). Tests
+    // replace it to see the warning without a modal box.
+    using WarningBox = void (*)(QWidget *parent, const QString &title, const QString &text);
+    static void setWarningBox(WarningBox box);
+
+    // skinPath: the skin applied at start-up (the file beside the program
+    // unless told otherwise).
+    explicit Form1(const QString &skinPath = QString(), QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // ---- controls --------------------------------------------------------
+    QLabel *Label3 = nullptr;       // title line "标题"; drags the window
+    QLabel *Label4 = nullptr;       // status line "准备就绪"
+    QLineEdit *Text1 = nullptr;     // search box
+    QLineEdit *Text2 = nullptr;     // focus holder
+    QLineEdit *Textx2 = nullptr;    // status text box (read-only)
+    QLineEdit *txtText3 = nullptr;  // lyric line "暂无歌词"
+    QListWidget *List1 = nullptr;   // hidden lyric store
+    QPushButton *Command1 = nullptr; // "搜索" / "停止"
+    QPushButton *Command4 = nullptr; // stop button
+    QTreeWidget *ListView1 = nullptr; // search results
+    NaluListBox *NaluListBox1 = nullptr; // playlist
+
+    ImageControl *Picture1 = nullptr; // frame of the media player's view (hidden at start)
+    MediaPlayer *WindowsMediaPlayer1 = nullptr;
+    ImageControl *Picture2 = nullptr; // singer picture
+    ImageControl *Picture3 = nullptr; // default singer picture (hidden)
+    ImageControl *Picture4 = nullptr; // volume track
+    ImageControl *Picture5 = nullptr; // seek track
+
+    ImageControl *Image1 = nullptr;  // previous
+    ImageControl *Image2 = nullptr;  // next
+    ImageControl *Image3 = nullptr;  // play / pause
+    ImageControl *Image12 = nullptr; // search
+    ImageControl *Image19 = nullptr; // minimise
+    ImageControl *Image20 = nullptr; // close
+    ImageControl *Image24 = nullptr; // play mode
+    ImageControl *Image21 = nullptr; // volume knob (left 0 … 800 twips)
+    ImageControl *Image22 = nullptr; // volume fill
+    ImageControl *P1 = nullptr;      // seek knob (left 0 … 3495 twips)
+    ImageControl *B1 = nullptr;      // seek fill
+    // Picture stores of the hover effect (normal / hover pairs).
+    ImageControl *Image4 = nullptr, *Image5 = nullptr;   // previous
+    ImageControl *Image6 = nullptr, *Image7 = nullptr;   // pause look
+    ImageControl *Image8 = nullptr, *Image9 = nullptr;   // play look (paused)
+    ImageControl *Image10 = nullptr, *Image11 = nullptr; // next
+    ImageControl *Image13 = nullptr, *Image14 = nullptr; // search
+    ImageControl *Image15 = nullptr, *Image16 = nullptr; // minimise
+    ImageControl *Image17 = nullptr, *Image18 = nullptr; // close
+    ImageControl *Image25 = nullptr, *Image26 = nullptr; // play mode
+
+    QSlider *Slider2 = nullptr; // volume 0 … 100, tool tip "音量调节"
+    QCheckBox *Check1 = nullptr; // "单曲播放"
+    QCheckBox *Check2 = nullptr; // "列表循环播放" (checked at start)
+    QCheckBox *Check3 = nullptr; // "随机播放"
+    QCheckBox *Check4 = nullptr; // fit option, label lblLabel1
+    QCheckBox *Check5 = nullptr; // "全选" indicator
+    QCheckBox *Check6 = nullptr; // "反选" indicator
+    QCheckBox *Check8 = nullptr; // auto-tick option, label lblLabel2
+    QLabel *lblLabel1 = nullptr; // "列表数据自动缩进"
+    QLabel *lblLabel2 = nullptr; // "列表自动选中"
+
+    QTimer *Timer1 = nullptr; // clock and lyric tick (handlers: playback)
+    QTimer *Timer2 = nullptr; // volume, caption and tool tips (handlers: playback)
+
+    Form2 *form2 = nullptr;     // song information window
+    MenuFrm *menuFrm = nullptr; // the pop-up menus
+
+    // ---- main-window fields -----------------------------------------------
+    QString Songersss;          // singer now playing, "" until the first play
+    short PlaylistMouseIndex = 0; // playlist index at the last mouse-down
+
+    // ---- start-up, window -------------------------------------------------
+    void Form_Load();
+    void Form_Unload(bool &cancel);
+    void Form_Resize();
+    void DragWindow();
+    void RestoreButtonImages();
+    void Image19_Click();
+    void Image20_Click();
+    void Image12_Click();
+    void lblLabel1_Click();
+    void lblLabel2_Click();
+    void MusicTT_Click();
+    void Picture2_Click();
+    void WindowsMediaPlayer1_Click();
+    void WindowsMediaPlayer1_DoubleClick();
+    // The search-prompt restore of a background press (before the drag).
+    void restoreSearchPrompt();
+
+    // ---- search -----------------------------------------------------------
+    void Command1_Click();
+    void Command4_Click();
+    void Text1_Change();
+    void Text1_Click();
+    void Text1_DblClick();
+    void Text1_KeyPress(int keyAscii);
+    void Text1_LostFocus();
+    void ListView1_MouseDown();
+    void Textx2_MouseDown();
+    void txtText3_MouseDown();
+    void Textx2_KeyDown();
+    void FitResultColumns();
+    static void AutoSizeColumn(QTreeWidget *list, int column = -1);
+    // Select all / invert the ticks of the result list.
+    void QuanxuanS();
+    void XunZ();
+    void Check4_Click();
+    void Check8_Click();
+
+    // The search box's text colour as 0x00BBGGRR.
+    unsigned text1ForeColour() const;
+
+    // Whether the player is paused (the play button then shows play).
+    bool playerPaused() const;
+
+    // ---- SearchView ---------------------------------------------------------
+    void appendResult(const SearchResult &row) override;
+    int resultCount() const override;
+    void clearResults() override;
+    bool autoTickEnabled() const override;
+    void tickSelectAll() override;
+    bool fitEnabled() const override;
+    void fitResultColumns() override;
+    void setStatusText(const QString &text) override;
+    void clearSearchBox() override;
+    void setSearchButtonCaption(const QString &caption) override;
+    void setStopButtonCaption(const QString &caption) override;
+    void setStopButtonEnabled(bool enabled) override;
+    void pageFetchFailed(const QString &error) override;
+
+    // ---- LyricsView ---------------------------------------------------------
+    void clearLyricList() override;
+    void addLyricEntry(const QString &entry) override;
+    void setLyricText(const QString &text) override;
+    void setLyricBoxText(const QString &text) override;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void createControls();
+    void createPictures();
+    void layoutControls();
+    void connectWindow();
+    void connectSearch();
+    int px(int designPixels) const;
+    void setText1Colour(unsigned bgr);
+    void showHover(ImageControl *button);
+    void fillSongInformation();
+
+    QString m_skinPath;
+    QLabel *m_titleIcon = nullptr;
+    bool m_loaded = false;
+    // Manual drag when the platform cannot move the window itself.
+    bool m_manualDrag = false;
+    QPoint m_dragOffset;
+    // What the status line said when a page could not be fetched.
+    QString m_lastFetchError;
+};

@@ -1,0 +1,127 @@
+#include "app/ImageControl.h"
+
+#include "app/Twips.h"
+
+#include <QMouseEvent>
+
+ImageControl::ImageControl(QWidget *parent) : QLabel(parent)
+{
+    setMouseTracking(true);
+    setAlignment(Qt::AlignCenter);
+}
+
+void ImageControl::setPicture(const QPixmap &picture)
+{
+    m_picture = picture;
+    setPixmap(picture);
+}
+
+int ImageControl::dpi() const
+{
+    const int value = logicalDpiX();
+    return value > 0 ? value : 96;
+}
+
+int ImageControl::Left() const
+{
+    return qRound(Twips::fromPixels(x(), dpi()));
+}
+
+void ImageControl::setLeft(int twips)
+{
+    move(Twips::toPixels(twips, dpi()), y());
+}
+
+int ImageControl::Top() const
+{
+    return qRound(Twips::fromPixels(y(), dpi()));
+}
+
+void ImageControl::setTop(int twips)
+{
+    move(x(), Twips::toPixels(twips, dpi()));
+}
+
+int ImageControl::Width() const
+{
+    return qRound(Twips::fromPixels(width(), dpi()));
+}
+
+void ImageControl::setWidth(int twips)
+{
+    resize(qMax(0, Twips::toPixels(twips, dpi())), height());
+}
+
+int ImageControl::Height() const
+{
+    return qRound(Twips::fromPixels(height(), dpi()));
+}
+
+void ImageControl::setHeight(int twips)
+{
+    resize(width(), qMax(0, Twips::toPixels(twips, dpi())));
+}
+
+void ImageControl::setGeometryTwips(int left, int top, int width, int height)
+{
+    const int d = dpi();
+    setGeometry(Twips::toPixels(left, d), Twips::toPixels(top, d),
+                qMax(0, Twips::toPixels(width, d)), qMax(0, Twips::toPixels(height, d)));
+}
+
+int ImageControl::buttonsOf(Qt::MouseButtons buttons)
+{
+    int value = 0;
+    if (buttons & Qt::LeftButton)
+        value |= kLeftButton;
+    if (buttons & Qt::RightButton)
+        value |= kRightButton;
+    if (buttons & Qt::MiddleButton)
+        value |= kMiddleButton;
+    return value;
+}
+
+int ImageControl::shiftOf(Qt::KeyboardModifiers modifiers)
+{
+    int value = 0;
+    if (modifiers & Qt::ShiftModifier)
+        value |= kShiftMask;
+    if (modifiers & Qt::ControlModifier)
+        value |= kCtrlMask;
+    if (modifiers & Qt::AltModifier)
+        value |= kAltMask;
+    return value;
+}
+
+void ImageControl::mousePressEvent(QMouseEvent *event)
+{
+    m_pressedInside = true;
+    const QPointF p = event->position();
+    Q_EMIT mouseDown(buttonsOf(event->button()), shiftOf(event->modifiers()),
+                     Twips::fromPixels(p.x(), dpi()), Twips::fromPixels(p.y(), dpi()));
+}
+
+void ImageControl::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPointF p = event->position();
+    Q_EMIT mouseMoved(buttonsOf(event->buttons()), shiftOf(event->modifiers()),
+                      Twips::fromPixels(p.x(), dpi()), Twips::fromPixels(p.y(), dpi()));
+}
+
+void ImageControl::mouseReleaseEvent(QMouseEvent *event)
+{
+    const QPointF p = event->position();
+    const bool click = m_pressedInside && rect().contains(p.toPoint());
+    m_pressedInside = false;
+    Q_EMIT mouseUp(buttonsOf(event->button()), shiftOf(event->modifiers()),
+                   Twips::fromPixels(p.x(), dpi()), Twips::fromPixels(p.y(), dpi()));
+    // Only a left press and release on the picture is a click.
+    if (click && event->button() == Qt::LeftButton)
+        Q_EMIT clicked();
+}
+
+void ImageControl::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        Q_EMIT doubleClicked();
+}
