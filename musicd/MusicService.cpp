@@ -30,18 +30,68 @@ void notFound(httplib::Response &res)
     res.set_content("<html><body><h1>404 Not Found</h1></body></html>\r\n", kHtml);
 }
 
-void sendShared(httplib::Response &res, const ByteCache::Value &value, const char *type)
+// A single byte range clamped to the content, per RFC 7233; false when it
+// cannot be satisfied.
+bool resolveRange(const httplib::Range &range, size_t size, size_t &first, size_t &last)
 {
-    // The provider keeps the bytes alive while they are sent and serves
-    // whatever range the client asked for.
-    res.set_content_provider(static_cast<size_t>(value->size()), type,
-                             [value](size_t offset, size_t length, httplib::DataSink &sink) {
-                                 const size_t size = static_cast<size_t>(value->size());
-                                 if (offset >= size)
-                                     return false;
-                                 return sink.write(value->constData() + offset,
-                                                   std::min(length, size - offset));
-                             });
+    if (size == 0)
+        return false;
+    if (range.first < 0) { // "-N": the last N bytes
+        if (range.second <= 0)
+            return false;
+        first = size - std::min(static_cast<size_t>(range.second), size);
+        last = size - 1;
+        return true;
+    }
+    if (static_cast<size_t>(range.first) >= size)
+        return false;
+    first = static_cast<size_t>(range.first);
+    last = range.second < 0 || static_cast<size_t>(range.second) >= size
+               ? size - 1
+               : static_cast<size_t>(range.second);
+    return last >= first;
+}
+
+// Sends a cached file, answering a single Range itself. The HTTP library's
+// own range handling neither clamps a range that runs past the end (it
+// announces bytes it never sends) nor refuses one that starts past it (it
+// announces a length near 2^64), so the request's ranges are taken over
+// here and cleared before the library sees them. Several ranges at once get
+// the whole file, which HTTP allows.
+void sendShared(const httplib::Request &req, httplib::Response &res, const ByteCache::Value &value,
+                const char *type)
+{
+    const size_t size = static_cast<size_t>(value->size());
+    // The request object belongs to the server and is not itself const.
+    httplib::Ranges &ranges = const_cast<httplib::Request &>(req).ranges;
+    size_t first = 0;
+    size_t last = size == 0 ? 0 : size - 1;
+    if (ranges.size() == 1) {
+        const bool ok = resolveRange(ranges.front(), size, first, last);
+        ranges.clear();
+        if (!ok) {
+            res.status = 416;
+            res.set_header("Content-Range", "bytes */" + std::to_string(size));
+            return;
+        }
+        res.status = 206;
+        res.set_header("Content-Range", "bytes " + std::to_string(first) + "-" +
+                                            std::to_string(last) + "/" + std::to_string(size));
+    }
+    ranges.clear();
+    if (size == 0) {
+        res.set_content("", type);
+        return;
+    }
+    // The provider keeps the bytes alive while they are sent.
+    res.set_content_provider(
+        last - first + 1, type,
+        [value, first, last](size_t offset, size_t length, httplib::DataSink &sink) {
+            const size_t begin = first + offset;
+            if (begin > last)
+                return false;
+            return sink.write(value->constData() + begin, std::min(length, last - begin + 1));
+        });
 }
 
 } // namespace
@@ -129,7 +179,7 @@ void MusicService::lyric(const httplib::Request &req, httplib::Response &res)
     ByteCache::Value value = m_small.find(key);
     if (!value)
         value = m_small.insert(key, lyricFile(*song, Tune(song->id, !song->latin)));
-    sendShared(res, value, kText);
+    sendShared(req, res, value, kText);
 }
 
 void MusicService::audio(const httplib::Request &req, httplib::Response &res)
@@ -141,7 +191,7 @@ void MusicService::audio(const httplib::Request &req, httplib::Response &res)
     ByteCache::Value value = m_audio.find(key);
     if (!value)
         value = m_audio.insert(key, Tune(song->id, !song->latin).renderWav());
-    sendShared(res, value, kWav);
+    sendShared(req, res, value, kWav);
 }
 
 void MusicService::singerPage(const httplib::Request &req, httplib::Response &res) const
@@ -168,7 +218,7 @@ void MusicService::picture(const httplib::Request &req, httplib::Response &res)
         }
         value = m_small.insert(cacheKey, std::move(jpeg));
     }
-    sendShared(res, value, kJpeg);
+    sendShared(req, res, value, kJpeg);
 }
 
 } // namespace musicd
