@@ -26,6 +26,13 @@ namespace {
 // for long: after this grace the process leaves without waiting for it.
 constexpr auto kStopGrace = std::chrono::milliseconds(700);
 constexpr time_t kKeepAliveSeconds = 2;
+// Requests per connection: a 1,000-page search should not reconnect every
+// few pages.
+constexpr size_t kKeepAliveRequests = 100;
+// Each open connection holds a worker while it idles, and the player alone
+// keeps several (its fetcher's pool and the media player's): with too few
+// workers a new connection waits out another's keep-alive time.
+constexpr size_t kWorkerThreads = 32;
 
 // Log lines waiting for a reader beyond this many are dropped.
 constexpr size_t kMaxQueuedLogLines = 20000;
@@ -93,6 +100,8 @@ int main(int argc, char **argv)
     musicd::MusicService service;
     httplib::Server server;
     server.set_keep_alive_timeout(kKeepAliveSeconds);
+    server.set_keep_alive_max_count(kKeepAliveRequests);
+    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
     // Headers and body leave in separate writes; with Nagle on, the body
     // waits for the client's delayed ACK on a reused connection (40+ ms a page).
     server.set_tcp_nodelay(true);
