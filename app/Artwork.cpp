@@ -16,6 +16,19 @@ QPixmap canvas(QSize size)
     return pixmap;
 }
 
+// A thin rounded bar across the middle of the picture.
+QPixmap bar(QSize size, const QBrush &brush)
+{
+    QPixmap pixmap = canvas(size);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal h = qMax<qreal>(2, size.height() / 4.0);
+    p.setPen(Qt::NoPen);
+    p.setBrush(brush);
+    p.drawRoundedRect(QRectF(0, (size.height() - h) / 2, size.width(), h), h / 2, h / 2);
+    return pixmap;
+}
+
 void triangle(QPainter &p, QPointF a, QPointF b, QPointF c)
 {
     QPainterPath path;
@@ -131,7 +144,8 @@ QPixmap knob(QSize size)
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r = QRectF(pixmap.rect()).adjusted(1, 1, -1, -1);
-    QRadialGradient fill(r.center() - QPointF(r.width() * 0.15, r.height() * 0.15), r.width() * 0.6);
+    QRadialGradient fill(r.center() - QPointF(r.width() * 0.15, r.height() * 0.15),
+                         r.width() * 0.6);
     fill.setColorAt(0, Qt::white);
     fill.setColorAt(1, kGlyph.darker(115));
     p.setPen(QPen(kAccent, 1.5));
@@ -142,31 +156,15 @@ QPixmap knob(QSize size)
 
 QPixmap track(QSize size)
 {
-    QPixmap pixmap = canvas(size);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    const qreal h = qMax<qreal>(2, size.height() / 4.0);
-    const QRectF bar(0, (size.height() - h) / 2, size.width(), h);
-    p.setPen(Qt::NoPen);
-    p.setBrush(kTrack);
-    p.drawRoundedRect(bar, h / 2, h / 2);
-    return pixmap;
+    return bar(size, kTrack);
 }
 
 QPixmap trackFill(QSize size)
 {
-    QPixmap pixmap = canvas(size);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    const qreal h = qMax<qreal>(2, size.height() / 4.0);
-    const QRectF bar(0, (size.height() - h) / 2, size.width(), h);
-    QLinearGradient fill(bar.topLeft(), bar.topRight());
+    QLinearGradient fill(0, 0, size.width(), 0);
     fill.setColorAt(0, kAccent.darker(120));
     fill.setColorAt(1, kAccent);
-    p.setPen(Qt::NoPen);
-    p.setBrush(fill);
-    p.drawRoundedRect(bar, h / 2, h / 2);
-    return pixmap;
+    return bar(size, fill);
 }
 
 QPixmap defaultSinger(QSize size)

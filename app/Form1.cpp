@@ -52,8 +52,7 @@ constexpr int kTrackHeightTwips = 360;
 constexpr double kVolumePerTwip = 0.125;
 
 // Runs one start-up step; a failing step is skipped so the next still runs.
-template <typename Step>
-void attempt(Step step)
+template <typename Step> void attempt(Step step)
 {
     try {
         step();
@@ -331,8 +330,8 @@ void Form1::layoutControls()
 
     // Volume track: the knob travels 0 … 800 twips.
     place(Picture4, 766, 526, 0, 0);
-    Picture4->setGeometryTwips(Picture4->Left(), Picture4->Top(),
-                               kVolumeKnobMaxLeft + kKnobTwips, kTrackHeightTwips);
+    Picture4->setGeometryTwips(Picture4->Left(), Picture4->Top(), kVolumeKnobMaxLeft + kKnobTwips,
+                               kTrackHeightTwips);
     Image21->setGeometryTwips(kVolumeKnobDesignLeft, knobTop, kKnobTwips, kKnobTwips);
     Image22->setGeometryTwips(0, knobTop, kVolumeKnobDesignLeft, kKnobTwips);
     place(Slider2, 846, 528, 118, 22);

@@ -60,16 +60,16 @@ public:
     ~Form1() override;
 
     // ---- controls --------------------------------------------------------
-    QLabel *Label3 = nullptr;       // title line "标题"; drags the window
-    QLabel *Label4 = nullptr;       // status line "准备就绪"
-    QLineEdit *Text1 = nullptr;     // search box
-    QLineEdit *Text2 = nullptr;     // focus holder
-    QLineEdit *Textx2 = nullptr;    // status text box (read-only)
-    QLineEdit *txtText3 = nullptr;  // lyric line "暂无歌词"
-    QListWidget *List1 = nullptr;   // hidden lyric store
-    QPushButton *Command1 = nullptr; // "搜索" / "停止"
-    QPushButton *Command4 = nullptr; // stop button
-    QTreeWidget *ListView1 = nullptr; // search results
+    QLabel *Label3 = nullptr;            // title line "标题"; drags the window
+    QLabel *Label4 = nullptr;            // status line "准备就绪"
+    QLineEdit *Text1 = nullptr;          // search box
+    QLineEdit *Text2 = nullptr;          // focus holder
+    QLineEdit *Textx2 = nullptr;         // status text box (read-only)
+    QLineEdit *txtText3 = nullptr;       // lyric line "暂无歌词"
+    QListWidget *List1 = nullptr;        // hidden lyric store
+    QPushButton *Command1 = nullptr;     // "搜索" / "停止"
+    QPushButton *Command4 = nullptr;     // stop button
+    QTreeWidget *ListView1 = nullptr;    // search results
     NaluListBox *NaluListBox1 = nullptr; // playlist
 
     ImageControl *Picture1 = nullptr; // frame of the media player's view (hidden at start)
@@ -100,7 +100,7 @@ public:
     ImageControl *Image17 = nullptr, *Image18 = nullptr; // close
     ImageControl *Image25 = nullptr, *Image26 = nullptr; // play mode
 
-    QSlider *Slider2 = nullptr; // volume 0 … 100, tool tip "音量调节"
+    QSlider *Slider2 = nullptr;  // volume 0 … 100, tool tip "音量调节"
     QCheckBox *Check1 = nullptr; // "单曲播放"
     QCheckBox *Check2 = nullptr; // "列表循环播放" (checked at start)
     QCheckBox *Check3 = nullptr; // "随机播放"
@@ -118,7 +118,7 @@ public:
     MenuFrm *menuFrm = nullptr; // the pop-up menus
 
     // ---- main-window fields -----------------------------------------------
-    QString Songersss;          // singer now playing, "" until the first play
+    QString Songersss;            // singer now playing, "" until the first play
     short PlaylistMouseIndex = 0; // playlist index at the last mouse-down
 
     // ---- start-up, window -------------------------------------------------
@@ -147,6 +147,8 @@ public:
     void Text1_DblClick();
     void Text1_KeyPress(int keyAscii);
     void Text1_LostFocus();
+    void Text1_MouseMove();
+    void Command1_MouseMove();
     void ListView1_MouseDown();
     void Textx2_MouseDown();
     void txtText3_MouseDown();

@@ -53,9 +53,9 @@ void Form1::connectSearch()
     connect(Text1, &QLineEdit::returnPressed, this, [this] { Text1_KeyPress(kEnterKey); });
     connect(Check4, &QCheckBox::toggled, this, &Form1::Check4_Click);
     connect(Check8, &QCheckBox::toggled, this, &Form1::Check8_Click);
-    for (QObject *watched : {static_cast<QObject *>(Text1), static_cast<QObject *>(Textx2),
-                             static_cast<QObject *>(txtText3),
-                             static_cast<QObject *>(ListView1->viewport())})
+    for (QObject *watched :
+         {static_cast<QObject *>(Text1), static_cast<QObject *>(Textx2),
+          static_cast<QObject *>(txtText3), static_cast<QObject *>(ListView1->viewport())})
         watched->installEventFilter(this);
     setText1Colour(kPromptColour);
 }
@@ -70,8 +70,8 @@ void Form1::setText1Colour(unsigned bgr)
 unsigned Form1::text1ForeColour() const
 {
     const QColor c = Text1->palette().color(QPalette::Text);
-    return static_cast<unsigned>(c.red()) | (static_cast<unsigned>(c.green()) << 8)
-           | (static_cast<unsigned>(c.blue()) << 16);
+    return static_cast<unsigned>(c.red()) | (static_cast<unsigned>(c.green()) << 8) |
+           (static_cast<unsigned>(c.blue()) << 16);
 }
 
 void Form1::Command1_Click()
@@ -100,7 +100,8 @@ void Form1::Command1_Click()
     // A page that could not be read is no empty result: say why the count
     // may be short.
     if (!m_lastFetchError.isEmpty())
-        Textx2->setText(Textx2->text() + QStringLiteral("（") + m_lastFetchError + QStringLiteral("）"));
+        Textx2->setText(Textx2->text() + QStringLiteral("（") + m_lastFetchError +
+                        QStringLiteral("）"));
     Text2->clear();
     Text2->setFocus();
 }
@@ -147,6 +148,16 @@ void Form1::Text1_LostFocus()
         setText1Colour(kPromptColour);
         Text2->setFocus();
     }
+}
+
+void Form1::Text1_MouseMove()
+{
+    showHover(Image12);
+}
+
+void Form1::Command1_MouseMove()
+{
+    showHover(Image12);
 }
 
 void Form1::ListView1_MouseDown()
@@ -242,8 +253,8 @@ void Form1::Check8_Click()
 void Form1::appendResult(const SearchResult &row)
 {
     auto *item = new QTreeWidgetItem({row.songId, row.title, row.singer, row.album});
-    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable
-                   | Qt::ItemNeverHasChildren);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable |
+                   Qt::ItemNeverHasChildren);
     item->setCheckState(0, row.ticked ? Qt::Checked : Qt::Unchecked);
     ListView1->addTopLevelItem(item);
 }

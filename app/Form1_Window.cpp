@@ -18,14 +18,14 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QPushButton>
 #include <QTreeWidget>
 #include <QWindow>
 
 namespace {
 
 // Runs one step of a handler that skips a failing statement and goes on.
-template <typename Step>
-void attempt(Step step)
+template <typename Step> void attempt(Step step)
 {
     try {
         step();
@@ -75,13 +75,17 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
     } else if (watched == lblLabel2 && type == QEvent::MouseButtonRelease) {
         lblLabel2_Click();
     } else if (watched == Text1) {
-        if (type == QEvent::MouseButtonRelease
-            && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+        if (type == QEvent::MouseButtonRelease &&
+            static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
             Text1_Click();
         else if (type == QEvent::MouseButtonDblClick)
             Text1_DblClick();
         else if (type == QEvent::FocusOut)
             Text1_LostFocus();
+        else if (type == QEvent::MouseMove)
+            Text1_MouseMove();
+    } else if (watched == Command1 && type == QEvent::MouseMove) {
+        Command1_MouseMove();
     } else if (watched == ListView1->viewport() && type == QEvent::MouseButtonPress) {
         ListView1_MouseDown();
     } else if (watched == Textx2) {

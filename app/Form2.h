@@ -16,11 +16,11 @@ class Form2 : public QDialog
 public:
     explicit Form2(QWidget *parent = nullptr);
 
-    QLineEdit *Text1 = nullptr; // "歌名："
-    QLineEdit *Text2 = nullptr; // "歌手："
-    QLineEdit *Text3 = nullptr; // "专辑："
-    QLineEdit *Text4 = nullptr; // "引用地址：" (the playable link)
-    QLineEdit *Text6 = nullptr; // "ID："
+    QLineEdit *Text1 = nullptr;  // "歌名："
+    QLineEdit *Text2 = nullptr;  // "歌手："
+    QLineEdit *Text3 = nullptr;  // "专辑："
+    QLineEdit *Text4 = nullptr;  // "引用地址：" (the playable link)
+    QLineEdit *Text6 = nullptr;  // "ID："
     QGroupBox *Frame1 = nullptr; // "歌词信息："
     QPlainTextEdit *Text5 = nullptr;
 };

@@ -149,15 +149,16 @@ NotifyIconData MakeNotifyIconData(const QString &tip, const QString &balloonText
     return record;
 }
 
-void UpdateTrayIcon(QWidget *form, const QString &tip, const QString &balloonText,
-                    int balloonFlags, int balloonTimeout)
+void UpdateTrayIcon(QWidget *form, const QString &tip, const QString &balloonText, int balloonFlags,
+                    int balloonTimeout)
 {
     if (!form)
         return;
     TrayModule &m = module();
     if (IsHooked() && m.form != form)
         teardown(); // one icon, for one main window
-    const NotifyIconData record = MakeNotifyIconData(tip, balloonText, balloonFlags, balloonTimeout);
+    const NotifyIconData record =
+        MakeNotifyIconData(tip, balloonText, balloonFlags, balloonTimeout);
     m.last = record;
     if (IsHooked()) {
         m.lastCommand = kNimModify;
@@ -169,21 +170,22 @@ void UpdateTrayIcon(QWidget *form, const QString &tip, const QString &balloonTex
     m.balloonTimer->setSingleShot(true);
     QObject::connect(m.balloonTimer, &QTimer::timeout, [] { notify(kBalloonTimeout); });
     QObject::connect(m.icon, &QSystemTrayIcon::messageClicked, [] { notify(kBalloonHide); });
-    QObject::connect(m.icon, &QSystemTrayIcon::activated, [](QSystemTrayIcon::ActivationReason why) {
-        switch (why) {
-        case QSystemTrayIcon::Trigger:
-            notify(kLeftButtonUp);
-            break;
-        case QSystemTrayIcon::Context:
-            notify(kRightButtonUp);
-            break;
-        case QSystemTrayIcon::DoubleClick:
-            notify(kLeftButtonDoubleClick);
-            break;
-        default:
-            break;
-        }
-    });
+    QObject::connect(m.icon, &QSystemTrayIcon::activated,
+                     [](QSystemTrayIcon::ActivationReason why) {
+                         switch (why) {
+                         case QSystemTrayIcon::Trigger:
+                             notify(kLeftButtonUp);
+                             break;
+                         case QSystemTrayIcon::Context:
+                             notify(kRightButtonUp);
+                             break;
+                         case QSystemTrayIcon::DoubleClick:
+                             notify(kLeftButtonDoubleClick);
+                             break;
+                         default:
+                             break;
+                         }
+                     });
     m.lastCommand = kNimAdd;
     apply(record, form);
     m.icon->show();
@@ -241,7 +243,8 @@ bool TrayWindowProc(QWidget *hWnd, int uMsg, qintptr wParam, qintptr lParam)
         case kBalloonHide:
         case kBalloonTimeout: {
             const PlaybackState &state = PlaybackState::instance();
-            const QString tip = state.nowPlayingTest() ? state.nowPlayingTip() : hWnd->windowTitle();
+            const QString tip =
+                state.nowPlayingTest() ? state.nowPlayingTip() : hWnd->windowTitle();
             UpdateTrayIcon(hWnd, tip, QString(), kRefreshFlags, kRefreshTimeoutMs);
             break;
         }

@@ -68,8 +68,8 @@ struct NotifyIconData
 NotifyIconData MakeNotifyIconData(const QString &tip, const QString &balloonText, int balloonFlags,
                                   int balloonTimeout);
 
-void UpdateTrayIcon(QWidget *form, const QString &tip, const QString &balloonText,
-                    int balloonFlags, int balloonTimeout);
+void UpdateTrayIcon(QWidget *form, const QString &tip, const QString &balloonText, int balloonFlags,
+                    int balloonTimeout);
 void RemoveTrayIcon(QWidget *form);
 
 // The hook's handler for one message of the main window. Always returns

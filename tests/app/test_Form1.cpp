@@ -124,12 +124,24 @@ TEST_F(Form1Test, MenusCarryEveryItemWithTheStartMarks)
         const QAction *action;
         const char16_t *caption;
     } items[] = {
-        {m->ShowForm, u"显示"},      {m->UMusic, u"上一首"},         {m->NMusic, u"下一首"},
-        {m->AboutMe, u"关于"},       {m->CloseMe, u"退出程序"},      {m->Player1, u"播放"},
-        {m->AddPlayList, u"添加到播放列表"}, {m->DownloadMusic, u"下载歌曲"}, {m->MusicTT, u"歌曲属性"},
-        {m->quanxuan, u"全选"},      {m->fanxuan, u"反选"},          {m->Player2, u"播放"},
-        {m->DeletOne, u"删除选择"},  {m->DeletAll, u"清空"},         {m->Download2, u"下载"},
-        {m->Onessw, u"单曲播放"},    {m->Lists, u"列表循环"},        {m->Suijibo, u"随机"},
+        {m->ShowForm, u"显示"},
+        {m->UMusic, u"上一首"},
+        {m->NMusic, u"下一首"},
+        {m->AboutMe, u"关于"},
+        {m->CloseMe, u"退出程序"},
+        {m->Player1, u"播放"},
+        {m->AddPlayList, u"添加到播放列表"},
+        {m->DownloadMusic, u"下载歌曲"},
+        {m->MusicTT, u"歌曲属性"},
+        {m->quanxuan, u"全选"},
+        {m->fanxuan, u"反选"},
+        {m->Player2, u"播放"},
+        {m->DeletOne, u"删除选择"},
+        {m->DeletAll, u"清空"},
+        {m->Download2, u"下载"},
+        {m->Onessw, u"单曲播放"},
+        {m->Lists, u"列表循环"},
+        {m->Suijibo, u"随机"},
     };
     for (const auto &item : items)
         EXPECT_EQ(item.action->text(), QString::fromUtf16(item.caption));
@@ -262,8 +274,8 @@ TEST_F(Form1Test, FitSelectsTheLastRowAndWidensToTheContent)
 {
     form->FitResultColumns(); // empty list: nothing to do, nothing breaks
     addRows(*form, {false, false});
-    form->appendResult({QStringLiteral("7"), QString(80, QChar(u'长')), QStringLiteral("某"),
-                        QString(), false});
+    form->appendResult(
+        {QStringLiteral("7"), QString(80, QChar(u'长')), QStringLiteral("某"), QString(), false});
     const int before = form->ListView1->columnWidth(1);
     form->Check4->setChecked(true); // the box's change runs the fit
     EXPECT_EQ(form->ListView1->currentItem(), form->ListView1->topLevelItem(2));
@@ -277,8 +289,11 @@ TEST_F(Form1Test, HoverShowsTheHoverPictureAndTheBackgroundPutsItBack)
     ASSERT_NE(normal, hover);
     QTest::mouseMove(form->Image1, QPoint(5, 5));
     EXPECT_EQ(form->Image1->picture().cacheKey(), hover);
+    QTest::mouseMove(form->Text1, QPoint(5, 5)); // lights the search button
+    EXPECT_EQ(form->Image12->picture().cacheKey(), form->Image14->picture().cacheKey());
     QTest::mouseMove(form.get(), background(*form));
     EXPECT_EQ(form->Image1->picture().cacheKey(), normal);
+    EXPECT_EQ(form->Image12->picture().cacheKey(), form->Image13->picture().cacheKey());
 }
 
 TEST_F(Form1Test, PlayerViewAndSingerPictureSwapOnClicks)

@@ -106,7 +106,8 @@ TEST_F(Form1SearchTest, AutoTickAndFitApplyWhileSearching)
 
 TEST_F(Form1SearchTest, EmptyInputOnlyWarns)
 {
-    form->appendResult({QStringLiteral("1"), QStringLiteral("旧"), QStringLiteral("行"), QString(), false});
+    form->appendResult(
+        {QStringLiteral("1"), QStringLiteral("旧"), QStringLiteral("行"), QString(), false});
     const QString inputs[] = {QString(), QStringLiteral("    "), Form1::kSearchPrompt,
                               QStringLiteral(" 请输入歌名、 歌手或专辑 ")};
     for (const QString &input : inputs) {
@@ -140,26 +141,27 @@ TEST_F(Form1SearchTest, StopDuringAPageKeepsThatPagesRows)
     std::mutex pagesMutex;
     QStringList pagesAsked;
     const QUrl upstream(service->url());
-    relay.http().Get("/app/search/searchList.php", [&](const httplib::Request &req, httplib::Response &res) {
-        const std::string page = req.has_param("page") ? req.get_param_value("page") : "1";
-        {
-            std::lock_guard<std::mutex> lock(pagesMutex);
-            pagesAsked << QString::fromStdString(page);
-        }
-        if (page == "2") {
-            secondPageAsked = true;
-            while (!release && !relay.stopping())
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        httplib::Client client(upstream.host().toStdString(), upstream.port());
-        const auto answer = client.Get(req.target.c_str());
-        if (answer) {
-            res.status = answer->status;
-            res.set_content(answer->body, "text/html; charset=utf-8");
-        } else {
-            res.status = 502;
-        }
-    });
+    relay.http().Get(
+        "/app/search/searchList.php", [&](const httplib::Request &req, httplib::Response &res) {
+            const std::string page = req.has_param("page") ? req.get_param_value("page") : "1";
+            {
+                std::lock_guard<std::mutex> lock(pagesMutex);
+                pagesAsked << QString::fromStdString(page);
+            }
+            if (page == "2") {
+                secondPageAsked = true;
+                while (!release && !relay.stopping())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            httplib::Client client(upstream.host().toStdString(), upstream.port());
+            const auto answer = client.Get(req.target.c_str());
+            if (answer) {
+                res.status = answer->status;
+                res.set_content(answer->body, "text/html; charset=utf-8");
+            } else {
+                res.status = 502;
+            }
+        });
     ASSERT_TRUE(relay.start());
     ServiceConfig::setHost(relay.url());
 

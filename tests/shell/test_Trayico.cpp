@@ -72,11 +72,8 @@ TEST(TrayRecord, TextsAreCutToTheirFieldsAndTheTipIsTheBalloonTitle)
         int wantTitle;
     };
     const Row rows[] = {
-        {0, 0, 0, 0, 0},
-        {64, 256, 64, 256, 64},
-        {65, 257, 65, 256, 64},
-        {128, 10, 128, 10, 64},
-        {129, 1000, 128, 256, 64},
+        {0, 0, 0, 0, 0},        {64, 256, 64, 256, 64},    {65, 257, 65, 256, 64},
+        {128, 10, 128, 10, 64}, {129, 1000, 128, 256, 64},
     };
     for (const Row &row : rows) {
         const QString tip(row.tipLength, QChar(u'歌'));
@@ -190,7 +187,8 @@ class BalloonEnd : public TrayTest, public ::testing::WithParamInterface<Balloon
 TEST_P(BalloonEnd, LeavesATipNamingTheTrackOrTheCaption)
 {
     const BalloonEndCase &c = GetParam();
-    UpdateTrayIcon(window.get(), QStringLiteral("窗口标题"), QStringLiteral("正在播放：某歌"), 1, 60000);
+    UpdateTrayIcon(window.get(), QStringLiteral("窗口标题"), QStringLiteral("正在播放：某歌"), 1,
+                   60000);
     ASSERT_EQ(LastBalloon(), QStringLiteral("正在播放：某歌"));
     PlaybackState::instance().NowPlayingText = QString::fromUtf16(c.nowPlaying);
     PlaybackState::instance().TrayTipMode = c.tipMode;
@@ -213,7 +211,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(TrayTest, ABalloonThatRunsOutIsReplacedByTheTip)
 {
     PlaybackState::instance().NowPlayingText = QStringLiteral("夜曲--某人");
-    UpdateTrayIcon(window.get(), QStringLiteral("窗口标题"), QStringLiteral("正在播放：夜曲"), 1, 20);
+    UpdateTrayIcon(window.get(), QStringLiteral("窗口标题"), QStringLiteral("正在播放：夜曲"), 1,
+                   20);
     EXPECT_EQ(LastBalloon(), QStringLiteral("正在播放：夜曲"));
     EXPECT_TRUE(QTest::qWaitFor([] { return LastBalloon().isEmpty(); }, 10000));
     EXPECT_EQ(LastRecord().szTip, QStringLiteral("正在播放：夜曲--某人"));
