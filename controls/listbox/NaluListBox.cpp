@@ -20,6 +20,8 @@ const QString kNumberSample = QStringLiteral("000");
 const QString kAuthorSample = QStringLiteral("AAAAAAAAAAA");
 // Room added to the measured number and author texts.
 constexpr int kCellPadding = 4;
+// Texts whose widths are remembered: a few screens of rows and their cuts.
+constexpr int kWidthCacheLimit = 4096;
 
 } // namespace
 
@@ -29,9 +31,10 @@ NaluListBox::NaluListBox(QWidget *parent)
       m_metrics(m_props.Font),
       m_hook(this)
 {
-    setAutoFillBackground(true);
+    // paintEvent covers every pixel itself (rows, the fill below them, the
+    // border), so Qt need not clear the area first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
-    setAttribute(Qt::WA_NoSystemBackground, false);
 
     ucBar = new ucScrollbar(this);
     ucBar->resize(ucScrollbar::kDefaultThickness, ucBar->height());
@@ -112,7 +115,7 @@ int NaluListBox::AddItem(const QString &Title, const QString &Author, const QStr
         m_items.insert(*Index, std::move(item));
         RedrawRows();
     }
-    m_numberWidth = textWidth(QString::number(ListCount())) + kCellPadding;
+    m_numberWidth = numberTextWidth(ListCount()) + kCellPadding;
     UpdateScrollRange();
     return ListCount();
 }
@@ -291,6 +294,54 @@ int NaluListBox::textWidth(const QString &text) const
     return m_metrics.horizontalAdvance(text);
 }
 
+int NaluListBox::numberTextWidth(int number) const
+{
+    const QString digits = QString::number(number);
+    if (m_digitAdvances.isEmpty())
+        return textWidth(digits);
+    qreal width = 0;
+    for (const QChar digit : digits)
+        width += digit.isDigit() ? m_digitAdvances[digit.digitValue()] : 0;
+    // QFontMetrics rounds the summed advances of a text, halves up.
+    return qRound(width);
+}
+
+int NaluListBox::cachedWidth(const QString &text, int length) const
+{
+    const QString key = length >= text.size() ? text : text.left(length);
+    const auto found = m_widthCache.constFind(key);
+    if (found != m_widthCache.cend())
+        return *found;
+    // Bounded: a long list scrolled end to end must not keep every text.
+    if (m_widthCache.size() >= kWidthCacheLimit)
+        m_widthCache.clear();
+    const int width = m_metrics.horizontalAdvance(key);
+    m_widthCache.insert(key, width);
+    return width;
+}
+
+void NaluListBox::setMetrics(const QFont &font)
+{
+    m_metrics = QFontMetrics(font);
+    m_widthCache.clear();
+    // Shaping a text per add is most of what appending costs; digits
+    // without pair kerning add up, so their advances are measured once.
+    const QFontMetricsF exact(font);
+    QList<qreal> advances;
+    for (int d = 0; d < 10; ++d)
+        advances.append(exact.horizontalAdvance(QString::number(d)));
+    for (int a = 0; a < 10; ++a) {
+        for (int b = 0; b < 10; ++b) {
+            if (exact.horizontalAdvance(QString::number(a * 10 + b).rightJustified(2, u'0')) !=
+                advances[a] + advances[b]) {
+                m_digitAdvances.clear();
+                return;
+            }
+        }
+    }
+    m_digitAdvances = advances;
+}
+
 void NaluListBox::resetColumnWidths()
 {
     m_numberWidth = textWidth(kNumberSample) + kCellPadding;
@@ -305,7 +356,7 @@ void NaluListBox::applyProperties()
     pal.setColor(QPalette::Window, m_props.BackColor);
     setPalette(pal);
     QWidget::setFont(m_props.Font);
-    m_metrics = QFontMetrics(m_props.Font);
+    setMetrics(m_props.Font);
     resetColumnWidths();
     placeBar();
     UpdateScrollRange();
@@ -354,7 +405,7 @@ void NaluListBox::setFont(const QFont &New_Font)
     m_props.Font = New_Font;
     Q_EMIT PropertyChanged(QStringLiteral("Font"));
     QWidget::setFont(New_Font);
-    m_metrics = QFontMetrics(New_Font);
+    setMetrics(New_Font);
     resetColumnWidths();
     RedrawRows();
 }
@@ -484,7 +535,7 @@ void NaluListBox::changeEvent(QEvent *event)
     // A font given through the QWidget interface still resizes the columns.
     if (event->type() == QEvent::FontChange && font() != m_props.Font) {
         m_props.Font = font();
-        m_metrics = QFontMetrics(m_props.Font);
+        setMetrics(m_props.Font);
         resetColumnWidths();
         RedrawRows();
     }

@@ -22,6 +22,7 @@
 #include "gfx/ClsIcon.h"
 
 #include <QFontMetrics>
+#include <QHash>
 #include <QList>
 #include <QWidget>
 
@@ -185,6 +186,13 @@ private:
     void applyProperties();
     void resetColumnWidths();
     int textWidth(const QString &text) const;
+    // Width of the decimal text of a row number, as textWidth would measure
+    // it, but from cached digit advances: AddItem measures one on every add.
+    int numberTextWidth(int number) const;
+    void setMetrics(const QFont &font);
+    // Width of the first length characters of text, remembered per text:
+    // a repaint measures every visible cell again, mostly the same texts.
+    int cachedWidth(const QString &text, int length) const;
 
     // Drawing (NaluListBoxPaint.cpp): the requests only mark areas dirty.
     void Paint();
@@ -212,6 +220,10 @@ private:
     short m_firstIndex = 0;
     ListBoxProperties m_props;
     QFontMetrics m_metrics;
+    // Advance of each digit 0-9, or empty when the font kerns digit pairs
+    // (then numbers are measured whole).
+    QList<qreal> m_digitAdvances;
+    mutable QHash<QString, int> m_widthCache;
     int m_numberWidth = 0;
     int m_authorWidth = 0;
     int m_timeWidth = 0;

@@ -81,9 +81,13 @@ void NaluListBox::paintEvent(QPaintEvent *event)
     QPainter painter(this);
     const listgeo::Layout l = layout();
 
-    // The list's background (the palette's Window colour, filled by Qt)
-    // shows wherever no row is drawn.
-    if (!m_items.isEmpty()) {
+    painter.setFont(m_props.Font);
+    if (m_items.isEmpty()) {
+        // Nothing but the background, inside the border when there is one.
+        const int x0 = listgeo::inset(l);
+        painter.fillRect(QRect(x0, x0, width() - 2 * x0, height() - 2 * x0), m_props.BackColor);
+    } else {
+        // The rows and the fill below the last one cover the inner area.
         const int last = std::min(lastRowIndex(), ListCount() - 1);
         for (int m = std::max<int>(m_firstIndex, 0); m <= last; ++m) {
             QRect reach = listgeo::rowRect(l, m_firstIndex, m);
@@ -130,7 +134,6 @@ void NaluListBox::paintRow(QPainter &painter, const listgeo::Layout &l, int m)
     }
     painter.fillRect(QRect(x0, top, width, itemHeight), background);
     painter.setPen(text);
-    painter.setFont(m_props.Font);
 
     const listgeo::RowCells cells =
         listgeo::rowCells(l, m_numberWidth, m_authorWidth, m_timeWidth);
@@ -163,16 +166,30 @@ void NaluListBox::paintRow(QPainter &painter, const listgeo::Layout &l, int m)
 void NaluListBox::DrawTextFit(QPainter &painter, const QString &text, int x, int y, int w, int h,
                               int alignment)
 {
-    const int horizontal = alignment == kAlignCentre ? Qt::AlignHCenter : Qt::AlignLeft;
+    if (text.isEmpty() || w <= 0)
+        return;
+    // Texts are placed by their baseline rather than laid out in a box:
+    // the row geometry already decided where they go, and this is the
+    // cheap path for a full view of rows.
+    const int baseline = y + m_metrics.ascent();
     const listgeo::TextFit fit = listgeo::fitText(
-        text, w, [this](const QString &s, int n) { return m_metrics.horizontalAdvance(s, n); });
+        text, w, [this](const QString &s, int n) { return cachedWidth(s, n); });
     if (fit.fits) {
-        painter.drawText(QRect(x, y, w, h), horizontal | Qt::AlignTop | Qt::TextSingleLine, text);
+        const int left = alignment == kAlignCentre ? x + (w - fit.prefixWidth) / 2 : x;
+        painter.drawText(QPoint(left, baseline), text);
         return;
     }
-    // A shortened text is left-aligned whatever the cell asks for.
-    const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine;
-    painter.drawText(QRect(x, y, fit.prefixWidth, h), flags, text.left(fit.chars));
-    painter.drawText(QRect(x + fit.prefixWidth, y, w - fit.prefixWidth, h), flags,
-                     QString::fromUtf16(listgeo::kEllipsis));
+    // A shortened text is left-aligned whatever the cell asks for. The
+    // prefix leaves room for the ellipsis, except when not even one
+    // character fits: then the ellipsis is cut at the cell's edge.
+    const QString ellipsis = QString::fromUtf16(listgeo::kEllipsis);
+    if (fit.chars > 0) {
+        painter.drawText(QPoint(x, baseline), text.left(fit.chars));
+        painter.drawText(QPoint(x + fit.prefixWidth, baseline), ellipsis);
+        return;
+    }
+    painter.save();
+    painter.setClipRect(QRect(x, y, w, h), Qt::IntersectClip);
+    painter.drawText(QPoint(x + fit.prefixWidth, baseline), ellipsis);
+    painter.restore();
 }

@@ -6,6 +6,7 @@
 
 #include <QFontMetrics>
 #include <QImage>
+#include <QPaintEvent>
 
 namespace {
 
@@ -187,6 +188,60 @@ TEST_F(PaintTest, NumberCellWidensAtTheTenthItem)
     EXPECT_EQ(title.left(), box->rowRect(9).left() + box->NumberWidth() + 2);
     EXPECT_GE(leftmost(image, box->rowRect(9).adjusted(box->NumberWidth(), 0, 0, 0), kNorText),
               title.left());
+}
+
+// Collects the areas the control is asked to repaint.
+class PaintRecorder : public QObject
+{
+public:
+    explicit PaintRecorder(QWidget *widget) : m_widget(widget) { widget->installEventFilter(this); }
+    QRegion painted;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_widget && event->type() == QEvent::Paint) {
+            painted += static_cast<QPaintEvent *>(event)->region();
+        }
+        return false;
+    }
+
+private:
+    QWidget *m_widget;
+};
+
+TEST_F(PaintTest, ChangesRepaintOnlyTheRowsTheyAffect)
+{
+    fill(3);
+    QApplication::processEvents();
+    PaintRecorder recorder(box.get());
+
+    // An appended row in view: that row and the space below it.
+    box->AddItem(QStringLiteral("fourth"));
+    QApplication::processEvents();
+    const QRect fourth = box->rowRect(3);
+    EXPECT_EQ(recorder.painted.boundingRect().top(), fourth.top());
+    EXPECT_FALSE(recorder.painted.intersects(box->rowRect(2)));
+
+    // A selection change: the old and the new row only.
+    box->setListIndex(0);
+    QApplication::processEvents();
+    recorder.painted = QRegion();
+    box->setListIndex(2);
+    QApplication::processEvents();
+    EXPECT_EQ(recorder.painted, QRegion(box->rowRect(0)) + box->rowRect(2));
+
+    // Rows appended below the view paint nothing of the list.
+    // (The bar, drawn over the list, may have the area under it repainted.)
+    fill(40);
+    QApplication::processEvents();
+    recorder.painted = QRegion();
+    box->AddItem(QStringLiteral("out of view"));
+    box->setItemError(40, true);
+    QApplication::processEvents();
+    EXPECT_TRUE(recorder.painted.subtracted(box->scrollBar()->geometry()).isEmpty())
+        << recorder.painted.boundingRect().x() << "," << recorder.painted.boundingRect().y() << " "
+        << recorder.painted.boundingRect().width() << "x" << recorder.painted.boundingRect().height();
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include "controls/PropertyBag.h"
 
+#include <QFontMetrics>
 #include <QSignalSpy>
 #include <QTemporaryFile>
 
@@ -66,6 +67,8 @@ TEST_F(StoreTest, FullListRefusesMoreItems)
     EXPECT_EQ(box->AddItem(QStringLiteral("one too many")), -1);
     EXPECT_EQ(box->AddItem(QStringLiteral("one too many"), QStringLiteral("x"), {}, {}, 0), -1);
     EXPECT_EQ(box->ListCount(), NaluListBox::kMaxItems);
+    EXPECT_EQ(box->NumberWidth(),
+              QFontMetrics(box->Font()).horizontalAdvance(QStringLiteral("32768")) + 4);
     // The last index is still addressable.
     box->setPlayIndex(NaluListBox::kMaxItems - 1);
     EXPECT_EQ(box->PlayIndex(), NaluListBox::kMaxItems - 1);
