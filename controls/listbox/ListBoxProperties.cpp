@@ -112,7 +112,8 @@ ListBoxProperties ListBoxProperties::newControl()
     ListBoxProperties p;
     p.BackColor = QColor(255, 255, 255);
     p.Font = fontWithFallbacks({QStringLiteral("宋体"), QStringLiteral("SimSun"),
-                                QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC")});
+                                QStringLiteral("Noto Serif CJK SC"),
+                                QStringLiteral("Noto Sans CJK SC")});
     p.AutoCheckError = false;
     p.ItemHeight = 18;
     p.ItemBkColor1 = QColor(255, 255, 255);
@@ -152,8 +153,8 @@ void ListBoxProperties::read(const PropertyBag &bag)
     AutoCheckError = readBool(bag.ReadProperty(kAutoCheckError), AutoCheckError);
     // A row height below one pixel would divide the view by zero; a line
     // narrower than one pixel cannot be drawn (BorderWidth, below).
-    ItemHeight = int(readInteger(bag.ReadProperty(kItemHeight), ItemHeight, 1,
-                                 std::numeric_limits<int>::max()));
+    ItemHeight = int(
+        readInteger(bag.ReadProperty(kItemHeight), ItemHeight, 1, std::numeric_limits<int>::max()));
     ItemBkColor1 = readColor(bag.ReadProperty(kItemBkColor1), ItemBkColor1);
     ItemBkColor2 = readColor(bag.ReadProperty(kItemBkColor2), ItemBkColor2);
     ItemSelBkColor = readColor(bag.ReadProperty(kItemSelBkColor), ItemSelBkColor);

@@ -26,9 +26,7 @@ constexpr int kWidthCacheLimit = 4096;
 } // namespace
 
 NaluListBox::NaluListBox(QWidget *parent)
-    : QWidget(parent),
-      m_props(ListBoxProperties::newControl()),
-      m_metrics(m_props.Font),
+    : QWidget(parent), m_props(ListBoxProperties::newControl()), m_metrics(m_props.Font),
       m_hook(this)
 {
     // paintEvent covers every pixel itself (rows, the fill below them, the

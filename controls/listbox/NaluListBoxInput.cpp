@@ -51,14 +51,14 @@ void NaluListBox::mousePressEvent(QMouseEvent *event)
 {
     event->accept();
     const QPointF pos = event->position();
-    m_lastMouseDown = {buttonCode(event->button()), shiftCode(event->modifiers()),
-                       float(pos.x()), float(pos.y())};
+    m_lastMouseDown = {buttonCode(event->button()), shiftCode(event->modifiers()), float(pos.x()),
+                       float(pos.y())};
     m_pressPending = true;
     const MouseState press = m_lastMouseDown;
 
     if ((press.button == kButtonLeft || press.button == kButtonRight) && !m_items.isEmpty()) {
-        const int index = listgeo::hitTest(press.y, m_props.BorderWidth, m_props.ItemHeight,
-                                           m_firstIndex);
+        const int index =
+            listgeo::hitTest(press.y, m_props.BorderWidth, m_props.ItemHeight, m_firstIndex);
         // A press on the selected item or below the list is ignored whole:
         // no selection change and no MouseDown.
         if (!isValidIndex(index) || index == m_listIndex)
@@ -74,8 +74,8 @@ void NaluListBox::mouseDoubleClickEvent(QMouseEvent *event)
     // The double click reports where its first press happened.
     const MouseState press = m_lastMouseDown;
     if (!m_items.isEmpty() && press.button == kButtonLeft) {
-        const int index = listgeo::hitTest(press.y, m_props.BorderWidth, m_props.ItemHeight,
-                                           m_firstIndex);
+        const int index =
+            listgeo::hitTest(press.y, m_props.BorderWidth, m_props.ItemHeight, m_firstIndex);
         // Double clicking the playing item does not restart it.
         if (!isValidIndex(index) || index == m_playIndex)
             return;
@@ -158,8 +158,8 @@ void NaluListBox::UpdateScrollRange()
         ucBar->setMax(0);
         ucBar->setVisible(false);
     } else {
-        const listgeo::ScrollRange range = listgeo::scrollRange(
-            ListCount(), listgeo::innerHeight(layout()), m_props.ItemHeight);
+        const listgeo::ScrollRange range =
+            listgeo::scrollRange(ListCount(), listgeo::innerHeight(layout()), m_props.ItemHeight);
         ucBar->setMax(range.max);
         ucBar->setVisible(range.visible);
     }

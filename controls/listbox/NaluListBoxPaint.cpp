@@ -82,13 +82,13 @@ void NaluListBox::paintEvent(QPaintEvent *event)
     const listgeo::Layout l = layout();
 
     painter.setFont(m_props.Font);
-    if (m_items.isEmpty()) {
+    const int x0 = listgeo::inset(l);
+    const int last = std::min(lastRowIndex(), ListCount() - 1);
+    if (m_items.isEmpty() || m_firstIndex > last) {
         // Nothing but the background, inside the border when there is one.
-        const int x0 = listgeo::inset(l);
         painter.fillRect(QRect(x0, x0, width() - 2 * x0, height() - 2 * x0), m_props.BackColor);
     } else {
         // The rows and the fill below the last one cover the inner area.
-        const int last = std::min(lastRowIndex(), ListCount() - 1);
         for (int m = std::max<int>(m_firstIndex, 0); m <= last; ++m) {
             QRect reach = listgeo::rowRect(l, m_firstIndex, m);
             if (m == last)
@@ -97,6 +97,9 @@ void NaluListBox::paintEvent(QPaintEvent *event)
                 paintRow(painter, l, m);
         }
     }
+    // Under the bar, in case its skin leaves anything uncovered.
+    if (l.barVisible)
+        painter.fillRect(ucBar->geometry(), m_props.BackColor);
 
     if (m_props.Border) {
         const int bw = m_props.BorderWidth;
@@ -128,15 +131,14 @@ void NaluListBox::paintRow(QPainter &painter, const listgeo::Layout &l, int m)
         text = m_props.ItemSelTextColor;
     } else {
         background = (m - m_firstIndex) % 2 == 0 ? m_props.ItemBkColor1 : m_props.ItemBkColor2;
-        text = item.ItemError       ? m_props.ItemErrTextColor
+        text = item.ItemError     ? m_props.ItemErrTextColor
                : m == m_playIndex ? m_props.ItemPlyTextColor
                                   : m_props.ItemNorTextColor;
     }
     painter.fillRect(QRect(x0, top, width, itemHeight), background);
     painter.setPen(text);
 
-    const listgeo::RowCells cells =
-        listgeo::rowCells(l, m_numberWidth, m_authorWidth, m_timeWidth);
+    const listgeo::RowCells cells = listgeo::rowCells(l, m_numberWidth, m_authorWidth, m_timeWidth);
     const int textTop = listgeo::centredTop(top, itemHeight, m_metrics.height());
     if (m != m_playIndex || item.ItemError) {
         DrawTextFit(painter, QString::number(m + 1), cells.number.x, textTop, cells.number.width,
@@ -172,8 +174,8 @@ void NaluListBox::DrawTextFit(QPainter &painter, const QString &text, int x, int
     // the row geometry already decided where they go, and this is the
     // cheap path for a full view of rows.
     const int baseline = y + m_metrics.ascent();
-    const listgeo::TextFit fit = listgeo::fitText(
-        text, w, [this](const QString &s, int n) { return cachedWidth(s, n); });
+    const listgeo::TextFit fit =
+        listgeo::fitText(text, w, [this](const QString &s, int n) { return cachedWidth(s, n); });
     if (fit.fits) {
         const int left = alignment == kAlignCentre ? x + (w - fit.prefixWidth) / 2 : x;
         painter.drawText(QPoint(left, baseline), text);

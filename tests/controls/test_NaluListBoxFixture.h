@@ -40,7 +40,8 @@ protected:
                          [this](short b, short s, float, float) { log << line(u"Click", b, s); });
         QObject::connect(box.get(), &NaluListBox::DBClick,
                          [this](short b, short s, float, float) { log << line(u"DBClick", b, s); });
-        QObject::connect(box.get(), &NaluListBox::Scroll, [this] { log << QStringLiteral("Scroll"); });
+        QObject::connect(box.get(), &NaluListBox::Scroll,
+                         [this] { log << QStringLiteral("Scroll"); });
     }
 
     static QString line(const char16_t *name, int a, int b, int c = 0)

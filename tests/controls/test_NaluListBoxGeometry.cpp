@@ -68,11 +68,11 @@ TEST(ListGeometry, WheelStepAndTarget)
         int value, max, delta, step, expected;
     };
     const Case cases[] = {
-        {0, 16, 120, 5, 0},   // away from the user at the top: stays
-        {0, 16, -120, 5, 5},  // towards the user scrolls down
+        {0, 16, 120, 5, 0},    // away from the user at the top: stays
+        {0, 16, -120, 5, 5},   // towards the user scrolls down
         {14, 16, -120, 5, 16}, // stopped at the maximum
-        {3, 16, 120, 5, 0},   // stopped at the top
-        {8, 16, 0, 5, 8},     // no turn, no move
+        {3, 16, 120, 5, 0},    // stopped at the top
+        {8, 16, 0, 5, 8},      // no turn, no move
     };
     for (const Case &c : cases)
         EXPECT_EQ(listgeo::wheelTarget(c.value, c.max, c.delta, c.step), c.expected)
@@ -87,10 +87,14 @@ TEST(ListGeometry, HitTestSubtractsBorderAndAddsTopRow)
         int borderWidth, itemHeight, firstIndex, expected;
     };
     const Case cases[] = {
-        {1, 1, 18, 0, 0},    {18.9, 1, 18, 0, 0}, {19, 1, 18, 0, 1},
-        {19, 1, 18, 7, 8},   {449, 1, 18, 0, 24},
+        {1, 1, 18, 0, 0},
+        {18.9, 1, 18, 0, 0},
+        {19, 1, 18, 0, 1},
+        {19, 1, 18, 7, 8},
+        {449, 1, 18, 0, 24},
         // On the top border the row above the view is hit (rounded down).
-        {0.5, 1, 18, 3, 2},  {0.5, 1, 18, 0, -1},
+        {0.5, 1, 18, 3, 2},
+        {0.5, 1, 18, 0, -1},
         // Far outside: never wraps to a positive index.
         {-1e12, 1, 18, 0, -1},
     };
@@ -216,12 +220,12 @@ TEST(ListBoxProperties, ReadKeepsCurrentForMissingOrUnusableValues)
 {
     ListBoxProperties p = ListBoxProperties::newControl();
     const PropertyBag bag(QVariantMap{
-        {QStringLiteral("BackColor"), 0x019975},              // outside-world number
-        {QStringLiteral("ItemBkColor1"), int(0x80000005u)},   // system colour: ignored
+        {QStringLiteral("BackColor"), 0x019975},            // outside-world number
+        {QStringLiteral("ItemBkColor1"), int(0x80000005u)}, // system colour: ignored
         {QStringLiteral("ItemBkColor2"), QStringLiteral("#102030")},
-        {QStringLiteral("ItemHeight"), 0},                    // would divide by zero
+        {QStringLiteral("ItemHeight"), 0}, // would divide by zero
         {QStringLiteral("BorderWidth"), -3},
-        {QStringLiteral("Border"), -1},                       // True across an interface
+        {QStringLiteral("Border"), -1}, // True across an interface
         {QStringLiteral("AutoCheckError"), QStringLiteral("x")},
     });
     p.read(bag);

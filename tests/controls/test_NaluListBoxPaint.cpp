@@ -164,8 +164,8 @@ TEST_F(PaintTest, BottomBorderStaysAfterTheCutLastRow)
     // 24.9 rows fit: row 24 reaches past the inner bottom edge...
     const QRect cutRow = box->rowRect(24);
     ASSERT_GT(cutRow.bottom(), kHeight - 2);
-    const QColor rowColour =
-        dominant(image, QRect(cutRow.left(), cutRow.top(), cutRow.width(), kHeight - 1 - cutRow.top()));
+    const QColor rowColour = dominant(
+        image, QRect(cutRow.left(), cutRow.top(), cutRow.width(), kHeight - 1 - cutRow.top()));
     EXPECT_TRUE(rowColour == kBk1 || rowColour == kBk2);
     // ...yet the bottom line is whole, and so are the sides.
     EXPECT_EQ(count(image, QRect(0, kHeight - 1, kWidth, 1), kBorder), kWidth);
@@ -241,7 +241,8 @@ TEST_F(PaintTest, ChangesRepaintOnlyTheRowsTheyAffect)
     QApplication::processEvents();
     EXPECT_TRUE(recorder.painted.subtracted(box->scrollBar()->geometry()).isEmpty())
         << recorder.painted.boundingRect().x() << "," << recorder.painted.boundingRect().y() << " "
-        << recorder.painted.boundingRect().width() << "x" << recorder.painted.boundingRect().height();
+        << recorder.painted.boundingRect().width() << "x"
+        << recorder.painted.boundingRect().height();
 }
 
 } // namespace

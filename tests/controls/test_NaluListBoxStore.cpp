@@ -166,10 +166,9 @@ TEST_F(StoreTest, IndexSettersIgnoreNoItemAndTheCurrentValue)
 TEST_F(StoreTest, HandlerAnswerDecidesTheNewIndex)
 {
     fill(5);
-    const auto connection = QObject::connect(box.get(), &NaluListBox::PlayIndexChanged,
-                                             [](short &, short &newIndex, short &) {
-                                                 newIndex = newIndex == 1 ? 3 : 999;
-                                             });
+    const auto connection = QObject::connect(
+        box.get(), &NaluListBox::PlayIndexChanged,
+        [](short &, short &newIndex, short &) { newIndex = newIndex == 1 ? 3 : 999; });
     box->setPlayIndex(1);
     EXPECT_EQ(box->PlayIndex(), 3);
     // An answer that names no item leaves nothing playing.
