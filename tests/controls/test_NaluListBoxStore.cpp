@@ -239,6 +239,7 @@ TEST_F(StoreTest, PropertiesRoundTripThroughTheStore)
     box->setItemHeight(22);
     PropertyBag saved;
     box->WriteProperties(saved);
+    EXPECT_EQ(saved.values().size(), 14);
     NaluListBox other;
     other.ReadProperties(saved);
     EXPECT_TRUE(other.properties() == box->properties());
