@@ -385,12 +385,19 @@ PropertyBag NaluListBox::mainWindowProperties()
     return bag;
 }
 
+template <typename T> bool NaluListBox::storeProperty(T &field, const T &value, const QString &name)
+{
+    if (field == value)
+        return false;
+    field = value;
+    Q_EMIT PropertyChanged(name);
+    return true;
+}
+
 void NaluListBox::setBackColor(const QColor &New_BackColor)
 {
-    if (New_BackColor == m_props.BackColor)
+    if (!storeProperty(m_props.BackColor, New_BackColor, QStringLiteral("BackColor")))
         return;
-    m_props.BackColor = New_BackColor;
-    Q_EMIT PropertyChanged(QStringLiteral("BackColor"));
     QPalette pal = palette();
     pal.setColor(QPalette::Window, New_BackColor);
     setPalette(pal);
@@ -410,95 +417,72 @@ void NaluListBox::setFont(const QFont &New_Font)
 
 void NaluListBox::setAutoCheckError(bool New_AutoCheckError)
 {
-    if (New_AutoCheckError == m_props.AutoCheckError)
-        return;
-    m_props.AutoCheckError = New_AutoCheckError;
     // Told to the host like every other stored property, so it is saved.
-    Q_EMIT PropertyChanged(QStringLiteral("AutoCheckError"));
-    if (New_AutoCheckError)
+    if (storeProperty(m_props.AutoCheckError, New_AutoCheckError,
+                      QStringLiteral("AutoCheckError")) &&
+        New_AutoCheckError)
         RedrawRows(); // drawing the rows re-checks their files
 }
 
 void NaluListBox::setItemHeight(int New_ItemHeight)
 {
-    New_ItemHeight = std::max(1, New_ItemHeight);
-    if (New_ItemHeight == m_props.ItemHeight)
+    if (!storeProperty(m_props.ItemHeight, std::max(1, New_ItemHeight),
+                       QStringLiteral("ItemHeight")))
         return;
-    m_props.ItemHeight = New_ItemHeight;
-    Q_EMIT PropertyChanged(QStringLiteral("ItemHeight"));
     UpdateScrollRange();
     Paint();
 }
 
 void NaluListBox::setItemBkColor1(const QColor &New_ItemBkColor1)
 {
-    if (New_ItemBkColor1 == m_props.ItemBkColor1)
-        return;
-    m_props.ItemBkColor1 = New_ItemBkColor1;
-    Q_EMIT PropertyChanged(QStringLiteral("ItemBkColor1"));
-    RedrawRows();
+    if (storeProperty(m_props.ItemBkColor1, New_ItemBkColor1, QStringLiteral("ItemBkColor1")))
+        RedrawRows();
 }
 
 void NaluListBox::setItemBkColor2(const QColor &New_ItemBkColor2)
 {
-    if (New_ItemBkColor2 == m_props.ItemBkColor2)
-        return;
-    m_props.ItemBkColor2 = New_ItemBkColor2;
-    Q_EMIT PropertyChanged(QStringLiteral("ItemBkColor2"));
-    RedrawRows();
+    if (storeProperty(m_props.ItemBkColor2, New_ItemBkColor2, QStringLiteral("ItemBkColor2")))
+        RedrawRows();
 }
 
 void NaluListBox::setItemSelBkColor(const QColor &New_ItemSelBkColor)
 {
-    if (New_ItemSelBkColor == m_props.ItemSelBkColor)
-        return;
-    m_props.ItemSelBkColor = New_ItemSelBkColor;
-    Q_EMIT PropertyChanged(QStringLiteral("ItemSelBkColor"));
-    DrawItem(m_listIndex);
+    if (storeProperty(m_props.ItemSelBkColor, New_ItemSelBkColor, QStringLiteral("ItemSelBkColor")))
+        DrawItem(m_listIndex);
 }
 
 void NaluListBox::setItemNorTextColor(const QColor &New_ItemNorTextColor)
 {
-    if (New_ItemNorTextColor == m_props.ItemNorTextColor)
-        return;
-    m_props.ItemNorTextColor = New_ItemNorTextColor;
-    Q_EMIT PropertyChanged(QStringLiteral("ItemNorTextColor"));
-    RedrawRows();
+    if (storeProperty(m_props.ItemNorTextColor, New_ItemNorTextColor,
+                      QStringLiteral("ItemNorTextColor")))
+        RedrawRows();
 }
 
 void NaluListBox::setItemSelTextColor(const QColor &New_ItemSelTextColor)
 {
-    if (New_ItemSelTextColor == m_props.ItemSelTextColor)
-        return;
-    m_props.ItemSelTextColor = New_ItemSelTextColor;
-    Q_EMIT PropertyChanged(QStringLiteral("ItemSelTextColor"));
-    DrawItem(m_listIndex);
+    if (storeProperty(m_props.ItemSelTextColor, New_ItemSelTextColor,
+                      QStringLiteral("ItemSelTextColor")))
+        DrawItem(m_listIndex);
 }
 
 void NaluListBox::setItemPlyTextColor(const QColor &New_ItemPlyTextColor)
 {
-    if (New_ItemPlyTextColor == m_props.ItemPlyTextColor)
-        return;
-    m_props.ItemPlyTextColor = New_ItemPlyTextColor;
-    Q_EMIT PropertyChanged(QStringLiteral("ItemPlyTextColor"));
-    DrawItem(m_playIndex);
+    if (storeProperty(m_props.ItemPlyTextColor, New_ItemPlyTextColor,
+                      QStringLiteral("ItemPlyTextColor")))
+        DrawItem(m_playIndex);
 }
 
 void NaluListBox::setItemErrTextColor(const QColor &New_ItemErrTextColor)
 {
-    if (New_ItemErrTextColor == m_props.ItemErrTextColor)
-        return;
-    m_props.ItemErrTextColor = New_ItemErrTextColor;
-    Q_EMIT PropertyChanged(QStringLiteral("ItemErrTextColor"));
-    RedrawRows();
+    if (storeProperty(m_props.ItemErrTextColor, New_ItemErrTextColor,
+                      QStringLiteral("ItemErrTextColor")))
+        RedrawRows();
 }
 
 void NaluListBox::setBorder(bool New_Border)
 {
-    if (New_Border == m_props.Border)
+    if (!storeProperty(m_props.Border, New_Border, QStringLiteral("Border")))
         return;
-    m_props.Border = New_Border;
-    Q_EMIT PropertyChanged(QStringLiteral("Border"));
     // Every row moves with the inset, and the rows that fit change.
     placeBar();
     UpdateScrollRange();
@@ -507,21 +491,17 @@ void NaluListBox::setBorder(bool New_Border)
 
 void NaluListBox::setBorderColor(const QColor &New_BorderColor)
 {
-    if (New_BorderColor == m_props.BorderColor)
-        return;
-    m_props.BorderColor = New_BorderColor;
-    Q_EMIT PropertyChanged(QStringLiteral("BorderColor"));
-    if (m_props.Border)
+    if (storeProperty(m_props.BorderColor, New_BorderColor, QStringLiteral("BorderColor")) &&
+        m_props.Border)
         drawBorderAgain();
 }
 
 void NaluListBox::setBorderWidth(int New_BorderWidth)
 {
-    New_BorderWidth = std::clamp(New_BorderWidth, 1, int(std::numeric_limits<short>::max()));
-    if (New_BorderWidth == m_props.BorderWidth)
+    const short width =
+        short(std::clamp(New_BorderWidth, 1, int(std::numeric_limits<short>::max())));
+    if (!storeProperty(m_props.BorderWidth, width, QStringLiteral("BorderWidth")))
         return;
-    m_props.BorderWidth = short(New_BorderWidth);
-    Q_EMIT PropertyChanged(QStringLiteral("BorderWidth"));
     // The bar follows the new inset at once rather than at the next resize.
     placeBar();
     UpdateScrollRange();

@@ -183,6 +183,9 @@ private:
     // handler's NewIndex and redraws the rows involved.
     void changeIndex(short &current, short proposed, short wFlag, IndexSignal signal);
     bool checkItemFile(const PlaylistItem &item) const;
+    // Stores a changed property value and tells the host; false when the
+    // value was already set.
+    template <typename T> bool storeProperty(T &field, const T &value, const QString &name);
     void applyProperties();
     void resetColumnWidths();
     int textWidth(const QString &text) const;
