@@ -77,6 +77,7 @@ Form1::Form1(const QString &skinPath, QWidget *parent)
     layoutControls();
     connectWindow();
     connectSearch();
+    connectPlayback();
     Form_Load();
 }
 

@@ -12,22 +12,27 @@
 //   Form1_Tray.cpp    close, resize and the tray tips
 //   Form1_Search.cpp  the search buttons, the search-box prompt, the result
 //                     list fit, and the SearchView / LyricsView interfaces
-// Playback handlers (timers, play path, knobs, play order, the playlist
-// and tray menu commands) live in sources of their own.
+//   Form1_Playback.cpp       the play path, play order, playlist mouse events
+//   Form1_PlaybackClock.cpp  Timer1/Timer2, the knobs, play/pause
+//   Form1_Commands.cpp       playlist, tray and search-result menu commands
 #pragma once
 
+#include "app/PlayOrder.h"
 #include "service/LyricsView.h"
 #include "service/SearchView.h"
 
 #include <QPoint>
 #include <QString>
 #include <QWidget>
+#include <functional>
 
+class DownloadManager;
 class Form2;
 class ImageControl;
 class MediaPlayer;
 class MenuFrm;
 class NaluListBox;
+class QAction;
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -37,6 +42,7 @@ class QPushButton;
 class QSlider;
 class QTimer;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 class Form1 : public QWidget, public SearchView, public LyricsView
 {
@@ -167,6 +173,59 @@ public:
     // Whether the player is paused (the play button then shows play).
     bool playerPaused() const;
 
+    // ---- playback ---------------------------------------------------------
+    short KnobGrabX = 0;       // twips into a knob where the left button went down
+    bool SeekDragging = false; // the seek knob is held: the clock leaves it alone
+
+    void ListView1_DblClick();
+    void Player1_Click();
+    void NaluListBox1_DBClick(short Button, short Shift, float X, float Y);
+    void NaluListBox1_MouseDown(short Button, short Shift, float X, float Y);
+    void NaluListBox1_MouseUp(short Button, short Shift, float X, float Y);
+    void Player2_Click();
+    void Image1_Click();
+    void Image2_Click();
+    void UMusic_Click();
+    void NMusic_Click();
+    void WindowsMediaPlayer1_PlayStateChange(int NewState);
+    void Check1_Click();
+    void Check2_Click();
+    void Check3_Click();
+    void Onessw_Click();
+    void Lists_Click();
+    void Suijibo_Click();
+    void Image24_Click();
+    // The play mode the three boxes hold.
+    PlayMode playMode() const;
+
+    QString GetMusicLong();
+    void Timer1_Timer();
+    void Timer2_Timer();
+    void Image21_MouseDown(int Button, int Shift, double X, double Y);
+    void Image21_MouseMove(int Button, int Shift, double X, double Y);
+    void Slider2_MouseMove();
+    void P1_MouseDown(int Button, int Shift, double X, double Y);
+    void P1_MouseMove(int Button, int Shift, double X, double Y);
+    void P1_MouseUp(int Button, int Shift, double X, double Y);
+    void Image3_Click();
+
+    // ---- playlist, tray and result commands -------------------------------
+    void DeletOne_Click();
+    void DeletAll_Click();
+    void Download2_Click();
+    void AboutMe_Click();
+    void CloseMe_Click();
+    void AddPlayList_Click();
+    void DownloadMusic_Click();
+    void quanxuan_Click();
+    void fanxuan_Click();
+    void ListView1_MouseUp(int Button);
+    void ListView1_MouseMove(const QPoint &viewportPos);
+    // Saves songs for the two download commands (tests replace its dialogs).
+    DownloadManager *downloads() const;
+    // What the exit command calls last (QCoreApplication::exit by default).
+    void setQuitHandler(std::function<void(int)> quit);
+
     // ---- SearchView ---------------------------------------------------------
     void appendResult(const SearchResult &row) override;
     int resultCount() const override;
@@ -208,6 +267,39 @@ private:
     void setText1Colour(unsigned bgr);
     void showHover(ImageControl *button);
     void fillSongInformation();
+
+    // ---- playback internals (Form1_Playback*.cpp, Form1_Commands.cpp) ------
+    struct Track
+    {
+        QString songId;
+        QString title;
+        QString singer;
+    };
+    // How an entry point differs on the playlist form of the play path.
+    enum class PlayEntry { DoubleClick, Menu, Step };
+    void playSearchResult(bool fromDoubleClick);
+    void playPlaylistItem(int index, PlayEntry entry);
+    QString resolveLink(const Track &track);
+    void startLink(const QString &link, bool callPlay);
+    void markPlaying(int index);
+    void finishPlay(const Track &track);
+    void showSingerPicture(const QString &singer);
+    QTreeWidgetItem *selectedResultRow() const;
+    void stepTrack(bool forward);
+    void playAfterEndOfTrack();
+    void playModeBoxClicked(QCheckBox *box);
+    void setPlayModeFromMenu(QAction *chosen);
+    void updateClockTimer();
+    void scheduleTimer2();
+    void connectPlayback();
+    void connectCommands();
+    void downloadSong(const Track &track);
+
+    PlayOrder m_playOrder;
+    DownloadManager *m_downloads = nullptr;
+    std::function<void(int)> m_quit;
+    bool m_closing = false;            // the exit command ran: start nothing new
+    bool m_endOfTrackPending = false;  // an end of track waits to advance
 
     QString m_skinPath;
     QLabel *m_titleIcon = nullptr;

@@ -30,8 +30,12 @@ std::optional<QString> lyricLineFor(const QStringList &entries, const QString &k
     // Scan backwards: the first hit from the end is the last hit from the
     // start, which is the one that is shown.
     for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
-        if (it->contains(key))
-            return it->mid(it->lastIndexOf(QLatin1Char(']')) + 1);
+        if (it->contains(key)) {
+            QString line = it->mid(it->lastIndexOf(QLatin1Char(']')) + 1);
+            while (!line.isEmpty() && (line.back() == u'\n' || line.back() == u'\r'))
+                line.chop(1);
+            return line;
+        }
     }
     return std::nullopt;
 }

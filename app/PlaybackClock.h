@@ -28,6 +28,7 @@ QString lyricKey(const QString &positionText);
 // hit, and the text after the LAST "]" of the LAST hit is the answer. Later
 // entries win on purpose, so of two lines tagged with the same second the
 // later one shows. An entry that is only a tag gives "" (the line empties).
+// The line break that ends an entry is dropped: the lyric box is one line.
 // No hit gives nothing: the line keeps what it shows.
 std::optional<QString> lyricLineFor(const QStringList &entries, const QString &key);
 

@@ -36,17 +36,4 @@ AddOutcome addToPlaylist(const QList<bool> &ticks, int selectedRow)
     return out;
 }
 
-QList<bool> tickAll(const QList<bool> &ticks)
-{
-    return QList<bool>(ticks.size(), true);
-}
-
-QList<bool> invertTicks(const QList<bool> &ticks)
-{
-    QList<bool> out = ticks;
-    for (bool &t : out)
-        t = !t;
-    return out;
-}
-
 } // namespace PlaylistCommands

@@ -1,7 +1,7 @@
 // Index rules of the playlist and result-list commands: which item plays
-// after a delete, which result rows go into the playlist and in what order,
-// and ticking all rows or inverting the ticks. Pure functions over indexes
-// and tick states, so the menu handlers only apply what they return.
+// after a delete, and which result rows go into the playlist in what order.
+// Pure functions over indexes and tick states, so the menu handlers only
+// apply what they return.
 #pragma once
 
 #include <QList>
@@ -38,11 +38,5 @@ struct AddOutcome
 // so a selected row that was ticked goes in twice, which is intended.
 // With no selected row (-1 or out of range) only the ticked rows go in.
 AddOutcome addToPlaylist(const QList<bool> &ticks, int selectedRow);
-
-// Select all: every row ticked.
-QList<bool> tickAll(const QList<bool> &ticks);
-
-// Invert: every tick flipped.
-QList<bool> invertTicks(const QList<bool> &ticks);
 
 } // namespace PlaylistCommands

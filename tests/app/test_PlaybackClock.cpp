@@ -33,8 +33,8 @@ protected:
         QStringLiteral("[ti:夜航]"),
         QStringLiteral("[00:00.00]前奏"),
         QStringLiteral("[01:05.43]第一句"),
-        QStringLiteral("[01:05.90]第二句"),
-        QStringLiteral("[01:07.00]"),
+        QStringLiteral("[01:05.90]第二句\r\n"),
+        QStringLiteral("[01:07.00]\n"),
         QStringLiteral("[01:10.00][02:10.00]副歌"),
         QStringLiteral("[01:20.00]a]b"),
     };

@@ -69,13 +69,4 @@ TEST(AddToPlaylist, TickedRowsInOrderThenTheSelectedRow)
     EXPECT_TRUE(addToPlaylist({}, 0).rows.isEmpty());
 }
 
-TEST(ResultTicks, SelectAllAndInvert)
-{
-    const QList<bool> some = {true, false, false, true};
-    EXPECT_EQ(tickAll(some), QList<bool>(4, true));
-    EXPECT_EQ(invertTicks(some), (QList<bool>{false, true, true, false}));
-    EXPECT_EQ(invertTicks(invertTicks(some)), some);
-    EXPECT_TRUE(tickAll({}).isEmpty());
-}
-
 } // namespace

@@ -1,0 +1,49 @@
+// The main window in a process of its own for tools/bench-playback.sh,
+// which measures its CPU from outside. It shows the real window, and with
+// --song plays that song of the service the way a double-click on a search
+// result does, in single-repeat mode so that it keeps playing (lyric line,
+// clock and knob all running) for as long as the script measures.
+//
+//   bench_playback_host --service URL [--song ID TITLE SINGER]
+//
+// Prints "LINK <url>" once the song's link is set (the script plays the
+// same link with a bare mpv for comparison), or "IDLE" when nothing plays.
+#include "app/Form1.h"
+#include "app/MediaPlayer.h"
+#include "service/ServiceConfig.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QTimer>
+#include <QTreeWidget>
+#include <clocale>
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    const QStringList args = app.arguments();
+    ServiceConfig::configureFromArguments(args);
+
+    Form1 form;
+    form.show();
+
+    const int song = args.indexOf(QStringLiteral("--song"));
+    if (song < 0 || song + 3 >= args.size()) {
+        std::printf("IDLE\n");
+        std::fflush(stdout);
+        return app.exec();
+    }
+    QTimer::singleShot(500, &form, [&form, &args, song] {
+        form.Check1->setChecked(true); // single repeat: never runs out
+        form.appendResult(SearchResult{args.at(song + 1), args.at(song + 2), args.at(song + 3),
+                                       QString(), false});
+        form.ListView1->setCurrentItem(form.ListView1->topLevelItem(0));
+        form.ListView1->topLevelItem(0)->setSelected(true);
+        form.ListView1_DblClick();
+        std::printf("LINK %s\n", qPrintable(form.WindowsMediaPlayer1->URL()));
+        std::fflush(stdout);
+    });
+    return app.exec();
+}

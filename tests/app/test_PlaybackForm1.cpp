@@ -1,0 +1,458 @@
+// Playing from the main window against the bundled music service, with
+// mpv's null audio output: the play paths, the order at the end of a
+// track, next and previous, the playlist commands, the knobs, the lyric
+// line, downloads and exit.
+#include "tests/app/Form1Fixture.h"
+
+#include "app/DownloadManager.h"
+#include "app/ImageControl.h"
+#include "app/MediaPlayer.h"
+#include "controls/listbox/NaluListBox.h"
+#include "service/ServiceConfig.h"
+#include "tests/common/MusicdServer.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+const QColor kPlayingColour(255, 128, 255);
+
+class PlaybackForm1Test : public Form1Fixture
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        service = new MusicdServer;
+        ASSERT_TRUE(service->start());
+    }
+    static void TearDownTestSuite()
+    {
+        delete service;
+        service = nullptr;
+    }
+    void SetUp() override
+    {
+        ServiceConfig::setHost(service->url());
+        Form1Fixture::SetUp();
+        form->setQuitHandler([this](int code) { quitCodes.append(code); });
+        form->downloads()->setShowProgress(false);
+        form->downloads()->setPathChooser([this](const QString &suggested) {
+            suggestions.append(suggested);
+            return chosenPath;
+        });
+        form->downloads()->setMessageSink(
+            [this](bool, const QString &text) { downloadMessages.append(text); });
+        player = form->WindowsMediaPlayer1;
+        list = form->NaluListBox1;
+    }
+    void TearDown() override
+    {
+        Form1Fixture::TearDown();
+        ServiceConfig::setHost(ServiceConfig::defaultHost());
+    }
+
+    // Searches and waits for the rows; the singer's songs come in order.
+    void search(const QString &words, int rows)
+    {
+        form->Text1->setText(words);
+        form->Command1_Click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form->ListView1->topLevelItemCount() >= rows; },
+                                    10000));
+    }
+
+    void selectRow(int row)
+    {
+        QTreeWidgetItem *item = form->ListView1->topLevelItem(row);
+        form->ListView1->setCurrentItem(item);
+        item->setSelected(true);
+    }
+
+    QString rowText(int row, int column) const
+    {
+        return form->ListView1->topLevelItem(row)->text(column);
+    }
+
+    // Ticks `rows` and adds them to the playlist, nothing selected.
+    void addRows(const QList<int> &rows)
+    {
+        form->ListView1->clearSelection();
+        for (int row : rows)
+            form->ListView1->topLevelItem(row)->setCheckState(0, Qt::Checked);
+        form->AddPlayList_Click();
+    }
+
+    bool waitForState(int state, int ms = 10000)
+    {
+        return QTest::qWaitFor([&] { return player->playState() == state; }, ms);
+    }
+
+    // Lets the playing track run out and waits for what follows.
+    void endTrack()
+    {
+        ASSERT_TRUE(waitForState(MediaPlayer::kStatePlaying));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return player->currentMedia().duration() > 0; }, 5000));
+        player->controls().setCurrentPosition(player->currentMedia().duration() - 0.3);
+    }
+
+    // Lets the track run out and waits until the next one plays.
+    void endTrackAndWaitForNext()
+    {
+        QSignalSpy changes(player, &MediaPlayer::PlayStateChange);
+        endTrack();
+        const auto sawEnd = [&] {
+            for (const QList<QVariant> &args : changes) {
+                if (args.at(0).toInt() == MediaPlayer::kStateMediaEnded)
+                    return true;
+            }
+            return false;
+        };
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return sawEnd() && player->playState() == MediaPlayer::kStatePlaying; },
+            10000));
+    }
+
+    bool urlNamesSong(const QString &songId) const
+    {
+        return player->URL().contains(QStringLiteral("/music/") + songId + QLatin1Char('.'));
+    }
+
+    static int current() { return PlaybackState::instance().CurrentPlayIndex; }
+
+    QStringList requestsWithEmptyId()
+    {
+        return service->logLines().filter(QStringLiteral("songId=&"));
+    }
+
+    static MusicdServer *service;
+    MediaPlayer *player = nullptr;
+    NaluListBox *list = nullptr;
+    QList<int> quitCodes;
+    QTemporaryDir downloadDir;
+    QString chosenPath;
+    QStringList suggestions;
+    QStringList downloadMessages;
+};
+
+MusicdServer *PlaybackForm1Test::service = nullptr;
+
+TEST_F(PlaybackForm1Test, DoubleClickedResultPlaysMarkedAndFollowsTheLyric)
+{
+    EXPECT_FALSE(form->Timer1->isActive()); // idle: the clock does not tick
+    search(QStringLiteral("晴川"), 30);
+    selectRow(0);
+    form->ListView1_DblClick();
+
+    ASSERT_EQ(list->ListCount(), 1);
+    EXPECT_EQ(list->Title(0), rowText(0, 1));
+    EXPECT_EQ(list->URL(0), rowText(0, 0));
+    EXPECT_EQ(list->PlayIndex(), 0);
+    EXPECT_EQ(list->ItemPlyTextColor(), kPlayingColour);
+    EXPECT_EQ(current(), 0);
+    EXPECT_EQ(PlaybackState::instance().NowPlayingText, rowText(0, 1) + QStringLiteral("--晴川"));
+    EXPECT_EQ(form->Songersss, QStringLiteral("晴川"));
+    EXPECT_TRUE(urlNamesSong(rowText(0, 0)));
+    EXPECT_EQ(Trayico::LastBalloon(), QStringLiteral("正在播放：") + rowText(0, 1));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return form->windowTitle() == QStringLiteral("正在播放：") + rowText(0, 1) +
+                                                QStringLiteral("--晴川"); },
+        2000));
+
+    ASSERT_TRUE(waitForState(MediaPlayer::kStatePlaying));
+    EXPECT_TRUE(form->Timer1->isActive());
+    ASSERT_GT(form->List1->count(), 3);
+    // The line follows the playing second: seek into the lines tagged
+    // [00:04.00] and [00:08.00], then onto the tag-only line at [00:12.00].
+    player->controls().setCurrentPosition(4.4);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return form->txtText3->text() == QStringLiteral("那年夏天的蝉声还在"); }, 3000))
+        << form->txtText3->text().toStdString();
+    player->controls().setCurrentPosition(8.4);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return form->txtText3->text() == QStringLiteral("海浪一遍一遍地说"); }, 3000));
+    player->controls().setCurrentPosition(12.4);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->txtText3->text().isEmpty(); }, 3000));
+    EXPECT_TRUE(form->Label4->text().contains(QLatin1Char('/')));
+
+    // A second result appends a second item and moves the mark; a singer
+    // without a picture shows the default, not the previous singer's.
+    const QImage firstPicture = form->Picture2->picture().toImage();
+    search(QStringLiteral("苏小暖"), 1);
+    selectRow(0);
+    form->Player1_Click();
+    ASSERT_EQ(list->ListCount(), 2);
+    EXPECT_EQ(list->PlayIndex(), 1);
+    EXPECT_EQ(current(), 1);
+    EXPECT_EQ(form->Picture2->picture().toImage(), form->Picture3->picture().toImage());
+    EXPECT_NE(firstPicture, form->Picture3->picture().toImage());
+}
+
+TEST_F(PlaybackForm1Test, TrackEndAdvancesByTheMode)
+{
+    search(QStringLiteral("晴川"), 30);
+    addRows({0, 1, 2});
+    ASSERT_EQ(list->ListCount(), 3);
+    form->PlaylistMouseIndex = 1;
+    form->Player2_Click();
+    EXPECT_EQ(list->PlayIndex(), 1);
+
+    // List loop (the start mode): 1 → 2 → 0.
+    for (int expected : {2, 0}) {
+        endTrack();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return current() == expected; }, 10000));
+        EXPECT_TRUE(urlNamesSong(list->URL(expected)));
+        EXPECT_EQ(list->PlayIndex(), expected);
+        EXPECT_EQ(PlaybackState::instance().NowPlayingText,
+                  list->Title(expected) + QStringLiteral("--") + list->Author(expected));
+    }
+
+    // Single repeat: the same item starts again.
+    form->Onessw_Click();
+    EXPECT_TRUE(form->Check1->isChecked());
+    EXPECT_FALSE(form->Check2->isChecked());
+    endTrackAndWaitForNext();
+    EXPECT_EQ(current(), 0);
+    EXPECT_TRUE(urlNamesSong(list->URL(0)));
+
+    // Random: any item, always one that exists.
+    form->Suijibo_Click();
+    EXPECT_TRUE(form->Check3->isChecked());
+    for (int i = 0; i < 2; ++i) {
+        endTrackAndWaitForNext();
+        EXPECT_GE(current(), 0);
+        EXPECT_LT(current(), 3);
+        EXPECT_EQ(list->PlayIndex(), current());
+    }
+
+    // No mode: the track ends and nothing follows.
+    form->Check3->setChecked(false);
+    const int before = current();
+    const QString url = player->URL();
+    endTrack();
+    ASSERT_TRUE(waitForState(MediaPlayer::kStateStopped));
+    QTest::qWait(300);
+    EXPECT_EQ(player->playState(), MediaPlayer::kStateStopped);
+    EXPECT_EQ(current(), before);
+    EXPECT_EQ(player->URL(), url);
+    EXPECT_FALSE(form->Timer1->isActive());
+}
+
+TEST_F(PlaybackForm1Test, NextAndPreviousWrapAndAnEmptyListOnlyAnnounces)
+{
+    search(QStringLiteral("晴川"), 30);
+    // Start value 1 with a single item: Next plays item 0.
+    addRows({0});
+    form->Image2_Click();
+    EXPECT_EQ(current(), 0);
+    EXPECT_TRUE(urlNamesSong(list->URL(0)));
+
+    addRows({1, 2});
+    form->PlaylistMouseIndex = 2;
+    form->Player2_Click();
+    form->NMusic_Click(); // last → first
+    EXPECT_EQ(current(), 0);
+    EXPECT_EQ(list->PlayIndex(), 0);
+    EXPECT_TRUE(urlNamesSong(list->URL(0)));
+    form->Image1_Click(); // first → last
+    EXPECT_EQ(current(), 2);
+    EXPECT_TRUE(urlNamesSong(list->URL(2)));
+    form->UMusic_Click();
+    EXPECT_EQ(current(), 1);
+
+    // Double-clicking below the last item plays nothing.
+    const QString url = player->URL();
+    form->NaluListBox1_DBClick(1, 0, 5, float(list->height() - 2));
+    EXPECT_EQ(current(), 1);
+    EXPECT_EQ(player->URL(), url);
+
+    form->DeletAll_Click();
+    EXPECT_EQ(list->ListCount(), 0);
+    form->Image2_Click();
+    EXPECT_EQ(Trayico::LastBalloon(), QStringLiteral("当前尚未添加歌曲"));
+    form->Image1_Click();
+    EXPECT_EQ(Trayico::LastBalloon(), QStringLiteral("当前尚未添加歌曲"));
+    EXPECT_EQ(current(), 1);
+    EXPECT_EQ(player->URL(), url); // emptying the list keeps the music playing
+    EXPECT_TRUE(requestsWithEmptyId().isEmpty());
+}
+
+TEST_F(PlaybackForm1Test, DeleteOnePlaysTheNeighbour)
+{
+    search(QStringLiteral("晴川"), 30);
+    addRows({0, 1, 2, 3, 4, 5});
+    QStringList ids;
+    for (int i = 0; i < 6; ++i)
+        ids << list->URL(i);
+
+    // Index 3 deleted while 5 plays: the item above the deleted one (2).
+    form->PlaylistMouseIndex = 5;
+    form->Player2_Click();
+    form->PlaylistMouseIndex = 3;
+    form->DeletOne_Click();
+    EXPECT_EQ(list->ListCount(), 5);
+    EXPECT_EQ(current(), 2);
+    EXPECT_EQ(list->PlayIndex(), 2);
+    EXPECT_EQ(list->URL(2), ids.at(2));
+    EXPECT_TRUE(urlNamesSong(ids.at(2)));
+
+    // While the first item plays: the last of the shortened list.
+    form->PlaylistMouseIndex = 0;
+    form->Player2_Click();
+    form->PlaylistMouseIndex = 1;
+    form->DeletOne_Click();
+    EXPECT_EQ(list->ListCount(), 4);
+    EXPECT_EQ(current(), 3);
+    EXPECT_EQ(list->PlayIndex(), 3);
+    EXPECT_TRUE(urlNamesSong(list->URL(3)));
+
+    // A press that named no item deletes nothing.
+    form->PlaylistMouseIndex = -1;
+    form->DeletOne_Click();
+    form->Player2_Click();
+    form->Download2_Click();
+    EXPECT_EQ(list->ListCount(), 4);
+    EXPECT_EQ(current(), 3);
+    EXPECT_TRUE(suggestions.isEmpty());
+
+    // The only item: the list empties and nothing is requested for it.
+    form->DeletAll_Click();
+    addRows({7});
+    form->PlaylistMouseIndex = 0;
+    form->Player2_Click();
+    form->DeletOne_Click();
+    EXPECT_EQ(list->ListCount(), 0);
+    EXPECT_EQ(list->PlayIndex(), -1);
+    EXPECT_TRUE(requestsWithEmptyId().isEmpty());
+}
+
+TEST_F(PlaybackForm1Test, AddToPlaylistTakesTickedRowsThenTheSelectedRow)
+{
+    search(QStringLiteral("晴川"), 30);
+    for (int row : {1, 3, 4})
+        form->ListView1->topLevelItem(row)->setCheckState(0, Qt::Checked);
+    selectRow(6);
+    form->AddPlayList_Click();
+
+    const QList<int> expected = {1, 3, 4, 6};
+    ASSERT_EQ(list->ListCount(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(list->Title(i), rowText(expected.at(i), 1));
+        EXPECT_EQ(list->Author(i), rowText(expected.at(i), 2));
+        EXPECT_EQ(list->URL(i), rowText(expected.at(i), 0));
+    }
+    for (int row = 0; row < form->ListView1->topLevelItemCount(); ++row)
+        EXPECT_EQ(form->ListView1->topLevelItem(row)->checkState(0), Qt::Unchecked) << row;
+    EXPECT_FALSE(GetMusicList::State().PlaylistAddInProgress);
+    EXPECT_EQ(player->URL(), QString()); // adding plays nothing
+}
+
+TEST_F(PlaybackForm1Test, KnobsSeekAndSetTheVolume)
+{
+    // Volume knob dragged past the right end: 800 twips, volume 100.
+    form->Image21_MouseDown(ImageControl::kLeftButton, 0, 100, 0);
+    form->Image21_MouseMove(ImageControl::kLeftButton, 0, 5000, 0);
+    // The knob sits on whole pixels: within one pixel (15 twips) of 800.
+    EXPECT_NEAR(form->Image21->Left(), 800, 15);
+    EXPECT_EQ(form->Slider2->value(), 100);
+    EXPECT_EQ(form->Image21->toolTip(), QStringLiteral("音量: 100%"));
+    form->Image21_MouseMove(ImageControl::kLeftButton, 0, -9000, 0);
+    EXPECT_EQ(form->Image21->Left(), 0);
+    EXPECT_EQ(form->Slider2->value(), 0);
+    form->Image21_MouseMove(ImageControl::kLeftButton, 0, 100 + 480, 0);
+    EXPECT_EQ(form->Slider2->value(), 60);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player->settings().volume() == 60; }, 2000));
+    EXPECT_EQ(form->Slider2->toolTip(), QStringLiteral("音量调节: 60%"));
+
+    // A release with nothing loaded changes nothing, the drag flag included.
+    form->P1_MouseDown(ImageControl::kLeftButton, 0, 50, 0);
+    EXPECT_TRUE(form->SeekDragging);
+    form->P1_MouseUp(ImageControl::kLeftButton, 0, 50, 0);
+    EXPECT_TRUE(form->SeekDragging);
+
+    search(QStringLiteral("晴川"), 30);
+    selectRow(0);
+    form->ListView1_DblClick();
+    ASSERT_TRUE(waitForState(MediaPlayer::kStatePlaying));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player->currentMedia().duration() > 0; }, 5000));
+    const double duration = player->currentMedia().duration();
+
+    // Dragged while playing, released at 1920 twips: half an hour of track
+    // per 1800 twips after the start at 120.
+    form->P1->setLeft(1000);
+    form->P1_MouseDown(ImageControl::kLeftButton, 0, 30, 0);
+    form->P1_MouseMove(ImageControl::kLeftButton, 0, 30 + 920, 0);
+    EXPECT_EQ(form->P1->Left(), 1920);
+    EXPECT_EQ(form->B1->Width(), 1920);
+    form->P1_MouseUp(ImageControl::kLeftButton, 0, 0, 0);
+    EXPECT_FALSE(form->SeekDragging);
+    const double target = duration / 3600 * 1920 - duration / 3600 * 120;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return std::abs(player->controls().currentPosition() - target) < 1.0; }, 3000))
+        << player->controls().currentPosition() << " vs " << target;
+
+    // Paused: the knob cannot be dragged, the press still sets the flag.
+    form->Image3_Click();
+    ASSERT_TRUE(waitForState(MediaPlayer::kStatePaused));
+    EXPECT_FALSE(form->Timer1->isActive());
+    const int left = form->P1->Left();
+    form->P1_MouseDown(ImageControl::kLeftButton, 0, 30, 0);
+    form->P1_MouseMove(ImageControl::kLeftButton, 0, 600, 0);
+    EXPECT_EQ(form->P1->Left(), left);
+    EXPECT_TRUE(form->SeekDragging);
+    form->Image3_Click();
+    EXPECT_TRUE(waitForState(MediaPlayer::kStatePlaying));
+}
+
+TEST_F(PlaybackForm1Test, DownloadsSaveTheSongAndLeaveThePlayingLyricAlone)
+{
+    search(QStringLiteral("晴川"), 30);
+    selectRow(0);
+    form->ListView1_DblClick();
+    QStringList lyric;
+    for (int i = 0; i < form->List1->count(); ++i)
+        lyric << form->List1->item(i)->text();
+
+    chosenPath = downloadDir.filePath(QStringLiteral("song.wav"));
+    selectRow(5);
+    QSignalSpy done(form->downloads(), &DownloadManager::downloadFinished);
+    form->DownloadMusic_Click();
+    ASSERT_TRUE(done.count() == 1 || done.wait(20000));
+    EXPECT_EQ(done.first().at(1).value<DownloadJob::Result>(), DownloadJob::Result::Saved);
+    ASSERT_EQ(suggestions.size(), 1);
+    EXPECT_TRUE(suggestions.first().contains(rowText(5, 0)));
+    EXPECT_GT(QFile(chosenPath).size(), 1000);
+    EXPECT_EQ(QDir(downloadDir.path()).entryList(QDir::Files).size(), 1);
+
+    QStringList after;
+    for (int i = 0; i < form->List1->count(); ++i)
+        after << form->List1->item(i)->text();
+    EXPECT_EQ(after, lyric);
+    EXPECT_TRUE(downloadMessages.isEmpty());
+}
+
+TEST_F(PlaybackForm1Test, ExitStopsSilencesRemovesTheIconAndQuitsWithZero)
+{
+    search(QStringLiteral("晴川"), 30);
+    selectRow(0);
+    form->ListView1_DblClick();
+    ASSERT_TRUE(waitForState(MediaPlayer::kStatePlaying));
+    ASSERT_TRUE(Trayico::IsHooked());
+
+    form->CloseMe_Click();
+    EXPECT_EQ(quitCodes, QList<int>{0});
+    EXPECT_EQ(player->playState(), MediaPlayer::kStateStopped);
+    EXPECT_EQ(player->settings().volume(), 0);
+    EXPECT_FALSE(Trayico::IsHooked());
+    EXPECT_FALSE(form->Timer1->isActive());
+}
+
+} // namespace
