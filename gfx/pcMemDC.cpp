@@ -117,7 +117,7 @@ void pcMemDC::CreateFromPicture(const QImage &sPic)
 const QImage &pcMemDC::maskedImage() const
 {
     if (m_maskedKey != m_image.cacheKey() || m_masked.isNull()) {
-        m_masked = m_image.convertToFormat(QImage::Format_ARGB32);
+        m_masked = m_image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
         const QRgb key = kMaskColour & 0xFFFFFF;
         for (int y = 0; y < m_masked.height(); ++y) {
             auto *line = reinterpret_cast<QRgb *>(m_masked.scanLine(y));
@@ -138,7 +138,8 @@ void pcMemDC::DrawTransparent(QPainter *hdcDest, int xDst, int yDst, int width, 
         return;
     // Compose the block off-screen: copy the source, clear its mask-coloured
     // pixels, then blend the result onto the target in one drawing call.
-    QImage block = src.copy(xSrc, ySrc, width, height).convertToFormat(QImage::Format_ARGB32);
+    QImage block =
+        src.copy(xSrc, ySrc, width, height).convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const QRgb key = maskColour & 0xFFFFFF;
     for (int y = 0; y < block.height(); ++y) {
         auto *line = reinterpret_cast<QRgb *>(block.scanLine(y));
