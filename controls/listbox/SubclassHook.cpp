@@ -316,12 +316,30 @@ bool SubclassHook::eventFilter(QObject *watched, QEvent *event)
 
     bool ranPrevious = false;
     QPointer<QWidget> guard(window);
-    const PreviousProc previous = [&](qint32, qint32, qint32) -> qint32 {
+    const PreviousProc previous = [&](qint32 newMsg, qint32, qint32 newLParam) -> qint32 {
         ranPrevious = true;
         // QObject::event is public; calling it through the base runs the
         // widget's own handling exactly as delivery would, without passing
         // the event filters a second time.
-        return static_cast<QObject *>(window)->event(event) ? 1 : 0;
+        auto *target = static_cast<QObject *>(window);
+        const bool mouse = event->type() == QEvent::MouseMove ||
+                           event->type() == QEvent::MouseButtonPress ||
+                           event->type() == QEvent::MouseButtonRelease ||
+                           event->type() == QEvent::MouseButtonDblClick;
+        if (mouse && newMsg == uMsg && newLParam != lParam) {
+            // A before-phase callback moved the pointer: the widget sees the
+            // moved position. Other rewrites have no Qt event to carry them.
+            const auto *original = static_cast<QMouseEvent *>(event);
+            const QPointF local(wm::lParamX(newLParam), wm::lParamY(newLParam));
+            QMouseEvent moved(original->type(), local, window->mapToGlobal(local),
+                              original->button(), original->buttons(), original->modifiers(),
+                              original->pointingDevice());
+            moved.setTimestamp(original->timestamp());
+            const bool result = target->event(&moved);
+            event->setAccepted(moved.isAccepted());
+            return result ? 1 : 0;
+        }
+        return target->event(event) ? 1 : 0;
     };
     Dispatch(window, uMsg, wParam, lParam, previous);
     if (!ranPrevious && guard)

@@ -9,6 +9,10 @@
 //
 //   before phase -> (unless bHandled) widget's own event() -> after phase
 //
+// A before-phase callback that moves a mouse message's position (lParam)
+// hands the widget the moved position; other rewrites reach only the after
+// phase, since a Qt event cannot turn into a different kind of event.
+//
 // A message nobody subscribed passes through untouched and never reaches the
 // owner. Timers started through SetTimer() arrive as message 275 with the
 // control's own timer id in wParam.

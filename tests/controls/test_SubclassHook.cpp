@@ -42,6 +42,8 @@ public:
         }
         if (bBefore && rewriteWParam)
             wParam = *rewriteWParam;
+        if (bBefore && rewriteLParam)
+            lParam = *rewriteLParam;
         if (!bBefore && afterReturn)
             lReturn = *afterReturn;
     }
@@ -52,6 +54,7 @@ public:
     bool handleBefore = false;
     qint32 handledReturn = 0;
     std::optional<qint32> rewriteWParam;
+    std::optional<qint32> rewriteLParam;
     std::optional<qint32> afterReturn;
 };
 
@@ -61,6 +64,7 @@ class LoggingWidget : public QWidget
 public:
     QStringList *log = nullptr;
     int paints = 0;
+    QPoint lastPress;
 
 protected:
     void paintEvent(QPaintEvent *) override { ++paints; }
@@ -68,6 +72,7 @@ protected:
     {
         if (log)
             log->append(QStringLiteral("widget"));
+        lastPress = event->position().toPoint();
         event->accept();
     }
 };
@@ -241,6 +246,15 @@ TEST_F(SubclassHookTest, RealEventsRunAroundTheWidgetsOwnHandling)
     EXPECT_EQ(wm::lParamX(owner.calls[1].lParam), 7);
     EXPECT_EQ(wm::lParamY(owner.calls[1].lParam), 9);
     QTest::mouseRelease(&w, Qt::LeftButton, {}, QPoint(7, 9));
+
+    // A before phase that moves the pointer moves it for the widget too.
+    owner.rewriteLParam = wm::makeLParam(30, 2);
+    QTest::mousePress(&w, Qt::LeftButton, {}, QPoint(7, 9));
+    EXPECT_EQ(w.lastPress, QPoint(30, 2));
+    EXPECT_EQ(wm::lParamX(owner.calls.back().lParam), 30);
+    QTest::mouseRelease(&w, Qt::LeftButton, {}, QPoint(7, 9));
+    owner.rewriteLParam.reset();
+    owner.calls.resize(2);
 
     // Other buttons are other messages, so the left-button subscription
     // does not see them.
