@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <httplib.h>
+#include <malloc.h>
 #include <pthread.h>
 #include <string>
 #include <sys/socket.h>
@@ -33,6 +34,7 @@ constexpr size_t kKeepAliveRequests = 100;
 // keeps several (its fetcher's pool and the media player's): with too few
 // workers a new connection waits out another's keep-alive time.
 constexpr size_t kWorkerThreads = 32;
+constexpr int kLargeBlockBytes = 256 * 1024;
 
 // Log lines waiting for a reader beyond this many are dropped.
 constexpr size_t kMaxQueuedLogLines = 20000;
@@ -93,6 +95,11 @@ int main(int argc, char **argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+
+    // Rendered songs are megabytes each and come and go with the cache; a
+    // fixed threshold keeps them in their own mappings, which go back to the
+    // system when freed instead of fragmenting the workers' heaps.
+    mallopt(M_MMAP_THRESHOLD, kLargeBlockBytes);
 
     // Needed for the JPEG writer plugin; no event loop runs.
     QCoreApplication app(argc, argv);
