@@ -57,9 +57,9 @@ bool isPlayableLink(const QString &link)
 {
     if (link.startsWith(QLatin1Char('/')))
         return true;
-    static const QStringList kSchemes{QStringLiteral("http"),  QStringLiteral("https"),
-                                      QStringLiteral("mms"),   QStringLiteral("mmsh"),
-                                      QStringLiteral("rtsp"),  QStringLiteral("file")};
+    static const QStringList kSchemes{QStringLiteral("http"), QStringLiteral("https"),
+                                      QStringLiteral("mms"),  QStringLiteral("mmsh"),
+                                      QStringLiteral("rtsp"), QStringLiteral("file")};
     const QUrl url(link);
     return url.isValid() && kSchemes.contains(url.scheme().toLower());
 }
@@ -107,7 +107,8 @@ void MediaPlayer::onMpvWakeup(void *context)
     auto *self = static_cast<MediaPlayer *>(context);
     if (self->m_drainQueued.exchange(true))
         return;
-    QMetaObject::invokeMethod(self, [self] { self->drainEvents(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        self, [self] { self->drainEvents(); }, Qt::QueuedConnection);
 }
 
 bool MediaPlayer::ensureMpv()

@@ -33,8 +33,8 @@ void MediaPlayer::paintEvent(QPaintEvent *)
     QFont font = painter.font();
     font.setPixelSize(qBound(10, height() / 10, 28));
     painter.setFont(font);
-    const QString times = m_controls.currentPositionString() + QStringLiteral(" / ") +
-                          m_media.durationString();
+    const QString times =
+        m_controls.currentPositionString() + QStringLiteral(" / ") + m_media.durationString();
     painter.drawText(textArea, Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextWordWrap,
                      m_status + QLatin1Char('\n') + times);
 

@@ -1,6 +1,7 @@
 // MediaPlayer against real audio: short WAV tones served from a loopback
 // server in the test process, played by libmpv on its null audio output.
 #include "app/MediaPlayer.h"
+#include "tests/common/MusicdServer.h"
 #include "tests/common/TestHttpServer.h"
 
 #include <QPointer>
@@ -26,23 +27,31 @@ namespace {
 
 constexpr int kWaitMs = 15000; // generous: the machine is shared
 
-// A mono 16-bit tone of `seconds` at `rate` samples a second.
-std::string makeWav(double seconds, int rate = 8000)
+// A mono tone of `seconds` at `rate` samples a second, 16 or 8 bits a sample.
+std::string makeWav(double seconds, int rate = 8000, int bits = 16)
 {
-    const auto samples = static_cast<uint32_t>(seconds * rate);
+    const int width = bits / 8;
+    const auto bytes = static_cast<uint32_t>(seconds * rate) * width;
     std::string wav;
-    const auto put = [&wav](uint32_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i)
+    wav.reserve(44 + bytes);
+    const auto put = [&wav](uint32_t value, int count) {
+        for (int i = 0; i < count; ++i)
             wav.push_back(char((value >> (8 * i)) & 0xff));
     };
     wav += "RIFF";
-    put(36 + samples * 2, 4);
+    put(36 + bytes, 4);
     wav += "WAVEfmt ";
-    put(16, 4), put(1, 2), put(1, 2), put(rate, 4), put(rate * 2, 4), put(2, 2), put(16, 2);
+    put(16, 4), put(1, 2), put(1, 2), put(rate, 4), put(rate * width, 4), put(width, 2);
+    put(bits, 2);
     wav += "data";
-    put(samples * 2, 4);
-    for (uint32_t i = 0; i < samples; ++i)
-        put(uint16_t(int16_t(6000 * std::sin(2 * M_PI * 110 * i / rate))), 2);
+    put(bytes, 4);
+    for (uint32_t i = 0; i < bytes / width; ++i) {
+        const double wave = std::sin(2 * M_PI * 110 * i / rate);
+        if (bits == 8)
+            put(uint32_t(128 + 40 * wave), 1); // 8-bit samples are unsigned
+        else
+            put(uint16_t(int16_t(6000 * wave)), 2);
+    }
     return wav;
 }
 
@@ -54,9 +63,15 @@ std::vector<int> states(const QSignalSpy &spy)
     return out;
 }
 
+// Runs the event loop until `condition` holds or the generous limit passes.
+template <typename Condition> bool eventually(Condition condition)
+{
+    return QTest::qWaitFor(condition, kWaitMs);
+}
+
 bool waitForState(MediaPlayer &player, int state)
 {
-    return QTest::qWaitFor([&] { return player.playState() == state; }, kWaitMs);
+    return eventually([&] { return player.playState() == state; });
 }
 
 class MediaPlayerTest : public ::testing::Test
@@ -73,8 +88,8 @@ protected:
         };
         serve("/tone.wav", makeWav(6), "audio/wav");
         serve("/short.wav", makeWav(1), "audio/wav");
-        // 75 min 2 s at a low rate, to keep it small.
-        serve("/long.wav", makeWav(75 * 60 + 2, 400), "audio/wav");
+        // 75 min 2 s at the lowest rate mpv's output takes, to keep it small.
+        serve("/long.wav", makeWav(75 * 60 + 2, 2000, 8), "audio/wav");
         serve("/page.html", "<html><body>no audio here</body></html>", "text/html");
         http.Get("/stall", [](const httplib::Request &, httplib::Response &) {
             for (int i = 0; i < 1000 && !s_server->stopping(); ++i)
@@ -133,18 +148,18 @@ TEST_F(MediaPlayerTest, PositionAdvancesAndSeeksWithinTheTrack)
     ASSERT_TRUE(waitForState(player, MediaPlayer::kStatePlaying));
     EXPECT_NEAR(player.currentMedia().duration(), 6.0, 0.1);
     EXPECT_EQ(player.currentMedia().durationString(), QStringLiteral("00:06"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return player.controls().currentPosition() > 0.3; }, kWaitMs));
+    EXPECT_TRUE(eventually([&] { return player.controls().currentPosition() > 0.3; }));
 
     player.controls().setCurrentPosition(4.2);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return player.controls().currentPosition() >= 4.2; }, kWaitMs));
+    EXPECT_TRUE(eventually([&] { return player.controls().currentPosition() >= 4.2; }));
     EXPECT_EQ(player.controls().currentPositionString(), QStringLiteral("00:04"));
     player.controls().setCurrentPosition(-20);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return player.controls().currentPosition() < 1.0; }, kWaitMs));
+    EXPECT_TRUE(eventually([&] { return player.controls().currentPosition() < 1.0; }));
 
     // Seeking while paused moves the position but does not resume.
     player.controls().pause();
     player.controls().setCurrentPosition(2.0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return player.controls().currentPosition() >= 2.0; }, kWaitMs));
+    EXPECT_TRUE(eventually([&] { return player.controls().currentPosition() >= 2.0; }));
     EXPECT_EQ(player.playState(), MediaPlayer::kStatePaused);
 
     // Past the end means the end: the track finishes as if played out.
@@ -186,7 +201,7 @@ TEST_F(MediaPlayerTest, EndedSlotThatStartsTheNextTrackKeepsPlaying)
         }
     });
     player.setURL(link("/short.wav"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return spy.count() >= 7; }, kWaitMs));
+    ASSERT_TRUE(eventually([&] { return spy.count() >= 7; }));
     QTest::qWait(300);
     EXPECT_EQ(states(spy), (std::vector<int>{9, 3, 8, 9, 3, 8, 1}));
 }
@@ -225,8 +240,8 @@ TEST_F(MediaPlayerTest, BadLinksSettleStoppedWithAReason)
         EXPECT_TRUE(player.status().startsWith(QStringLiteral("无法播放：")))
             << player.status().toStdString();
         const std::vector<int> seen = states(spy);
-        for (int never : {MediaPlayer::kStatePlaying, MediaPlayer::kStateMediaEnded,
-                          MediaPlayer::kStateReady})
+        for (int never :
+             {MediaPlayer::kStatePlaying, MediaPlayer::kStateMediaEnded, MediaPlayer::kStateReady})
             EXPECT_EQ(std::count(seen.begin(), seen.end(), never), 0);
     }
 }
@@ -255,6 +270,23 @@ TEST_F(MediaPlayerTest, VolumeIsClampedAndKeptBeforePlayback)
     EXPECT_EQ(player.settings().volume(), 37);
 }
 
+TEST(MediaPlayerEnvironment, PlaysTheBundledServiceAudioToItsEnd)
+{
+    // The service's WAV links answer range requests with 206, as mpv asks.
+    MusicdServer musicd;
+    ASSERT_TRUE(musicd.start());
+    MediaPlayer player;
+    QSignalSpy spy(&player, &MediaPlayer::PlayStateChange);
+    player.setURL(musicd.url() + QStringLiteral("/music/100001.wav?xcode=0"));
+    ASSERT_TRUE(waitForState(player, MediaPlayer::kStatePlaying));
+    const double duration = player.currentMedia().duration();
+    EXPECT_GE(duration, 20.0);
+    EXPECT_LE(duration, 90.0);
+    player.controls().setCurrentPosition(duration - 1.0);
+    EXPECT_TRUE(waitForState(player, MediaPlayer::kStateStopped));
+    EXPECT_EQ(states(spy), (std::vector<int>{9, 3, 8, 1}));
+}
+
 TEST(MediaPlayerEnvironment, MissingSoundDeviceStillPlaysToTheEnd)
 {
     // No sound card here: the chosen output fails and mpv falls back to null.
@@ -269,7 +301,7 @@ TEST(MediaPlayerEnvironment, MissingSoundDeviceStillPlaysToTheEnd)
     MediaPlayer player;
     QSignalSpy spy(&player, &MediaPlayer::PlayStateChange);
     player.setURL(server.url() + QStringLiteral("/a.wav"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return player.playState() == 1; }, kWaitMs));
+    EXPECT_TRUE(eventually([&] { return player.playState() == 1; }));
     qputenv("VELMOR_AUDIO_OUTPUT", saved);
     EXPECT_EQ(states(spy), (std::vector<int>{9, 3, 8, 1}));
 }
