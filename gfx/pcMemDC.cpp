@@ -29,6 +29,21 @@ bool usable(const QPainter *painter)
     return painter && painter->isActive();
 }
 
+// Premultiplied copy of image with every pixel of maskColour fully clear.
+QImage withMaskCleared(const QImage &image, QRgb maskColour)
+{
+    QImage out = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QRgb key = maskColour & 0xFFFFFF;
+    for (int y = 0; y < out.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(out.scanLine(y));
+        for (int x = 0; x < out.width(); ++x) {
+            if ((line[x] & 0xFFFFFF) == key && qAlpha(line[x]) == 0xFF)
+                line[x] = 0;
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 void pcMemDC::setWidth(int NewValue)
@@ -117,15 +132,7 @@ void pcMemDC::CreateFromPicture(const QImage &sPic)
 const QImage &pcMemDC::maskedImage() const
 {
     if (m_maskedKey != m_image.cacheKey() || m_masked.isNull()) {
-        m_masked = m_image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-        const QRgb key = kMaskColour & 0xFFFFFF;
-        for (int y = 0; y < m_masked.height(); ++y) {
-            auto *line = reinterpret_cast<QRgb *>(m_masked.scanLine(y));
-            for (int x = 0; x < m_masked.width(); ++x) {
-                if ((line[x] & 0xFFFFFF) == key)
-                    line[x] = 0;
-            }
-        }
+        m_masked = withMaskCleared(m_image, kMaskColour);
         m_maskedKey = m_image.cacheKey();
     }
     return m_masked;
@@ -138,16 +145,7 @@ void pcMemDC::DrawTransparent(QPainter *hdcDest, int xDst, int yDst, int width, 
         return;
     // Compose the block off-screen: copy the source, clear its mask-coloured
     // pixels, then blend the result onto the target in one drawing call.
-    QImage block =
-        src.copy(xSrc, ySrc, width, height).convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    const QRgb key = maskColour & 0xFFFFFF;
-    for (int y = 0; y < block.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(block.scanLine(y));
-        for (int x = 0; x < block.width(); ++x) {
-            if ((line[x] & 0xFFFFFF) == key)
-                line[x] = 0;
-        }
-    }
+    const QImage block = withMaskCleared(src.copy(xSrc, ySrc, width, height), maskColour);
     CopyMode mode(hdcDest, QPainter::CompositionMode_SourceOver);
     hdcDest->drawImage(QPoint(xDst, yDst), block);
 }

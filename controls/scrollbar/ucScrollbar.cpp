@@ -228,30 +228,23 @@ void ucScrollbar::Relayout(bool repaint)
 
 bool ucScrollbar::StepBack(int amount, bool repaintAlways)
 {
-    const int target = clampToInt(qMax<qint64>(qint64(m_value) - amount, m_min));
-    if (target == m_value) {
-        if (repaintAlways)
-            update();
-        return false;
-    }
-    m_value = target;
-    m_thumbPos = ThumbPosFromValue(trackStart(), trackEnd() - trackStart(), m_thumbSize, m_range,
-                                   m_value, m_min);
-    updateThumbRects();
-    update();
-    Q_EMIT Change();
-    return true;
+    return stepTo(qMax<qint64>(qint64(m_value) - amount, m_min), repaintAlways);
 }
 
 bool ucScrollbar::StepForward(int amount, bool repaintAlways)
 {
-    const int target = clampToInt(qMin<qint64>(qint64(m_value) + amount, m_max));
-    if (target == m_value) {
+    return stepTo(qMin<qint64>(qint64(m_value) + amount, m_max), repaintAlways);
+}
+
+bool ucScrollbar::stepTo(qint64 target, bool repaintAlways)
+{
+    const int value = clampToInt(target);
+    if (value == m_value) {
         if (repaintAlways)
             update();
         return false;
     }
-    m_value = target;
+    m_value = value;
     m_thumbPos = ThumbPosFromValue(trackStart(), trackEnd() - trackStart(), m_thumbSize, m_range,
                                    m_value, m_min);
     updateThumbRects();

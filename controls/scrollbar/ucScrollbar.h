@@ -107,6 +107,7 @@ private:
     void updateThumbRects();
     bool StepBack(int amount, bool repaintAlways);
     bool StepForward(int amount, bool repaintAlways);
+    bool stepTo(qint64 target, bool repaintAlways);
     void onButtonDown(qint32 wParam, qint32 lParam);
     void onMouseMove(qint32 wParam, qint32 lParam);
     void onRelease();
