@@ -241,6 +241,22 @@ TEST_F(MusicdServerTest, UnknownAndGarbageRequestsAreAnsweredQuietly)
     EXPECT_TRUE(log.filter(QStringLiteral("/no/such/path 404")).size() == 1);
 }
 
+TEST_F(MusicdServerTest, PagesAreNeverBrotliCompressed)
+{
+    // Brotli at the library's top quality costs the service ~100 ms a page;
+    // a client offering it gets gzip (or nothing) instead, with the same page.
+    httplib::Client client = rawClient();
+    const std::string path = "/app/search/searchList.php?qword=starlight";
+    const auto plain = client.Get(path.c_str(), {{"Accept-Encoding", "identity"}});
+    ASSERT_TRUE(plain);
+    for (const char *offer : {"zstd, br, gzip, deflate", "br", "gzip, br;q=1.0"}) {
+        const auto res = client.Get(path.c_str(), {{"Accept-Encoding", offer}});
+        ASSERT_TRUE(res) << offer;
+        EXPECT_NE(res->get_header_value("Content-Encoding"), "br") << offer;
+        EXPECT_EQ(res->body, plain->body) << offer;
+    }
+}
+
 TEST_F(MusicdServerTest, AudioAnswersRangeRequests)
 {
     const std::string path = "/music/" + std::string(musicd::kSongWithLyricsId) + ".wav";
