@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr int kHeaderSize = 6;     // reserved, type, count
-constexpr int kEntrySize = 16;     // one directory entry
+constexpr int kHeaderSize = 6;      // reserved, type, count
+constexpr int kEntrySize = 16;      // one directory entry
 constexpr int kInfoHeaderSize = 40; // BITMAPINFOHEADER, the smallest DIB header in icons
 constexpr quint32 kBiRgb = 0;       // uncompressed DIB
 constexpr quint32 kBiBitfields = 3; // uncompressed with colour masks (16/32 bits)
@@ -53,7 +53,8 @@ QImage decodeDib(const QByteArray &bytes)
     const int height = doubleHeight / 2;
     if (height <= 0)
         return {};
-    if (compression != kBiRgb && !(compression == kBiBitfields && (bitCount == 16 || bitCount == 32)))
+    if (compression != kBiRgb &&
+        !(compression == kBiBitfields && (bitCount == 16 || bitCount == 32)))
         return {};
 
     qint64 offset = headerSize;

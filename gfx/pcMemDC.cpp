@@ -83,8 +83,8 @@ void pcMemDC::DestroySurface()
     m_height = 0;
 }
 
-void pcMemDC::StretchDraw(QPainter *hdc, int xDst, int yDst, int WidthDst, int HeightDst,
-                          int xSrc, int ySrc, int WidthSrc, int HeightSrc) const
+void pcMemDC::StretchDraw(QPainter *hdc, int xDst, int yDst, int WidthDst, int HeightDst, int xSrc,
+                          int ySrc, int WidthSrc, int HeightSrc) const
 {
     if (!usable(hdc) || m_image.isNull() || WidthDst <= 0 || HeightDst <= 0)
         return;

@@ -45,8 +45,7 @@ qint32 buttonMessage(QEvent::Type type, Qt::MouseButton button)
 
 } // namespace
 
-SubclassHook::SubclassHook(SubclassOwner *owner, QObject *parent)
-    : QObject(parent), m_owner(owner)
+SubclassHook::SubclassHook(SubclassOwner *owner, QObject *parent) : QObject(parent), m_owner(owner)
 {
 }
 

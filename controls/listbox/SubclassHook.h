@@ -58,8 +58,14 @@ constexpr qint32 makeLParam(int x, int y)
 {
     return qint32((quint32(y & 0xFFFF) << 16) | quint32(x & 0xFFFF));
 }
-constexpr int lParamX(qint32 lParam) { return qint16(quint32(lParam) & 0xFFFF); }
-constexpr int lParamY(qint32 lParam) { return qint16(quint32(lParam) >> 16); }
+constexpr int lParamX(qint32 lParam)
+{
+    return qint16(quint32(lParam) & 0xFFFF);
+}
+constexpr int lParamY(qint32 lParam)
+{
+    return qint16(quint32(lParam) >> 16);
+}
 } // namespace wm
 
 // Implemented by every control that hooks windows. The same callback serves
@@ -68,16 +74,15 @@ class SubclassOwner
 {
 public:
     virtual ~SubclassOwner() = default;
-    virtual void zSubclass_Proc(bool bBefore, bool &bHandled, qint32 &lReturn,
-                                QWidget *&lng_hWnd, qint32 &uMsg, qint32 &wParam,
-                                qint32 &lParam) = 0;
+    virtual void zSubclass_Proc(bool bBefore, bool &bHandled, qint32 &lReturn, QWidget *&lng_hWnd,
+                                qint32 &uMsg, qint32 &wParam, qint32 &lParam) = 0;
 };
 
 // One hooked window. Counts of -1 mean "every message"; a 0 in a list is an
 // empty slot that the next subscription of that phase reuses.
 struct SubclassEntry
 {
-    QWidget *window = nullptr; // nullptr marks a free entry
+    QWidget *window = nullptr;    // nullptr marks a free entry
     bool filterInstalled = false; // stands in for the saved previous procedure
     qint32 afterCount = 0;
     qint32 beforeCount = 0;

@@ -105,13 +105,13 @@ int ThumbPosFromValue(int trackStart, int trackLength, int thumbSize, qint64 ran
     return RoundHalfEven(position);
 }
 
-qint64 ValueFromThumbPos(int position, int trackStart, int trackLength, int thumbSize,
-                         qint64 range, qint64 min)
+qint64 ValueFromThumbPos(int position, int trackStart, int trackLength, int thumbSize, qint64 range,
+                         qint64 min)
 {
     if (trackLength == thumbSize)
         return min;
-    const double value =
-        double(min) + double(position - trackStart) / double(trackLength - thumbSize) * double(range);
+    const double value = double(min) + double(position - trackStart) /
+                                           double(trackLength - thumbSize) * double(range);
     if (std::isnan(value))
         return min;
     const double rounded = std::nearbyint(value);

@@ -78,8 +78,8 @@ int ThumbPosFromValue(int trackStart, int trackLength, int thumbSize, qint64 ran
                       qint64 min);
 // min + (position - S) / (T - size) * range, rounded half to even. When the
 // thumb fills the track there is no position to read, and the result is min.
-qint64 ValueFromThumbPos(int position, int trackStart, int trackLength, int thumbSize,
-                         qint64 range, qint64 min);
+qint64 ValueFromThumbPos(int position, int trackStart, int trackLength, int thumbSize, qint64 range,
+                         qint64 min);
 // Track bands and thumb rectangles for a thumb at position with size; does
 // nothing while the thumb is hidden.
 void UpdateThumbRects(Layout &layout, int orientation, int position, int size);

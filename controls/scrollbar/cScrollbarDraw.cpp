@@ -8,7 +8,7 @@ namespace {
 
 // Bitmap names in surface order.
 const char *const kResourceNames[cScrollbarDraw::kSurfaceCount] = {
-    "SCRBACKH", "SCRTHUMBH", "SCRGRIPH", "SCRARROWH",  "SCRARROWHL", "SCRARROWHR",
+    "SCRBACKH", "SCRTHUMBH", "SCRGRIPH", "SCRARROWH", "SCRARROWHL", "SCRARROWHR",
     "SCRBACKV", "SCRTHUMBV", "SCRGRIPV", "SCRARROWV", "SCRARROWVT", "SCRARROWVB",
 };
 
@@ -22,8 +22,8 @@ constexpr int kThumbBlockAcross = 17; // one thumb state across the bar
 constexpr int kThumbBlockAlong = 15;  // and along it
 constexpr int kThumbFarCap = 12;      // offset of the far corner/edge slices in a block
 constexpr int kThumbFarCapAcross = 14;
-constexpr int kGripLong = 10;  // grip picture along the bar
-constexpr int kGripShort = 9;  // and across it
+constexpr int kGripLong = 10;     // grip picture along the bar
+constexpr int kGripShort = 9;     // and across it
 constexpr int kGripMinThumb = 16; // shorter thumbs show no grip
 
 } // namespace
@@ -83,8 +83,8 @@ void cScrollbarDraw::DrawThumb(QPainter *hdc, int Orientation, qint16 State,
         const pcMemDC &thumb = m_surfaces[kThumbH];
         const int top = kThumbBlockAcross * s;
         const int bottom = top + kThumbFarCapAcross;
-        const int middleW = kThumbBlockAlong - 2 * kCap;   // 9
-        const int middleH = kThumbBlockAcross - 2 * kCap;  // 11
+        const int middleW = kThumbBlockAlong - 2 * kCap;  // 9
+        const int middleH = kThumbBlockAcross - 2 * kCap; // 11
         thumb.Draw(hdc, 0, top, kCap, kCap, l, t, false);
         thumb.Draw(hdc, kThumbFarCap, top, kCap, kCap, farX, t, false);
         thumb.Draw(hdc, 0, bottom, kCap, kCap, l, farY, false);
@@ -138,8 +138,8 @@ void cScrollbarDraw::DrawSecondButton(QPainter *hdc, int Orientation, qint16 Sta
     drawButton(hdc, Orientation, State, r, kArrowHR, kArrowVB);
 }
 
-void cScrollbarDraw::drawButton(QPainter *hdc, int orientation, qint16 state,
-                                const ScrollRect &r, int glyphH, int glyphV) const
+void cScrollbarDraw::drawButton(QPainter *hdc, int orientation, qint16 state, const ScrollRect &r,
+                                int glyphH, int glyphV) const
 {
     const int s = state;
     const int w = r.width();

@@ -49,12 +49,11 @@ public:
     void DrawTrack(QPainter *hdc, int Orientation, qint16 State, const ScrollRect &r) const;
     void DrawThumb(QPainter *hdc, int Orientation, qint16 State, const ScrollRect &r) const;
     void DrawFirstButton(QPainter *hdc, int Orientation, qint16 State, const ScrollRect &r) const;
-    void DrawSecondButton(QPainter *hdc, int Orientation, qint16 State,
-                          const ScrollRect &r) const;
+    void DrawSecondButton(QPainter *hdc, int Orientation, qint16 State, const ScrollRect &r) const;
 
 private:
-    void drawButton(QPainter *hdc, int orientation, qint16 state, const ScrollRect &r,
-                    int glyphH, int glyphV) const;
+    void drawButton(QPainter *hdc, int orientation, qint16 state, const ScrollRect &r, int glyphH,
+                    int glyphV) const;
 
     std::array<pcMemDC, kSurfaceCount> m_surfaces;
 };

@@ -282,8 +282,7 @@ void ucScrollbar::onTimer(qint32 id)
         const int pointer = axisCoordinate(m_lastX, m_lastY);
         switch (m_pressedPart) {
         case kPartFirstButton:
-            if (m_layout.firstButton.contains(m_lastX, m_lastY) &&
-                !StepBack(m_smallChange, false))
+            if (m_layout.firstButton.contains(m_lastX, m_lastY) && !StepBack(m_smallChange, false))
                 stopBarTimer(kTimerRepeat);
             break;
         case kPartSecondButton:
@@ -314,9 +313,10 @@ void ucScrollbar::onTimer(qint32 id)
     }
     case kTimerHot: {
         const QPoint p = cursorInClient();
-        bool *flag = m_firstHot ? &m_firstHot : m_secondHot ? &m_secondHot
-                                            : m_thumbHot    ? &m_thumbHot
-                                                            : nullptr;
+        bool *flag = m_firstHot    ? &m_firstHot
+                     : m_secondHot ? &m_secondHot
+                     : m_thumbHot  ? &m_thumbHot
+                                   : nullptr;
         if (!flag)
             break;
         const ScrollRect &part = flag == &m_firstHot    ? m_layout.firstButton
@@ -419,8 +419,8 @@ void ucScrollbar::onMouseMove(qint32 wParam, qint32 lParam)
             } else {
                 // Strayed too far from the bar: back to where the drag began.
                 m_value = m_dragStartValue;
-                position = ThumbPosFromValue(start, end - start, m_thumbSize, m_range, m_value,
-                                             m_min);
+                position =
+                    ThumbPosFromValue(start, end - start, m_thumbSize, m_range, m_value, m_min);
             }
             if (position != oldPos) {
                 m_thumbPos = position;
@@ -506,8 +506,8 @@ void ucScrollbar::zSubclass_Proc(bool bBefore, bool &bHandled, qint32 &lReturn, 
     }
     // A disabled window gets no mouse input; Qt hands the events on anyway
     // and leaves it to the widget to ignore them.
-    const bool mouseInput = uMsg == wm::kLButtonDown || uMsg == wm::kMouseMove ||
-                            uMsg == wm::kLButtonDblClk;
+    const bool mouseInput =
+        uMsg == wm::kLButtonDown || uMsg == wm::kMouseMove || uMsg == wm::kLButtonDblClk;
     if (mouseInput && !isEnabled())
         return;
     switch (uMsg) {
@@ -554,8 +554,10 @@ void ucScrollbar::PaintTo(QPainter *hdc)
     const int o = m_orientation;
     if (isEnabled()) {
         auto buttonState = [this](bool hot, bool pressed) {
-            return hot ? kButtonHot : pressed ? kButtonPressed : m_inside ? kButtonInside
-                                                                          : kButtonNormal;
+            return hot        ? kButtonHot
+                   : pressed  ? kButtonPressed
+                   : m_inside ? kButtonInside
+                              : kButtonNormal;
         };
         m_draw->DrawFirstButton(hdc, o, buttonState(m_firstHot, m_firstPressed),
                                 m_layout.firstButton);
@@ -566,9 +568,10 @@ void ucScrollbar::PaintTo(QPainter *hdc)
                               m_layout.trackBefore);
             m_draw->DrawTrack(hdc, o, m_trackAfterPressed ? kTrackPressed : kTrackNormal,
                               m_layout.trackAfter);
-            m_draw->DrawThumb(hdc, o, m_thumbHot       ? kThumbHot
-                                      : m_thumbPressed ? kThumbPressed
-                                                       : kThumbNormal,
+            m_draw->DrawThumb(hdc, o,
+                              m_thumbHot       ? kThumbHot
+                              : m_thumbPressed ? kThumbPressed
+                                               : kThumbNormal,
                               m_layout.thumb);
         }
     } else {

@@ -32,9 +32,9 @@ QImage grabBar(ucScrollbar &bar)
 TEST(ScrollbarDraw, EverySkinSurfaceLoadsAtItsSize)
 {
     const cScrollbarDraw draw;
-    const QSize sizes[cScrollbarDraw::kSurfaceCount] = {
-        {4, 17}, {15, 68}, {10, 36}, {90, 17}, {90, 17}, {90, 17},
-        {17, 4}, {68, 15}, {9, 40}, {17, 90}, {17, 90}, {17, 90}};
+    const QSize sizes[cScrollbarDraw::kSurfaceCount] = {{4, 17},  {15, 68}, {10, 36}, {90, 17},
+                                                        {90, 17}, {90, 17}, {17, 4},  {68, 15},
+                                                        {9, 40},  {17, 90}, {17, 90}, {17, 90}};
     for (int i = 0; i < cScrollbarDraw::kSurfaceCount; ++i)
         EXPECT_EQ(draw.surface(i).image().size(), sizes[i]) << qPrintable(draw.resourcePath(i));
 
@@ -136,8 +136,8 @@ TEST_F(ScrollbarPaint, PressedTrackBandOnlyOnItsSide)
 TEST_F(ScrollbarPaint, DisabledBarUsesDisabledStatesWhateverThePointer)
 {
     // Inside and hot before disabling must not show.
-    QMouseEvent move(QEvent::MouseMove, QPointF(8, 5), bar.mapToGlobal(QPointF(8, 5)),
-                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(8, 5), bar.mapToGlobal(QPointF(8, 5)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&bar, &move);
     QCoreApplication::sendEvent(&bar, &move);
     bar.setEnabled(false);

@@ -55,24 +55,72 @@ TEST_P(LayoutButtonsTest, PlacesButtonsAndGap)
 INSTANTIATE_TEST_SUITE_P(
     Bars, LayoutButtonsTest,
     ::testing::Values(
-        LayoutCase{"vertical 200", 17, 200, 0, true, true, false, {0, 0, 17, 18},
-                   {0, 182, 17, 200}, {}},
-        LayoutCase{"vertical 44: just room for a thumb", 17, 44, 0, true, true, false,
-                   {0, 0, 17, 18}, {0, 26, 17, 44}, {}},
-        LayoutCase{"vertical 43: 7 px gap", 17, 43, 0, true, false, true, {0, 0, 17, 18},
-                   {0, 25, 17, 43}, {0, 18, 17, 25}},
-        LayoutCase{"vertical 36: two whole buttons", 17, 36, 0, true, false, false,
-                   {0, 0, 17, 18}, {0, 18, 17, 36}, {}},
-        LayoutCase{"vertical 31: halves and a line", 17, 31, 0, true, false, true,
-                   {0, 0, 17, 15}, {0, 16, 17, 31}, {0, 15, 17, 16}},
-        LayoutCase{"no buttons, 8 px", 17, 8, 0, false, true, false, {0, 0, 17, 0},
-                   {0, 8, 17, 8}, {}},
-        LayoutCase{"no buttons, 7 px: all gap", 17, 7, 0, false, false, true, {0, 0, 17, 0},
-                   {0, 7, 17, 7}, {0, 0, 17, 7}},
-        LayoutCase{"horizontal 200", 200, 17, 1, true, true, false, {0, 0, 18, 17},
-                   {182, 0, 200, 17}, {}},
-        LayoutCase{"horizontal 31", 31, 17, 1, true, false, true, {0, 0, 15, 17},
-                   {16, 0, 31, 17}, {15, 0, 16, 17}}));
+        LayoutCase{
+            "vertical 200", 17, 200, 0, true, true, false, {0, 0, 17, 18}, {0, 182, 17, 200}, {}},
+        LayoutCase{"vertical 44: just room for a thumb",
+                   17,
+                   44,
+                   0,
+                   true,
+                   true,
+                   false,
+                   {0, 0, 17, 18},
+                   {0, 26, 17, 44},
+                   {}},
+        LayoutCase{"vertical 43: 7 px gap",
+                   17,
+                   43,
+                   0,
+                   true,
+                   false,
+                   true,
+                   {0, 0, 17, 18},
+                   {0, 25, 17, 43},
+                   {0, 18, 17, 25}},
+        LayoutCase{"vertical 36: two whole buttons",
+                   17,
+                   36,
+                   0,
+                   true,
+                   false,
+                   false,
+                   {0, 0, 17, 18},
+                   {0, 18, 17, 36},
+                   {}},
+        LayoutCase{"vertical 31: halves and a line",
+                   17,
+                   31,
+                   0,
+                   true,
+                   false,
+                   true,
+                   {0, 0, 17, 15},
+                   {0, 16, 17, 31},
+                   {0, 15, 17, 16}},
+        LayoutCase{
+            "no buttons, 8 px", 17, 8, 0, false, true, false, {0, 0, 17, 0}, {0, 8, 17, 8}, {}},
+        LayoutCase{"no buttons, 7 px: all gap",
+                   17,
+                   7,
+                   0,
+                   false,
+                   false,
+                   true,
+                   {0, 0, 17, 0},
+                   {0, 7, 17, 7},
+                   {0, 0, 17, 7}},
+        LayoutCase{
+            "horizontal 200", 200, 17, 1, true, true, false, {0, 0, 18, 17}, {182, 0, 200, 17}, {}},
+        LayoutCase{"horizontal 31",
+                   31,
+                   17,
+                   1,
+                   true,
+                   false,
+                   true,
+                   {0, 0, 15, 17},
+                   {16, 0, 31, 17},
+                   {15, 0, 16, 17}}));
 
 TEST(ScrollbarGeometry, DragRectangleAndInvalidOrientation)
 {
@@ -99,12 +147,11 @@ TEST(ScrollbarGeometry, ThumbSize)
         int expected;
     };
     const Case cases[] = {
-        {164, 100, 10, 14},  // 164 div 11
-        {164, 5, 10, 164},   // range below LargeChange: the thumb fills the track
-        {164, 0, 10, 164},
-        {164, 100000, 10, 8}, // never below 8
-        {164, 100, 0, 8},     // no division possible
-        {164, -10, 10, 8},    // Min above Max from stored properties
+        {164, 100, 10, 14}, // 164 div 11
+        {164, 5, 10, 164},  // range below LargeChange: the thumb fills the track
+        {164, 0, 10, 164},  {164, 100000, 10, 8}, // never below 8
+        {164, 100, 0, 8},                         // no division possible
+        {164, -10, 10, 8},                        // Min above Max from stored properties
     };
     for (const Case &c : cases)
         EXPECT_EQ(ThumbSizeFromRange(c.track, c.range, c.largeChange), c.expected)
@@ -117,9 +164,9 @@ TEST(ScrollbarGeometry, ThumbPositionRoundsHalvesToEven)
     EXPECT_EQ(ThumbPosFromValue(18, 164, 14, 100, 50, 0), 93);
     EXPECT_EQ(ThumbPosFromValue(18, 164, 14, 100, 0, 0), 18);
     EXPECT_EQ(ThumbPosFromValue(18, 164, 14, 100, 100, 0), 168);
-    EXPECT_EQ(ThumbPosFromValue(18, 164, 14, 100, 1, 0), 20);  // 19.5
-    EXPECT_EQ(ThumbPosFromValue(18, 164, 14, 100, 3, 0), 22);  // 22.5
-    EXPECT_EQ(ThumbPosFromValue(18, 164, 14, 100, 5, 0), 26);  // 25.5
+    EXPECT_EQ(ThumbPosFromValue(18, 164, 14, 100, 1, 0), 20);   // 19.5
+    EXPECT_EQ(ThumbPosFromValue(18, 164, 14, 100, 3, 0), 22);   // 22.5
+    EXPECT_EQ(ThumbPosFromValue(18, 164, 14, 100, 5, 0), 26);   // 25.5
     EXPECT_EQ(ThumbPosFromValue(18, 164, 14, 100, 60, 10), 93); // offset by Min
     EXPECT_EQ(ThumbPosFromValue(18, 164, 14, 0, 7, 7), 18);     // range 0
     // The full 32-bit range neither overflows nor leaves the track.

@@ -161,9 +161,9 @@ TEST_F(SubclassHookTest, PhasesAndEveryMessageSubscription)
     hook.Dispatch(&a, wm::kTimer, 2, 0, previousProc());
     hook.Dispatch(&a, 12345, 0, 0, previousProc());
     ASSERT_EQ(owner.calls.size(), 3u);
-    EXPECT_TRUE(owner.calls[0].before);   // timer, via "every message"
-    EXPECT_FALSE(owner.calls[1].before);  // timer, after
-    EXPECT_TRUE(owner.calls[2].before);   // any number at all
+    EXPECT_TRUE(owner.calls[0].before);  // timer, via "every message"
+    EXPECT_FALSE(owner.calls[1].before); // timer, after
+    EXPECT_TRUE(owner.calls[2].before);  // any number at all
     EXPECT_EQ(owner.calls[2].uMsg, 12345);
     EXPECT_EQ(hook.entries()[0].beforeCount, -1);
 }

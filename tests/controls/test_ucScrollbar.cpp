@@ -70,7 +70,8 @@ TEST_F(ucScrollbarTest, SetterLimits)
         int expected;
     };
     const Case cases[] = {
-        {"ChangeFrequency 10", [&] { bar.setChangeFrequency(10); }, [&] { return bar.ChangeFrequency(); }, 25},
+        {"ChangeFrequency 10", [&] { bar.setChangeFrequency(10); },
+         [&] { return bar.ChangeFrequency(); }, 25},
         {"ChangeDelay -1", [&] { bar.setChangeDelay(-1); }, [&] { return bar.ChangeDelay(); }, 0},
         {"LargeChange 0", [&] { bar.setLargeChange(0); }, [&] { return bar.LargeChange(); }, 1},
         {"SmallChange -3", [&] { bar.setSmallChange(-3); }, [&] { return bar.SmallChange(); }, 1},

@@ -195,7 +195,8 @@ TEST_P(ClsIconFormats, DrawsEveryPixelWithItsTransparency)
     ASSERT_TRUE(ok);
     for (int y = 0; y < kPicH; ++y) {
         for (int x = 0; x < kPicW; ++x) {
-            const QRgb expected = isTransparentAt(x, y) ? kBackground : colourAt(x, y, f.colourCount);
+            const QRgb expected =
+                isTransparentAt(x, y) ? kBackground : colourAt(x, y, f.colourCount);
             EXPECT_EQ(out.pixel(2 + x, 1 + y), expected) << f.name << " at " << x << "," << y;
         }
     }
