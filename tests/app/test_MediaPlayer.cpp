@@ -4,9 +4,11 @@
 #include "tests/common/MusicdServer.h"
 #include "tests/common/TestHttpServer.h"
 
-#include <QPointer>
+#include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
 #include <chrono>
@@ -308,17 +310,21 @@ TEST(MediaPlayerEnvironment, MissingSoundDeviceStillPlaysToTheEnd)
 
 TEST(MediaPlayerEnvironment, WrongNumericLocaleFailsQuietlyAndRecovers)
 {
-    // mpv refuses to start under a decimal comma; needs such a locale installed.
-    const char *commaLocale = nullptr;
-    for (const char *name : {"de_DE.UTF-8", "fr_FR.UTF-8", "ru_RU.UTF-8", "de_DE", "fr_FR"}) {
-        if (std::setlocale(LC_NUMERIC, name)) {
-            commaLocale = name;
-            break;
-        }
+    // mpv refuses to start under a decimal comma. Such a locale is compiled
+    // into a temporary folder when the system has none installed.
+    QTemporaryDir localeDir;
+    const char *commaLocale = "de_DE.UTF-8";
+    if (!std::setlocale(LC_NUMERIC, commaLocale)) {
+        QProcess::execute(QStringLiteral("localedef"),
+                          {QStringLiteral("-i"), QStringLiteral("de_DE"), QStringLiteral("-f"),
+                           QStringLiteral("UTF-8"),
+                           localeDir.filePath(QLatin1String(commaLocale))});
+        qputenv("LOCPATH", QFile::encodeName(localeDir.path()));
     }
+    const bool available = std::setlocale(LC_NUMERIC, commaLocale) != nullptr;
     std::setlocale(LC_NUMERIC, "C");
-    if (!commaLocale)
-        GTEST_SKIP() << "no locale with a decimal comma installed";
+    if (!available)
+        GTEST_SKIP() << "no locale with a decimal comma";
     MediaPlayer player;
     std::setlocale(LC_NUMERIC, commaLocale);
     player.setURL(QStringLiteral("http://127.0.0.1:1/a.wav"));
@@ -327,6 +333,7 @@ TEST(MediaPlayerEnvironment, WrongNumericLocaleFailsQuietlyAndRecovers)
     EXPECT_EQ(player.status(), QStringLiteral("无法播放：播放组件无法启动"));
     player.controls().play(); // retried now that the locale is right
     EXPECT_EQ(player.playState(), MediaPlayer::kStateTransitioning);
+    qunsetenv("LOCPATH");
 }
 
 TEST_F(MediaPlayerTest, DestroyedWhileLoadingOrPlaying)
