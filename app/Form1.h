@@ -287,6 +287,7 @@ private:
     QTreeWidgetItem *selectedResultRow() const;
     void stepTrack(bool forward);
     void playAfterEndOfTrack();
+    bool endsWithoutPlaying();
     void playModeBoxClicked(QCheckBox *box);
     void setPlayModeFromMenu(QAction *chosen);
     void updateClockTimer();
@@ -300,6 +301,7 @@ private:
     std::function<void(int)> m_quit;
     bool m_closing = false;            // the exit command ran: start nothing new
     bool m_endOfTrackPending = false;  // an end of track waits to advance
+    int m_shortEnds = 0;               // tracks in a row that ended with no length
 
     QString m_skinPath;
     QLabel *m_titleIcon = nullptr;

@@ -19,6 +19,7 @@
 #include "shell/Trayico.h"
 
 #include <QAction>
+#include <algorithm>
 #include <QCheckBox>
 #include <QCursor>
 #include <QLabel>
@@ -39,6 +40,8 @@ constexpr int kBalloonTimeoutMs = 5000;
 const QString kNoSongsBalloon = QStringLiteral("当前尚未添加歌曲");
 // Status line of a play whose link request gave no playable link.
 const QString kNoLinkStatus = QStringLiteral("无法获取歌曲的播放地址");
+// A track shorter than this that ends counts as one that did not play.
+constexpr double kShortestTrackSeconds = 0.5;
 // Prefix of the play balloon and the now-playing captions.
 const QString kNowPlaying = QStringLiteral("正在播放：");
 // Result-list columns of a search result.
@@ -244,7 +247,7 @@ void Form1::WindowsMediaPlayer1_PlayStateChange(int)
 {
     // The argument is ignored on purpose: the player's state now decides.
     const int state = WindowsMediaPlayer1->playState();
-    if (state == MediaPlayer::kStateMediaEnded && !m_endOfTrackPending) {
+    if (state == MediaPlayer::kStateMediaEnded && !m_endOfTrackPending && !endsWithoutPlaying()) {
         // The next track starts once the player has finished reporting this
         // end: its link request waits for the network, which must not
         // happen inside the player's own event delivery.
@@ -255,6 +258,21 @@ void Form1::WindowsMediaPlayer1_PlayStateChange(int)
         NaluListBox1->setItemPlyTextColor(kPlayingColour);
     updateClockTimer();
     Timer1_Timer();
+}
+
+bool Form1::endsWithoutPlaying()
+{
+    // A track of (almost) no length ends as soon as it starts; repeating it
+    // or walking a list of such tracks would request and restart them
+    // without end. Once every item has had its turn that way, stop.
+    if (WindowsMediaPlayer1->currentMedia().duration() >= kShortestTrackSeconds) {
+        m_shortEnds = 0;
+        return false;
+    }
+    if (++m_shortEnds <= std::max(1, NaluListBox1->ListCount()))
+        return false;
+    m_shortEnds = 0;
+    return true;
 }
 
 void Form1::playAfterEndOfTrack()

@@ -4,8 +4,10 @@
 // result does, in single-repeat mode so that it keeps playing (lyric line,
 // clock and knob all running) for as long as the script measures.
 //
-//   bench_playback_host --service URL [--song ID TITLE SINGER]
+//   bench_playback_host --service URL [--song ID TITLE SINGER] [--close-after S]
 //
+// --close-after runs the tray menu's exit command after S seconds, so a
+// script can check that the program then ends on its own with code 0.
 // Prints "LINK <url>" once the song's link is set (the script plays the
 // same link with a bare mpv for comparison), or "IDLE" when nothing plays.
 #include "app/Form1.h"
@@ -26,8 +28,13 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     ServiceConfig::configureFromArguments(args);
 
+    QApplication::setQuitOnLastWindowClosed(false);
     Form1 form;
     form.show();
+    const int close = args.indexOf(QStringLiteral("--close-after"));
+    if (close >= 0 && close + 1 < args.size())
+        QTimer::singleShot(int(args.at(close + 1).toDouble() * 1000), &form,
+                           [&form] { form.CloseMe_Click(); });
 
     const int song = args.indexOf(QStringLiteral("--song"));
     if (song < 0 || song + 3 >= args.size()) {

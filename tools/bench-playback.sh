@@ -7,6 +7,8 @@
 #   bare mpv  mpv --ao=null --no-video on the same link in the same run: the
 #             floor that decoding alone costs
 #   idle      the main window shown, nothing played
+#   exit      the tray menu's exit command while a song plays: the process
+#             must end on its own, with code 0, within a few seconds
 # Each figure is the share of one core over the measuring window, median of
 # several runs. Goals: playing <= 1.1 x bare mpv, idle 0.00-0.05 %.
 # Usage: tools/bench-playback.sh [runs] [seconds]   (needs a build in build/)
@@ -91,3 +93,12 @@ ratio = play / bare if bare > 0 else float("nan")
 print("median: playing %.3f %%, bare mpv %.3f %% (ratio %.2f x), idle %.3f %% of a core"
       % (play, bare, ratio, idle))
 PY
+
+# Exit while playing: the host runs the exit command after 3 s.
+start=$(date +%s.%N)
+set +e
+timeout 20 "$host" --service "$url" --song "${song[@]}" --close-after 3 >/dev/null 2>&1
+code=$?
+set -e
+end=$(date +%s.%N)
+python3 -c "print('exit: code $code after %.2f s (3 s of playing)' % ($end - $start))"

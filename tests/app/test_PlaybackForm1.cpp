@@ -10,6 +10,7 @@
 #include "controls/listbox/NaluListBox.h"
 #include "service/ServiceConfig.h"
 #include "tests/common/MusicdServer.h"
+#include "tests/common/TestHttpServer.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -22,6 +23,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <httplib.h>
 
 namespace {
 
@@ -353,6 +355,19 @@ TEST_F(PlaybackForm1Test, AddToPlaylistTakesTickedRowsThenTheSelectedRow)
         EXPECT_EQ(form->ListView1->topLevelItem(row)->checkState(0), Qt::Unchecked) << row;
     EXPECT_FALSE(GetMusicList::State().PlaylistAddInProgress);
     EXPECT_EQ(player->URL(), QString()); // adding plays nothing
+
+    // The tool tip names the row under the pointer, and keeps it over
+    // empty space.
+    QTreeWidget *results = form->ListView1;
+    results->scrollToItem(results->topLevelItem(2));
+    QCoreApplication::processEvents(); // the view lays its rows out late
+    form->ListView1_MouseMove(results->visualItemRect(results->topLevelItem(2)).center());
+    const QString tip = QStringLiteral("曲名：") + rowText(2, 1) + QStringLiteral(" | 歌手：") +
+                        rowText(2, 2) + QStringLiteral(" | 专辑：") + rowText(2, 3) +
+                        QStringLiteral(" | 歌曲ID：") + rowText(2, 0);
+    EXPECT_EQ(results->toolTip(), tip);
+    form->ListView1_MouseMove(QPoint(5, -5)); // above the first row
+    EXPECT_EQ(results->toolTip(), tip);
 }
 
 TEST_F(PlaybackForm1Test, KnobsSeekAndSetTheVolume)
@@ -452,6 +467,68 @@ TEST_F(PlaybackForm1Test, ExitStopsSilencesRemovesTheIconAndQuitsWithZero)
     EXPECT_EQ(player->playState(), MediaPlayer::kStateStopped);
     EXPECT_EQ(player->settings().volume(), 0);
     EXPECT_FALSE(Trayico::IsHooked());
+    EXPECT_FALSE(form->Timer1->isActive());
+}
+
+// A WAV file of 10 ms of silence: it ends as soon as it starts.
+std::string blipWav()
+{
+    const uint32_t rate = 44100;
+    const uint32_t samples = rate / 100;
+    const uint32_t dataBytes = samples * 2;
+    std::string w;
+    const auto u32 = [&w](uint32_t v) { w.append(reinterpret_cast<const char *>(&v), 4); };
+    const auto u16 = [&w](uint16_t v) { w.append(reinterpret_cast<const char *>(&v), 2); };
+    w += "RIFF";
+    u32(36 + dataBytes);
+    w += "WAVEfmt ";
+    u32(16);
+    u16(1); // PCM
+    u16(1); // mono
+    u32(rate);
+    u32(rate * 2);
+    u16(2);
+    u16(16);
+    w += "data";
+    u32(dataBytes);
+    w.append(dataBytes, '\0');
+    return w;
+}
+
+TEST_F(PlaybackForm1Test, TracksWithoutLengthDoNotRepeatForever)
+{
+    TestHttpServer fake;
+    std::atomic<int> linkRequests{0};
+    fake.http().Get("/app/link/getLinks.php", [&](const httplib::Request &,
+                                                   httplib::Response &res) {
+        ++linkRequests;
+        const std::string url = "http:\\/\\/127.0.0.1:" + std::to_string(fake.port()) +
+                                "\\/blip.wav";
+        res.set_content("{\"status\":1,\"url\":\"" + url + "\",\"lyric_url\":\"\"}",
+                        "text/html");
+    });
+    fake.http().Get("/blip.wav", [](const httplib::Request &, httplib::Response &res) {
+        res.set_content(blipWav(), "audio/wav");
+    });
+    ASSERT_TRUE(fake.start());
+    ServiceConfig::setHost(fake.url());
+
+    form->Onessw_Click(); // single repeat
+    list->AddItem(QStringLiteral("短"), QStringLiteral("歌手"), QStringLiteral("1"), QString());
+    list->AddItem(QStringLiteral("也短"), QStringLiteral("歌手"), QStringLiteral("2"), QString());
+    form->PlaylistMouseIndex = 0;
+    form->Player2_Click();
+    ASSERT_TRUE(player->URL().endsWith(QStringLiteral("/blip.wav")));
+
+    // A few restarts are allowed, then the player rests.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return linkRequests > 1 && player->playState() == MediaPlayer::kStateStopped;
+        },
+        10000));
+    QTest::qWait(1000);
+    EXPECT_EQ(player->playState(), MediaPlayer::kStateStopped);
+    EXPECT_LE(linkRequests.load(), 4);
     EXPECT_FALSE(form->Timer1->isActive());
 }
 
