@@ -47,8 +47,14 @@ DownloadJob::~DownloadJob()
     // temporary file here.
 }
 
-int DownloadJob::stallTimeoutMs() { return g_stallTimeoutMs; }
-void DownloadJob::setStallTimeoutMs(int ms) { g_stallTimeoutMs = ms; }
+int DownloadJob::stallTimeoutMs()
+{
+    return g_stallTimeoutMs;
+}
+void DownloadJob::setStallTimeoutMs(int ms)
+{
+    g_stallTimeoutMs = ms;
+}
 
 void DownloadJob::start()
 {
@@ -72,19 +78,17 @@ void DownloadJob::start()
     m_manager = new QNetworkAccessManager(this);
     m_manager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
     QNetworkRequest request(m_url);
-    request.setHeader(QNetworkRequest::UserAgentHeader,
-                      QStringLiteral("Velmor/%1.%2.%3")
-                          .arg(VELMOR_VERSION_MAJOR)
-                          .arg(VELMOR_VERSION_MINOR)
-                          .arg(VELMOR_VERSION_PATCH));
+    request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Velmor/%1.%2.%3")
+                                                            .arg(VELMOR_VERSION_MAJOR)
+                                                            .arg(VELMOR_VERSION_MINOR)
+                                                            .arg(VELMOR_VERSION_PATCH));
     request.setTransferTimeout(g_stallTimeoutMs);
     m_reply = m_manager->get(request);
     connect(m_reply, &QNetworkReply::readyRead, this, &DownloadJob::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &DownloadJob::onFinished);
-    connect(m_reply, &QNetworkReply::downloadProgress, this,
-            [this](qint64 received, qint64 total) {
-                Q_EMIT progress(received, total > 0 ? total : -1);
-            });
+    connect(m_reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
+        Q_EMIT progress(received, total > 0 ? total : -1);
+    });
 }
 
 void DownloadJob::cancel()
@@ -163,7 +167,8 @@ void DownloadJob::onFinished()
                  .arg(QDir::toNativeSeparators(m_targetPath), m_file->errorString()));
         return;
     }
-    finish(Result::Saved, QStringLiteral("下载完成：%1").arg(QDir::toNativeSeparators(m_targetPath)));
+    finish(Result::Saved,
+           QStringLiteral("下载完成：%1").arg(QDir::toNativeSeparators(m_targetPath)));
 }
 
 void DownloadJob::fail(const QString &message)

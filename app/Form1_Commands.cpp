@@ -20,8 +20,8 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QCursor>
-#include <QLabel>
 #include <QHelpEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -85,9 +85,8 @@ void Form1::connectCommands()
     EventHook::install(ListView1->viewport(), [this](QEvent *event) {
         switch (event->type()) {
         case QEvent::MouseButtonRelease:
-            ListView1_MouseUp(static_cast<QMouseEvent *>(event)->button() == Qt::RightButton
-                                  ? 2
-                                  : 1);
+            ListView1_MouseUp(static_cast<QMouseEvent *>(event)->button() == Qt::RightButton ? 2
+                                                                                             : 1);
             return false;
         case QEvent::MouseMove:
             ListView1_MouseMove(static_cast<QMouseEvent *>(event)->position().toPoint());
@@ -154,8 +153,8 @@ void Form1::Download2_Click()
     const int index = PlaylistMouseIndex;
     if (index < 0 || index >= NaluListBox1->ListCount())
         return;
-    downloadSong({NaluListBox1->URL(index), NaluListBox1->Title(index),
-                  NaluListBox1->Author(index)});
+    downloadSong(
+        {NaluListBox1->URL(index), NaluListBox1->Title(index), NaluListBox1->Author(index)});
 }
 
 // ---- tray menu -------------------------------------------------------------------
@@ -176,8 +175,7 @@ void Form1::AboutMe_Click()
         QStringLiteral("下载：随源码一同发布"),
         QStringLiteral("欢迎您的加入！"),
     };
-    QMessageBox::information(this, QStringLiteral("关于我们"),
-                             lines.join(QStringLiteral("\r\n")));
+    QMessageBox::information(this, QStringLiteral("关于我们"), lines.join(QStringLiteral("\r\n")));
 }
 
 void Form1::CloseMe_Click()
@@ -225,8 +223,8 @@ void Form1::AddPlayList_Click()
     }
     for (int i = 0; i < rows; ++i) {
         if (ticks.at(i) != outcome.ticks.at(i))
-            ListView1->topLevelItem(i)->setCheckState(
-                0, outcome.ticks.at(i) ? Qt::Checked : Qt::Unchecked);
+            ListView1->topLevelItem(i)->setCheckState(0, outcome.ticks.at(i) ? Qt::Checked
+                                                                             : Qt::Unchecked);
     }
     search.PlaylistAddInProgress = false;
 }

@@ -19,7 +19,6 @@
 #include "shell/Trayico.h"
 
 #include <QAction>
-#include <algorithm>
 #include <QCheckBox>
 #include <QCursor>
 #include <QLabel>
@@ -28,6 +27,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <QTreeWidget>
+#include <algorithm>
 
 namespace {
 
@@ -111,8 +111,7 @@ QString Form1::resolveLink(const Track &track)
 {
     // A new play cancels an end-of-track advance that has not run yet.
     m_endOfTrackPending = false;
-    return GetMusicList::ResolveSongLink(track.songId, track.singer, track.title, *this)
-        .trimmed();
+    return GetMusicList::ResolveSongLink(track.songId, track.singer, track.title, *this).trimmed();
 }
 
 void Form1::startLink(const QString &link, bool callPlay)
@@ -157,8 +156,8 @@ void Form1::showSingerPicture(const QString &singer)
     if (picture.isNull()) {
         Picture2->setPicture(Picture3->picture());
     } else {
-        Picture2->setPicture(QPixmap::fromImage(picture.scaled(
-            Picture2->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
+        Picture2->setPicture(QPixmap::fromImage(
+            picture.scaled(Picture2->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
     }
 }
 
@@ -238,10 +237,22 @@ void Form1::stepTrack(bool forward)
     playPlaylistItem(*index, PlayEntry::Step);
 }
 
-void Form1::Image2_Click() { stepTrack(true); }
-void Form1::NMusic_Click() { stepTrack(true); }
-void Form1::Image1_Click() { stepTrack(false); }
-void Form1::UMusic_Click() { stepTrack(false); }
+void Form1::Image2_Click()
+{
+    stepTrack(true);
+}
+void Form1::NMusic_Click()
+{
+    stepTrack(true);
+}
+void Form1::Image1_Click()
+{
+    stepTrack(false);
+}
+void Form1::UMusic_Click()
+{
+    stepTrack(false);
+}
 
 void Form1::WindowsMediaPlayer1_PlayStateChange(int)
 {
@@ -287,9 +298,18 @@ void Form1::playAfterEndOfTrack()
         playPlaylistItem(*index, PlayEntry::Step);
 }
 
-void Form1::Check1_Click() { playModeBoxClicked(Check1); }
-void Form1::Check2_Click() { playModeBoxClicked(Check2); }
-void Form1::Check3_Click() { playModeBoxClicked(Check3); }
+void Form1::Check1_Click()
+{
+    playModeBoxClicked(Check1);
+}
+void Form1::Check2_Click()
+{
+    playModeBoxClicked(Check2);
+}
+void Form1::Check3_Click()
+{
+    playModeBoxClicked(Check3);
+}
 
 void Form1::playModeBoxClicked(QCheckBox *box)
 {
@@ -313,9 +333,18 @@ void Form1::setPlayModeFromMenu(QAction *chosen)
     }
 }
 
-void Form1::Onessw_Click() { setPlayModeFromMenu(menuFrm->Onessw); }
-void Form1::Lists_Click() { setPlayModeFromMenu(menuFrm->Lists); }
-void Form1::Suijibo_Click() { setPlayModeFromMenu(menuFrm->Suijibo); }
+void Form1::Onessw_Click()
+{
+    setPlayModeFromMenu(menuFrm->Onessw);
+}
+void Form1::Lists_Click()
+{
+    setPlayModeFromMenu(menuFrm->Lists);
+}
+void Form1::Suijibo_Click()
+{
+    setPlayModeFromMenu(menuFrm->Suijibo);
+}
 
 void Form1::Image24_Click()
 {

@@ -118,10 +118,9 @@ void Form1::Timer2_Timer()
 void Form1::updateClockTimer()
 {
     const int state = WindowsMediaPlayer1->playState();
-    const bool moving = state == MediaPlayer::kStatePlaying ||
-                        state == MediaPlayer::kStateBuffering ||
-                        state == MediaPlayer::kStateTransitioning ||
-                        state == MediaPlayer::kStateReady;
+    const bool moving =
+        state == MediaPlayer::kStatePlaying || state == MediaPlayer::kStateBuffering ||
+        state == MediaPlayer::kStateTransitioning || state == MediaPlayer::kStateReady;
     if (moving && !Timer1->isActive())
         Timer1->start(kClockIntervalMs);
     else if (!moving && Timer1->isActive())
@@ -177,8 +176,8 @@ void Form1::P1_MouseMove(int Button, int, double X, double)
     if (WindowsMediaPlayer1->playState() != MediaPlayer::kStatePlaying || !leftHeld(Button) ||
         left < 0 || left > PlaybackKnobs::kSeekKnobMax)
         return;
-    const int newLeft = PlaybackKnobs::dragKnob(left, KnobGrabX, int(std::lround(X)),
-                                                PlaybackKnobs::kSeekKnobMax);
+    const int newLeft =
+        PlaybackKnobs::dragKnob(left, KnobGrabX, int(std::lround(X)), PlaybackKnobs::kSeekKnobMax);
     P1->setLeft(newLeft);
     B1->setWidth(PlaybackKnobs::fillWidth(newLeft));
 }

@@ -8,7 +8,10 @@ namespace {
 // Any constant serves; what matters is that it never comes from the clock.
 constexpr std::mt19937::result_type kRandomSeed = 20240607u;
 
-bool namesItem(int index, int count) { return index >= 0 && index < count; }
+bool namesItem(int index, int count)
+{
+    return index >= 0 && index < count;
+}
 
 } // namespace
 

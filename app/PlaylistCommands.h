@@ -11,8 +11,8 @@ namespace PlaylistCommands {
 
 struct DeleteOutcome
 {
-    bool remove = false;         // the command applies at all
-    int currentPlayIndex = -1;   // the new CurrentPlayIndex
+    bool remove = false;          // the command applies at all
+    int currentPlayIndex = -1;    // the new CurrentPlayIndex
     std::optional<int> playIndex; // the item to mark and play, if any remains
 };
 
@@ -29,8 +29,8 @@ DeleteOutcome deleteOne(int currentPlayIndex, int mouseIndex, int countBefore);
 
 struct AddOutcome
 {
-    QList<int> rows;       // rows to append to the playlist, in this order
-    QList<bool> ticks;     // the tick states afterwards
+    QList<int> rows;   // rows to append to the playlist, in this order
+    QList<bool> ticks; // the tick states afterwards
 };
 
 // AddPlayList: every ticked row in list order (each unticked afterwards),

@@ -42,12 +42,12 @@ protected:
         auto &h = server.http();
         h.Get("/music/song.mp3", [this](const httplib::Request &, httplib::Response &res) {
             // Streamed in small chunks so that many reads and writes happen.
-            res.set_content_provider(
-                song.size(), "audio/mpeg",
-                [this](size_t offset, size_t length, httplib::DataSink &sink) {
-                    sink.write(song.data() + offset, std::min<size_t>(length, 4096));
-                    return true;
-                });
+            res.set_content_provider(song.size(), "audio/mpeg",
+                                     [this](size_t offset, size_t length, httplib::DataSink &sink) {
+                                         sink.write(song.data() + offset,
+                                                    std::min<size_t>(length, 4096));
+                                         return true;
+                                     });
         });
         h.Get("/reset.mp3", [](const httplib::Request &, httplib::Response &res) {
             res.set_content_provider(500000, "audio/mpeg",
@@ -67,15 +67,15 @@ protected:
             res.set_content("", "audio/mpeg");
         });
         h.Get("/slow.mp3", [this](const httplib::Request &, httplib::Response &res) {
-            res.set_content_provider(
-                1000000, "audio/mpeg", [this](size_t, size_t, httplib::DataSink &sink) {
-                    if (server.stopping())
-                        return false;
-                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                    std::string chunk(1000, 's');
-                    sink.write(chunk.data(), chunk.size());
-                    return true;
-                });
+            res.set_content_provider(1000000, "audio/mpeg",
+                                     [this](size_t, size_t, httplib::DataSink &sink) {
+                                         if (server.stopping())
+                                             return false;
+                                         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                                         std::string chunk(1000, 's');
+                                         sink.write(chunk.data(), chunk.size());
+                                         return true;
+                                     });
         });
         h.Get("/stall.mp3", [this](const httplib::Request &, httplib::Response &res) {
             res.set_content_provider(
@@ -96,9 +96,8 @@ protected:
             suggestions.append(suggested);
             return chosenPath;
         });
-        manager.setMessageSink([this](bool isError, const QString &text) {
-            (isError ? errors : infos).append(text);
-        });
+        manager.setMessageSink(
+            [this](bool isError, const QString &text) { (isError ? errors : infos).append(text); });
     }
 
     // Runs one download to its end and returns its result.
@@ -113,7 +112,10 @@ protected:
         return done.first().at(1).value<DownloadJob::Result>();
     }
 
-    QStringList filesInDir() const { return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden); }
+    QStringList filesInDir() const
+    {
+        return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    }
 
     std::string song = songBytes(300000);
     QTemporaryDir dir;
@@ -143,9 +145,9 @@ TEST_F(DownloadManagerTest, WritesTheSongWholeUnderTheChosenName)
 TEST_F(DownloadManagerTest, RefusesLinksThatAreNotHttpWithoutAskingWhereToSave)
 {
     chosenPath = dir.filePath(QStringLiteral("x.mp3"));
-    for (const QString &link : {QStringLiteral("file:///etc/passwd"),
-                                QStringLiteral("ftp://127.0.0.1/a.mp3"),
-                                QStringLiteral("javascript:void(0)"), QStringLiteral("   ")}) {
+    for (const QString &link :
+         {QStringLiteral("file:///etc/passwd"), QStringLiteral("ftp://127.0.0.1/a.mp3"),
+          QStringLiteral("javascript:void(0)"), QStringLiteral("   ")}) {
         EXPECT_EQ(manager.download(link), nullptr) << link.toStdString();
     }
     EXPECT_TRUE(suggestions.isEmpty());
@@ -170,7 +172,8 @@ TEST_F(DownloadManagerTest, FailuresLeaveNoFileAndKeepAnOldOne)
         EXPECT_EQ(runDownload(server.url() + QString::fromUtf8(c.path)),
                   DownloadJob::Result::Failed)
             << c.path;
-        EXPECT_TRUE(filesInDir().isEmpty()) << c.path << " left " << filesInDir().join(u' ').toStdString();
+        EXPECT_TRUE(filesInDir().isEmpty())
+            << c.path << " left " << filesInDir().join(u' ').toStdString();
         ASSERT_EQ(errors.size(), 1) << c.path;
         EXPECT_TRUE(errors.first().contains(QString::fromUtf8(c.expectInMessage)))
             << errors.first().toStdString();

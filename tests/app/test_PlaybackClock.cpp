@@ -15,10 +15,15 @@ TEST(PlaybackClock, FormatsPositionAsMinutesSecondsHundredths)
         double seconds;
         const char *text;
     } cases[] = {
-        {65.43, "01:05.43"},   {0.0, "00:00.00"},   {59.994, "00:59.99"},
-        {59.996, "01:00.00"},  // rounding carries into the minute
-        {3599.99, "59:59.99"}, {600.5, "10:00.50"}, {6000.0, "100:00.00"},
-        {-2.5, "00:00.00"},    {std::numeric_limits<double>::quiet_NaN(), "00:00.00"},
+        {65.43, "01:05.43"},
+        {0.0, "00:00.00"},
+        {59.994, "00:59.99"},
+        {59.996, "01:00.00"}, // rounding carries into the minute
+        {3599.99, "59:59.99"},
+        {600.5, "10:00.50"},
+        {6000.0, "100:00.00"},
+        {-2.5, "00:00.00"},
+        {std::numeric_limits<double>::quiet_NaN(), "00:00.00"},
         {std::numeric_limits<double>::infinity(), "00:00.00"},
     };
     for (const auto &c : cases)
@@ -30,12 +35,9 @@ class LyricScan : public ::testing::Test
 {
 protected:
     const QStringList entries = {
-        QStringLiteral("[ti:夜航]"),
-        QStringLiteral("[00:00.00]前奏"),
-        QStringLiteral("[01:05.43]第一句"),
-        QStringLiteral("[01:05.90]第二句\r\n"),
-        QStringLiteral("[01:07.00]\n"),
-        QStringLiteral("[01:10.00][02:10.00]副歌"),
+        QStringLiteral("[ti:夜航]"),        QStringLiteral("[00:00.00]前奏"),
+        QStringLiteral("[01:05.43]第一句"), QStringLiteral("[01:05.90]第二句\r\n"),
+        QStringLiteral("[01:07.00]\n"),     QStringLiteral("[01:10.00][02:10.00]副歌"),
         QStringLiteral("[01:20.00]a]b"),
     };
 };
@@ -47,12 +49,10 @@ TEST_F(LyricScan, ShowsTheTextAfterTheLastBracketOfTheLastHit)
         const char *key;
         const char *line;
     } hits[] = {
-        {"00:00", "前奏"},
-        {"01:05", "第二句"}, // two entries for one second: the later wins
-        {"01:07", ""},       // only a tag: the line empties
-        {"02:10", "副歌"},   // second tag of a shared line
-        {"01:10", "副歌"},
-        {"01:20", "b"},
+        {"00:00", "前奏"}, {"01:05", "第二句"}, // two entries for one second: the later wins
+        {"01:07", ""},                          // only a tag: the line empties
+        {"02:10", "副歌"},                      // second tag of a shared line
+        {"01:10", "副歌"}, {"01:20", "b"},
     };
     for (const auto &h : hits) {
         const auto line = lyricLineFor(entries, QString::fromUtf8(h.key));

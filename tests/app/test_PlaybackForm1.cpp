@@ -68,8 +68,8 @@ protected:
     {
         form->Text1->setText(words);
         form->Command1_Click();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return form->ListView1->topLevelItemCount() >= rows; },
-                                    10000));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return form->ListView1->topLevelItemCount() >= rows; }, 10000));
     }
 
     void selectRow(int row)
@@ -119,8 +119,7 @@ protected:
             return false;
         };
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return sawEnd() && player->playState() == MediaPlayer::kStatePlaying; },
-            10000));
+            [&] { return sawEnd() && player->playState() == MediaPlayer::kStatePlaying; }, 10000));
     }
 
     bool urlNamesSong(const QString &songId) const
@@ -165,8 +164,10 @@ TEST_F(PlaybackForm1Test, DoubleClickedResultPlaysMarkedAndFollowsTheLyric)
     EXPECT_TRUE(urlNamesSong(rowText(0, 0)));
     EXPECT_EQ(Trayico::LastBalloon(), QStringLiteral("正在播放：") + rowText(0, 1));
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return form->windowTitle() == QStringLiteral("正在播放：") + rowText(0, 1) +
-                                                QStringLiteral("--晴川"); },
+        [&] {
+            return form->windowTitle() ==
+                   QStringLiteral("正在播放：") + rowText(0, 1) + QStringLiteral("--晴川");
+        },
         2000));
 
     ASSERT_TRUE(waitForState(MediaPlayer::kStatePlaying));
@@ -500,12 +501,11 @@ TEST_F(PlaybackForm1Test, TracksWithoutLengthDoNotRepeatForever)
     TestHttpServer fake;
     std::atomic<int> linkRequests{0};
     fake.http().Get("/app/link/getLinks.php", [&](const httplib::Request &,
-                                                   httplib::Response &res) {
+                                                  httplib::Response &res) {
         ++linkRequests;
-        const std::string url = "http:\\/\\/127.0.0.1:" + std::to_string(fake.port()) +
-                                "\\/blip.wav";
-        res.set_content("{\"status\":1,\"url\":\"" + url + "\",\"lyric_url\":\"\"}",
-                        "text/html");
+        const std::string url =
+            "http:\\/\\/127.0.0.1:" + std::to_string(fake.port()) + "\\/blip.wav";
+        res.set_content("{\"status\":1,\"url\":\"" + url + "\",\"lyric_url\":\"\"}", "text/html");
     });
     fake.http().Get("/blip.wav", [](const httplib::Request &, httplib::Response &res) {
         res.set_content(blipWav(), "audio/wav");
@@ -522,9 +522,7 @@ TEST_F(PlaybackForm1Test, TracksWithoutLengthDoNotRepeatForever)
 
     // A few restarts are allowed, then the player rests.
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            return linkRequests > 1 && player->playState() == MediaPlayer::kStateStopped;
-        },
+        [&] { return linkRequests > 1 && player->playState() == MediaPlayer::kStateStopped; },
         10000));
     QTest::qWait(1000);
     EXPECT_EQ(player->playState(), MediaPlayer::kStateStopped);

@@ -17,9 +17,7 @@ TEST(PlaybackKnobs, VolumeKnobClampsAndMapsToPercent)
         {600, 50, 80, 630, 78},   // 630 × 0.125 = 78.75, whole part
         {600, 50, 500, 800, 100}, // dragged past the right end
         {100, 200, 0, 0, 0},      // dragged past the left end
-        {0, 0, 8, 8, 1},
-        {0, 0, 7, 7, 0},
-        {800, 0, 0, 800, 100},
+        {0, 0, 8, 8, 1},          {0, 0, 7, 7, 0}, {800, 0, 0, 800, 100},
     };
     for (const auto &c : cases) {
         const int left = dragKnob(c.left, c.grab, c.x, kVolumeKnobMax);
@@ -48,12 +46,11 @@ TEST(PlaybackKnobs, SeekFormulaMapsTrackStartToZero)
         int left;
         double position;
     } cases[] = {
-        {3600, 120, 0},     // the track start is 0 s
-        {3600, 1120, 1000}, // one second per twip for an hour-long track
-        {180, 1920, 90},    // 180 / 3600 × 1920 − 180 / 3600 × 120
-        {180, 3495, 168.75},
-        {180, 60, 0},       // left of the track start: held at 0, not negative
-        {0, 2000, 0},       // length not known yet
+        {3600, 120, 0},                    // the track start is 0 s
+        {3600, 1120, 1000},                // one second per twip for an hour-long track
+        {180, 1920, 90},                   // 180 / 3600 × 1920 − 180 / 3600 × 120
+        {180, 3495, 168.75}, {180, 60, 0}, // left of the track start: held at 0, not negative
+        {0, 2000, 0},                      // length not known yet
     };
     for (const auto &c : cases)
         EXPECT_DOUBLE_EQ(seekPositionForKnob(c.duration, c.left), c.position)
