@@ -279,7 +279,9 @@ private:
     enum class PlayEntry { DoubleClick, Menu, Step };
     void playSearchResult(bool fromDoubleClick);
     void playPlaylistItem(int index, PlayEntry entry);
-    QString resolveLink(const Track &track);
+    // Asks for the track's link; false when the play ends here (no link, or
+    // the window closed while the request waited).
+    bool resolvePlayableLink(const Track &track, QString &link);
     void startLink(const QString &link, bool callPlay);
     void markPlaying(int index);
     void finishPlay(const Track &track);

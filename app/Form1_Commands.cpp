@@ -33,8 +33,6 @@
 
 namespace {
 
-// Status line of a play whose link request gave no playable link.
-const QString kNoLinkStatus = QStringLiteral("无法获取歌曲的播放地址");
 constexpr int kIdColumn = 0;
 constexpr int kTitleColumn = 1;
 constexpr int kSingerColumn = 2;
@@ -130,14 +128,9 @@ void Form1::DeletOne_Click()
     markPlaying(index);
     const Track track{NaluListBox1->URL(index), NaluListBox1->Title(index),
                       NaluListBox1->Author(index)};
-    QPointer<Form1> alive(this);
-    const QString link = resolveLink(track);
-    if (!alive || m_closing)
+    QString link;
+    if (!resolvePlayableLink(track, link))
         return;
-    if (link.isEmpty()) {
-        Label4->setText(kNoLinkStatus);
-        return;
-    }
     startLink(link, false);
     finishPlay(track);
 }

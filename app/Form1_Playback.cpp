@@ -62,14 +62,9 @@ void Form1::playSearchResult(bool fromDoubleClick)
     if (fromDoubleClick)
         txtText3->clear();
 
-    QPointer<Form1> alive(this);
-    const QString link = resolveLink(track);
-    if (!alive || m_closing)
+    QString link;
+    if (!resolvePlayableLink(track, link))
         return;
-    if (link.isEmpty()) {
-        Label4->setText(kNoLinkStatus);
-        return;
-    }
     NaluListBox1->AddItem(track.title, track.singer, track.songId, QString());
     PlaybackState::instance().NowPlayingText = track.title + QStringLiteral("--") + track.singer;
     startLink(link, false);
@@ -90,14 +85,9 @@ void Form1::playPlaylistItem(int index, PlayEntry entry)
     if (markFirst)
         markPlaying(index);
 
-    QPointer<Form1> alive(this);
-    const QString link = resolveLink(track);
-    if (!alive || m_closing)
+    QString link;
+    if (!resolvePlayableLink(track, link))
         return;
-    if (link.isEmpty()) {
-        Label4->setText(kNoLinkStatus);
-        return;
-    }
     if (!markFirst)
         markPlaying(index);
     // Every playlist play names the track it starts, so the caption and the
@@ -107,11 +97,21 @@ void Form1::playPlaylistItem(int index, PlayEntry entry)
     finishPlay(track);
 }
 
-QString Form1::resolveLink(const Track &track)
+bool Form1::resolvePlayableLink(const Track &track, QString &link)
 {
     // A new play cancels an end-of-track advance that has not run yet.
     m_endOfTrackPending = false;
-    return GetMusicList::ResolveSongLink(track.songId, track.singer, track.title, *this).trimmed();
+    QPointer<Form1> alive(this);
+    link = GetMusicList::ResolveSongLink(track.songId, track.singer, track.title, *this).trimmed();
+    // The request waits with events running: the window may have been
+    // closed for good meanwhile, and then nothing of it may be touched.
+    if (!alive || m_closing)
+        return false;
+    if (link.isEmpty()) {
+        Label4->setText(kNoLinkStatus);
+        return false;
+    }
+    return true;
 }
 
 void Form1::startLink(const QString &link, bool callPlay)
