@@ -91,20 +91,4 @@ TEST(PlayOrder, RandomStaysInRangeCoversEveryItemAndRepeatsAcrossRuns)
     }
 }
 
-TEST(PlayOrder, RandomNumbersAreInTheHalfOpenUnitRange)
-{
-    PlayOrder order;
-    double lowest = 1.0;
-    double highest = 0.0;
-    for (int i = 0; i < 100000; ++i) {
-        const double r = order.nextRandom();
-        ASSERT_GE(r, 0.0);
-        ASSERT_LT(r, 1.0);
-        lowest = std::min(lowest, r);
-        highest = std::max(highest, r);
-    }
-    EXPECT_LT(lowest, 0.001);
-    EXPECT_GT(highest, 0.999);
-}
-
 } // namespace
