@@ -96,10 +96,13 @@ HttpResult HttpClient::get(const QString &url)
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError err = reply->error();
-    // Errors below 200 are transport failures (refused, reset, time-out,
-    // host not found, proxy); above are HTTP answers that carry a body.
-    const bool transportFailure =
-        err != QNetworkReply::NoError && (err < 200 || !status.isValid());
+    // An error is an HTTP answer that carries a body only when the status
+    // itself says error (4xx, 5xx). Anything else is a failure: refused,
+    // reset, time-out, host not found, proxy, and also a success status
+    // whose body could not be read (a compressed body that inflates past the
+    // network stack's safety limit arrives cut short).
+    const bool errorStatus = status.isValid() && status.toInt() >= 400;
+    const bool transportFailure = err != QNetworkReply::NoError && !errorStatus;
     if (transportFailure || timedOut || tooLarge) {
         result.error = describe(err, timedOut || err == QNetworkReply::OperationCanceledError,
                                 tooLarge);

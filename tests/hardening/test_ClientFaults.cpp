@@ -1,0 +1,39 @@
+// The client's one request path against answers whose body cannot be read
+// although the status says success.
+#include "service/FetchPage.h"
+#include "service/HttpClient.h"
+#include "tests/common/TestHttpServer.h"
+#include "tests/hardening/FaultRelay.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+TEST(ClientFaults, BodyThatCannotBeInflatedIsAFailureNotAShortPage)
+{
+    // Text is compressed for clients that accept it. A few KB that inflate
+    // to 80 MB make the network stack give up part way: with status 200 that
+    // used to pass as a whole answer of the few bytes inflated so far.
+    TestHttpServer server;
+    server.http().Get("/bomb", [](const httplib::Request &, httplib::Response &res) {
+        FaultRelay::giganticBody(res, 80ll << 20, "<html>", "</html>",
+                                 FaultRelay::Filler::Repeated);
+    });
+    server.http().Get("/page", [](const httplib::Request &, httplib::Response &res) {
+        FaultRelay::giganticBody(res, 2 << 20, "<html>", "</html>", FaultRelay::Filler::Repeated);
+    });
+    ASSERT_TRUE(server.start());
+
+    const QString bomb = server.url() + QStringLiteral("/bomb");
+    const HttpResult r = HttpClient::get(bomb);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.body.isEmpty());
+    EXPECT_EQ(r.error, QStringLiteral("网络错误：无法读取页面"));
+    EXPECT_TRUE(GetMusicList::FetchPage(bomb, QStringLiteral("utf-8")).isEmpty());
+    EXPECT_EQ(HttpClient::lastError(), r.error);
+    // A compressed page of ordinary size still arrives whole.
+    const HttpResult page = HttpClient::get(server.url() + QStringLiteral("/page"));
+    EXPECT_TRUE(page.ok);
+    EXPECT_EQ(page.body.size(), 2 << 20);
+    EXPECT_TRUE(page.body.startsWith("<html>"));
+    EXPECT_TRUE(page.body.endsWith("</html>"));
+}
