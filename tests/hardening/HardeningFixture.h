@@ -1,0 +1,77 @@
+// A fresh main window per test, talking to the bundled service through a
+// FaultRelay the test spoils as it needs; the service runs once per suite.
+#pragma once
+
+#include "tests/app/Form1Fixture.h"
+#include "tests/common/MusicdServer.h"
+#include "tests/hardening/FaultRelay.h"
+
+#include "service/HttpClient.h"
+#include "service/ServiceConfig.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <memory>
+
+class HardeningFixture : public Form1Fixture
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        service = new MusicdServer;
+        ASSERT_TRUE(service->start());
+    }
+    static void TearDownTestSuite()
+    {
+        delete service;
+        service = nullptr;
+    }
+    void SetUp() override
+    {
+        Form1Fixture::SetUp();
+        relay = std::make_unique<FaultRelay>(service->url());
+    }
+    void TearDown() override
+    {
+        relay.reset();
+        Form1Fixture::TearDown();
+        ServiceConfig::setHost(ServiceConfig::defaultHost());
+        HttpClient::setTransferTimeoutMs(15000);
+        HttpClient::setMaxBodyBytes(64 * 1024 * 1024);
+    }
+
+    // Starts the relay with the spoiler and points the player at it.
+    void startRelay(FaultRelay::Spoiler spoiler)
+    {
+        relay->setSpoiler(std::move(spoiler));
+        ASSERT_TRUE(relay->start());
+        ServiceConfig::setHost(relay->url());
+    }
+
+    // Types the words and presses the search button; returns when the
+    // search has ended.
+    void search(const QString &words)
+    {
+        form->Text1->setText(words);
+        form->Command1_Click();
+    }
+
+    QStringList column(int c) const
+    {
+        QStringList texts;
+        for (int i = 0; i < form->ListView1->topLevelItemCount(); ++i)
+            texts << form->ListView1->topLevelItem(i)->text(c);
+        return texts;
+    }
+
+    static QString summary(int rows)
+    {
+        return QStringLiteral("搜索结束,共找到：%1条资源").arg(rows);
+    }
+
+    static MusicdServer *service;
+    std::unique_ptr<FaultRelay> relay;
+};
+
+inline MusicdServer *HardeningFixture::service = nullptr;
