@@ -1,0 +1,243 @@
+// Playing from the main window when what the service hands over is not
+// what it claims: a link to something that is no audio, a lyric file of
+// binary garbage, a singer picture that is no picture. The player settles,
+// asks for nothing in a loop, shows nothing of the garbage and stays usable.
+#include "tests/hardening/HardeningFixture.h"
+#include "tests/hardening/StallProbe.h"
+
+#include "app/ImageControl.h"
+#include "app/MediaPlayer.h"
+#include "controls/listbox/NaluListBox.h"
+
+#include <QCheckBox>
+#include <QListWidget>
+#include <QRandomGenerator>
+#include <QTest>
+#include <QtEndian>
+#include <httplib.h>
+
+namespace {
+
+using Request = httplib::Request;
+using Response = httplib::Response;
+
+// Deterministic bytes of every value, so a failure reproduces.
+std::string garbage(size_t size, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    std::string bytes(size, '\0');
+    for (char &b : bytes)
+        b = char(random.bounded(256));
+    return bytes;
+}
+
+// A RIFF/WAVE header that announces PCM audio and holds no sample at all.
+std::string emptyWav()
+{
+    QByteArray h;
+    auto u32 = [&h](quint32 v) { h.append(reinterpret_cast<const char *>(&v), 4); };
+    auto u16 = [&h](quint16 v) { h.append(reinterpret_cast<const char *>(&v), 2); };
+    h += "RIFF";
+    u32(36);
+    h += "WAVEfmt ";
+    u32(16);
+    u16(1);
+    u16(1);
+    u32(22050);
+    u32(44100);
+    u16(2);
+    u16(16);
+    h += "data";
+    u32(0);
+    return h.toStdString();
+}
+
+quint32 crc32(const QByteArray &bytes)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char c : bytes) {
+        crc ^= quint8(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// A small PNG that announces 60000 x 60000 pixels: a decoder that trusts
+// the header would ask for gigabytes.
+std::string pngBomb()
+{
+    auto chunk = [](const char *type, const QByteArray &data) {
+        QByteArray out(4, '\0');
+        qToBigEndian<quint32>(quint32(data.size()), out.data());
+        const QByteArray body = QByteArray(type) + data;
+        QByteArray crc(4, '\0');
+        qToBigEndian<quint32>(crc32(body), crc.data());
+        return out + body + crc;
+    };
+    QByteArray ihdr(13, '\0');
+    qToBigEndian<quint32>(60000, ihdr.data());
+    qToBigEndian<quint32>(60000, ihdr.data() + 4);
+    ihdr[8] = 8; // bit depth
+    ihdr[9] = 0; // greyscale
+    const QByteArray zlib = qCompress(QByteArray(60001 * 4, '\0')).mid(4);
+    return (QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) + chunk("IDAT", zlib) +
+            chunk("IEND", {}))
+        .toStdString();
+}
+
+class PlayFaults : public HardeningFixture
+{
+protected:
+    void SetUp() override
+    {
+        HardeningFixture::SetUp();
+        player = form->WindowsMediaPlayer1;
+        form->setQuitHandler([](int) {});
+    }
+
+    // Searches through the relay and double-clicks result `row`.
+    void playResult(const QString &words, int row = 0)
+    {
+        search(words);
+        ASSERT_GT(form->ListView1->topLevelItemCount(), row);
+        QTreeWidgetItem *item = form->ListView1->topLevelItem(row);
+        form->ListView1->setCurrentItem(item);
+        item->setSelected(true);
+        form->ListView1_DblClick();
+    }
+
+    bool settled(int ms = 10000)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                const int s = player->playState();
+                return s == MediaPlayer::kStateStopped || s == MediaPlayer::kStatePlaying;
+            },
+            ms);
+    }
+
+    MediaPlayer *player = nullptr;
+};
+
+} // namespace
+
+TEST_F(PlayFaults, LinkToSomethingThatIsNoAudioSettlesWithoutAPlayLoop)
+{
+    struct Case
+    {
+        const char *name;
+        std::string body;
+        const char *type;
+        int status;
+    } cases[] = {
+        {"html", "<html><body>not here</body></html>", "text/html", 200},
+        {"garbage", garbage(200000, 7), "audio/wav", 200},
+        {"empty wav", emptyWav(), "audio/wav", 200},
+        {"not found", "no such song", "text/plain", 404},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        relay = std::make_unique<FaultRelay>(service->url());
+        startRelay([&c](const Request &req, Response &res) {
+            if (req.path.rfind("/music/", 0) != 0)
+                return false;
+            res.status = c.status;
+            res.set_content(c.body, c.type);
+            return true;
+        });
+        // List loop with two items: a player that took the failure for the
+        // end of a track would go round the list for ever.
+        form->Check2->setChecked(true);
+        playResult(QStringLiteral("load2"), 0);
+        playResult(QStringLiteral("load2"), 1);
+        ASSERT_TRUE(settled());
+        QTest::qWait(1500);
+        EXPECT_EQ(relay->requestsContaining(QStringLiteral("/music/")),
+                  relay->requestsContaining(QStringLiteral("getLinks.php")));
+        EXPECT_EQ(relay->requestsContaining(QStringLiteral("getLinks.php")), 2);
+        EXPECT_EQ(form->NaluListBox1->ListCount(), 2);
+        EXPECT_NE(player->playState(), MediaPlayer::kStatePlaying);
+        form->NaluListBox1->Clear();
+    }
+    // The same window plays a real song afterwards.
+    ServiceConfig::setHost(service->url());
+    playResult(QStringLiteral("load1"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player->playState() == MediaPlayer::kStatePlaying; },
+                                10000));
+}
+
+TEST_F(PlayFaults, LyricFileOfBinaryGarbageShowsNoGarbage)
+{
+    const std::string lyric = garbage(64 * 1024, 11);
+    startRelay([&lyric](const Request &req, Response &res) {
+        if (req.path.rfind("/lrc/", 0) != 0)
+            return false;
+        res.set_content(lyric, "text/plain; charset=utf-8");
+        return true;
+    });
+    StallProbe probe;
+    probe.start();
+    QStringList shown;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (!shown.contains(form->txtText3->text()))
+            shown << form->txtText3->text();
+    });
+    watcher.start(20);
+    playResult(QStringLiteral("load1"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player->playState() == MediaPlayer::kStatePlaying; },
+                                10000));
+    for (double second : {1.2, 5.3, 9.1})
+        player->controls().setCurrentPosition(second);
+    QTest::qWait(1500);
+    watcher.stop();
+    probe.stop();
+
+    EXPECT_GT(form->List1->count(), 0);
+    for (int i = 0; i < form->List1->count(); ++i)
+        EXPECT_TRUE(form->List1->item(i)->text().startsWith(QLatin1Char('['))) << i;
+    // No time tag in the garbage matches a playing second: the line stays
+    // as the play left it.
+    EXPECT_EQ(shown, QStringList{QString()});
+    EXPECT_EQ(player->playState(), MediaPlayer::kStatePlaying);
+    std::printf("[ lyric    ] 64 KB garbage lyric: %lld entries, longest event-loop gap %lld ms\n",
+                static_cast<long long>(form->List1->count()),
+                static_cast<long long>(probe.longestGapMs()));
+}
+
+TEST_F(PlayFaults, SingerPictureThatIsNoPictureShowsTheDefault)
+{
+    std::string real;
+    struct Case
+    {
+        const char *name;
+        std::function<std::string()> body;
+    } cases[] = {
+        {"html", [] { return std::string("<html>moved</html>"); }},
+        {"garbage", [] { return garbage(30000, 3); }},
+        {"jpeg header only", [&real] { return real.substr(0, 20); }},
+        {"png bomb", [] { return pngBomb(); }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        relay = std::make_unique<FaultRelay>(service->url());
+        startRelay([&](const Request &req, Response &res) {
+            if (req.path.rfind("/ting/pic/item/", 0) != 0)
+                return false;
+            if (real.empty())
+                real = relay->upstreamBody(req.target);
+            res.set_content(c.body(), "image/jpeg");
+            return true;
+        });
+        StallProbe probe;
+        probe.start();
+        // 晴川 has a picture on the real service.
+        playResult(QStringLiteral("晴川"));
+        probe.stop();
+        EXPECT_EQ(relay->requestsContaining(QStringLiteral("/ting/pic/item/")), 1);
+        EXPECT_EQ(form->Picture2->picture().toImage(), form->Picture3->picture().toImage());
+        std::printf("[ picture  ] %s: longest event-loop gap %lld ms\n", c.name,
+                    static_cast<long long>(probe.longestGapMs()));
+    }
+}
