@@ -1,5 +1,6 @@
 #include "app/Artwork.h"
 #include "app/Form1.h"
+#include "app/TerminationSignals.h"
 #include "service/ServiceConfig.h"
 
 #include <QApplication>
@@ -18,6 +19,9 @@ int main(int argc, char **argv)
     // the program.
     QApplication::setQuitOnLastWindowClosed(false);
     Form1 window;
+    // A termination signal leaves through the tray menu's exit command, so
+    // the player stops and cleans up as it does there and ends with 0.
+    TerminationSignals termination([&window](int) { window.CloseMe_Click(); });
     window.show();
     return app.exec();
 }
