@@ -1,0 +1,225 @@
+// What a newcomer does first, with the real executables on a virtual X
+// display: start the bundled service and the player on it, wait for the
+// window, type a search, double-click the first result, see the clock run,
+// close the window (the program keeps running), and end it through the exit
+// command with status 0 and no process left behind. Screenshots of the
+// playing window are kept in the build tree (tests/hardening/smoke-*.png).
+//
+// Without Xvfb, xdotool or ImageMagick's import the test skips itself.
+// No tray exists on the virtual display, so closing the window only
+// minimises it, and the exit command is reached through SIGTERM, which the
+// player routes to the same command.
+#include "tests/common/MusicdServer.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Where a screenshot of the playing window goes.
+const QString kArtefactDir = QStringLiteral(VELMOR_SMOKE_ARTEFACT_DIR);
+// The window's title before anything plays, and the prefix Timer2 gives
+// it once a track plays.
+const QString kStartTitle = QStringLiteral("Velmor音乐播放器 Version%1.%2.%3")
+                                .arg(VELMOR_VERSION_MAJOR)
+                                .arg(VELMOR_VERSION_MINOR)
+                                .arg(VELMOR_VERSION_PATCH);
+const QString kPlayingPrefix = QStringLiteral("正在播放：");
+
+// Main-window positions in pixels at 96 dpi (the display is started at 96).
+const QPoint kSearchBox(100, 70);  // Text1 at (16, 54), 440 x 32
+const QPoint kFirstRow(200, 128);  // ListView1 at (16, 96): below its header
+const QPoint kCloseButton(957, 20); // Image20 at (942, 7), 30 x 26
+const QRect kStatusLine(426, 524, 330, 28); // Label4: "position/length status"
+
+class Smoke : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        for (const char *tool : {"Xvfb", "xdotool", "import"}) {
+            if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+                GTEST_SKIP() << tool << " is missing (scripts/setup-deps.sh installs it)";
+        }
+        // -displayfd picks a free display number and writes it to stdout.
+        xvfb.setProgram(QStringLiteral("Xvfb"));
+        xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"),
+                           QStringLiteral("-screen"), QStringLiteral("0"),
+                           QStringLiteral("1280x800x24"), QStringLiteral("-dpi"),
+                           QStringLiteral("96"), QStringLiteral("-nolisten"),
+                           QStringLiteral("tcp")});
+        xvfb.start();
+        ASSERT_TRUE(xvfb.waitForStarted(10000));
+        QElapsedTimer t;
+        t.start();
+        while (!xvfb.canReadLine() && t.elapsed() < 15000)
+            xvfb.waitForReadyRead(200);
+        ASSERT_TRUE(xvfb.canReadLine()) << "Xvfb named no display";
+        display = QLatin1Char(':') + QString::fromLatin1(xvfb.readLine()).trimmed();
+        env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), display);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("VELMOR_AUDIO_OUTPUT"), QStringLiteral("null"));
+        env.remove(QStringLiteral("VELMOR_SERVICE_URL"));
+        ASSERT_TRUE(service.start());
+    }
+
+    void TearDown() override
+    {
+        if (player.state() != QProcess::NotRunning) {
+            player.kill();
+            player.waitForFinished(5000);
+        }
+        service.stop();
+        if (xvfb.state() != QProcess::NotRunning) {
+            xvfb.terminate();
+            if (!xvfb.waitForFinished(5000)) {
+                xvfb.kill();
+                xvfb.waitForFinished(5000);
+            }
+        }
+    }
+
+    // Runs an X tool on the display; its stdout, trimmed.
+    QString x(const QString &program, const QStringList &args)
+    {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(program, args);
+        if (!p.waitForFinished(15000)) {
+            p.kill();
+            p.waitForFinished();
+            return QString();
+        }
+        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    }
+    QString xdotool(const QStringList &args) { return x(QStringLiteral("xdotool"), args); }
+
+    QString windowName() { return xdotool({QStringLiteral("getwindowname"), window}); }
+
+    void click(const QPoint &at, int repeat = 1)
+    {
+        xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window,
+                 QString::number(at.x()), QString::number(at.y()), QStringLiteral("click"),
+                 QStringLiteral("--repeat"), QString::number(repeat), QStringLiteral("1")});
+    }
+
+    QImage shot(const QString &name, const QRect &crop = QRect())
+    {
+        const QString file = QDir(kArtefactDir).filePath(name);
+        QStringList args{QStringLiteral("-window"), crop.isNull() ? QStringLiteral("root") : window};
+        if (!crop.isNull())
+            args << QStringLiteral("-crop")
+                 << QStringLiteral("%1x%2+%3+%4")
+                        .arg(crop.width())
+                        .arg(crop.height())
+                        .arg(crop.x())
+                        .arg(crop.y());
+        x(QStringLiteral("import"), args << file);
+        return QImage(file);
+    }
+
+    // Processes whose parent is `pid`.
+    static QList<qint64> childrenOf(qint64 pid)
+    {
+        QList<qint64> children;
+        for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            bool numeric = false;
+            const qint64 child = entry.toLongLong(&numeric);
+            if (!numeric)
+                continue;
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(child));
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray line = stat.readAll();
+            // "pid (comm) state ppid ...": comm may hold spaces, so read
+            // after its closing bracket.
+            const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+            if (fields.size() > 1 && fields.at(1).toLongLong() == pid)
+                children << child;
+        }
+        return children;
+    }
+
+    QProcess xvfb;
+    QProcess player;
+    MusicdServer service;
+    QProcessEnvironment env;
+    QString display;
+    QString window;
+};
+
+} // namespace
+
+TEST_F(Smoke, SearchPlayCloseAndExitOnAVirtualDisplay)
+{
+    player.setProcessEnvironment(env);
+    player.setProgram(QStringLiteral(VELMOR_PLAYER_PATH));
+    player.setArguments({QStringLiteral("--service"), service.url()});
+    player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    player.start();
+    ASSERT_TRUE(player.waitForStarted(10000));
+
+    // The window, by its title.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            window = xdotool({QStringLiteral("search"), QStringLiteral("--name"),
+                              QLatin1Char('^') + kStartTitle + QLatin1Char('$')})
+                         .section(QLatin1Char('\n'), 0, 0);
+            return !window.isEmpty();
+        },
+        60000))
+        << "no window titled " << kStartTitle.toStdString() << "; player "
+        << (player.state() == QProcess::Running ? "running" : "ended")
+        << ", windows: "
+        << xdotool({QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral(".")})
+               .toStdString();
+
+    // Search: click the box (its prompt goes away), type, Enter.
+    xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
+    click(kSearchBox);
+    xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"),
+             QStringLiteral("starlight")});
+    xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+
+    // Double-click the first result until a track plays: the rows arrive
+    // within a moment, the title then names the track.
+    const bool playing = QTest::qWaitFor(
+        [&] {
+            click(kFirstRow, 2);
+            return QTest::qWaitFor([&] { return windowName().startsWith(kPlayingPrefix); }, 2000);
+        },
+        30000);
+    if (!playing)
+        shot(QStringLiteral("smoke-playing.png"));
+    ASSERT_TRUE(playing) << "title: " << windowName().toStdString();
+    EXPECT_TRUE(windowName().contains(QStringLiteral("--"))); // title--singer
+
+    // The status line's clock runs: two looks a while apart differ.
+    const QImage before = shot(QStringLiteral("smoke-clock-1.png"), kStatusLine);
+    const bool ticking = QTest::qWaitFor(
+        [&] { return shot(QStringLiteral("smoke-clock-2.png"), kStatusLine) != before; }, 10000);
+    EXPECT_FALSE(before.isNull());
+    EXPECT_TRUE(ticking);
+    shot(QStringLiteral("smoke-playing.png"));
+
+    // Closing the window does not end the program.
+    click(kCloseButton);
+    QTest::qWait(1000);
+    EXPECT_EQ(player.state(), QProcess::Running);
+
+    // The exit command: stop, clean up, status 0, nothing left running.
+    const QList<qint64> children = childrenOf(player.processId());
+    ::kill(pid_t(player.processId()), SIGTERM);
+    ASSERT_TRUE(player.waitForFinished(15000));
+    EXPECT_EQ(player.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(player.exitCode(), 0);
+    for (qint64 child : children)
+        EXPECT_FALSE(QFile::exists(QStringLiteral("/proc/%1").arg(child))) << child;
+}
