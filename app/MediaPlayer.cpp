@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <QUrl>
 #include <cmath>
+#include "app/MpvLibrary.h"
+
 #include <mpv/client.h>
 
 namespace {
@@ -115,12 +117,15 @@ bool MediaPlayer::ensureMpv()
 {
     if (m_mpv)
         return true;
+    m_api = MpvLibrary::instance();
+    if (!m_api)
+        return false;
     // mpv_create refuses (returns null) unless LC_NUMERIC is "C".
-    m_mpv = mpv_create();
+    m_mpv = m_api->create();
     if (!m_mpv)
         return false;
     const auto option = [this](const char *name, const char *value) {
-        mpv_set_option_string(m_mpv, name, value);
+        m_api->set_option_string(m_mpv, name, value);
     };
     option("config", "no");
     option("terminal", "no");
@@ -152,16 +157,16 @@ bool MediaPlayer::ensureMpv()
     const QByteArray volume = QByteArray::number(m_volume);
     option("volume", volume.constData());
 
-    if (mpv_initialize(m_mpv) < 0) {
-        mpv_terminate_destroy(m_mpv);
+    if (m_api->initialize(m_mpv) < 0) {
+        m_api->terminate_destroy(m_mpv);
         m_mpv = nullptr;
         return false;
     }
     // Both change rarely; time-pos is read on demand instead, since
     // observing it would wake the UI thread many times a second.
-    mpv_observe_property(m_mpv, 0, "paused-for-cache", MPV_FORMAT_FLAG);
-    mpv_observe_property(m_mpv, 0, "duration", MPV_FORMAT_DOUBLE);
-    mpv_set_wakeup_callback(m_mpv, &MediaPlayer::onMpvWakeup, this);
+    m_api->observe_property(m_mpv, 0, "paused-for-cache", MPV_FORMAT_FLAG);
+    m_api->observe_property(m_mpv, 0, "duration", MPV_FORMAT_DOUBLE);
+    m_api->set_wakeup_callback(m_mpv, &MediaPlayer::onMpvWakeup, this);
     return true;
 }
 
@@ -171,8 +176,8 @@ void MediaPlayer::destroyMpv()
         return;
     // Once this returns no wakeup callback is running or will run, so no
     // drain can be queued onto an object that is going away.
-    mpv_set_wakeup_callback(m_mpv, nullptr, nullptr);
-    mpv_terminate_destroy(m_mpv);
+    m_api->set_wakeup_callback(m_mpv, nullptr, nullptr);
+    m_api->terminate_destroy(m_mpv);
     m_mpv = nullptr;
 }
 
@@ -212,7 +217,7 @@ void MediaPlayer::loadCurrentUrl()
         // keep playing behind a "cannot play" status.
         if (m_mpv) {
             const char *stop[] = {"stop", nullptr};
-            mpv_command(m_mpv, stop);
+            m_api->command(m_mpv, stop);
         }
         changeState(kStateStopped, cannotPlay(failure));
         return;
@@ -222,7 +227,7 @@ void MediaPlayer::loadCurrentUrl()
     const QByteArray target = linkForMpv(link);
     const char *load[] = {"loadfile", target.constData(), "replace", nullptr};
     mpv_node result;
-    if (mpv_command_ret(m_mpv, load, &result) < 0) {
+    if (m_api->command_ret(m_mpv, load, &result) < 0) {
         changeState(kStateStopped, cannotPlay(QStringLiteral("无法打开链接")));
         return;
     }
@@ -234,7 +239,7 @@ void MediaPlayer::loadCurrentUrl()
                 m_entryId = map->values[i].u.int64;
         }
     }
-    mpv_free_node_contents(&result);
+    m_api->free_node_contents(&result);
     changeState(kStateTransitioning, kStatusConnecting);
 }
 
@@ -248,7 +253,7 @@ void MediaPlayer::drainEvents()
     m_draining = true;
     QPointer<MediaPlayer> alive(this);
     while (m_mpv) {
-        const mpv_event *event = mpv_wait_event(m_mpv, 0);
+        const mpv_event *event = m_api->wait_event(m_mpv, 0);
         if (event->event_id == MPV_EVENT_NONE)
             break;
         handleEvent(*event);
@@ -301,7 +306,7 @@ void MediaPlayer::onLoaded()
 {
     m_loaded = true;
     double duration = 0.0;
-    if (mpv_get_property(m_mpv, "duration", MPV_FORMAT_DOUBLE, &duration) >= 0 && duration > 0)
+    if (m_api->get_property(m_mpv, "duration", MPV_FORMAT_DOUBLE, &duration) >= 0 && duration > 0)
         m_duration = duration;
     if (m_pauseRequested)
         changeState(kStatePaused, kStatusPaused);
@@ -328,7 +333,7 @@ void MediaPlayer::handleEndFile(const mpv_event &event)
             // A link that was a playlist would otherwise go on to its next
             // entry behind a "stopped" state.
             const char *stop[] = {"stop", nullptr};
-            mpv_command(m_mpv, stop);
+            m_api->command(m_mpv, stop);
             changeState(kStateStopped, kStatusEnded);
         }
         break;
@@ -366,7 +371,7 @@ void MediaPlayer::setMpvFlag(const char *name, bool on)
     if (!m_mpv)
         return;
     int flag = on ? 1 : 0;
-    mpv_set_property(m_mpv, name, MPV_FORMAT_FLAG, &flag);
+    m_api->set_property(m_mpv, name, MPV_FORMAT_FLAG, &flag);
 }
 
 double MediaPlayer::readPosition() const
@@ -378,7 +383,7 @@ double MediaPlayer::readPosition() const
     if (m_positionAge.isValid() && m_positionAge.elapsed() < kPositionRefreshMs)
         return m_positionCache;
     double position = 0.0;
-    if (mpv_get_property(m_mpv, "time-pos", MPV_FORMAT_DOUBLE, &position) >= 0 &&
+    if (m_api->get_property(m_mpv, "time-pos", MPV_FORMAT_DOUBLE, &position) >= 0 &&
         std::isfinite(position))
         m_positionCache = qMax(0.0, position);
     m_positionAge.start();
@@ -437,7 +442,7 @@ void MediaPlayer::Controls::stop()
         return;
     if (p.m_mpv) {
         const char *stop[] = {"stop", nullptr};
-        mpv_command(p.m_mpv, stop);
+        p.m_api->command(p.m_mpv, stop);
     }
     p.m_loaded = false;
     p.m_seeking = false;
@@ -461,7 +466,7 @@ void MediaPlayer::Controls::setCurrentPosition(double seconds)
         seconds = p.m_duration;
     const QByteArray target = QByteArray::number(seconds, 'f', 3);
     const char *seek[] = {"seek", target.constData(), "absolute", nullptr};
-    if (mpv_command(p.m_mpv, seek) < 0)
+    if (p.m_api->command(p.m_mpv, seek) < 0)
         return;
     p.m_seeking = true;
     p.m_seekTarget = seconds;
@@ -490,7 +495,7 @@ void MediaPlayer::Settings::setVolume(int volume)
     p.m_volume = volume;
     if (p.m_mpv) {
         double value = volume;
-        mpv_set_property(p.m_mpv, "volume", MPV_FORMAT_DOUBLE, &value);
+        p.m_api->set_property(p.m_mpv, "volume", MPV_FORMAT_DOUBLE, &value);
     }
 }
 

@@ -22,6 +22,7 @@
 #include <cstdint>
 
 struct mpv_handle;
+class MpvLibrary;
 struct mpv_event;
 class QTimer;
 
@@ -145,6 +146,7 @@ private:
     Settings m_settings{*this};
     Media m_media{*this};
 
+    const MpvLibrary *m_api = nullptr; // set with m_mpv, on first use
     mpv_handle *m_mpv = nullptr;
     std::atomic<bool> m_drainQueued{false};
     bool m_draining = false;
