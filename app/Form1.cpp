@@ -10,6 +10,7 @@
 #include "app/MediaPlayer.h"
 #include "app/MenuFrm.h"
 #include "app/PlaybackState.h"
+#include "controls/PropertyBag.h"
 #include "controls/listbox/NaluListBox.h"
 #include "service/SearchState.h"
 #include "service/UrlEncode.h"
@@ -174,14 +175,9 @@ void Form1::createControls()
 
     NaluListBox1 = new NaluListBox(this);
     named(NaluListBox1, "NaluListBox1");
-    // The playlist's design-time look, matching the dark skin.
-    NaluListBox1->setBackColor(Artwork::kPanel.darker(110));
-    NaluListBox1->setItemBkColor1(QColor(0x20, 0x25, 0x2e));
-    NaluListBox1->setItemBkColor2(QColor(0x24, 0x2a, 0x34));
-    NaluListBox1->setItemSelBkColor(QColor(0x2e, 0x6f, 0x6b));
-    NaluListBox1->setItemNorTextColor(QColor(0xd8, 0xdd, 0xe4));
-    NaluListBox1->setItemSelTextColor(Qt::white);
-    NaluListBox1->setBorderColor(QColor(0x2c, 0x33, 0x3e));
+    // The playlist is loaded with the properties this window stores for it
+    // (its colours, font, row height and border).
+    NaluListBox1->ReadProperties(NaluListBox::mainWindowProperties());
 
     Textx2 = new QLineEdit(this);
     named(Textx2, "Textx2");

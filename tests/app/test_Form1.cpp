@@ -6,6 +6,7 @@
 #include "app/Form2.h"
 #include "app/ImageControl.h"
 #include "app/MenuFrm.h"
+#include "controls/listbox/NaluListBox.h"
 #include "shell/TrayEvent.h"
 
 #include <QAction>
@@ -100,6 +101,13 @@ TEST_F(Form1Test, StartsWithTitleColumnsCaptionsAndSharedState)
     EXPECT_EQ(form->Slider2->maximum(), 100);
     EXPECT_EQ(form->Slider2->toolTip(), QStringLiteral("音量调节"));
     EXPECT_FALSE(form->Timer1->isActive() || form->Timer2->isActive());
+
+    // The playlist carries the properties this window stores for it.
+    EXPECT_EQ(form->NaluListBox1->BackColor(), QColor(117, 153, 1));
+    EXPECT_EQ(form->NaluListBox1->ItemSelBkColor(), QColor(255, 255, 0));
+    EXPECT_EQ(form->NaluListBox1->ItemNorTextColor(), QColor(0, 255, 255));
+    EXPECT_EQ(form->NaluListBox1->ItemPlyTextColor(), QColor(255, 128, 255));
+    EXPECT_EQ(form->NaluListBox1->ItemHeight(), 18);
 
     // The tray icon comes up with the title as its tip and no balloon.
     EXPECT_TRUE(Trayico::IsHooked());
