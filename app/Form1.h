@@ -139,6 +139,9 @@ public:
     void lblLabel1_Click();
     void lblLabel2_Click();
     void MusicTT_Click();
+    // A GET of url decoded in the system ANSI code page (GBK); empty text
+    // when the request fails. The service client does not use it.
+    QString XMLHttpGET(const QString &url);
     void Picture2_Click();
     void WindowsMediaPlayer1_Click();
     void WindowsMediaPlayer1_DoubleClick();

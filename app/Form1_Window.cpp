@@ -7,6 +7,7 @@
 #include "app/ImageControl.h"
 #include "app/MediaPlayer.h"
 #include "app/MenuFrm.h"
+#include "service/FetchPage.h"
 #include "service/ResolveSongLink.h"
 
 #include <QAction>
@@ -261,4 +262,9 @@ void Form1::WindowsMediaPlayer1_Click()
 void Form1::WindowsMediaPlayer1_DoubleClick()
 {
     attempt([&] { WindowsMediaPlayer1->setFullScreen(true); });
+}
+
+QString Form1::XMLHttpGET(const QString &url)
+{
+    return GetMusicList::HttpGetAnsi(url);
 }

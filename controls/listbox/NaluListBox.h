@@ -54,6 +54,8 @@ public:
     // Repaints the whole control.
     void Refresh();
 
+    // The control's own window.
+    QWidget *hWnd() { return this; }
     int ListCount() const { return int(m_items.size()); }
     short ListIndex() const { return m_listIndex; }
     void setListIndex(int NewValue);

@@ -1,6 +1,7 @@
 // The main window as start-up leaves it, its close and tray behaviour, the
 // search box's prompt and the result list's tick commands.
 #include "tests/app/Form1Fixture.h"
+#include "tests/common/TestHttpServer.h"
 
 #include "app/AppInfo.h"
 #include "app/Form2.h"
@@ -10,6 +11,7 @@
 #include "shell/TrayEvent.h"
 
 #include <QAction>
+#include <httplib.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QHeaderView>
@@ -312,4 +314,18 @@ TEST_F(Form1Test, PlayerViewAndSingerPictureSwapOnClicks)
     form->WindowsMediaPlayer1_Click();
     EXPECT_FALSE(form->Picture2->isHidden());
     EXPECT_TRUE(form->Picture1->isHidden());
+}
+
+TEST_F(Form1Test, XmlHttpGetDecodesInTheSystemCodePage)
+{
+    TestHttpServer server;
+    server.http().Get("/gbk", [](const httplib::Request &, httplib::Response &res) {
+        res.status = 404; // the status does not matter: the body is the answer
+        res.set_content("\xD6\xD0\xCE\xC4", "text/plain");
+    });
+    ASSERT_TRUE(server.start());
+    EXPECT_EQ(form->XMLHttpGET(server.url() + QStringLiteral("/gbk")), QStringLiteral("中文"));
+    const QString refused = server.url() + QStringLiteral("/gbk");
+    server.stop();
+    EXPECT_TRUE(form->XMLHttpGET(refused).isEmpty());
 }
