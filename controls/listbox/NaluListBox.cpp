@@ -56,6 +56,9 @@ NaluListBox::NaluListBox(QWidget *parent)
 
 NaluListBox::~NaluListBox()
 {
+    // QWidget's destructor hides the bar after this object's members are
+    // gone, and the bar reports that as Hide: its handlers must not run.
+    disconnect(ucBar, nullptr, this, nullptr);
     m_hook.UnsubclassAll();
 }
 
