@@ -184,8 +184,8 @@ TEST_F(PlayFaults, LyricFileOfBinaryGarbageShowsNoGarbage)
         if (!shown.contains(form->txtText3->text()))
             shown << form->txtText3->text();
     });
-    watcher.start(20);
     playResult(QStringLiteral("load1"));
+    watcher.start(20);
     ASSERT_TRUE(QTest::qWaitFor([&] { return player->playState() == MediaPlayer::kStatePlaying; },
                                 10000));
     for (double second : {1.2, 5.3, 9.1})
@@ -198,7 +198,7 @@ TEST_F(PlayFaults, LyricFileOfBinaryGarbageShowsNoGarbage)
     for (int i = 0; i < form->List1->count(); ++i)
         EXPECT_TRUE(form->List1->item(i)->text().startsWith(QLatin1Char('['))) << i;
     // No time tag in the garbage matches a playing second: the line stays
-    // as the play left it.
+    // as the play left it, empty.
     EXPECT_EQ(shown, QStringList{QString()});
     EXPECT_EQ(player->playState(), MediaPlayer::kStatePlaying);
     std::printf("[ lyric    ] 64 KB garbage lyric: %lld entries, longest event-loop gap %lld ms\n",
