@@ -47,13 +47,15 @@ protected:
             if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
                 GTEST_SKIP() << tool << " is missing (scripts/setup-deps.sh installs it)";
         }
-        // -displayfd picks a free display number and writes it to stdout.
+        // -displayfd picks a free display number and writes it to stdout;
+        // -noreset keeps the server as it is between clients (the readiness
+        // probe below is one).
         xvfb.setProgram(QStringLiteral("Xvfb"));
         xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"),
                            QStringLiteral("-screen"), QStringLiteral("0"),
                            QStringLiteral("1280x800x24"), QStringLiteral("-dpi"),
                            QStringLiteral("96"), QStringLiteral("-nolisten"),
-                           QStringLiteral("tcp")});
+                           QStringLiteral("tcp"), QStringLiteral("-noreset")});
         xvfb.start();
         ASSERT_TRUE(xvfb.waitForStarted(10000));
         QElapsedTimer t;
@@ -64,9 +66,20 @@ protected:
         display = QLatin1Char(':') + QString::fromLatin1(xvfb.readLine()).trimmed();
         env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), display);
+        env.remove(QStringLiteral("XAUTHORITY"));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         env.insert(QStringLiteral("VELMOR_AUDIO_OUTPUT"), QStringLiteral("null"));
         env.remove(QStringLiteral("VELMOR_SERVICE_URL"));
+        // The display answers before anything is started on it.
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return !xdotool({QStringLiteral("getdisplaygeometry")}).isEmpty() ||
+                       xvfb.state() != QProcess::Running;
+            },
+            15000));
+        ASSERT_EQ(xvfb.state(), QProcess::Running)
+            << "Xvfb on " << display.toStdString() << " ended: "
+            << xvfb.readAllStandardError().toStdString();
         ASSERT_TRUE(service.start());
     }
 
@@ -169,33 +182,37 @@ TEST_F(Smoke, SearchPlayCloseAndExitOnAVirtualDisplay)
     // The window, by its title.
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
-            window = xdotool({QStringLiteral("search"), QStringLiteral("--name"),
+            window = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                              QStringLiteral("--name"),
                               QLatin1Char('^') + kStartTitle + QLatin1Char('$')})
                          .section(QLatin1Char('\n'), 0, 0);
-            return !window.isEmpty();
+            return !window.isEmpty() || player.state() != QProcess::Running;
         },
-        60000))
-        << "no window titled " << kStartTitle.toStdString() << "; player "
-        << (player.state() == QProcess::Running ? "running" : "ended")
+        60000) &&
+        !window.isEmpty())
+        << "no window titled " << kStartTitle.toStdString() << " on " << display.toStdString()
+        << "; player " << (player.state() == QProcess::Running ? "running" : "ended")
         << ", windows: "
         << xdotool({QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral(".")})
                .toStdString();
 
-    // Search: click the box (its prompt goes away), type, Enter.
+    // Search (click the box, which drops its prompt, type, Enter), then
+    // double-click the first result; the title then names the track. A
+    // slow start may swallow the first keys: the whole step is repeated
+    // until something plays (a finished search empties the box again).
     xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
-    click(kSearchBox);
-    xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"),
-             QStringLiteral("starlight")});
-    xdotool({QStringLiteral("key"), QStringLiteral("Return")});
-
-    // Double-click the first result until a track plays: the rows arrive
-    // within a moment, the title then names the track.
     const bool playing = QTest::qWaitFor(
         [&] {
+            click(kSearchBox);
+            xdotool({QStringLiteral("key"), QStringLiteral("ctrl+a")});
+            xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"),
+                     QStringLiteral("starlight")});
+            xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+            QTest::qWait(1000);
             click(kFirstRow, 2);
-            return QTest::qWaitFor([&] { return windowName().startsWith(kPlayingPrefix); }, 2000);
+            return QTest::qWaitFor([&] { return windowName().startsWith(kPlayingPrefix); }, 3000);
         },
-        30000);
+        60000);
     if (!playing)
         shot(QStringLiteral("smoke-playing.png"));
     ASSERT_TRUE(playing) << "title: " << windowName().toStdString();
