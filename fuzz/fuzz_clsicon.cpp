@@ -3,26 +3,22 @@
 // must leave the object usable; a load that succeeds must describe only
 // bytes that exist; a decoded image never exceeds the reader's size cap.
 // QPainter on a QImage needs no application object.
+#include "fuzz/FuzzCheck.h"
 #include "gfx/ClsIcon.h"
 
 #include <QImage>
 #include <QPainter>
 
 #include <cstdint>
-#include <cstdlib>
 
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 // The side the reader refuses to go beyond for its own bitmaps.
 constexpr int kMaxSide = 1024;
 
 } // namespace
+
+using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

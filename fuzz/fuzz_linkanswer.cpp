@@ -3,20 +3,14 @@
 // backslash (which would end up in the player's request), the lyric URL
 // ends before any comma, and "no lyric member" is told apart from "an
 // empty one" exactly by the member's name being absent.
+#include "fuzz/FuzzCheck.h"
 #include "service/FetchPage.h"
 #include "service/LoadLyrics.h"
 #include "service/ResolveSongLink.h"
 
 #include <cstdint>
-#include <cstdlib>
 
 namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 bool hasEscapes(const QString &s)
 {
@@ -24,6 +18,8 @@ bool hasEscapes(const QString &s)
 }
 
 } // namespace
+
+using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -2,21 +2,13 @@
 // "[" that split it off and holds no other, no entry is blank, and the
 // entries together are never longer than the text they came from (plus the
 // "[" given to a first piece without one).
+#include "fuzz/FuzzCheck.h"
 #include "service/FetchPage.h"
 #include "service/LoadLyrics.h"
 
 #include <cstdint>
-#include <cstdlib>
 
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
+using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -3,21 +3,13 @@
 // non-negative number, and every row it cuts is one the result list can
 // hold (an ID that is neither blank nor 0, no quote left in any field, an
 // album in book-title marks or empty, a bracketed title closed).
+#include "fuzz/FuzzCheck.h"
 #include "service/FetchPage.h"
 #include "service/SearchPageParser.h"
 
 #include <cstdint>
-#include <cstdlib>
 
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
+using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

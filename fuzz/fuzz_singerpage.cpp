@@ -3,22 +3,14 @@
 // either the "no singer" text or a piece of the page that starts with
 // "http://" and ends with ".jpg", so the picture loader is only ever handed
 // a web URL cut from the page itself.
+#include "fuzz/FuzzCheck.h"
 #include "service/FetchPage.h"
 #include "service/LoadNetPicture.h"
 #include "service/ServiceConfig.h"
 
 #include <cstdint>
-#include <cstdlib>
 
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
+using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
