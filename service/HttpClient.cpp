@@ -93,6 +93,13 @@ HttpResult HttpClient::get(const QString &url)
     if (!reply->isFinished())
         loop.exec();
     deadline.stop();
+    // The wait can end before the answer does: once the application is told
+    // to exit, every event loop returns at once (and any new one does not
+    // run). What has arrived by then is no answer; the caller must not take
+    // it for a page and go on asking for more.
+    const bool cancelled = !reply->isFinished();
+    if (cancelled)
+        reply->abort();
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError err = reply->error();
@@ -103,7 +110,9 @@ HttpResult HttpClient::get(const QString &url)
     // network stack's safety limit arrives cut short).
     const bool errorStatus = status.isValid() && status.toInt() >= 400;
     const bool transportFailure = err != QNetworkReply::NoError && !errorStatus;
-    if (transportFailure || timedOut || tooLarge) {
+    if (cancelled) {
+        result.error = QStringLiteral("网络错误：请求已取消");
+    } else if (transportFailure || timedOut || tooLarge) {
         result.error = describe(err, timedOut || err == QNetworkReply::OperationCanceledError,
                                 tooLarge);
     } else {
