@@ -24,19 +24,9 @@
 
 namespace {
 
-class Form1SearchTest : public Form1Fixture
+class Form1SearchTest : public MusicdSuite<Form1Fixture>
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        service = new MusicdServer;
-        ASSERT_TRUE(service->start());
-    }
-    static void TearDownTestSuite()
-    {
-        delete service;
-        service = nullptr;
-    }
     void SetUp() override
     {
         Form1Fixture::SetUp();
@@ -59,10 +49,8 @@ protected:
         return QStringLiteral("搜索结束,共找到：%1条资源").arg(rows);
     }
 
-    static MusicdServer *service;
 };
 
-MusicdServer *Form1SearchTest::service = nullptr;
 
 } // namespace
 

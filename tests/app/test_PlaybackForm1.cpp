@@ -29,19 +29,9 @@ namespace {
 
 const QColor kPlayingColour(255, 128, 255);
 
-class PlaybackForm1Test : public Form1Fixture
+class PlaybackForm1Test : public MusicdSuite<Form1Fixture>
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        service = new MusicdServer;
-        ASSERT_TRUE(service->start());
-    }
-    static void TearDownTestSuite()
-    {
-        delete service;
-        service = nullptr;
-    }
     void SetUp() override
     {
         ServiceConfig::setHost(service->url());
@@ -134,7 +124,6 @@ protected:
         return service->logLines().filter(QStringLiteral("songId=&"));
     }
 
-    static MusicdServer *service;
     MediaPlayer *player = nullptr;
     NaluListBox *list = nullptr;
     QList<int> quitCodes;
@@ -144,7 +133,6 @@ protected:
     QStringList downloadMessages;
 };
 
-MusicdServer *PlaybackForm1Test::service = nullptr;
 
 TEST_F(PlaybackForm1Test, DoubleClickedResultPlaysMarkedAndFollowsTheLyric)
 {

@@ -26,3 +26,26 @@ private:
     QString m_url;
     QStringList m_log;
 };
+
+#include <gtest/gtest.h>
+
+// A test suite sharing one bundled service: started on a free port before
+// the suite's first test, stopped after its last. Base is the fixture the
+// suite builds on (::testing::Test or a fixture of its own).
+template<typename Base = ::testing::Test>
+class MusicdSuite : public Base
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        service = new MusicdServer;
+        ASSERT_TRUE(service->start());
+    }
+    static void TearDownTestSuite()
+    {
+        delete service;
+        service = nullptr;
+    }
+
+    static inline MusicdServer *service = nullptr;
+};

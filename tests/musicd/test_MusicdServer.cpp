@@ -23,20 +23,10 @@ using namespace GetMusicList;
 
 namespace {
 
-class MusicdServerTest : public ::testing::Test
+class MusicdServerTest : public MusicdSuite<>
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_server = new MusicdServer;
-        ASSERT_TRUE(s_server->start());
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_server;
-        s_server = nullptr;
-    }
-    void SetUp() override { ServiceConfig::setHost(s_server->url()); }
+    void SetUp() override { ServiceConfig::setHost(service->url()); }
     void TearDown() override { ServiceConfig::setHost(QString()); }
 
     static QString searchUrl(const QString &words, qint64 page = 0)
@@ -54,14 +44,12 @@ protected:
     // A raw client for what the player's client cannot send (ranges, hosts).
     static httplib::Client rawClient()
     {
-        const QUrl url(s_server->url());
+        const QUrl url(service->url());
         return httplib::Client(url.host().toStdString(), url.port());
     }
 
-    static MusicdServer *s_server;
 };
 
-MusicdServer *MusicdServerTest::s_server = nullptr;
 
 struct QueryCase
 {
@@ -179,7 +167,7 @@ TEST_F(MusicdServerTest, LinkAnswersGiveLinksAndLyricsThatWork)
         SCOPED_TRACE(c.id);
         const QString answer = linkAnswer(QString::fromLatin1(c.id));
         const QString link = CutSongLink(answer);
-        EXPECT_TRUE(link.startsWith(s_server->url() + QStringLiteral("/music/") +
+        EXPECT_TRUE(link.startsWith(service->url() + QStringLiteral("/music/") +
                                     QLatin1String(c.id) + QStringLiteral(".wav?xcode=")))
             << link.toStdString();
         EXPECT_FALSE(link.contains(u'\\') || link.contains(u'"') ||
@@ -237,7 +225,7 @@ TEST_F(MusicdServerTest, UnknownAndGarbageRequestsAreAnsweredQuietly)
     EXPECT_FALSE(ParseSearchPage(FetchPage(searchUrl(QLatin1String(musicd::kQueryOnePage)),
                                            QStringLiteral("utf-8")))
                      .isEmpty());
-    const QStringList log = s_server->logLines();
+    const QStringList log = service->logLines();
     EXPECT_TRUE(log.filter(QStringLiteral("/no/such/path 404")).size() == 1);
 }
 
@@ -336,7 +324,7 @@ TEST_F(MusicdServerTest, SingerPagesLeadToDecodablePictures)
 
 TEST_F(MusicdServerTest, AbsoluteUrlsFollowTheHostTheClientUsed)
 {
-    const QUrl url(s_server->url());
+    const QUrl url(service->url());
     const std::string host = "localhost:" + std::to_string(url.port());
     httplib::Client client = rawClient();
     const httplib::Headers headers{{"Host", host}};
@@ -355,7 +343,7 @@ TEST_F(MusicdServerTest, AbsoluteUrlsFollowTheHostTheClientUsed)
     const auto forged = client.Get("/search/artist?key=%E6%99%B4%E5%B7%9D", {{"Host", "x\"><b>y"}});
     ASSERT_TRUE(forged);
     EXPECT_EQ(forged->body.find("x\"><b>"), std::string::npos);
-    EXPECT_NE(forged->body.find(s_server->url().toStdString() + "/ting/pic/item/"),
+    EXPECT_NE(forged->body.find(service->url().toStdString() + "/ting/pic/item/"),
               std::string::npos);
 }
 

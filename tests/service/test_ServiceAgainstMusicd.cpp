@@ -18,30 +18,18 @@ using namespace GetMusicList;
 
 namespace {
 
-class AgainstMusicd : public ::testing::Test
+class AgainstMusicd : public MusicdSuite<>
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_server = new MusicdServer;
-        ASSERT_TRUE(s_server->start());
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_server;
-        s_server = nullptr;
-    }
     void SetUp() override
     {
-        ServiceConfig::setHost(s_server->url());
+        ServiceConfig::setHost(service->url());
         State() = SearchState();
     }
     void TearDown() override { ServiceConfig::setHost(QString()); }
 
-    static MusicdServer *s_server;
 };
 
-MusicdServer *AgainstMusicd::s_server = nullptr;
 
 TEST_F(AgainstMusicd, SearchesListEverySongOnceAcrossPages)
 {
@@ -77,7 +65,7 @@ TEST_F(AgainstMusicd, SearchesListEverySongOnceAcrossPages)
 
 TEST_F(AgainstMusicd, LinksAndLyricsOfTheCatalogue)
 {
-    const QString musicPrefix = s_server->url() + QStringLiteral("/music/");
+    const QString musicPrefix = service->url() + QStringLiteral("/music/");
     for (const char *id : {musicd::kSongSrcCutId, musicd::kSongQuoteCommaId,
                            musicd::kSongLyricFirstId, musicd::kSongUpperCaseLrcId}) {
         RecordingLyricsView lyrics;
