@@ -33,8 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         check(row.songId.toLongLong(&ok) != 0 || !ok);
         for (const QString *field : {&row.songId, &row.title, &row.singer, &row.album})
             check(!field->contains(QLatin1Char('"')));
-        check(row.album.isEmpty() ||
-              (row.album.startsWith(u'《') && row.album.endsWith(u'》')));
+        check(row.album.isEmpty() || (row.album.startsWith(u'《') && row.album.endsWith(u'》')));
         check(!row.title.contains(QLatin1Char('(')) || row.title.endsWith(QLatin1Char(')')));
         check(!row.ticked);
     }

@@ -76,16 +76,15 @@ int FaultRelay::requestsContaining(const QString &part) const
 void FaultRelay::stallMidBody(httplib::Response &res, const std::string &body)
 {
     const size_t half = body.size() / 2;
-    res.set_content_provider(
-        body.size(), "text/html; charset=utf-8",
-        [this, body, half](size_t offset, size_t, httplib::DataSink &sink) {
-            if (offset < half)
-                return sink.write(body.data() + offset, half - offset);
-            m_stallStarted = true;
-            while (!m_released && !m_server.stopping())
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            return false; // the rest never comes
-        });
+    res.set_content_provider(body.size(), "text/html; charset=utf-8",
+                             [this, body, half](size_t offset, size_t, httplib::DataSink &sink) {
+                                 if (offset < half)
+                                     return sink.write(body.data() + offset, half - offset);
+                                 m_stallStarted = true;
+                                 while (!m_released && !m_server.stopping())
+                                     std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                 return false; // the rest never comes
+                             });
 }
 
 void FaultRelay::resetMidBody(httplib::Response &res, const std::string &body)
@@ -104,12 +103,11 @@ void FaultRelay::giganticBody(httplib::Response &res, qint64 bytes, const std::s
 {
     // Only text types are compressed; the random page goes out as it is, so
     // its size on the wire is its size (compressing it would only cost time).
-    const char *type = filler == Filler::Random ? "application/octet-stream"
-                                                : "text/html; charset=utf-8";
+    const char *type =
+        filler == Filler::Random ? "application/octet-stream" : "text/html; charset=utf-8";
     res.set_chunked_content_provider(
-        type,
-        [bytes, head, tail, filler, sent = qint64(0), random = QRandomGenerator(1),
-         line = std::string()](size_t, httplib::DataSink &sink) mutable {
+        type, [bytes, head, tail, filler, sent = qint64(0), random = QRandomGenerator(1),
+               line = std::string()](size_t, httplib::DataSink &sink) mutable {
             if (sent == 0) {
                 sent = qint64(head.size());
                 return sink.write(head.data(), head.size());

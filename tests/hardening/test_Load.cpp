@@ -110,7 +110,8 @@ TEST_F(Load, PlaylistFilledToItsLimitScrollsPaintsAndCloses)
     clock.start();
     for (int i = 0; i < NaluListBox::kMaxItems; ++i) {
         const QString n = QString::number(musicd::kLoadFirstSongId + i);
-        ASSERT_EQ(list->AddItem(QStringLiteral("歌曲 ") + n, QStringLiteral("歌手 ") + n, n), i + 1);
+        ASSERT_EQ(list->AddItem(QStringLiteral("歌曲 ") + n, QStringLiteral("歌手 ") + n, n),
+                  i + 1);
     }
     const qint64 fillMs = clock.elapsed();
     const qint64 after = ProcessMemory::residentBytes();
@@ -136,8 +137,7 @@ TEST_F(Load, PlaylistFilledToItsLimitScrollsPaintsAndCloses)
     int notches = 0;
     while (list->LastIndex() < last && notches < 40000) {
         QWheelEvent wheel(QPointF(10, 10), list->mapToGlobal(QPointF(10, 10)), QPoint(),
-                          QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
-                          false);
+                          QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(list, &wheel);
         QApplication::processEvents();
         ++notches;

@@ -163,8 +163,8 @@ TEST_F(PlayFaults, LinkToSomethingThatIsNoAudioSettlesWithoutAPlayLoop)
     // The same window plays a real song afterwards.
     ServiceConfig::setHost(service->url());
     playResult(QStringLiteral("load1"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return player->playState() == MediaPlayer::kStatePlaying; },
-                                10000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return player->playState() == MediaPlayer::kStatePlaying; }, 10000));
 }
 
 TEST_F(PlayFaults, LyricFileOfBinaryGarbageShowsNoGarbage)
@@ -186,8 +186,8 @@ TEST_F(PlayFaults, LyricFileOfBinaryGarbageShowsNoGarbage)
     });
     playResult(QStringLiteral("load1"));
     watcher.start(20);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return player->playState() == MediaPlayer::kStatePlaying; },
-                                10000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return player->playState() == MediaPlayer::kStatePlaying; }, 10000));
     for (double second : {1.2, 5.3, 9.1})
         player->controls().setCurrentPosition(second);
     QTest::qWait(1500);

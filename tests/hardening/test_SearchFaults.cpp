@@ -179,8 +179,7 @@ TEST_F(SearchFaults, GiganticPagesAreReadWithinTheCapOrRefused)
         startRelay([&](const Request &req, Response &res) {
             if (!isPage(req, "load30", "1"))
                 return false;
-            FaultRelay::giganticBody(res, c.bytes, page.substr(0, cut), page.substr(cut),
-                                     c.filler);
+            FaultRelay::giganticBody(res, c.bytes, page.substr(0, cut), page.substr(cut), c.filler);
             return true;
         });
         StallProbe probe;
@@ -189,8 +188,8 @@ TEST_F(SearchFaults, GiganticPagesAreReadWithinTheCapOrRefused)
         probe.stop();
         expectOnlyRealRows(c.rows);
         EXPECT_EQ(form->Textx2->text(), summary(c.rows) + c.error);
-        std::printf("[ gigantic ] %lld MB page: longest event-loop gap %lld ms\n",
-                    c.bytes >> 20, static_cast<long long>(probe.longestGapMs()));
+        std::printf("[ gigantic ] %lld MB page: longest event-loop gap %lld ms\n", c.bytes >> 20,
+                    static_cast<long long>(probe.longestGapMs()));
     }
     expectASearchStillWorks();
 }
@@ -207,8 +206,8 @@ TEST_F(SearchFaults, PagesInTheWrongCharsetListNoGarbage)
     const std::string firstPage =
         "/app/search/searchList.php?qword=" + GetMusicList::UrlEncode(words).toStdString();
     QStringList realIds;
-    for (const SearchResult &row : GetMusicList::ParseSearchPage(
-             QString::fromStdString(relay->upstreamBody(firstPage))))
+    for (const SearchResult &row :
+         GetMusicList::ParseSearchPage(QString::fromStdString(relay->upstreamBody(firstPage))))
         realIds << row.songId;
     ASSERT_EQ(realIds.size(), 30);
 
@@ -242,4 +241,3 @@ TEST_F(SearchFaults, PagesInTheWrongCharsetListNoGarbage)
         expectASearchStillWorks();
     }
 }
-

@@ -33,9 +33,9 @@ const QString kStartTitle = QStringLiteral("Velmor音乐播放器 Version%1.%2.%
 const QString kPlayingPrefix = QStringLiteral("正在播放：");
 
 // Main-window positions in pixels at 96 dpi (the display is started at 96).
-const QPoint kSearchBox(100, 70);  // Text1 at (16, 54), 440 x 32
-const QPoint kFirstRow(200, 128);  // ListView1 at (16, 96): below its header
-const QPoint kCloseButton(957, 20); // Image20 at (942, 7), 30 x 26
+const QPoint kSearchBox(100, 70);           // Text1 at (16, 54), 440 x 32
+const QPoint kFirstRow(200, 128);           // ListView1 at (16, 96): below its header
+const QPoint kCloseButton(957, 20);         // Image20 at (942, 7), 30 x 26
 const QRect kStatusLine(426, 524, 330, 28); // Label4: "position/length status"
 
 class Smoke : public ::testing::Test
@@ -54,8 +54,8 @@ protected:
         xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"),
                            QStringLiteral("-screen"), QStringLiteral("0"),
                            QStringLiteral("1280x800x24"), QStringLiteral("-dpi"),
-                           QStringLiteral("96"), QStringLiteral("-nolisten"),
-                           QStringLiteral("tcp"), QStringLiteral("-noreset")});
+                           QStringLiteral("96"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                           QStringLiteral("-noreset")});
         xvfb.start();
         ASSERT_TRUE(xvfb.waitForStarted(10000));
         QElapsedTimer t;
@@ -78,8 +78,8 @@ protected:
             },
             15000));
         ASSERT_EQ(xvfb.state(), QProcess::Running)
-            << "Xvfb on " << display.toStdString() << " ended: "
-            << xvfb.readAllStandardError().toStdString();
+            << "Xvfb on " << display.toStdString()
+            << " ended: " << xvfb.readAllStandardError().toStdString();
         ASSERT_TRUE(service.start());
     }
 
@@ -126,7 +126,8 @@ protected:
     QImage shot(const QString &name, const QRect &crop = QRect())
     {
         const QString file = QDir(kArtefactDir).filePath(name);
-        QStringList args{QStringLiteral("-window"), crop.isNull() ? QStringLiteral("root") : window};
+        QStringList args{QStringLiteral("-window"),
+                         crop.isNull() ? QStringLiteral("root") : window};
         if (!crop.isNull())
             args << QStringLiteral("-crop")
                  << QStringLiteral("%1x%2+%3+%4")
@@ -181,15 +182,15 @@ TEST_F(Smoke, SearchPlayCloseAndExitOnAVirtualDisplay)
 
     // The window, by its title.
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            window = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                              QStringLiteral("--name"),
-                              QLatin1Char('^') + kStartTitle + QLatin1Char('$')})
-                         .section(QLatin1Char('\n'), 0, 0);
-            return !window.isEmpty() || player.state() != QProcess::Running;
-        },
-        60000) &&
-        !window.isEmpty())
+                    [&] {
+                        window = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                          QStringLiteral("--name"),
+                                          QLatin1Char('^') + kStartTitle + QLatin1Char('$')})
+                                     .section(QLatin1Char('\n'), 0, 0);
+                        return !window.isEmpty() || player.state() != QProcess::Running;
+                    },
+                    60000) &&
+                !window.isEmpty())
         << "no window titled " << kStartTitle.toStdString() << " on " << display.toStdString()
         << "; player " << (player.state() == QProcess::Running ? "running" : "ended")
         << ", windows: "
