@@ -8,6 +8,7 @@
 #include "app/ImageControl.h"
 #include "app/MediaPlayer.h"
 #include "controls/listbox/NaluListBox.h"
+#include "musicd/MusicdQueries.h"
 
 #include <QCheckBox>
 #include <QListWidget>
@@ -240,4 +241,55 @@ TEST_F(PlayFaults, SingerPictureThatIsNoPictureShowsTheDefault)
         std::printf("[ picture  ] %s: longest event-loop gap %lld ms\n", c.name,
                     static_cast<long long>(probe.longestGapMs()));
     }
+}
+
+TEST_F(PlayFaults, StalledLinkAnswerLeavesTheWindowPlayingAnotherSong)
+{
+    // The first song's link answer stalls; while the window waits for it
+    // the user double-clicks the second row, which plays. The stalled
+    // request then times out and adds nothing, stops nothing.
+    HttpClient::setTransferTimeoutMs(1500);
+    const QString firstId = QString::number(musicd::kLoadFirstSongId);
+    const QString secondId = QString::number(musicd::kLoadFirstSongId + 1);
+    startRelay([this, firstId](const Request &req, Response &res) {
+        if (req.path != "/app/link/getLinks.php" ||
+            req.get_param_value("songId") != firstId.toStdString())
+            return false;
+        relay->stallMidBody(res, relay->upstreamBody(req.target));
+        return true;
+    });
+    search(QStringLiteral("load2"));
+    ASSERT_EQ(form->ListView1->topLevelItemCount(), 2);
+    ASSERT_EQ(form->ListView1->topLevelItem(0)->text(0), firstId);
+
+    StallProbe probe;
+    bool secondStarted = false;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        if (!relay->stallStarted() || secondStarted)
+            return;
+        secondStarted = true;
+        QTreeWidgetItem *second = form->ListView1->topLevelItem(1);
+        form->ListView1->setCurrentItem(second);
+        second->setSelected(true);
+        form->ListView1_DblClick();
+    });
+    driver.start(10);
+    probe.start();
+    QTreeWidgetItem *first = form->ListView1->topLevelItem(0);
+    form->ListView1->setCurrentItem(first);
+    first->setSelected(true);
+    form->ListView1_DblClick(); // returns when the stalled request has timed out
+    probe.stop();
+    driver.stop();
+
+    EXPECT_TRUE(secondStarted);
+    ASSERT_EQ(form->NaluListBox1->ListCount(), 1);
+    EXPECT_EQ(form->NaluListBox1->URL(0), secondId);
+    EXPECT_TRUE(player->URL().contains(QStringLiteral("/music/") + secondId));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return player->playState() == MediaPlayer::kStatePlaying; }, 10000));
+    std::printf("[ stall    ] stalled link answer: longest event-loop gap %lld ms\n",
+                static_cast<long long>(probe.longestGapMs()));
+    relay->release();
 }
