@@ -14,19 +14,9 @@
 #include <QTreeWidget>
 #include <memory>
 
-class HardeningFixture : public Form1Fixture
+class HardeningFixture : public MusicdSuite<Form1Fixture>
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        service = new MusicdServer;
-        ASSERT_TRUE(service->start());
-    }
-    static void TearDownTestSuite()
-    {
-        delete service;
-        service = nullptr;
-    }
     void SetUp() override
     {
         Form1Fixture::SetUp();
@@ -70,8 +60,5 @@ protected:
         return QStringLiteral("搜索结束,共找到：%1条资源").arg(rows);
     }
 
-    static MusicdServer *service;
     std::unique_ptr<FaultRelay> relay;
 };
-
-inline MusicdServer *HardeningFixture::service = nullptr;
