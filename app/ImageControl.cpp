@@ -1,5 +1,7 @@
 #include "app/ImageControl.h"
 
+#include "controls/MouseCodes.h"
+
 #include "app/Twips.h"
 
 #include <QMouseEvent>
@@ -71,26 +73,12 @@ void ImageControl::setGeometryTwips(int left, int top, int width, int height)
 
 int ImageControl::buttonsOf(Qt::MouseButtons buttons)
 {
-    int value = 0;
-    if (buttons & Qt::LeftButton)
-        value |= kLeftButton;
-    if (buttons & Qt::RightButton)
-        value |= kRightButton;
-    if (buttons & Qt::MiddleButton)
-        value |= kMiddleButton;
-    return value;
+    return mousecodes::buttonCode(buttons);
 }
 
 int ImageControl::shiftOf(Qt::KeyboardModifiers modifiers)
 {
-    int value = 0;
-    if (modifiers & Qt::ShiftModifier)
-        value |= kShiftMask;
-    if (modifiers & Qt::ControlModifier)
-        value |= kCtrlMask;
-    if (modifiers & Qt::AltModifier)
-        value |= kAltMask;
-    return value;
+    return mousecodes::shiftCode(modifiers);
 }
 
 void ImageControl::mousePressEvent(QMouseEvent *event)

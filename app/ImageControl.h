@@ -6,6 +6,8 @@
 // the parent.
 #pragma once
 
+#include "controls/MouseCodes.h"
+
 #include <QLabel>
 #include <QPixmap>
 
@@ -14,13 +16,13 @@ class ImageControl : public QLabel
     Q_OBJECT
 public:
     // Mouse buttons as the handlers count them.
-    static constexpr int kLeftButton = 1;
-    static constexpr int kRightButton = 2;
-    static constexpr int kMiddleButton = 4;
+    static constexpr int kLeftButton = mousecodes::kLeftButton;
+    static constexpr int kRightButton = mousecodes::kRightButton;
+    static constexpr int kMiddleButton = mousecodes::kMiddleButton;
     // Modifier keys as the handlers count them.
-    static constexpr int kShiftMask = 1;
-    static constexpr int kCtrlMask = 2;
-    static constexpr int kAltMask = 4;
+    static constexpr int kShiftMask = mousecodes::kShiftKey;
+    static constexpr int kCtrlMask = mousecodes::kCtrlKey;
+    static constexpr int kAltMask = mousecodes::kAltKey;
 
     explicit ImageControl(QWidget *parent = nullptr);
 

@@ -4,6 +4,7 @@
 // pointer; the row geometry comes from ListGeometry.
 #include "controls/listbox/NaluListBox.h"
 
+#include "controls/MouseCodes.h"
 #include "controls/scrollbar/ucScrollbar.h"
 
 #include <QMouseEvent>
@@ -13,38 +14,19 @@
 namespace {
 
 // Mouse button codes of the control's events.
-constexpr short kButtonLeft = 1;
-constexpr short kButtonRight = 2;
-constexpr short kButtonMiddle = 4;
-// Modifier flags of the control's events.
-constexpr short kShiftKey = 1;
-constexpr short kCtrlKey = 2;
-constexpr short kAltKey = 4;
+constexpr short kButtonLeft = mousecodes::kLeftButton;
+constexpr short kButtonRight = mousecodes::kRightButton;
 
 } // namespace
 
 short NaluListBox::buttonCode(Qt::MouseButtons buttons)
 {
-    short code = 0;
-    if (buttons & Qt::LeftButton)
-        code |= kButtonLeft;
-    if (buttons & Qt::RightButton)
-        code |= kButtonRight;
-    if (buttons & Qt::MiddleButton)
-        code |= kButtonMiddle;
-    return code;
+    return short(mousecodes::buttonCode(buttons));
 }
 
 short NaluListBox::shiftCode(Qt::KeyboardModifiers modifiers)
 {
-    short code = 0;
-    if (modifiers & Qt::ShiftModifier)
-        code |= kShiftKey;
-    if (modifiers & Qt::ControlModifier)
-        code |= kCtrlKey;
-    if (modifiers & Qt::AltModifier)
-        code |= kAltKey;
-    return code;
+    return short(mousecodes::shiftCode(modifiers));
 }
 
 void NaluListBox::mousePressEvent(QMouseEvent *event)
