@@ -24,42 +24,42 @@ int ImageControl::dpi() const
     return value > 0 ? value : 96;
 }
 
-int ImageControl::Left() const
+int ImageControl::leftTwips() const
 {
     return qRound(Twips::fromPixels(x(), dpi()));
 }
 
-void ImageControl::setLeft(int twips)
+void ImageControl::setLeftTwips(int twips)
 {
     move(Twips::toPixels(twips, dpi()), y());
 }
 
-int ImageControl::Top() const
+int ImageControl::topTwips() const
 {
     return qRound(Twips::fromPixels(y(), dpi()));
 }
 
-void ImageControl::setTop(int twips)
+void ImageControl::setTopTwips(int twips)
 {
     move(x(), Twips::toPixels(twips, dpi()));
 }
 
-int ImageControl::Width() const
+int ImageControl::widthTwips() const
 {
     return qRound(Twips::fromPixels(width(), dpi()));
 }
 
-void ImageControl::setWidth(int twips)
+void ImageControl::setWidthTwips(int twips)
 {
     resize(qMax(0, Twips::toPixels(twips, dpi())), height());
 }
 
-int ImageControl::Height() const
+int ImageControl::heightTwips() const
 {
     return qRound(Twips::fromPixels(height(), dpi()));
 }
 
-void ImageControl::setHeight(int twips)
+void ImageControl::setHeightTwips(int twips)
 {
     resize(width(), qMax(0, Twips::toPixels(twips, dpi())));
 }

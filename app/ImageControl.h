@@ -1,6 +1,6 @@
 // A picture on the main window that acts like a light-weight control: the
-// image buttons, the knobs and their tracks, the singer picture and the
-// invisible picture stores of the hover effect. Mouse events come out as
+// image buttons (each with its normal and hover pictures), the knobs and
+// their tracks, and the singer picture. Mouse events come out as
 // signals with the button, the modifier keys and the position in twips, as
 // the knob rules expect; geometry can be read and set in twips relative to
 // the parent.
@@ -29,15 +29,27 @@ public:
     QPixmap picture() const { return m_picture; }
     void setPicture(const QPixmap &picture);
 
+    // A button's two pictures: what it shows normally and while the pointer
+    // is over it.
+    struct Looks
+    {
+        QPixmap normal;
+        QPixmap hover;
+    };
+    const Looks &looks() const { return m_looks; }
+    void setLooks(const Looks &looks) { m_looks = looks; }
+    void showNormalLook() { setPicture(m_looks.normal); }
+    void showHoverLook() { setPicture(m_looks.hover); }
+
     // Geometry in twips, relative to the parent widget.
-    int Left() const;
-    void setLeft(int twips);
-    int Top() const;
-    void setTop(int twips);
-    int Width() const;
-    void setWidth(int twips);
-    int Height() const;
-    void setHeight(int twips);
+    int leftTwips() const;
+    void setLeftTwips(int twips);
+    int topTwips() const;
+    void setTopTwips(int twips);
+    int widthTwips() const;
+    void setWidthTwips(int twips);
+    int heightTwips() const;
+    void setHeightTwips(int twips);
     void setGeometryTwips(int left, int top, int width, int height);
 
     int dpi() const;
@@ -60,5 +72,6 @@ private:
     static int shiftOf(Qt::KeyboardModifiers modifiers);
 
     QPixmap m_picture;
+    Looks m_looks;
     bool m_pressedInside = false;
 };

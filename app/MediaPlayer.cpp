@@ -3,12 +3,12 @@
 // queues drainEvents onto the UI thread.
 #include "app/MediaPlayer.h"
 
+#include "app/MpvLibrary.h"
 #include <QFile>
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
 #include <cmath>
-#include "app/MpvLibrary.h"
 
 #include <mpv/client.h>
 
@@ -181,14 +181,14 @@ void MediaPlayer::destroyMpv()
     m_mpv = nullptr;
 }
 
-void MediaPlayer::setURL(const QString &link)
+void MediaPlayer::setUrl(const QString &link)
 {
     m_url = link;
     m_duration = 0.0;
     loadCurrentUrl();
 }
 
-QString MediaPlayer::URL() const
+QString MediaPlayer::url() const
 {
     return m_url;
 }
@@ -246,7 +246,7 @@ void MediaPlayer::loadCurrentUrl()
 void MediaPlayer::drainEvents()
 {
     m_drainQueued = false;
-    // A slot of PlayStateChange may pump events (the link request waits that
+    // A slot of playStateChanged may pump events (the link request waits that
     // way); the drain it interrupted picks up whatever arrives meanwhile.
     if (m_draining)
         return;
@@ -362,7 +362,7 @@ bool MediaPlayer::changeState(int state, const QString &status)
     m_state = state;
     updateRepaintTimer();
     QPointer<MediaPlayer> alive(this);
-    Q_EMIT PlayStateChange(state);
+    Q_EMIT playStateChanged(state);
     return !alive.isNull();
 }
 

@@ -1,10 +1,10 @@
 // The embedded media player: plays one link at a time through libmpv (audio
 // only) and offers the small control surface the main window drives --
-// URL, controls(), settings(), currentMedia(), playState(), status(),
-// fullScreen -- plus the PlayStateChange, Click and DoubleClick signals.
+// url, controls(), settings(), currentMedia(), playState(), status(),
+// fullScreen -- plus the playStateChanged, clicked and doubleClicked signals.
 //
 // libmpv stays inside MediaPlayer.cpp. mpv is created lazily on the first
-// setURL, so an idle player costs nothing. mpv's events reach the UI thread
+// setUrl, so an idle player costs nothing. mpv's events reach the UI thread
 // through its wakeup callback, which only queues a drain call; nothing polls.
 //
 // playState values (the numbers the window's handlers compare against):
@@ -39,7 +39,7 @@ public:
     static constexpr int kStateTransitioning = 9;
     static constexpr int kStateReady = 10;
 
-    // Transport: WindowsMediaPlayer1->controls().play().
+    // Transport: mediaPlayer->controls().play().
     class Controls
     {
     public:
@@ -95,8 +95,8 @@ public:
 
     // Setting a link starts its playback without a further call, even when
     // it is the link already playing.
-    void setURL(const QString &link);
-    QString URL() const;
+    void setUrl(const QString &link);
+    QString url() const;
 
     Controls &controls() { return m_controls; }
     Settings &settings() { return m_settings; }
@@ -110,9 +110,9 @@ public:
     void setFullScreen(bool on);
 
 Q_SIGNALS:
-    void PlayStateChange(int NewState);
-    void Click();
-    void DoubleClick();
+    void playStateChanged(int newState);
+    void clicked();
+    void doubleClicked();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -132,7 +132,7 @@ private:
     void handleEvent(const mpv_event &event);
     void handleEndFile(const mpv_event &event);
     void onLoaded();
-    // Sets state and status; emits PlayStateChange when the state changed.
+    // Sets state and status; emits playStateChanged when the state changed.
     // Returns false when the player was destroyed by a slot.
     bool changeState(int state, const QString &status);
     void setMpvFlag(const char *name, bool on);
@@ -154,7 +154,7 @@ private:
     QString m_url;
     int m_state = kStateUndefined;
     QString m_status;
-    // Bumped by every setURL, so a PlayStateChange(8) slot that starts a new
+    // Bumped by every setUrl, so a playStateChanged(8) slot that starts a new
     // link is told apart from one that leaves the player to stop.
     quint64 m_loadGeneration = 0;
     // mpv's playlist entry of the link we loaded last, and the entry mpv

@@ -82,7 +82,7 @@ void MediaPlayer::mouseReleaseEvent(QMouseEvent *event)
                        rect().contains(event->position().toPoint());
     m_pressed = false;
     if (click)
-        Q_EMIT Click();
+        Q_EMIT clicked();
 }
 
 void MediaPlayer::mouseDoubleClickEvent(QMouseEvent *event)
@@ -91,7 +91,7 @@ void MediaPlayer::mouseDoubleClickEvent(QMouseEvent *event)
     // that follows this press is not a click of its own.
     m_pressed = false;
     if (event->button() == Qt::LeftButton)
-        Q_EMIT DoubleClick();
+        Q_EMIT doubleClicked();
 }
 
 void MediaPlayer::keyPressEvent(QKeyEvent *event)

@@ -9,9 +9,9 @@
 
 enum class PlayMode {
     None,         // all three boxes unticked: a track that ends is not followed
-    SingleRepeat, // Check1 "单曲播放"
-    ListLoop,     // Check2 "列表循环播放", the start mode
-    Random,       // Check3 "随机播放"
+    SingleRepeat, // singleRepeatBox "单曲播放"
+    ListLoop,     // listLoopBox "列表循环播放", the start mode
+    Random,       // randomBox "随机播放"
 };
 
 class PlayOrder

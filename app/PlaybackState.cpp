@@ -5,7 +5,7 @@ static const QString kNowPlayingPrefix = QStringLiteral("正在播放：");
 
 QString PlaybackState::nowPlayingTip() const
 {
-    return kNowPlayingPrefix + NowPlayingText;
+    return kNowPlayingPrefix + nowPlayingText;
 }
 
 PlaybackState &PlaybackState::instance()

@@ -10,19 +10,19 @@ struct PlaybackState
 {
     // 0-based playlist index of the playing track. Deliberately 1 (not 0 or
     // -1) before anything has played: next/previous start from there.
-    int CurrentPlayIndex = 1;
+    int currentPlayIndex = 1;
     // Title + "--" + singer of the playing track; never cleared once set.
-    QString NowPlayingText;
+    QString nowPlayingText;
     // 1 or 2; the close handler sets 2 when it hid the window while a track
     // was named, 1 otherwise.
-    short TrayTipMode = 1;
+    short trayTipMode = 1;
 
     // The now-playing test: captions and tray tips name the track when this
     // holds. It is true after a close with a track named even if the text
-    // were empty, which is why TrayTipMode takes part.
-    bool nowPlayingTest() const { return !NowPlayingText.isEmpty() || TrayTipMode != 1; }
+    // were empty, which is why trayTipMode takes part.
+    bool nowPlayingTest() const { return !nowPlayingText.isEmpty() || trayTipMode != 1; }
 
-    // "正在播放：" + NowPlayingText.
+    // "正在播放：" + nowPlayingText.
     QString nowPlayingTip() const;
 
     // The one shared instance.

@@ -12,11 +12,11 @@ namespace PlaylistCommands {
 struct DeleteOutcome
 {
     bool remove = false;          // the command applies at all
-    int currentPlayIndex = -1;    // the new CurrentPlayIndex
+    int currentPlayIndex = -1;    // the new currentPlayIndex
     std::optional<int> playIndex; // the item to mark and play, if any remains
 };
 
-// DeletOne: the item at `mouseIndex` is removed from a list of `countBefore`
+// removeSelectedAction: the item at `mouseIndex` is removed from a list of `countBefore`
 // items, then a neighbour plays. While an item other than the first was
 // playing, the item above the deleted one plays; while the first was
 // playing, the last item of the shortened list plays. This happens whether
@@ -33,7 +33,7 @@ struct AddOutcome
     QList<bool> ticks; // the tick states afterwards
 };
 
-// AddPlayList: every ticked row in list order (each unticked afterwards),
+// addToPlaylistAction: every ticked row in list order (each unticked afterwards),
 // then the selected row whether or not it was ticked (its tick unchanged),
 // so a selected row that was ticked goes in twice, which is intended.
 // With no selected row (-1 or out of range) only the ticked rows go in.

@@ -1,5 +1,5 @@
 #include "app/Artwork.h"
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "app/TerminationSignals.h"
 #include "service/ServiceConfig.h"
 
@@ -18,10 +18,10 @@ int main(int argc, char **argv)
     // window may be the last one shown: only the tray's exit command ends
     // the program.
     QApplication::setQuitOnLastWindowClosed(false);
-    Form1 window;
+    MainWindow window;
     // A termination signal leaves through the tray menu's exit command, so
     // the player stops and cleans up as it does there and ends with 0.
-    TerminationSignals termination([&window](int) { window.CloseMe_Click(); });
+    TerminationSignals termination([&window](int) { window.exitPlayer(); });
     window.show();
     return app.exec();
 }

@@ -1,5 +1,5 @@
 // What a fetch costs while it waits: the CPU time the whole process spends
-// during a FetchPage that waits two seconds on a server that never answers
+// during a fetchPage that waits two seconds on a server that never answers
 // (the wait must sleep in the event loop, not spin).
 #include "service/FetchPage.h"
 #include "service/HttpClient.h"
@@ -40,7 +40,7 @@ void BM_FetchWaitsOnStalledServer(benchmark::State &state)
     double cpuMs = 0;
     for (auto _ : state) {
         const double before = processCpuMs();
-        benchmark::DoNotOptimize(GetMusicList::FetchPage(url, QStringLiteral("utf-8")));
+        benchmark::DoNotOptimize(musicservice::fetchPage(url, QStringLiteral("utf-8")));
         cpuMs += processCpuMs() - before;
     }
     state.counters["cpu_ms_per_wait"] = cpuMs / double(state.iterations());
@@ -48,7 +48,10 @@ void BM_FetchWaitsOnStalledServer(benchmark::State &state)
     server.stop();
     t.join();
 }
-BENCHMARK(BM_FetchWaitsOnStalledServer)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FetchWaitsOnStalledServer)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 } // namespace
 

@@ -3,8 +3,8 @@
 // list, and the heap taken per item. Goals: the whole append under 50 ms,
 // a wheel step repainted under 2 ms.
 #include "controls/PropertyBag.h"
-#include "controls/listbox/NaluListBox.h"
-#include "controls/scrollbar/ucScrollbar.h"
+#include "controls/listbox/PlaylistView.h"
+#include "controls/scrollbar/SkinScrollBar.h"
 
 #include <QApplication>
 #include <QWheelEvent>
@@ -25,20 +25,20 @@ constexpr int kHeight = 450;
 const QString kTitle = QStringLiteral("月亮代表我的心（现场版）");
 const QString kAuthor = QStringLiteral("邓丽君");
 
-std::unique_ptr<NaluListBox> makeList()
+std::unique_ptr<PlaylistView> makeList()
 {
-    auto box = std::make_unique<NaluListBox>();
-    box->ReadProperties(NaluListBox::mainWindowProperties());
+    auto box = std::make_unique<PlaylistView>();
+    box->readProperties(PlaylistView::mainWindowProperties());
     box->resize(kWidth, kHeight);
     box->show();
     QApplication::processEvents();
     return box;
 }
 
-void fillFull(NaluListBox &box)
+void fillFull(PlaylistView &box)
 {
-    for (int i = 0; i < NaluListBox::kMaxItems; ++i)
-        box.AddItem(kTitle + QString::number(i), kAuthor + QString::number(i % 50),
+    for (int i = 0; i < PlaylistView::kMaxItems; ++i)
+        box.addItem(kTitle + QString::number(i), kAuthor + QString::number(i % 50),
                     QString::number(10000000 + i), QString());
 }
 
@@ -55,7 +55,7 @@ void BM_AppendFullList(benchmark::State &state)
         box.reset();
         state.ResumeTiming();
     }
-    state.counters["items"] = NaluListBox::kMaxItems;
+    state.counters["items"] = PlaylistView::kMaxItems;
 }
 BENCHMARK(BM_AppendFullList)->Unit(benchmark::kMillisecond)->Iterations(5);
 
@@ -67,13 +67,13 @@ void BM_WheelStepRepaint(benchmark::State &state)
     for (auto _ : state) {
         // Down through the list notch by notch, as a user reading it would;
         // back to the top (a view of all new rows) at the end.
-        const int before = box->FirstIndex();
+        const int before = box->firstIndex();
         const QPointF pos(60, 100);
         QWheelEvent event(pos, box->mapToGlobal(pos), QPoint(), QPoint(0, -120), Qt::NoButton,
                           Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(box.get(), &event);
         box->repaint();
-        if (box->FirstIndex() == before)
+        if (box->firstIndex() == before)
             box->scrollBar()->setValue(0);
     }
 }
@@ -86,7 +86,7 @@ void BM_MemoryPerItem(benchmark::State &state)
         const size_t before = mallinfo2().uordblks;
         fillFull(*box);
         const size_t after = mallinfo2().uordblks;
-        state.counters["bytes_per_item"] = double(after - before) / NaluListBox::kMaxItems;
+        state.counters["bytes_per_item"] = double(after - before) / PlaylistView::kMaxItems;
     }
 }
 BENCHMARK(BM_MemoryPerItem)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -4,7 +4,7 @@
 // measured on its own with the same client, server and song in the same
 // iteration. Counters: url_ms (double-click to URL set), net_ms (the two
 // round trips), extra_ms (the difference: parsing, lyric list, playlist).
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "app/MediaPlayer.h"
 #include "service/HttpClient.h"
 #include "service/LoadLyrics.h"
@@ -42,15 +42,15 @@ void BM_DoubleClickToUrl(benchmark::State &state)
         return;
     }
     ServiceConfig::setHost(service.url());
-    Form1 form;
+    MainWindow form;
     form.show();
     form.appendResult(SearchResult{kSongId, kTitle, kSinger, QString(), false});
-    QTreeWidgetItem *row = form.ListView1->topLevelItem(0);
-    MediaPlayer *player = form.WindowsMediaPlayer1;
+    QTreeWidgetItem *row = form.resultsView->topLevelItem(0);
+    MediaPlayer *player = form.mediaPlayer;
 
     QElapsedTimer clock;
     qint64 urlSetNs = 0;
-    QObject::connect(player, &MediaPlayer::PlayStateChange, &form, [&](int newState) {
+    QObject::connect(player, &MediaPlayer::playStateChanged, &form, [&](int newState) {
         if (newState == MediaPlayer::kStateTransitioning && urlSetNs == 0)
             urlSetNs = clock.nsecsElapsed();
     });
@@ -61,19 +61,19 @@ void BM_DoubleClickToUrl(benchmark::State &state)
         // The two round trips on their own.
         clock.start();
         const HttpResult answer =
-            HttpClient::get(GetMusicList::LinkRequestUrl(kSongId, kSinger, kTitle));
+            HttpClient::get(musicservice::linkRequestUrl(kSongId, kSinger, kTitle));
         const auto lyricUrl =
-            GetMusicList::CutLyricUrl(QString::fromUtf8(answer.body)).value_or(QString());
+            musicservice::cutLyricUrl(QString::fromUtf8(answer.body)).value_or(QString());
         benchmark::DoNotOptimize(HttpClient::get(lyricUrl));
         const double net = clock.nsecsElapsed() / 1e6;
 
         // The double-click, up to the URL (the player reports the new link
         // at once as "transitioning").
-        form.ListView1->setCurrentItem(row);
+        form.resultsView->setCurrentItem(row);
         row->setSelected(true);
         urlSetNs = 0;
         clock.start();
-        form.ListView1_DblClick();
+        form.onResultDoubleClicked();
         const double url = urlSetNs / 1e6;
         state.SetIterationTime(url / 1e3);
         urlMs += url;
@@ -81,7 +81,7 @@ void BM_DoubleClickToUrl(benchmark::State &state)
 
         state.PauseTiming();
         waitForPlaying(player);
-        form.DeletAll_Click();
+        form.clearPlaylist();
         state.ResumeTiming();
     }
     const double n = double(state.iterations());

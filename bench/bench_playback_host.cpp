@@ -10,7 +10,7 @@
 // script can check that the program then ends on its own with code 0.
 // Prints "LINK <url>" once the song's link is set (the script plays the
 // same link with a bare mpv for comparison), or "IDLE" when nothing plays.
-#include "app/Form1.h"
+#include "app/MainWindow.h"
 #include "app/MediaPlayer.h"
 #include "service/ServiceConfig.h"
 
@@ -29,12 +29,12 @@ int main(int argc, char **argv)
     ServiceConfig::configureFromArguments(args);
 
     QApplication::setQuitOnLastWindowClosed(false);
-    Form1 form;
+    MainWindow form;
     form.show();
     const int close = args.indexOf(QStringLiteral("--close-after"));
     if (close >= 0 && close + 1 < args.size())
         QTimer::singleShot(int(args.at(close + 1).toDouble() * 1000), &form,
-                           [&form] { form.CloseMe_Click(); });
+                           [&form] { form.exitPlayer(); });
 
     const int song = args.indexOf(QStringLiteral("--song"));
     if (song < 0 || song + 3 >= args.size()) {
@@ -43,13 +43,13 @@ int main(int argc, char **argv)
         return app.exec();
     }
     QTimer::singleShot(500, &form, [&form, &args, song] {
-        form.Check1->setChecked(true); // single repeat: never runs out
+        form.singleRepeatBox->setChecked(true); // single repeat: never runs out
         form.appendResult(SearchResult{args.at(song + 1), args.at(song + 2), args.at(song + 3),
                                        QString(), false});
-        form.ListView1->setCurrentItem(form.ListView1->topLevelItem(0));
-        form.ListView1->topLevelItem(0)->setSelected(true);
-        form.ListView1_DblClick();
-        std::printf("LINK %s\n", qPrintable(form.WindowsMediaPlayer1->URL()));
+        form.resultsView->setCurrentItem(form.resultsView->topLevelItem(0));
+        form.resultsView->topLevelItem(0)->setSelected(true);
+        form.onResultDoubleClicked();
+        std::printf("LINK %s\n", qPrintable(form.mediaPlayer->url()));
         std::fflush(stdout);
     });
     return app.exec();

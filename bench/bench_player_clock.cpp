@@ -41,7 +41,7 @@ void BM_ClockTickWhilePlaying(benchmark::State &state)
     std::thread thread([&server] { server.listen_after_bind(); });
 
     MediaPlayer player;
-    player.setURL(QStringLiteral("http://127.0.0.1:%1/a.wav").arg(port));
+    player.setUrl(QStringLiteral("http://127.0.0.1:%1/a.wav").arg(port));
     QElapsedTimer waited;
     waited.start();
     while (player.playState() != MediaPlayer::kStatePlaying && waited.elapsed() < 15000)

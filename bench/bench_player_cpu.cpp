@@ -44,7 +44,7 @@ int main(int argc, char **argv)
     if (args.contains(QStringLiteral("--clock")) || !ask)
         clock.start();
 
-    player.setURL(args.at(1));
+    player.setUrl(args.at(1));
     QTimer::singleShot(int(args.at(2).toDouble() * 1000), &app, &QCoreApplication::quit);
     app.exec();
 

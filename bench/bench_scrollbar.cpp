@@ -1,7 +1,7 @@
 // Cost of painting the scroll bar from its skin: a whole vertical bar of the
 // playlist's height, and the same with a hot thumb (masked grip path unused
 // vertically) and a horizontal bar with its grip.
-#include "controls/scrollbar/ucScrollbar.h"
+#include "controls/scrollbar/SkinScrollBar.h"
 
 #include <QApplication>
 #include <QImage>
@@ -13,7 +13,7 @@ namespace {
 
 void paintBar(benchmark::State &state, int orientation)
 {
-    ucScrollbar bar;
+    SkinScrollBar bar;
     bar.setOrientation(orientation);
     if (orientation == 0)
         bar.resize(17, int(state.range(0)));
@@ -22,9 +22,9 @@ void paintBar(benchmark::State &state, int orientation)
     bar.setValue(37);
     QImage target(bar.size(), QImage::Format_ARGB32_Premultiplied);
     QPainter painter(&target);
-    bar.PaintTo(&painter); // first paint loads the skin; keep it out of the loop
+    bar.paintTo(&painter); // first paint loads the skin; keep it out of the loop
     for (auto _ : state) {
-        bar.PaintTo(&painter);
+        bar.paintTo(&painter);
         benchmark::ClobberMemory();
     }
 }
@@ -43,9 +43,9 @@ void BM_FirstPaintLoadsSkin(benchmark::State &state)
     QImage target(17, 400, QImage::Format_ARGB32_Premultiplied);
     QPainter painter(&target);
     for (auto _ : state) {
-        ucScrollbar bar;
+        SkinScrollBar bar;
         bar.resize(17, 400);
-        bar.PaintTo(&painter);
+        bar.paintTo(&painter);
     }
 }
 

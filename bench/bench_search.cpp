@@ -20,7 +20,7 @@ MusicdServer *g_server = nullptr;
 
 QString pageUrl(const QString &words, int page)
 {
-    QString url = ServiceConfig::resource(101) + GetMusicList::UrlEncode(words);
+    QString url = ServiceConfig::resource(101) + musicservice::urlEncode(words);
     if (page > 1)
         url += ServiceConfig::resource(104) + QString::number(page);
     return url;
@@ -47,11 +47,11 @@ public:
 
 void scrape(benchmark::State &state, const QString &words, int page)
 {
-    const QString text = GetMusicList::FetchPage(pageUrl(words, page), QStringLiteral("utf-8"));
+    const QString text = musicservice::fetchPage(pageUrl(words, page), QStringLiteral("utf-8"));
     const qint64 bytes = text.toUtf8().size();
     qsizetype rows = 0;
     for (auto _ : state) {
-        const QList<SearchResult> r = GetMusicList::ParseSearchPage(text);
+        const QList<SearchResult> r = musicservice::parseSearchPage(text);
         rows = r.size();
         benchmark::DoNotOptimize(r.constData());
     }
@@ -74,11 +74,11 @@ BENCHMARK(BM_ScrapeLastPartialPage);
 
 void BM_PageCountOfFirstPage(benchmark::State &state)
 {
-    const QString text = GetMusicList::FetchPage(
+    const QString text = musicservice::fetchPage(
         pageUrl(QString::fromUtf8(musicd::kQueryManyPages), 1), QStringLiteral("utf-8"));
     const qint64 bytes = text.toUtf8().size();
     for (auto _ : state)
-        benchmark::DoNotOptimize(GetMusicList::PageCountFromFirstPage(text));
+        benchmark::DoNotOptimize(musicservice::pageCountFromFirstPage(text));
     state.SetBytesProcessed(state.iterations() * bytes);
 }
 BENCHMARK(BM_PageCountOfFirstPage);
@@ -95,14 +95,14 @@ void BM_TenPageSearchOverItsFetches(benchmark::State &state)
         CountingView view;
         QElapsedTimer t;
         t.start();
-        GetMusicList::BeginSearch(words, view);
+        musicservice::beginSearch(words, view);
         searchMs += t.nsecsElapsed() / 1e6;
         rows = view.rows;
 
         t.restart();
         for (int page = 1; page <= 10; ++page)
             benchmark::DoNotOptimize(
-                GetMusicList::FetchPage(pageUrl(words, page), QStringLiteral("utf-8")));
+                musicservice::fetchPage(pageUrl(words, page), QStringLiteral("utf-8")));
         fetchMs += t.nsecsElapsed() / 1e6;
     }
     state.counters["rows"] = rows;

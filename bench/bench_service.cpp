@@ -1,6 +1,6 @@
 // Costs of the service client's plumbing: the query encoder and the body
-// decoder (MB/s of input), and FetchPage over a raw loopback GET of the same
-// result page (the counter is FetchPage's time over the raw GET's).
+// decoder (MB/s of input), and fetchPage over a raw loopback GET of the same
+// result page (the counter is fetchPage's time over the raw GET's).
 #include "musicd/MusicdQueries.h"
 #include "service/FetchPage.h"
 #include "service/ServiceConfig.h"
@@ -24,16 +24,16 @@ void BM_UrlEncode(benchmark::State &state)
                              .repeated(int(state.range(0)));
     const qint64 bytes = text.toUtf8().size();
     for (auto _ : state)
-        benchmark::DoNotOptimize(GetMusicList::UrlEncode(text));
+        benchmark::DoNotOptimize(musicservice::urlEncode(text));
     state.SetBytesProcessed(state.iterations() * bytes);
 }
 BENCHMARK(BM_UrlEncode)->Arg(1)->Arg(100);
 
 void BM_DecodeBytesUtf8Page(benchmark::State &state)
 {
-    const QByteArray body = GetMusicList::FetchPage(g_pageUrl, QStringLiteral("utf-8")).toUtf8();
+    const QByteArray body = musicservice::fetchPage(g_pageUrl, QStringLiteral("utf-8")).toUtf8();
     for (auto _ : state)
-        benchmark::DoNotOptimize(GetMusicList::DecodeBytes(body, QStringLiteral("utf-8")));
+        benchmark::DoNotOptimize(musicservice::decodeBytes(body, QStringLiteral("utf-8")));
     state.SetBytesProcessed(state.iterations() * body.size());
 }
 BENCHMARK(BM_DecodeBytesUtf8Page);
@@ -42,7 +42,7 @@ void BM_DecodeBytesGbk(benchmark::State &state)
 {
     const QByteArray body = QByteArray("\xD6\xD0\xCE\xC4 abc \xB8\xE8\xB4\xCA ").repeated(20000);
     for (auto _ : state)
-        benchmark::DoNotOptimize(GetMusicList::DecodeBytes(body, QStringLiteral("gbk")));
+        benchmark::DoNotOptimize(musicservice::decodeBytes(body, QStringLiteral("gbk")));
     state.SetBytesProcessed(state.iterations() * body.size());
 }
 BENCHMARK(BM_DecodeBytesGbk);
@@ -70,7 +70,7 @@ void BM_FetchPageOverRawGet(benchmark::State &state)
         benchmark::DoNotOptimize(rawText.size());
 
         t.restart();
-        const QString text = GetMusicList::FetchPage(g_pageUrl, QStringLiteral("utf-8"));
+        const QString text = musicservice::fetchPage(g_pageUrl, QStringLiteral("utf-8"));
         fetchMs += t.nsecsElapsed() / 1e6;
         if (text != rawText)
             state.SkipWithError("FetchPage and the raw GET disagree");
@@ -93,7 +93,7 @@ int main(int argc, char **argv)
     }
     ServiceConfig::setHost(server.url());
     g_pageUrl = ServiceConfig::resource(101) +
-                GetMusicList::UrlEncode(QString::fromUtf8(musicd::kQueryManyPages)) +
+                musicservice::urlEncode(QString::fromUtf8(musicd::kQueryManyPages)) +
                 ServiceConfig::resource(104) + QStringLiteral("2");
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

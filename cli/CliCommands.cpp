@@ -63,7 +63,7 @@ int search(const QString &words)
     }
     SigintStop sigint;
     TerminalSearchView view;
-    GetMusicList::BeginSearch(words, view);
+    musicservice::beginSearch(words, view);
     if (!view.failure().isEmpty())
         return networkFailure(view.failure());
     return sigint.interrupted() ? kExitInterrupted : kExitOk;
@@ -72,8 +72,8 @@ int search(const QString &words)
 int link(const QString &songId, const QString &artist, const QString &title)
 {
     CollectedLyrics lyrics;
-    GetMusicList::ResolveErrors errors;
-    const QString url = GetMusicList::ResolveSongLink(songId, artist, title, lyrics, &errors);
+    musicservice::ResolveErrors errors;
+    const QString url = musicservice::resolveSongLink(songId, artist, title, lyrics, &errors);
     if (!errors.link.isEmpty())
         return networkFailure(errors.link);
     if (url.isEmpty()) {
@@ -87,14 +87,14 @@ int link(const QString &songId, const QString &artist, const QString &title)
 int lyrics(const QString &songId, const QString &artist, const QString &title)
 {
     CollectedLyrics lyrics;
-    GetMusicList::ResolveErrors errors;
-    GetMusicList::ResolveSongLink(songId, artist, title, lyrics, &errors);
+    musicservice::ResolveErrors errors;
+    musicservice::resolveSongLink(songId, artist, title, lyrics, &errors);
     if (!errors.link.isEmpty())
         return networkFailure(errors.link);
     if (!errors.lyrics.isEmpty())
         return networkFailure(errors.lyrics);
     if (lyrics.entries.isEmpty()) {
-        printOut(GetMusicList::kNoLyrics);
+        printOut(musicservice::kNoLyrics);
         return kExitOk;
     }
     for (QString entry : lyrics.entries) {
@@ -108,7 +108,7 @@ int lyrics(const QString &songId, const QString &artist, const QString &title)
 
 int picture(const QString &singer)
 {
-    const QString url = LoadNetPicture::GetSingerPictureUrl(singer);
+    const QString url = LoadNetPicture::singerPictureUrl(singer);
     const QString error = HttpClient::lastError();
     if (!error.isEmpty())
         return networkFailure(error);
@@ -118,7 +118,7 @@ int picture(const QString &singer)
 
 int encode(const QString &text)
 {
-    printOut(GetMusicList::UrlEncode(text));
+    printOut(musicservice::urlEncode(text));
     return kExitOk;
 }
 

@@ -53,5 +53,5 @@ void SigintStop::onSignalByte()
     while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
     }
     m_interrupted = true;
-    GetMusicList::State().SearchInProgress = false;
+    musicservice::searchState().searchInProgress = false;
 }

@@ -49,5 +49,5 @@ void TerminalSearchView::pageFetchFailed(const QString &error)
 {
     if (m_failure.isEmpty())
         m_failure = error;
-    GetMusicList::State().SearchInProgress = false;
+    musicservice::searchState().searchInProgress = false;
 }

@@ -14,14 +14,11 @@ public:
     PropertyBag() = default;
     explicit PropertyBag(QVariantMap values) : m_values(std::move(values)) {}
 
-    QVariant ReadProperty(const QString &name, const QVariant &defaultValue = QVariant()) const
+    QVariant readProperty(const QString &name, const QVariant &defaultValue = QVariant()) const
     {
         return m_values.value(name, defaultValue);
     }
-    void WriteProperty(const QString &name, const QVariant &value)
-    {
-        m_values.insert(name, value);
-    }
+    void writeProperty(const QString &name, const QVariant &value) { m_values.insert(name, value); }
     bool contains(const QString &name) const { return m_values.contains(name); }
     const QVariantMap &values() const { return m_values; }
 

@@ -23,24 +23,24 @@ using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    using namespace GetMusicList;
+    using namespace musicservice;
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
-    const QString answer = DecodeBytes(bytes, QStringLiteral("Utf-8"));
+    const QString answer = decodeBytes(bytes, QStringLiteral("Utf-8"));
 
-    const QString link = CutSongLink(answer);
+    const QString link = cutSongLink(answer);
     check(!hasEscapes(link));
     check(link.isEmpty() || answer.contains(QStringLiteral("\"url\":\"")));
 
-    const std::optional<QString> lyric = CutLyricUrl(answer);
+    const std::optional<QString> lyric = cutLyricUrl(answer);
     check(lyric.has_value() == answer.contains(QStringLiteral("lyric_url")));
     if (lyric) {
         check(!hasEscapes(*lyric) && !lyric->contains(QLatin1Char(',')));
-        (void)IsLrcUrl(*lyric);
+        (void)isLrcUrl(*lyric);
     }
 
     // The same bytes as a song ID cut from a page: only URL-safe characters
     // go into the link request.
-    for (QChar c : EncodeSongId(answer.left(256))) {
+    for (QChar c : encodeSongId(answer.left(256))) {
         const char16_t u = c.unicode();
         check((u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') ||
               u == u'-' || u == u'_' || u == u'.' || u == u'%');

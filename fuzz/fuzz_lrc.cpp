@@ -13,8 +13,8 @@ using fuzz::check;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
-    const QString text = GetMusicList::DecodeBytes(bytes, QStringLiteral("utf-8"));
-    const QStringList entries = GetMusicList::SplitLrc(text);
+    const QString text = musicservice::decodeBytes(bytes, QStringLiteral("utf-8"));
+    const QStringList entries = musicservice::splitLrc(text);
 
     check(entries.size() <= text.count(QLatin1Char('[')) + 1);
     qsizetype total = 0;

@@ -13,20 +13,20 @@ using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    using namespace GetMusicList;
+    using namespace musicservice;
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
-    const QString page = DecodeBytes(bytes, QStringLiteral("utf-8"));
+    const QString page = decodeBytes(bytes, QStringLiteral("utf-8"));
 
     bool ok = false;
-    const qint64 pages = PageCountFromFirstPage(page).toLongLong(&ok);
+    const qint64 pages = pageCountFromFirstPage(page).toLongLong(&ok);
     check(ok && pages >= 0);
-    (void)IsNoMatchPage(page);
+    (void)isNoMatchPage(page);
 
-    const QString normalised = NormaliseSearchPage(page);
+    const QString normalised = normaliseSearchPage(page);
     check(!normalised.contains(QLatin1Char('"')) && !normalised.contains(QLatin1Char('\t')));
-    check(CutResultTable(normalised).size() <= normalised.size());
+    check(cutResultTable(normalised).size() <= normalised.size());
 
-    const QList<SearchResult> rows = ParseSearchPage(page);
+    const QList<SearchResult> rows = parseSearchPage(page);
     check(rows.size() <= normalised.count(QStringLiteral(">collect</a>")) + 1);
     for (const SearchResult &row : rows) {
         check(QString(row.songId).remove(QLatin1Char(' ')).size() > 0);

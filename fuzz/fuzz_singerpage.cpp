@@ -16,14 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const QString prefix = ServiceConfig::pictureServerPrefix();
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
-    const QString page = GetMusicList::DecodeBytes(bytes, QStringLiteral("utf-8"));
+    const QString page = musicservice::decodeBytes(bytes, QStringLiteral("utf-8"));
 
-    const QString url = LoadNetPicture::CutSingerPictureUrl(page, prefix);
+    const QString url = LoadNetPicture::cutSingerPictureUrl(page, prefix);
     if (url != LoadNetPicture::kNoSingerInfo) {
         check(page.contains(prefix));
         check(url.startsWith(QLatin1String("http://")) && url.endsWith(QLatin1String(".jpg")));
         check(page.contains(url));
     }
-    check(LoadNetPicture::CutSingerPictureUrl(page, QString()) == LoadNetPicture::kNoSingerInfo);
+    check(LoadNetPicture::cutSingerPictureUrl(page, QString()) == LoadNetPicture::kNoSingerInfo);
     return 0;
 }

@@ -1,4 +1,4 @@
-// UrlEncode over arbitrary UTF-16 input: every output character must be an
+// urlEncode over arbitrary UTF-16 input: every output character must be an
 // ASCII letter, a digit or '%', and a text of spaces encodes to nothing.
 #include "service/UrlEncode.h"
 
@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     QString in(qsizetype(size / 2), Qt::Uninitialized);
     std::memcpy(in.data(), data, size_t(in.size()) * 2);
-    const QString out = GetMusicList::UrlEncode(in);
+    const QString out = musicservice::urlEncode(in);
     for (QChar c : out) {
         const char16_t u = c.unicode();
         const bool ok = (u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'Z') ||

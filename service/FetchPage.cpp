@@ -4,9 +4,9 @@
 
 #include <QStringDecoder>
 
-namespace GetMusicList {
+namespace musicservice {
 
-QString DecodeBytes(const QByteArray &bytes, const QString &charset)
+QString decodeBytes(const QByteArray &bytes, const QString &charset)
 {
     if (bytes.isEmpty())
         return QString();
@@ -16,29 +16,29 @@ QString DecodeBytes(const QByteArray &bytes, const QString &charset)
     return decoder.decode(bytes);
 }
 
-QString DecodeSystemAnsi(const QByteArray &bytes)
+QString decodeSystemAnsi(const QByteArray &bytes)
 {
-    return DecodeBytes(bytes, QStringLiteral("GBK"));
+    return decodeBytes(bytes, QStringLiteral("GBK"));
 }
 
-QString FetchPage(const QString &url, const QString &charset)
+QString fetchPage(const QString &url, const QString &charset)
 {
     const HttpResult r = HttpClient::get(url);
     const QByteArray &body = r.body;
     if (body.isEmpty())
         return QString();
     if (charset == QLatin1String("auto")) {
-        const QString head = DecodeSystemAnsi(body.left(1000)).toLower();
+        const QString head = decodeSystemAnsi(body.left(1000)).toLower();
         if (head.contains(QLatin1String("charset=gb2312")))
-            return DecodeSystemAnsi(body);
-        return DecodeBytes(body, QStringLiteral("UTF-8"));
+            return decodeSystemAnsi(body);
+        return decodeBytes(body, QStringLiteral("UTF-8"));
     }
-    return DecodeBytes(body, charset);
+    return decodeBytes(body, charset);
 }
 
-QString HttpGetAnsi(const QString &url)
+QString httpGetAnsi(const QString &url)
 {
-    return DecodeSystemAnsi(HttpClient::get(url).body);
+    return decodeSystemAnsi(HttpClient::get(url).body);
 }
 
-} // namespace GetMusicList
+} // namespace musicservice

@@ -4,23 +4,23 @@
 #include <QByteArray>
 #include <QString>
 
-namespace GetMusicList {
+namespace musicservice {
 
 // GET of the exact URL; the body, whatever the HTTP status, decoded in the
 // named character set. "auto" looks for "charset=gb2312" (any letter case)
 // in the first 1000 bytes and decodes in the system ANSI code page (GBK) if
 // it is there, as UTF-8 otherwise. An empty body, and a transport failure,
 // give empty text; HttpClient::lastError() then says what went wrong.
-QString FetchPage(const QString &url, const QString &charset);
+QString fetchPage(const QString &url, const QString &charset);
 
 // Bytes to text in a named character set (names are case-insensitive). A
 // name nobody knows decodes as UTF-8. Invalid sequences become U+FFFD.
-QString DecodeBytes(const QByteArray &bytes, const QString &charset);
+QString decodeBytes(const QByteArray &bytes, const QString &charset);
 
 // The system ANSI code page of the player: GBK (Simplified Chinese).
-QString DecodeSystemAnsi(const QByteArray &bytes);
+QString decodeSystemAnsi(const QByteArray &bytes);
 
 // GET decoded in the system ANSI code page.
-QString HttpGetAnsi(const QString &url);
+QString httpGetAnsi(const QString &url);
 
-} // namespace GetMusicList
+} // namespace musicservice

@@ -8,7 +8,7 @@
 #include "service/FetchPage.h"
 #include "service/HttpClient.h"
 
-namespace GetMusicList {
+namespace musicservice {
 namespace {
 
 // Present in every link answer that says anything about lyrics.
@@ -40,7 +40,7 @@ qsizetype valueEndWithoutComma(QStringView rest)
 
 } // namespace
 
-std::optional<QString> CutLyricUrl(const QString &answer)
+std::optional<QString> cutLyricUrl(const QString &answer)
 {
     if (!answer.contains(kLyricKey))
         return std::nullopt;
@@ -63,12 +63,12 @@ std::optional<QString> CutLyricUrl(const QString &answer)
     return u;
 }
 
-bool IsLrcUrl(const QString &url)
+bool isLrcUrl(const QString &url)
 {
     return url.toLower().contains(kLrcExtension);
 }
 
-QStringList SplitLrc(const QString &text)
+QStringList splitLrc(const QString &text)
 {
     QStringList entries;
     const QStringView all(text);
@@ -90,21 +90,21 @@ QStringList SplitLrc(const QString &text)
     return entries;
 }
 
-bool LoadLyrics(const QString &answer, LyricsView &view, QString *fetchError)
+bool loadLyrics(const QString &answer, LyricsView &view, QString *fetchError)
 {
     if (fetchError)
         fetchError->clear();
-    const std::optional<QString> url = CutLyricUrl(answer);
+    const std::optional<QString> url = cutLyricUrl(answer);
     if (!url)
         return true; // this answer says nothing about lyrics: keep the last ones
     view.clearLyricList();
-    if (url->isEmpty() || !IsLrcUrl(*url)) {
+    if (url->isEmpty() || !isLrcUrl(*url)) {
         view.setLyricBoxText(kNoLyrics);
         view.setLyricText(kNoLyrics);
         return true;
     }
 
-    const QString text = FetchPage(*url, QStringLiteral("utf-8"));
+    const QString text = fetchPage(*url, QStringLiteral("utf-8"));
     const QString error = HttpClient::lastError();
     view.clearLyricList();
     if (!error.isEmpty()) {
@@ -117,7 +117,7 @@ bool LoadLyrics(const QString &answer, LyricsView &view, QString *fetchError)
         return false;
     }
     QString whole;
-    for (const QString &entry : SplitLrc(text)) {
+    for (const QString &entry : splitLrc(text)) {
         view.addLyricEntry(entry);
         whole += kCrLf + entry;
     }
@@ -127,4 +127,4 @@ bool LoadLyrics(const QString &answer, LyricsView &view, QString *fetchError)
     return true;
 }
 
-} // namespace GetMusicList
+} // namespace musicservice

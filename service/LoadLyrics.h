@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <optional>
 
-namespace GetMusicList {
+namespace musicservice {
 
 // Shown in the lyric boxes when a song has no lyric file.
 inline const QString kNoLyrics = QStringLiteral("暂无歌词");
@@ -17,18 +17,18 @@ inline const QString kNoLyrics = QStringLiteral("暂无歌词");
 // nullopt when the answer has no "lyric_url" at all. The URL ends at the
 // first comma after it or, when none follows, at the closing brace of the
 // answer.
-std::optional<QString> CutLyricUrl(const QString &answer);
+std::optional<QString> cutLyricUrl(const QString &answer);
 
 // An LRC file is recognised by ".lrc" anywhere in its URL, any letter case.
-bool IsLrcUrl(const QString &url);
+bool isLrcUrl(const QString &url);
 
 // Splits an LRC text at every "[" and gives "[" + piece for every piece that
 // is not blank; pieces are trimmed of spaces only, so line breaks stay.
-QStringList SplitLrc(const QString &text);
+QStringList splitLrc(const QString &text);
 
 // Refreshes the lyric outputs from a link answer. An answer without
 // "lyric_url" leaves them as they are. Returns false only when the lyric
 // file could not be downloaded; fetchError then gets HttpClient's message.
-bool LoadLyrics(const QString &answer, LyricsView &view, QString *fetchError = nullptr);
+bool loadLyrics(const QString &answer, LyricsView &view, QString *fetchError = nullptr);
 
-} // namespace GetMusicList
+} // namespace musicservice

@@ -32,7 +32,7 @@ bool isWebUrl(const QString &path)
 
 } // namespace
 
-QString CutSingerPictureUrl(const QString &page, const QString &pictureServerPrefix)
+QString cutSingerPictureUrl(const QString &page, const QString &pictureServerPrefix)
 {
     if (pictureServerPrefix.isEmpty() || !page.contains(pictureServerPrefix))
         return kNoSingerInfo;
@@ -53,14 +53,14 @@ QString CutSingerPictureUrl(const QString &page, const QString &pictureServerPre
     return rest.mid(start, jpg - start).toString() + kJpgExtension;
 }
 
-QString GetSingerPictureUrl(const QString &singer)
+QString singerPictureUrl(const QString &singer)
 {
-    const QString page = GetMusicList::FetchPage(
-        ServiceConfig::singerPageUrl() + GetMusicList::UrlEncode(singer), QStringLiteral("utf-8"));
-    return CutSingerPictureUrl(page, ServiceConfig::pictureServerPrefix());
+    const QString page = musicservice::fetchPage(
+        ServiceConfig::singerPageUrl() + musicservice::urlEncode(singer), QStringLiteral("utf-8"));
+    return cutSingerPictureUrl(page, ServiceConfig::pictureServerPrefix());
 }
 
-QImage LoadPictureFromPath(const QString &path)
+QImage loadPictureFromPath(const QString &path)
 {
     if (path.isEmpty() || path == kNoSingerInfo)
         return QImage();

@@ -7,20 +7,20 @@
 
 namespace LoadNetPicture {
 
-// What GetSingerPictureUrl gives when the page names no picture.
+// What singerPictureUrl gives when the page names no picture.
 inline const QString kNoSingerInfo = QStringLiteral("无歌手信息");
 
 // The first ".jpg" URL after the page's first cover image, or kNoSingerInfo
 // when the page does not carry the picture server's prefix or the cut finds
 // no "http://" ... ".jpg".
-QString CutSingerPictureUrl(const QString &page, const QString &pictureServerPrefix);
+QString cutSingerPictureUrl(const QString &page, const QString &pictureServerPrefix);
 
 // Fetches the singer page for the name and cuts the picture URL from it.
-QString GetSingerPictureUrl(const QString &singer);
+QString singerPictureUrl(const QString &singer);
 
 // An http/https URL is fetched and decoded; anything else is read as a local
 // file path. Whatever cannot be loaded, kNoSingerInfo included, gives a null
 // image.
-QImage LoadPictureFromPath(const QString &path);
+QImage loadPictureFromPath(const QString &path);
 
 } // namespace LoadNetPicture

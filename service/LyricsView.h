@@ -1,7 +1,7 @@
-// The three places a song's lyric goes: the hidden lyric list List1 (one
+// The three places a song's lyric goes: the hidden lyric list lyricList (one
 // timed line per entry, read by the lyric display), the song-information
-// window's text box Form2.Text5 and the main window's lyric box
-// Form1.txtText3.
+// window's text box SongInfoWindow.lyricEdit and the main window's lyric box
+// MainWindow.lyricLine.
 #pragma once
 
 #include <QString>
@@ -11,8 +11,8 @@ class LyricsView
 public:
     virtual ~LyricsView() = default;
 
-    virtual void clearLyricList() = 0;                     // List1.Clear
-    virtual void addLyricEntry(const QString &entry) = 0;  // List1.AddItem
-    virtual void setLyricText(const QString &text) = 0;    // Form2.Text5
-    virtual void setLyricBoxText(const QString &text) = 0; // Form1.txtText3
+    virtual void clearLyricList() = 0;                     // lyricList emptied
+    virtual void addLyricEntry(const QString &entry) = 0;  // one more lyricList entry
+    virtual void setLyricText(const QString &text) = 0;    // SongInfoWindow.lyricEdit
+    virtual void setLyricBoxText(const QString &text) = 0; // MainWindow.lyricLine
 };

@@ -10,7 +10,7 @@
 #include "service/ServiceConfig.h"
 #include "service/UrlEncode.h"
 
-namespace GetMusicList {
+namespace musicservice {
 namespace {
 
 // The link request endpoint.
@@ -33,7 +33,7 @@ bool keptInId(char c)
 
 } // namespace
 
-QString EncodeSongId(const QString &songId)
+QString encodeSongId(const QString &songId)
 {
     const QByteArray utf8 = songId.toUtf8();
     QString out;
@@ -51,14 +51,14 @@ QString EncodeSongId(const QString &songId)
     return out;
 }
 
-QString LinkRequestUrl(const QString &songId, const QString &artist, const QString &title)
+QString linkRequestUrl(const QString &songId, const QString &artist, const QString &title)
 {
-    return ServiceConfig::resource(kLinkResource) + EncodeSongId(songId) +
-           QStringLiteral("&songArtist=") + UrlEncode(artist) + QStringLiteral("&songTitle=") +
-           UrlEncode(title);
+    return ServiceConfig::resource(kLinkResource) + encodeSongId(songId) +
+           QStringLiteral("&songArtist=") + urlEncode(artist) + QStringLiteral("&songTitle=") +
+           urlEncode(title);
 }
 
-QString CutSongLink(const QString &answer)
+QString cutSongLink(const QString &answer)
 {
     const qsizetype at = answer.indexOf(kLinkMarker);
     if (at < 0)
@@ -89,20 +89,20 @@ QString CutSongLink(const QString &answer)
     return link.mid(link.indexOf(QLatin1Char(':')) + 1);
 }
 
-QString ResolveSongLink(const QString &songId, const QString &artist, const QString &title,
+QString resolveSongLink(const QString &songId, const QString &artist, const QString &title,
                         LyricsView &lyrics, ResolveErrors *errors)
 {
     const QString answer =
-        FetchPage(LinkRequestUrl(songId, artist, title), QStringLiteral("Utf-8"));
+        fetchPage(linkRequestUrl(songId, artist, title), QStringLiteral("Utf-8"));
     const QString linkError = HttpClient::lastError();
     QString lyricError;
     // The lyric is loaded first, so it is ready when the caller starts playing.
-    LoadLyrics(answer, lyrics, &lyricError);
+    loadLyrics(answer, lyrics, &lyricError);
     if (errors) {
         errors->link = linkError;
         errors->lyrics = lyricError;
     }
-    return CutSongLink(answer);
+    return cutSongLink(answer);
 }
 
-} // namespace GetMusicList
+} // namespace musicservice

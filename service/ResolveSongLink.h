@@ -6,9 +6,9 @@
 
 #include <QString>
 
-namespace GetMusicList {
+namespace musicservice {
 
-// Transport failures of the two requests of one ResolveSongLink call; empty
+// Transport failures of the two requests of one resolveSongLink call; empty
 // when the request succeeded or was not made.
 struct ResolveErrors
 {
@@ -19,18 +19,18 @@ struct ResolveErrors
 // A song ID as it goes into the link URL: ASCII letters, digits and "-_."
 // stay, every other byte of its UTF-8 form is percent-escaped, so an ID cut
 // from a page cannot add query parameters of its own.
-QString EncodeSongId(const QString &songId);
+QString encodeSongId(const QString &songId);
 
-// resource 102 + ID + "&songArtist=" + UrlEncode(artist) + "&songTitle="
-// + UrlEncode(title).
-QString LinkRequestUrl(const QString &songId, const QString &artist, const QString &title);
+// resource 102 + ID + "&songArtist=" + urlEncode(artist) + "&songTitle="
+// + urlEncode(title).
+QString linkRequestUrl(const QString &songId, const QString &artist, const QString &title);
 
 // The playable link in a link answer, escaped slashes made plain; empty when
 // the answer has no link marker.
-QString CutSongLink(const QString &answer);
+QString cutSongLink(const QString &answer);
 
-// Fetches the link answer, runs LoadLyrics on it, then cuts the link.
-QString ResolveSongLink(const QString &songId, const QString &artist, const QString &title,
+// Fetches the link answer, runs loadLyrics on it, then cuts the link.
+QString resolveSongLink(const QString &songId, const QString &artist, const QString &title,
                         LyricsView &lyrics, ResolveErrors *errors = nullptr);
 
-} // namespace GetMusicList
+} // namespace musicservice

@@ -10,7 +10,7 @@
 
 #include <limits>
 
-namespace GetMusicList {
+namespace musicservice {
 namespace {
 
 // The service's "sorry, nothing found matching" page.
@@ -60,7 +60,7 @@ bool isZeroId(const QString &id)
 
 } // namespace
 
-QString RoundUpQuotient(qint64 a, qint64 b)
+QString roundUpQuotient(qint64 a, qint64 b)
 {
     if (b == 0 || (b == -1 && a == std::numeric_limits<qint64>::min()))
         return QStringLiteral("0");
@@ -70,7 +70,7 @@ QString RoundUpQuotient(qint64 a, qint64 b)
     return QString::number(q);
 }
 
-QString PageCountFromFirstPage(const QString &page)
+QString pageCountFromFirstPage(const QString &page)
 {
     QString c = page;
     c.remove(QLatin1Char('"'));
@@ -92,15 +92,15 @@ QString PageCountFromFirstPage(const QString &page)
     const qint64 songs = c.toLongLong(&ok);
     if (!ok || songs < 0)
         return QStringLiteral("0");
-    return RoundUpQuotient(songs, kSongsPerPage);
+    return roundUpQuotient(songs, kSongsPerPage);
 }
 
-bool IsNoMatchPage(const QString &page)
+bool isNoMatchPage(const QString &page)
 {
     return page.contains(kNoMatchMarker);
 }
 
-QString NormaliseSearchPage(QString page)
+QString normaliseSearchPage(QString page)
 {
     // Each removal sees the result of the one before it; a run of ten spaces
     // leaves two, and an entity split by a quote is still removed.
@@ -113,7 +113,7 @@ QString NormaliseSearchPage(QString page)
     return page;
 }
 
-QString CutResultTable(QString page)
+QString cutResultTable(QString page)
 {
     // Drop up to and including the marker's first character only; the rest
     // of the marker cannot be mistaken for a row.
@@ -126,7 +126,7 @@ QString CutResultTable(QString page)
     return page;
 }
 
-std::optional<SearchResult> ParseResultRow(QStringView row)
+std::optional<SearchResult> parseResultRow(QStringView row)
 {
     if (trimSpaces(row).isEmpty())
         return std::nullopt;
@@ -167,16 +167,16 @@ std::optional<SearchResult> ParseResultRow(QStringView row)
     return r;
 }
 
-QList<SearchResult> ParseSearchPage(const QString &page)
+QList<SearchResult> parseSearchPage(const QString &page)
 {
-    const QString table = CutResultTable(NormaliseSearchPage(page));
+    const QString table = cutResultTable(normaliseSearchPage(page));
     QList<SearchResult> rows;
     qsizetype from = 0;
     for (;;) {
         const qsizetype end = table.indexOf(kRowEnd, from);
         const QStringView piece =
             QStringView(table).mid(from, end < 0 ? table.size() - from : end - from);
-        if (std::optional<SearchResult> r = ParseResultRow(piece))
+        if (std::optional<SearchResult> r = parseResultRow(piece))
             rows.append(std::move(*r));
         if (end < 0)
             break;
@@ -185,4 +185,4 @@ QList<SearchResult> ParseSearchPage(const QString &page)
     return rows;
 }
 
-} // namespace GetMusicList
+} // namespace musicservice

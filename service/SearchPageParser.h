@@ -11,36 +11,36 @@
 #include <QString>
 #include <optional>
 
-namespace GetMusicList {
+namespace musicservice {
 
 // Songs the service lists on one result page.
 inline constexpr int kSongsPerPage = 30;
 
 // a / b rounded up, as decimal text: the truncated quotient when a mod b is
 // not positive, one more otherwise. A zero divisor gives "0".
-QString RoundUpQuotient(qint64 a, qint64 b);
+QString roundUpQuotient(qint64 a, qint64 b);
 
 // The number of result pages, as decimal text, read from a search's first
 // page (the song count between "找到相关歌曲" and "首"). A page without a
 // readable, non-negative whole-number count gives "0".
-QString PageCountFromFirstPage(const QString &page);
+QString pageCountFromFirstPage(const QString &page);
 
 // The service's "nothing found" page.
-bool IsNoMatchPage(const QString &page);
+bool isNoMatchPage(const QString &page);
 
 // Removes runs of eight spaces, CR LF, tabs, double quotes, "&amp;" and
 // "&#039;", in that order; the entities are deleted, not converted.
-QString NormaliseSearchPage(QString page);
+QString normaliseSearchPage(QString page);
 
 // The result table of a normalised page: after the table head, before the
 // pager. A missing marker leaves that end of the text as it is.
-QString CutResultTable(QString page);
+QString cutResultTable(QString page);
 
 // One candidate row (a piece of the table between ">collect</a>" markers).
 // nullopt for a piece that is no song row or whose song ID is empty or 0.
-std::optional<SearchResult> ParseResultRow(QStringView piece);
+std::optional<SearchResult> parseResultRow(QStringView piece);
 
 // Every song row of a raw result page, in page order.
-QList<SearchResult> ParseSearchPage(const QString &page);
+QList<SearchResult> parseSearchPage(const QString &page);
 
-} // namespace GetMusicList
+} // namespace musicservice

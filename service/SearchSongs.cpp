@@ -17,7 +17,7 @@
 
 #include <limits>
 
-namespace GetMusicList {
+namespace musicservice {
 namespace {
 
 // Service endpoints: first search page, later pages, the page parameter.
@@ -27,13 +27,13 @@ constexpr int kPageParamResource = 104;
 
 void endSearch(SearchView &view)
 {
-    SearchState &s = State();
+    SearchState &s = searchState();
     if (view.fitEnabled())
         view.fitResultColumns();
-    s.SearchInProgress = false;
-    s.PlaylistAddInProgress = false;
-    s.SearchPage = 1;
-    s.SearchFirstPageMarker = SearchState::kFirstPage;
+    s.searchInProgress = false;
+    s.playlistAddInProgress = false;
+    s.searchPage = 1;
+    s.firstPageMarker = SearchState::kFirstPage;
     view.clearSearchBox();
     view.setSearchButtonCaption(kSearchCaption);
     // The stop button keeps "已停止" from now on, also while enabled.
@@ -55,40 +55,40 @@ void addRows(const QList<SearchResult> &rows, SearchView &view)
 
 } // namespace
 
-void SearchSongs(QString &url, SearchView &view)
+void searchSongs(QString &url, SearchView &view)
 {
-    SearchState &s = State();
+    SearchState &s = searchState();
     const quint64 generation = ++s.generation;
     for (;;) {
-        if (!s.SearchInProgress) {
+        if (!s.searchInProgress) {
             endSearch(view);
             return;
         }
-        const QString page = FetchPage(url, QStringLiteral("utf-8"));
+        const QString page = fetchPage(url, QStringLiteral("utf-8"));
         if (s.generation != generation)
             return;
         const QString error = HttpClient::lastError();
         if (!error.isEmpty())
             view.pageFetchFailed(error);
 
-        if (IsNoMatchPage(page)) {
+        if (isNoMatchPage(page)) {
             endSearch(view);
             return;
         }
-        if (s.SearchFirstPageMarker == SearchState::kFirstPage) {
-            s.SearchFirstPageMarker = SearchState::kLaterPage;
-            s.SearchPageCount = PageCountFromFirstPage(page);
+        if (s.firstPageMarker == SearchState::kFirstPage) {
+            s.firstPageMarker = SearchState::kLaterPage;
+            s.searchPageCount = pageCountFromFirstPage(page);
         }
-        addRows(ParseSearchPage(page), view);
+        addRows(parseSearchPage(page), view);
 
-        const qint64 pageCount = s.SearchPageCount.toLongLong(); // not a number: 0
-        if (pageCount > s.SearchPage && s.SearchPage < std::numeric_limits<int>::max()) {
-            ++s.SearchPage;
-            s.SearchFirstPageMarker = SearchState::kLaterPage;
-            url = ServiceConfig::resource(kLaterPageResource) + s.SearchQueryEncoded +
-                  ServiceConfig::resource(kPageParamResource) + QString::number(s.SearchPage);
-            view.setStatusText(QStringLiteral("共找到") + s.SearchPageCount +
-                               QStringLiteral("页,正在查找第") + QString::number(s.SearchPage) +
+        const qint64 pageCount = s.searchPageCount.toLongLong(); // not a number: 0
+        if (pageCount > s.searchPage && s.searchPage < std::numeric_limits<int>::max()) {
+            ++s.searchPage;
+            s.firstPageMarker = SearchState::kLaterPage;
+            url = ServiceConfig::resource(kLaterPageResource) + s.encodedQuery +
+                  ServiceConfig::resource(kPageParamResource) + QString::number(s.searchPage);
+            view.setStatusText(QStringLiteral("共找到") + s.searchPageCount +
+                               QStringLiteral("页,正在查找第") + QString::number(s.searchPage) +
                                QStringLiteral("页资源信息。"));
             continue;
         }
@@ -97,26 +97,26 @@ void SearchSongs(QString &url, SearchView &view)
     }
 }
 
-void BeginSearch(const QString &words, SearchView &view)
+void beginSearch(const QString &words, SearchView &view)
 {
-    SearchState &s = State();
+    SearchState &s = searchState();
     view.setStopButtonEnabled(true);
     view.setSearchButtonCaption(kStopCaption);
-    s.SearchInProgress = true;
-    s.SearchPage = 1;
-    s.SearchFirstPageMarker = SearchState::kFirstPage;
-    s.SearchQueryEncoded = UrlEncode(words);
+    s.searchInProgress = true;
+    s.searchPage = 1;
+    s.firstPageMarker = SearchState::kFirstPage;
+    s.encodedQuery = urlEncode(words);
     view.clearResults();
-    QString url = ServiceConfig::resource(kFirstPageResource) + UrlEncode(words);
-    SearchSongs(url, view);
+    QString url = ServiceConfig::resource(kFirstPageResource) + urlEncode(words);
+    searchSongs(url, view);
 }
 
-void StopSearch(SearchView &view)
+void stopSearch(SearchView &view)
 {
-    SearchState &s = State();
+    SearchState &s = searchState();
     view.setSearchButtonCaption(kSearchCaption);
-    s.SearchInProgress = false;
-    s.PlaylistAddInProgress = false;
+    s.searchInProgress = false;
+    s.playlistAddInProgress = false;
 }
 
-} // namespace GetMusicList
+} // namespace musicservice

@@ -7,7 +7,7 @@
 
 #include <QString>
 
-namespace GetMusicList {
+namespace musicservice {
 
 // Texts the search puts on the window's buttons and status line.
 inline const QString kSearchCaption = QStringLiteral("搜索");
@@ -17,18 +17,18 @@ inline const QString kStoppedCaption = QStringLiteral("已停止");
 // The whole page loop, starting at the first page's URL; url is overwritten
 // with the URL of each following page. Returns when the search has ended
 // (last page, no-match page, stop flag) or was superseded by a newer call.
-// The stop flag (State().SearchInProgress) is read once per page, before the
+// The stop flag (State().searchInProgress) is read once per page, before the
 // fetch: a page already in flight when the user stops is still added.
-void SearchSongs(QString &url, SearchView &view);
+void searchSongs(QString &url, SearchView &view);
 
 // The start of a search for the words as typed: enables the stop button,
 // captions the search button "停止", resets the search state, empties the
-// list and runs SearchSongs from the first page. Input checks (empty text,
+// list and runs searchSongs from the first page. Input checks (empty text,
 // the prompt) are the caller's.
-void BeginSearch(const QString &words, SearchView &view);
+void beginSearch(const QString &words, SearchView &view);
 
 // The stop buttons: caption "搜索", both flags cleared. The running loop
 // ends at its next page boundary.
-void StopSearch(SearchView &view);
+void stopSearch(SearchView &view);
 
-} // namespace GetMusicList
+} // namespace musicservice

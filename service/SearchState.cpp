@@ -1,11 +1,11 @@
 #include "service/SearchState.h"
 
-namespace GetMusicList {
+namespace musicservice {
 
-SearchState &State()
+SearchState &searchState()
 {
     static SearchState state;
     return state;
 }
 
-} // namespace GetMusicList
+} // namespace musicservice

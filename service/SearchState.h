@@ -1,7 +1,7 @@
 // The state of the search module. There is exactly one instance, owned by
 // the module and shared with the window: the stop buttons clear
-// SearchInProgress, the status timer reads both flags, the add-to-playlist
-// action sets PlaylistAddInProgress.
+// searchInProgress, the status timer reads both flags, the add-to-playlist
+// action sets playlistAddInProgress.
 #pragma once
 
 #include <QString>
@@ -10,14 +10,14 @@ struct SearchState
 {
     // Set at start-up although no search runs, so that the player status
     // does not overwrite the status line before the first search has ended.
-    bool SearchInProgress = true;
-    bool PlaylistAddInProgress = false;
-    int SearchPage = 1;
-    QString SearchPageCount;
-    int SearchFirstPageMarker = 1; // kFirstPage or kLaterPage
-    QString SearchQueryEncoded;
+    bool searchInProgress = true;
+    bool playlistAddInProgress = false;
+    int searchPage = 1;
+    QString searchPageCount;
+    int firstPageMarker = 1; // kFirstPage or kLaterPage
+    QString encodedQuery;
 
-    // Bumped by every SearchSongs call. A loop that finds a newer number
+    // Bumped by every searchSongs call. A loop that finds a newer number
     // after its wait knows a newer search owns the list and drops its page.
     quint64 generation = 0;
 
@@ -25,9 +25,9 @@ struct SearchState
     static constexpr int kLaterPage = 5; // next page parsed is a later one
 };
 
-namespace GetMusicList {
+namespace musicservice {
 
 // The module's one search state.
-SearchState &State();
+SearchState &searchState();
 
-} // namespace GetMusicList
+} // namespace musicservice

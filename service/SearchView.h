@@ -12,7 +12,7 @@ class SearchView
 public:
     virtual ~SearchView() = default;
 
-    // Append one row at the end of the result list (ListView1); the row's
+    // Append one row at the end of the result list (resultsView); the row's
     // ticked field says whether to tick its box.
     virtual void appendResult(const SearchResult &row) = 0;
     // Rows in the result list now.
@@ -20,26 +20,26 @@ public:
     // Remove every row (a new search starts).
     virtual void clearResults() = 0;
 
-    // The auto-tick option (Check8) and the select-all indicator (Check5).
+    // The auto-tick option (autoTickBox) and the select-all indicator (selectAllBox).
     virtual bool autoTickEnabled() const = 0;
     virtual void tickSelectAll() = 0;
-    // The fit option (Check4) and the fit itself (FitResultColumns).
+    // The fit option (autoFitBox) and the fit itself (fitColumnsToContents).
     virtual bool fitEnabled() const = 0;
     virtual void fitResultColumns() = 0;
 
-    // The status line (Textx2).
+    // The status line (statusEdit).
     virtual void setStatusText(const QString &text) = 0;
-    // The search box (Text1), emptied when a search ends.
+    // The search box (searchEdit), emptied when a search ends.
     virtual void clearSearchBox() = 0;
-    // The search button's caption (Command1): "搜索" or "停止".
+    // The search button's caption (searchButton): "搜索" or "停止".
     virtual void setSearchButtonCaption(const QString &caption) = 0;
-    // The stop button (Command4).
+    // The stop button (stopButton).
     virtual void setStopButtonCaption(const QString &caption) = 0;
     virtual void setStopButtonEnabled(bool enabled) = 0;
 
     // A page could not be read at all (refused, reset, timed out); error is
     // HttpClient::lastError(). The loop goes on with an empty page, as it
     // would with a page that lacks its markers; a view that wants to give up
-    // clears SearchInProgress here. The window shows nothing of its own.
+    // clears searchInProgress here. The window shows nothing of its own.
     virtual void pageFetchFailed(const QString &error) { (void)error; }
 };

@@ -1,6 +1,6 @@
 #include "service/UrlEncode.h"
 
-namespace GetMusicList {
+namespace musicservice {
 namespace {
 
 void appendEscape(QString &out, unsigned byte)
@@ -18,7 +18,7 @@ bool isAsciiAlnum(char16_t c)
 
 } // namespace
 
-QString UrlEncode(QString text)
+QString urlEncode(QString text)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();
@@ -46,4 +46,4 @@ QString UrlEncode(QString text)
     return out;
 }
 
-} // namespace GetMusicList
+} // namespace musicservice

@@ -3,7 +3,7 @@
 
 #include <QString>
 
-namespace GetMusicList {
+namespace musicservice {
 
 // Trims U+0020 at both ends, keeps ASCII letters and digits, writes every
 // other code up to 255 as one %XX escape of its own value, and every code
@@ -11,6 +11,6 @@ namespace GetMusicList {
 // U+0100..U+07FF therefore take three bytes and U+0080..U+00FF a single
 // escape: that is what the service expects, not textbook UTF-8. Surrogate
 // units are encoded one by one.
-QString UrlEncode(QString text);
+QString urlEncode(QString text);
 
-} // namespace GetMusicList
+} // namespace musicservice

@@ -10,12 +10,12 @@
 class TrayEvent : public QEvent
 {
 public:
-    TrayEvent(int uMsg, qintptr wParam, qintptr lParam)
-        : QEvent(eventType()), m_uMsg(uMsg), m_wParam(wParam), m_lParam(lParam)
+    TrayEvent(int message, qintptr wParam, qintptr lParam)
+        : QEvent(eventType()), m_message(message), m_wParam(wParam), m_lParam(lParam)
     {
     }
 
-    int uMsg() const { return m_uMsg; }
+    int message() const { return m_message; }
     qintptr wParam() const { return m_wParam; }
     qintptr lParam() const { return m_lParam; }
 
@@ -27,7 +27,7 @@ public:
     }
 
 private:
-    int m_uMsg;
+    int m_message;
     qintptr m_wParam;
     qintptr m_lParam;
 };

@@ -111,10 +111,10 @@ def icon_seeds():
         "png": (0, 0, 0, 32, png(12, 12)),
     }
     for name, image in kinds.items():
-        write("fuzz_clsicon", name + ".ico", icon_file([image]))
-    write("fuzz_clsicon", "several.ico", icon_file([kinds["mono"], kinds["rgb24"], kinds["png"]]))
+        write("fuzz_iconfile", name + ".ico", icon_file([image]))
+    write("fuzz_iconfile", "several.ico", icon_file([kinds["mono"], kinds["rgb24"], kinds["png"]]))
     shutil.copy(os.path.join(ROOT, "resources", "skin", "PLAYICON.ico"),
-                os.path.join(CORPUS, "fuzz_clsicon", "PLAYICON.ico"))
+                os.path.join(CORPUS, "fuzz_iconfile", "PLAYICON.ico"))
 
 
 def main():

@@ -1,6 +1,6 @@
 // One playlist entry as the playlist control stores it. Selection and the
-// playing item are indexes of the control (ListIndex, PlayIndex), not fields
-// here. The main window keeps the service's song ID in URL and hands it to
+// playing item are indexes of the control (listIndex, playIndex), not fields
+// here. The main window keeps the service's song ID in url and hands it to
 // the song-link request when the item is played.
 #pragma once
 
@@ -11,12 +11,12 @@ inline constexpr char16_t kUnknownAuthor[] = u"UnKnow";
 
 struct PlaylistItem
 {
-    QString Title;
-    QString Author;
-    // Stored exactly as AddItem received it; nothing reads it back.
-    QString LongTime;
-    // Text of the time cell; AddItem leaves it empty.
-    QString StrTime;
-    QString URL;
-    bool ItemError = false;
+    QString title;
+    QString author;
+    // Stored exactly as addItem received it; nothing reads it back.
+    QString duration;
+    // Text of the time cell; addItem leaves it empty.
+    QString timeText;
+    QString url;
+    bool itemError = false;
 };

@@ -269,7 +269,7 @@ TEST_F(DownloadManagerTest, SavesARealSongOfTheBundledService)
     ASSERT_TRUE(musicd.start());
     ServiceConfig::setHost(musicd.url());
     NoLyrics lyrics;
-    const QString link = GetMusicList::ResolveSongLink(
+    const QString link = musicservice::resolveSongLink(
         QStringLiteral("100001"), QStringLiteral("晴川"), QStringLiteral("夏日的约定"), lyrics);
     ServiceConfig::setHost(QString());
     ASSERT_FALSE(link.isEmpty());

@@ -108,7 +108,7 @@ protected:
 
     static TestHttpServer *s_server;
     MediaPlayer player;
-    QSignalSpy spy{&player, &MediaPlayer::PlayStateChange};
+    QSignalSpy spy{&player, &MediaPlayer::playStateChanged};
 };
 
 TestHttpServer *MediaPlayerTest::s_server = nullptr;
@@ -124,7 +124,7 @@ TEST_F(MediaPlayerTest, TransportMovesThroughTheStatesOnce)
     EXPECT_EQ(spy.count(), 0);
     EXPECT_EQ(player.controls().currentPosition(), 0.0);
 
-    player.setURL(link("/tone.wav"));
+    player.setUrl(link("/tone.wav"));
     EXPECT_EQ(player.playState(), MediaPlayer::kStateTransitioning);
     EXPECT_FALSE(player.status().isEmpty());
     ASSERT_TRUE(waitForState(player, MediaPlayer::kStatePlaying));
@@ -141,12 +141,12 @@ TEST_F(MediaPlayerTest, TransportMovesThroughTheStatesOnce)
     // play() after stop restarts the same link.
     player.controls().play();
     EXPECT_TRUE(waitForState(player, MediaPlayer::kStatePlaying));
-    EXPECT_EQ(player.URL(), link("/tone.wav"));
+    EXPECT_EQ(player.url(), link("/tone.wav"));
 }
 
 TEST_F(MediaPlayerTest, PositionAdvancesAndSeeksWithinTheTrack)
 {
-    player.setURL(link("/tone.wav"));
+    player.setUrl(link("/tone.wav"));
     ASSERT_TRUE(waitForState(player, MediaPlayer::kStatePlaying));
     EXPECT_NEAR(player.currentMedia().duration(), 6.0, 0.1);
     EXPECT_EQ(player.currentMedia().durationString(), QStringLiteral("00:06"));
@@ -177,14 +177,14 @@ TEST_F(MediaPlayerTest, PositionAdvancesAndSeeksWithinTheTrack)
 
 TEST_F(MediaPlayerTest, LengthTextCountsMinutesPastAnHour)
 {
-    player.setURL(link("/long.wav"));
+    player.setUrl(link("/long.wav"));
     ASSERT_TRUE(waitForState(player, MediaPlayer::kStatePlaying));
     EXPECT_EQ(player.currentMedia().durationString(), QStringLiteral("75:02"));
 }
 
 TEST_F(MediaPlayerTest, EndOfTrackReportsEndedThenStopped)
 {
-    player.setURL(link("/short.wav"));
+    player.setUrl(link("/short.wav"));
     ASSERT_TRUE(waitForState(player, MediaPlayer::kStateStopped));
     EXPECT_EQ(states(spy), (std::vector<int>{9, 3, 8, 1}));
     EXPECT_FALSE(player.status().isEmpty());
@@ -195,14 +195,14 @@ TEST_F(MediaPlayerTest, EndedSlotThatStartsTheNextTrackKeepsPlaying)
     // As the window does at the end of a track: wait for the next link (the
     // link request pumps events meanwhile), set it, then call play.
     int restarts = 0;
-    QObject::connect(&player, &MediaPlayer::PlayStateChange, [&] {
+    QObject::connect(&player, &MediaPlayer::playStateChanged, [&] {
         if (player.playState() == MediaPlayer::kStateMediaEnded && restarts++ == 0) {
             QTest::qWait(100);
-            player.setURL(link("/short.wav"));
+            player.setUrl(link("/short.wav"));
             player.controls().play();
         }
     });
-    player.setURL(link("/short.wav"));
+    player.setUrl(link("/short.wav"));
     ASSERT_TRUE(eventually([&] { return spy.count() >= 7; }));
     QTest::qWait(300);
     EXPECT_EQ(states(spy), (std::vector<int>{9, 3, 8, 9, 3, 8, 1}));
@@ -210,7 +210,7 @@ TEST_F(MediaPlayerTest, EndedSlotThatStartsTheNextTrackKeepsPlaying)
 
 TEST_F(MediaPlayerTest, PauseWhileLoadingHoldsTheTrackUntilPlay)
 {
-    player.setURL(link("/tone.wav"));
+    player.setUrl(link("/tone.wav"));
     player.controls().pause();
     QTest::qWait(1000); // time to load; it must stay paused
     EXPECT_EQ(player.playState(), MediaPlayer::kStatePaused);
@@ -235,7 +235,7 @@ TEST_F(MediaPlayerTest, BadLinksSettleStoppedWithAReason)
     for (const QString &bad : links) {
         SCOPED_TRACE(bad.toStdString());
         spy.clear();
-        player.setURL(bad);
+        player.setUrl(bad);
         EXPECT_TRUE(waitForState(player, MediaPlayer::kStateStopped));
         QTest::qWait(200);
         EXPECT_EQ(player.playState(), MediaPlayer::kStateStopped);
@@ -250,12 +250,12 @@ TEST_F(MediaPlayerTest, BadLinksSettleStoppedWithAReason)
 
 TEST_F(MediaPlayerTest, ReplacedTrackNeverReportsItsEnd)
 {
-    player.setURL(link("/short.wav"));
+    player.setUrl(link("/short.wav"));
     ASSERT_TRUE(waitForState(player, MediaPlayer::kStatePlaying));
-    player.setURL(link("/tone.wav"));
+    player.setUrl(link("/tone.wav"));
     QTest::qWait(1800); // the short track would have ended by now
     EXPECT_EQ(player.playState(), MediaPlayer::kStatePlaying);
-    player.setURL(QString()); // a bad link stops the old track, too
+    player.setUrl(QString()); // a bad link stops the old track, too
     QTest::qWait(300);
     EXPECT_EQ(states(spy), (std::vector<int>{9, 3, 9, 3, 1}));
 }
@@ -267,7 +267,7 @@ TEST_F(MediaPlayerTest, VolumeIsClampedAndKeptBeforePlayback)
         player.settings().setVolume(asked);
         EXPECT_EQ(player.settings().volume(), kept) << asked;
     }
-    player.setURL(link("/short.wav"));
+    player.setUrl(link("/short.wav"));
     ASSERT_TRUE(waitForState(player, MediaPlayer::kStatePlaying));
     EXPECT_EQ(player.settings().volume(), 37);
 }
@@ -278,8 +278,8 @@ TEST(MediaPlayerEnvironment, PlaysTheBundledServiceAudioToItsEnd)
     MusicdServer musicd;
     ASSERT_TRUE(musicd.start());
     MediaPlayer player;
-    QSignalSpy spy(&player, &MediaPlayer::PlayStateChange);
-    player.setURL(musicd.url() + QStringLiteral("/music/100001.wav?xcode=0"));
+    QSignalSpy spy(&player, &MediaPlayer::playStateChanged);
+    player.setUrl(musicd.url() + QStringLiteral("/music/100001.wav?xcode=0"));
     ASSERT_TRUE(waitForState(player, MediaPlayer::kStatePlaying));
     const double duration = player.currentMedia().duration();
     EXPECT_GE(duration, 20.0);
@@ -301,8 +301,8 @@ TEST(MediaPlayerEnvironment, MissingSoundDeviceStillPlaysToTheEnd)
     });
     ASSERT_TRUE(server.start());
     MediaPlayer player;
-    QSignalSpy spy(&player, &MediaPlayer::PlayStateChange);
-    player.setURL(server.url() + QStringLiteral("/a.wav"));
+    QSignalSpy spy(&player, &MediaPlayer::playStateChanged);
+    player.setUrl(server.url() + QStringLiteral("/a.wav"));
     EXPECT_TRUE(eventually([&] { return player.playState() == 1; }));
     qputenv("VELMOR_AUDIO_OUTPUT", saved);
     EXPECT_EQ(states(spy), (std::vector<int>{9, 3, 8, 1}));
@@ -327,7 +327,7 @@ TEST(MediaPlayerEnvironment, WrongNumericLocaleFailsQuietlyAndRecovers)
         GTEST_SKIP() << "no locale with a decimal comma";
     MediaPlayer player;
     std::setlocale(LC_NUMERIC, commaLocale);
-    player.setURL(QStringLiteral("http://127.0.0.1:1/a.wav"));
+    player.setUrl(QStringLiteral("http://127.0.0.1:1/a.wav"));
     std::setlocale(LC_NUMERIC, "C");
     EXPECT_EQ(player.playState(), MediaPlayer::kStateStopped);
     EXPECT_EQ(player.status(), QStringLiteral("无法播放：播放组件无法启动"));
@@ -339,13 +339,13 @@ TEST(MediaPlayerEnvironment, WrongNumericLocaleFailsQuietlyAndRecovers)
 TEST_F(MediaPlayerTest, DestroyedWhileLoadingOrPlaying)
 {
     auto loading = std::make_unique<MediaPlayer>();
-    loading->setURL(link("/stall"));
+    loading->setUrl(link("/stall"));
     QTest::qWait(300);
     EXPECT_EQ(loading->playState(), MediaPlayer::kStateTransitioning);
     loading.reset();
 
     auto playing = std::make_unique<MediaPlayer>();
-    playing->setURL(link("/tone.wav"));
+    playing->setUrl(link("/tone.wav"));
     ASSERT_TRUE(waitForState(*playing, MediaPlayer::kStatePlaying));
     playing.reset();
     QTest::qWait(100); // any drain still queued must not reach the dead player
@@ -358,8 +358,8 @@ TEST_F(MediaPlayerTest, MouseClicksAndFullScreen)
     player.setParent(&frame);
     player.setGeometry(10, 20, 120, 80);
     frame.show();
-    QSignalSpy clicks(&player, &MediaPlayer::Click);
-    QSignalSpy doubleClicks(&player, &MediaPlayer::DoubleClick);
+    QSignalSpy clicks(&player, &MediaPlayer::clicked);
+    QSignalSpy doubleClicks(&player, &MediaPlayer::doubleClicked);
     QTest::mouseClick(&player, Qt::LeftButton);
     QTest::mouseClick(&player, Qt::RightButton);
     // A double click as the system delivers it: press, release, double-click

@@ -2,7 +2,7 @@
 // FaultRelay the test spoils as it needs; the service runs once per suite.
 #pragma once
 
-#include "tests/app/Form1Fixture.h"
+#include "tests/app/MainWindowFixture.h"
 #include "tests/common/MusicdServer.h"
 #include "tests/hardening/FaultRelay.h"
 
@@ -14,18 +14,18 @@
 #include <QTreeWidget>
 #include <memory>
 
-class HardeningFixture : public MusicdSuite<Form1Fixture>
+class HardeningFixture : public MusicdSuite<MainWindowFixture>
 {
 protected:
     void SetUp() override
     {
-        Form1Fixture::SetUp();
+        MainWindowFixture::SetUp();
         relay = std::make_unique<FaultRelay>(service->url());
     }
     void TearDown() override
     {
         relay.reset();
-        Form1Fixture::TearDown();
+        MainWindowFixture::TearDown();
         ServiceConfig::setHost(ServiceConfig::defaultHost());
         HttpClient::setTransferTimeoutMs(15000);
         HttpClient::setMaxBodyBytes(64 * 1024 * 1024);
@@ -43,15 +43,15 @@ protected:
     // search has ended.
     void search(const QString &words)
     {
-        form->Text1->setText(words);
-        form->Command1_Click();
+        form->searchEdit->setText(words);
+        form->onSearchClicked();
     }
 
     QStringList column(int c) const
     {
         QStringList texts;
-        for (int i = 0; i < form->ListView1->topLevelItemCount(); ++i)
-            texts << form->ListView1->topLevelItem(i)->text(c);
+        for (int i = 0; i < form->resultsView->topLevelItemCount(); ++i)
+            texts << form->resultsView->topLevelItem(i)->text(c);
         return texts;
     }
 

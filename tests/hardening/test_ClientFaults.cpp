@@ -28,7 +28,7 @@ TEST(ClientFaults, BodyThatCannotBeInflatedIsAFailureNotAShortPage)
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(r.body.isEmpty());
     EXPECT_EQ(r.error, QStringLiteral("网络错误：无法读取页面"));
-    EXPECT_TRUE(GetMusicList::FetchPage(bomb, QStringLiteral("utf-8")).isEmpty());
+    EXPECT_TRUE(musicservice::fetchPage(bomb, QStringLiteral("utf-8")).isEmpty());
     EXPECT_EQ(HttpClient::lastError(), r.error);
     // A compressed page of ordinary size still arrives whole.
     const HttpResult page = HttpClient::get(server.url() + QStringLiteral("/page"));

@@ -8,7 +8,7 @@
 #include "tests/hardening/ProcessMemory.h"
 #include "tests/hardening/StallProbe.h"
 
-#include "controls/listbox/NaluListBox.h"
+#include "controls/listbox/PlaylistView.h"
 #include "musicd/MusicdQueries.h"
 
 #include <QApplication>
@@ -73,8 +73,8 @@ TEST_F(Load, ManyPageSearchKeepsEveryRowAndTheWindowResponsive)
     probe.stop();
     const qint64 after = ProcessMemory::residentBytes();
 
-    ASSERT_EQ(form->ListView1->topLevelItemCount(), rows);
-    EXPECT_EQ(form->Textx2->text(), summary(rows));
+    ASSERT_EQ(form->resultsView->topLevelItemCount(), rows);
+    EXPECT_EQ(form->statusEdit->text(), summary(rows));
     const QStringList ids = column(0);
     for (int i = 0; i < rows; ++i)
         ASSERT_EQ(ids.at(i), QString::number(musicd::kLoadFirstSongId + i)) << i;
@@ -92,9 +92,9 @@ TEST_F(Load, ManyPageSearchKeepsEveryRowAndTheWindowResponsive)
     // memory: a search that kept anything per row would grow by as much
     // again.
     search(QStringLiteral("load1"));
-    EXPECT_EQ(form->ListView1->topLevelItemCount(), 1);
+    EXPECT_EQ(form->resultsView->topLevelItemCount(), 1);
     search(words);
-    ASSERT_EQ(form->ListView1->topLevelItemCount(), rows);
+    ASSERT_EQ(form->resultsView->topLevelItemCount(), rows);
     const qint64 again = ProcessMemory::residentBytes();
     std::printf("[ load     ] the same search again: RSS %+.1f MB\n", (again - after) / 1048576.0);
     if (kMeasuresMemory) {
@@ -104,23 +104,23 @@ TEST_F(Load, ManyPageSearchKeepsEveryRowAndTheWindowResponsive)
 
 TEST_F(Load, PlaylistFilledToItsLimitScrollsPaintsAndCloses)
 {
-    NaluListBox *list = form->NaluListBox1;
+    PlaylistView *list = form->playlistView;
     const qint64 before = ProcessMemory::residentBytes();
     QElapsedTimer clock;
     clock.start();
-    for (int i = 0; i < NaluListBox::kMaxItems; ++i) {
+    for (int i = 0; i < PlaylistView::kMaxItems; ++i) {
         const QString n = QString::number(musicd::kLoadFirstSongId + i);
-        ASSERT_EQ(list->AddItem(QStringLiteral("歌曲 ") + n, QStringLiteral("歌手 ") + n, n),
+        ASSERT_EQ(list->addItem(QStringLiteral("歌曲 ") + n, QStringLiteral("歌手 ") + n, n),
                   i + 1);
     }
     const qint64 fillMs = clock.elapsed();
     const qint64 after = ProcessMemory::residentBytes();
 
     // Full: one more is refused and nothing changes.
-    EXPECT_EQ(list->AddItem(QStringLiteral("one too many")), -1);
-    ASSERT_EQ(list->ListCount(), NaluListBox::kMaxItems);
-    const int last = NaluListBox::kMaxItems - 1;
-    EXPECT_EQ(list->URL(last), QString::number(musicd::kLoadFirstSongId + last));
+    EXPECT_EQ(list->addItem(QStringLiteral("one too many")), -1);
+    ASSERT_EQ(list->listCount(), PlaylistView::kMaxItems);
+    const int last = PlaylistView::kMaxItems - 1;
+    EXPECT_EQ(list->url(last), QString::number(musicd::kLoadFirstSongId + last));
 
     // The last index still fits the 16-bit indexes: select, mark, scroll to
     // it and paint there.
@@ -128,14 +128,14 @@ TEST_F(Load, PlaylistFilledToItsLimitScrollsPaintsAndCloses)
     probe.start();
     list->setListIndex(last);
     list->setPlayIndex(last);
-    EXPECT_EQ(list->ListIndex(), last);
-    EXPECT_EQ(list->PlayIndex(), last);
+    EXPECT_EQ(list->listIndex(), last);
+    EXPECT_EQ(list->playIndex(), last);
     // Back to the top, then one wheel notch at a time, each painted, down
     // to the last row.
     list->setListIndex(0);
-    ASSERT_EQ(list->FirstIndex(), 0);
+    ASSERT_EQ(list->firstIndex(), 0);
     int notches = 0;
-    while (list->LastIndex() < last && notches < 40000) {
+    while (list->lastIndex() < last && notches < 40000) {
         QWheelEvent wheel(QPointF(10, 10), list->mapToGlobal(QPointF(10, 10)), QPoint(),
                           QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(list, &wheel);
@@ -145,13 +145,13 @@ TEST_F(Load, PlaylistFilledToItsLimitScrollsPaintsAndCloses)
     const QImage shot = list->grab().toImage();
     probe.stop();
     EXPECT_FALSE(shot.isNull());
-    EXPECT_EQ(list->LastIndex(), last); // the wheel reached the end
-    EXPECT_EQ(list->IndexFromPoint(10, float(list->rowRect(last).center().y())), last);
+    EXPECT_EQ(list->lastIndex(), last); // the wheel reached the end
+    EXPECT_EQ(list->indexFromPoint(10, float(list->rowRect(last).center().y())), last);
 
-    const double perItem = double(after - before) / NaluListBox::kMaxItems;
+    const double perItem = double(after - before) / PlaylistView::kMaxItems;
     std::printf("[ load     ] playlist of %d items: filled in %lld ms, RSS +%.1f MB "
                 "(%.0f bytes/item), %d wheel notches to the end, longest event-loop gap %lld ms\n",
-                NaluListBox::kMaxItems, static_cast<long long>(fillMs),
+                PlaylistView::kMaxItems, static_cast<long long>(fillMs),
                 (after - before) / 1048576.0, perItem, notches,
                 static_cast<long long>(probe.longestGapMs()));
     if (kMeasuresMemory) {

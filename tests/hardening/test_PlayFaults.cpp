@@ -7,7 +7,7 @@
 
 #include "app/ImageControl.h"
 #include "app/MediaPlayer.h"
-#include "controls/listbox/NaluListBox.h"
+#include "controls/listbox/PlaylistView.h"
 #include "musicd/MusicdQueries.h"
 
 #include <QCheckBox>
@@ -93,7 +93,7 @@ protected:
     void SetUp() override
     {
         HardeningFixture::SetUp();
-        player = form->WindowsMediaPlayer1;
+        player = form->mediaPlayer;
         form->setQuitHandler([](int) {});
     }
 
@@ -101,11 +101,11 @@ protected:
     void playResult(const QString &words, int row = 0)
     {
         search(words);
-        ASSERT_GT(form->ListView1->topLevelItemCount(), row);
-        QTreeWidgetItem *item = form->ListView1->topLevelItem(row);
-        form->ListView1->setCurrentItem(item);
+        ASSERT_GT(form->resultsView->topLevelItemCount(), row);
+        QTreeWidgetItem *item = form->resultsView->topLevelItem(row);
+        form->resultsView->setCurrentItem(item);
         item->setSelected(true);
-        form->ListView1_DblClick();
+        form->onResultDoubleClicked();
     }
 
     bool settled(int ms = 10000)
@@ -149,7 +149,7 @@ TEST_F(PlayFaults, LinkToSomethingThatIsNoAudioSettlesWithoutAPlayLoop)
         });
         // List loop with two items: a player that took the failure for the
         // end of a track would go round the list for ever.
-        form->Check2->setChecked(true);
+        form->listLoopBox->setChecked(true);
         playResult(QStringLiteral("load2"), 0);
         playResult(QStringLiteral("load2"), 1);
         ASSERT_TRUE(settled());
@@ -157,9 +157,9 @@ TEST_F(PlayFaults, LinkToSomethingThatIsNoAudioSettlesWithoutAPlayLoop)
         EXPECT_EQ(relay->requestsContaining(QStringLiteral("/music/")),
                   relay->requestsContaining(QStringLiteral("getLinks.php")));
         EXPECT_EQ(relay->requestsContaining(QStringLiteral("getLinks.php")), 2);
-        EXPECT_EQ(form->NaluListBox1->ListCount(), 2);
+        EXPECT_EQ(form->playlistView->listCount(), 2);
         EXPECT_NE(player->playState(), MediaPlayer::kStatePlaying);
-        form->NaluListBox1->Clear();
+        form->playlistView->clear();
     }
     // The same window plays a real song afterwards.
     ServiceConfig::setHost(service->url());
@@ -182,8 +182,8 @@ TEST_F(PlayFaults, LyricFileOfBinaryGarbageShowsNoGarbage)
     QStringList shown;
     QTimer watcher;
     QObject::connect(&watcher, &QTimer::timeout, [&] {
-        if (!shown.contains(form->txtText3->text()))
-            shown << form->txtText3->text();
+        if (!shown.contains(form->lyricLine->text()))
+            shown << form->lyricLine->text();
     });
     playResult(QStringLiteral("load1"));
     watcher.start(20);
@@ -195,15 +195,15 @@ TEST_F(PlayFaults, LyricFileOfBinaryGarbageShowsNoGarbage)
     watcher.stop();
     probe.stop();
 
-    EXPECT_GT(form->List1->count(), 0);
-    for (int i = 0; i < form->List1->count(); ++i)
-        EXPECT_TRUE(form->List1->item(i)->text().startsWith(QLatin1Char('['))) << i;
+    EXPECT_GT(form->lyricList->count(), 0);
+    for (int i = 0; i < form->lyricList->count(); ++i)
+        EXPECT_TRUE(form->lyricList->item(i)->text().startsWith(QLatin1Char('['))) << i;
     // No time tag in the garbage matches a playing second: the line stays
     // as the play left it, empty.
     EXPECT_EQ(shown, QStringList{QString()});
     EXPECT_EQ(player->playState(), MediaPlayer::kStatePlaying);
     std::printf("[ lyric    ] 64 KB garbage lyric: %lld entries, longest event-loop gap %lld ms\n",
-                static_cast<long long>(form->List1->count()),
+                static_cast<long long>(form->lyricList->count()),
                 static_cast<long long>(probe.longestGapMs()));
 }
 
@@ -237,7 +237,8 @@ TEST_F(PlayFaults, SingerPictureThatIsNoPictureShowsTheDefault)
         playResult(QStringLiteral("晴川"));
         probe.stop();
         EXPECT_EQ(relay->requestsContaining(QStringLiteral("/ting/pic/item/")), 1);
-        EXPECT_EQ(form->Picture2->picture().toImage(), form->Picture3->picture().toImage());
+        EXPECT_EQ(form->singerPicture->picture().toImage(),
+                  form->defaultSingerPicture->picture().toImage());
         std::printf("[ picture  ] %s: longest event-loop gap %lld ms\n", c.name,
                     static_cast<long long>(probe.longestGapMs()));
     }
@@ -259,8 +260,8 @@ TEST_F(PlayFaults, StalledLinkAnswerLeavesTheWindowPlayingAnotherSong)
         return true;
     });
     search(QStringLiteral("load2"));
-    ASSERT_EQ(form->ListView1->topLevelItemCount(), 2);
-    ASSERT_EQ(form->ListView1->topLevelItem(0)->text(0), firstId);
+    ASSERT_EQ(form->resultsView->topLevelItemCount(), 2);
+    ASSERT_EQ(form->resultsView->topLevelItem(0)->text(0), firstId);
 
     StallProbe probe;
     bool secondStarted = false;
@@ -269,24 +270,24 @@ TEST_F(PlayFaults, StalledLinkAnswerLeavesTheWindowPlayingAnotherSong)
         if (!relay->stallStarted() || secondStarted)
             return;
         secondStarted = true;
-        QTreeWidgetItem *second = form->ListView1->topLevelItem(1);
-        form->ListView1->setCurrentItem(second);
+        QTreeWidgetItem *second = form->resultsView->topLevelItem(1);
+        form->resultsView->setCurrentItem(second);
         second->setSelected(true);
-        form->ListView1_DblClick();
+        form->onResultDoubleClicked();
     });
     driver.start(10);
     probe.start();
-    QTreeWidgetItem *first = form->ListView1->topLevelItem(0);
-    form->ListView1->setCurrentItem(first);
+    QTreeWidgetItem *first = form->resultsView->topLevelItem(0);
+    form->resultsView->setCurrentItem(first);
     first->setSelected(true);
-    form->ListView1_DblClick(); // returns when the stalled request has timed out
+    form->onResultDoubleClicked(); // returns when the stalled request has timed out
     probe.stop();
     driver.stop();
 
     EXPECT_TRUE(secondStarted);
-    ASSERT_EQ(form->NaluListBox1->ListCount(), 1);
-    EXPECT_EQ(form->NaluListBox1->URL(0), secondId);
-    EXPECT_TRUE(player->URL().contains(QStringLiteral("/music/") + secondId));
+    ASSERT_EQ(form->playlistView->listCount(), 1);
+    EXPECT_EQ(form->playlistView->url(0), secondId);
+    EXPECT_TRUE(player->url().contains(QStringLiteral("/music/") + secondId));
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return player->playState() == MediaPlayer::kStatePlaying; }, 10000));
     std::printf("[ stall    ] stalled link answer: longest event-loop gap %lld ms\n",

@@ -36,7 +36,7 @@ protected:
     // title and singer without replacement or control characters.
     void expectOnlyRealRows(int rows)
     {
-        ASSERT_EQ(form->ListView1->topLevelItemCount(), rows);
+        ASSERT_EQ(form->resultsView->topLevelItemCount(), rows);
         const QStringList ids = column(0);
         EXPECT_EQ(QSet<QString>(ids.begin(), ids.end()).size(), rows);
         static const QRegularExpression kSyntheticId(QStringLiteral("^50\\d{5}$"));
@@ -52,9 +52,9 @@ protected:
     void expectASearchStillWorks()
     {
         search(QStringLiteral("load3"));
-        EXPECT_EQ(form->ListView1->topLevelItemCount(), 3);
-        EXPECT_EQ(form->Textx2->text(), summary(3));
-        EXPECT_EQ(form->Command1->text(), QStringLiteral("搜索"));
+        EXPECT_EQ(form->resultsView->topLevelItemCount(), 3);
+        EXPECT_EQ(form->statusEdit->text(), summary(3));
+        EXPECT_EQ(form->searchButton->text(), QStringLiteral("搜索"));
     }
 };
 
@@ -82,8 +82,8 @@ TEST_F(SearchFaults, StalledPageKeepsTheWindowServingAndTheStopButtonWorks)
         ++ticksInStall;
         if (!stopClicked && ticksInStall == 5) {
             stopClicked = true;
-            QTest::mouseClick(form->Command4, Qt::LeftButton);
-            captionAfterStop = form->Command1->text();
+            QTest::mouseClick(form->stopButton, Qt::LeftButton);
+            captionAfterStop = form->searchButton->text();
         }
     });
     probe.start();
@@ -96,8 +96,8 @@ TEST_F(SearchFaults, StalledPageKeepsTheWindowServingAndTheStopButtonWorks)
     EXPECT_GT(ticksInStall, 5); // the window's timers ran inside the wait
     EXPECT_EQ(captionAfterStop, QStringLiteral("搜索"));
     expectOnlyRealRows(30);
-    EXPECT_TRUE(form->Textx2->text().startsWith(summary(30)));
-    EXPECT_FALSE(GetMusicList::State().SearchInProgress);
+    EXPECT_TRUE(form->statusEdit->text().startsWith(summary(30)));
+    EXPECT_FALSE(musicservice::searchState().searchInProgress);
     EXPECT_EQ(relay->requestsContaining(QStringLiteral("page=3")), 0);
     std::printf("[ stall    ] longest event-loop gap during a stalled page: %lld ms\n",
                 static_cast<long long>(probe.longestGapMs()));
@@ -115,7 +115,7 @@ TEST_F(SearchFaults, ResetInTheMiddleOfAPageKeepsTheEarlierPagesAndSaysWhy)
     });
     search(QStringLiteral("load61"));
     expectOnlyRealRows(30); // page 1 whole, nothing of the broken page 2
-    EXPECT_EQ(form->Textx2->text(), summary(30) + QStringLiteral("（网络错误：连接被中断）"));
+    EXPECT_EQ(form->statusEdit->text(), summary(30) + QStringLiteral("（网络错误：连接被中断）"));
     EXPECT_EQ(relay->requestsContaining(QStringLiteral("page=3")), 0);
     expectASearchStillWorks();
 }
@@ -147,7 +147,7 @@ TEST_F(SearchFaults, ErrorStatusPagesListNothingOfTheirOwn)
         search(QStringLiteral("load61"));
         SCOPED_TRACE(c.status);
         expectOnlyRealRows(c.rows);
-        EXPECT_EQ(form->Command1->text(), QStringLiteral("搜索"));
+        EXPECT_EQ(form->searchButton->text(), QStringLiteral("搜索"));
     }
     expectASearchStillWorks();
 }
@@ -187,7 +187,7 @@ TEST_F(SearchFaults, GiganticPagesAreReadWithinTheCapOrRefused)
         search(QStringLiteral("load30"));
         probe.stop();
         expectOnlyRealRows(c.rows);
-        EXPECT_EQ(form->Textx2->text(), summary(c.rows) + c.error);
+        EXPECT_EQ(form->statusEdit->text(), summary(c.rows) + c.error);
         std::printf("[ gigantic ] %lld MB page: longest event-loop gap %lld ms\n", c.bytes >> 20,
                     static_cast<long long>(probe.longestGapMs()));
     }
@@ -204,10 +204,10 @@ TEST_F(SearchFaults, PagesInTheWrongCharsetListNoGarbage)
     // page is asked for.
     const QString words = QStringLiteral("精选");
     const std::string firstPage =
-        "/app/search/searchList.php?qword=" + GetMusicList::UrlEncode(words).toStdString();
+        "/app/search/searchList.php?qword=" + musicservice::urlEncode(words).toStdString();
     QStringList realIds;
     for (const SearchResult &row :
-         GetMusicList::ParseSearchPage(QString::fromStdString(relay->upstreamBody(firstPage))))
+         musicservice::parseSearchPage(QString::fromStdString(relay->upstreamBody(firstPage))))
         realIds << row.songId;
     ASSERT_EQ(realIds.size(), 30);
 
@@ -236,7 +236,7 @@ TEST_F(SearchFaults, PagesInTheWrongCharsetListNoGarbage)
             for (const QString &text : column(col))
                 EXPECT_FALSE(text.contains(kControl)) << text.toStdString();
         }
-        EXPECT_EQ(form->Textx2->text(), summary(int(c.ids.size())));
+        EXPECT_EQ(form->statusEdit->text(), summary(int(c.ids.size())));
         EXPECT_EQ(relay->requestsContaining(QStringLiteral("searchList.php")), 1);
         expectASearchStillWorks();
     }

@@ -24,7 +24,7 @@ namespace {
 
 // Where a screenshot of the playing window goes.
 const QString kArtefactDir = QStringLiteral(VELMOR_SMOKE_ARTEFACT_DIR);
-// The window's title before anything plays, and the prefix Timer2 gives
+// The window's title before anything plays, and the prefix displayTimer gives
 // it once a track plays.
 const QString kStartTitle = QStringLiteral("Velmor音乐播放器 Version%1.%2.%3")
                                 .arg(VELMOR_VERSION_MAJOR)
@@ -33,10 +33,10 @@ const QString kStartTitle = QStringLiteral("Velmor音乐播放器 Version%1.%2.%
 const QString kPlayingPrefix = QStringLiteral("正在播放：");
 
 // Main-window positions in pixels at 96 dpi (the display is started at 96).
-const QPoint kSearchBox(100, 70);           // Text1 at (16, 54), 440 x 32
-const QPoint kFirstRow(200, 128);           // ListView1 at (16, 96): below its header
-const QPoint kCloseButton(957, 20);         // Image20 at (942, 7), 30 x 26
-const QRect kStatusLine(426, 524, 330, 28); // Label4: "position/length status"
+const QPoint kSearchBox(100, 70);           // searchEdit at (16, 54), 440 x 32
+const QPoint kFirstRow(200, 128);           // resultsView at (16, 96): below its header
+const QPoint kCloseButton(957, 20);         // closeButton at (942, 7), 30 x 26
+const QRect kStatusLine(426, 524, 330, 28); // statusLabel: "position/length status"
 
 class Smoke : public ::testing::Test
 {

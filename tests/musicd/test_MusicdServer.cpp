@@ -19,7 +19,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-using namespace GetMusicList;
+using namespace musicservice;
 
 namespace {
 
@@ -31,14 +31,14 @@ protected:
 
     static QString searchUrl(const QString &words, qint64 page = 0)
     {
-        QString url = ServiceConfig::resource(101) + UrlEncode(words);
+        QString url = ServiceConfig::resource(101) + urlEncode(words);
         if (page > 0)
             url += ServiceConfig::resource(104) + QString::number(page);
         return url;
     }
     static QString linkAnswer(const QString &id)
     {
-        return FetchPage(LinkRequestUrl(id, QStringLiteral("x"), QStringLiteral("y")),
+        return fetchPage(linkRequestUrl(id, QStringLiteral("x"), QStringLiteral("y")),
                          QStringLiteral("Utf-8"));
     }
     // A raw client for what the player's client cannot send (ranges, hosts).
@@ -47,9 +47,7 @@ protected:
         const QUrl url(service->url());
         return httplib::Client(url.host().toStdString(), url.port());
     }
-
 };
-
 
 struct QueryCase
 {
@@ -67,17 +65,17 @@ TEST_F(MusicdServerTest, EveryAdvertisedSongIsScrapedPageByPage)
     for (const QueryCase &c : cases) {
         SCOPED_TRACE(c.words);
         const QString words = QString::fromUtf8(c.words);
-        const QString first = FetchPage(searchUrl(words), QStringLiteral("utf-8"));
-        ASSERT_FALSE(IsNoMatchPage(first));
-        const int pages = PageCountFromFirstPage(first).toInt();
+        const QString first = fetchPage(searchUrl(words), QStringLiteral("utf-8"));
+        ASSERT_FALSE(isNoMatchPage(first));
+        const int pages = pageCountFromFirstPage(first).toInt();
         EXPECT_EQ(pages, (c.count + kSongsPerPage - 1) / kSongsPerPage);
 
         QSet<QString> ids;
         qsizetype rows = 0;
         for (int p = 1; p <= pages; ++p) {
             const QString page =
-                p == 1 ? first : FetchPage(searchUrl(words, p), QStringLiteral("utf-8"));
-            const QList<SearchResult> found = ParseSearchPage(page);
+                p == 1 ? first : fetchPage(searchUrl(words, p), QStringLiteral("utf-8"));
+            const QList<SearchResult> found = parseSearchPage(page);
             // Full pages except the last one.
             EXPECT_EQ(found.size(),
                       p < pages ? kSongsPerPage : c.count - (pages - 1) * kSongsPerPage);
@@ -98,15 +96,15 @@ TEST_F(MusicdServerTest, EveryAdvertisedSongIsScrapedPageByPage)
 TEST_F(MusicdServerTest, LoadQueryComputesAThousandPages)
 {
     const QString words = QLatin1String(musicd::kQueryLoad30000);
-    const QString first = FetchPage(searchUrl(words), QStringLiteral("utf-8"));
-    EXPECT_EQ(PageCountFromFirstPage(first), QStringLiteral("1000"));
+    const QString first = fetchPage(searchUrl(words), QStringLiteral("utf-8"));
+    EXPECT_EQ(pageCountFromFirstPage(first), QStringLiteral("1000"));
 
     const QList<SearchResult> last =
-        ParseSearchPage(FetchPage(searchUrl(words, 1000), QStringLiteral("utf-8")));
+        parseSearchPage(fetchPage(searchUrl(words, 1000), QStringLiteral("utf-8")));
     ASSERT_EQ(last.size(), kSongsPerPage);
     EXPECT_EQ(last.last().songId, QString::number(musicd::kLoadFirstSongId + 30000 - 1));
     // Rows on the page are the rows with those numbers, not a repeat of page 1.
-    EXPECT_NE(last.first().songId, ParseSearchPage(first).first().songId);
+    EXPECT_NE(last.first().songId, parseSearchPage(first).first().songId);
 }
 
 TEST_F(MusicdServerTest, PagesPastTheEndKeepTheirShapeWithoutRows)
@@ -115,10 +113,10 @@ TEST_F(MusicdServerTest, PagesPastTheEndKeepTheirShapeWithoutRows)
          {Q_INT64_C(3), Q_INT64_C(4), Q_INT64_C(1001), Q_INT64_C(99999999999)}) {
         const QString words =
             QLatin1String(page < 1000 ? musicd::kQueryThreePages : musicd::kQueryLoad30000);
-        const QString text = FetchPage(searchUrl(words, page), QStringLiteral("utf-8"));
-        EXPECT_FALSE(IsNoMatchPage(text));
-        EXPECT_TRUE(NormaliseSearchPage(text).contains(QStringLiteral(">上一页</a"))) << page;
-        EXPECT_EQ(ParseSearchPage(text).isEmpty(), page != 3) << page;
+        const QString text = fetchPage(searchUrl(words, page), QStringLiteral("utf-8"));
+        EXPECT_FALSE(isNoMatchPage(text));
+        EXPECT_TRUE(normaliseSearchPage(text).contains(QStringLiteral(">上一页</a"))) << page;
+        EXPECT_EQ(parseSearchPage(text).isEmpty(), page != 3) << page;
     }
 }
 
@@ -126,27 +124,27 @@ TEST_F(MusicdServerTest, NothingFoundGivesTheNoMatchPage)
 {
     for (const char *words : {musicd::kQueryNoMatch, "load0", "很抱歉，没有找到与"}) {
         const QString page =
-            FetchPage(searchUrl(QString::fromUtf8(words)), QStringLiteral("utf-8"));
-        EXPECT_TRUE(IsNoMatchPage(page)) << words;
-        EXPECT_TRUE(ParseSearchPage(page).isEmpty());
+            fetchPage(searchUrl(QString::fromUtf8(words)), QStringLiteral("utf-8"));
+        EXPECT_TRUE(isNoMatchPage(page)) << words;
+        EXPECT_TRUE(parseSearchPage(page).isEmpty());
     }
 }
 
 TEST_F(MusicdServerTest, NamesWithEntitiesAndCommasScrapeAsThePlayerCutsThem)
 {
-    const QList<SearchResult> tom = ParseSearchPage(
-        FetchPage(searchUrl(QStringLiteral("Tom & Jerry")), QStringLiteral("utf-8")));
+    const QList<SearchResult> tom = parseSearchPage(
+        fetchPage(searchUrl(QStringLiteral("Tom & Jerry")), QStringLiteral("utf-8")));
     ASSERT_FALSE(tom.isEmpty());
     for (const SearchResult &r : tom)
         EXPECT_EQ(r.singer, QStringLiteral("Tom  Jerry"));
 
-    const QList<SearchResult> live = ParseSearchPage(
-        FetchPage(searchUrl(QStringLiteral("Remix, 2010")), QStringLiteral("utf-8")));
+    const QList<SearchResult> live = parseSearchPage(
+        fetchPage(searchUrl(QStringLiteral("Remix, 2010")), QStringLiteral("utf-8")));
     ASSERT_EQ(live.size(), 1);
     EXPECT_EQ(live.first().title, QStringLiteral("Live (Remix)"));
 
-    const QList<SearchResult> rock = ParseSearchPage(
-        FetchPage(searchUrl(QStringLiteral("Rock'n'Roll")), QStringLiteral("utf-8")));
+    const QList<SearchResult> rock = parseSearchPage(
+        fetchPage(searchUrl(QStringLiteral("Rock'n'Roll")), QStringLiteral("utf-8")));
     ASSERT_FALSE(rock.isEmpty());
     EXPECT_EQ(rock.first().singer, QStringLiteral("RocknRoll Band"));
 }
@@ -166,7 +164,7 @@ TEST_F(MusicdServerTest, LinkAnswersGiveLinksAndLyricsThatWork)
     for (const LinkCase &c : cases) {
         SCOPED_TRACE(c.id);
         const QString answer = linkAnswer(QString::fromLatin1(c.id));
-        const QString link = CutSongLink(answer);
+        const QString link = cutSongLink(answer);
         EXPECT_TRUE(link.startsWith(service->url() + QStringLiteral("/music/") +
                                     QLatin1String(c.id) + QStringLiteral(".wav?xcode=")))
             << link.toStdString();
@@ -174,12 +172,12 @@ TEST_F(MusicdServerTest, LinkAnswersGiveLinksAndLyricsThatWork)
                      link.contains(QStringLiteral("src=")));
         EXPECT_EQ(HttpClient::get(link).status, 200);
 
-        const std::optional<QString> lyricUrl = CutLyricUrl(answer);
+        const std::optional<QString> lyricUrl = cutLyricUrl(answer);
         ASSERT_TRUE(lyricUrl.has_value());
-        EXPECT_EQ(IsLrcUrl(*lyricUrl), c.lyrics);
+        EXPECT_EQ(isLrcUrl(*lyricUrl), c.lyrics);
         EXPECT_EQ(lyricUrl->isEmpty(), !c.lyrics);
         if (c.lyrics) {
-            const QStringList entries = SplitLrc(FetchPage(*lyricUrl, QStringLiteral("utf-8")));
+            const QStringList entries = splitLrc(fetchPage(*lyricUrl, QStringLiteral("utf-8")));
             ASSERT_GT(entries.size(), 4);
             EXPECT_TRUE(entries.first().startsWith(QStringLiteral("[ti:")));
         }
@@ -187,7 +185,7 @@ TEST_F(MusicdServerTest, LinkAnswersGiveLinksAndLyricsThatWork)
     // The shapes the IDs promise.
     EXPECT_TRUE(
         linkAnswer(QLatin1String(musicd::kSongSrcCutId)).contains(QStringLiteral("&src=\\")));
-    EXPECT_TRUE(CutLyricUrl(linkAnswer(QLatin1String(musicd::kSongUpperCaseLrcId)))
+    EXPECT_TRUE(cutLyricUrl(linkAnswer(QLatin1String(musicd::kSongUpperCaseLrcId)))
                     ->endsWith(QStringLiteral(".LRC")));
     const QString lyricFirst = linkAnswer(QLatin1String(musicd::kSongLyricFirstId));
     EXPECT_LT(lyricFirst.indexOf(QStringLiteral("lyric_url")),
@@ -200,7 +198,7 @@ TEST_F(MusicdServerTest, UnknownAndGarbageRequestsAreAnsweredQuietly)
          {musicd::kUnknownSongId, "abc", "-1", "99999999999999999999", "%00", ""}) {
         const QString answer = linkAnswer(QString::fromLatin1(id));
         EXPECT_FALSE(answer.isEmpty()) << id;
-        EXPECT_TRUE(CutSongLink(answer).isEmpty()) << id;
+        EXPECT_TRUE(cutSongLink(answer).isEmpty()) << id;
     }
     const char *paths[] = {
         "/app/search/searchList.php",
@@ -222,7 +220,7 @@ TEST_F(MusicdServerTest, UnknownAndGarbageRequestsAreAnsweredQuietly)
         EXPECT_TRUE(res->status == 200 || res->status == 404) << path;
     }
     // Still serving, and every request was logged.
-    EXPECT_FALSE(ParseSearchPage(FetchPage(searchUrl(QLatin1String(musicd::kQueryOnePage)),
+    EXPECT_FALSE(parseSearchPage(fetchPage(searchUrl(QLatin1String(musicd::kQueryOnePage)),
                                            QStringLiteral("utf-8")))
                      .isEmpty());
     const QStringList log = service->logLines();
@@ -299,9 +297,9 @@ TEST_F(MusicdServerTest, SingerPagesLeadToDecodablePictures)
     QList<QImage> pictures;
     for (const char *singer : {musicd::kSingerWithPicture, musicd::kSingerLatinWithPicture}) {
         const QString page =
-            FetchPage(ServiceConfig::singerPageUrl() + UrlEncode(QString::fromUtf8(singer)),
+            fetchPage(ServiceConfig::singerPageUrl() + urlEncode(QString::fromUtf8(singer)),
                       QStringLiteral("utf-8"));
-        const QString url = LoadNetPicture::CutSingerPictureUrl(page, prefix);
+        const QString url = LoadNetPicture::cutSingerPictureUrl(page, prefix);
         ASSERT_TRUE(url.startsWith(prefix) && url.endsWith(QStringLiteral(".jpg")))
             << url.toStdString();
         const HttpResult r = HttpClient::get(url);
@@ -315,9 +313,9 @@ TEST_F(MusicdServerTest, SingerPagesLeadToDecodablePictures)
 
     for (const char *singer : {musicd::kSingerWithoutPicture, "Nobody Here", ""}) {
         const QString page =
-            FetchPage(ServiceConfig::singerPageUrl() + UrlEncode(QString::fromUtf8(singer)),
+            fetchPage(ServiceConfig::singerPageUrl() + urlEncode(QString::fromUtf8(singer)),
                       QStringLiteral("utf-8"));
-        EXPECT_EQ(LoadNetPicture::CutSingerPictureUrl(page, prefix), LoadNetPicture::kNoSingerInfo)
+        EXPECT_EQ(LoadNetPicture::cutSingerPictureUrl(page, prefix), LoadNetPicture::kNoSingerInfo)
             << singer;
     }
 }

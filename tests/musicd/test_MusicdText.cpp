@@ -39,7 +39,7 @@ TEST(MusicdQueryText, DecodesWhatThePlayerEncodes)
         QStringLiteral("é©"), // Latin-1 bytes that look like a lead byte
     };
     for (const QString &text : cases) {
-        const QString encoded = GetMusicList::UrlEncode(text);
+        const QString encoded = musicservice::urlEncode(text);
         EXPECT_EQ(decodePlayerQuery(percentDecoded(encoded)), text) << encoded.toStdString();
         EXPECT_EQ(QString::fromStdString(encodePlayerQuery(text)), encoded);
     }

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-using GetMusicList::DecodeBytes;
+using musicservice::decodeBytes;
 
 TEST(DecodeBytes, NamedCharsets)
 {
@@ -10,25 +10,28 @@ TEST(DecodeBytes, NamedCharsets)
     const QByteArray gbk("\xD6\xD0\xCE\xC4", 4);
     const QByteArray utf8("\xE4\xB8\xAD\xE6\x96\x87", 6);
     const QString expected = QStringLiteral("中文");
-    EXPECT_EQ(DecodeBytes(gbk, QStringLiteral("gb2312")), expected);
-    EXPECT_EQ(DecodeBytes(gbk, QStringLiteral("GBK")), expected);
-    EXPECT_EQ(GetMusicList::DecodeSystemAnsi(gbk), expected);
-    EXPECT_EQ(DecodeBytes(utf8, QStringLiteral("utf-8")), expected);
-    EXPECT_EQ(DecodeBytes(utf8, QStringLiteral("Utf-8")), expected);
-    EXPECT_EQ(DecodeBytes(QByteArray("caf\xE9", 4), QStringLiteral("iso-8859-1")),
+    EXPECT_EQ(decodeBytes(gbk, QStringLiteral("gb2312")), expected);
+    EXPECT_EQ(decodeBytes(gbk, QStringLiteral("GBK")), expected);
+    EXPECT_EQ(musicservice::decodeSystemAnsi(gbk), expected);
+    EXPECT_EQ(decodeBytes(utf8, QStringLiteral("utf-8")), expected);
+    EXPECT_EQ(decodeBytes(utf8, QStringLiteral("Utf-8")), expected);
+    EXPECT_EQ(decodeBytes(QByteArray("caf\xE9", 4), QStringLiteral("iso-8859-1")),
               QStringLiteral("café"));
 }
 
 TEST(DecodeBytes, EmptyInvalidAndUnknown)
 {
-    EXPECT_TRUE(DecodeBytes(QByteArray(), QStringLiteral("utf-8")).isEmpty());
-    EXPECT_TRUE(DecodeBytes(QByteArray(), QStringLiteral("no-such-charset")).isEmpty());
+    EXPECT_TRUE(decodeBytes(QByteArray(), QStringLiteral("utf-8")).isEmpty());
+    EXPECT_TRUE(decodeBytes(QByteArray(), QStringLiteral("no-such-charset")).isEmpty());
     // Invalid UTF-8 does not throw or stop: each bad byte is replaced.
-    const QString bad = DecodeBytes(QByteArray("a\xFF\xFE" "b", 4), QStringLiteral("utf-8"));
+    const QString bad = decodeBytes(QByteArray("a\xFF\xFE"
+                                               "b",
+                                               4),
+                                    QStringLiteral("utf-8"));
     EXPECT_TRUE(bad.startsWith(QLatin1Char('a')));
     EXPECT_TRUE(bad.endsWith(QLatin1Char('b')));
     EXPECT_TRUE(bad.contains(QChar(0xFFFD)));
     // An unknown name falls back to UTF-8 rather than failing.
-    EXPECT_EQ(DecodeBytes(QByteArray("\xE4\xB8\xAD", 3), QStringLiteral("no-such-charset")),
+    EXPECT_EQ(decodeBytes(QByteArray("\xE4\xB8\xAD", 3), QStringLiteral("no-such-charset")),
               QStringLiteral("中"));
 }

@@ -9,7 +9,7 @@
 #include <httplib.h>
 #include <thread>
 
-using GetMusicList::FetchPage;
+using musicservice::fetchPage;
 
 namespace {
 
@@ -72,31 +72,31 @@ protected:
 
 TEST_F(FetchPageTest, ErrorStatusStillReturnsTheBody)
 {
-    EXPECT_EQ(FetchPage(at("/error"), QStringLiteral("utf-8")), QStringLiteral("服务器出错了"));
+    EXPECT_EQ(fetchPage(at("/error"), QStringLiteral("utf-8")), QStringLiteral("服务器出错了"));
     EXPECT_TRUE(HttpClient::lastError().isEmpty());
-    EXPECT_EQ(FetchPage(at("/notfound"), QStringLiteral("utf-8")), QStringLiteral("nothing here"));
+    EXPECT_EQ(fetchPage(at("/notfound"), QStringLiteral("utf-8")), QStringLiteral("nothing here"));
 }
 
 TEST_F(FetchPageTest, EmptyBodyIsEmptyTextForEveryCharset)
 {
     for (const char *cs : {"utf-8", "auto", "gbk", "Utf-8", "bogus"})
-        EXPECT_TRUE(FetchPage(at("/empty"), QString::fromLatin1(cs)).isEmpty()) << cs;
+        EXPECT_TRUE(fetchPage(at("/empty"), QString::fromLatin1(cs)).isEmpty()) << cs;
 }
 
 TEST_F(FetchPageTest, AutoCharsetLooksOnlyAtTheFirstThousandBytes)
 {
-    const QString gbk = FetchPage(at("/gbk"), QStringLiteral("auto"));
+    const QString gbk = fetchPage(at("/gbk"), QStringLiteral("auto"));
     EXPECT_TRUE(gbk.contains(QStringLiteral("中文"))) << gbk.toStdString();
     // Beyond byte 1000 the marker does not count: UTF-8 wins.
-    const QString late = FetchPage(at("/late-marker"), QStringLiteral("auto"));
+    const QString late = fetchPage(at("/late-marker"), QStringLiteral("auto"));
     EXPECT_TRUE(late.endsWith(QStringLiteral("中")));
     // A named charset is used as named, whatever the page says.
-    EXPECT_FALSE(FetchPage(at("/gbk"), QStringLiteral("utf-8")).contains(QStringLiteral("中文")));
+    EXPECT_FALSE(fetchPage(at("/gbk"), QStringLiteral("utf-8")).contains(QStringLiteral("中文")));
 }
 
 TEST_F(FetchPageTest, RequestsTheExactUrl)
 {
-    EXPECT_EQ(FetchPage(at("/echo?qword=%E4%B8%AD&page=2"), QStringLiteral("utf-8")),
+    EXPECT_EQ(fetchPage(at("/echo?qword=%E4%B8%AD&page=2"), QStringLiteral("utf-8")),
               QStringLiteral("/echo?qword=%E4%B8%AD&page=2"));
 }
 
@@ -109,7 +109,7 @@ TEST_F(FetchPageTest, StallTimesOutWhileTheEventLoopKeepsRunning)
     timer.start(20);
     QElapsedTimer t;
     t.start();
-    EXPECT_TRUE(FetchPage(at("/stall"), QStringLiteral("utf-8")).isEmpty());
+    EXPECT_TRUE(fetchPage(at("/stall"), QStringLiteral("utf-8")).isEmpty());
     EXPECT_LT(t.elapsed(), 1900); // ended by the time-out, not by the server
     EXPECT_GT(ticks, 3);          // other events ran inside the wait
     EXPECT_EQ(HttpClient::lastError(), QStringLiteral("网络错误：连接超时"));
@@ -117,16 +117,16 @@ TEST_F(FetchPageTest, StallTimesOutWhileTheEventLoopKeepsRunning)
 
 TEST_F(FetchPageTest, TransportFailuresAreQuiet)
 {
-    EXPECT_TRUE(FetchPage(at("/reset"), QStringLiteral("utf-8")).isEmpty());
+    EXPECT_TRUE(fetchPage(at("/reset"), QStringLiteral("utf-8")).isEmpty());
     EXPECT_FALSE(HttpClient::lastError().isEmpty());
 
     const QString refusedUrl = at("/empty");
     server.stop();
-    EXPECT_TRUE(FetchPage(refusedUrl, QStringLiteral("utf-8")).isEmpty());
+    EXPECT_TRUE(fetchPage(refusedUrl, QStringLiteral("utf-8")).isEmpty());
     EXPECT_EQ(HttpClient::lastError(), QStringLiteral("网络错误：连接被拒绝"));
 
-    EXPECT_TRUE(FetchPage(QStringLiteral("ftp://127.0.0.1/x"), QStringLiteral("utf-8")).isEmpty());
-    EXPECT_TRUE(FetchPage(QStringLiteral("not a url"), QStringLiteral("utf-8")).isEmpty());
+    EXPECT_TRUE(fetchPage(QStringLiteral("ftp://127.0.0.1/x"), QStringLiteral("utf-8")).isEmpty());
+    EXPECT_TRUE(fetchPage(QStringLiteral("not a url"), QStringLiteral("utf-8")).isEmpty());
     EXPECT_FALSE(HttpClient::lastError().isEmpty());
 }
 
@@ -136,8 +136,8 @@ TEST_F(FetchPageTest, OversizedBodyIsRefused)
         res.set_content(std::string(300000, 'x'), "text/plain");
     });
     HttpClient::setMaxBodyBytes(100000);
-    EXPECT_TRUE(FetchPage(at("/big"), QStringLiteral("utf-8")).isEmpty());
+    EXPECT_TRUE(fetchPage(at("/big"), QStringLiteral("utf-8")).isEmpty());
     EXPECT_EQ(HttpClient::lastError(), QStringLiteral("网络错误：页面过大"));
     HttpClient::setMaxBodyBytes(64 * 1024 * 1024);
-    EXPECT_EQ(FetchPage(at("/big"), QStringLiteral("utf-8")).size(), 300000);
+    EXPECT_EQ(fetchPage(at("/big"), QStringLiteral("utf-8")).size(), 300000);
 }

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace GetMusicList;
+using namespace musicservice;
 
 namespace {
 
@@ -26,7 +26,7 @@ class SongLinkCut : public ::testing::TestWithParam<Cut>
 
 TEST_P(SongLinkCut, GivesThePlayableLink)
 {
-    EXPECT_EQ(CutSongLink(GetParam().input), GetParam().expected);
+    EXPECT_EQ(cutSongLink(GetParam().input), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -58,7 +58,7 @@ class LyricUrlCut : public ::testing::TestWithParam<Cut>
 
 TEST_P(LyricUrlCut, GivesTheLyricFileUrl)
 {
-    const std::optional<QString> url = CutLyricUrl(GetParam().input);
+    const std::optional<QString> url = cutLyricUrl(GetParam().input);
     ASSERT_TRUE(url.has_value());
     EXPECT_EQ(*url, GetParam().expected);
 }
@@ -82,43 +82,43 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LyricUrlCut, AnswerWithoutTheKeyGivesNothing)
 {
-    EXPECT_FALSE(CutLyricUrl(QStringLiteral(R"({"url":"http:\/\/h\/a.mp3"})")).has_value());
-    EXPECT_FALSE(CutLyricUrl(QString()).has_value());
+    EXPECT_FALSE(cutLyricUrl(QStringLiteral(R"({"url":"http:\/\/h\/a.mp3"})")).has_value());
+    EXPECT_FALSE(cutLyricUrl(QString()).has_value());
 }
 
 TEST(IsLrcUrl, AnyLetterCaseAnywhere)
 {
-    EXPECT_TRUE(IsLrcUrl(QStringLiteral("http://h/A.LRC")));
-    EXPECT_TRUE(IsLrcUrl(QStringLiteral("http://h/a.Lrc?x=1")));
-    EXPECT_FALSE(IsLrcUrl(QStringLiteral("http://h/a.txt")));
-    EXPECT_FALSE(IsLrcUrl(QString()));
+    EXPECT_TRUE(isLrcUrl(QStringLiteral("http://h/A.LRC")));
+    EXPECT_TRUE(isLrcUrl(QStringLiteral("http://h/a.Lrc?x=1")));
+    EXPECT_FALSE(isLrcUrl(QStringLiteral("http://h/a.txt")));
+    EXPECT_FALSE(isLrcUrl(QString()));
 }
 
 TEST(SplitLrc, OneEntryPerBracketKeepingLineBreaks)
 {
-    EXPECT_EQ(SplitLrc(QStringLiteral("[ti:歌]\r\n[00:01.00]一\r\n[00:02.50] 二 \r\n")),
+    EXPECT_EQ(splitLrc(QStringLiteral("[ti:歌]\r\n[00:01.00]一\r\n[00:02.50] 二 \r\n")),
               (QStringList{QStringLiteral("[ti:歌]\r\n"), QStringLiteral("[00:01.00]一\r\n"),
                            QStringLiteral("[00:02.50] 二 \r\n")}));
     // A first line without a tag gains a "[".
-    EXPECT_EQ(SplitLrc(QStringLiteral("plain line\n[00:03]x")),
+    EXPECT_EQ(splitLrc(QStringLiteral("plain line\n[00:03]x")),
               (QStringList{QStringLiteral("[plain line\n"), QStringLiteral("[00:03]x")}));
     // Two tags on one line give a wordless entry and a worded one.
-    EXPECT_EQ(SplitLrc(QStringLiteral("[00:12.00][01:30.00]words")),
+    EXPECT_EQ(splitLrc(QStringLiteral("[00:12.00][01:30.00]words")),
               (QStringList{QStringLiteral("[00:12.00]"), QStringLiteral("[01:30.00]words")}));
     // Blank pieces (spaces only) are dropped; nothing at all gives nothing.
-    EXPECT_EQ(SplitLrc(QStringLiteral("   [  [x")), (QStringList{QStringLiteral("[x")}));
-    EXPECT_TRUE(SplitLrc(QString()).isEmpty());
-    EXPECT_TRUE(SplitLrc(QStringLiteral("    ")).isEmpty());
+    EXPECT_EQ(splitLrc(QStringLiteral("   [  [x")), (QStringList{QStringLiteral("[x")}));
+    EXPECT_TRUE(splitLrc(QString()).isEmpty());
+    EXPECT_TRUE(splitLrc(QStringLiteral("    ")).isEmpty());
 }
 
 TEST(EncodeSongId, NumericIdsStayAndNothingCanAddParameters)
 {
-    EXPECT_EQ(EncodeSongId(QStringLiteral("1234567")), QStringLiteral("1234567"));
-    EXPECT_EQ(EncodeSongId(QStringLiteral("ab-_.Z9")), QStringLiteral("ab-_.Z9"));
-    EXPECT_EQ(EncodeSongId(QStringLiteral("1&songArtist=x#y")),
+    EXPECT_EQ(encodeSongId(QStringLiteral("1234567")), QStringLiteral("1234567"));
+    EXPECT_EQ(encodeSongId(QStringLiteral("ab-_.Z9")), QStringLiteral("ab-_.Z9"));
+    EXPECT_EQ(encodeSongId(QStringLiteral("1&songArtist=x#y")),
               QStringLiteral("1%26songArtist%3Dx%23y"));
-    EXPECT_EQ(EncodeSongId(QStringLiteral("a b~/?")), QStringLiteral("a%20b%7E%2F%3F"));
-    EXPECT_EQ(EncodeSongId(QStringLiteral("中")), QStringLiteral("%E4%B8%AD"));
+    EXPECT_EQ(encodeSongId(QStringLiteral("a b~/?")), QStringLiteral("a%20b%7E%2F%3F"));
+    EXPECT_EQ(encodeSongId(QStringLiteral("中")), QStringLiteral("%E4%B8%AD"));
 }
 
 class PictureUrlCut : public ::testing::TestWithParam<Cut>
@@ -129,7 +129,7 @@ const QString kPrefix = QStringLiteral("http://pic.test/ting/pic/item/");
 
 TEST_P(PictureUrlCut, GivesTheFirstJpgAfterTheCover)
 {
-    EXPECT_EQ(LoadNetPicture::CutSingerPictureUrl(GetParam().input, kPrefix), GetParam().expected);
+    EXPECT_EQ(LoadNetPicture::cutSingerPictureUrl(GetParam().input, kPrefix), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

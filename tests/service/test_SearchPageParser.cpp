@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace GetMusicList;
+using namespace musicservice;
 
 namespace {
 
@@ -22,7 +22,7 @@ TEST_P(PageCountTest, ReadsTheSongCountAndRoundsUpToPages)
 {
     const QString page = QStringLiteral("<div>共找到相关歌曲") + GetParam().countText +
                          QStringLiteral("首歌曲</div><p>收录30首</p>");
-    EXPECT_EQ(PageCountFromFirstPage(page), GetParam().pages);
+    EXPECT_EQ(pageCountFromFirstPage(page), GetParam().pages);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -41,9 +41,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(PageCount, MissingMarkersGiveNoPages)
 {
-    EXPECT_EQ(PageCountFromFirstPage(QString()), QStringLiteral("0"));
-    EXPECT_EQ(PageCountFromFirstPage(QStringLiteral("共有61首")), QStringLiteral("0"));
-    EXPECT_EQ(PageCountFromFirstPage(QStringLiteral("找到相关歌曲61")), QStringLiteral("0"));
+    EXPECT_EQ(pageCountFromFirstPage(QString()), QStringLiteral("0"));
+    EXPECT_EQ(pageCountFromFirstPage(QStringLiteral("共有61首")), QStringLiteral("0"));
+    EXPECT_EQ(pageCountFromFirstPage(QStringLiteral("找到相关歌曲61")), QStringLiteral("0"));
 }
 
 TEST(RoundUpQuotient, RoundsUpOnlyAPositiveRemainder)
@@ -56,31 +56,31 @@ TEST(RoundUpQuotient, RoundsUpOnlyAPositiveRemainder)
     for (const Case &c : {Case{61, 30, "3"}, Case{60, 30, "2"}, Case{1, 30, "1"}, Case{0, 30, "0"},
                           Case{-5, 30, "0"}, Case{-31, 30, "-1"}, Case{7, 0, "0"},
                           Case{5000000000LL, 30, "166666667"}})
-        EXPECT_EQ(RoundUpQuotient(c.a, c.b), QLatin1String(c.expected)) << c.a << "/" << c.b;
+        EXPECT_EQ(roundUpQuotient(c.a, c.b), QLatin1String(c.expected)) << c.a << "/" << c.b;
 }
 
 TEST(NormaliseSearchPage, RemovesInOrderWithoutOverlap)
 {
     const QString ten(10, QLatin1Char(' '));
     const QString sixteen(16, QLatin1Char(' '));
-    EXPECT_EQ(NormaliseSearchPage(QStringLiteral("a") + ten + QStringLiteral("b")),
+    EXPECT_EQ(normaliseSearchPage(QStringLiteral("a") + ten + QStringLiteral("b")),
               QStringLiteral("a  b"));
-    EXPECT_EQ(NormaliseSearchPage(QStringLiteral("a") + sixteen + QStringLiteral("b")),
+    EXPECT_EQ(normaliseSearchPage(QStringLiteral("a") + sixteen + QStringLiteral("b")),
               QStringLiteral("ab"));
     // Only the CR LF pair goes; a lone line feed stays.
-    EXPECT_EQ(NormaliseSearchPage(QStringLiteral("a\r\nb\nc\td\"e")), QStringLiteral("ab\ncde"));
+    EXPECT_EQ(normaliseSearchPage(QStringLiteral("a\r\nb\nc\td\"e")), QStringLiteral("ab\ncde"));
     // Entities are deleted, not decoded; one split by a quote is deleted too,
     // because the quotes go first.
-    EXPECT_EQ(NormaliseSearchPage(QStringLiteral("Tom &amp; Jerry")), QStringLiteral("Tom  Jerry"));
-    EXPECT_EQ(NormaliseSearchPage(QStringLiteral("a&a\"mp;b&#039;c")), QStringLiteral("abc"));
+    EXPECT_EQ(normaliseSearchPage(QStringLiteral("Tom &amp; Jerry")), QStringLiteral("Tom  Jerry"));
+    EXPECT_EQ(normaliseSearchPage(QStringLiteral("a&a\"mp;b&#039;c")), QStringLiteral("abc"));
 }
 
 TEST(CutResultTable, KeepsTheTextBetweenHeadAndPager)
 {
-    EXPECT_EQ(CutResultTable(QStringLiteral("head 收藏</a></div></td>rows>上一页</a>tail")),
+    EXPECT_EQ(cutResultTable(QStringLiteral("head 收藏</a></div></td>rows>上一页</a>tail")),
               QStringLiteral("藏</a></div></td>rows"));
-    EXPECT_EQ(CutResultTable(QStringLiteral("rows only")), QStringLiteral("rows only"));
-    EXPECT_EQ(CutResultTable(QStringLiteral("x收藏</a></div></td>rows")),
+    EXPECT_EQ(cutResultTable(QStringLiteral("rows only")), QStringLiteral("rows only"));
+    EXPECT_EQ(cutResultTable(QStringLiteral("x收藏</a></div></td>rows")),
               QStringLiteral("藏</a></div></td>rows"));
 }
 
@@ -99,7 +99,7 @@ class ResultRowTest : public ::testing::TestWithParam<RowCase>
 TEST_P(ResultRowTest, CutsIdSingerTitleAndAlbum)
 {
     const RowCase &c = GetParam();
-    const std::optional<SearchResult> r = ParseResultRow(c.piece);
+    const std::optional<SearchResult> r = parseResultRow(c.piece);
     ASSERT_EQ(r.has_value(), c.kept);
     if (r) {
         EXPECT_EQ(*r, c.expected) << r->songId.toStdString() << "|" << r->title.toStdString() << "|"
@@ -154,7 +154,7 @@ TEST(ParseSearchPage, ListsEveryTableRowInOrderAndNothingOutsideTheTable)
                   QStringLiteral("Tom &amp; Co"),
                   QStringLiteral("It&#039;s (Live, 1999)"),
                   {}});
-    const QList<SearchResult> rows = ParseSearchPage(FakeSearchPages::page(61, songs));
+    const QList<SearchResult> rows = parseSearchPage(FakeSearchPages::page(61, songs));
 
     // The footer's play call after the pager is not a result.
     ASSERT_EQ(rows.size(), 4);
@@ -176,20 +176,20 @@ TEST(ParseSearchPage, MalformedPagesGiveNoGarbageRows)
     const QString bare =
         FakeSearchPages::row({QStringLiteral("1"), QStringLiteral("a"), QStringLiteral("b"), {}}) +
         FakeSearchPages::row({QStringLiteral("2"), QStringLiteral("c"), QStringLiteral("d"), {}});
-    ASSERT_EQ(ParseSearchPage(bare).size(), 2);
-    EXPECT_EQ(ParseSearchPage(bare)[1].songId, QStringLiteral("2"));
+    ASSERT_EQ(parseSearchPage(bare).size(), 2);
+    EXPECT_EQ(parseSearchPage(bare)[1].songId, QStringLiteral("2"));
 
     for (const QString &junk :
          {QString(), QStringLiteral(">collect</a>>collect</a>"), QStringLiteral("ddSong("),
           QStringLiteral("ddSong(,,,) class=>collect</a>"), QString(5000, QChar(u'《')),
           FakeSearchPages::noMatchPage(QStringLiteral("x"))})
-        EXPECT_TRUE(ParseSearchPage(junk).isEmpty()) << junk.left(40).toStdString();
+        EXPECT_TRUE(parseSearchPage(junk).isEmpty()) << junk.left(40).toStdString();
 }
 
 TEST(IsNoMatchPage, RecognisesTheNothingFoundPage)
 {
-    EXPECT_TRUE(IsNoMatchPage(FakeSearchPages::noMatchPage(QStringLiteral("abc"))));
-    EXPECT_FALSE(IsNoMatchPage(FakeSearchPages::page(0, {})));
+    EXPECT_TRUE(isNoMatchPage(FakeSearchPages::noMatchPage(QStringLiteral("abc"))));
+    EXPECT_FALSE(isNoMatchPage(FakeSearchPages::page(0, {})));
 }
 
 } // namespace

@@ -18,7 +18,7 @@
 #include <mutex>
 #include <thread>
 
-using namespace GetMusicList;
+using namespace musicservice;
 
 namespace {
 
@@ -34,7 +34,7 @@ protected:
             [this](const httplib::Request &req, httplib::Response &res) { serve(req, res); });
         ASSERT_TRUE(server.start());
         ServiceConfig::setHost(server.url());
-        State() = SearchState();
+        searchState() = SearchState();
     }
     void TearDown() override
     {
@@ -103,7 +103,7 @@ protected:
 
 TEST_F(SearchSongsTest, WalksEveryPageThenEnds)
 {
-    BeginSearch(QStringLiteral("sixtyone"), view);
+    beginSearch(QStringLiteral("sixtyone"), view);
 
     EXPECT_EQ(requests(), (std::vector<std::string>{"sixtyone#1", "sixtyone#2", "sixtyone#3"}));
     ASSERT_EQ(view.rows.size(), 61);
@@ -120,12 +120,12 @@ TEST_F(SearchSongsTest, WalksEveryPageThenEnds)
     EXPECT_EQ(view.stopCaption, QStringLiteral("已停止"));
     EXPECT_FALSE(view.stopEnabled);
     EXPECT_EQ(view.fitCount, 0);
-    const SearchState &s = State();
-    EXPECT_FALSE(s.SearchInProgress);
-    EXPECT_EQ(s.SearchPage, 1);
-    EXPECT_EQ(s.SearchFirstPageMarker, SearchState::kFirstPage);
-    EXPECT_EQ(s.SearchPageCount, QStringLiteral("3"));
-    EXPECT_EQ(s.SearchQueryEncoded, QStringLiteral("sixtyone"));
+    const SearchState &s = searchState();
+    EXPECT_FALSE(s.searchInProgress);
+    EXPECT_EQ(s.searchPage, 1);
+    EXPECT_EQ(s.firstPageMarker, SearchState::kFirstPage);
+    EXPECT_EQ(s.searchPageCount, QStringLiteral("3"));
+    EXPECT_EQ(s.encodedQuery, QStringLiteral("sixtyone"));
 }
 
 TEST_F(SearchSongsTest, PageCountsDecideHowManyPagesAreFetched)
@@ -140,7 +140,7 @@ TEST_F(SearchSongsTest, PageCountsDecideHowManyPagesAreFetched)
                           Case{"none", {"none#1"}, 0}}) {
         m_requests.clear();
         view = RecordingSearchView();
-        BeginSearch(QString::fromLatin1(c.word), view);
+        beginSearch(QString::fromLatin1(c.word), view);
         EXPECT_EQ(requests(), c.fetched) << c.word;
         EXPECT_EQ(view.rows.size(), c.rows) << c.word;
         EXPECT_EQ(view.statusHistory.last(),
@@ -152,7 +152,7 @@ TEST_F(SearchSongsTest, AutoTickAndFitOptions)
 {
     view.autoTick = true;
     view.fit = true;
-    BeginSearch(QStringLiteral("thirty"), view);
+    beginSearch(QStringLiteral("thirty"), view);
     ASSERT_EQ(view.rows.size(), 30);
     EXPECT_TRUE(std::all_of(view.rows.begin(), view.rows.end(),
                             [](const SearchResult &r) { return r.ticked; }));
@@ -162,24 +162,24 @@ TEST_F(SearchSongsTest, AutoTickAndFitOptions)
 
 TEST_F(SearchSongsTest, StopDuringAPageStillAddsThatPage)
 {
-    whenHeldPageRequested([this] { StopSearch(view); });
-    BeginSearch(QStringLiteral("held"), view);
+    whenHeldPageRequested([this] { stopSearch(view); });
+    beginSearch(QStringLiteral("held"), view);
 
     EXPECT_EQ(requests(), (std::vector<std::string>{"held#1", "held#2"}));
     ASSERT_EQ(view.rows.size(), 60);
     EXPECT_EQ(view.rows.back().songId, QStringLiteral("2030"));
     EXPECT_EQ(view.statusHistory.last(), QStringLiteral("搜索结束,共找到：60条资源"));
-    EXPECT_FALSE(State().SearchInProgress);
-    EXPECT_EQ(State().SearchPage, 1);
+    EXPECT_FALSE(searchState().searchInProgress);
+    EXPECT_EQ(searchState().searchPage, 1);
 }
 
 TEST_F(SearchSongsTest, NewerSearchInsideTheWaitOwnsTheList)
 {
     whenHeldPageRequested([this] {
-        StopSearch(view);
-        BeginSearch(QStringLiteral("new"), view);
+        stopSearch(view);
+        beginSearch(QStringLiteral("new"), view);
     });
-    BeginSearch(QStringLiteral("held"), view);
+    beginSearch(QStringLiteral("held"), view);
 
     // The old loop's page 2 arrived after the new search; it was dropped and
     // page 3 never asked for.
@@ -189,25 +189,25 @@ TEST_F(SearchSongsTest, NewerSearchInsideTheWaitOwnsTheList)
         EXPECT_GE(r.songId.toInt(), 6001);
     EXPECT_EQ(view.statusHistory.last(), QStringLiteral("搜索结束,共找到：30条资源"));
     EXPECT_EQ(view.statusHistory.count(QStringLiteral("搜索结束,共找到：30条资源")), 1);
-    EXPECT_FALSE(State().SearchInProgress);
+    EXPECT_FALSE(searchState().searchInProgress);
 }
 
 TEST_F(SearchSongsTest, UnreachableServiceEndsQuietly)
 {
     server.stop();
-    BeginSearch(QStringLiteral("sixtyone"), view);
+    beginSearch(QStringLiteral("sixtyone"), view);
     EXPECT_TRUE(view.rows.isEmpty());
     ASSERT_EQ(view.failures.size(), 1);
     EXPECT_EQ(view.failures[0], HttpClient::lastError());
     EXPECT_EQ(view.statusHistory.last(), QStringLiteral("搜索结束,共找到：0条资源"));
-    EXPECT_FALSE(State().SearchInProgress);
+    EXPECT_FALSE(searchState().searchInProgress);
 }
 
 TEST_F(SearchSongsTest, StopBeforeTheFirstFetchEndsAtOnce)
 {
-    State().SearchInProgress = false;
+    searchState().searchInProgress = false;
     QString url = ServiceConfig::resource(101) + QStringLiteral("sixtyone");
-    SearchSongs(url, view);
+    searchSongs(url, view);
     EXPECT_TRUE(requests().empty());
     EXPECT_EQ(view.statusHistory, QStringList{QStringLiteral("搜索结束,共找到：0条资源")});
 }

@@ -14,7 +14,7 @@
 #include <QSet>
 #include <gtest/gtest.h>
 
-using namespace GetMusicList;
+using namespace musicservice;
 
 namespace {
 
@@ -24,12 +24,10 @@ protected:
     void SetUp() override
     {
         ServiceConfig::setHost(service->url());
-        State() = SearchState();
+        searchState() = SearchState();
     }
     void TearDown() override { ServiceConfig::setHost(QString()); }
-
 };
-
 
 TEST_F(AgainstMusicd, SearchesListEverySongOnceAcrossPages)
 {
@@ -44,7 +42,7 @@ TEST_F(AgainstMusicd, SearchesListEverySongOnceAcrossPages)
                           Case{musicd::kQueryManyPages, musicd::kQueryManyPagesCount, 11},
                           Case{musicd::kQueryNoMatch, 0, 1}}) {
         RecordingSearchView view;
-        BeginSearch(QString::fromUtf8(c.words), view);
+        beginSearch(QString::fromUtf8(c.words), view);
         EXPECT_EQ(view.rows.size(), c.songs) << c.words;
         // Each page after the first announces itself on the status line.
         const auto later = view.statusHistory.filter(QStringLiteral("页,正在查找第")).size();
@@ -70,7 +68,7 @@ TEST_F(AgainstMusicd, LinksAndLyricsOfTheCatalogue)
                            musicd::kSongLyricFirstId, musicd::kSongUpperCaseLrcId}) {
         RecordingLyricsView lyrics;
         ResolveErrors errors;
-        const QString link = ResolveSongLink(QLatin1String(id), QStringLiteral("晴川"),
+        const QString link = resolveSongLink(QLatin1String(id), QStringLiteral("晴川"),
                                              QStringLiteral("x"), lyrics, &errors);
         EXPECT_TRUE(
             link.startsWith(musicPrefix + QLatin1String(id) + QStringLiteral(".wav?xcode=")))
@@ -90,25 +88,25 @@ TEST_F(AgainstMusicd, LinksAndLyricsOfTheCatalogue)
 
     RecordingLyricsView none;
     EXPECT_FALSE(
-        ResolveSongLink(QLatin1String(musicd::kSongWithoutLyricsId), {}, {}, none).isEmpty());
+        resolveSongLink(QLatin1String(musicd::kSongWithoutLyricsId), {}, {}, none).isEmpty());
     EXPECT_TRUE(none.list.isEmpty());
     EXPECT_EQ(none.text3, kNoLyrics);
 
     RecordingLyricsView unknown;
-    EXPECT_TRUE(ResolveSongLink(QLatin1String(musicd::kUnknownSongId), {}, {}, unknown).isEmpty());
+    EXPECT_TRUE(resolveSongLink(QLatin1String(musicd::kUnknownSongId), {}, {}, unknown).isEmpty());
     EXPECT_EQ(unknown.text5, kNoLyrics);
 }
 
 TEST_F(AgainstMusicd, SingerPictures)
 {
     for (const char *singer : {musicd::kSingerWithPicture, musicd::kSingerLatinWithPicture}) {
-        const QString url = LoadNetPicture::GetSingerPictureUrl(QString::fromUtf8(singer));
+        const QString url = LoadNetPicture::singerPictureUrl(QString::fromUtf8(singer));
         EXPECT_TRUE(url.startsWith(ServiceConfig::pictureServerPrefix()) &&
                     url.endsWith(QLatin1String(".jpg")))
             << singer << " " << url.toStdString();
-        EXPECT_FALSE(LoadNetPicture::LoadPictureFromPath(url).isNull()) << singer;
+        EXPECT_FALSE(LoadNetPicture::loadPictureFromPath(url).isNull()) << singer;
     }
-    EXPECT_EQ(LoadNetPicture::GetSingerPictureUrl(QString::fromUtf8(musicd::kSingerWithoutPicture)),
+    EXPECT_EQ(LoadNetPicture::singerPictureUrl(QString::fromUtf8(musicd::kSingerWithoutPicture)),
               LoadNetPicture::kNoSingerInfo);
 }
 

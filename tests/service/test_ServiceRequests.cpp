@@ -23,7 +23,7 @@
 #include <mutex>
 #include <thread>
 
-using namespace GetMusicList;
+using namespace musicservice;
 
 namespace {
 
@@ -90,7 +90,7 @@ TEST_F(ServiceRequests, LinkAndLyricsOfOneAnswer)
 {
     RecordingLyricsView lyrics;
     ResolveErrors errors;
-    EXPECT_EQ(ResolveSongLink(QStringLiteral("1"), QStringLiteral("林 夕"), QStringLiteral("夜曲"),
+    EXPECT_EQ(resolveSongLink(QStringLiteral("1"), QStringLiteral("林 夕"), QStringLiteral("夜曲"),
                               lyrics, &errors),
               QStringLiteral("http://media.test/1.mp3?x=1"));
     EXPECT_TRUE(errors.link.isEmpty());
@@ -112,18 +112,18 @@ TEST_F(ServiceRequests, NoLyricRules)
     lyrics.text5 = QStringLiteral("old text");
 
     // An answer that says nothing about lyrics leaves everything alone.
-    EXPECT_TRUE(ResolveSongLink(QStringLiteral("9"), {}, {}, lyrics).isEmpty());
+    EXPECT_TRUE(resolveSongLink(QStringLiteral("9"), {}, {}, lyrics).isEmpty());
     EXPECT_EQ(lyrics.list, QStringList{QStringLiteral("[00:01]old")});
     EXPECT_EQ(lyrics.text5, QStringLiteral("old text"));
 
     // An empty file: the list empties, the information text stays.
-    EXPECT_TRUE(ResolveSongLink(QStringLiteral("4"), {}, {}, lyrics).isEmpty());
+    EXPECT_TRUE(resolveSongLink(QStringLiteral("4"), {}, {}, lyrics).isEmpty());
     EXPECT_TRUE(lyrics.list.isEmpty());
     EXPECT_EQ(lyrics.text5, QStringLiteral("old text"));
 
     // An empty lyric URL: "暂无歌词" in both boxes.
     lyrics.list = {QStringLiteral("[00:01]old")};
-    EXPECT_EQ(ResolveSongLink(QStringLiteral("2"), {}, {}, lyrics),
+    EXPECT_EQ(resolveSongLink(QStringLiteral("2"), {}, {}, lyrics),
               QStringLiteral("http://media.test/2.mp3"));
     EXPECT_TRUE(lyrics.list.isEmpty());
     EXPECT_EQ(lyrics.text5, kNoLyrics);
@@ -132,7 +132,7 @@ TEST_F(ServiceRequests, NoLyricRules)
     // A lyric file that is not there (404 page): its body holds no tag.
     RecordingLyricsView other;
     ResolveErrors errors;
-    EXPECT_EQ(ResolveSongLink(QStringLiteral("3"), {}, {}, other, &errors),
+    EXPECT_EQ(resolveSongLink(QStringLiteral("3"), {}, {}, other, &errors),
               QStringLiteral("http://media.test/3.mp3"));
     EXPECT_TRUE(errors.lyrics.isEmpty());
 }
@@ -140,7 +140,7 @@ TEST_F(ServiceRequests, NoLyricRules)
 TEST_F(ServiceRequests, InjectedSongIdStaysOneParameter)
 {
     RecordingLyricsView lyrics;
-    ResolveSongLink(QStringLiteral("1&songArtist=evil"), QStringLiteral("a"), QStringLiteral("b"),
+    resolveSongLink(QStringLiteral("1&songArtist=evil"), QStringLiteral("a"), QStringLiteral("b"),
                     lyrics);
     ASSERT_EQ(m_linkQueries.size(), 1u);
     EXPECT_EQ(m_linkQueries[0],
@@ -153,7 +153,7 @@ TEST_F(ServiceRequests, UnreachableServiceIsReportedAndLeavesLyricsAlone)
     lyrics.list = {QStringLiteral("[00:01]old")};
     server.stop();
     ResolveErrors errors;
-    EXPECT_TRUE(ResolveSongLink(QStringLiteral("1"), {}, {}, lyrics, &errors).isEmpty());
+    EXPECT_TRUE(resolveSongLink(QStringLiteral("1"), {}, {}, lyrics, &errors).isEmpty());
     EXPECT_FALSE(errors.link.isEmpty());
     EXPECT_EQ(lyrics.list, QStringList{QStringLiteral("[00:01]old")});
 }
@@ -165,7 +165,7 @@ TEST_F(ServiceRequests, UnreadableLyricFileShowsNoLyrics)
     QString error;
     const QString answer =
         QStringLiteral(R"({"lyric_url":"http:\/\/127.0.0.1:1\/x.lrc","url":""})");
-    EXPECT_FALSE(LoadLyrics(answer, lyrics, &error));
+    EXPECT_FALSE(loadLyrics(answer, lyrics, &error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_TRUE(lyrics.list.isEmpty());
     EXPECT_EQ(lyrics.text5, kNoLyrics);
@@ -204,27 +204,27 @@ TEST_F(ServiceRequests, SingerPicture)
                           res.set_content("\xFF\xD8 not really", "image/jpeg");
                       });
 
-    const QString url = LoadNetPicture::GetSingerPictureUrl(QStringLiteral("王 菲"));
+    const QString url = LoadNetPicture::singerPictureUrl(QStringLiteral("王 菲"));
     EXPECT_EQ(url, QString::fromStdString(prefix + "wf.jpg"));
-    const QImage img = LoadNetPicture::LoadPictureFromPath(url);
+    const QImage img = LoadNetPicture::loadPictureFromPath(url);
     ASSERT_FALSE(img.isNull());
     EXPECT_EQ(img.size(), QSize(4, 3));
     EXPECT_EQ(img.pixelColor(1, 1), QColor(Qt::red));
 
-    EXPECT_EQ(LoadNetPicture::GetSingerPictureUrl(QStringLiteral("nobody")),
+    EXPECT_EQ(LoadNetPicture::singerPictureUrl(QStringLiteral("nobody")),
               LoadNetPicture::kNoSingerInfo);
     for (const QString &bad :
          {LoadNetPicture::kNoSingerInfo, QString(), QStringLiteral("/no/such/file.jpg"),
           QString::fromStdString(prefix + "broken.jpg"),
           QString::fromStdString(prefix + "gone.jpg"), QStringLiteral("http://127.0.0.1:1/x.jpg")})
-        EXPECT_TRUE(LoadNetPicture::LoadPictureFromPath(bad).isNull()) << bad.toStdString();
+        EXPECT_TRUE(LoadNetPicture::loadPictureFromPath(bad).isNull()) << bad.toStdString();
 
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("歌手.png"));
     QImage(2, 2, QImage::Format_RGB32).save(file, "PNG");
-    EXPECT_FALSE(LoadNetPicture::LoadPictureFromPath(file).isNull());
+    EXPECT_FALSE(LoadNetPicture::loadPictureFromPath(file).isNull());
     EXPECT_FALSE(
-        LoadNetPicture::LoadPictureFromPath(QUrl::fromLocalFile(file).toString()).isNull());
+        LoadNetPicture::loadPictureFromPath(QUrl::fromLocalFile(file).toString()).isNull());
 }
 
 } // namespace

@@ -1,0 +1,242 @@
+// The clock and the knobs of the main window: clockTimer (position, length,
+// status lines, seek knob, lyric line), displayTimer (volume, caption, picture
+// tool tip), the volume and seek knobs and the play/pause button.
+//
+// clockTimer runs only while a track is loading, buffering or playing, four
+// times a second: enough for the lyric scan to see every second of
+// playback, and nothing at all while the player is idle, paused or
+// stopped. Every state change of the player also runs one tick at once, so
+// the lines show a pause or an end without waiting. displayTimer does not poll:
+// the things it shows change only when the volume slider moves or a track
+// starts, and those schedule one run.
+#include "app/MainWindow.h"
+
+#include "app/ImageControl.h"
+#include "app/MediaPlayer.h"
+#include "app/PlaybackClock.h"
+#include "app/PlaybackKnobs.h"
+#include "app/PlaybackState.h"
+#include "app/PopupMenus.h"
+#include "controls/listbox/PlaylistView.h"
+#include "service/SearchState.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSlider>
+#include <QTimer>
+#include <cmath>
+
+namespace {
+
+// Clock period while a track plays: four ticks in every second.
+constexpr int kClockIntervalMs = 250;
+// Prefix of the singer picture's tool tip.
+const QString kSingerTip = QStringLiteral("歌手：");
+
+bool leftHeld(int button)
+{
+    return (button & ImageControl::kLeftButton) != 0;
+}
+
+// Sets a text only when it differs, so an unchanged line is not repainted
+// on every tick.
+void setIfChanged(QLabel *label, const QString &text)
+{
+    if (label->text() != text)
+        label->setText(text);
+}
+
+void setIfChanged(QLineEdit *edit, const QString &text)
+{
+    if (edit->text() != text)
+        edit->setText(text);
+}
+
+} // namespace
+
+QString MainWindow::trackLengthText()
+{
+    if (mediaPlayer->status().isEmpty())
+        return QString();
+    return PlaybackClock::formatPosition(mediaPlayer->controls().currentPosition());
+}
+
+void MainWindow::onClockTick()
+{
+    MediaPlayer *player = mediaPlayer;
+    const QString status = player->status();
+    if (status.isEmpty())
+        return;
+    const QString t = trackLengthText();
+
+    const double duration = player->currentMedia().duration();
+    if (duration > 0 && !seekDragging) {
+        const int left =
+            PlaybackKnobs::knobForPosition(duration, player->controls().currentPosition());
+        if (seekKnob->leftTwips() != left)
+            seekKnob->setLeftTwips(left);
+        if (seekFill->widthTwips() != left)
+            seekFill->setWidthTwips(PlaybackKnobs::fillWidth(left));
+    }
+
+    const QString position = player->controls().currentPositionString();
+    const QString length = player->currentMedia().durationString();
+    const SearchState &search = musicservice::searchState();
+    // The search and the add-to-playlist command own the status box while
+    // they run.
+    if (!search.searchInProgress && !search.playlistAddInProgress)
+        setIfChanged(statusEdit, PlaybackClock::statusBoxText(position, length, status));
+    setIfChanged(statusLabel, PlaybackClock::statusLabelText(position, length, status));
+
+    if (player->playState() == MediaPlayer::kStateReady)
+        player->controls().play();
+
+    QStringList entries;
+    entries.reserve(lyricList->count());
+    for (int i = 0; i < lyricList->count(); ++i)
+        entries.append(lyricList->item(i)->text());
+    if (const auto line = PlaybackClock::lyricLineFor(entries, PlaybackClock::lyricKey(t)))
+        setIfChanged(lyricLine, *line);
+}
+
+void MainWindow::onDisplayTick()
+{
+    const int volume = volumeSlider->value();
+    if (mediaPlayer->settings().volume() != volume)
+        mediaPlayer->settings().setVolume(volume);
+    volumeSlider->setToolTip(PlaybackKnobs::sliderToolTip(volume));
+    const PlaybackState &state = PlaybackState::instance();
+    if (state.nowPlayingTest() && windowTitle() != state.nowPlayingTip())
+        setWindowTitle(state.nowPlayingTip());
+    if (!playingSinger.isEmpty())
+        singerPicture->setToolTip(kSingerTip + playingSinger);
+}
+
+void MainWindow::updateClockTimer()
+{
+    const int state = mediaPlayer->playState();
+    const bool moving =
+        state == MediaPlayer::kStatePlaying || state == MediaPlayer::kStateBuffering ||
+        state == MediaPlayer::kStateTransitioning || state == MediaPlayer::kStateReady;
+    if (moving && !clockTimer->isActive())
+        clockTimer->start(kClockIntervalMs);
+    else if (!moving && clockTimer->isActive())
+        clockTimer->stop();
+}
+
+void MainWindow::scheduleDisplayTick()
+{
+    if (!displayTimer->isActive())
+        displayTimer->start();
+}
+
+// ---- volume knob ---------------------------------------------------------------
+
+void MainWindow::onVolumeKnobPressed(int button, int, double x, double)
+{
+    if (leftHeld(button))
+        knobGrabX = static_cast<short>(std::lround(x));
+}
+
+void MainWindow::onVolumeKnobMoved(int button, int, double x, double)
+{
+    const int left = volumeKnob->leftTwips();
+    if (leftHeld(button) && left >= 0 && left <= PlaybackKnobs::kVolumeKnobMax) {
+        const int newLeft = PlaybackKnobs::dragKnob(left, knobGrabX, int(std::lround(x)),
+                                                    PlaybackKnobs::kVolumeKnobMax);
+        volumeKnob->setLeftTwips(newLeft);
+        const int volume = PlaybackKnobs::volumeForKnob(newLeft);
+        volumeSlider->setValue(volume);
+        volumeKnob->setToolTip(PlaybackKnobs::volumeToolTip(volume));
+    }
+    volumeFill->setWidthTwips(volumeKnob->leftTwips());
+}
+
+void MainWindow::onVolumeSliderHovered()
+{
+    volumeSlider->setToolTip(PlaybackKnobs::sliderToolTip(volumeSlider->value()));
+}
+
+// ---- seek knob -----------------------------------------------------------------
+
+void MainWindow::onSeekKnobPressed(int button, int, double x, double)
+{
+    if (leftHeld(button)) {
+        knobGrabX = static_cast<short>(std::lround(x));
+        seekDragging = true;
+    }
+}
+
+void MainWindow::onSeekKnobMoved(int button, int, double x, double)
+{
+    const int left = seekKnob->leftTwips();
+    if (mediaPlayer->playState() != MediaPlayer::kStatePlaying || !leftHeld(button) || left < 0 ||
+        left > PlaybackKnobs::kSeekKnobMax)
+        return;
+    const int newLeft =
+        PlaybackKnobs::dragKnob(left, knobGrabX, int(std::lround(x)), PlaybackKnobs::kSeekKnobMax);
+    seekKnob->setLeftTwips(newLeft);
+    seekFill->setWidthTwips(PlaybackKnobs::fillWidth(newLeft));
+}
+
+void MainWindow::onSeekKnobReleased(int, int, double, double)
+{
+    // With no media loaded the release changes nothing, seekDragging
+    // included.
+    if (mediaPlayer->status().isEmpty())
+        return;
+    seekDragging = false;
+    seekFill->setWidthTwips(PlaybackKnobs::fillWidth(seekKnob->leftTwips()));
+    const double duration = mediaPlayer->currentMedia().duration();
+    mediaPlayer->controls().setCurrentPosition(
+        PlaybackKnobs::seekPositionForKnob(duration, seekKnob->leftTwips()));
+}
+
+void MainWindow::onPlayClicked()
+{
+    if (mediaPlayer->playState() == MediaPlayer::kStatePaused)
+        mediaPlayer->controls().play();
+    else
+        mediaPlayer->controls().pause();
+}
+
+// ---- wiring ----------------------------------------------------------------------
+
+void MainWindow::connectPlayback()
+{
+    clockTimer->setInterval(kClockIntervalMs);
+    connect(clockTimer, &QTimer::timeout, this, &MainWindow::onClockTick);
+    displayTimer->setSingleShot(true);
+    displayTimer->setInterval(0);
+    connect(displayTimer, &QTimer::timeout, this, &MainWindow::onDisplayTick);
+    connect(volumeSlider, &QSlider::valueChanged, this, &MainWindow::scheduleDisplayTick);
+
+    connect(mediaPlayer, &MediaPlayer::playStateChanged, this, &MainWindow::onPlayStateChanged);
+
+    connect(volumeKnob, &ImageControl::mouseDown, this, &MainWindow::onVolumeKnobPressed);
+    connect(volumeKnob, &ImageControl::mouseMoved, this, &MainWindow::onVolumeKnobMoved);
+    connect(seekKnob, &ImageControl::mouseDown, this, &MainWindow::onSeekKnobPressed);
+    connect(seekKnob, &ImageControl::mouseMoved, this, &MainWindow::onSeekKnobMoved);
+    connect(seekKnob, &ImageControl::mouseUp, this, &MainWindow::onSeekKnobReleased);
+    connect(playButton, &ImageControl::clicked, this, &MainWindow::onPlayClicked);
+    connect(previousButton, &ImageControl::clicked, this, &MainWindow::onPreviousClicked);
+    connect(nextButton, &ImageControl::clicked, this, &MainWindow::onNextClicked);
+    connect(playModeButton, &ImageControl::clicked, this, &MainWindow::showPlayModeMenu);
+
+    connect(singleRepeatBox, &QCheckBox::toggled, this, &MainWindow::onSingleRepeatClicked);
+    connect(listLoopBox, &QCheckBox::toggled, this, &MainWindow::onListLoopClicked);
+    connect(randomBox, &QCheckBox::toggled, this, &MainWindow::onRandomClicked);
+
+    connect(playlistView, &PlaylistView::doubleClicked, this, &MainWindow::onPlaylistDoubleClicked);
+    connect(playlistView, &PlaylistView::mousePressed, this, &MainWindow::onPlaylistMousePressed);
+    connect(playlistView, &PlaylistView::mouseReleased, this, &MainWindow::onPlaylistMouseReleased);
+    connect(playlistView, &PlaylistView::mouseMoved, this, [this] { restoreButtonImages(); });
+
+    connectCommands();
+    // The slider's starting value is the player's volume from the start;
+    // the rest of displayTimer's work waits for a slider move or a track.
+    mediaPlayer->settings().setVolume(volumeSlider->value());
+}

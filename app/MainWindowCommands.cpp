@@ -1,0 +1,279 @@
+// Menu commands of the main window that are not a play: deleting from and
+// emptying the playlist, about and exit in the tray menu, and the actions
+// on search results (add to the playlist, download, tick all or invert,
+// the row tool tip and the result menu).
+#include "app/MainWindow.h"
+
+#include "app/DownloadManager.h"
+#include "app/EventHook.h"
+#include "app/MediaPlayer.h"
+#include "app/PlaybackState.h"
+#include "app/PlaylistCommands.h"
+#include "app/PopupMenus.h"
+#include "controls/listbox/PlaylistView.h"
+#include "service/LyricsView.h"
+#include "service/ResolveSongLink.h"
+#include "service/SearchState.h"
+#include "shell/TrayIcon.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QSlider>
+#include <QTimer>
+#include <QToolTip>
+#include <QTreeWidget>
+
+namespace {
+
+constexpr int kIdColumn = 0;
+constexpr int kTitleColumn = 1;
+constexpr int kSingerColumn = 2;
+constexpr int kAlbumColumn = 3;
+
+// A download asks the service for the link, whose answer also names a
+// lyric. That lyric belongs to the song being saved, not to the one
+// playing, so it goes nowhere.
+class DiscardLyrics : public LyricsView
+{
+public:
+    void clearLyricList() override {}
+    void addLyricEntry(const QString &) override {}
+    void setLyricText(const QString &) override {}
+    void setLyricBoxText(const QString &) override {}
+};
+
+} // namespace
+
+void MainWindow::connectCommands()
+{
+    m_downloads = new DownloadManager(this, this);
+    m_quit = [](int code) { QCoreApplication::exit(code); };
+
+    const std::pair<QAction *, void (MainWindow::*)()> commands[] = {
+        {popupMenus->playResultAction, &MainWindow::playSelectedResult},
+        {popupMenus->addToPlaylistAction, &MainWindow::addResultsToPlaylist},
+        {popupMenus->downloadResultAction, &MainWindow::downloadSelectedResult},
+        {popupMenus->selectAllAction, &MainWindow::onSelectAllChosen},
+        {popupMenus->invertAction, &MainWindow::onInvertChosen},
+        {popupMenus->playPlaylistAction, &MainWindow::playPlaylistMouseItem},
+        {popupMenus->removeSelectedAction, &MainWindow::removeSelectedFromPlaylist},
+        {popupMenus->clearPlaylistAction, &MainWindow::clearPlaylist},
+        {popupMenus->downloadPlaylistAction, &MainWindow::downloadPlaylistItem},
+        {popupMenus->trayPreviousAction, &MainWindow::onTrayPreviousChosen},
+        {popupMenus->trayNextAction, &MainWindow::onTrayNextChosen},
+        {popupMenus->aboutAction, &MainWindow::showAbout},
+        {popupMenus->exitAction, &MainWindow::exitPlayer},
+        {popupMenus->singleRepeatAction, &MainWindow::onSingleRepeatChosen},
+        {popupMenus->listLoopAction, &MainWindow::onListLoopChosen},
+        {popupMenus->randomAction, &MainWindow::onRandomChosen},
+    };
+    for (const auto &[action, handler] : commands)
+        connect(action, &QAction::triggered, this, handler);
+
+    connect(resultsView, &QTreeWidget::itemDoubleClicked, this, &MainWindow::onResultDoubleClicked);
+    resultsView->viewport()->setMouseTracking(true);
+    EventHook::install(resultsView->viewport(), [this](QEvent *event) {
+        switch (event->type()) {
+        case QEvent::MouseButtonRelease:
+            onResultsReleased(static_cast<QMouseEvent *>(event)->button() == Qt::RightButton ? 2
+                                                                                             : 1);
+            return false;
+        case QEvent::MouseMove:
+            onResultsHovered(static_cast<QMouseEvent *>(event)->position().toPoint());
+            return false;
+        case QEvent::ToolTip:
+            // The list's tool tip names the row last moved over; show it
+            // wherever the pointer rests on the list.
+            if (!resultsView->toolTip().isEmpty())
+                QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(),
+                                   resultsView->toolTip(), resultsView->viewport());
+            return true;
+        default:
+            return false;
+        }
+    });
+    volumeSlider->setMouseTracking(true);
+    EventHook::install(volumeSlider, [this](QEvent *event) {
+        if (event->type() == QEvent::MouseMove)
+            onVolumeSliderHovered();
+        return false;
+    });
+}
+
+// ---- playlist menu ---------------------------------------------------------------
+
+void MainWindow::removeSelectedFromPlaylist()
+{
+    PlaybackState &state = PlaybackState::instance();
+    const PlaylistCommands::DeleteOutcome outcome = PlaylistCommands::deleteOne(
+        state.currentPlayIndex, playlistMouseIndex, playlistView->listCount());
+    if (!outcome.remove)
+        return; // the last press named no item: nothing to delete
+    playlistView->removeItem(playlistMouseIndex);
+    state.currentPlayIndex = outcome.currentPlayIndex;
+    if (!outcome.playIndex)
+        return; // the list is empty now: no request with an empty song ID
+
+    // Deleting any item restarts playback on the neighbour, which is
+    // intended; the lyric box and nowPlayingText stay as they are.
+    const int index = *outcome.playIndex;
+    markPlaying(index);
+    const Track track{playlistView->url(index), playlistView->title(index),
+                      playlistView->author(index)};
+    QString link;
+    if (!resolvePlayableLink(track, link))
+        return;
+    startLink(link, false);
+    finishPlay(track);
+}
+
+void MainWindow::clearPlaylist()
+{
+    // The track keeps playing and currentPlayIndex keeps its value.
+    playlistView->clear();
+}
+
+void MainWindow::downloadPlaylistItem()
+{
+    const int index = playlistMouseIndex;
+    if (index < 0 || index >= playlistView->listCount())
+        return;
+    downloadSong(
+        {playlistView->url(index), playlistView->title(index), playlistView->author(index)});
+}
+
+// ---- tray menu -------------------------------------------------------------------
+
+void MainWindow::showAbout()
+{
+    // Our own about text. No web site is opened afterwards: the program has
+    // no site of its own to send the user to.
+    const QStringList lines = {
+        QStringLiteral("本程序开放源码!"),
+        QString(),
+        QStringLiteral("开发环境：C++20 与 Qt 6 Widgets"),
+        QString(),
+        QStringLiteral("作者：Velmor 音乐播放器开发组"),
+        QString(),
+        QStringLiteral("交流方式：请在项目的问题列表中留言"),
+        QString(),
+        QStringLiteral("下载：随源码一同发布"),
+        QStringLiteral("欢迎您的加入！"),
+    };
+    QMessageBox::information(this, QStringLiteral("关于我们"), lines.join(QStringLiteral("\r\n")));
+}
+
+void MainWindow::exitPlayer()
+{
+    m_closing = true;
+    if (mediaPlayer->settings().volume() != 0) {
+        mediaPlayer->controls().stop();
+        mediaPlayer->settings().setVolume(0);
+    }
+    clockTimer->stop();
+    displayTimer->stop();
+    tray::removeTrayIcon(this);
+    // Leaves every event loop, nested network waits included; main() then
+    // destroys the window, whose player shuts mpv down, and the download
+    // manager, which drops unfinished temporary files.
+    if (m_quit)
+        m_quit(0);
+}
+
+void MainWindow::setQuitHandler(std::function<void(int)> quit)
+{
+    m_quit = std::move(quit);
+}
+
+// ---- search-result actions ---------------------------------------------------------
+
+void MainWindow::addResultsToPlaylist()
+{
+    const int rows = resultsView->topLevelItemCount();
+    QList<bool> ticks;
+    ticks.reserve(rows);
+    for (int i = 0; i < rows; ++i)
+        ticks.append(resultsView->topLevelItem(i)->checkState(0) == Qt::Checked);
+    QTreeWidgetItem *selected = selectedResultRow();
+    const int selectedRow = selected ? resultsView->indexOfTopLevelItem(selected) : -1;
+    const PlaylistCommands::AddOutcome outcome =
+        PlaylistCommands::addToPlaylist(ticks, selectedRow);
+
+    SearchState &search = musicservice::searchState();
+    search.playlistAddInProgress = rows > 0;
+    for (const int row : outcome.rows) {
+        const QTreeWidgetItem *item = resultsView->topLevelItem(row);
+        playlistView->addItem(item->text(kTitleColumn), item->text(kSingerColumn),
+                              item->text(kIdColumn), QString());
+    }
+    for (int i = 0; i < rows; ++i) {
+        if (ticks.at(i) != outcome.ticks.at(i))
+            resultsView->topLevelItem(i)->setCheckState(0, outcome.ticks.at(i) ? Qt::Checked
+                                                                               : Qt::Unchecked);
+    }
+    search.playlistAddInProgress = false;
+}
+
+void MainWindow::downloadSelectedResult()
+{
+    const QTreeWidgetItem *row = selectedResultRow();
+    if (!row)
+        return; // nothing selected: no request with an empty song ID
+    downloadSong({row->text(kIdColumn), row->text(kTitleColumn), row->text(kSingerColumn)});
+}
+
+void MainWindow::downloadSong(const Track &track)
+{
+    DiscardLyrics lyrics;
+    QPointer<MainWindow> alive(this);
+    const QString link =
+        musicservice::resolveSongLink(track.songId, track.singer, track.title, lyrics);
+    if (!alive || m_closing)
+        return;
+    m_downloads->download(link, track.title + QStringLiteral(" - ") + track.singer);
+}
+
+void MainWindow::onSelectAllChosen()
+{
+    selectAllBox->setChecked(true);
+    tickAllResults();
+}
+
+void MainWindow::onInvertChosen()
+{
+    invertBox->setChecked(true);
+    invertResultTicks();
+}
+
+void MainWindow::onResultsReleased(int button)
+{
+    if (resultsView->topLevelItemCount() > 0 && button == 2)
+        popupMenus->resultMenu->popup(QCursor::pos());
+}
+
+void MainWindow::onResultsHovered(const QPoint &viewportPos)
+{
+    restoreButtonImages();
+    if (resultsView->topLevelItemCount() == 0)
+        return;
+    const QTreeWidgetItem *row = resultsView->itemAt(viewportPos);
+    if (!row)
+        return; // the tool tip keeps its previous text
+    resultsView->setToolTip(QStringLiteral("曲名：") + row->text(kTitleColumn) +
+                            QStringLiteral(" | 歌手：") + row->text(kSingerColumn) +
+                            QStringLiteral(" | 专辑：") + row->text(kAlbumColumn) +
+                            QStringLiteral(" | 歌曲ID：") + row->text(kIdColumn));
+}
+
+DownloadManager *MainWindow::downloads() const
+{
+    return m_downloads;
+}

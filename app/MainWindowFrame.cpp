@@ -1,0 +1,258 @@
+// Window handlers of the main window: dragging the borderless window, the
+// hover pictures of the image buttons, the option labels, the song
+// information window and the media player's own click events.
+#include "app/MainWindow.h"
+
+#include "app/ImageControl.h"
+#include "app/MediaPlayer.h"
+#include "app/PopupMenus.h"
+#include "app/SongInfoWindow.h"
+#include "service/FetchPage.h"
+#include "service/ResolveSongLink.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QWindow>
+
+namespace {
+
+// Runs one step of a handler that skips a failing statement and goes on.
+template <typename Step> void attempt(Step step)
+{
+    try {
+        step();
+    } catch (...) {
+    }
+}
+
+// "Value 1 becomes 0, any other value becomes 1."
+void toggle(QCheckBox *box)
+{
+    box->setCheckState(box->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+}
+
+} // namespace
+
+void MainWindow::connectWindow()
+{
+    connect(minimiseButton, &ImageControl::clicked, this, &MainWindow::onMinimiseClicked);
+    connect(closeButton, &ImageControl::clicked, this, &MainWindow::onCloseClicked);
+    connect(searchImageButton, &ImageControl::clicked, this, &MainWindow::onSearchImageClicked);
+    connect(singerPicture, &ImageControl::clicked, this, &MainWindow::onSingerPictureClicked);
+    connect(singerPicture, &ImageControl::mouseMoved, this, [this] { restoreButtonImages(); });
+    connect(singerPicture, &ImageControl::mouseUp, this, [this] { dragWindow(); });
+    connect(mediaPlayer, &MediaPlayer::clicked, this, &MainWindow::onPlayerClicked);
+    connect(mediaPlayer, &MediaPlayer::doubleClicked, this, &MainWindow::onPlayerDoubleClicked);
+    connect(popupMenus->songInfoAction, &QAction::triggered, this,
+            &MainWindow::showSongInformation);
+
+    for (ImageControl *button : {previousButton, nextButton, playButton, searchImageButton,
+                                 minimiseButton, closeButton, playModeButton})
+        connect(button, &ImageControl::mouseMoved, this, [this, button] { showHover(button); });
+
+    for (QObject *watched :
+         {static_cast<QObject *>(titleLabel), static_cast<QObject *>(statusLabel),
+          static_cast<QObject *>(autoFitLabel), static_cast<QObject *>(autoTickLabel)})
+        watched->installEventFilter(this);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (watched == titleLabel && type == QEvent::MouseButtonPress) {
+        dragWindow();
+    } else if (watched == statusLabel && type == QEvent::MouseMove) {
+        dragWindow();
+        restoreButtonImages();
+    } else if (watched == autoFitLabel && type == QEvent::MouseButtonRelease) {
+        onAutoFitLabelClicked();
+    } else if (watched == autoTickLabel && type == QEvent::MouseButtonRelease) {
+        onAutoTickLabelClicked();
+    } else if (watched == searchEdit) {
+        if (type == QEvent::MouseButtonRelease &&
+            static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+            onSearchEditClicked();
+        else if (type == QEvent::MouseButtonDblClick)
+            onSearchEditDoubleClicked();
+        else if (type == QEvent::FocusOut)
+            onSearchEditFocusLost();
+        else if (type == QEvent::MouseMove)
+            onSearchEditHovered();
+    } else if (watched == searchButton && type == QEvent::MouseMove) {
+        onSearchButtonHovered();
+    } else if (watched == resultsView->viewport() && type == QEvent::MouseButtonPress) {
+        onResultsPressed();
+    } else if (watched == statusEdit) {
+        if (type == QEvent::MouseButtonPress)
+            onStatusEditPressed();
+        else if (type == QEvent::KeyPress)
+            onStatusEditKeyPressed();
+    } else if (watched == lyricLine && type == QEvent::MouseButtonPress) {
+        onLyricLinePressed();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::dragWindow()
+{
+    // The platform's move loop ends at once when no button is held, so a
+    // drag asked for by a mere mouse move does nothing.
+    if (QGuiApplication::mouseButtons() == Qt::NoButton)
+        return;
+    if (QWindow *window = windowHandle(); window && window->startSystemMove())
+        return;
+    // No system move here: follow the cursor ourselves until the release.
+    m_manualDrag = true;
+    m_dragOffset = QCursor::pos() - frameGeometry().topLeft();
+    grabMouse();
+}
+
+void MainWindow::mousePressEvent(QMouseEvent *event)
+{
+    // Form_MouseDown: restore the search prompt, then drag.
+    restoreSearchPrompt();
+    dragWindow();
+    event->accept();
+}
+
+void MainWindow::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_manualDrag) {
+        move(event->globalPosition().toPoint() - m_dragOffset);
+        return;
+    }
+    // Form_MouseMove
+    restoreButtonImages();
+}
+
+void MainWindow::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_manualDrag) {
+        m_manualDrag = false;
+        releaseMouse();
+    }
+    event->accept();
+}
+
+void MainWindow::restoreSearchPrompt()
+{
+    const QString text = searchEdit->text();
+    if (text.trimmed().isEmpty() || text == kSearchPrompt) {
+        searchEdit->setText(kSearchPrompt);
+        setSearchTextColour(kPromptColour);
+        focusHolder->setFocus();
+    }
+}
+
+bool MainWindow::playerPaused() const
+{
+    return mediaPlayer && mediaPlayer->playState() == MediaPlayer::kStatePaused;
+}
+
+void MainWindow::restoreButtonImages()
+{
+    playButton->setLooks(playerPaused() ? m_playLook : m_pauseLook);
+    for (ImageControl *button : {previousButton, nextButton, searchImageButton, minimiseButton,
+                                 closeButton, playModeButton, playButton})
+        button->showNormalLook();
+}
+
+void MainWindow::showHover(ImageControl *button)
+{
+    if (button == playButton)
+        playButton->setLooks(playerPaused() ? m_playLook : m_pauseLook);
+    button->showHoverLook();
+}
+
+void MainWindow::onMinimiseClicked()
+{
+    setWindowState(windowState() | Qt::WindowMinimized);
+}
+
+void MainWindow::onCloseClicked()
+{
+    // Unloading the window runs the close path, which always cancels.
+    close();
+}
+
+void MainWindow::onSearchImageClicked()
+{
+    onSearchClicked();
+}
+
+void MainWindow::onAutoFitLabelClicked()
+{
+    toggle(autoFitBox);
+}
+
+void MainWindow::onAutoTickLabelClicked()
+{
+    toggle(autoTickBox);
+}
+
+void MainWindow::fillSongInformation()
+{
+    QTreeWidgetItem *row = resultsView->currentItem();
+    if (!row)
+        return;
+    // The link request lets other events run; a new search may empty the
+    // list meanwhile, so the row's texts are taken first.
+    const QString songId = row->text(0);
+    const QString title = row->text(1);
+    const QString singer = row->text(2);
+    const QString album = row->text(3);
+    QPointer<SongInfoWindow> info = songInfoWindow;
+    info->titleEdit->setText(title);
+    info->singerEdit->setText(singer);
+    info->albumEdit->setText(album);
+    const QString link = musicservice::resolveSongLink(songId, singer, title, *this);
+    if (!info)
+        return;
+    info->linkEdit->setText(link);
+    info->songIdEdit->setText(songId);
+}
+
+void MainWindow::showSongInformation()
+{
+    if (!songInfoWindow || !resultsView->currentItem())
+        return;
+    fillSongInformation();
+    QPointer<SongInfoWindow> info = songInfoWindow;
+    info->exec();
+    if (!info)
+        return;
+    info->setWindowState(Qt::WindowNoState);
+    fillSongInformation();
+}
+
+void MainWindow::onSingerPictureClicked()
+{
+    singerPicture->hide();
+    playerFrame->show();
+}
+
+void MainWindow::onPlayerClicked()
+{
+    attempt([&] { playerFrame->hide(); });
+    attempt([&] { singerPicture->show(); });
+    attempt([&] { mediaPlayer->setFullScreen(false); });
+}
+
+void MainWindow::onPlayerDoubleClicked()
+{
+    attempt([&] { mediaPlayer->setFullScreen(true); });
+}
+
+QString MainWindow::fetchAnsiText(const QString &url)
+{
+    return musicservice::httpGetAnsi(url);
+}

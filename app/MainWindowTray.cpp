@@ -1,0 +1,70 @@
+// Closing and resizing the main window, and the tray tips both keep up to
+// date. Closing never ends the program: the window goes to the tray and
+// the tray menu's exit command is the only way out.
+#include "app/MainWindow.h"
+
+#include "app/PlaybackState.h"
+#include "shell/TrayIcon.h"
+
+#include <QCloseEvent>
+
+namespace {
+
+// Balloon flags of the window's tray updates: the information icon.
+constexpr int kInfoBalloon = 1;
+constexpr int kBalloonTimeoutMs = 5000;
+// Balloon shown when the window goes to the tray before anything played.
+const QString kHereBalloon = QStringLiteral("我在这里哦!");
+
+} // namespace
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    bool cancel = false;
+    closeToTray(cancel);
+    if (cancel)
+        event->ignore();
+    else
+        event->accept();
+}
+
+void MainWindow::closeToTray(bool &cancel)
+{
+    cancel = true;
+    setWindowState(windowState() | Qt::WindowMinimized);
+    // Without a notification area a hidden window could not be reached
+    // again, so it then stays minimised on the task bar.
+    if (tray::isTrayUsable())
+        hide();
+    PlaybackState &state = PlaybackState::instance();
+    if (state.nowPlayingTest()) {
+        tray::updateTrayIcon(this, state.nowPlayingTip(), QString(), kInfoBalloon,
+                             kBalloonTimeoutMs);
+        state.trayTipMode = 2;
+    } else {
+        tray::updateTrayIcon(this, windowTitle(), kHereBalloon, kInfoBalloon, kBalloonTimeoutMs);
+        state.trayTipMode = 1;
+    }
+}
+
+void MainWindow::onResized()
+{
+    if (!m_loaded)
+        return;
+    const PlaybackState &state = PlaybackState::instance();
+    const QString tip = state.nowPlayingTest() ? state.nowPlayingTip() : windowTitle();
+    tray::updateTrayIcon(this, tip, QString(), kInfoBalloon, kBalloonTimeoutMs);
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::WindowStateChange)
+        onResized();
+    QWidget::changeEvent(event);
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    onResized();
+}

@@ -1,0 +1,72 @@
+#include "shell/SkinLoader.h"
+
+#include <QApplication>
+#include <QFile>
+
+namespace {
+
+// The skin file's name in the program's folder.
+const char kSkinFileName[] = "tessaryn.she";
+// A style sheet larger than this is not a skin; it is refused unread.
+constexpr qint64 kMaxSkinBytes = 1 << 20;
+
+struct SkinState
+{
+    bool attached = false;
+    QString previousSheet;
+    int aero = 0;
+};
+
+SkinState &skinState()
+{
+    static SkinState state;
+    return state;
+}
+
+} // namespace
+
+QString defaultSkinPath()
+{
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(kSkinFileName);
+}
+
+int attachSkin(const QString &skinPath, const QString &password)
+{
+    Q_UNUSED(password);
+    auto *app = qobject_cast<QApplication *>(QCoreApplication::instance());
+    if (!app || skinPath.isEmpty())
+        return kSkinFailed;
+    QFile file(skinPath);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxSkinBytes)
+        return kSkinFailed;
+    const QByteArray bytes = file.read(kMaxSkinBytes + 1);
+    if (bytes.size() > kMaxSkinBytes || file.error() != QFileDevice::NoError)
+        return kSkinFailed;
+    SkinState &state = skinState();
+    if (!state.attached)
+        state.previousSheet = app->styleSheet();
+    state.attached = true;
+    app->setStyleSheet(QString::fromUtf8(bytes));
+    return kSkinOk;
+}
+
+int setSkinAero(int enable)
+{
+    skinState().aero = enable;
+    return kSkinOk;
+}
+
+int skinAero()
+{
+    return skinState().aero;
+}
+
+void detachSkin()
+{
+    SkinState &state = skinState();
+    auto *app = qobject_cast<QApplication *>(QCoreApplication::instance());
+    if (!state.attached || !app)
+        return;
+    app->setStyleSheet(state.previousSheet);
+    state.attached = false;
+}
