@@ -135,7 +135,7 @@ public:
 
 Q_SIGNALS:
     // button: 1 left, 2 right, 4 middle. shift: 1 shift, 2 ctrl, 4 alt.
-    // X, Y: pixels in the control.
+    // x, y: pixels in the control.
     void clicked(short button, short shift, float x, float y);
     void doubleClicked(short button, short shift, float x, float y);
     void mousePressed(short button, short shift, float x, float y);
