@@ -3,7 +3,7 @@
 # VELMOR_FUZZ_SECONDS (default 600) seconds each.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-"$root/scripts/setup-deps.sh"
+"$root/scripts/setup-deps.sh" test
 build="${VELMOR_FUZZ_BUILD_DIR:-$root/build-sanitize}"
 VELMOR_BUILD_DIR="$build" "$root/scripts/build.sh" \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

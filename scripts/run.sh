@@ -4,7 +4,7 @@
 # on a virtual one (Xvfb).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-"$root/scripts/setup-deps.sh"
+"$root/scripts/setup-deps.sh" run
 VELMOR_TARGETS="velmor velmor-musicd velmor-cli" "$root/scripts/build.sh"
 build="${VELMOR_BUILD_DIR:-$root/build}"
 port="${VELMOR_PORT:-$(grep -E '^VELMOR_DEFAULT_PORT:' "$build/CMakeCache.txt" | cut -d= -f2)}"

@@ -1,17 +1,40 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Velmor needs to build, run and test.
-# Idempotent: only what is missing is installed.
+# Installs the Debian 12 packages Velmor needs. Idempotent: only what is
+# missing is installed.
+#   setup-deps.sh run    what building and running the player needs
+#   setup-deps.sh test   that, plus the test, benchmark and packaging tools
+# Without an argument everything is installed (as for "test").
 set -euo pipefail
 
-packages=(
-    build-essential cmake ninja-build pkg-config git curl ca-certificates
+# Building and running: compilers, Qt, libmpv (opened at run time), the HTTP
+# server library, the fonts of the Chinese interface, and the virtual display
+# run.sh opens the player on when there is no display.
+run_packages=(
+    build-essential cmake ninja-build pkg-config curl ca-certificates
     qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
     libmpv-dev libcpp-httplib-dev
+    fonts-noto-cjk
+    xvfb xauth
+)
+
+# Tests, sanitizers, fuzzing, benchmarks and the package checks.
+test_packages=(
+    git
     libgtest-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    xvfb xauth x11-utils xdotool imagemagick
-    fonts-noto-cjk mpv
+    x11-utils xdotool imagemagick mpv
+    appstream lintian dpkg-dev fakeroot file
 )
+
+group="${1:-test}"
+case "$group" in
+    run) packages=("${run_packages[@]}") ;;
+    test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+    *)
+        echo "usage: $0 [run|test]" >&2
+        exit 2
+        ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -22,6 +45,6 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
     export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get update -q
-    $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+    $SUDO apt-get -o DPkg::Lock::Timeout=600 update -q
+    $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}"
 fi

@@ -5,7 +5,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="$(nproc)"
-"$root/scripts/setup-deps.sh"
+"$root/scripts/setup-deps.sh" test
 
 export QT_QPA_PLATFORM=offscreen VELMOR_AUDIO_OUTPUT=null
 
