@@ -1,24 +1,78 @@
 #include "app/Artwork.h"
 #include "app/MainWindow.h"
+#include "app/PlayerCommandLine.h"
+#include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
-#include "service/ServiceConfig.h"
 
 #include <QApplication>
 #include <clocale>
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+// Brings the window to the front, also out of the tray or the task bar.
+void bringToFront(MainWindow &window)
+{
+    window.setWindowState((window.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
+    // The command line is read, and a running player is asked to take it,
+    // before the application object opens a display: --help, --version, a
+    // bad command line and a second start all work without one.
+    const PlayerOptions options = parsePlayerCommandLine(commandline::argumentsOf(argc, argv));
+    if (options.result.outcome != commandline::Outcome::Proceed)
+        return commandline::report(options.result, kPlayerProgram);
+
+    std::optional<SingleInstance> instance;
+    if (!options.newInstance) {
+        instance.emplace();
+        // Local sockets want an application object; a plain one opens no
+        // display and is gone before the real one is made.
+        QCoreApplication core(argc, argv);
+        switch (instance->claim(commandline::argumentsOf(argc, argv))) {
+        case SingleInstance::Claim::HandedOff:
+            return 0;
+        case SingleInstance::Claim::Unanswered:
+            std::fputs("velmor: the running player does not answer; starting another one\n",
+                       stderr);
+            instance.reset();
+            break;
+        case SingleInstance::Claim::First:
+            break;
+        }
+    }
+
     QApplication app(argc, argv);
     // libmpv refuses to start under a locale whose decimal point is not '.'.
     std::setlocale(LC_NUMERIC, "C");
-    ServiceConfig::configureFromArguments(app.arguments());
-    QApplication::setApplicationName(QStringLiteral("velmor"));
+    QApplication::setApplicationName(kPlayerProgram);
+    QApplication::setApplicationVersion(commandline::versionNumber());
+    // The desktop entry's name: the shell matches the window to its entry and
+    // icon by it.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VELMOR_APP_ID));
     QApplication::setWindowIcon(Artwork::appIcon());
+    if (instance && !instance->listen()) {
+        std::fprintf(stderr,
+                     "velmor: cannot listen on %s; later starts open players of their own\n",
+                     qPrintable(instance->socketPath()));
+    }
     // The main window only hides when closed, and the song information
     // window may be the last one shown: only the tray's exit command ends
     // the program.
     QApplication::setQuitOnLastWindowClosed(false);
     MainWindow window;
+    if (instance) {
+        QObject::connect(&*instance, &SingleInstance::argumentsReceived, &window,
+                         [&window](const QStringList &) { bringToFront(window); });
+    }
     // A termination signal leaves through the tray menu's exit command, so
     // the player stops and cleans up as it does there and ends with 0.
     TerminationSignals termination([&window](int) { window.exitPlayer(); });

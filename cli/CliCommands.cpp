@@ -8,13 +8,17 @@
 #include "service/LoadNetPicture.h"
 #include "service/ResolveSongLink.h"
 #include "service/SearchSongs.h"
+#include "service/ServiceConfig.h"
 #include "service/UrlEncode.h"
 
+#include <QUrl>
 #include <cstdio>
 
 namespace cli {
 namespace {
 
+// HTTP statuses from here on are errors.
+constexpr int kFirstErrorStatus = 400;
 // The warning the window shows for an empty search.
 const QString kEmptySearch = QStringLiteral("请输入要搜索的歌名、歌手或者专辑！");
 
@@ -25,9 +29,21 @@ void writeLine(std::FILE *out, const QString &line)
     std::fflush(out);
 }
 
+// A failed read. When no answer came at all, the message names the URL that
+// was tried and how to start the bundled service there, the usual cause
+// being that it is not running.
 int networkFailure(const QString &error)
 {
     printErr(QStringLiteral("velmor-cli: ") + error);
+    if (HttpClient::lastStatus() == 0 && !HttpClient::lastUrl().isEmpty()) {
+        const QUrl service(ServiceConfig::host());
+        printErr(QStringLiteral("velmor-cli: cannot reach the music service at %1 (tried %2)")
+                     .arg(ServiceConfig::host(), HttpClient::lastUrl()));
+        printErr(QStringLiteral("velmor-cli: start the bundled service with 'velmor-musicd --port "
+                                "%1', or name a running one with --service URL or "
+                                "VELMOR_SERVICE_URL")
+                     .arg(service.port(VELMOR_DEFAULT_PORT)));
+    }
     return kExitNetwork;
 }
 
@@ -66,6 +82,15 @@ int search(const QString &words)
     musicservice::beginSearch(words, view);
     if (!view.failure().isEmpty())
         return networkFailure(view.failure());
+    // The window takes an error page for a page without songs; here it is
+    // what it is, most often a --service that is not a music service.
+    if (HttpClient::lastStatus() >= kFirstErrorStatus && !sigint.interrupted()) {
+        printErr(QStringLiteral("velmor-cli: the service answered HTTP %1 to %2; is %3 a music "
+                                "service?")
+                     .arg(HttpClient::lastStatus())
+                     .arg(HttpClient::lastUrl(), ServiceConfig::host()));
+        return kExitNetwork;
+    }
     return sigint.interrupted() ? kExitInterrupted : kExitOk;
 }
 

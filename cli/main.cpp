@@ -1,17 +1,21 @@
 // velmor-cli: the music-service client of the player on the command line,
 // for scripts and for trying a service by hand.
+#include "app/CommandLine.h"
 #include "cli/CliCommands.h"
 #include "service/ServiceConfig.h"
 
 #include <QCoreApplication>
 #include <QStringList>
+#include <functional>
 
 namespace {
 
-const char kUsage[] =
-    "Usage: velmor-cli [--service URL] COMMAND ARGUMENTS\n"
+const QString kProgram = QStringLiteral("velmor-cli");
+
+const char kDescription[] =
+    "The music service's client: search, links, lyrics and pictures.\n"
     "\n"
-    "Commands:\n"
+    "Commands (velmor-cli COMMAND --help for each):\n"
     "  search WORDS...           every result page; one line per song:\n"
     "                            ID<TAB>title<TAB>singer<TAB>album (progress on stderr;\n"
     "                            Ctrl-C stops after the page being read)\n"
@@ -20,19 +24,75 @@ const char kUsage[] =
     "  picture SINGER            the singer picture's URL, or 无歌手信息\n"
     "  encode TEXT...            the text percent-encoded as a query value\n"
     "\n"
-    "Options:\n"
-    "  --service URL             the music service (default: VELMOR_SERVICE_URL,\n"
-    "                            else the bundled service on 127.0.0.1)\n"
-    "  -h, --help                this text\n"
-    "\n"
+    "Arguments that begin with '-' follow '--' (velmor-cli search -- -1).\n"
     "Exit status: 0 done, 1 the service could not be read, 2 bad usage,\n"
-    "3 no playable link, 130 stopped by Ctrl-C.\n";
+    "3 no playable link, 130 stopped by Ctrl-C.";
 
-int usageError(const QString &message)
+struct Command
 {
-    cli::printErr(QStringLiteral("velmor-cli: ") + message);
-    cli::printErr(QStringLiteral("Try 'velmor-cli --help'."));
-    return cli::kExitUsage;
+    const char *name;
+    const char *description;
+    QStringList arguments; // names shown in the help; "WORDS..." takes one or more
+    std::function<int(const QStringList &)> run;
+};
+
+QList<Command> commands()
+{
+    const auto joined = [](const QStringList &a) { return a.join(QLatin1Char(' ')); };
+    return {
+        {"search",
+         "Every result page of the search; one line per song: ID, title, singer, album.",
+         {QStringLiteral("WORDS...")},
+         [joined](const QStringList &a) { return cli::search(joined(a)); }},
+        {"link",
+         "The song's playable link.",
+         {QStringLiteral("ID"), QStringLiteral("ARTIST"), QStringLiteral("TITLE")},
+         [](const QStringList &a) { return cli::link(a.at(0), a.at(1), a.at(2)); }},
+        {"lyrics",
+         "The song's lyric lines, or 暂无歌词.",
+         {QStringLiteral("ID"), QStringLiteral("ARTIST"), QStringLiteral("TITLE")},
+         [](const QStringList &a) { return cli::lyrics(a.at(0), a.at(1), a.at(2)); }},
+        {"picture",
+         "The singer picture's URL, or 无歌手信息.",
+         {QStringLiteral("SINGER")},
+         [](const QStringList &a) { return cli::picture(a.at(0)); }},
+        {"encode",
+         "The text percent-encoded as a query value.",
+         {QStringLiteral("TEXT...")},
+         [joined](const QStringList &a) { return cli::encode(joined(a)); }},
+    };
+}
+
+int usageError(const QString &message, const QString &program)
+{
+    return commandline::report({commandline::Outcome::UsageError, message}, program);
+}
+
+// The command's own command line: its --help, its arguments.
+int runCommand(const Command &command, const QStringList &args)
+{
+    const QString name = QString::fromLatin1(command.name);
+    const QString program = kProgram + QLatin1Char(' ') + name;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(command.description));
+    parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Show this help.")));
+    for (const QString &argument : command.arguments)
+        parser.addPositionalArgument(argument, QString());
+    if (!parser.parse(QStringList{program} + args))
+        return usageError(parser.errorText(), program);
+    if (parser.isSet(QStringLiteral("help")))
+        return commandline::report(
+            {commandline::Outcome::Help, commandline::helpText(parser, program)}, program);
+
+    const QStringList values = parser.positionalArguments();
+    const bool many = command.arguments.size() == 1 && command.arguments.first().endsWith(u"...");
+    if (many ? values.isEmpty() : values.size() != command.arguments.size()) {
+        return usageError(QStringLiteral("wrong number of arguments for %1 (%2 expected)")
+                              .arg(name, command.arguments.join(QLatin1Char(' '))),
+                          program);
+    }
+    return command.run(values);
 }
 
 } // namespace
@@ -40,48 +100,37 @@ int usageError(const QString &message)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
 
-    // Options come before the command; everything after it is its arguments.
-    QStringList options;
-    while (!args.isEmpty() && args.first().startsWith(QLatin1String("-"))) {
-        const QString option = args.takeFirst();
-        if (option == QLatin1String("-h") || option == QLatin1String("--help")) {
-            std::fputs(kUsage, stdout);
-            return cli::kExitOk;
-        }
-        if (option == QLatin1String("--service")) {
-            if (args.isEmpty())
-                return usageError(QStringLiteral("--service needs a URL"));
-            options << option << args.takeFirst();
-        } else if (option.startsWith(QLatin1String("--service="))) {
-            options << option;
-        } else {
-            return usageError(QStringLiteral("unknown option ") + option);
-        }
-    }
-    ServiceConfig::configureFromArguments(options);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(kDescription));
+    commandline::addHelpAndVersion(parser);
+    const QCommandLineOption service(
+        QStringLiteral("service"),
+        QStringLiteral("The music service (default: VELMOR_SERVICE_URL, else %1).")
+            .arg(ServiceConfig::defaultHost()),
+        QStringLiteral("URL"));
+    parser.addOption(service);
+    parser.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("What to do (above)."),
+                                 QStringLiteral("COMMAND [ARGUMENTS...]"));
+    // Options after the command are the command's own.
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
 
+    const commandline::Result result =
+        commandline::parse(parser, commandline::argumentsOf(argc, argv), kProgram);
+    if (result.outcome != commandline::Outcome::Proceed)
+        return commandline::report(result, kProgram);
+
+    QString error;
+    if (!ServiceConfig::configureHost(parser.value(service), &error))
+        return usageError(error, kProgram);
+
+    QStringList args = parser.positionalArguments();
     if (args.isEmpty())
-        return usageError(QStringLiteral("no command given"));
-    const QString command = args.takeFirst();
-    const auto needs = [&](qsizetype n) { return args.size() == n; };
-
-    if (command == QLatin1String("search") && !args.isEmpty())
-        return cli::search(args.join(QLatin1Char(' ')));
-    if (command == QLatin1String("link") && needs(3))
-        return cli::link(args.at(0), args.at(1), args.at(2));
-    if (command == QLatin1String("lyrics") && needs(3))
-        return cli::lyrics(args.at(0), args.at(1), args.at(2));
-    if (command == QLatin1String("picture") && needs(1))
-        return cli::picture(args.at(0));
-    if (command == QLatin1String("encode") && !args.isEmpty())
-        return cli::encode(args.join(QLatin1Char(' ')));
-
-    static const QStringList known{QStringLiteral("search"), QStringLiteral("link"),
-                                   QStringLiteral("lyrics"), QStringLiteral("picture"),
-                                   QStringLiteral("encode")};
-    if (!known.contains(command))
-        return usageError(QStringLiteral("unknown command ") + command);
-    return usageError(QStringLiteral("wrong number of arguments for ") + command);
+        return usageError(QStringLiteral("no command given"), kProgram);
+    const QString name = args.takeFirst();
+    for (const Command &command : commands()) {
+        if (name == QLatin1String(command.name))
+            return runCommand(command, args);
+    }
+    return usageError(QStringLiteral("unknown command ") + name, kProgram);
 }

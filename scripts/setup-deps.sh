@@ -23,7 +23,7 @@ test_packages=(
     libgtest-dev libbenchmark-dev
     clang libclang-rt-14-dev
     x11-utils xdotool imagemagick mpv
-    appstream lintian dpkg-dev fakeroot file
+    appstream lintian desktop-file-utils dpkg-dev fakeroot file
 )
 
 group="${1:-test}"

@@ -14,6 +14,8 @@ int g_transferTimeoutMs = 15000;
 int g_totalTimeoutMs = 120000;
 qint64 g_maxBodyBytes = 64 * 1024 * 1024;
 QString g_lastError;
+QString g_lastUrl;
+int g_lastStatus = 0;
 
 // One manager per process, owned by the application object so that it is
 // gone before Qt shuts down; connections to the service are reused.
@@ -55,6 +57,8 @@ QString describe(QNetworkReply::NetworkError e, bool timedOut, bool tooLarge)
 HttpResult HttpClient::get(const QString &url)
 {
     HttpResult result;
+    g_lastUrl = url;
+    g_lastStatus = 0;
     const QUrl qurl(url, QUrl::TolerantMode);
     if (!qurl.isValid() || (qurl.scheme() != QLatin1String("http") &&
                             qurl.scheme() != QLatin1String("https"))) {
@@ -122,6 +126,7 @@ HttpResult HttpClient::get(const QString &url)
     }
     reply->deleteLater();
     g_lastError = result.error;
+    g_lastStatus = result.status;
     return result;
 }
 
@@ -132,3 +137,5 @@ void HttpClient::setTotalTimeoutMs(int ms) { g_totalTimeoutMs = ms; }
 qint64 HttpClient::maxBodyBytes() { return g_maxBodyBytes; }
 void HttpClient::setMaxBodyBytes(qint64 bytes) { g_maxBodyBytes = bytes; }
 QString HttpClient::lastError() { return g_lastError; }
+QString HttpClient::lastUrl() { return g_lastUrl; }
+int HttpClient::lastStatus() { return g_lastStatus; }

@@ -41,4 +41,7 @@ public:
 
     // The message of the last failed request, "" after a success.
     static QString lastError();
+    // The URL and HTTP status (0: no answer) of the last request.
+    static QString lastUrl();
+    static int lastStatus();
 };

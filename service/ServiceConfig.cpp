@@ -1,5 +1,6 @@
 #include "service/ServiceConfig.h"
 
+#include <QUrl>
 #include <QtGlobal>
 
 namespace ServiceConfig {
@@ -55,6 +56,46 @@ QString configureFromArguments(const QStringList &args)
         chosen = qEnvironmentVariable("VELMOR_SERVICE_URL");
     setHost(chosen);
     return host();
+}
+
+QString serviceUrlProblem(const QString &url)
+{
+    const QString text = url.trimmed();
+    if (text.isEmpty())
+        return QStringLiteral("no URL given");
+    const QUrl parsed(text, QUrl::StrictMode);
+    const QString scheme = parsed.scheme().toLower();
+    if (!parsed.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return QStringLiteral("not an http:// or https:// URL");
+    if (parsed.host().isEmpty())
+        return QStringLiteral("the URL names no host");
+    if (parsed.hasQuery() || parsed.hasFragment() || !parsed.userInfo().isEmpty())
+        return QStringLiteral("the URL must end at its path (no query, fragment or user name)");
+    return QString();
+}
+
+bool configureHost(const QString &fromOption, QString *error)
+{
+    QString source = QStringLiteral("--service");
+    QString chosen = fromOption;
+    if (chosen.isEmpty()) {
+        source = QStringLiteral("VELMOR_SERVICE_URL");
+        chosen = qEnvironmentVariable("VELMOR_SERVICE_URL");
+    }
+    if (chosen.trimmed().isEmpty()) {
+        setHost(QString());
+        return true;
+    }
+    const QString problem = serviceUrlProblem(chosen);
+    if (!problem.isEmpty()) {
+        if (error) {
+            *error = QStringLiteral("%1 \"%2\" is refused: %3 (for example %4)")
+                         .arg(source, chosen, problem, defaultHost());
+        }
+        return false;
+    }
+    setHost(chosen);
+    return true;
 }
 
 QString resource(int id)

@@ -20,6 +20,18 @@ void setHost(const QString &url);
 // VELMOR_SERVICE_URL, else the default. Returns what it picked.
 QString configureFromArguments(const QStringList &args);
 
+// Why url cannot name a music service ("" when it can): it must be an
+// absolute http:// or https:// URL with a host, and nothing after the path
+// (no query, no fragment, no user name). For the programs' --service checks,
+// before anything is fetched.
+QString serviceUrlProblem(const QString &url);
+
+// The host for a program's command line: fromOption when it is not empty,
+// else VELMOR_SERVICE_URL, else the default. A value that is no service URL
+// is not taken: error then says which value was refused and why, and the
+// host stays as it was. Returns whether the host was set.
+bool configureHost(const QString &fromOption, QString *error);
+
 // The endpoint string resources: 101 first search page, 102 link request,
 // 103 later search pages, 104 the page parameter. Any other id gives "".
 QString resource(int id);

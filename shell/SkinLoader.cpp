@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -27,7 +28,13 @@ SkinState &skinState()
 
 QString defaultSkinPath()
 {
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(kSkinFileName);
+    // A skin file beside the program is taken first, so a changed skin can
+    // be tried without building; else the one compiled into the program.
+    const QString beside =
+        QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(kSkinFileName);
+    if (QFileInfo(beside).isFile())
+        return beside;
+    return QStringLiteral(":/skin/") + QLatin1String(kSkinFileName);
 }
 
 int attachSkin(const QString &skinPath, const QString &password)

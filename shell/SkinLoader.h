@@ -1,5 +1,6 @@
-// The skin layer: paints the player's frames and widgets from the skin file
-// beside the executable, a Qt style sheet of our own. The window calls the
+// The skin layer: paints the player's frames and widgets from the skin, a
+// Qt style sheet of our own compiled into the program (a skin file beside
+// the executable is taken instead when there is one). The window calls the
 // two functions once at start-up and ignores their results, so a missing,
 // unreadable or oversized skin leaves the window unskinned and changes
 // nothing else.
@@ -11,7 +12,8 @@
 constexpr int kSkinOk = 0;
 constexpr int kSkinFailed = -1;
 
-// The program's folder + "/tessaryn.she".
+// The program's folder + "/tessaryn.she" when that file exists, else the
+// compiled-in skin ":/skin/tessaryn.she".
 QString defaultSkinPath();
 
 // Loads the skin at skinPath and applies it to the whole application. The

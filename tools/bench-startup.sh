@@ -32,7 +32,7 @@ for i in $(seq 1 "$runs"); do
     watcher=$!
     until grep -q READY "$work/map.out" 2>/dev/null; do sleep 0.01; done
     python3 -c 'import os,sys,time; print("%.1f" % (time.clock_gettime(time.CLOCK_MONOTONIC)*1000), flush=True); os.execv(sys.argv[1], sys.argv[1:])' \
-        "$build/app/velmor" --service "$url" > "$work/launch.out" 2>/dev/null &
+        "$build/app/velmor" --new-instance --service "$url" > "$work/launch.out" 2>/dev/null &
     pid=$!
     wait "$watcher" || true
     t0=$(head -n1 "$work/launch.out")

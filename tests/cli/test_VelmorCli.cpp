@@ -1,11 +1,13 @@
 // velmor-cli as a user runs it: the binary against the bundled service.
 #include "musicd/MusicdQueries.h"
 #include "tests/common/MusicdServer.h"
+#include "tests/common/TestHttpServer.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 namespace {
 
@@ -140,7 +142,21 @@ TEST_F(VelmorCli, FailuresHaveAStatusAndAMessage)
         {{QStringLiteral("link"), QStringLiteral("1")}, 2, "wrong number"},
         {{QStringLiteral("--bogus"), QStringLiteral("encode"), QStringLiteral("x")},
          2,
-         "unknown option"},
+         "Unknown option 'bogus'"},
+        {{QStringLiteral("search"), QStringLiteral("--bogus"), QStringLiteral("x")},
+         2,
+         "Unknown option 'bogus'"},
+        {{QStringLiteral("--service"), QStringLiteral("ftp://127.0.0.1/"), QStringLiteral("search"),
+          QStringLiteral("x")},
+         2,
+         "--service \"ftp://127.0.0.1/\" is refused: not an http:// or https:// URL"},
+        {{QStringLiteral("--service"), QStringLiteral("127.0.0.1:18750"), QStringLiteral("encode"),
+          QStringLiteral("x")},
+         2,
+         "is refused"},
+        {{QStringLiteral("--service=http://"), QStringLiteral("encode"), QStringLiteral("x")},
+         2,
+         "names no host"},
         {{QStringLiteral("search"), QStringLiteral("   ")},
          2,
          "请输入要搜索的歌名、歌手或者专辑！"},
@@ -194,6 +210,88 @@ TEST_F(VelmorCli, CtrlCStopsAtAPageBoundary)
     EXPECT_LT(run.out.size(), 30000);
     EXPECT_TRUE(run.err.contains(QStringLiteral("搜索结束,共找到：%1条资源").arg(run.out.size())))
         << run.err.toStdString();
+}
+
+// Help and version go to stdout with status 0 and run no command; a
+// command's --help is its help, and after "--" it is a word to search.
+TEST_F(VelmorCli, HelpAndVersionRunNothing)
+{
+    struct Case
+    {
+        QStringList args;
+        const char *inOut;
+    };
+    const QList<Case> cases{
+        {{QStringLiteral("--help")}, "search WORDS"},
+        {{QStringLiteral("-h")}, "--service <URL>"},
+        {{QStringLiteral("--version")}, "velmor-cli 1."},
+        {{QStringLiteral("search"), QStringLiteral("--help")}, "Usage: velmor-cli search"},
+        {{QStringLiteral("search"), QStringLiteral("x"), QStringLiteral("-h")},
+         "Usage: velmor-cli search"},
+        {{QStringLiteral("link"), QStringLiteral("--help")}, "ID ARTIST TITLE"},
+        {{QStringLiteral("encode"), QStringLiteral("--help")}, "Usage: velmor-cli encode"},
+    };
+    for (const Case &c : cases) {
+        const CliRun run = cli(c.args);
+        const QString out = run.out.join(u'\n');
+        EXPECT_EQ(run.exitCode, 0) << c.args.join(u' ').toStdString();
+        EXPECT_TRUE(out.contains(QString::fromUtf8(c.inOut))) << out.toStdString();
+        // No command ran: a search would report its end on stderr.
+        EXPECT_FALSE(run.err.contains(QStringLiteral("搜索结束"))) << run.err.toStdString();
+    }
+
+    const CliRun words =
+        cli({QStringLiteral("search"), QStringLiteral("--"), QStringLiteral("--help")});
+    EXPECT_EQ(words.exitCode, 0) << words.err.toStdString();
+    EXPECT_TRUE(words.err.contains(QStringLiteral("搜索结束"))) << words.err.toStdString();
+    EXPECT_EQ(cli({QStringLiteral("encode"), QStringLiteral("--"), QStringLiteral("-a")}).out,
+              QStringList{QStringLiteral("%2Da")});
+}
+
+TEST_F(VelmorCli, AServiceFromTheEnvironmentIsCheckedToo)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VELMOR_SERVICE_URL"), QStringLiteral("localhost"));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VELMOR_CLI_PATH), {QStringLiteral("search"), QStringLiteral("x")});
+    CliRun run;
+    finish(p, run);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("VELMOR_SERVICE_URL \"localhost\" is refused")))
+        << run.err.toStdString();
+}
+
+// A service that is not there is named with the URL tried and how to
+// start the bundled one; a server that is no music service is an error,
+// not a search without results.
+TEST_F(VelmorCli, AServiceThatIsNotThereOrNotAMusicService)
+{
+    const CliRun dead = cli({QStringLiteral("--service"), QStringLiteral("http://127.0.0.1:1"),
+                             QStringLiteral("search"), QStringLiteral("abc")},
+                            false);
+    EXPECT_EQ(dead.exitCode, 1);
+    EXPECT_TRUE(dead.err.contains(
+        QStringLiteral("cannot reach the music service at http://127.0.0.1:1 (tried "
+                       "http://127.0.0.1:1/app/search/searchList.php?qword=abc)")))
+        << dead.err.toStdString();
+    EXPECT_TRUE(dead.err.contains(QStringLiteral("velmor-musicd --port 1")))
+        << dead.err.toStdString();
+
+    TestHttpServer other;
+    other.http().Get(".*", [](const httplib::Request &, httplib::Response &res) {
+        res.status = 404;
+        res.set_content("<html><body>Not Found</body></html>", "text/html");
+    });
+    ASSERT_TRUE(other.start());
+    const CliRun notFound = cli(
+        {QStringLiteral("--service"), other.url(), QStringLiteral("search"), QStringLiteral("abc")},
+        false);
+    EXPECT_EQ(notFound.exitCode, 1);
+    EXPECT_TRUE(notFound.out.isEmpty());
+    EXPECT_TRUE(notFound.err.contains(QStringLiteral("answered HTTP 404")))
+        << notFound.err.toStdString();
+    EXPECT_TRUE(notFound.err.contains(other.url())) << notFound.err.toStdString();
 }
 
 } // namespace

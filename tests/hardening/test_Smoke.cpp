@@ -175,7 +175,8 @@ TEST_F(Smoke, SearchPlayCloseAndExitOnAVirtualDisplay)
 {
     player.setProcessEnvironment(env);
     player.setProgram(QStringLiteral(VELMOR_PLAYER_PATH));
-    player.setArguments({QStringLiteral("--service"), service.url()});
+    player.setArguments(
+        {QStringLiteral("--service"), service.url(), QStringLiteral("--new-instance")});
     player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     player.start();
     ASSERT_TRUE(player.waitForStarted(10000));

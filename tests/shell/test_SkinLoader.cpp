@@ -57,3 +57,30 @@ TEST_F(SkinTest, AnUnusableSkinChangesNothing)
         EXPECT_EQ(qApp->styleSheet(), before) << path.toStdString();
     }
 }
+
+// The skin comes with the program: a copy of it without the skin file beside
+// it (as installed) looks the same; a file put beside it is taken instead.
+TEST_F(SkinTest, TheSkinComesWithTheProgramAndAFileBesideItOverridesIt)
+{
+    QFile source(QStringLiteral(QT_TESTCASE_SOURCEDIR "/../../resources/ui/tessaryn.she"));
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QString shipped = QString::fromUtf8(source.readAll());
+    ASSERT_TRUE(shipped.contains(QLatin1String("QWidget#MainWindow")));
+
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/tessaryn.she");
+    ASSERT_FALSE(QFile::exists(beside));
+    EXPECT_EQ(defaultSkinPath(), QStringLiteral(":/skin/tessaryn.she"));
+    EXPECT_EQ(attachSkin(defaultSkinPath(), QString()), kSkinOk);
+    EXPECT_EQ(qApp->styleSheet(), shipped);
+    detachSkin();
+
+    const QByteArray own("QWidget#MainWindow { background: #000000; }");
+    {
+        QFile file(beside);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(own);
+    }
+    const QString chosen = defaultSkinPath();
+    QFile::remove(beside);
+    EXPECT_EQ(chosen, beside);
+}

@@ -1,0 +1,75 @@
+#include "app/PlayerCommandLine.h"
+
+#include "service/ServiceConfig.h"
+
+namespace {
+
+// Options of the toolkit's application object, accepted here so that the
+// parse does not refuse them; the application object reads them later.
+const char *const kToolkitValueOptions[] = {"platform",
+                                            "platformpluginpath",
+                                            "platformtheme",
+                                            "plugin",
+                                            "qwindowgeometry",
+                                            "qwindowicon",
+                                            "qwindowtitle",
+                                            "display",
+                                            "geometry",
+                                            "style",
+                                            "stylesheet",
+                                            "session",
+                                            "name",
+                                            "title"};
+const char *const kToolkitFlags[] = {"reverse", "nograb", "dograb", "sync", "widgetcount"};
+
+} // namespace
+
+PlayerOptions parsePlayerCommandLine(const QStringList &args)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Velmor Music Player: search the music service, play, follow the lyrics.\n"
+                       "A second start hands its command line to the running player, which "
+                       "comes to the front."));
+    // "-platform xcb" is one option, as the toolkit spells it.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    commandline::addHelpAndVersion(parser);
+    const QCommandLineOption service(
+        QStringLiteral("service"),
+        QStringLiteral("The music service (default: VELMOR_SERVICE_URL, else %1).")
+            .arg(ServiceConfig::defaultHost()),
+        QStringLiteral("URL"));
+    const QCommandLineOption newInstance(
+        QStringLiteral("new-instance"),
+        QStringLiteral("Start a player of its own even when one is running."));
+    parser.addOption(service);
+    parser.addOption(newInstance);
+    for (const char *name : kToolkitValueOptions) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char *name : kToolkitFlags) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+
+    PlayerOptions options;
+    options.result = commandline::parse(parser, args, kPlayerProgram);
+    if (options.result.outcome != commandline::Outcome::Proceed)
+        return options;
+    if (!parser.positionalArguments().isEmpty()) {
+        options.result = {commandline::Outcome::UsageError,
+                          QStringLiteral("unexpected argument '%1'")
+                              .arg(parser.positionalArguments().constFirst())};
+        return options;
+    }
+    QString error;
+    if (!ServiceConfig::configureHost(parser.value(service), &error)) {
+        options.result = {commandline::Outcome::UsageError, error};
+        return options;
+    }
+    options.newInstance = parser.isSet(newInstance);
+    return options;
+}

@@ -1,0 +1,66 @@
+// One player per user: a second start hands its command line to the running
+// player over a local socket and ends. The socket lives in the user's
+// runtime folder ($XDG_RUNTIME_DIR, else the temporary folder with the user
+// id in its name). A lock file beside it orders two starts racing each
+// other, and a socket left behind by a player that crashed is noticed (no
+// one answers on it) and replaced.
+//
+// Use: claim() before the window exists (no display is needed for it); when
+// it says First, listen() once the application object is up.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class QLocalServer;
+class QLocalSocket;
+class QLockFile;
+
+class SingleInstance : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Claim {
+        HandedOff,  // a running player took the arguments
+        First,      // none runs: this one is the player (call listen())
+        Unanswered, // one holds the socket but did not answer in time
+    };
+
+    // How long a start waits for the running player's answer.
+    static constexpr int kAnswerTimeoutMs = 5000;
+    // A message longer than this is not a command line; it is dropped.
+    static constexpr qint64 kMaxMessageBytes = 64 * 1024;
+
+    explicit SingleInstance(const QString &socketPath = defaultSocketPath(),
+                            QObject *parent = nullptr);
+    ~SingleInstance() override;
+
+    // $XDG_RUNTIME_DIR/velmor-instance, else <temp>/velmor-<uid>-instance.
+    static QString defaultSocketPath();
+    QString socketPath() const { return m_path; }
+
+    // Tries to give args to a running player. First keeps the lock until
+    // listen(), so a start racing this one waits for the socket to be up.
+    Claim claim(const QStringList &args, int timeoutMs = kAnswerTimeoutMs);
+
+    // Takes the socket over (a stale one is removed) and answers later
+    // starts from the event loop. Returns false when it could not listen:
+    // the player then runs on its own, as with --new-instance.
+    bool listen();
+    bool isListening() const;
+
+Q_SIGNALS:
+    // A later start's arguments (its program name left out).
+    void argumentsReceived(const QStringList &args);
+
+private:
+    void onNewConnection();
+    void onClientReadyRead(QLocalSocket *client);
+
+    QString m_path;
+    std::unique_ptr<QLockFile> m_lock;
+    QLocalServer *m_server = nullptr;
+};

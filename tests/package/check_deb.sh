@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Builds the .deb from a built tree with CPack and checks what is in it:
+# every file (no more, no fewer), every dependency (each library the programs
+# link, and libmpv, which the player opens at run time), the programs
+# answering from the unpacked package, the desktop entry, the AppStream
+# description, the icon sizes, and lintian's verdict.
+#   check_deb.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+build="$1"
+source="$2"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+app_id=org.velmor.Velmor
+sizes="16 24 32 48 64 128 256"
+
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
+    { cat "$work/cpack.log" >&2; fail "cpack"; exit 1; }
+deb="$(ls "$work"/out/velmor_*.deb)"
+echo "package: $(basename "$deb")"
+
+# Every file, exactly.
+expected="$work/expected"
+{
+    for p in velmor velmor-cli velmor-musicd; do echo "./usr/bin/$p"; done
+    echo "./usr/share/applications/$app_id.desktop"
+    echo "./usr/share/metainfo/$app_id.metainfo.xml"
+    echo "./usr/share/icons/hicolor/scalable/apps/$app_id.svg"
+    for s in $sizes; do echo "./usr/share/icons/hicolor/${s}x${s}/apps/$app_id.png"; done
+    for p in velmor velmor-cli velmor-musicd; do echo "./usr/share/man/man1/$p.1.gz"; done
+    echo "./usr/share/doc/velmor/copyright"
+    echo "./usr/share/doc/velmor/changelog.gz"
+} | sort >"$expected"
+dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort >"$work/actual"
+if ! diff -u "$expected" "$work/actual"; then fail "the package's files differ from the list above"; fi
+dpkg-deb -c "$deb" | awk '{print $1, $2, $6}' | grep -v '^d' | grep -v ' root/root ' &&
+    fail "files not owned by root"
+
+# Every dependency.
+dpkg-deb -x "$deb" "$work/root"
+depends="$(dpkg-deb -f "$deb" Depends)"
+echo "Depends: $depends"
+names="$(echo "$depends" | tr ',' '\n' | sed -E 's/\(.*\)//; s/\|.*//; s/^ +//; s/ +$//')"
+has_dep() { echo "$names" | grep -qx "$1"; }
+multiarch="$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
+# The package holding a library of this architecture (not, say, its 32-bit
+# twin).
+owner_of() { dpkg -S "*/$multiarch/$1" 2>/dev/null | grep -v '^diversion' | head -1 | cut -d: -f1; }
+for p in velmor velmor-cli velmor-musicd; do
+    for soname in $(objdump -p "$work/root/usr/bin/$p" | awk '$1 == "NEEDED" {print $2}'); do
+        pkg="$(owner_of "$soname")"
+        if [ -z "$pkg" ]; then fail "$p needs $soname, which no installed package holds"
+        elif ! has_dep "$pkg"; then fail "$p needs $soname from $pkg, which Depends does not name"; fi
+    done
+done
+# libmpv is opened by name and soname version, so no linker sees it.
+mpv_version="$(sed -nE 's/.*kMpvSonameVersion = ([0-9]+);.*/\1/p' "$source/app/MpvLibrary.cpp")"
+mpv_pkg="$(owner_of "libmpv.so.$mpv_version")"
+[ -n "$mpv_pkg" ] && has_dep "$mpv_pkg" || fail "Depends does not name ${mpv_pkg:-the package of libmpv.so.$mpv_version}"
+for pkg in qt6-qpa-plugins fonts-noto-cjk; do has_dep "$pkg" || fail "Depends does not name $pkg"; done
+# Each one a real package of this release.
+for pkg in $names; do
+    dpkg-query -W "$pkg" >/dev/null 2>&1 || apt-cache show "$pkg" >/dev/null 2>&1 ||
+        fail "Depends names $pkg, which is no package here"
+done
+
+# The unpacked programs answer, without a display and away from the build
+# tree.
+for p in velmor velmor-cli velmor-musicd; do
+    out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$work/root/usr/bin/$p" --help 2>&1)" ||
+        fail "$p --help ended with $?"
+    echo "$out" | grep -q "$p" || fail "$p --help does not name the program"
+done
+version="$(env -u DISPLAY "$work/root/usr/bin/velmor" --version)"
+[ "$version" = "velmor $(dpkg-deb -f "$deb" Version)" ] || fail "velmor --version says '$version'"
+
+# The desktop entry, the description, the icon sizes.
+appstreamcli validate --no-net "$work/root/usr/share/metainfo/$app_id.metainfo.xml" ||
+    fail "appstreamcli validate"
+if command -v desktop-file-validate >/dev/null; then
+    desktop-file-validate "$work/root/usr/share/applications/$app_id.desktop" ||
+        fail "desktop-file-validate"
+fi
+grep -qx "Icon=$app_id" "$work/root/usr/share/applications/$app_id.desktop" || fail "desktop entry's Icon"
+grep -qx "Exec=velmor" "$work/root/usr/share/applications/$app_id.desktop" || fail "desktop entry's Exec"
+for s in $sizes; do
+    png="$work/root/usr/share/icons/hicolor/${s}x${s}/apps/$app_id.png"
+    file -b "$png" | grep -q "PNG image data, $s x $s, 8-bit/color RGBA" || fail "icon $s: $(file -b "$png")"
+done
+grep -q '<svg' "$work/root/usr/share/icons/hicolor/scalable/apps/$app_id.svg" || fail "the SVG icon"
+
+# lintian: errors fail, warnings are shown.
+if command -v lintian >/dev/null; then
+    lintian --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1 || true
+    cat "$work/lintian.log"
+    grep -q '^E:' "$work/lintian.log" && fail "lintian reports errors"
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed" >&2
+    exit 1
+fi
+echo "the package is complete"
