@@ -1,22 +1,21 @@
 // One player per user: a second start hands its command line to the running
 // player over a local socket and ends. The socket lives in the user's
 // runtime folder ($XDG_RUNTIME_DIR, else the temporary folder with the user
-// id in its name). A lock file beside it orders two starts racing each
+// id in its name). A lock on a file beside it orders two starts racing each
 // other, and a socket left behind by a player that crashed is noticed (no
 // one answers on it) and replaced.
 //
-// Use: claim() before the window exists (no display is needed for it); when
-// it says First, listen() once the application object is up.
+// Use: claim() before any application object exists (it needs neither one
+// nor a display); when it says First, listen() once the application object
+// is up.
 #pragma once
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <memory>
 
 class QLocalServer;
 class QLocalSocket;
-class QLockFile;
 
 class SingleInstance : public QObject
 {
@@ -59,8 +58,10 @@ Q_SIGNALS:
 private:
     void onNewConnection();
     void onClientReadyRead(QLocalSocket *client);
+    bool lock(int timeoutMs);
+    void unlock();
 
     QString m_path;
-    std::unique_ptr<QLockFile> m_lock;
+    int m_lockFd = -1; // the lock file, held from claim() to listen()
     QLocalServer *m_server = nullptr;
 };

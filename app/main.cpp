@@ -34,9 +34,6 @@ int main(int argc, char **argv)
     std::optional<SingleInstance> instance;
     if (!options.newInstance) {
         instance.emplace();
-        // Local sockets want an application object; a plain one opens no
-        // display and is gone before the real one is made.
-        QCoreApplication core(argc, argv);
         switch (instance->claim(commandline::argumentsOf(argc, argv))) {
         case SingleInstance::Claim::HandedOff:
             return 0;

@@ -5,6 +5,7 @@
 #   memory     resident set 5 s after start
 #   idle CPU   share of one core over 10 s with the window shown, nothing playing
 # Usage: tools/bench-startup.sh [runs]   (needs a build in build/)
+#        VELMOR_BENCH_ARGS=--new-instance tools/bench-startup.sh   (without the socket)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${VELMOR_BUILD_DIR:-$root/build}"
@@ -26,13 +27,19 @@ sleep 1
 sleep 0.5
 url="$(head -n1 "$work/musicd.out")"
 
+# A runtime folder of its own: each start claims the one-player socket as a
+# user's start does, and no player the user runs takes the start over.
+# VELMOR_BENCH_ARGS adds player arguments (e.g. --new-instance).
+mkdir -m 700 "$work/runtime"
+export XDG_RUNTIME_DIR="$work/runtime"
+
 hz=$(getconf CLK_TCK)
 for i in $(seq 1 "$runs"); do
     "$work/mapwatch" velmor 20 > "$work/map.out" 2>/dev/null &
     watcher=$!
     until grep -q READY "$work/map.out" 2>/dev/null; do sleep 0.01; done
     python3 -c 'import os,sys,time; print("%.1f" % (time.clock_gettime(time.CLOCK_MONOTONIC)*1000), flush=True); os.execv(sys.argv[1], sys.argv[1:])' \
-        "$build/app/velmor" --new-instance --service "$url" > "$work/launch.out" 2>/dev/null &
+        "$build/app/velmor" ${VELMOR_BENCH_ARGS:-} --service "$url" > "$work/launch.out" 2>/dev/null &
     pid=$!
     wait "$watcher" || true
     t0=$(head -n1 "$work/launch.out")

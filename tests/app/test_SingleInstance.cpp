@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -24,8 +25,11 @@ class SingleInstanceTest : public ::testing::Test
 protected:
     QString path() const { return m_dir.filePath(QStringLiteral("instance")); }
 
-    // claim() from another thread while this one runs the event loop.
-    SingleInstance::Claim claimFromThread(const QStringList &args, int timeoutMs = 5000)
+    // claim() from another thread while this one runs the event loop;
+    // meanwhile, once, after meanwhileAfterMs.
+    SingleInstance::Claim claimFromThread(const QStringList &args, int timeoutMs = 5000,
+                                          const std::function<void()> &meanwhile = {},
+                                          int meanwhileAfterMs = 0)
     {
         SingleInstance::Claim result = SingleInstance::Claim::Unanswered;
         QThread *thread = QThread::create([&] {
@@ -35,8 +39,14 @@ protected:
         thread->start();
         QElapsedTimer guard;
         guard.start();
-        while (!thread->isFinished() && guard.elapsed() < 30000)
+        bool meanwhileDone = !meanwhile;
+        while (!thread->isFinished() && guard.elapsed() < 30000) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            if (!meanwhileDone && guard.elapsed() >= meanwhileAfterMs) {
+                meanwhile();
+                meanwhileDone = true;
+            }
+        }
         EXPECT_TRUE(thread->wait(30000));
         delete thread;
         return result;
@@ -85,6 +95,20 @@ TEST_F(SingleInstanceTest, ALaterStartHandsItsArgumentsOver)
     EXPECT_EQ(claimFromThread({QStringLiteral("velmor")}), SingleInstance::Claim::HandedOff);
     ASSERT_EQ(received.size(), 2);
     EXPECT_TRUE(received.at(1).at(0).toStringList().isEmpty());
+}
+
+// A start racing the first one waits for it to listen rather than taking
+// the socket for itself.
+TEST_F(SingleInstanceTest, AStartRacingTheFirstWaitsForItsSocket)
+{
+    SingleInstance first(path());
+    ASSERT_EQ(first.claim({QStringLiteral("velmor")}, 1000), SingleInstance::Claim::First);
+    QSignalSpy received(&first, &SingleInstance::argumentsReceived);
+    // The first is still on its way to the window when the second comes.
+    EXPECT_EQ(claimFromThread(
+                  {QStringLiteral("velmor")}, 5000, [&] { ASSERT_TRUE(first.listen()); }, 500),
+              SingleInstance::Claim::HandedOff);
+    EXPECT_EQ(received.size(), 1);
 }
 
 TEST_F(SingleInstanceTest, AStaleSocketDoesNotBlockTheStart)
