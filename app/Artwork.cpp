@@ -195,36 +195,40 @@ QPixmap defaultSinger(QSize size)
     return pixmap;
 }
 
+QPixmap appIconPicture(int side)
+{
+    QPixmap pixmap = canvas(QSize(side, side));
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF r = QRectF(pixmap.rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    QLinearGradient fill(r.topLeft(), r.bottomRight());
+    fill.setColorAt(0, kAccentLight);
+    fill.setColorAt(1, kAccent.darker(140));
+    p.setPen(Qt::NoPen);
+    p.setBrush(fill);
+    p.drawEllipse(r);
+    // A beamed pair of eighth notes.
+    const qreal s = side;
+    p.setBrush(kBackground);
+    p.drawEllipse(QPointF(s * 0.36, s * 0.68), s * 0.1, s * 0.08);
+    p.drawEllipse(QPointF(s * 0.66, s * 0.62), s * 0.1, s * 0.08);
+    p.drawRect(QRectF(s * 0.43, s * 0.28, s * 0.05, s * 0.4));
+    p.drawRect(QRectF(s * 0.73, s * 0.22, s * 0.05, s * 0.4));
+    QPainterPath beam;
+    beam.moveTo(s * 0.43, s * 0.28);
+    beam.lineTo(s * 0.78, s * 0.22);
+    beam.lineTo(s * 0.78, s * 0.31);
+    beam.lineTo(s * 0.43, s * 0.37);
+    beam.closeSubpath();
+    p.drawPath(beam);
+    return pixmap;
+}
+
 QIcon appIcon()
 {
     QIcon icon;
-    for (int side : {16, 24, 32, 48, 64, 128, 256}) {
-        QPixmap pixmap = canvas(QSize(side, side));
-        QPainter p(&pixmap);
-        p.setRenderHint(QPainter::Antialiasing);
-        const QRectF r = QRectF(pixmap.rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-        QLinearGradient fill(r.topLeft(), r.bottomRight());
-        fill.setColorAt(0, kAccentLight);
-        fill.setColorAt(1, kAccent.darker(140));
-        p.setPen(Qt::NoPen);
-        p.setBrush(fill);
-        p.drawEllipse(r);
-        // A beamed pair of eighth notes.
-        const qreal s = side;
-        p.setBrush(kBackground);
-        p.drawEllipse(QPointF(s * 0.36, s * 0.68), s * 0.1, s * 0.08);
-        p.drawEllipse(QPointF(s * 0.66, s * 0.62), s * 0.1, s * 0.08);
-        p.drawRect(QRectF(s * 0.43, s * 0.28, s * 0.05, s * 0.4));
-        p.drawRect(QRectF(s * 0.73, s * 0.22, s * 0.05, s * 0.4));
-        QPainterPath beam;
-        beam.moveTo(s * 0.43, s * 0.28);
-        beam.lineTo(s * 0.78, s * 0.22);
-        beam.lineTo(s * 0.78, s * 0.31);
-        beam.lineTo(s * 0.43, s * 0.37);
-        beam.closeSubpath();
-        p.drawPath(beam);
-        icon.addPixmap(pixmap);
-    }
+    for (int side : {16, 24, 32, 48, 64, 128, 256})
+        icon.addPixmap(appIconPicture(side));
     return icon;
 }
 

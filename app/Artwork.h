@@ -42,5 +42,8 @@ QPixmap trackFill(QSize size);
 QPixmap defaultSinger(QSize size);
 // The window and tray icon: a note in an accent disc.
 QIcon appIcon();
+// The icon's picture at one size (side x side), as the window icon's sizes
+// are drawn and the desktop's icon files are exported.
+QPixmap appIconPicture(int side);
 
 } // namespace Artwork

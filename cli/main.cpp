@@ -5,6 +5,7 @@
 #include "service/ServiceConfig.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QStringList>
 #include <functional>
 
@@ -63,6 +64,22 @@ QList<Command> commands()
     };
 }
 
+// What an argument of a command is, for the command's help.
+QString argumentHelp(const QString &argument)
+{
+    static const QHash<QString, QString> help{
+        {QStringLiteral("WORDS..."),
+         QStringLiteral("The words to search for (song, singer or album).")},
+        {QStringLiteral("ID"), QStringLiteral("The song's ID, as search prints it first.")},
+        {QStringLiteral("ARTIST"), QStringLiteral("The song's singer.")},
+        {QStringLiteral("TITLE"), QStringLiteral("The song's title.")},
+        {QStringLiteral("SINGER"), QStringLiteral("The singer's name.")},
+        {QStringLiteral("TEXT..."),
+         QStringLiteral("The text to encode; several are joined by spaces.")},
+    };
+    return help.value(argument);
+}
+
 int usageError(const QString &message, const QString &program)
 {
     return commandline::report({commandline::Outcome::UsageError, message}, program);
@@ -78,7 +95,7 @@ int runCommand(const Command &command, const QStringList &args)
     parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Show this help.")));
     for (const QString &argument : command.arguments)
-        parser.addPositionalArgument(argument, QString());
+        parser.addPositionalArgument(argument, argumentHelp(argument));
     if (!parser.parse(QStringList{program} + args))
         return usageError(parser.errorText(), program);
     if (parser.isSet(QStringLiteral("help")))

@@ -1,12 +1,11 @@
-// Writes the window icon (Artwork::appIcon) as the PNG files of the desktop's
-// icon theme, one per size, so the installed icon is the very picture the
-// window shows. Run by the build: velmor-icon-export OUTPUT_DIR NAME SIZE...
+// Writes the window icon's picture (Artwork::appIconPicture) as the PNG
+// files of the desktop's icon theme, one per size, so the installed icon is
+// the very picture the window shows. Run by the build: velmor-icon-export OUTPUT_DIR NAME SIZE...
 // writes OUTPUT_DIR/SIZExSIZE/apps/NAME.png.
 #include "app/Artwork.h"
 
 #include <QDir>
 #include <QGuiApplication>
-#include <QIcon>
 #include <QPixmap>
 #include <cstdio>
 
@@ -20,7 +19,6 @@ int main(int argc, char **argv)
         std::fputs("usage: velmor-icon-export OUTPUT_DIR NAME SIZE...\n", stderr);
         return 2;
     }
-    const QIcon icon = Artwork::appIcon();
     for (const QString &sizeText : args.mid(3)) {
         bool ok = false;
         const int side = sizeText.toInt(&ok);
@@ -29,7 +27,7 @@ int main(int argc, char **argv)
             return 2;
         }
         const QString dir = QStringLiteral("%1/%2x%2/apps").arg(args.at(1)).arg(side);
-        const QPixmap pixmap = icon.pixmap(QSize(side, side));
+        const QPixmap pixmap = Artwork::appIconPicture(side);
         if (!QDir().mkpath(dir) || pixmap.size() != QSize(side, side) ||
             !pixmap.save(dir + QLatin1Char('/') + args.at(2) + QStringLiteral(".png"))) {
             std::fprintf(stderr, "velmor-icon-export: cannot write the %d px icon in %s\n", side,
