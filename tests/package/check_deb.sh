@@ -66,6 +66,10 @@ for pkg in $names; do
         fail "Depends names $pkg, which is no package here"
 done
 
+# apt can install it here: every dependency resolves, from the archive or
+# from what is installed.
+apt-get install -s -q "$deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt-get install -s"; }
+
 # The unpacked programs answer, without a display and away from the build
 # tree.
 for p in velmor velmor-cli velmor-musicd; do
