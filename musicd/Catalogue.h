@@ -28,6 +28,11 @@ struct Song
     bool latin = false;
     bool hasLyrics = true;
     int singerIndex = -1; // into Catalogue::singers(); -1 for synthetic rows
+    // A library file's own format, length and size; a synthesised song is a
+    // WAV whose length and size its Tune tells (these stay empty/negative).
+    QString audioSuffix;
+    int durationSeconds = -1;
+    qint64 audioBytes = -1;
 };
 
 // One result page of a search.

@@ -41,7 +41,9 @@ bool lyricExtensionUpperCase(const Song &song)
 
 QString audioPath(const Song &song)
 {
-    return QStringLiteral("/music/%1.wav").arg(song.id);
+    return QStringLiteral("/music/%1.%2")
+        .arg(QString::number(song.id),
+             song.audioSuffix.isEmpty() ? QStringLiteral("wav") : song.audioSuffix);
 }
 
 QString lyricPath(const Song &song)
@@ -67,14 +69,26 @@ QByteArray linkAnswerJson(const std::optional<Song> &song, const QString &host)
                           (s.hasLyrics ? escapedUrl(host, lyricPath(s)) : QString()) +
                           QStringLiteral("\",");
 
-    const Tune tune(s.id, !s.latin);
+    QString format = QStringLiteral("wav");
+    int kbps = kWavKbps;
+    qint64 bytes = s.audioBytes;
+    int seconds = s.durationSeconds;
+    if (s.audioSuffix.isEmpty()) {
+        const Tune tune(s.id, !s.latin);
+        bytes = tune.wavByteCount();
+        seconds = static_cast<int>(tune.durationSeconds());
+    } else {
+        format = s.audioSuffix;
+        kbps = seconds > 0 ? static_cast<int>(bytes * 8 / 1000 / seconds) : 0;
+    }
     QString json =
         QStringLiteral("{\"status\":1,\"msg\":\"ok\",\"data\":{\"songId\":\"%1\",").arg(s.id);
     json += lyricMemberFirst(s) ? lyric + url : url + lyric;
-    json += QStringLiteral("\"format\":\"wav\",\"rate\":%1,\"size\":%2,\"time\":%3,")
-                .arg(kWavKbps)
-                .arg(tune.wavByteCount())
-                .arg(static_cast<int>(tune.durationSeconds()));
+    json += QStringLiteral("\"format\":\"%1\",\"rate\":%2,\"size\":%3,\"time\":%4,")
+                .arg(jsonEscape(format))
+                .arg(kbps)
+                .arg(bytes)
+                .arg(seconds);
     json += QStringLiteral("\"songName\":\"") + jsonEscape(s.title) + QStringLiteral("\",");
     json += QStringLiteral("\"artistName\":\"") + jsonEscape(s.singer) + QStringLiteral("\",");
     json += QStringLiteral("\"albumName\":\"") + jsonEscape(s.album) + QStringLiteral("\"}}");

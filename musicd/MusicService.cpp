@@ -5,24 +5,18 @@
 #include "musicd/QueryText.h"
 #include "musicd/SearchPageHtml.h"
 #include "musicd/SingerPage.h"
-#include "musicd/Tune.h"
+#include "musicd/SyntheticSource.h"
 
 #include <httplib.h>
 
 namespace musicd {
 namespace {
 
-// A handful of songs of up to 90 s each (about 4 MB apiece) stay rendered.
-constexpr qint64 kAudioCacheBytes = 48 * 1024 * 1024;
-constexpr qint64 kSmallCacheBytes = 8 * 1024 * 1024;
 // More digits than any page or ID the service knows: treated as "far away".
 constexpr size_t kMaxNumberDigits = 12;
 
 const char kHtml[] = "text/html; charset=utf-8";
 const char kJson[] = "application/json; charset=utf-8";
-const char kText[] = "text/plain; charset=utf-8";
-const char kWav[] = "audio/wav";
-const char kJpeg[] = "image/jpeg";
 
 void notFound(httplib::Response &res)
 {
@@ -52,16 +46,19 @@ bool resolveRange(const httplib::Range &range, size_t size, size_t &first, size_
     return last >= first;
 }
 
-// Sends a cached file, answering a single Range itself. The HTTP library's
-// own range handling neither clamps a range that runs past the end (it
-// announces bytes it never sends) nor refuses one that starts past it (it
-// announces a length near 2^64), so the request's ranges are taken over
-// here and cleared before the library sees them. Several ranges at once get
-// the whole file, which HTTP allows.
-void sendShared(const httplib::Request &req, httplib::Response &res, const ByteCache::Value &value,
-                const char *type)
+// The largest piece read from a file for one write to the client.
+constexpr size_t kFileChunkBytes = 64 * 1024;
+
+// Sends a payload (cached bytes or an open file), answering a single Range
+// itself. The HTTP library's own range handling neither clamps a range that
+// runs past the end (it announces bytes it never sends) nor refuses one that
+// starts past it (it announces a length near 2^64), so the request's ranges
+// are taken over here and cleared before the library sees them. Several
+// ranges at once get the whole file, which HTTP allows.
+void sendPayload(const httplib::Request &req, httplib::Response &res, const Payload &payload)
 {
-    const size_t size = static_cast<size_t>(value->size());
+    const size_t size = static_cast<size_t>(payload.size());
+    const std::string &type = payload.contentType;
     // The request object belongs to the server and is not itself const.
     httplib::Ranges &ranges = const_cast<httplib::Request &>(req).ranges;
     size_t first = 0;
@@ -83,24 +80,46 @@ void sendShared(const httplib::Request &req, httplib::Response &res, const ByteC
         res.set_content("", type);
         return;
     }
-    // The provider keeps the bytes alive while they are sent.
+    if (payload.bytes) {
+        // The provider keeps the bytes alive while they are sent.
+        const ByteCache::Value value = payload.bytes;
+        res.set_content_provider(
+            last - first + 1, type,
+            [value, first, last](size_t offset, size_t length, httplib::DataSink &sink) {
+                const size_t begin = first + offset;
+                if (begin > last)
+                    return false;
+                return sink.write(value->constData() + begin, std::min(length, last - begin + 1));
+            });
+        return;
+    }
+    // A file read as it goes; one that shrank under us ends the response
+    // early (the client sees a short body) rather than sending garbage.
+    const std::shared_ptr<const OpenFile> file = payload.file;
     res.set_content_provider(
         last - first + 1, type,
-        [value, first, last](size_t offset, size_t length, httplib::DataSink &sink) {
+        [file, first, last](size_t offset, size_t length, httplib::DataSink &sink) {
             const size_t begin = first + offset;
             if (begin > last)
                 return false;
-            return sink.write(value->constData() + begin, std::min(length, last - begin + 1));
+            std::string chunk(std::min({length, last - begin + 1, kFileChunkBytes}), '\0');
+            const qint64 n = file->read(static_cast<qint64>(begin), chunk.data(),
+                                        static_cast<qint64>(chunk.size()));
+            if (n <= 0)
+                return false;
+            return sink.write(chunk.data(), static_cast<size_t>(n));
         });
 }
 
 } // namespace
 
-MusicService::MusicService()
-    : m_fallbackHost(QStringLiteral("127.0.0.1")), m_audio(kAudioCacheBytes),
-      m_small(kSmallCacheBytes)
+MusicService::MusicService(std::unique_ptr<MusicSource> source)
+    : m_source(source ? std::move(source) : std::make_unique<SyntheticSource>()),
+      m_fallbackHost(QStringLiteral("127.0.0.1"))
 {
 }
+
+MusicService::~MusicService() = default;
 
 void MusicService::setPort(int port)
 {
@@ -173,7 +192,7 @@ void MusicService::install(httplib::Server &server)
                [this](const httplib::Request &req, httplib::Response &res) { link(req, res); });
     server.Get(R"(/lrc/([0-9]{1,12})\.[lL][rR][cC])",
                [this](const httplib::Request &req, httplib::Response &res) { lyric(req, res); });
-    server.Get(R"(/music/([0-9]{1,12})\.wav)",
+    server.Get(R"(/music/([0-9]{1,12})\.([a-z0-9]{1,5}))",
                [this](const httplib::Request &req, httplib::Response &res) { audio(req, res); });
     server.Get("/search/artist", [this](const httplib::Request &req, httplib::Response &res) {
         singerPage(req, res);
@@ -190,7 +209,7 @@ void MusicService::search(const httplib::Request &req, httplib::Response &res) c
 {
     const QString query = decodePlayerQuery(req.get_param_value("qword"));
     const qint64 pageNo = parsePageNumber(req.get_param_value("page"));
-    const SearchPage page = m_catalogue.search(query, pageNo, kRowsPerPage);
+    const SearchPage page = m_source->search(query, pageNo, kRowsPerPage);
     const QByteArray html =
         page.total == 0 ? noMatchPageHtml(query) : resultPageHtml(query, pageNo, page);
     res.set_content(html.constData(), static_cast<size_t>(html.size()), kHtml);
@@ -200,60 +219,44 @@ void MusicService::link(const httplib::Request &req, httplib::Response &res) con
 {
     // Only the ID picks the song; artist and title are informational.
     const std::optional<Song> song =
-        m_catalogue.songById(parseSongId(req.get_param_value("songId")));
+        m_source->songById(parseSongId(req.get_param_value("songId")));
     const QByteArray json = linkAnswerJson(song, hostOf(req));
     res.set_content(json.constData(), static_cast<size_t>(json.size()), kJson);
 }
 
 void MusicService::lyric(const httplib::Request &req, httplib::Response &res)
 {
-    const std::optional<Song> song = m_catalogue.songById(parseSongId(req.matches[1]));
-    if (!song || !song->hasLyrics)
+    const std::optional<Payload> payload = m_source->lyric(parseSongId(req.matches[1]));
+    if (!payload)
         return notFound(res);
-    const std::string key = "lrc:" + std::to_string(song->id);
-    ByteCache::Value value = m_small.find(key);
-    if (!value)
-        value = m_small.insert(key, lyricFile(*song, Tune(song->id, !song->latin)));
-    sendShared(req, res, value, kText);
+    sendPayload(req, res, *payload);
 }
 
 void MusicService::audio(const httplib::Request &req, httplib::Response &res)
 {
-    const std::optional<Song> song = m_catalogue.songById(parseSongId(req.matches[1]));
-    if (!song)
+    const std::optional<Payload> payload = m_source->audio(
+        parseSongId(req.matches[1]), QString::fromStdString(req.matches[2].str()));
+    if (!payload)
         return notFound(res);
-    const std::string key = std::to_string(song->id);
-    ByteCache::Value value = m_audio.find(key);
-    if (!value)
-        value = m_audio.insert(key, Tune(song->id, !song->latin).renderWav());
-    sendShared(req, res, value, kWav);
+    sendPayload(req, res, *payload);
 }
 
 void MusicService::singerPage(const httplib::Request &req, httplib::Response &res) const
 {
     const QString name = decodePlayerQuery(req.get_param_value("key"));
-    const Singer *singer = m_catalogue.singerByName(name);
-    const QByteArray html = singerPageHtml(m_catalogue, singer, name.trimmed(), hostOf(req));
+    const std::optional<SingerEntry> singer = m_source->singerByName(name);
+    const QByteArray html =
+        singerPageHtml(singer ? &*singer : nullptr, name.trimmed(), hostOf(req));
     res.set_content(html.constData(), static_cast<size_t>(html.size()), kHtml);
 }
 
 void MusicService::picture(const httplib::Request &req, httplib::Response &res)
 {
-    const QString key = QString::fromStdString(req.matches[1]);
-    const Singer *singer = m_catalogue.singerByPictureKey(key);
-    if (!singer)
+    const std::optional<Payload> payload =
+        m_source->picture(QString::fromStdString(req.matches[1].str()));
+    if (!payload)
         return notFound(res);
-    const std::string cacheKey = "pic:" + req.matches[1].str();
-    ByteCache::Value value = m_small.find(cacheKey);
-    if (!value) {
-        QByteArray jpeg = singerPictureJpeg(m_catalogue.singerIndexOf(singer));
-        if (jpeg.isEmpty()) {
-            res.status = 500;
-            return;
-        }
-        value = m_small.insert(cacheKey, std::move(jpeg));
-    }
-    sendShared(req, res, value, kJpeg);
+    sendPayload(req, res, *payload);
 }
 
 } // namespace musicd

@@ -6,15 +6,15 @@
 //   GET /app/search/searchList.php?qword=W[&page=N]   result pages (HTML)
 //   GET /app/link/getLinks.php?songId=ID&...           link answer (JSON-like)
 //   GET /lrc/ID.lrc (or .LRC)                          LRC lyric (UTF-8)
-//   GET /music/ID.wav                                  audio, Range supported
+//   GET /music/ID.EXT                                  audio, Range supported
 //   GET /search/artist?key=NAME                        singer page (HTML)
 //   GET /ting/pic/item/KEY.jpg                         singer picture (JPEG)
 #pragma once
 
-#include "musicd/ByteCache.h"
-#include "musicd/Catalogue.h"
+#include "musicd/MusicSource.h"
 
 #include <QString>
+#include <memory>
 
 namespace httplib {
 class Server;
@@ -27,13 +27,15 @@ namespace musicd {
 class MusicService
 {
 public:
-    MusicService();
+    // Serves the source given, or the built-in catalogue without one.
+    explicit MusicService(std::unique_ptr<MusicSource> source = nullptr);
+    ~MusicService();
 
     // Must be set once the port is known, before requests arrive.
     void setPort(int port);
     void install(httplib::Server &server);
 
-    const Catalogue &catalogue() const { return m_catalogue; }
+    MusicSource &source() const { return *m_source; }
 
     // Page number from the "page" parameter: missing, garbage, zero or
     // negative all mean page 1; a number too large for any list stays large.
@@ -50,10 +52,8 @@ private:
     void singerPage(const httplib::Request &req, httplib::Response &res) const;
     void picture(const httplib::Request &req, httplib::Response &res);
 
-    Catalogue m_catalogue;
+    std::unique_ptr<MusicSource> m_source;
     QString m_fallbackHost;
-    ByteCache m_audio;
-    ByteCache m_small; // lyrics and pictures
 };
 
 } // namespace musicd

@@ -5,7 +5,9 @@
 #include <QBuffer>
 #include <QColor>
 #include <QImage>
+#include <QImageReader>
 #include <QImageWriter>
+#include <QPainter>
 #include <cmath>
 
 namespace musicd {
@@ -14,7 +16,9 @@ namespace {
 const QString kCrLf = QStringLiteral("\r\n");
 constexpr int kPictureSize = 300;
 constexpr int kJpegQuality = 88;
-constexpr int kSongsListed = 10;
+// Sides beyond this are not decoded at all (a picture of the band is never
+// that large; a decompression bomb is).
+constexpr int kMaxSourceSide = 12000;
 
 QString pageHead(const QString &title)
 {
@@ -31,10 +35,9 @@ QString pageHead(const QString &title)
 
 } // namespace
 
-QByteArray singerPageHtml(const Catalogue &catalogue, const Singer *singer, const QString &query,
-                          const QString &host)
+QByteArray singerPageHtml(const SingerEntry *entry, const QString &query, const QString &host)
 {
-    if (!singer) {
+    if (!entry) {
         QString html = pageHead(htmlEscape(query));
         html += QStringLiteral("<div class=\"search-artist\">") + kCrLf;
         html += QStringLiteral("\t<p class=\"no-result\">很抱歉，没有找到与“%1”相关的歌手。</p>")
@@ -45,6 +48,7 @@ QByteArray singerPageHtml(const Catalogue &catalogue, const Singer *singer, cons
         return html.toUtf8();
     }
 
+    const Singer *singer = &entry->singer;
     const QString name = htmlEscape(singer->name);
     QString html = pageHead(name);
     html += QStringLiteral("<div class=\"search-artist\">") + kCrLf;
@@ -65,14 +69,10 @@ QByteArray singerPageHtml(const Catalogue &catalogue, const Singer *singer, cons
     html += QStringLiteral("\t\t<div class=\"artist-info\">") + kCrLf;
     html += QStringLiteral("\t\t\t<h2 class=\"artist-name\">%1</h2>").arg(name) + kCrLf;
     html += QStringLiteral("\t\t\t<ul class=\"artist-songs\">") + kCrLf;
-    int listed = 0;
-    for (const Song &s : catalogue.songs()) {
-        if (s.singer != singer->name || listed >= kSongsListed)
-            continue;
+    for (const Song &s : entry->songs) {
         html += QStringLiteral("\t\t\t\t<li><a href=\"/song/%1\">%2</a></li>")
                     .arg(QString::number(s.id), htmlEscape(s.title)) +
                 kCrLf;
-        ++listed;
     }
     html += QStringLiteral("\t\t\t</ul>") + kCrLf;
     html += QStringLiteral("\t\t</div>") + kCrLf;
@@ -119,6 +119,11 @@ QByteArray singerPictureJpeg(int singerIndex)
         }
     }
 
+    return jpegOf(image);
+}
+
+QByteArray jpegOf(const QImage &image)
+{
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -127,6 +132,33 @@ QByteArray singerPictureJpeg(int singerIndex)
     if (!writer.write(image))
         return QByteArray();
     return bytes;
+}
+
+QByteArray singerPictureFromImage(const QByteArray &encoded)
+{
+    QBuffer buffer;
+    buffer.setData(encoded);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    // A hostile file may announce a giant canvas; refuse it before decoding.
+    const QSize size = reader.size();
+    if (!size.isValid() || size.width() > kMaxSourceSide || size.height() > kMaxSourceSide)
+        return QByteArray();
+    if (size.width() > kPictureSize || size.height() > kPictureSize)
+        reader.setScaledSize(size.scaled(kPictureSize, kPictureSize, Qt::KeepAspectRatio));
+    QImage image = reader.read();
+    if (image.isNull())
+        return QByteArray();
+    // JPEG has no transparency: a PNG's clear parts become white, not black.
+    if (image.hasAlphaChannel()) {
+        QImage opaque(image.size(), QImage::Format_RGB32);
+        opaque.fill(Qt::white);
+        QPainter painter(&opaque);
+        painter.drawImage(0, 0, image);
+        painter.end();
+        image = opaque;
+    }
+    return jpegOf(image);
 }
 
 } // namespace musicd

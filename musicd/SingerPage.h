@@ -5,9 +5,10 @@
 // gets a page without the picture prefix.
 #pragma once
 
-#include "musicd/Catalogue.h"
+#include "musicd/MusicSource.h"
 
 #include <QByteArray>
+#include <QImage>
 #include <QString>
 
 namespace musicd {
@@ -15,12 +16,21 @@ namespace musicd {
 // The path prefix of the picture server.
 inline constexpr char kPicturePath[] = "/ting/pic/item/";
 
-// singer may be null (no such singer); query is the decoded key.
-QByteArray singerPageHtml(const Catalogue &catalogue, const Singer *singer, const QString &query,
-                          const QString &host);
+// Songs a singer page lists.
+inline constexpr int kSongsListed = 10;
+
+// entry may be null (no such singer); query is the decoded key.
+QByteArray singerPageHtml(const SingerEntry *entry, const QString &query, const QString &host);
 
 // A 300×300 JPEG of our own: a gradient with discs and rings whose colours
 // and places follow from the singer's index. Empty if encoding fails.
 QByteArray singerPictureJpeg(int singerIndex);
+
+// A picture file's bytes (JPEG, PNG, whatever Qt reads) as a JPEG no larger
+// than the drawn ones, aspect kept. Empty when it cannot be read or is
+// unreasonably large.
+QByteArray singerPictureFromImage(const QByteArray &encoded);
+
+QByteArray jpegOf(const QImage &image);
 
 } // namespace musicd

@@ -1,15 +1,25 @@
 // velmor-musicd: the bundled music service. It serves the search pages, link
-// answers, LRC lyrics, singer pages, pictures and synthesised audio of its
-// built-in catalogue on 127.0.0.1, so the player and the tests have a real
-// peer without any internet. The first stdout line is the URL it serves;
-// after it, one line per request. SIGINT and SIGTERM end it.
+// answers, LRC lyrics, singer pages, pictures and audio of either its
+// built-in synthetic catalogue or, with --library, the user's own music
+// folders, on 127.0.0.1 unless --listen names another address. The first
+// stdout line is the URL it serves; after it, one line per request. Scan
+// progress and summaries go to stderr. SIGINT and SIGTERM end it.
+#include "musicd/LibraryScanner.h"
+#include "musicd/LibrarySource.h"
 #include "musicd/MusicService.h"
 #include "musicd/RequestLog.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QStandardPaths>
 #include <QString>
+#include <condition_variable>
+#include <mutex>
 #include <atomic>
 #include <chrono>
+#include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -41,50 +51,229 @@ constexpr size_t kMaxQueuedLogLines = 20000;
 // How long the last log lines may take to leave at the end.
 constexpr auto kLogDrainTime = std::chrono::milliseconds(300);
 
-void usage()
-{
-    std::fprintf(stderr,
-                 "usage: velmor-musicd [--port N]   (N = 0 picks a free port; default %d)\n",
-                 VELMOR_DEFAULT_PORT);
-}
+// How often a running service looks at its folders again, by default.
+constexpr int kDefaultRescanSeconds = 300;
 
 // -1 when the text is not a port number.
-int parsePort(const char *text)
+int parsePort(const QString &text)
 {
-    if (!text || !*text || std::strlen(text) > 5)
+    if (text.isEmpty() || text.size() > 5)
         return -1;
     int port = 0;
-    for (const char *p = text; *p; ++p) {
-        if (*p < '0' || *p > '9')
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
             return -1;
-        port = port * 10 + (*p - '0');
+        port = port * 10 + (c.unicode() - '0');
     }
     return port <= 65535 ? port : -1;
+}
+
+int usageError(const QCommandLineParser &parser, const QString &message)
+{
+    std::fprintf(stderr, "velmor-musicd: %s\n\n%s", qPrintable(message),
+                 qPrintable(parser.helpText()));
+    return 2;
+}
+
+void say(const QString &line)
+{
+    std::fprintf(stderr, "velmor-musicd: %s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+QString progressLine(const musicd::ScanProgress &p)
+{
+    if (p.walking)
+        return QStringLiteral("looking for music: %1 files found").arg(p.found);
+    const double rate = p.seconds > 0 ? p.checked / p.seconds : 0;
+    const qint64 left = rate > 0 ? qint64((p.found - p.checked) / rate + 0.5) : 0;
+    return QStringLiteral("scanning: %1 of %2 files, %3 files/s, about %4 s left")
+        .arg(p.checked)
+        .arg(p.found)
+        .arg(qint64(rate))
+        .arg(left);
+}
+
+void reportSummary(const musicd::ScanSummary &s, bool first)
+{
+    say(QStringLiteral("%1: %2 tracks (%3 new, %4 changed, %5 removed), %6 unreadable files "
+                       "skipped, %7 s")
+            .arg(first ? QStringLiteral("library ready") : QStringLiteral("library updated"))
+            .arg(s.tracks)
+            .arg(s.added)
+            .arg(s.changed)
+            .arg(s.removed)
+            .arg(s.skipped)
+            .arg(s.seconds, 0, 'f', 1));
+    for (const QString &name : s.skippedNames)
+        say(QStringLiteral("skipped (unreadable): %1").arg(name));
+    if (s.outsideLinks > 0)
+        say(QStringLiteral("%1 links leading out of the library not followed").arg(s.outsideLinks));
+}
+
+// The scan thread: the first pass at once, then one every rescanSeconds
+// (never with 0) until asked to stop.
+class ScanLoop
+{
+public:
+    ScanLoop(musicd::LibraryIndex &index, musicd::LibraryScanner &scanner,
+             musicd::LibrarySource &source, int rescanSeconds)
+        : m_index(index), m_scanner(scanner), m_source(source), m_rescanSeconds(rescanSeconds)
+    {
+        m_thread = std::thread([this] { run(); });
+    }
+    ~ScanLoop()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+
+private:
+    void run()
+    {
+        m_index.reloadShortIndex();
+        bool first = true;
+        for (;;) {
+            QElapsedTimer shown;
+            shown.start();
+            const musicd::ScanSummary summary = m_scanner.scan(
+                [&](const musicd::ScanProgress &p) {
+                    // Only a first pass that takes a while is worth watching.
+                    if (first && shown.elapsed() >= 1000) {
+                        say(progressLine(p));
+                        shown.restart();
+                    }
+                },
+                &m_stop);
+            if (summary.changedAnything())
+                m_source.libraryChanged();
+            if (first || summary.changedAnything())
+                reportSummary(summary, first);
+            first = false;
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (m_rescanSeconds <= 0)
+                m_wake.wait(lock, [this] { return m_stop.load(); });
+            else
+                m_wake.wait_for(lock, std::chrono::seconds(m_rescanSeconds),
+                                [this] { return m_stop.load(); });
+            if (m_stop)
+                return;
+        }
+    }
+
+    musicd::LibraryIndex &m_index;
+    musicd::LibraryScanner &m_scanner;
+    musicd::LibrarySource &m_source;
+    const int m_rescanSeconds;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::thread m_thread;
+};
+
+// Whether text is a numeric IPv4 or IPv6 address.
+bool isIpAddress(const QString &text)
+{
+    const QByteArray a = text.toLatin1();
+    in6_addr buffer{};
+    return inet_pton(AF_INET, a.constData(), &buffer) == 1 ||
+           inet_pton(AF_INET6, a.constData(), &buffer) == 1;
+}
+
+bool isLoopback(const QString &address)
+{
+    return address.startsWith(QLatin1String("127.")) || address == QLatin1String("::1");
+}
+
+QString defaultIndexFile()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+           QStringLiteral("/velmor/library.sqlite");
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    int port = VELMOR_DEFAULT_PORT;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--port" && i + 1 < argc) {
-            port = parsePort(argv[++i]);
-        } else if (a.rfind("--port=", 0) == 0) {
-            port = parsePort(argv[i] + 7);
-        } else if (a == "--help" || a == "-h") {
-            usage();
-            return 0;
-        } else {
-            usage();
-            return 2;
-        }
-        if (port < 0) {
-            usage();
-            return 2;
-        }
+    // Needed for the command line, the standard paths and the picture
+    // plugins; no event loop runs.
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velmor-musicd"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                                .arg(VELMOR_VERSION_MAJOR)
+                                                .arg(VELMOR_VERSION_MINOR)
+                                                .arg(VELMOR_VERSION_PATCH));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("The bundled music service: the built-in catalogue, or your own music "
+                       "folders with --library."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
+        QStringLiteral("Port to listen on; 0 picks a free one (default %1).")
+            .arg(VELMOR_DEFAULT_PORT),
+        QStringLiteral("N"));
+    const QCommandLineOption libraryOption(
+        QStringLiteral("library"),
+        QStringLiteral("Serve the music under DIR instead of the built-in catalogue (may be "
+                       "given more than once)."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption indexOption(
+        QStringLiteral("index"),
+        QStringLiteral("The library index file (default %1).").arg(defaultIndexFile()),
+        QStringLiteral("FILE"));
+    const QCommandLineOption listenOption(
+        QStringLiteral("listen"),
+        QStringLiteral("Address to listen on (default 127.0.0.1); another address serves the "
+                       "network."),
+        QStringLiteral("ADDR"));
+    const QCommandLineOption rescanOption(
+        QStringLiteral("rescan"),
+        QStringLiteral("Look at the library again every SECONDS (default %1; 0: never).")
+            .arg(kDefaultRescanSeconds),
+        QStringLiteral("SECONDS"));
+    parser.addOptions({portOption, libraryOption, indexOption, listenOption, rescanOption});
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser, parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
     }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("velmor-musicd %s\n", qPrintable(QCoreApplication::applicationVersion()));
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(parser, QStringLiteral("unexpected argument: %1")
+                                      .arg(parser.positionalArguments().constFirst()));
+    int port = VELMOR_DEFAULT_PORT;
+    if (parser.isSet(portOption)) {
+        port = parsePort(parser.values(portOption).constLast());
+        if (port < 0)
+            return usageError(parser, QStringLiteral("not a port number: %1")
+                                          .arg(parser.values(portOption).constLast()));
+    }
+    QString listen = QStringLiteral("127.0.0.1");
+    if (parser.isSet(listenOption)) {
+        listen = parser.value(listenOption);
+        if (!isIpAddress(listen))
+            return usageError(parser, QStringLiteral("not an IP address: %1").arg(listen));
+    }
+    int rescanSeconds = kDefaultRescanSeconds;
+    if (parser.isSet(rescanOption)) {
+        bool ok = false;
+        rescanSeconds = parser.value(rescanOption).toInt(&ok);
+        if (!ok || rescanSeconds < 0)
+            return usageError(parser, QStringLiteral("not a number of seconds: %1")
+                                          .arg(parser.value(rescanOption)));
+    }
+    const QStringList libraryDirs = parser.values(libraryOption);
 
     // Signals are taken by one thread with sigwait, so every other thread
     // (the server's workers included, which inherit this mask) runs on
@@ -101,10 +290,32 @@ int main(int argc, char **argv)
     // system when freed instead of fragmenting the workers' heaps.
     mallopt(M_MMAP_THRESHOLD, kLargeBlockBytes);
 
-    // Needed for the JPEG writer plugin; no event loop runs.
-    QCoreApplication app(argc, argv);
-
-    musicd::MusicService service;
+    // The library: its index opened (or rebuilt) before anything is served,
+    // its scan running in the background while requests are answered.
+    std::unique_ptr<musicd::LibraryIndex> index;
+    std::unique_ptr<musicd::LibraryScanner> scanner;
+    musicd::LibrarySource *librarySource = nullptr;
+    std::unique_ptr<musicd::MusicSource> source;
+    if (!libraryDirs.isEmpty()) {
+        QStringList roots;
+        for (const QString &dir : libraryDirs)
+            roots.append(QDir(dir).absolutePath());
+        index = std::make_unique<musicd::LibraryIndex>();
+        const QString indexFile =
+            parser.isSet(indexOption) ? parser.value(indexOption) : defaultIndexFile();
+        QString note;
+        if (!index->open(indexFile, &note)) {
+            say(QStringLiteral("cannot open the library index %1").arg(indexFile));
+            return 1;
+        }
+        if (!note.isEmpty())
+            say(note);
+        scanner = std::make_unique<musicd::LibraryScanner>(*index, roots);
+        auto library = std::make_unique<musicd::LibrarySource>(*index, *scanner);
+        librarySource = library.get();
+        source = std::move(library);
+    }
+    musicd::MusicService service(std::move(source));
     httplib::Server server;
     server.set_keep_alive_timeout(kKeepAliveSeconds);
     server.set_keep_alive_max_count(kKeepAliveRequests);
@@ -122,20 +333,31 @@ int main(int argc, char **argv)
     });
     service.install(server);
 
+    const std::string host = listen.toStdString();
     int bound = port;
     if (port == 0) {
-        bound = server.bind_to_any_port("127.0.0.1");
-    } else if (!server.bind_to_port("127.0.0.1", port)) {
+        bound = server.bind_to_any_port(host);
+    } else if (!server.bind_to_port(host, port)) {
         bound = -1;
     }
+    const QString hostInUrl = listen.contains(QLatin1Char(':')) ? QLatin1Char('[') + listen + QLatin1Char(']') : listen;
     if (bound <= 0) {
-        std::fprintf(stderr, "velmor-musicd: cannot listen on 127.0.0.1:%d\n", port);
+        std::fprintf(stderr, "velmor-musicd: cannot listen on %s:%d\n", qPrintable(hostInUrl),
+                     port);
         return 1;
     }
     service.setPort(bound);
     // The URL line goes out before any log line can: nothing is served yet.
-    std::printf("http://127.0.0.1:%d\n", bound);
+    std::printf("http://%s:%d\n", qPrintable(hostInUrl), bound);
     std::fflush(stdout);
+    if (!isLoopback(listen))
+        say(QStringLiteral("serving the network on %1:%2 (read-only): anyone who can reach "
+                           "this address can search and play this music")
+                .arg(hostInUrl)
+                .arg(bound));
+    std::unique_ptr<ScanLoop> scanLoop;
+    if (scanner)
+        scanLoop = std::make_unique<ScanLoop>(*index, *scanner, *librarySource, rescanSeconds);
     auto *log = new musicd::RequestLog(STDOUT_FILENO, kMaxQueuedLogLines); // lives until exit
     server.set_logger([log](const httplib::Request &req, const httplib::Response &res) {
         log->add(req.method + " " + req.target + " " + std::to_string(res.status));
@@ -157,6 +379,7 @@ int main(int argc, char **argv)
     stopper.detach();
 
     const bool ok = server.listen_after_bind();
+    scanLoop.reset(); // stops between two files; everything committed stays
     finished = true;
     log->drain(kLogDrainTime);
     return ok ? 0 : 1;

@@ -13,6 +13,7 @@ run_packages=(
     build-essential cmake ninja-build pkg-config curl ca-certificates
     qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
     libmpv-dev libcpp-httplib-dev
+    libtag1-dev libsqlite3-dev
     fonts-noto-cjk
     xvfb xauth
 )
@@ -23,6 +24,7 @@ test_packages=(
     libgtest-dev libbenchmark-dev
     clang libclang-rt-14-dev
     x11-utils xdotool imagemagick mpv
+    lame flac vorbis-tools opus-tools
     appstream lintian desktop-file-utils dpkg-dev fakeroot file
 )
 

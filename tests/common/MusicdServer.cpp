@@ -46,3 +46,17 @@ void MusicdServer::stop()
         m_process.waitForFinished(5000);
     }
 }
+
+bool MusicdServer::waitForStderr(const QString &text, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    for (;;) {
+        m_stderr += m_process.readAllStandardError();
+        if (QString::fromLocal8Bit(m_stderr).contains(text))
+            return true;
+        if (t.elapsed() >= ms || m_process.state() != QProcess::Running)
+            return false;
+        m_process.waitForReadyRead(100);
+    }
+}

@@ -18,13 +18,19 @@ public:
     bool start(const QStringList &extraArgs = {});
     void stop();
     QString url() const { return m_url; }
+    qint64 processId() const { return m_process.processId(); }
     // Requests the service has logged so far (one line each).
     QStringList logLines();
+    // Waits until the service's stderr has shown text (a scan summary, a
+    // note); false after ms milliseconds or when the service ended.
+    bool waitForStderr(const QString &text, int ms);
+    QString stderrText() const { return QString::fromLocal8Bit(m_stderr); }
 
 private:
     QProcess m_process;
     QString m_url;
     QStringList m_log;
+    QByteArray m_stderr;
 };
 
 #include <gtest/gtest.h>

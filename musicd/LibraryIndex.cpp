@@ -1,0 +1,583 @@
+#include "musicd/LibraryIndex.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
+#include <sqlite3.h>
+
+namespace musicd {
+namespace {
+
+// Written into the meta table; an index without it (or with another value)
+// is not ours and is set aside.
+constexpr char kFormat[] = "velmor-library-1";
+// Readers wait this long for a writer's lock instead of failing at once.
+constexpr int kBusyMilliseconds = 5000;
+// Page cache per connection, in KiB (negative: a size, not a page count).
+constexpr int kReaderCacheKiB = 1024;
+constexpr int kWriterCacheKiB = 8192;
+// Search offsets beyond this are past any library: the page is just empty.
+constexpr qint64 kMaxOffset = Q_INT64_C(1) << 40;
+
+const char kSchema[] =
+    "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT);"
+    "CREATE TABLE tracks("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " path BLOB NOT NULL UNIQUE, size INTEGER, mtime INTEGER,"
+    " title TEXT, artist TEXT, album TEXT, artist_key TEXT,"
+    " duration INTEGER, lyrics INTEGER, cover INTEGER);"
+    "CREATE INDEX tracks_artist ON tracks(artist_key);"
+    "CREATE VIRTUAL TABLE tracks_fts USING fts5(title, artist, album,"
+    " content='tracks', content_rowid='id', tokenize='trigram');"
+    "CREATE TRIGGER tracks_ai AFTER INSERT ON tracks BEGIN"
+    " INSERT INTO tracks_fts(rowid, title, artist, album)"
+    " VALUES (new.id, new.title, new.artist, new.album); END;"
+    "CREATE TRIGGER tracks_ad AFTER DELETE ON tracks BEGIN"
+    " INSERT INTO tracks_fts(tracks_fts, rowid, title, artist, album)"
+    " VALUES ('delete', old.id, old.title, old.artist, old.album); END;"
+    "CREATE TRIGGER tracks_au AFTER UPDATE ON tracks BEGIN"
+    " INSERT INTO tracks_fts(tracks_fts, rowid, title, artist, album)"
+    " VALUES ('delete', old.id, old.title, old.artist, old.album);"
+    " INSERT INTO tracks_fts(rowid, title, artist, album)"
+    " VALUES (new.id, new.title, new.artist, new.album); END;";
+
+const char kTrackColumns[] =
+    "id, path, size, mtime, title, artist, album, duration, lyrics, cover";
+
+// A prepared statement that finalises itself.
+class Statement
+{
+public:
+    Statement(sqlite3 *db, const char *sql)
+    {
+        if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
+            m_stmt = nullptr;
+    }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    explicit operator bool() const { return m_stmt != nullptr; }
+    sqlite3_stmt *get() const { return m_stmt; }
+
+private:
+    sqlite3_stmt *m_stmt = nullptr;
+};
+
+void bindText(sqlite3_stmt *stmt, int index, const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_bind_text(stmt, index, utf8.constData(), static_cast<int>(utf8.size()),
+                      SQLITE_TRANSIENT);
+}
+
+QString columnText(sqlite3_stmt *stmt, int column)
+{
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, column));
+    return text ? QString::fromUtf8(text, sqlite3_column_bytes(stmt, column)) : QString();
+}
+
+IndexedTrack trackOfRow(sqlite3_stmt *stmt)
+{
+    IndexedTrack t;
+    t.id = sqlite3_column_int64(stmt, 0);
+    const auto *path = static_cast<const char *>(sqlite3_column_blob(stmt, 1));
+    t.path.assign(path ? path : "", static_cast<size_t>(sqlite3_column_bytes(stmt, 1)));
+    t.size = sqlite3_column_int64(stmt, 2);
+    t.mtimeNs = sqlite3_column_int64(stmt, 3);
+    t.title = columnText(stmt, 4);
+    t.artist = columnText(stmt, 5);
+    t.album = columnText(stmt, 6);
+    t.durationSeconds = sqlite3_column_int(stmt, 7);
+    t.hasLyrics = sqlite3_column_int(stmt, 8) != 0;
+    t.hasCover = sqlite3_column_int(stmt, 9) != 0;
+    return t;
+}
+
+bool exec(sqlite3 *db, const char *sql)
+{
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+sqlite3 *openConnection(const QString &file, bool readOnly, int cacheKiB)
+{
+    sqlite3 *db = nullptr;
+    const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
+                      SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, flags, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, kBusyMilliseconds);
+    exec(db, QStringLiteral("PRAGMA cache_size=-%1").arg(cacheKiB).toUtf8().constData());
+    return db;
+}
+
+// An FTS5 phrase that matches the word as it stands: quoted, inner quotes
+// doubled, so no query text is read as FTS syntax.
+QString ftsPhrase(const QString &word)
+{
+    QString w = word;
+    w.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + w + QLatin1Char('"');
+}
+
+qsizetype codePointCount(const QString &word)
+{
+    qsizetype n = 0;
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        if (!word.at(i).isLowSurrogate())
+            ++n;
+    }
+    return n;
+}
+
+std::vector<uint32_t> intersect(const std::vector<uint32_t> &a, const std::vector<uint32_t> &b)
+{
+    std::vector<uint32_t> out;
+    std::set_intersection(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out));
+    return out;
+}
+
+} // namespace
+
+// A reader's connection and its prepared statements.
+struct LibraryIndex::Reader
+{
+    ~Reader()
+    {
+        sqlite3_finalize(byId);
+        sqlite3_finalize(ftsCount);
+        sqlite3_finalize(ftsPage);
+        sqlite3_close(db);
+    }
+    sqlite3 *db = nullptr;
+    sqlite3_stmt *byId = nullptr;
+    sqlite3_stmt *ftsCount = nullptr;
+    sqlite3_stmt *ftsPage = nullptr;
+};
+
+// Borrows a reader from the pool for one call and gives it back.
+class LibraryIndex::ReaderLease
+{
+public:
+    explicit ReaderLease(const LibraryIndex &index) : m_index(index)
+    {
+        {
+            std::lock_guard<std::mutex> lock(index.m_poolMutex);
+            if (!index.m_pool.empty()) {
+                m_reader = std::move(index.m_pool.back());
+                index.m_pool.pop_back();
+            }
+        }
+        if (!m_reader)
+            m_reader = index.openReader();
+    }
+    ~ReaderLease()
+    {
+        if (!m_reader)
+            return;
+        std::lock_guard<std::mutex> lock(m_index.m_poolMutex);
+        m_index.m_pool.push_back(std::move(m_reader));
+    }
+    Reader *get() const { return m_reader.get(); }
+
+private:
+    const LibraryIndex &m_index;
+    std::unique_ptr<Reader> m_reader;
+};
+
+LibraryIndex::LibraryIndex() = default;
+
+LibraryIndex::~LibraryIndex()
+{
+    closeAll();
+}
+
+void LibraryIndex::closeAll()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_poolMutex);
+        m_pool.clear();
+    }
+    sqlite3_close(m_writer);
+    m_writer = nullptr;
+}
+
+bool LibraryIndex::open(const QString &file, QString *note)
+{
+    closeAll();
+    m_file = file;
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    QString error;
+    if (openFile(&error))
+        return true;
+    // Not ours or damaged: keep it for whoever wants to look, start anew.
+    closeAll();
+    const QString aside = file + QStringLiteral(".broken");
+    QFile::remove(aside);
+    const bool moved = QFile::rename(file, aside);
+    QFile::remove(file + QStringLiteral("-wal"));
+    QFile::remove(file + QStringLiteral("-shm"));
+    if (note) {
+        *note = moved ? QStringLiteral("index %1 is unusable (%2); set aside as %3, rebuilding")
+                            .arg(file, error, aside)
+                      : QStringLiteral("index %1 is unusable (%2)").arg(file, error);
+    }
+    if (!moved && QFileInfo::exists(file))
+        return false;
+    return openFile(&error);
+}
+
+bool LibraryIndex::openFile(QString *error)
+{
+    m_writer = openConnection(m_file, false, kWriterCacheKiB);
+    if (!m_writer) {
+        *error = QStringLiteral("cannot open");
+        return false;
+    }
+    // WAL lets readers go on while the scan writes; NORMAL sync is still
+    // safe against a killed process (only a power cut may lose the last
+    // commits, never the file).
+    if (!exec(m_writer, "PRAGMA journal_mode=WAL") || !exec(m_writer, "PRAGMA synchronous=NORMAL")) {
+        *error = QString::fromUtf8(sqlite3_errmsg(m_writer));
+        return false;
+    }
+    Statement tables(m_writer, "SELECT count(*) FROM sqlite_master");
+    if (!tables || sqlite3_step(tables.get()) != SQLITE_ROW) {
+        *error = QString::fromUtf8(sqlite3_errmsg(m_writer));
+        return false;
+    }
+    if (sqlite3_column_int(tables.get(), 0) == 0) {
+        const QByteArray setup = QByteArray("BEGIN;") + kSchema +
+                                 "INSERT INTO meta VALUES('format','" + kFormat + "');COMMIT;";
+        if (!exec(m_writer, setup.constData())) {
+            *error = QString::fromUtf8(sqlite3_errmsg(m_writer));
+            return false;
+        }
+    } else {
+        Statement format(m_writer, "SELECT value FROM meta WHERE key='format'");
+        if (!format || sqlite3_step(format.get()) != SQLITE_ROW ||
+            columnText(format.get(), 0) != QLatin1String(kFormat)) {
+            *error = QStringLiteral("not a library index");
+            return false;
+        }
+        Statement check(m_writer, "PRAGMA quick_check(1)");
+        if (!check || sqlite3_step(check.get()) != SQLITE_ROW ||
+            columnText(check.get(), 0) != QLatin1String("ok")) {
+            *error = QStringLiteral("damaged");
+            return false;
+        }
+    }
+    return true;
+}
+
+std::unique_ptr<LibraryIndex::Reader> LibraryIndex::openReader() const
+{
+    auto reader = std::make_unique<Reader>();
+    reader->db = openConnection(m_file, true, kReaderCacheKiB);
+    if (!reader->db)
+        return nullptr;
+    const QByteArray byId =
+        QByteArray("SELECT ") + kTrackColumns + " FROM tracks WHERE id=?";
+    sqlite3_prepare_v2(reader->db, byId.constData(), -1, &reader->byId, nullptr);
+    sqlite3_prepare_v2(reader->db, "SELECT count(*) FROM tracks_fts WHERE tracks_fts MATCH ?", -1,
+                       &reader->ftsCount, nullptr);
+    sqlite3_prepare_v2(reader->db,
+                       "SELECT rowid FROM tracks_fts WHERE tracks_fts MATCH ? "
+                       "ORDER BY rowid LIMIT ? OFFSET ?",
+                       -1, &reader->ftsPage, nullptr);
+    if (!reader->byId || !reader->ftsCount || !reader->ftsPage)
+        return nullptr;
+    return reader;
+}
+
+std::unordered_map<std::string, FileStamp> LibraryIndex::stamps() const
+{
+    std::unordered_map<std::string, FileStamp> out;
+    Statement all(m_writer, "SELECT path, id, size, mtime FROM tracks");
+    if (!all)
+        return out;
+    while (sqlite3_step(all.get()) == SQLITE_ROW) {
+        const auto *path = static_cast<const char *>(sqlite3_column_blob(all.get(), 0));
+        std::string key(path ? path : "", static_cast<size_t>(sqlite3_column_bytes(all.get(), 0)));
+        out.emplace(std::move(key),
+                    FileStamp{sqlite3_column_int64(all.get(), 1), sqlite3_column_int64(all.get(), 2),
+                              sqlite3_column_int64(all.get(), 3)});
+    }
+    return out;
+}
+
+void LibraryIndex::begin()
+{
+    exec(m_writer, "BEGIN IMMEDIATE");
+}
+
+namespace {
+
+void bindTrack(sqlite3_stmt *stmt, const IndexedTrack &t)
+{
+    sqlite3_bind_blob(stmt, 1, t.path.data(), static_cast<int>(t.path.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int64(stmt, 2, t.size);
+    sqlite3_bind_int64(stmt, 3, t.mtimeNs);
+    bindText(stmt, 4, t.title);
+    bindText(stmt, 5, t.artist);
+    bindText(stmt, 6, t.album);
+    bindText(stmt, 7, LibraryIndex::looseKey(t.artist));
+    sqlite3_bind_int(stmt, 8, t.durationSeconds);
+    sqlite3_bind_int(stmt, 9, t.hasLyrics ? 1 : 0);
+    sqlite3_bind_int(stmt, 10, t.hasCover ? 1 : 0);
+}
+
+} // namespace
+
+qint64 LibraryIndex::insert(const IndexedTrack &track)
+{
+    Statement stmt(m_writer, "INSERT INTO tracks(path, size, mtime, title, artist, album, "
+                             "artist_key, duration, lyrics, cover) VALUES(?,?,?,?,?,?,?,?,?,?)");
+    if (!stmt)
+        return 0;
+    bindTrack(stmt.get(), track);
+    if (sqlite3_step(stmt.get()) != SQLITE_DONE)
+        return 0;
+    const qint64 id = sqlite3_last_insert_rowid(m_writer);
+    m_pendingShort.emplace_back(static_cast<uint32_t>(id),
+                                foldedText(track.title, track.artist, track.album));
+    return id;
+}
+
+bool LibraryIndex::update(const IndexedTrack &track)
+{
+    Statement stmt(m_writer, "UPDATE tracks SET path=?, size=?, mtime=?, title=?, artist=?, "
+                             "album=?, artist_key=?, duration=?, lyrics=?, cover=? WHERE id=?");
+    if (!stmt)
+        return false;
+    bindTrack(stmt.get(), track);
+    sqlite3_bind_int64(stmt.get(), 11, track.id);
+    return sqlite3_step(stmt.get()) == SQLITE_DONE;
+}
+
+bool LibraryIndex::remove(qint64 id)
+{
+    Statement stmt(m_writer, "DELETE FROM tracks WHERE id=?");
+    if (!stmt)
+        return false;
+    sqlite3_bind_int64(stmt.get(), 1, id);
+    return sqlite3_step(stmt.get()) == SQLITE_DONE;
+}
+
+bool LibraryIndex::commit()
+{
+    const bool ok = exec(m_writer, "COMMIT");
+    if (!ok)
+        exec(m_writer, "ROLLBACK");
+    std::unique_lock<std::shared_mutex> lock(m_shortMutex);
+    if (ok) {
+        for (const auto &[id, text] : m_pendingShort)
+            m_short.add(id, text);
+    }
+    m_pendingShort.clear();
+    return ok;
+}
+
+void LibraryIndex::reloadShortIndex()
+{
+    ShortQueryIndex fresh;
+    Statement all(m_writer, "SELECT id, title, artist, album FROM tracks ORDER BY id");
+    if (all) {
+        while (sqlite3_step(all.get()) == SQLITE_ROW) {
+            fresh.add(static_cast<uint32_t>(sqlite3_column_int64(all.get(), 0)),
+                      foldedText(columnText(all.get(), 1), columnText(all.get(), 2),
+                                 columnText(all.get(), 3)));
+        }
+    }
+    fresh.compact();
+    std::unique_lock<std::shared_mutex> lock(m_shortMutex);
+    m_short = std::move(fresh);
+}
+
+std::vector<uint32_t> LibraryIndex::ftsIds(Reader &reader, const QString &match) const
+{
+    std::vector<uint32_t> ids;
+    Statement stmt(reader.db,
+                   "SELECT rowid FROM tracks_fts WHERE tracks_fts MATCH ? ORDER BY rowid");
+    if (!stmt)
+        return ids;
+    bindText(stmt.get(), 1, match);
+    while (sqlite3_step(stmt.get()) == SQLITE_ROW)
+        ids.push_back(static_cast<uint32_t>(sqlite3_column_int64(stmt.get(), 0)));
+    return ids;
+}
+
+SearchPage LibraryIndex::search(const QString &query, qint64 page, int rowsPerPage) const
+{
+    SearchPage result;
+    if (page < 1 || rowsPerPage < 1)
+        return result;
+    static const QRegularExpression space(QStringLiteral("\\s+"));
+    const QStringList words = query.toCaseFolded().split(space, Qt::SkipEmptyParts);
+    if (words.isEmpty())
+        return result;
+    const qint64 first = std::min<qint64>((page - 1) * qint64(rowsPerPage), kMaxOffset);
+
+    ReaderLease lease(*this);
+    Reader *reader = lease.get();
+    if (!reader)
+        return result;
+
+    QStringList longWords;
+    QStringList shortWords;
+    for (const QString &w : words)
+        (codePointCount(w) >= 3 ? longWords : shortWords).append(w);
+    QStringList phrases;
+    for (const QString &w : longWords)
+        phrases.append(ftsPhrase(w));
+    const QString match = phrases.join(QStringLiteral(" AND "));
+
+    std::vector<uint32_t> pageIds;
+    if (shortWords.isEmpty()) {
+        // The trigram index answers alone: count, then the page's row IDs.
+        sqlite3_reset(reader->ftsCount);
+        bindText(reader->ftsCount, 1, match);
+        if (sqlite3_step(reader->ftsCount) == SQLITE_ROW)
+            result.total = sqlite3_column_int64(reader->ftsCount, 0);
+        sqlite3_reset(reader->ftsCount);
+        if (result.total > first) {
+            sqlite3_reset(reader->ftsPage);
+            bindText(reader->ftsPage, 1, match);
+            sqlite3_bind_int(reader->ftsPage, 2, rowsPerPage);
+            sqlite3_bind_int64(reader->ftsPage, 3, first);
+            while (sqlite3_step(reader->ftsPage) == SQLITE_ROW)
+                pageIds.push_back(static_cast<uint32_t>(sqlite3_column_int64(reader->ftsPage, 0)));
+            sqlite3_reset(reader->ftsPage);
+        }
+    } else {
+        std::vector<uint32_t> ids;
+        {
+            std::shared_lock<std::shared_mutex> lock(m_shortMutex);
+            std::vector<const ShortQueryIndex::Ids *> lists;
+            bool none = false;
+            for (const QString &w : shortWords) {
+                // Two characters outside the BMP are four units: no pair
+                // key holds them, so such a word finds nothing here.
+                const ShortQueryIndex::Ids *found = m_short.find(w);
+                if (!found) {
+                    none = true;
+                    break;
+                }
+                lists.push_back(found);
+            }
+            if (none)
+                return result;
+            std::sort(lists.begin(), lists.end(),
+                      [](const auto *a, const auto *b) { return a->size() < b->size(); });
+            if (lists.size() == 1 && longWords.isEmpty()) {
+                // One short word: the count is the list's length and the
+                // page a slice of it, nothing copied but the page.
+                result.total = static_cast<qint64>(lists.front()->size());
+                for (qint64 i = first; i < result.total && i < first + rowsPerPage; ++i)
+                    pageIds.push_back(lists.front()->at(static_cast<size_t>(i)));
+            } else {
+                ids = *lists.front();
+                for (size_t i = 1; i < lists.size() && !ids.empty(); ++i)
+                    ids = intersect(ids, *lists.at(i));
+            }
+        }
+        if (!longWords.isEmpty() && !ids.empty())
+            ids = intersect(ids, ftsIds(*reader, match));
+        if (pageIds.empty() && result.total == 0) {
+            result.total = static_cast<qint64>(ids.size());
+            for (qint64 i = first; i < result.total && i < first + rowsPerPage; ++i)
+                pageIds.push_back(ids.at(static_cast<size_t>(i)));
+        }
+    }
+
+    for (const uint32_t id : pageIds) {
+        sqlite3_reset(reader->byId);
+        sqlite3_bind_int64(reader->byId, 1, id);
+        if (sqlite3_step(reader->byId) == SQLITE_ROW)
+            result.rows.append(songOf(trackOfRow(reader->byId)));
+        sqlite3_reset(reader->byId);
+    }
+    return result;
+}
+
+std::optional<IndexedTrack> LibraryIndex::track(qint64 id) const
+{
+    ReaderLease lease(*this);
+    Reader *reader = lease.get();
+    if (!reader || id <= 0)
+        return std::nullopt;
+    std::optional<IndexedTrack> out;
+    sqlite3_reset(reader->byId);
+    sqlite3_bind_int64(reader->byId, 1, id);
+    if (sqlite3_step(reader->byId) == SQLITE_ROW)
+        out = trackOfRow(reader->byId);
+    sqlite3_reset(reader->byId);
+    return out;
+}
+
+QList<IndexedTrack> LibraryIndex::tracksOfArtist(const QString &artistKey, int limit) const
+{
+    QList<IndexedTrack> out;
+    ReaderLease lease(*this);
+    if (!lease.get() || artistKey.isEmpty())
+        return out;
+    const QByteArray sql = QByteArray("SELECT ") + kTrackColumns +
+                           " FROM tracks WHERE artist_key=? ORDER BY id LIMIT ?";
+    Statement stmt(lease.get()->db, sql.constData());
+    if (!stmt)
+        return out;
+    bindText(stmt.get(), 1, artistKey);
+    sqlite3_bind_int(stmt.get(), 2, limit);
+    while (sqlite3_step(stmt.get()) == SQLITE_ROW)
+        out.append(trackOfRow(stmt.get()));
+    return out;
+}
+
+qint64 LibraryIndex::trackCount() const
+{
+    ReaderLease lease(*this);
+    if (!lease.get())
+        return 0;
+    Statement stmt(lease.get()->db, "SELECT count(*) FROM tracks");
+    return stmt && sqlite3_step(stmt.get()) == SQLITE_ROW ? sqlite3_column_int64(stmt.get(), 0)
+                                                          : 0;
+}
+
+QString LibraryIndex::looseKey(const QString &name)
+{
+    QString key;
+    for (const QChar c : name.toCaseFolded()) {
+        if (c.isLetterOrNumber())
+            key += c;
+    }
+    return key;
+}
+
+QString LibraryIndex::foldedText(const QString &title, const QString &artist,
+                                 const QString &album)
+{
+    return (title + QLatin1Char('\n') + artist + QLatin1Char('\n') + album).toCaseFolded();
+}
+
+Song LibraryIndex::songOf(const IndexedTrack &track)
+{
+    Song song;
+    song.id = track.id;
+    song.title = track.title;
+    song.singer = track.artist;
+    song.album = track.album;
+    song.hasLyrics = track.hasLyrics;
+    const std::string::size_type dot = track.path.rfind('.');
+    song.audioSuffix = dot == std::string::npos
+                           ? QString()
+                           : QString::fromUtf8(track.path.substr(dot + 1)).toLower();
+    song.durationSeconds = track.durationSeconds;
+    song.audioBytes = track.size;
+    return song;
+}
+
+} // namespace musicd

@@ -1,0 +1,112 @@
+// The library index: one SQLite file holding every track the scan found
+// (path, size, modification time, tags, whether lyrics and a cover are
+// embedded), an FTS5 trigram index over title, artist and album for search
+// words of three characters or more, and, in memory, a ShortQueryIndex for
+// shorter ones. One thread writes (the scanner), in transactions, so a
+// killed service loses at most the batch in flight; any number of request
+// threads read through a pool of their own connections (WAL mode lets them
+// read while the scan writes).
+//
+// Track IDs are SQLite's AUTOINCREMENT row IDs: a file keeps its ID while
+// its path stays, however often it changes, and IDs of removed files are
+// never handed out again.
+#pragma once
+
+#include "musicd/Catalogue.h"
+#include "musicd/ShortQueryIndex.h"
+
+#include <QList>
+#include <QString>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+struct sqlite3;
+
+namespace musicd {
+
+struct IndexedTrack
+{
+    qint64 id = 0;
+    std::string path; // the file name's bytes, as found under a root
+    qint64 size = 0;
+    qint64 mtimeNs = 0;
+    QString title;
+    QString artist;
+    QString album;
+    int durationSeconds = 0;
+    bool hasLyrics = false; // embedded lyrics
+    bool hasCover = false;  // embedded picture
+};
+
+// What the scan compares a file on disk with.
+struct FileStamp
+{
+    qint64 id = 0;
+    qint64 size = 0;
+    qint64 mtimeNs = 0;
+};
+
+class LibraryIndex
+{
+public:
+    LibraryIndex();
+    ~LibraryIndex();
+    LibraryIndex(const LibraryIndex &) = delete;
+    LibraryIndex &operator=(const LibraryIndex &) = delete;
+
+    // Opens or creates the index file. A file that is not an index of ours
+    // (corrupt, foreign, another schema) is renamed to FILE.broken and a new
+    // one started; note then says so. False only when no index can be made.
+    bool open(const QString &file, QString *note = nullptr);
+    QString fileName() const { return m_file; }
+
+    // ---- the writer's side (one thread) ----
+    std::unordered_map<std::string, FileStamp> stamps() const;
+    void begin();
+    qint64 insert(const IndexedTrack &track); // the new ID, 0 on failure
+    bool update(const IndexedTrack &track);   // by track.id
+    bool remove(qint64 id);
+    // Commits, then lets searches see the batch's new tracks.
+    bool commit();
+    // Refills the short-word index from the file (after changes to existing
+    // tracks, which cannot be patched in place).
+    void reloadShortIndex();
+
+    // ---- readers (any thread) ----
+    SearchPage search(const QString &query, qint64 page, int rowsPerPage) const;
+    std::optional<IndexedTrack> track(qint64 id) const;
+    // Tracks of the artist whose loose key (see looseKey) is given, by ID.
+    QList<IndexedTrack> tracksOfArtist(const QString &artistKey, int limit) const;
+    qint64 trackCount() const;
+
+    // Case-folded letters and digits only: how singer names are compared.
+    static QString looseKey(const QString &name);
+    // "title\nartist\nalbum", case-folded: what the short-word index holds.
+    static QString foldedText(const QString &title, const QString &artist, const QString &album);
+    static Song songOf(const IndexedTrack &track);
+
+private:
+    struct Reader;
+    class ReaderLease;
+
+    bool openFile(QString *error);
+    void closeAll();
+    std::unique_ptr<Reader> openReader() const;
+    std::vector<uint32_t> ftsIds(Reader &reader, const QString &match) const;
+
+    QString m_file;
+    sqlite3 *m_writer = nullptr;
+    mutable std::mutex m_poolMutex;
+    mutable std::vector<std::unique_ptr<Reader>> m_pool;
+
+    mutable std::shared_mutex m_shortMutex;
+    ShortQueryIndex m_short;
+    std::vector<std::pair<uint32_t, QString>> m_pendingShort; // inserted, not yet committed
+};
+
+} // namespace musicd

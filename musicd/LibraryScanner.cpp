@@ -1,0 +1,316 @@
+#include "musicd/LibraryScanner.h"
+
+#include "musicd/TagReader.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace musicd {
+namespace {
+
+// Files per transaction, and the longest a batch stays open: small enough
+// that searches see a long scan grow, large enough that commits stay cheap.
+constexpr int kBatchFiles = 500;
+constexpr qint64 kBatchMilliseconds = 500;
+constexpr qint64 kProgressMilliseconds = 1000;
+// Unreadable files named in the summary; the rest are only counted.
+constexpr int kSkippedNamesKept = 5;
+// Deeper trees than this are not music folders but traps.
+constexpr int kMaxDepth = 64;
+
+qint64 mtimeOf(const struct stat &st)
+{
+    return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+QString suffixOf(const std::string &name)
+{
+    const std::string::size_type dot = name.rfind('.');
+    const std::string::size_type slash = name.rfind('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return QString();
+    return QString::fromUtf8(name.substr(dot + 1)).toLower();
+}
+
+QString baseName(const std::string &path)
+{
+    const std::string::size_type slash = path.rfind('/');
+    QString name = QFile::decodeName(QByteArray::fromStdString(path.substr(slash + 1)));
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot > 0 ? name.left(dot) : name;
+}
+
+std::string parentOf(const std::string &path)
+{
+    const std::string::size_type slash = path.rfind('/');
+    return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+QString folderName(const std::string &dir)
+{
+    return QFile::decodeName(QByteArray::fromStdString(dir.substr(dir.rfind('/') + 1)));
+}
+
+} // namespace
+
+IndexedTrack trackFromTags(const std::string &path, const std::string &root, qint64 size,
+                           qint64 mtimeNs, const TrackTags &tags)
+{
+    IndexedTrack t;
+    t.path = path;
+    t.size = size;
+    t.mtimeNs = mtimeNs;
+    t.title = tags.title;
+    t.artist = tags.artist;
+    t.album = tags.album;
+    t.durationSeconds = tags.durationSeconds;
+    t.hasLyrics = tags.hasLyrics;
+    t.hasCover = tags.hasCover;
+
+    // "Artist - Title.ext" when the tags say nothing.
+    const QString base = TagReader::cleanText(baseName(path));
+    const qsizetype dash = base.indexOf(QStringLiteral(" - "));
+    if (t.title.isEmpty())
+        t.title = dash > 0 ? base.mid(dash + 3).trimmed() : base;
+    if (t.artist.isEmpty() && dash > 0)
+        t.artist = base.left(dash).trimmed();
+    // The folder a file sits in is its album, the one above that its
+    // artist, as long as they are inside the root.
+    const std::string albumDir = parentOf(path);
+    if (t.album.isEmpty() && albumDir != root && albumDir.size() > root.size())
+        t.album = TagReader::cleanText(folderName(albumDir));
+    const std::string artistDir = parentOf(albumDir);
+    if (t.artist.isEmpty() && albumDir != root && artistDir != root &&
+        artistDir.size() > root.size())
+        t.artist = TagReader::cleanText(folderName(artistDir));
+    return t;
+}
+
+LibraryScanner::LibraryScanner(LibraryIndex &index, const QStringList &roots) : m_index(index)
+{
+    for (const QString &root : roots) {
+        std::string path = canonical(QFile::encodeName(root).toStdString());
+        if (path.empty()) {
+            // Not there (yet): kept as written, made absolute.
+            path = QFile::encodeName(root).toStdString();
+        }
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        if (std::find(m_roots.begin(), m_roots.end(), path) == m_roots.end())
+            m_roots.push_back(path);
+    }
+}
+
+std::string LibraryScanner::canonical(const std::string &path)
+{
+    char *resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return std::string();
+    std::string out(resolved);
+    std::free(resolved);
+    return out;
+}
+
+bool LibraryScanner::isUnderRoots(const std::string &path) const
+{
+    for (const std::string &root : m_roots) {
+        if (path == root ||
+            (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+             (path[root.size()] == '/' || root == "/")))
+            return true;
+    }
+    return false;
+}
+
+void LibraryScanner::walk(const std::string &dir, int depth, std::vector<Found> &out,
+                          ScanSummary &summary, std::vector<std::pair<dev_t, ino_t>> &visited,
+                          const ProgressFn &progress, ScanProgress &state,
+                          const std::atomic<bool> *stop)
+{
+    if (depth > kMaxDepth || (stop && stop->load()))
+        return;
+    DIR *d = ::opendir(dir.c_str());
+    if (!d)
+        return;
+    std::vector<std::string> names;
+    while (const dirent *e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+        names.push_back(name);
+    }
+    ::closedir(d);
+    // Sorted, so a first scan numbers tracks in folder order.
+    std::sort(names.begin(), names.end());
+    QElapsedTimer sinceReport;
+    sinceReport.start();
+    for (const std::string &name : names) {
+        const std::string path = dir + "/" + name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0)
+            continue;
+        if (S_ISLNK(st.st_mode)) {
+            const std::string target = canonical(path);
+            if (target.empty())
+                continue; // dangling
+            if (!isUnderRoots(target)) {
+                ++summary.outsideLinks;
+                continue;
+            }
+            if (::stat(path.c_str(), &st) != 0)
+                continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            const std::pair<dev_t, ino_t> key{st.st_dev, st.st_ino};
+            if (std::find(visited.begin(), visited.end(), key) != visited.end())
+                continue; // a loop, or a folder linked twice
+            visited.push_back(key);
+            walk(path, depth + 1, out, summary, visited, progress, state, stop);
+        } else if (S_ISREG(st.st_mode) && TagReader::isAudioSuffix(suffixOf(name))) {
+            out.push_back(Found{path, qint64(st.st_size), mtimeOf(st)});
+            ++state.found;
+        }
+    }
+    if (progress && sinceReport.elapsed() >= kProgressMilliseconds)
+        progress(state);
+}
+
+ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<bool> *stop)
+{
+    ScanSummary summary;
+    QElapsedTimer clock;
+    clock.start();
+    ScanProgress state;
+    QElapsedTimer lastReport;
+    lastReport.start();
+    const auto report = [&](const ScanProgress &s) {
+        if (!progress)
+            return;
+        ScanProgress copy = s;
+        copy.seconds = clock.elapsed() / 1000.0;
+        progress(copy);
+        lastReport.restart();
+    };
+
+    // Walk every root; remember which could be read at all.
+    std::vector<Found> found;
+    std::vector<bool> rootWalked;
+    std::vector<std::pair<dev_t, ino_t>> visited;
+    for (const std::string &root : m_roots) {
+        struct stat st {};
+        const bool readable = ::stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+                              ::access(root.c_str(), R_OK | X_OK) == 0;
+        rootWalked.push_back(readable);
+        if (!readable)
+            continue;
+        visited.emplace_back(st.st_dev, st.st_ino);
+        walk(root, 0, found, summary, visited, report, state, stop);
+    }
+    state.walking = false;
+
+    std::unordered_map<std::string, FileStamp> known = m_index.stamps();
+    const auto rootOf = [this](const std::string &path) -> const std::string & {
+        for (const std::string &root : m_roots) {
+            if (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+                path[root.size()] == '/')
+                return root;
+        }
+        static const std::string none;
+        return none;
+    };
+
+    int inBatch = 0;
+    QElapsedTimer batchClock;
+    bool needShortReload = false;
+    const auto flush = [&] {
+        if (inBatch > 0)
+            m_index.commit();
+        inBatch = 0;
+    };
+    for (const Found &f : found) {
+        if (stop && stop->load())
+            break;
+        ++state.checked;
+        const auto it = known.find(f.path);
+        const bool isKnown = it != known.end();
+        if (isKnown && it->second.size == f.size && it->second.mtimeNs == f.mtimeNs) {
+            ++summary.unchanged;
+            known.erase(it);
+        } else {
+            if (inBatch == 0) {
+                m_index.begin();
+                batchClock.restart();
+            }
+            ++inBatch;
+            const std::optional<TrackTags> tags =
+                f.size > 0 ? TagReader::read(QFile::decodeName(QByteArray::fromStdString(f.path)))
+                           : std::nullopt;
+            if (!tags) {
+                ++summary.skipped;
+                if (summary.skippedNames.size() < kSkippedNamesKept)
+                    summary.skippedNames.append(
+                        QFile::decodeName(QByteArray::fromStdString(f.path)));
+                // An indexed file that turned unreadable leaves the index:
+                // it stays in `known` and goes with the vanished ones.
+            } else {
+                IndexedTrack track = trackFromTags(f.path, rootOf(f.path), f.size, f.mtimeNs, *tags);
+                if (isKnown) {
+                    track.id = it->second.id;
+                    m_index.update(track);
+                    needShortReload = true;
+                    ++summary.changed;
+                    known.erase(it);
+                } else if (m_index.insert(track) > 0) {
+                    ++summary.added;
+                }
+            }
+            if (inBatch >= kBatchFiles || batchClock.elapsed() >= kBatchMilliseconds)
+                flush();
+        }
+        if (lastReport.elapsed() >= kProgressMilliseconds)
+            report(state);
+    }
+    flush();
+
+    // What is left in `known` was not found again: gone, unless its root
+    // could not be read this time, or the pass was cut short.
+    if (!(stop && stop->load())) {
+        for (const auto &[path, stamp] : known) {
+            bool rootMissing = false;
+            for (size_t i = 0; i < m_roots.size(); ++i) {
+                const std::string &root = m_roots.at(i);
+                if (!rootWalked.at(i) && path.compare(0, root.size() + 1, root + "/") == 0)
+                    rootMissing = true;
+            }
+            if (rootMissing)
+                continue;
+            if (inBatch == 0)
+                m_index.begin();
+            ++inBatch;
+            if (m_index.remove(stamp.id))
+                ++summary.removed;
+            if (inBatch >= kBatchFiles)
+                flush();
+        }
+        flush();
+        needShortReload = needShortReload || summary.removed > 0;
+    }
+    if (needShortReload)
+        m_index.reloadShortIndex();
+
+    summary.tracks = m_index.trackCount();
+    summary.seconds = clock.elapsed() / 1000.0;
+    state.seconds = summary.seconds;
+    if (progress)
+        progress(state);
+    return summary;
+}
+
+} // namespace musicd

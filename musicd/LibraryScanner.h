@@ -1,0 +1,91 @@
+// Brings the library index in line with the music folders. A pass first
+// walks the roots (cheap: directory entries and stat only), then reads the
+// tags of new and changed files (by size and modification time) with
+// TagLib, and finally drops the tracks whose files are gone. Writes go in
+// small transactions, so searches see tracks appear while a long first scan
+// runs and a killed service keeps everything committed.
+//
+// Safety: a symbolic link is followed only when its target lies under one
+// of the roots (a link to a file elsewhere is skipped); every directory is
+// entered once by device and inode, so link loops end. A root that cannot
+// be read keeps its tracks (an unmounted disk is not a deleted library).
+#pragma once
+
+#include "musicd/LibraryIndex.h"
+#include "musicd/TagReader.h"
+
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <functional>
+#include <sys/types.h>
+#include <string>
+#include <vector>
+
+namespace musicd {
+
+struct ScanProgress
+{
+    qint64 found = 0;   // audio files seen on disk so far
+    qint64 checked = 0; // of those, compared and read where needed
+    bool walking = true; // still looking for files
+    double seconds = 0;  // since the pass began
+};
+
+struct ScanSummary
+{
+    qint64 tracks = 0; // in the index after the pass
+    qint64 added = 0;
+    qint64 changed = 0;
+    qint64 removed = 0;
+    qint64 unchanged = 0;
+    qint64 skipped = 0;            // unreadable audio files
+    QStringList skippedNames;      // the first few of them
+    qint64 outsideLinks = 0;       // links leading out of the roots
+    double seconds = 0;
+    bool changedAnything() const { return added + changed + removed > 0; }
+};
+
+class LibraryScanner
+{
+public:
+    // Roots that do not exist are kept (they may appear later) but give no
+    // files. They are made absolute and canonical.
+    LibraryScanner(LibraryIndex &index, const QStringList &roots);
+
+    // Canonical roots, each without a trailing slash.
+    const std::vector<std::string> &roots() const { return m_roots; }
+    // Whether a canonical path lies under (or is) one of the roots.
+    bool isUnderRoots(const std::string &canonicalPath) const;
+
+    using ProgressFn = std::function<void(const ScanProgress &)>;
+    // One pass. progress is called now and then (about once a second and at
+    // the end); stop, when set, ends the pass early between files, keeping
+    // what was done.
+    ScanSummary scan(const ProgressFn &progress = {}, const std::atomic<bool> *stop = nullptr);
+
+    // The canonical form of a path (symlinks resolved); empty if it has none.
+    static std::string canonical(const std::string &path);
+
+private:
+    struct Found
+    {
+        std::string path;
+        qint64 size;
+        qint64 mtimeNs;
+    };
+    void walk(const std::string &dir, int depth, std::vector<Found> &out, ScanSummary &summary,
+              std::vector<std::pair<dev_t, ino_t>> &visited, const ProgressFn &progress,
+              ScanProgress &state, const std::atomic<bool> *stop);
+
+    LibraryIndex &m_index;
+    std::vector<std::string> m_roots;
+    std::vector<bool> m_rootReadable;
+};
+
+// The tags the index keeps for a file, with the fallbacks for missing tags:
+// "Artist - Title" from the file name, the folder as album.
+IndexedTrack trackFromTags(const std::string &path, const std::string &root, qint64 size,
+                           qint64 mtimeNs, const TrackTags &tags);
+
+} // namespace musicd

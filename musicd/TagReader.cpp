@@ -1,0 +1,330 @@
+#include "musicd/TagReader.h"
+
+#include <QFile>
+#include <QStringDecoder>
+#include <memory>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/audioproperties.h>
+#include <taglib/flacfile.h>
+#include <taglib/fileref.h>
+#include <taglib/id3v2frame.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mp4file.h>
+#include <taglib/mpegfile.h>
+#include <taglib/opusfile.h>
+#include <taglib/synchronizedlyricsframe.h>
+#include <taglib/tbytevectorstream.h>
+#include <taglib/tfilestream.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/wavfile.h>
+#include <taglib/xiphcomment.h>
+
+namespace musicd {
+namespace {
+
+// Longer tag values are cut: no title needs more, and pages stay small.
+constexpr int kMaxTagChars = 256;
+// Lyrics beyond this are cut as well (a whole opera libretto fits).
+constexpr int kMaxLyricChars = 256 * 1024;
+
+// A parsed file and the stream it reads from (TagLib does not own it).
+struct OpenedFile
+{
+    std::unique_ptr<TagLib::IOStream> stream;
+    std::unique_ptr<TagLib::File> file;
+};
+
+OpenedFile openStream(std::unique_ptr<TagLib::IOStream> stream, const QString &suffix)
+{
+    OpenedFile opened;
+    TagLib::IOStream *s = stream.get();
+    opened.stream = std::move(stream);
+    const auto style = TagLib::AudioProperties::Average;
+    if (suffix == QLatin1String("mp3")) {
+        opened.file = std::make_unique<TagLib::MPEG::File>(
+            s, TagLib::ID3v2::FrameFactory::instance(), true, style);
+    } else if (suffix == QLatin1String("flac")) {
+        opened.file = std::make_unique<TagLib::FLAC::File>(
+            s, TagLib::ID3v2::FrameFactory::instance(), true, style);
+    } else if (suffix == QLatin1String("ogg") || suffix == QLatin1String("oga")) {
+        opened.file = std::make_unique<TagLib::Ogg::Vorbis::File>(s, true, style);
+        if (!opened.file->isValid()) {
+            s->seek(0);
+            opened.file = std::make_unique<TagLib::Ogg::Opus::File>(s, true, style);
+        }
+    } else if (suffix == QLatin1String("opus")) {
+        opened.file = std::make_unique<TagLib::Ogg::Opus::File>(s, true, style);
+    } else if (suffix == QLatin1String("m4a") || suffix == QLatin1String("mp4") ||
+               suffix == QLatin1String("m4b")) {
+        opened.file = std::make_unique<TagLib::MP4::File>(s, true, style);
+    } else if (suffix == QLatin1String("wav")) {
+        opened.file = std::make_unique<TagLib::RIFF::WAV::File>(s, true, style);
+    }
+    if (opened.file && !opened.file->isValid())
+        opened.file.reset();
+    return opened;
+}
+
+OpenedFile openPath(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    auto stream = std::make_unique<TagLib::FileStream>(name.constData(), true);
+    if (!stream->isOpen())
+        return {};
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    return openStream(std::move(stream), path.mid(dot + 1).toLower());
+}
+
+bool isCjk(char16_t c)
+{
+    return (c >= 0x3000 && c <= 0x9FFF) || (c >= 0xAC00 && c <= 0xD7AF) ||
+           (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF00 && c <= 0xFFEF);
+}
+
+// Latin-1 text whose bytes are really GBK: an old tagger wrote the system's
+// code page into a field that says Latin-1. Taken as GBK only when every
+// byte decodes and the result has Chinese in it, so real Latin-1 names
+// ("Café", "Beyoncé") stay as they are.
+std::optional<QString> asGbk(const QByteArray &bytes)
+{
+    bool high = false;
+    for (const char c : bytes)
+        high = high || static_cast<unsigned char>(c) >= 0x80;
+    if (!high)
+        return std::nullopt;
+    QStringDecoder decoder("GB18030", QStringDecoder::Flag::Stateless);
+    if (!decoder.isValid())
+        return std::nullopt;
+    const QString text = decoder.decode(bytes);
+    if (decoder.hasError() || text.contains(QChar::ReplacementCharacter))
+        return std::nullopt;
+    for (const QChar c : text) {
+        if (isCjk(c.unicode()))
+            return text;
+    }
+    return std::nullopt;
+}
+
+QString fromTagLib(const TagLib::String &text)
+{
+    if (text.isEmpty())
+        return QString();
+    if (text.isLatin1()) {
+        const TagLib::ByteVector bytes = text.data(TagLib::String::Latin1);
+        if (const auto gbk = asGbk(QByteArray(bytes.data(), bytes.size())))
+            return *gbk;
+    }
+    const TagLib::ByteVector utf8 = text.data(TagLib::String::UTF8);
+    return QString::fromUtf8(utf8.data(), utf8.size());
+}
+
+// Lyrics keep their line breaks; other control characters go.
+QString cleanLyric(const QString &text)
+{
+    QString out = text.left(kMaxLyricChars);
+    for (QChar &c : out) {
+        const char16_t u = c.unicode();
+        if ((u < 0x20 && u != u'\n' && u != u'\r' && u != u'\t') || u == 0x7F ||
+            (u >= 0x80 && u < 0xA0))
+            c = QLatin1Char(' ');
+    }
+    return out;
+}
+
+// "[mm:ss.xx]" for milliseconds.
+QString timeTag(unsigned int ms)
+{
+    const unsigned int cs = ms / 10;
+    return QStringLiteral("[%1:%2.%3]")
+        .arg(cs / 6000, 2, 10, QLatin1Char('0'))
+        .arg(cs / 100 % 60, 2, 10, QLatin1Char('0'))
+        .arg(cs % 100, 2, 10, QLatin1Char('0'));
+}
+
+// The lyric text of a time-stamped ID3 frame, as LRC lines. Only absolute
+// millisecond stamps become time tags; MPEG-frame stamps need the frame
+// length, and a plain text is still better than nothing.
+QString syltText(const TagLib::ID3v2::SynchronizedLyricsFrame &frame)
+{
+    QString out;
+    const bool ms =
+        frame.timestampFormat() == TagLib::ID3v2::SynchronizedLyricsFrame::AbsoluteMilliseconds;
+    for (const auto &line : frame.synchedText()) {
+        if (ms)
+            out += timeTag(line.time);
+        out += fromTagLib(line.text).trimmed() + QLatin1Char('\n');
+    }
+    return out;
+}
+
+TagLib::ID3v2::Tag *id3v2Of(TagLib::File *file)
+{
+    if (auto *mpeg = dynamic_cast<TagLib::MPEG::File *>(file))
+        return mpeg->hasID3v2Tag() ? mpeg->ID3v2Tag() : nullptr;
+    if (auto *flac = dynamic_cast<TagLib::FLAC::File *>(file))
+        return flac->hasID3v2Tag() ? flac->ID3v2Tag() : nullptr;
+    if (auto *wav = dynamic_cast<TagLib::RIFF::WAV::File *>(file))
+        return wav->hasID3v2Tag() ? wav->ID3v2Tag() : nullptr;
+    return nullptr;
+}
+
+QString lyricsOf(TagLib::File *file)
+{
+    if (!file)
+        return QString();
+    const TagLib::PropertyMap properties = file->properties();
+    for (const char *key : {"LYRICS", "UNSYNCEDLYRICS"}) {
+        const auto it = properties.find(key);
+        if (it != properties.end() && !it->second.isEmpty()) {
+            const QString text = fromTagLib(it->second.toString(TagLib::String("\n")));
+            if (!text.trimmed().isEmpty())
+                return cleanLyric(text);
+        }
+    }
+    if (TagLib::ID3v2::Tag *id3 = id3v2Of(file)) {
+        for (TagLib::ID3v2::Frame *frame : id3->frameList("SYLT")) {
+            if (auto *sylt = dynamic_cast<TagLib::ID3v2::SynchronizedLyricsFrame *>(frame)) {
+                const QString text = syltText(*sylt);
+                if (!text.trimmed().isEmpty())
+                    return cleanLyric(text);
+            }
+        }
+    }
+    return QString();
+}
+
+QByteArray toQByteArray(const TagLib::ByteVector &bytes)
+{
+    return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+template<typename PictureList>
+QByteArray frontOf(const PictureList &pictures)
+{
+    QByteArray first;
+    for (const auto *picture : pictures) {
+        if (picture->type() == std::remove_pointer_t<decltype(picture)>::FrontCover)
+            return toQByteArray(picture->data());
+        if (first.isEmpty())
+            first = toQByteArray(picture->data());
+    }
+    return first;
+}
+
+QByteArray coverOf(TagLib::File *file)
+{
+    if (!file)
+        return QByteArray();
+    if (TagLib::ID3v2::Tag *id3 = id3v2Of(file)) {
+        QByteArray first;
+        for (TagLib::ID3v2::Frame *frame : id3->frameList("APIC")) {
+            auto *apic = dynamic_cast<TagLib::ID3v2::AttachedPictureFrame *>(frame);
+            if (!apic)
+                continue;
+            if (apic->type() == TagLib::ID3v2::AttachedPictureFrame::FrontCover)
+                return toQByteArray(apic->picture());
+            if (first.isEmpty())
+                first = toQByteArray(apic->picture());
+        }
+        if (!first.isEmpty())
+            return first;
+    }
+    if (auto *flac = dynamic_cast<TagLib::FLAC::File *>(file))
+        return frontOf(flac->pictureList());
+    if (auto *xiph = dynamic_cast<TagLib::Ogg::XiphComment *>(file->tag()))
+        return frontOf(xiph->pictureList());
+    if (auto *mp4 = dynamic_cast<TagLib::MP4::File *>(file)) {
+        if (TagLib::MP4::Tag *tag = mp4->tag(); tag && tag->contains("covr")) {
+            const TagLib::MP4::CoverArtList covers = tag->item("covr").toCoverArtList();
+            if (!covers.isEmpty())
+                return toQByteArray(covers.front().data());
+        }
+    }
+    return QByteArray();
+}
+
+std::optional<TrackTags> tagsOf(TagLib::File *file)
+{
+    if (!file)
+        return std::nullopt;
+    const TagLib::AudioProperties *audio = file->audioProperties();
+    if (!audio || audio->lengthInMilliseconds() <= 0)
+        return std::nullopt;
+    TrackTags tags;
+    if (const TagLib::Tag *tag = file->tag()) {
+        tags.title = TagReader::cleanText(tag->title());
+        tags.artist = TagReader::cleanText(tag->artist());
+        tags.album = TagReader::cleanText(tag->album());
+    }
+    tags.durationSeconds = (audio->lengthInMilliseconds() + 500) / 1000;
+    tags.hasLyrics = !lyricsOf(file).isEmpty();
+    tags.hasCover = !coverOf(file).isEmpty();
+    return tags;
+}
+
+OpenedFile openBytes(const QByteArray &bytes, const QString &suffix)
+{
+    // The stream copies the bytes, so they may go once it is made.
+    auto stream = std::make_unique<TagLib::ByteVectorStream>(
+        TagLib::ByteVector(bytes.constData(), static_cast<unsigned int>(bytes.size())));
+    return openStream(std::move(stream), suffix);
+}
+
+} // namespace
+
+std::optional<TrackTags> TagReader::read(const QString &path)
+{
+    return tagsOf(openPath(path).file.get());
+}
+
+std::optional<TrackTags> TagReader::readBytes(const QByteArray &bytes, const QString &suffix)
+{
+    return tagsOf(openBytes(bytes, suffix).file.get());
+}
+
+QString TagReader::lyrics(const QString &path)
+{
+    return lyricsOf(openPath(path).file.get());
+}
+
+QString TagReader::lyricsFromBytes(const QByteArray &bytes, const QString &suffix)
+{
+    return lyricsOf(openBytes(bytes, suffix).file.get());
+}
+
+QByteArray TagReader::cover(const QString &path)
+{
+    return coverOf(openPath(path).file.get());
+}
+
+bool TagReader::isAudioSuffix(const QString &suffix)
+{
+    static const QStringList kSuffixes{QStringLiteral("mp3"),  QStringLiteral("flac"),
+                                       QStringLiteral("ogg"),  QStringLiteral("oga"),
+                                       QStringLiteral("opus"), QStringLiteral("m4a"),
+                                       QStringLiteral("mp4"),  QStringLiteral("m4b"),
+                                       QStringLiteral("wav")};
+    return kSuffixes.contains(suffix);
+}
+
+QString TagReader::cleanText(const TagLib::String &text)
+{
+    return cleanText(fromTagLib(text));
+}
+
+QString TagReader::cleanText(const QString &text)
+{
+    QString out = text.left(kMaxTagChars);
+    for (QChar &c : out) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0) || u == 0xFFFD)
+            c = QLatin1Char(' ');
+    }
+    // A lone surrogate (cut in half above or broken in the tag) is dropped.
+    if (!out.isEmpty() && out.back().isHighSurrogate())
+        out.chop(1);
+    return out.simplified();
+}
+
+} // namespace musicd

@@ -1,0 +1,247 @@
+#include "tests/common/TestLibrary.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QBuffer>
+#include <QProcess>
+#include <QStringEncoder>
+#include <QtEndian>
+#include <cmath>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/fileref.h>
+#include <taglib/flacpicture.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/textidentificationframe.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/unsynchronizedlyricsframe.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/flacfile.h>
+
+namespace {
+
+TagLib::String tl(const QString &text)
+{
+    return TagLib::String(text.toUtf8().constData(), TagLib::String::UTF8);
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray jpegOf(const QColor &colour, int w, int h, const char *format)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+} // namespace
+
+QStringList TestLibrary::gbkSidecarLines()
+{
+    return {QStringLiteral("第一行爱的故事"), QStringLiteral("第二行晴川")};
+}
+
+QStringList TestLibrary::plainEmbeddedLines()
+{
+    return {QStringLiteral("没有时间的歌词"), QStringLiteral("第二句"), QStringLiteral("第三句")};
+}
+
+QByteArray TestLibrary::toneWav(double seconds, double hertz)
+{
+    const int rate = 22050;
+    const int samples = static_cast<int>(seconds * rate);
+    QByteArray data(samples * 2, Qt::Uninitialized);
+    for (int i = 0; i < samples; ++i) {
+        const qint16 v = static_cast<qint16>(9000 * std::sin(2 * M_PI * hertz * i / rate));
+        qToLittleEndian(v, data.data() + 2 * i);
+    }
+    QByteArray wav("RIFF");
+    const auto u32 = [](quint32 v) {
+        QByteArray b(4, '\0');
+        qToLittleEndian(v, b.data());
+        return b;
+    };
+    const auto u16 = [](quint16 v) {
+        QByteArray b(2, '\0');
+        qToLittleEndian(v, b.data());
+        return b;
+    };
+    wav += u32(36 + data.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(1) + u32(rate) +
+           u32(rate * 2) + u16(2) + u16(16) + "data" + u32(data.size()) + data;
+    return wav;
+}
+
+bool TestLibrary::encode(const QByteArray &wav, const QString &target, QString *error)
+{
+    QDir().mkpath(QFileInfo(target).absolutePath());
+    const QString suffix = QFileInfo(target).suffix().toLower();
+    if (suffix == QLatin1String("wav"))
+        return writeFile(target, wav);
+    const QString source = target + QStringLiteral(".src.wav");
+    if (!writeFile(source, wav))
+        return false;
+    QString program;
+    QStringList args;
+    if (suffix == QLatin1String("mp3")) {
+        program = QStringLiteral("lame");
+        args = {QStringLiteral("--quiet"), QStringLiteral("-b"), QStringLiteral("64"), source,
+                target};
+    } else if (suffix == QLatin1String("flac")) {
+        program = QStringLiteral("flac");
+        args = {QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-o"), target, source};
+    } else if (suffix == QLatin1String("ogg")) {
+        program = QStringLiteral("oggenc");
+        args = {QStringLiteral("-Q"), QStringLiteral("-o"), target, source};
+    } else if (suffix == QLatin1String("opus")) {
+        program = QStringLiteral("opusenc");
+        args = {QStringLiteral("--quiet"), source, target};
+    }
+    QProcess p;
+    p.start(program, args);
+    const bool ok = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit &&
+                    p.exitCode() == 0 && QFileInfo(target).size() > 0;
+    QFile::remove(source);
+    if (!ok && error)
+        *error = QStringLiteral("%1 failed for %2: %3")
+                     .arg(program, target, QString::fromLocal8Bit(p.readAllStandardError()));
+    return ok;
+}
+
+bool TestLibrary::writeTags(const QString &file, const QString &title, const QString &artist,
+                            const QString &album)
+{
+    TagLib::FileRef ref(QFile::encodeName(file).constData());
+    if (ref.isNull() || !ref.tag())
+        return false;
+    ref.tag()->setTitle(tl(title));
+    ref.tag()->setArtist(tl(artist));
+    ref.tag()->setAlbum(tl(album));
+    return ref.save();
+}
+
+bool TestLibrary::add(const Track &track, double hertz)
+{
+    const QString file = path(track.relativePath);
+    if (!encode(toneWav(2.5, hertz), file, &m_error))
+        return false;
+    if (!track.title.isEmpty() && !writeTags(file, track.title, track.artist, track.album)) {
+        m_error = QStringLiteral("cannot tag ") + file;
+        return false;
+    }
+    m_tracks.append(track);
+    return true;
+}
+
+bool TestLibrary::build()
+{
+    if (!m_dir.isValid()) {
+        m_error = QStringLiteral("no temporary folder");
+        return false;
+    }
+    const QString kQingchuan = QStringLiteral("晴川");
+    // MP3 with ID3v2 tags and a GBK sidecar LRC; the artist folder has a PNG
+    // picture, which the service serves converted to JPEG.
+    if (!add({QStringLiteral("晴川/夏天/01 爱的故事.mp3"), QStringLiteral("爱的故事"), kQingchuan,
+              QStringLiteral("夏天"), true, true},
+             440))
+        return false;
+    QString lrc = QStringLiteral("[ti:爱的故事]\n[00:00.50]%1\n[00:01.50]%2\n")
+                      .arg(gbkSidecarLines().at(0), gbkSidecarLines().at(1));
+    QStringEncoder gbk("GBK");
+    writeFile(path(QStringLiteral("晴川/夏天/01 爱的故事.lrc")), gbk.encode(lrc));
+    writeFile(path(QStringLiteral("晴川/artist.png")), jpegOf(Qt::red, 640, 480, "png"));
+
+    // FLAC with plain embedded lyrics (no time tags).
+    if (!add({QStringLiteral("晴川/夏天/02 晴川之歌.flac"), QStringLiteral("晴川之歌"), kQingchuan,
+              QStringLiteral("夏天"), true, true},
+             523))
+        return false;
+    {
+        TagLib::FLAC::File flac(QFile::encodeName(path(QStringLiteral("晴川/夏天/02 晴川之歌.flac"))).constData());
+        flac.xiphComment(true)->addField("LYRICS", tl(plainEmbeddedLines().join(u'\n')));
+        flac.save();
+    }
+
+    // Ogg Vorbis with an embedded JPEG cover and a sidecar in UTF-8 with BOM.
+    if (!add({QStringLiteral("Tom & Jerry/Roads/03 Starlight Road.ogg"),
+              QStringLiteral("Starlight Road"), QStringLiteral("Tom & Jerry"),
+              QStringLiteral("Roads"), true, true},
+             660))
+        return false;
+    {
+        const QString ogg = path(QStringLiteral("Tom & Jerry/Roads/03 Starlight Road.ogg"));
+        TagLib::Ogg::Vorbis::File vorbis(QFile::encodeName(ogg).constData());
+        auto *picture = new TagLib::FLAC::Picture;
+        picture->setType(TagLib::FLAC::Picture::FrontCover);
+        picture->setMimeType("image/jpeg");
+        const QByteArray jpeg = jpegOf(Qt::blue, 200, 200, "jpg");
+        picture->setData(TagLib::ByteVector(jpeg.constData(), static_cast<unsigned>(jpeg.size())));
+        vorbis.tag()->addPicture(picture);
+        vorbis.save();
+        writeFile(path(QStringLiteral("Tom & Jerry/Roads/03 Starlight Road.lrc")),
+                  QByteArray("\xEF\xBB\xBF") +
+                      QStringLiteral("[00:00.40]Starlight line one\r\n[00:01.20]Starlight line two\r\n")
+                          .toUtf8());
+    }
+
+    // MP3 without tags at the root: title and artist from "Artist - Title".
+    if (!add({QStringLiteral("Eli Brooks - Paper Roads.mp3"), QString(), QString(), QString()},
+             330))
+        return false;
+    m_tracks.last().title = QStringLiteral("Paper Roads");
+    m_tracks.last().artist = QStringLiteral("Eli Brooks");
+
+    // MP3 whose Latin-1 title frame holds GBK bytes, with an embedded USLT
+    // lyric and a control character in the album.
+    if (!add({QStringLiteral("Legacy/旧歌.mp3"), QStringLiteral("x"), QStringLiteral("苏小暖"),
+              QStringLiteral("旧\x01专辑"), true, false},
+             392))
+        return false;
+    {
+        const QString mp3 = path(QStringLiteral("Legacy/旧歌.mp3"));
+        TagLib::MPEG::File file(QFile::encodeName(mp3).constData());
+        TagLib::ID3v2::Tag *tag = file.ID3v2Tag(true);
+        tag->removeFrames("TIT2");
+        auto *title = new TagLib::ID3v2::TextIdentificationFrame("TIT2", TagLib::String::Latin1);
+        const QByteArray gbkTitle = QStringEncoder("GBK").encode(QStringLiteral("旧时光"));
+        title->setText(TagLib::String(std::string(gbkTitle.constData(), gbkTitle.size()),
+                                      TagLib::String::Latin1));
+        tag->addFrame(title);
+        auto *uslt = new TagLib::ID3v2::UnsynchronizedLyricsFrame(TagLib::String::UTF8);
+        uslt->setText(tl(QStringLiteral("[00:00.30]旧时光的歌词")));
+        tag->addFrame(uslt);
+        file.save(TagLib::MPEG::File::ID3v2);
+        m_tracks.last().title = QStringLiteral("旧时光");
+        m_tracks.last().album = QStringLiteral("旧 专辑");
+    }
+
+    // Opus, no lyrics, no picture.
+    if (!add({QStringLiteral("Misc/Night Opus.opus"), QStringLiteral("Night Opus"),
+              QStringLiteral("Rock'n'Roll Band"), QStringLiteral("Misc Songs")},
+             294))
+        return false;
+
+    // The hostile parts.
+    writeFile(path(QStringLiteral("Broken/garbage.mp3")), QByteArray(4096, '\x5a'));
+    writeFile(path(QStringLiteral("Broken/empty.flac")), QByteArray());
+    m_broken = {QStringLiteral("Broken/garbage.mp3"), QStringLiteral("Broken/empty.flac")};
+    QFile::link(QStringLiteral(".."), path(QStringLiteral("Misc/loop")));
+    if (!encode(toneWav(1.0, 200), outsideFile(), &m_error) ||
+        !writeTags(outsideFile(), QStringLiteral("Secret Song"), QStringLiteral("Outsider"),
+                   QStringLiteral("Elsewhere")))
+        return false;
+    QFile::link(outsideFile(), path(QStringLiteral("Misc/secret.mp3")));
+    QFile::link(m_dir.filePath(QStringLiteral("outside")), path(QStringLiteral("Elsewhere")));
+    return true;
+}

@@ -1,0 +1,318 @@
+// velmor-musicd serving a generated music library, driven as users drive
+// it: velmor-cli for search, link, lyrics and picture, plain HTTP for the
+// audio bytes, hostile requests and the command line.
+#include "tests/common/MusicdServer.h"
+#include "tests/common/TestLibrary.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QUrl>
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+namespace {
+
+struct CliRun
+{
+    int exitCode = -1;
+    QStringList out;
+    QString err;
+};
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+class LibraryServer : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_library = new TestLibrary;
+        ASSERT_TRUE(s_library->build()) << s_library->error().toStdString();
+        s_server = new MusicdServer;
+        ASSERT_TRUE(s_server->start({QStringLiteral("--library"), s_library->root(),
+                                     QStringLiteral("--index"), s_library->indexFile()}));
+        ASSERT_TRUE(s_server->waitForStderr(QStringLiteral("library ready"), 60000))
+            << s_server->stderrText().toStdString();
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+        delete s_library;
+        s_library = nullptr;
+    }
+
+    static CliRun cli(const QStringList &args)
+    {
+        QProcess p;
+        p.start(QStringLiteral(VELMOR_CLI_PATH),
+                QStringList{QStringLiteral("--service"), s_server->url()} + args);
+        CliRun run;
+        EXPECT_TRUE(p.waitForFinished(60000));
+        run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        run.out = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        run.err = QString::fromUtf8(p.readAllStandardError());
+        return run;
+    }
+
+    // The search rows' fields (ID, title, singer, 《album》) by title.
+    static QMap<QString, QStringList> searchRows(const QString &words)
+    {
+        QMap<QString, QStringList> rows;
+        for (const QString &line : cli({QStringLiteral("search"), words}).out) {
+            const QStringList fields = line.split(u'\t');
+            if (fields.size() == 4)
+                rows.insert(fields.at(1), fields);
+        }
+        return rows;
+    }
+
+    static httplib::Client client()
+    {
+        const QUrl url(s_server->url());
+        httplib::Client c(url.host().toStdString(), url.port());
+        c.set_read_timeout(30, 0);
+        return c;
+    }
+
+    static TestLibrary *s_library;
+    static MusicdServer *s_server;
+};
+
+TestLibrary *LibraryServer::s_library = nullptr;
+MusicdServer *LibraryServer::s_server = nullptr;
+
+TEST_F(LibraryServer, SearchFindsEveryTrackByShortAndLongWords)
+{
+    struct Case
+    {
+        QString words;
+        QStringList titles;
+    };
+    const QList<Case> cases{
+        {QStringLiteral("爱"), {QStringLiteral("爱的故事")}},
+        {QStringLiteral("晴川"), {QStringLiteral("爱的故事"), QStringLiteral("晴川之歌")}},
+        {QStringLiteral("roads"), {QStringLiteral("Starlight Road"), QStringLiteral("Paper Roads")}},
+        {QStringLiteral("旧时光"), {QStringLiteral("旧时光")}},
+        {QStringLiteral("tom jerry"), {QStringLiteral("Starlight Road")}},
+        {QStringLiteral("secret"), {}},
+    };
+    for (const Case &c : cases) {
+        const QMap<QString, QStringList> rows = searchRows(c.words);
+        EXPECT_EQ(rows.size(), c.titles.size()) << c.words.toStdString();
+        for (const QString &title : c.titles)
+            EXPECT_TRUE(rows.contains(title)) << c.words.toStdString() << " " << title.toStdString();
+    }
+    // Every track, with the singer and album the index says.
+    for (const TestLibrary::Track &t : s_library->tracks()) {
+        const QMap<QString, QStringList> rows = searchRows(t.title);
+        ASSERT_TRUE(rows.contains(t.title)) << t.title.toStdString();
+        EXPECT_EQ(rows.value(t.title).at(2), QString(t.artist).remove(u'&').remove(u'\''))
+            << t.title.toStdString();
+    }
+}
+
+TEST_F(LibraryServer, LinksLyricsAndPicturesThroughTheCli)
+{
+    for (const TestLibrary::Track &t : s_library->tracks()) {
+        const QStringList row = searchRows(t.title).value(t.title);
+        ASSERT_EQ(row.size(), 4) << t.title.toStdString();
+        const QString id = row.at(0);
+
+        // The link is the file itself, byte for byte, with its own suffix.
+        const CliRun link = cli({QStringLiteral("link"), id, t.artist, t.title});
+        ASSERT_EQ(link.exitCode, 0) << t.title.toStdString();
+        ASSERT_EQ(link.out.size(), 1);
+        const QString suffix = QFileInfo(t.relativePath).suffix();
+        EXPECT_TRUE(link.out.at(0).contains(QStringLiteral("/music/%1.%2").arg(id, suffix)))
+            << link.out.at(0).toStdString();
+        httplib::Client http = client();
+        const auto audio = http.Get(QUrl(link.out.at(0)).path().toStdString());
+        ASSERT_TRUE(audio);
+        EXPECT_EQ(audio->status, 200);
+        EXPECT_EQ(QByteArray::fromStdString(audio->body), fileBytes(s_library->path(t.relativePath)))
+            << t.title.toStdString();
+
+        const CliRun lyrics = cli({QStringLiteral("lyrics"), id, t.artist, t.title});
+        EXPECT_EQ(lyrics.exitCode, 0);
+        if (t.lyrics) {
+            ASSERT_FALSE(lyrics.out.isEmpty()) << t.title.toStdString();
+            for (const QString &line : lyrics.out)
+                EXPECT_TRUE(line.startsWith(u'[')) << line.toStdString();
+        } else {
+            EXPECT_EQ(lyrics.out, QStringList{QStringLiteral("暂无歌词")}) << t.title.toStdString();
+        }
+    }
+
+    // The GBK sidecar reads right; plain embedded lines come with times.
+    const QString loveId = searchRows(QStringLiteral("爱的故事")).value(QStringLiteral("爱的故事")).at(0);
+    const QString love =
+        cli({QStringLiteral("lyrics"), loveId, QStringLiteral("a"), QStringLiteral("b")}).out.join(u'\n');
+    for (const QString &line : TestLibrary::gbkSidecarLines())
+        EXPECT_TRUE(love.contains(line)) << love.toStdString();
+    const QString songId = searchRows(QStringLiteral("晴川之歌")).value(QStringLiteral("晴川之歌")).at(0);
+    const QStringList plain =
+        cli({QStringLiteral("lyrics"), songId, QStringLiteral("a"), QStringLiteral("b")}).out;
+    ASSERT_EQ(plain.size(), TestLibrary::plainEmbeddedLines().size());
+    EXPECT_TRUE(plain.at(0).startsWith(QStringLiteral("[00:00.00]")));
+    EXPECT_TRUE(plain.at(1).endsWith(TestLibrary::plainEmbeddedLines().at(1)));
+
+    // Singers with a picture file or an embedded cover get a JPEG.
+    for (const char *singer : {"晴川", "Tom & Jerry"}) {
+        const CliRun pic = cli({QStringLiteral("picture"), QString::fromUtf8(singer)});
+        ASSERT_EQ(pic.out.size(), 1) << singer;
+        ASSERT_TRUE(pic.out.at(0).endsWith(QLatin1String(".jpg"))) << pic.out.at(0).toStdString();
+        httplib::Client http = client();
+        const auto res = http.Get(QUrl(pic.out.at(0)).path().toStdString());
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->get_header_value("Content-Type"), "image/jpeg");
+        const QImage image = QImage::fromData(QByteArray::fromStdString(res->body), "JPEG");
+        EXPECT_FALSE(image.isNull()) << singer;
+    }
+    EXPECT_EQ(cli({QStringLiteral("picture"), QStringLiteral("苏小暖")}).out,
+              QStringList{QStringLiteral("无歌手信息")});
+}
+
+TEST_F(LibraryServer, AudioSeeksWithRanges)
+{
+    const QString id = searchRows(QStringLiteral("晴川之歌")).value(QStringLiteral("晴川之歌")).at(0);
+    const QByteArray file = fileBytes(s_library->path(QStringLiteral("晴川/夏天/02 晴川之歌.flac")));
+    const std::string path = "/music/" + id.toStdString() + ".flac";
+    httplib::Client http = client();
+    const auto res = http.Get(path, {{"Range", "bytes=1000-1999"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 206);
+    EXPECT_EQ(res->get_header_value("Content-Type"), "audio/flac");
+    EXPECT_EQ(QByteArray::fromStdString(res->body), file.mid(1000, 1000));
+    const auto tail = http.Get(path, {{"Range", "bytes=-100"}});
+    ASSERT_TRUE(tail);
+    EXPECT_EQ(QByteArray::fromStdString(tail->body), file.right(100));
+    const auto past = http.Get(path, {{"Range", "bytes=99999999-"}});
+    ASSERT_TRUE(past);
+    EXPECT_EQ(past->status, 416);
+}
+
+TEST_F(LibraryServer, NoRequestReachesAFileByItsPath)
+{
+    const QByteArray secret = fileBytes(s_library->outsideFile());
+    ASSERT_FALSE(secret.isEmpty());
+    const char *targets[] = {
+        "/music/..%2F..%2Foutside%2Fsecret.mp3",
+        "/music/../../outside/secret.mp3",
+        "/music/%2e%2e/%2e%2e/etc/passwd",
+        "/music/%c0%ae%c0%ae/etc/passwd",
+        "/music//etc/passwd",
+        "/music/1.mp3/../../../etc/passwd",
+        "/lrc/..%2F1.lrc",
+        "/ting/pic/item/..%2F..%2Fetc.jpg",
+        "/ting/pic/item/ffffffff.jpg",
+        "/music/999999.mp3",
+        "/music/1.MP3",
+    };
+    httplib::Client http = client();
+    for (const char *target : targets) {
+        const auto res = http.Get(target);
+        ASSERT_TRUE(res) << target;
+        EXPECT_GE(res->status, 400) << target;
+        EXPECT_EQ(res->body.find("root:"), std::string::npos) << target;
+        EXPECT_NE(QByteArray::fromStdString(res->body), secret) << target;
+    }
+    // The service is read-only.
+    for (const char *method : {"POST", "PUT", "DELETE"}) {
+        httplib::Request req;
+        req.method = method;
+        req.path = "/music/1.mp3";
+        const auto res = http.send(req);
+        ASSERT_TRUE(res) << method;
+        EXPECT_GE(res->status, 400) << method;
+    }
+}
+
+// Files added, changed and removed while the service runs show up after
+// the next periodic rescan; the index survives a restart with the same IDs.
+TEST(LibraryServerRescan, ChangesWhileRunningAndRestartsKeepIds)
+{
+    TestLibrary library;
+    ASSERT_TRUE(library.build()) << library.error().toStdString();
+    QTemporaryDir extra;
+    const QString indexFile = extra.filePath(QStringLiteral("index.sqlite"));
+    const auto search = [](const QString &url, const char *word) {
+        const QUrl u(url);
+        httplib::Client http(u.host().toStdString(), u.port());
+        const auto res = http.Get(std::string("/app/search/searchList.php?qword=") + word);
+        return res ? QString::fromStdString(res->body) : QString();
+    };
+    QString firstAnswer;
+    {
+        MusicdServer server;
+        ASSERT_TRUE(server.start({QStringLiteral("--library"), library.root(),
+                                  QStringLiteral("--index"), indexFile, QStringLiteral("--rescan"),
+                                  QStringLiteral("1")}));
+        ASSERT_TRUE(server.waitForStderr(QStringLiteral("library ready"), 60000));
+        firstAnswer = search(server.url(), "Starlight");
+        ASSERT_TRUE(firstAnswer.contains(QStringLiteral("Starlight Road")));
+
+        const QString added = library.root() + QStringLiteral("/Misc/Fresh Artist - Brand New Song.mp3");
+        ASSERT_TRUE(QFile::copy(library.path(QStringLiteral("Eli Brooks - Paper Roads.mp3")), added));
+        ASSERT_TRUE(server.waitForStderr(QStringLiteral("library updated"), 30000))
+            << server.stderrText().toStdString();
+        EXPECT_TRUE(search(server.url(), "Brand%20New").contains(QStringLiteral("Fresh Artist")));
+        ASSERT_TRUE(QFile::remove(added));
+        QElapsedTimer t;
+        t.start();
+        while (search(server.url(), "Brand%20New").contains(QStringLiteral("Fresh Artist")) &&
+               t.elapsed() < 30000)
+            QThread::msleep(200);
+        EXPECT_FALSE(search(server.url(), "Brand%20New").contains(QStringLiteral("Fresh Artist")));
+    }
+    MusicdServer again;
+    ASSERT_TRUE(again.start({QStringLiteral("--library"), library.root(), QStringLiteral("--index"),
+                             indexFile}));
+    ASSERT_TRUE(again.waitForStderr(QStringLiteral("library ready"), 60000));
+    EXPECT_TRUE(again.stderrText().contains(QStringLiteral("(0 new, 0 changed, 0 removed)")))
+        << again.stderrText().toStdString();
+    EXPECT_EQ(search(again.url(), "Starlight"), firstAnswer);
+}
+
+TEST(LibraryServerCommandLine, HelpVersionAndUsageErrors)
+{
+    struct Case
+    {
+        QStringList args;
+        int exitCode;
+        const char *inStdout;
+        const char *inStderr;
+    };
+    const QList<Case> cases{
+        {{QStringLiteral("--help")}, 0, "--library", ""},
+        {{QStringLiteral("--version")}, 0, "velmor-musicd ", ""},
+        {{QStringLiteral("--bogus")}, 2, "", "bogus"},
+        {{QStringLiteral("--port"), QStringLiteral("abc")}, 2, "", "abc"},
+        {{QStringLiteral("--listen"), QStringLiteral("not-an-address")}, 2, "", "not-an-address"},
+        {{QStringLiteral("--rescan"), QStringLiteral("-5")}, 2, "", "-5"},
+        {{QStringLiteral("stray")}, 2, "", "stray"},
+    };
+    for (const Case &c : cases) {
+        QProcess p;
+        p.start(QStringLiteral(VELMOR_MUSICD_PATH), c.args);
+        ASSERT_TRUE(p.waitForFinished(15000));
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        EXPECT_EQ(p.exitCode(), c.exitCode) << c.args.join(u' ').toStdString();
+        EXPECT_TRUE(out.contains(QString::fromUtf8(c.inStdout))) << out.toStdString();
+        EXPECT_TRUE(err.contains(QString::fromUtf8(c.inStderr))) << err.toStdString();
+        if (c.exitCode != 0)
+            EXPECT_TRUE(out.isEmpty());
+    }
+}
+
+} // namespace

@@ -1,0 +1,391 @@
+// The library pieces of velmor-musicd driven directly: the tag reader and
+// the lyric text over a real generated library, the index's search against
+// a brute-force scan of the same rows, and the scanner's incremental passes,
+// stable IDs and safety rules.
+#include "musicd/LibraryIndex.h"
+#include "musicd/LibraryScanner.h"
+#include "musicd/LibrarySource.h"
+#include "musicd/LyricText.h"
+#include "musicd/TagReader.h"
+#include "tests/common/TestLibrary.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QRandomGenerator>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+using namespace musicd;
+
+namespace {
+
+class MusicLibrary : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_library = new TestLibrary;
+        ASSERT_TRUE(s_library->build()) << s_library->error().toStdString();
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_library;
+        s_library = nullptr;
+    }
+
+    static std::map<QString, qint64> idsByTitle(const LibraryIndex &index)
+    {
+        std::map<QString, qint64> ids;
+        for (const TestLibrary::Track &t : s_library->tracks()) {
+            const SearchPage page = index.search(t.title, 1, 30);
+            for (const Song &s : page.rows) {
+                if (s.title == t.title)
+                    ids[t.title] = s.id;
+            }
+        }
+        return ids;
+    }
+
+    static TestLibrary *s_library;
+};
+
+TestLibrary *MusicLibrary::s_library = nullptr;
+
+TEST_F(MusicLibrary, TagReaderReadsEveryGeneratedFormat)
+{
+    for (const TestLibrary::Track &t : s_library->tracks()) {
+        const std::optional<TrackTags> tags = TagReader::read(s_library->path(t.relativePath));
+        ASSERT_TRUE(tags.has_value()) << t.relativePath.toStdString();
+        const bool tagged = !t.relativePath.contains(QLatin1String(" - "));
+        if (tagged) {
+            EXPECT_EQ(tags->title, t.title) << t.relativePath.toStdString();
+            EXPECT_EQ(tags->artist, t.artist) << t.relativePath.toStdString();
+            EXPECT_EQ(tags->album, t.album) << t.relativePath.toStdString();
+        } else {
+            EXPECT_TRUE(tags->title.isEmpty());
+        }
+        EXPECT_GE(tags->durationSeconds, 2) << t.relativePath.toStdString();
+        EXPECT_LE(tags->durationSeconds, 3) << t.relativePath.toStdString();
+    }
+    for (const QString &broken : s_library->broken())
+        EXPECT_FALSE(TagReader::read(s_library->path(broken)).has_value()) << broken.toStdString();
+
+    // Embedded lyrics and covers where they were written, none elsewhere.
+    const auto flags = [](const char *relative) {
+        return *TagReader::read(s_library->path(QString::fromUtf8(relative)));
+    };
+    EXPECT_TRUE(flags("晴川/夏天/02 晴川之歌.flac").hasLyrics);
+    EXPECT_TRUE(flags("Legacy/旧歌.mp3").hasLyrics);
+    EXPECT_FALSE(flags("晴川/夏天/01 爱的故事.mp3").hasLyrics); // its lyric is a sidecar
+    EXPECT_TRUE(flags("Tom & Jerry/Roads/03 Starlight Road.ogg").hasCover);
+    EXPECT_FALSE(flags("Misc/Night Opus.opus").hasCover);
+    EXPECT_EQ(TagReader::lyrics(s_library->path(QStringLiteral("晴川/夏天/02 晴川之歌.flac"))),
+              TestLibrary::plainEmbeddedLines().join(u'\n'));
+    const QImage cover = QImage::fromData(
+        TagReader::cover(s_library->path(QStringLiteral("Tom & Jerry/Roads/03 Starlight Road.ogg"))));
+    EXPECT_EQ(cover.size(), QSize(200, 200));
+}
+
+TEST(MusicLibraryText, TagTextIsCleaned)
+{
+    struct Case
+    {
+        QString in;
+        QString out;
+    };
+    const QList<Case> cases{
+        {QStringLiteral("plain"), QStringLiteral("plain")},
+        {QStringLiteral("a\x01\x02z"), QStringLiteral("a z")},
+        {QStringLiteral("  tabs\tand\nbreaks "), QStringLiteral("tabs and breaks")},
+        {QString(300, QLatin1Char('x')), QString(256, QLatin1Char('x'))},
+        {QStringLiteral("bad\uFFFDchar"), QStringLiteral("bad char")},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(TagReader::cleanText(c.in), c.out) << c.in.toStdString();
+}
+
+TEST(MusicLibraryText, LyricBytesDecodeAndPlainLinesGetTimes)
+{
+    const QString text = QStringLiteral("[00:01.00]爱在晴川");
+    QStringEncoder gbk("GBK");
+    struct Case
+    {
+        QByteArray bytes;
+        QString expected;
+    };
+    const QList<Case> cases{
+        {text.toUtf8(), text},
+        {QByteArray("\xEF\xBB\xBF") + text.toUtf8(), text},
+        {gbk.encode(text), text},
+        {QByteArray("[00:02.00]Caf\xE9"), QStringLiteral("[00:02.00]Caf\u00e9")}, // Latin-1: GB18030 too
+    };
+    for (const Case &c : cases) {
+        if (c.expected.contains(QChar(0xE9)))
+            EXPECT_FALSE(LyricText::decode(c.bytes).isEmpty());
+        else
+            EXPECT_EQ(LyricText::decode(c.bytes), c.expected);
+    }
+
+    // Timed lyrics pass with CR LF line ends; blank lines go.
+    EXPECT_EQ(LyricText::served(QStringLiteral("[00:01.00]a\n\n[00:02.00]b"), 100),
+              QByteArray("[00:01.00]a\r\n[00:02.00]b\r\n"));
+    // Plain lines are spread over the song: 3 lines over 30 s.
+    EXPECT_EQ(LyricText::served(QStringLiteral("one\ntwo\r\nthree\n"), 30),
+              QByteArray("[00:00.00]one\r\n[00:10.00]two\r\n[00:20.00]three\r\n"));
+    // Unknown length: a few seconds each.
+    EXPECT_EQ(LyricText::served(QStringLiteral("x\ny"), 0),
+              QByteArray("[00:00.00]x\r\n[00:04.00]y\r\n"));
+    EXPECT_TRUE(LyricText::served(QStringLiteral(" \n\t\n"), 10).isEmpty());
+}
+
+// The index answers what a brute-force scan of the same rows answers, for
+// one-, two- and longer words, several words, any page.
+TEST(MusicLibraryIndex, SearchMatchesABruteForceScan)
+{
+    QTemporaryDir dir;
+    LibraryIndex index;
+    ASSERT_TRUE(index.open(dir.filePath(QStringLiteral("i.sqlite"))));
+    const QStringList pool{QStringLiteral("爱"),    QStringLiteral("晴川"), QStringLiteral("夏天"),
+                           QStringLiteral("Star"),  QStringLiteral("light"), QStringLiteral("ROAD"),
+                           QStringLiteral("Ünïcode"), QStringLiteral("de"), QStringLiteral("的"),
+                           QStringLiteral("x\"y"), QStringLiteral("Tom & Jerry")};
+    QRandomGenerator rng(7);
+    const auto phrase = [&] {
+        QString s;
+        const int n = 1 + rng.bounded(3);
+        for (int i = 0; i < n; ++i)
+            s += pool.at(rng.bounded(pool.size())) + (rng.bounded(2) ? QStringLiteral(" ") : QString());
+        return s.trimmed();
+    };
+    QList<IndexedTrack> rows;
+    index.begin();
+    for (int i = 0; i < 400; ++i) {
+        IndexedTrack t;
+        t.path = "/m/" + std::to_string(i) + ".mp3";
+        t.title = phrase();
+        t.artist = phrase();
+        t.album = rng.bounded(4) == 0 ? QString() : phrase();
+        t.id = index.insert(t);
+        ASSERT_GT(t.id, 0);
+        rows.append(t);
+    }
+    ASSERT_TRUE(index.commit());
+
+    const QStringList queries{QStringLiteral("爱"),        QStringLiteral("晴川"),
+                              QStringLiteral("a"),         QStringLiteral("st"),
+                              QStringLiteral("star"),      QStringLiteral("LIGHT"),
+                              QStringLiteral("ünï"),       QStringLiteral("爱 road"),
+                              QStringLiteral("的 夏 e"),  QStringLiteral("x\"y"),
+                              QStringLiteral("tom &"),     QStringLiteral("zzz"),
+                              QStringLiteral("ad sta 爱")};
+    for (const QString &q : queries) {
+        QList<qint64> expected;
+        const QStringList words = q.toCaseFolded().split(u' ', Qt::SkipEmptyParts);
+        for (const IndexedTrack &t : rows) {
+            const QString hay = LibraryIndex::foldedText(t.title, t.artist, t.album);
+            bool all = true;
+            for (const QString &w : words)
+                all = all && hay.contains(w);
+            if (all)
+                expected.append(t.id);
+        }
+        const SearchPage first = index.search(q, 1, 30);
+        EXPECT_EQ(first.total, expected.size()) << q.toStdString();
+        QList<qint64> got;
+        for (qint64 page = 1; page <= (first.total + 29) / 30; ++page) {
+            for (const Song &s : index.search(q, page, 30).rows)
+                got.append(s.id);
+        }
+        EXPECT_EQ(got, expected) << q.toStdString();
+        EXPECT_TRUE(index.search(q, 1000, 30).rows.isEmpty());
+    }
+}
+
+TEST(MusicLibraryIndex, UnusableIndexFilesAreSetAsideAndRebuilt)
+{
+    QTemporaryDir dir;
+    const QString garbage = dir.filePath(QStringLiteral("garbage.sqlite"));
+    QFile f(garbage);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(10000, 'g'));
+    f.close();
+
+    // Another program's database under the same name.
+    const QString foreign = dir.filePath(QStringLiteral("foreign.sqlite"));
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(foreign).constData(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE songs(name TEXT); INSERT INTO songs VALUES('x');",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+
+    for (const QString &file : {garbage, foreign}) {
+        LibraryIndex index;
+        QString note;
+        ASSERT_TRUE(index.open(file, &note)) << file.toStdString();
+        EXPECT_TRUE(note.contains(QLatin1String("set aside"))) << note.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(file + QStringLiteral(".broken")));
+        IndexedTrack t;
+        t.path = "/m/a.mp3";
+        t.title = QStringLiteral("after rebuild");
+        index.begin();
+        EXPECT_GT(index.insert(t), 0);
+        EXPECT_TRUE(index.commit());
+        EXPECT_EQ(index.search(QStringLiteral("rebuild"), 1, 30).total, 1);
+    }
+}
+
+TEST_F(MusicLibrary, ScanIndexesTheGoodFilesAndSkipsTheRest)
+{
+    QTemporaryDir dir;
+    LibraryIndex index;
+    ASSERT_TRUE(index.open(dir.filePath(QStringLiteral("i.sqlite"))));
+    LibraryScanner scanner(index, {s_library->root()});
+    const ScanSummary summary = scanner.scan();
+    EXPECT_EQ(summary.tracks, s_library->tracks().size());
+    EXPECT_EQ(summary.added, s_library->tracks().size());
+    EXPECT_EQ(summary.skipped, s_library->broken().size());
+    EXPECT_GE(summary.outsideLinks, 2); // the file and the folder outside the root
+    EXPECT_EQ(index.search(QStringLiteral("Secret"), 1, 30).total, 0);
+
+    for (const TestLibrary::Track &t : s_library->tracks()) {
+        const SearchPage page = index.search(t.title, 1, 30);
+        ASSERT_EQ(page.total, 1) << t.title.toStdString();
+        EXPECT_EQ(page.rows.at(0).singer, t.artist) << t.title.toStdString();
+        EXPECT_EQ(page.rows.at(0).album, t.album) << t.title.toStdString();
+    }
+    // One- and two-character Chinese words, and words across fields.
+    EXPECT_EQ(index.search(QStringLiteral("爱"), 1, 30).total, 1);
+    EXPECT_EQ(index.search(QStringLiteral("晴川"), 1, 30).total, 2);
+    EXPECT_EQ(index.search(QStringLiteral("晴川 爱"), 1, 30).total, 1);
+    EXPECT_EQ(index.search(QStringLiteral("roads"), 1, 30).total, 2);
+    EXPECT_EQ(index.search(QStringLiteral("ROADS jerry"), 1, 30).total, 1);
+}
+
+TEST_F(MusicLibrary, RescansAreIncrementalAndIdsStable)
+{
+    // A copy of the library that this test may change.
+    QTemporaryDir dir;
+    const QString root = dir.filePath(QStringLiteral("music"));
+    for (const TestLibrary::Track &t : s_library->tracks()) {
+        QDir().mkpath(QFileInfo(root + u'/' + t.relativePath).absolutePath());
+        ASSERT_TRUE(QFile::copy(s_library->path(t.relativePath), root + u'/' + t.relativePath));
+    }
+    const QString indexFile = dir.filePath(QStringLiteral("i.sqlite"));
+    std::map<QString, qint64> before;
+    {
+        LibraryIndex index;
+        ASSERT_TRUE(index.open(indexFile));
+        LibraryScanner scanner(index, {root});
+        ASSERT_EQ(scanner.scan().added, s_library->tracks().size());
+        before = idsByTitle(index);
+        ASSERT_EQ(before.size(), size_t(s_library->tracks().size()));
+        for (const auto &[title, id] : before)
+            EXPECT_GT(id, 0);
+
+        // Unchanged: nothing read again.
+        const ScanSummary again = scanner.scan();
+        EXPECT_EQ(again.unchanged, s_library->tracks().size());
+        EXPECT_FALSE(again.changedAnything());
+    }
+
+    // A restart on the same index: same IDs, still nothing to read.
+    LibraryIndex index;
+    ASSERT_TRUE(index.open(indexFile));
+    index.reloadShortIndex();
+    LibraryScanner scanner(index, {root});
+    EXPECT_FALSE(scanner.scan().changedAnything());
+    EXPECT_EQ(idsByTitle(index), before);
+
+    // A retagged file keeps its ID; a removed one leaves; a new one joins
+    // with an ID never used before.
+    const QString opus = root + QStringLiteral("/Misc/Night Opus.opus");
+    ASSERT_TRUE(TestLibrary::writeTags(opus, QStringLiteral("Morning Opus"),
+                                       QStringLiteral("Rock'n'Roll Band"), QStringLiteral("M")));
+    struct utimbuf later
+    {
+        time(nullptr) + 10, time(nullptr) + 10
+    };
+    ::utime(QFile::encodeName(opus).constData(), &later);
+    ASSERT_TRUE(QFile::remove(root + QStringLiteral("/Eli Brooks - Paper Roads.mp3")));
+    ASSERT_TRUE(QFile::copy(s_library->path(QStringLiteral("Legacy/旧歌.mp3")),
+                            root + QStringLiteral("/Legacy/Another - New Song.mp3")));
+    const ScanSummary changed = scanner.scan();
+    EXPECT_EQ(changed.changed, 1);
+    EXPECT_EQ(changed.removed, 1);
+    EXPECT_EQ(changed.added, 1);
+
+    const SearchPage morning = index.search(QStringLiteral("morning"), 1, 30);
+    ASSERT_EQ(morning.total, 1);
+    EXPECT_EQ(morning.rows.at(0).id, before.at(QStringLiteral("Night Opus")));
+    EXPECT_EQ(index.search(QStringLiteral("night"), 1, 30).total, 0);
+    EXPECT_EQ(index.search(QStringLiteral("paper"), 1, 30).total, 0);
+    EXPECT_FALSE(index.track(before.at(QStringLiteral("Paper Roads"))).has_value());
+    qint64 maxBefore = 0;
+    for (const auto &[title, id] : before)
+        maxBefore = std::max(maxBefore, id);
+    const SearchPage added = index.search(QStringLiteral("旧时光"), 1, 30);
+    ASSERT_EQ(added.total, 2);
+    EXPECT_EQ(added.rows.at(1).id, maxBefore + 1);
+}
+
+TEST_F(MusicLibrary, SourceServesOnlyIndexedFilesUnderTheRoots)
+{
+    QTemporaryDir dir;
+    LibraryIndex index;
+    ASSERT_TRUE(index.open(dir.filePath(QStringLiteral("i.sqlite"))));
+    LibraryScanner scanner(index, {s_library->root()});
+    scanner.scan();
+    LibrarySource source(index, scanner);
+
+    const SearchPage love = source.search(QStringLiteral("爱的故事"), 1, 30);
+    ASSERT_EQ(love.total, 1);
+    const qint64 id = love.rows.at(0).id;
+    EXPECT_EQ(love.rows.at(0).audioSuffix, QStringLiteral("mp3"));
+    // The suffix must be the file's own.
+    EXPECT_FALSE(source.audio(id, QStringLiteral("wav")).has_value());
+    const std::optional<Payload> audio = source.audio(id, QStringLiteral("mp3"));
+    ASSERT_TRUE(audio.has_value());
+    EXPECT_EQ(audio->contentType, "audio/mpeg");
+    EXPECT_EQ(audio->size(),
+              QFileInfo(s_library->path(QStringLiteral("晴川/夏天/01 爱的故事.mp3"))).size());
+
+    // The GBK sidecar comes out as UTF-8 LRC.
+    const std::optional<Payload> lrc = source.lyric(id);
+    ASSERT_TRUE(lrc.has_value());
+    const QString lrcText = QString::fromUtf8(*lrc->bytes);
+    for (const QString &line : TestLibrary::gbkSidecarLines())
+        EXPECT_TRUE(lrcText.contains(line)) << lrcText.toStdString();
+
+    // Singer pictures: the artist folder's PNG as JPEG, an embedded cover,
+    // none for a singer without either.
+    for (const char *singer : {"晴川", "Tom  Jerry"}) {
+        const std::optional<SingerEntry> entry = source.singerByName(QString::fromUtf8(singer));
+        ASSERT_TRUE(entry.has_value()) << singer;
+        EXPECT_TRUE(entry->singer.hasPicture) << singer;
+        const std::optional<Payload> picture = source.picture(entry->singer.pictureKey);
+        ASSERT_TRUE(picture.has_value()) << singer;
+        const QImage image = QImage::fromData(*picture->bytes, "JPEG");
+        EXPECT_FALSE(image.isNull()) << singer;
+        EXPECT_LE(std::max(image.width(), image.height()), 300) << singer;
+    }
+    const std::optional<SingerEntry> plain = source.singerByName(QStringLiteral("苏小暖"));
+    ASSERT_TRUE(plain.has_value());
+    EXPECT_FALSE(plain->singer.hasPicture);
+    EXPECT_FALSE(source.singerByName(QStringLiteral("Outsider")).has_value());
+
+    // IDs that name nothing, or a track whose file moved out of reach.
+    for (const qint64 bad : {qint64(0), qint64(-1), qint64(999999)}) {
+        EXPECT_FALSE(source.audio(bad, QStringLiteral("mp3")).has_value());
+        EXPECT_FALSE(source.lyric(bad).has_value());
+    }
+    EXPECT_FALSE(source.picture(QStringLiteral("zz")).has_value());
+}
+
+} // namespace
