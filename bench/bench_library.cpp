@@ -36,14 +36,16 @@ using namespace musicd;
 
 namespace {
 
-const QStringList kChinese{QStringLiteral("爱"), QStringLiteral("晴川"), QStringLiteral("夏天"),
-                           QStringLiteral("月光"), QStringLiteral("远方"), QStringLiteral("故事"),
-                           QStringLiteral("海边"), QStringLiteral("旧时光"), QStringLiteral("雨季"),
-                           QStringLiteral("微光"), QStringLiteral("晚风"), QStringLiteral("候鸟")};
-const QStringList kLatin{QStringLiteral("Golden"), QStringLiteral("Silent"), QStringLiteral("Road"),
-                         QStringLiteral("Hearts"), QStringLiteral("Rain"), QStringLiteral("Dreams"),
-                         QStringLiteral("Velvet"), QStringLiteral("Neon"), QStringLiteral("Tides"),
-                         QStringLiteral("Echoes"), QStringLiteral("Summer"), QStringLiteral("Fire")};
+const QStringList kChinese{
+    QStringLiteral("爱"),   QStringLiteral("晴川"),   QStringLiteral("夏天"),
+    QStringLiteral("月光"), QStringLiteral("远方"),   QStringLiteral("故事"),
+    QStringLiteral("海边"), QStringLiteral("旧时光"), QStringLiteral("雨季"),
+    QStringLiteral("微光"), QStringLiteral("晚风"),   QStringLiteral("候鸟")};
+const QStringList kLatin{
+    QStringLiteral("Golden"), QStringLiteral("Silent"), QStringLiteral("Road"),
+    QStringLiteral("Hearts"), QStringLiteral("Rain"),   QStringLiteral("Dreams"),
+    QStringLiteral("Velvet"), QStringLiteral("Neon"),   QStringLiteral("Tides"),
+    QStringLiteral("Echoes"), QStringLiteral("Summer"), QStringLiteral("Fire")};
 
 QString words(QRandomGenerator &rng, int n)
 {
@@ -72,7 +74,8 @@ bool makeTaggedLibrary(const QString &root, int count)
 {
     const QByteArray wav = TestLibrary::toneWav(0.3, 440);
     QString error;
-    const QStringList suffixes{QStringLiteral("mp3"), QStringLiteral("flac"), QStringLiteral("ogg")};
+    const QStringList suffixes{QStringLiteral("mp3"), QStringLiteral("flac"),
+                               QStringLiteral("ogg")};
     QList<QByteArray> templates;
     for (const QString &suffix : suffixes) {
         const QString file = root + QStringLiteral("/template.") + suffix;
@@ -90,12 +93,15 @@ bool makeTaggedLibrary(const QString &root, int count)
     for (int i = 0; i < count; ++i) {
         const int artist = i / 100;
         const int album = i / 10 % 10;
-        const QString dir = QStringLiteral("%1/Artist %2/Album %3").arg(root).arg(artist).arg(album);
+        const QString dir =
+            QStringLiteral("%1/Artist %2/Album %3").arg(root).arg(artist).arg(album);
         QDir().mkpath(dir);
         const int kind = i % 3;
-        const QString file = QStringLiteral("%1/%2 Track.%3").arg(dir).arg(i % 10).arg(suffixes.at(kind));
+        const QString file =
+            QStringLiteral("%1/%2 Track.%3").arg(dir).arg(i % 10).arg(suffixes.at(kind));
         QFile f(file);
-        if (!f.open(QIODevice::WriteOnly) || f.write(templates.at(kind)) != templates.at(kind).size())
+        if (!f.open(QIODevice::WriteOnly) ||
+            f.write(templates.at(kind)) != templates.at(kind).size())
             return false;
         f.close();
         if (!TestLibrary::writeTags(file, words(rng, 2) + QString::number(i),
@@ -186,13 +192,15 @@ void searchFigures(const QString &work)
         QStringList queries;
     };
     const QList<Class> classes{
-        {"1-character words", {QStringLiteral("爱"), QStringLiteral("光"), QStringLiteral("e"),
-                               QStringLiteral("r"), QStringLiteral("7"), QStringLiteral("雨")}},
-        {"2-character words", {QStringLiteral("晴川"), QStringLiteral("夏天"), QStringLiteral("ea"),
-                               QStringLiteral("ne"), QStringLiteral("故事"), QStringLiteral("12")}},
-        {"3+-character words", {QStringLiteral("旧时光"), QStringLiteral("golden"),
-                                QStringLiteral("rain"), QStringLiteral("velvet tides"),
-                                QStringLiteral("echo"), QStringLiteral("候鸟 fire")}},
+        {"1-character words",
+         {QStringLiteral("爱"), QStringLiteral("光"), QStringLiteral("e"), QStringLiteral("r"),
+          QStringLiteral("7"), QStringLiteral("雨")}},
+        {"2-character words",
+         {QStringLiteral("晴川"), QStringLiteral("夏天"), QStringLiteral("ea"),
+          QStringLiteral("ne"), QStringLiteral("故事"), QStringLiteral("12")}},
+        {"3+-character words",
+         {QStringLiteral("旧时光"), QStringLiteral("golden"), QStringLiteral("rain"),
+          QStringLiteral("velvet tides"), QStringLiteral("echo"), QStringLiteral("候鸟 fire")}},
     };
     for (const Class &c : classes) {
         std::vector<double> ms;
@@ -202,11 +210,12 @@ void searchFigures(const QString &work)
             const qint64 page = 1 + i / c.queries.size() % 4;
             t.start();
             const SearchPage result = index.search(q, page, kRowsPerPage);
-            const QByteArray html = result.total == 0 ? noMatchPageHtml(q)
-                                                      : resultPageHtml(q, page, result);
+            const QByteArray html =
+                result.total == 0 ? noMatchPageHtml(q) : resultPageHtml(q, page, result);
             ms.push_back(t.nsecsElapsed() / 1e6);
         }
-        const QString name = QStringLiteral("search page, 100,000 tracks, %1").arg(QLatin1String(c.name));
+        const QString name =
+            QStringLiteral("search page, 100,000 tracks, %1").arg(QLatin1String(c.name));
         line(qPrintable(name),
              QStringLiteral("median %1 ms, p99 %2 ms")
                  .arg(percentile(ms, 0.5), 0, 'f', 3)
@@ -233,7 +242,8 @@ bool makeLinkedLibrary(const QString &root, int count)
     QDir().mkpath(root);
     const QString source = root + QStringLiteral("/.template.mp3");
     QString error;
-    if (!QFile::exists(source) && !TestLibrary::encode(TestLibrary::toneWav(0.3, 300), source, &error))
+    if (!QFile::exists(source) &&
+        !TestLibrary::encode(TestLibrary::toneWav(0.3, 300), source, &error))
         return false;
     QRandomGenerator rng(3);
     for (int i = 0; i < count; ++i) {
@@ -270,7 +280,8 @@ void processFigures(const QString &work)
         std::fprintf(stderr, "no scan summary: %s\n", qPrintable(server.stderrText()));
         return;
     }
-    const QString summary = server.stderrText().section(QStringLiteral("library ready"), 1).section(u'\n', 0, 0);
+    const QString summary =
+        server.stderrText().section(QStringLiteral("library ready"), 1).section(u'\n', 0, 0);
     std::fprintf(stderr, "100,000-file library scanned%s\n", qPrintable(summary));
     const QUrl url(server.url());
     const qint64 pid = server.processId();
@@ -278,9 +289,11 @@ void processFigures(const QString &work)
     // Some searches first, so the memory is that of a service in use.
     {
         httplib::Client c(url.host().toStdString(), url.port());
-        for (const char *q : {"%E7%88%B1", "a", "ea", "golden", "rain%20fire", "%E6%99%B4%E5%B7%9D"})
+        for (const char *q :
+             {"%E7%88%B1", "a", "ea", "golden", "rain%20fire", "%E6%99%B4%E5%B7%9D"})
             for (int page = 1; page <= 3; ++page)
-                c.Get(std::string("/app/search/searchList.php?qword=") + q + "&page=" + std::to_string(page));
+                c.Get(std::string("/app/search/searchList.php?qword=") + q +
+                      "&page=" + std::to_string(page));
     }
     line("velmor-musicd resident memory, 100,000-track index",
          QStringLiteral("%1 MiB (peak %2 MiB)")

@@ -7,6 +7,7 @@
 #include "musicd/LyricText.h"
 
 #include <QStringDecoder>
+#include <QStringList>
 #include <cstdint>
 
 using fuzz::check;

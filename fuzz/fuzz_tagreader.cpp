@@ -6,6 +6,7 @@
 #include "fuzz/FuzzCheck.h"
 #include "musicd/TagReader.h"
 
+#include <QStringList>
 #include <cstdint>
 
 using fuzz::check;

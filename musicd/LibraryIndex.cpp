@@ -21,30 +21,28 @@ constexpr int kWriterCacheKiB = 8192;
 // Search offsets beyond this are past any library: the page is just empty.
 constexpr qint64 kMaxOffset = Q_INT64_C(1) << 40;
 
-const char kSchema[] =
-    "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT);"
-    "CREATE TABLE tracks("
-    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    " path BLOB NOT NULL UNIQUE, size INTEGER, mtime INTEGER,"
-    " title TEXT, artist TEXT, album TEXT, artist_key TEXT,"
-    " duration INTEGER, lyrics INTEGER, cover INTEGER);"
-    "CREATE INDEX tracks_artist ON tracks(artist_key);"
-    "CREATE VIRTUAL TABLE tracks_fts USING fts5(title, artist, album,"
-    " content='tracks', content_rowid='id', tokenize='trigram');"
-    "CREATE TRIGGER tracks_ai AFTER INSERT ON tracks BEGIN"
-    " INSERT INTO tracks_fts(rowid, title, artist, album)"
-    " VALUES (new.id, new.title, new.artist, new.album); END;"
-    "CREATE TRIGGER tracks_ad AFTER DELETE ON tracks BEGIN"
-    " INSERT INTO tracks_fts(tracks_fts, rowid, title, artist, album)"
-    " VALUES ('delete', old.id, old.title, old.artist, old.album); END;"
-    "CREATE TRIGGER tracks_au AFTER UPDATE ON tracks BEGIN"
-    " INSERT INTO tracks_fts(tracks_fts, rowid, title, artist, album)"
-    " VALUES ('delete', old.id, old.title, old.artist, old.album);"
-    " INSERT INTO tracks_fts(rowid, title, artist, album)"
-    " VALUES (new.id, new.title, new.artist, new.album); END;";
+const char kSchema[] = "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT);"
+                       "CREATE TABLE tracks("
+                       " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+                       " path BLOB NOT NULL UNIQUE, size INTEGER, mtime INTEGER,"
+                       " title TEXT, artist TEXT, album TEXT, artist_key TEXT,"
+                       " duration INTEGER, lyrics INTEGER, cover INTEGER);"
+                       "CREATE INDEX tracks_artist ON tracks(artist_key);"
+                       "CREATE VIRTUAL TABLE tracks_fts USING fts5(title, artist, album,"
+                       " content='tracks', content_rowid='id', tokenize='trigram');"
+                       "CREATE TRIGGER tracks_ai AFTER INSERT ON tracks BEGIN"
+                       " INSERT INTO tracks_fts(rowid, title, artist, album)"
+                       " VALUES (new.id, new.title, new.artist, new.album); END;"
+                       "CREATE TRIGGER tracks_ad AFTER DELETE ON tracks BEGIN"
+                       " INSERT INTO tracks_fts(tracks_fts, rowid, title, artist, album)"
+                       " VALUES ('delete', old.id, old.title, old.artist, old.album); END;"
+                       "CREATE TRIGGER tracks_au AFTER UPDATE ON tracks BEGIN"
+                       " INSERT INTO tracks_fts(tracks_fts, rowid, title, artist, album)"
+                       " VALUES ('delete', old.id, old.title, old.artist, old.album);"
+                       " INSERT INTO tracks_fts(rowid, title, artist, album)"
+                       " VALUES (new.id, new.title, new.artist, new.album); END;";
 
-const char kTrackColumns[] =
-    "id, path, size, mtime, title, artist, album, duration, lyrics, cover";
+const char kTrackColumns[] = "id, path, size, mtime, title, artist, album, duration, lyrics, cover";
 
 // A prepared statement that finalises itself.
 class Statement
@@ -104,8 +102,9 @@ bool exec(sqlite3 *db, const char *sql)
 sqlite3 *openConnection(const QString &file, bool readOnly, int cacheKiB)
 {
     sqlite3 *db = nullptr;
-    const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
-                      SQLITE_OPEN_NOMUTEX;
+    const int flags =
+        (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
+        SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, flags, nullptr) != SQLITE_OK) {
         sqlite3_close(db);
         return nullptr;
@@ -202,6 +201,10 @@ void LibraryIndex::closeAll()
         std::lock_guard<std::mutex> lock(m_poolMutex);
         m_pool.clear();
     }
+    for (sqlite3_stmt *&stmt : m_writerStatements) {
+        sqlite3_finalize(stmt);
+        stmt = nullptr;
+    }
     sqlite3_close(m_writer);
     m_writer = nullptr;
 }
@@ -241,7 +244,8 @@ bool LibraryIndex::openFile(QString *error)
     // WAL lets readers go on while the scan writes; NORMAL sync is still
     // safe against a killed process (only a power cut may lose the last
     // commits, never the file).
-    if (!exec(m_writer, "PRAGMA journal_mode=WAL") || !exec(m_writer, "PRAGMA synchronous=NORMAL")) {
+    if (!exec(m_writer, "PRAGMA journal_mode=WAL") ||
+        !exec(m_writer, "PRAGMA synchronous=NORMAL")) {
         *error = QString::fromUtf8(sqlite3_errmsg(m_writer));
         return false;
     }
@@ -280,8 +284,7 @@ std::unique_ptr<LibraryIndex::Reader> LibraryIndex::openReader() const
     reader->db = openConnection(m_file, true, kReaderCacheKiB);
     if (!reader->db)
         return nullptr;
-    const QByteArray byId =
-        QByteArray("SELECT ") + kTrackColumns + " FROM tracks WHERE id=?";
+    const QByteArray byId = QByteArray("SELECT ") + kTrackColumns + " FROM tracks WHERE id=?";
     sqlite3_prepare_v2(reader->db, byId.constData(), -1, &reader->byId, nullptr);
     sqlite3_prepare_v2(reader->db, "SELECT count(*) FROM tracks_fts WHERE tracks_fts MATCH ?", -1,
                        &reader->ftsCount, nullptr);
@@ -303,9 +306,9 @@ std::unordered_map<std::string, FileStamp> LibraryIndex::stamps() const
     while (sqlite3_step(all.get()) == SQLITE_ROW) {
         const auto *path = static_cast<const char *>(sqlite3_column_blob(all.get(), 0));
         std::string key(path ? path : "", static_cast<size_t>(sqlite3_column_bytes(all.get(), 0)));
-        out.emplace(std::move(key),
-                    FileStamp{sqlite3_column_int64(all.get(), 1), sqlite3_column_int64(all.get(), 2),
-                              sqlite3_column_int64(all.get(), 3)});
+        out.emplace(std::move(key), FileStamp{sqlite3_column_int64(all.get(), 1),
+                                              sqlite3_column_int64(all.get(), 2),
+                                              sqlite3_column_int64(all.get(), 3)});
     }
     return out;
 }
@@ -333,14 +336,33 @@ void bindTrack(sqlite3_stmt *stmt, const IndexedTrack &t)
 
 } // namespace
 
+sqlite3_stmt *LibraryIndex::writerStatement(WriterStatement which)
+{
+    static const char *const kSql[] = {
+        "INSERT INTO tracks(path, size, mtime, title, artist, album, artist_key, duration, "
+        "lyrics, cover) VALUES(?,?,?,?,?,?,?,?,?,?)",
+        "UPDATE tracks SET path=?, size=?, mtime=?, title=?, artist=?, album=?, artist_key=?, "
+        "duration=?, lyrics=?, cover=? WHERE id=?",
+        "DELETE FROM tracks WHERE id=?"};
+    sqlite3_stmt *&stmt = m_writerStatements[which];
+    if (!stmt)
+        sqlite3_prepare_v2(m_writer, kSql[which], -1, &stmt, nullptr);
+    if (stmt) {
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+    }
+    return stmt;
+}
+
 qint64 LibraryIndex::insert(const IndexedTrack &track)
 {
-    Statement stmt(m_writer, "INSERT INTO tracks(path, size, mtime, title, artist, album, "
-                             "artist_key, duration, lyrics, cover) VALUES(?,?,?,?,?,?,?,?,?,?)");
+    sqlite3_stmt *stmt = writerStatement(kInsert);
     if (!stmt)
         return 0;
-    bindTrack(stmt.get(), track);
-    if (sqlite3_step(stmt.get()) != SQLITE_DONE)
+    bindTrack(stmt, track);
+    const int rc = sqlite3_step(stmt);
+    sqlite3_reset(stmt);
+    if (rc != SQLITE_DONE)
         return 0;
     const qint64 id = sqlite3_last_insert_rowid(m_writer);
     m_pendingShort.emplace_back(static_cast<uint32_t>(id),
@@ -350,22 +372,25 @@ qint64 LibraryIndex::insert(const IndexedTrack &track)
 
 bool LibraryIndex::update(const IndexedTrack &track)
 {
-    Statement stmt(m_writer, "UPDATE tracks SET path=?, size=?, mtime=?, title=?, artist=?, "
-                             "album=?, artist_key=?, duration=?, lyrics=?, cover=? WHERE id=?");
+    sqlite3_stmt *stmt = writerStatement(kUpdate);
     if (!stmt)
         return false;
-    bindTrack(stmt.get(), track);
-    sqlite3_bind_int64(stmt.get(), 11, track.id);
-    return sqlite3_step(stmt.get()) == SQLITE_DONE;
+    bindTrack(stmt, track);
+    sqlite3_bind_int64(stmt, 11, track.id);
+    const int rc = sqlite3_step(stmt);
+    sqlite3_reset(stmt);
+    return rc == SQLITE_DONE;
 }
 
 bool LibraryIndex::remove(qint64 id)
 {
-    Statement stmt(m_writer, "DELETE FROM tracks WHERE id=?");
+    sqlite3_stmt *stmt = writerStatement(kRemove);
     if (!stmt)
         return false;
-    sqlite3_bind_int64(stmt.get(), 1, id);
-    return sqlite3_step(stmt.get()) == SQLITE_DONE;
+    sqlite3_bind_int64(stmt, 1, id);
+    const int rc = sqlite3_step(stmt);
+    sqlite3_reset(stmt);
+    return rc == SQLITE_DONE;
 }
 
 bool LibraryIndex::commit()
@@ -543,8 +568,7 @@ qint64 LibraryIndex::trackCount() const
     if (!lease.get())
         return 0;
     Statement stmt(lease.get()->db, "SELECT count(*) FROM tracks");
-    return stmt && sqlite3_step(stmt.get()) == SQLITE_ROW ? sqlite3_column_int64(stmt.get(), 0)
-                                                          : 0;
+    return stmt && sqlite3_step(stmt.get()) == SQLITE_ROW ? sqlite3_column_int64(stmt.get(), 0) : 0;
 }
 
 QString LibraryIndex::looseKey(const QString &name)
@@ -557,8 +581,7 @@ QString LibraryIndex::looseKey(const QString &name)
     return key;
 }
 
-QString LibraryIndex::foldedText(const QString &title, const QString &artist,
-                                 const QString &album)
+QString LibraryIndex::foldedText(const QString &title, const QString &artist, const QString &album)
 {
     return (title + QLatin1Char('\n') + artist + QLatin1Char('\n') + album).toCaseFolded();
 }

@@ -26,6 +26,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace musicd {
 
@@ -94,6 +95,9 @@ private:
     struct Reader;
     class ReaderLease;
 
+    enum WriterStatement { kInsert, kUpdate, kRemove, kWriterStatementCount };
+    // Prepared once, reset for each use.
+    sqlite3_stmt *writerStatement(WriterStatement which);
     bool openFile(QString *error);
     void closeAll();
     std::unique_ptr<Reader> openReader() const;
@@ -101,6 +105,7 @@ private:
 
     QString m_file;
     sqlite3 *m_writer = nullptr;
+    sqlite3_stmt *m_writerStatements[kWriterStatementCount] = {};
     mutable std::mutex m_poolMutex;
     mutable std::vector<std::unique_ptr<Reader>> m_pool;
 

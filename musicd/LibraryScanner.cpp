@@ -20,6 +20,8 @@ namespace {
 constexpr int kBatchFiles = 500;
 constexpr qint64 kBatchMilliseconds = 500;
 constexpr qint64 kProgressMilliseconds = 1000;
+// Files found between two progress calls while walking.
+constexpr qint64 kWalkReportEvery = 256;
 // Unreadable files named in the summary; the rest are only counted.
 constexpr int kSkippedNamesKept = 5;
 // Deeper trees than this are not music folders but traps.
@@ -121,9 +123,8 @@ std::string LibraryScanner::canonical(const std::string &path)
 bool LibraryScanner::isUnderRoots(const std::string &path) const
 {
     for (const std::string &root : m_roots) {
-        if (path == root ||
-            (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
-             (path[root.size()] == '/' || root == "/")))
+        if (path == root || (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+                             (path[root.size()] == '/' || root == "/")))
             return true;
     }
     return false;
@@ -149,11 +150,11 @@ void LibraryScanner::walk(const std::string &dir, int depth, std::vector<Found> 
     ::closedir(d);
     // Sorted, so a first scan numbers tracks in folder order.
     std::sort(names.begin(), names.end());
-    QElapsedTimer sinceReport;
-    sinceReport.start();
     for (const std::string &name : names) {
         const std::string path = dir + "/" + name;
-        struct stat st {};
+        struct stat st
+        {
+        };
         if (::lstat(path.c_str(), &st) != 0)
             continue;
         if (S_ISLNK(st.st_mode)) {
@@ -175,11 +176,11 @@ void LibraryScanner::walk(const std::string &dir, int depth, std::vector<Found> 
             walk(path, depth + 1, out, summary, visited, progress, state, stop);
         } else if (S_ISREG(st.st_mode) && TagReader::isAudioSuffix(suffixOf(name))) {
             out.push_back(Found{path, qint64(st.st_size), mtimeOf(st)});
-            ++state.found;
+            // The caller decides how often to show it.
+            if (++state.found % kWalkReportEvery == 0 && progress)
+                progress(state);
         }
     }
-    if (progress && sinceReport.elapsed() >= kProgressMilliseconds)
-        progress(state);
 }
 
 ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<bool> *stop)
@@ -191,7 +192,7 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
     QElapsedTimer lastReport;
     lastReport.start();
     const auto report = [&](const ScanProgress &s) {
-        if (!progress)
+        if (!progress || (s.walking && lastReport.elapsed() < kProgressMilliseconds))
             return;
         ScanProgress copy = s;
         copy.seconds = clock.elapsed() / 1000.0;
@@ -204,7 +205,9 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
     std::vector<bool> rootWalked;
     std::vector<std::pair<dev_t, ino_t>> visited;
     for (const std::string &root : m_roots) {
-        struct stat st {};
+        struct stat st
+        {
+        };
         const bool readable = ::stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
                               ::access(root.c_str(), R_OK | X_OK) == 0;
         rootWalked.push_back(readable);
@@ -260,7 +263,8 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
                 // An indexed file that turned unreadable leaves the index:
                 // it stays in `known` and goes with the vanished ones.
             } else {
-                IndexedTrack track = trackFromTags(f.path, rootOf(f.path), f.size, f.mtimeNs, *tags);
+                IndexedTrack track =
+                    trackFromTags(f.path, rootOf(f.path), f.size, f.mtimeNs, *tags);
                 if (isKnown) {
                     track.id = it->second.id;
                     m_index.update(track);

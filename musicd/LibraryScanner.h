@@ -18,16 +18,16 @@
 #include <QStringList>
 #include <atomic>
 #include <functional>
-#include <sys/types.h>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace musicd {
 
 struct ScanProgress
 {
-    qint64 found = 0;   // audio files seen on disk so far
-    qint64 checked = 0; // of those, compared and read where needed
+    qint64 found = 0;    // audio files seen on disk so far
+    qint64 checked = 0;  // of those, compared and read where needed
     bool walking = true; // still looking for files
     double seconds = 0;  // since the pass began
 };
@@ -39,9 +39,9 @@ struct ScanSummary
     qint64 changed = 0;
     qint64 removed = 0;
     qint64 unchanged = 0;
-    qint64 skipped = 0;            // unreadable audio files
-    QStringList skippedNames;      // the first few of them
-    qint64 outsideLinks = 0;       // links leading out of the roots
+    qint64 skipped = 0;       // unreadable audio files
+    QStringList skippedNames; // the first few of them
+    qint64 outsideLinks = 0;  // links leading out of the roots
     double seconds = 0;
     bool changedAnything() const { return added + changed + removed > 0; }
 };

@@ -55,8 +55,8 @@ std::string pictureFileIn(const std::string &dir)
     ::closedir(d);
     for (const char *want : kPictureNames) {
         for (const char *suffix : kPictureSuffixes) {
-            const QString wanted = QStringLiteral("%1.%2").arg(QLatin1String(want),
-                                                               QLatin1String(suffix));
+            const QString wanted =
+                QStringLiteral("%1.%2").arg(QLatin1String(want), QLatin1String(suffix));
             for (const std::string &name : names) {
                 if (QString::fromUtf8(name).compare(wanted, Qt::CaseInsensitive) == 0)
                     return dir + "/" + name;
@@ -92,8 +92,7 @@ std::string LibrarySource::contentTypeOf(const QString &suffix)
 
 std::string LibrarySource::cacheKey(const char *kind, qint64 id) const
 {
-    return std::string(kind) + ":" + std::to_string(m_generation.load()) + ":" +
-           std::to_string(id);
+    return std::string(kind) + ":" + std::to_string(m_generation.load()) + ":" + std::to_string(id);
 }
 
 std::optional<std::string> LibrarySource::safePath(const IndexedTrack &track) const
@@ -110,7 +109,9 @@ std::string LibrarySource::sidecarLyricPath(const std::string &audioPath) const
     const std::string stem = dot == std::string::npos ? audioPath : audioPath.substr(0, dot);
     for (const char *suffix : {".lrc", ".LRC", ".Lrc"}) {
         const std::string candidate = stem + suffix;
-        struct stat st {};
+        struct stat st
+        {
+        };
         if (::stat(candidate.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;
         const std::string real = LibraryScanner::canonical(candidate);

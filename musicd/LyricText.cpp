@@ -14,7 +14,8 @@ constexpr int kMaxLines = 5000;
 
 const QRegularExpression &timeTagPattern()
 {
-    static const QRegularExpression pattern(QStringLiteral("\\[\\d{1,3}:\\d{1,2}([.:]\\d{1,3})?\\]"));
+    static const QRegularExpression pattern(
+        QStringLiteral("\\[\\d{1,3}:\\d{1,2}([.:]\\d{1,3})?\\]"));
     return pattern;
 }
 

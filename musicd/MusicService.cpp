@@ -218,8 +218,7 @@ void MusicService::search(const httplib::Request &req, httplib::Response &res) c
 void MusicService::link(const httplib::Request &req, httplib::Response &res) const
 {
     // Only the ID picks the song; artist and title are informational.
-    const std::optional<Song> song =
-        m_source->songById(parseSongId(req.get_param_value("songId")));
+    const std::optional<Song> song = m_source->songById(parseSongId(req.get_param_value("songId")));
     const QByteArray json = linkAnswerJson(song, hostOf(req));
     res.set_content(json.constData(), static_cast<size_t>(json.size()), kJson);
 }
@@ -234,8 +233,8 @@ void MusicService::lyric(const httplib::Request &req, httplib::Response &res)
 
 void MusicService::audio(const httplib::Request &req, httplib::Response &res)
 {
-    const std::optional<Payload> payload = m_source->audio(
-        parseSongId(req.matches[1]), QString::fromStdString(req.matches[2].str()));
+    const std::optional<Payload> payload =
+        m_source->audio(parseSongId(req.matches[1]), QString::fromStdString(req.matches[2].str()));
     if (!payload)
         return notFound(res);
     sendPayload(req, res, *payload);

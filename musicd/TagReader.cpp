@@ -5,8 +5,8 @@
 #include <memory>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/audioproperties.h>
-#include <taglib/flacfile.h>
 #include <taglib/fileref.h>
+#include <taglib/flacfile.h>
 #include <taglib/id3v2frame.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
@@ -199,8 +199,7 @@ QByteArray toQByteArray(const TagLib::ByteVector &bytes)
     return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-template<typename PictureList>
-QByteArray frontOf(const PictureList &pictures)
+template <typename PictureList> QByteArray frontOf(const PictureList &pictures)
 {
     QByteArray first;
     for (const auto *picture : pictures) {
@@ -300,11 +299,10 @@ QByteArray TagReader::cover(const QString &path)
 
 bool TagReader::isAudioSuffix(const QString &suffix)
 {
-    static const QStringList kSuffixes{QStringLiteral("mp3"),  QStringLiteral("flac"),
-                                       QStringLiteral("ogg"),  QStringLiteral("oga"),
-                                       QStringLiteral("opus"), QStringLiteral("m4a"),
-                                       QStringLiteral("mp4"),  QStringLiteral("m4b"),
-                                       QStringLiteral("wav")};
+    static const QStringList kSuffixes{
+        QStringLiteral("mp3"), QStringLiteral("flac"), QStringLiteral("ogg"),
+        QStringLiteral("oga"), QStringLiteral("opus"), QStringLiteral("m4a"),
+        QStringLiteral("mp4"), QStringLiteral("m4b"),  QStringLiteral("wav")};
     return kSuffixes.contains(suffix);
 }
 

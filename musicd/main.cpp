@@ -15,16 +15,16 @@
 #include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QString>
-#include <condition_variable>
-#include <mutex>
+#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
-#include <arpa/inet.h>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <httplib.h>
 #include <malloc.h>
+#include <mutex>
 #include <pthread.h>
 #include <string>
 #include <sys/socket.h>
@@ -154,6 +154,9 @@ private:
             if (first || summary.changedAnything())
                 reportSummary(summary, first);
             first = false;
+            // A pass holds every path of the library for a moment; give
+            // that back rather than keep it until the next pass.
+            malloc_trim(0);
             std::unique_lock<std::mutex> lock(m_mutex);
             if (m_rescanSeconds <= 0)
                 m_wake.wait(lock, [this] { return m_stop.load(); });
@@ -256,8 +259,9 @@ int main(int argc, char **argv)
     if (parser.isSet(portOption)) {
         port = parsePort(parser.values(portOption).constLast());
         if (port < 0)
-            return usageError(parser, QStringLiteral("not a port number: %1")
-                                          .arg(parser.values(portOption).constLast()));
+            return usageError(
+                parser,
+                QStringLiteral("not a port number: %1").arg(parser.values(portOption).constLast()));
     }
     QString listen = QStringLiteral("127.0.0.1");
     if (parser.isSet(listenOption)) {
@@ -270,8 +274,9 @@ int main(int argc, char **argv)
         bool ok = false;
         rescanSeconds = parser.value(rescanOption).toInt(&ok);
         if (!ok || rescanSeconds < 0)
-            return usageError(parser, QStringLiteral("not a number of seconds: %1")
-                                          .arg(parser.value(rescanOption)));
+            return usageError(
+                parser,
+                QStringLiteral("not a number of seconds: %1").arg(parser.value(rescanOption)));
     }
     const QStringList libraryDirs = parser.values(libraryOption);
 
@@ -340,7 +345,8 @@ int main(int argc, char **argv)
     } else if (!server.bind_to_port(host, port)) {
         bound = -1;
     }
-    const QString hostInUrl = listen.contains(QLatin1Char(':')) ? QLatin1Char('[') + listen + QLatin1Char(']') : listen;
+    const QString hostInUrl =
+        listen.contains(QLatin1Char(':')) ? QLatin1Char('[') + listen + QLatin1Char(']') : listen;
     if (bound <= 0) {
         std::fprintf(stderr, "velmor-musicd: cannot listen on %s:%d\n", qPrintable(hostInUrl),
                      port);

@@ -77,11 +77,11 @@ TEST_F(MainWindowLibraryTest, SearchPlayLyricAndPictureFromTheLibrary)
     form->onResultDoubleClicked();
 
     MediaPlayer *player = form->mediaPlayer;
-    EXPECT_TRUE(player->url().contains(QStringLiteral("/music/") + item->text(0) +
-                                       QStringLiteral(".mp3")))
+    EXPECT_TRUE(
+        player->url().contains(QStringLiteral("/music/") + item->text(0) + QStringLiteral(".mp3")))
         << player->url().toStdString();
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return player->playState() == MediaPlayer::kStatePlaying; }, 10000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return player->playState() == MediaPlayer::kStatePlaying; }, 10000));
     // The file is 2.5 s long: mpv read its real length from the served bytes.
     ASSERT_TRUE(QTest::qWaitFor([&] { return player->currentMedia().duration() > 0; }, 5000));
     EXPECT_NEAR(player->currentMedia().duration(), 2.5, 0.3);

@@ -38,8 +38,7 @@ private:
 // A test suite sharing one bundled service: started on a free port before
 // the suite's first test, stopped after its last. Base is the fixture the
 // suite builds on (::testing::Test or a fixture of its own).
-template<typename Base = ::testing::Test>
-class MusicdSuite : public Base
+template <typename Base = ::testing::Test> class MusicdSuite : public Base
 {
 protected:
     static void SetUpTestSuite()

@@ -1,16 +1,17 @@
 #include "tests/common/TestLibrary.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QBuffer>
 #include <QProcess>
 #include <QStringEncoder>
 #include <QtEndian>
 #include <cmath>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/fileref.h>
+#include <taglib/flacfile.h>
 #include <taglib/flacpicture.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
@@ -18,7 +19,6 @@
 #include <taglib/tpropertymap.h>
 #include <taglib/unsynchronizedlyricsframe.h>
 #include <taglib/vorbisfile.h>
-#include <taglib/flacfile.h>
 
 namespace {
 
@@ -168,7 +168,8 @@ bool TestLibrary::build()
              523))
         return false;
     {
-        TagLib::FLAC::File flac(QFile::encodeName(path(QStringLiteral("晴川/夏天/02 晴川之歌.flac"))).constData());
+        TagLib::FLAC::File flac(
+            QFile::encodeName(path(QStringLiteral("晴川/夏天/02 晴川之歌.flac"))).constData());
         flac.xiphComment(true)->addField("LYRICS", tl(plainEmbeddedLines().join(u'\n')));
         flac.save();
     }
@@ -189,10 +190,11 @@ bool TestLibrary::build()
         picture->setData(TagLib::ByteVector(jpeg.constData(), static_cast<unsigned>(jpeg.size())));
         vorbis.tag()->addPicture(picture);
         vorbis.save();
-        writeFile(path(QStringLiteral("Tom & Jerry/Roads/03 Starlight Road.lrc")),
-                  QByteArray("\xEF\xBB\xBF") +
-                      QStringLiteral("[00:00.40]Starlight line one\r\n[00:01.20]Starlight line two\r\n")
-                          .toUtf8());
+        writeFile(
+            path(QStringLiteral("Tom & Jerry/Roads/03 Starlight Road.lrc")),
+            QByteArray("\xEF\xBB\xBF") +
+                QStringLiteral("[00:00.40]Starlight line one\r\n[00:01.20]Starlight line two\r\n")
+                    .toUtf8());
     }
 
     // MP3 without tags at the root: title and artist from "Artist - Title".

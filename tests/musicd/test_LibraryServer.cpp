@@ -101,7 +101,8 @@ TEST_F(LibraryServer, SearchFindsEveryTrackByShortAndLongWords)
     const QList<Case> cases{
         {QStringLiteral("爱"), {QStringLiteral("爱的故事")}},
         {QStringLiteral("晴川"), {QStringLiteral("爱的故事"), QStringLiteral("晴川之歌")}},
-        {QStringLiteral("roads"), {QStringLiteral("Starlight Road"), QStringLiteral("Paper Roads")}},
+        {QStringLiteral("roads"),
+         {QStringLiteral("Starlight Road"), QStringLiteral("Paper Roads")}},
         {QStringLiteral("旧时光"), {QStringLiteral("旧时光")}},
         {QStringLiteral("tom jerry"), {QStringLiteral("Starlight Road")}},
         {QStringLiteral("secret"), {}},
@@ -110,7 +111,8 @@ TEST_F(LibraryServer, SearchFindsEveryTrackByShortAndLongWords)
         const QMap<QString, QStringList> rows = searchRows(c.words);
         EXPECT_EQ(rows.size(), c.titles.size()) << c.words.toStdString();
         for (const QString &title : c.titles)
-            EXPECT_TRUE(rows.contains(title)) << c.words.toStdString() << " " << title.toStdString();
+            EXPECT_TRUE(rows.contains(title))
+                << c.words.toStdString() << " " << title.toStdString();
     }
     // Every track, with the singer and album the index says.
     for (const TestLibrary::Track &t : s_library->tracks()) {
@@ -139,7 +141,8 @@ TEST_F(LibraryServer, LinksLyricsAndPicturesThroughTheCli)
         const auto audio = http.Get(QUrl(link.out.at(0)).path().toStdString());
         ASSERT_TRUE(audio);
         EXPECT_EQ(audio->status, 200);
-        EXPECT_EQ(QByteArray::fromStdString(audio->body), fileBytes(s_library->path(t.relativePath)))
+        EXPECT_EQ(QByteArray::fromStdString(audio->body),
+                  fileBytes(s_library->path(t.relativePath)))
             << t.title.toStdString();
 
         const CliRun lyrics = cli({QStringLiteral("lyrics"), id, t.artist, t.title});
@@ -154,12 +157,15 @@ TEST_F(LibraryServer, LinksLyricsAndPicturesThroughTheCli)
     }
 
     // The GBK sidecar reads right; plain embedded lines come with times.
-    const QString loveId = searchRows(QStringLiteral("爱的故事")).value(QStringLiteral("爱的故事")).at(0);
+    const QString loveId =
+        searchRows(QStringLiteral("爱的故事")).value(QStringLiteral("爱的故事")).at(0);
     const QString love =
-        cli({QStringLiteral("lyrics"), loveId, QStringLiteral("a"), QStringLiteral("b")}).out.join(u'\n');
+        cli({QStringLiteral("lyrics"), loveId, QStringLiteral("a"), QStringLiteral("b")})
+            .out.join(u'\n');
     for (const QString &line : TestLibrary::gbkSidecarLines())
         EXPECT_TRUE(love.contains(line)) << love.toStdString();
-    const QString songId = searchRows(QStringLiteral("晴川之歌")).value(QStringLiteral("晴川之歌")).at(0);
+    const QString songId =
+        searchRows(QStringLiteral("晴川之歌")).value(QStringLiteral("晴川之歌")).at(0);
     const QStringList plain =
         cli({QStringLiteral("lyrics"), songId, QStringLiteral("a"), QStringLiteral("b")}).out;
     ASSERT_EQ(plain.size(), TestLibrary::plainEmbeddedLines().size());
@@ -184,8 +190,10 @@ TEST_F(LibraryServer, LinksLyricsAndPicturesThroughTheCli)
 
 TEST_F(LibraryServer, AudioSeeksWithRanges)
 {
-    const QString id = searchRows(QStringLiteral("晴川之歌")).value(QStringLiteral("晴川之歌")).at(0);
-    const QByteArray file = fileBytes(s_library->path(QStringLiteral("晴川/夏天/02 晴川之歌.flac")));
+    const QString id =
+        searchRows(QStringLiteral("晴川之歌")).value(QStringLiteral("晴川之歌")).at(0);
+    const QByteArray file =
+        fileBytes(s_library->path(QStringLiteral("晴川/夏天/02 晴川之歌.flac")));
     const std::string path = "/music/" + id.toStdString() + ".flac";
     httplib::Client http = client();
     const auto res = http.Get(path, {{"Range", "bytes=1000-1999"}});
@@ -254,15 +262,17 @@ TEST(LibraryServerRescan, ChangesWhileRunningAndRestartsKeepIds)
     QString firstAnswer;
     {
         MusicdServer server;
-        ASSERT_TRUE(server.start({QStringLiteral("--library"), library.root(),
-                                  QStringLiteral("--index"), indexFile, QStringLiteral("--rescan"),
-                                  QStringLiteral("1")}));
+        ASSERT_TRUE(
+            server.start({QStringLiteral("--library"), library.root(), QStringLiteral("--index"),
+                          indexFile, QStringLiteral("--rescan"), QStringLiteral("1")}));
         ASSERT_TRUE(server.waitForStderr(QStringLiteral("library ready"), 60000));
         firstAnswer = search(server.url(), "Starlight");
         ASSERT_TRUE(firstAnswer.contains(QStringLiteral("Starlight Road")));
 
-        const QString added = library.root() + QStringLiteral("/Misc/Fresh Artist - Brand New Song.mp3");
-        ASSERT_TRUE(QFile::copy(library.path(QStringLiteral("Eli Brooks - Paper Roads.mp3")), added));
+        const QString added =
+            library.root() + QStringLiteral("/Misc/Fresh Artist - Brand New Song.mp3");
+        ASSERT_TRUE(
+            QFile::copy(library.path(QStringLiteral("Eli Brooks - Paper Roads.mp3")), added));
         ASSERT_TRUE(server.waitForStderr(QStringLiteral("library updated"), 30000))
             << server.stderrText().toStdString();
         EXPECT_TRUE(search(server.url(), "Brand%20New").contains(QStringLiteral("Fresh Artist")));
@@ -275,8 +285,8 @@ TEST(LibraryServerRescan, ChangesWhileRunningAndRestartsKeepIds)
         EXPECT_FALSE(search(server.url(), "Brand%20New").contains(QStringLiteral("Fresh Artist")));
     }
     MusicdServer again;
-    ASSERT_TRUE(again.start({QStringLiteral("--library"), library.root(), QStringLiteral("--index"),
-                             indexFile}));
+    ASSERT_TRUE(again.start(
+        {QStringLiteral("--library"), library.root(), QStringLiteral("--index"), indexFile}));
     ASSERT_TRUE(again.waitForStderr(QStringLiteral("library ready"), 60000));
     EXPECT_TRUE(again.stderrText().contains(QStringLiteral("(0 new, 0 changed, 0 removed)")))
         << again.stderrText().toStdString();
@@ -310,8 +320,9 @@ TEST(LibraryServerCommandLine, HelpVersionAndUsageErrors)
         EXPECT_EQ(p.exitCode(), c.exitCode) << c.args.join(u' ').toStdString();
         EXPECT_TRUE(out.contains(QString::fromUtf8(c.inStdout))) << out.toStdString();
         EXPECT_TRUE(err.contains(QString::fromUtf8(c.inStderr))) << err.toStdString();
-        if (c.exitCode != 0)
+        if (c.exitCode != 0) {
             EXPECT_TRUE(out.isEmpty());
+        }
     }
 }
 

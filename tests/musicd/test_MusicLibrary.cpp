@@ -87,8 +87,8 @@ TEST_F(MusicLibrary, TagReaderReadsEveryGeneratedFormat)
     EXPECT_FALSE(flags("Misc/Night Opus.opus").hasCover);
     EXPECT_EQ(TagReader::lyrics(s_library->path(QStringLiteral("晴川/夏天/02 晴川之歌.flac"))),
               TestLibrary::plainEmbeddedLines().join(u'\n'));
-    const QImage cover = QImage::fromData(
-        TagReader::cover(s_library->path(QStringLiteral("Tom & Jerry/Roads/03 Starlight Road.ogg"))));
+    const QImage cover = QImage::fromData(TagReader::cover(
+        s_library->path(QStringLiteral("Tom & Jerry/Roads/03 Starlight Road.ogg"))));
     EXPECT_EQ(cover.size(), QSize(200, 200));
 }
 
@@ -123,7 +123,8 @@ TEST(MusicLibraryText, LyricBytesDecodeAndPlainLinesGetTimes)
         {text.toUtf8(), text},
         {QByteArray("\xEF\xBB\xBF") + text.toUtf8(), text},
         {gbk.encode(text), text},
-        {QByteArray("[00:02.00]Caf\xE9"), QStringLiteral("[00:02.00]Caf\u00e9")}, // Latin-1: GB18030 too
+        {QByteArray("[00:02.00]Caf\xE9"),
+         QStringLiteral("[00:02.00]Caf\u00e9")}, // Latin-1: GB18030 too
     };
     for (const Case &c : cases) {
         if (c.expected.contains(QChar(0xE9)))
@@ -151,16 +152,18 @@ TEST(MusicLibraryIndex, SearchMatchesABruteForceScan)
     QTemporaryDir dir;
     LibraryIndex index;
     ASSERT_TRUE(index.open(dir.filePath(QStringLiteral("i.sqlite"))));
-    const QStringList pool{QStringLiteral("爱"),    QStringLiteral("晴川"), QStringLiteral("夏天"),
-                           QStringLiteral("Star"),  QStringLiteral("light"), QStringLiteral("ROAD"),
-                           QStringLiteral("Ünïcode"), QStringLiteral("de"), QStringLiteral("的"),
-                           QStringLiteral("x\"y"), QStringLiteral("Tom & Jerry")};
+    const QStringList pool{
+        QStringLiteral("爱"),      QStringLiteral("晴川"),       QStringLiteral("夏天"),
+        QStringLiteral("Star"),    QStringLiteral("light"),      QStringLiteral("ROAD"),
+        QStringLiteral("Ünïcode"), QStringLiteral("de"),         QStringLiteral("的"),
+        QStringLiteral("x\"y"),    QStringLiteral("Tom & Jerry")};
     QRandomGenerator rng(7);
     const auto phrase = [&] {
         QString s;
         const int n = 1 + rng.bounded(3);
         for (int i = 0; i < n; ++i)
-            s += pool.at(rng.bounded(pool.size())) + (rng.bounded(2) ? QStringLiteral(" ") : QString());
+            s += pool.at(rng.bounded(pool.size())) +
+                 (rng.bounded(2) ? QStringLiteral(" ") : QString());
         return s.trimmed();
     };
     QList<IndexedTrack> rows;
@@ -177,13 +180,12 @@ TEST(MusicLibraryIndex, SearchMatchesABruteForceScan)
     }
     ASSERT_TRUE(index.commit());
 
-    const QStringList queries{QStringLiteral("爱"),        QStringLiteral("晴川"),
-                              QStringLiteral("a"),         QStringLiteral("st"),
-                              QStringLiteral("star"),      QStringLiteral("LIGHT"),
-                              QStringLiteral("ünï"),       QStringLiteral("爱 road"),
-                              QStringLiteral("的 夏 e"),  QStringLiteral("x\"y"),
-                              QStringLiteral("tom &"),     QStringLiteral("zzz"),
-                              QStringLiteral("ad sta 爱")};
+    const QStringList queries{
+        QStringLiteral("爱"),       QStringLiteral("晴川"),    QStringLiteral("a"),
+        QStringLiteral("st"),       QStringLiteral("star"),    QStringLiteral("LIGHT"),
+        QStringLiteral("ünï"),      QStringLiteral("爱 road"), QStringLiteral("的 夏 e"),
+        QStringLiteral("x\"y"),     QStringLiteral("tom &"),   QStringLiteral("zzz"),
+        QStringLiteral("ad sta 爱")};
     for (const QString &q : queries) {
         QList<qint64> expected;
         const QStringList words = q.toCaseFolded().split(u' ', Qt::SkipEmptyParts);
