@@ -1,5 +1,6 @@
 #include "app/Artwork.h"
 
+#include <QCoreApplication>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -224,11 +225,41 @@ QPixmap appIconPicture(int side)
     return pixmap;
 }
 
-QIcon appIcon()
+namespace {
+
+// The icon is drawn once per application and shared by every window and the
+// tray (QIcon is implicitly shared); the post routine lets it go while the
+// application that its pixmaps belong to still exists.
+QIcon &sharedAppIcon()
+{
+    static QIcon icon;
+    return icon;
+}
+
+void releaseAppIcon()
+{
+    sharedAppIcon() = QIcon();
+}
+
+QIcon drawAppIcon()
 {
     QIcon icon;
-    for (int side : {16, 24, 32, 48, 64, 128, 256})
+    // Title bar, task bar and tray sizes; larger requests scale the 64 px
+    // picture rather than keeping a 256 px one resident.
+    for (int side : {16, 24, 32, 48, 64})
         icon.addPixmap(appIconPicture(side));
+    return icon;
+}
+
+} // namespace
+
+QIcon appIcon()
+{
+    QIcon &icon = sharedAppIcon();
+    if (icon.isNull()) {
+        icon = drawAppIcon();
+        qAddPostRoutine(releaseAppIcon);
+    }
     return icon;
 }
 

@@ -40,7 +40,7 @@ QPixmap track(QSize size);
 QPixmap trackFill(QSize size);
 // The picture shown for a singer without one: a head-and-shoulders outline.
 QPixmap defaultSinger(QSize size);
-// The window and tray icon: a note in an accent disc.
+// The window and tray icon: a note in an accent disc, drawn once.
 QIcon appIcon();
 // The icon's picture at one size (side x side), as the window icon's sizes
 // are drawn and the desktop's icon files are exported.

@@ -173,10 +173,11 @@ void MainWindow::createControls()
     named(lyricList, "lyricList");
     lyricList->hide();
 
-    playlistView = new PlaylistView(this);
+    // The playlist starts with the properties this window stores for it (its
+    // colours, font, row height and border), so the new control's serif font
+    // is never loaded only to be replaced.
+    playlistView = new PlaylistView(PlaylistViewProperties::mainWindow(), this);
     named(playlistView, "playlistView");
-    // The playlist is loaded with the properties this window stores for it
-    // (its colours, font, row height and border).
     playlistView->readProperties(PlaylistView::mainWindowProperties());
 
     statusEdit = new QLineEdit(this);

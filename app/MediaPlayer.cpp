@@ -19,9 +19,11 @@ namespace {
 constexpr qint64 kPositionRefreshMs = 50;
 // Give up on a link that does not answer, rather than mpv's minute.
 constexpr const char *kNetworkTimeoutSeconds = "10";
-// Read-ahead for one audio track; mpv's defaults are sized for video.
-constexpr const char *kDemuxerMaxBytes = "16MiB";
-constexpr const char *kDemuxerMaxBackBytes = "4MiB";
+// Read-ahead for one audio track; mpv's defaults are sized for video. Half
+// a megabyte is half a minute of a 128 kbit/s song; a seek back outside it
+// asks the server for the range again instead of keeping what was played.
+constexpr const char *kDemuxerMaxBytes = "512KiB";
+constexpr const char *kDemuxerMaxBackBytes = "0";
 
 const QString kStatusConnecting = QStringLiteral("正在连接…");
 const QString kStatusPlaying = QStringLiteral("正在播放");

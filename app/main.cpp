@@ -1,3 +1,4 @@
+#include "app/AppFont.h"
 #include "app/Artwork.h"
 #include "app/MainWindow.h"
 #include "app/PlayerCommandLine.h"
@@ -5,6 +6,7 @@
 #include "app/TerminationSignals.h"
 
 #include <QApplication>
+#include <QFont>
 #include <clocale>
 #include <cstdio>
 #include <optional>
@@ -19,6 +21,9 @@ void bringToFront(MainWindow &window)
     window.raise();
     window.activateWindow();
 }
+
+// The skin's text size.
+constexpr int kWindowFontPoints = 9;
 
 } // namespace
 
@@ -55,6 +60,11 @@ int main(int argc, char **argv)
     // The desktop entry's name: the shell matches the window to its entry and
     // icon by it.
     QGuiApplication::setDesktopFileName(QStringLiteral(VELMOR_APP_ID));
+    // The window's own cut of the CJK face, before any widget asks for a
+    // font, so the full system faces are never loaded for the common text.
+    const QString family = AppFont::install();
+    if (!family.isEmpty())
+        QApplication::setFont(QFont(family, kWindowFontPoints));
     QApplication::setWindowIcon(Artwork::appIcon());
     if (instance && !instance->listen()) {
         std::fprintf(stderr,

@@ -46,7 +46,9 @@ int attachSkin(const QString &skinPath, const QString &password)
     QFile file(skinPath);
     if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxSkinBytes)
         return kSkinFailed;
-    const QByteArray bytes = file.read(kMaxSkinBytes + 1);
+    // Read at the file's own size: a buffer of the limit's size would be a
+    // 1 MiB allocation that glibc then keeps in the heap for good.
+    const QByteArray bytes = file.readAll();
     if (bytes.size() > kMaxSkinBytes || file.error() != QFileDevice::NoError)
         return kSkinFailed;
     SkinState &state = skinState();

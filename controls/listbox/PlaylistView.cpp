@@ -26,8 +26,12 @@ constexpr int kWidthCacheLimit = 4096;
 } // namespace
 
 PlaylistView::PlaylistView(QWidget *parent)
-    : QWidget(parent), m_props(PlaylistViewProperties::newControl()), m_metrics(m_props.listFont),
-      m_hook(this)
+    : PlaylistView(PlaylistViewProperties::newControl(), parent)
+{
+}
+
+PlaylistView::PlaylistView(const PlaylistViewProperties &initial, QWidget *parent)
+    : QWidget(parent), m_props(initial), m_metrics(m_props.listFont), m_hook(this)
 {
     // paintEvent covers every pixel itself (rows, the fill below them, the
     // border), so Qt need not clear the area first.

@@ -39,7 +39,12 @@ public:
     // Indexes are 16-bit, so the list holds at most this many items.
     static constexpr int kMaxItems = 32768;
 
+    // A newly placed control (PlaylistViewProperties::newControl()).
     explicit PlaylistView(QWidget *parent = nullptr);
+    // A control that starts with other properties, e.g. the main window's:
+    // its font is then the only one measured (each face measured stays
+    // loaded for the program's life).
+    explicit PlaylistView(const PlaylistViewProperties &initial, QWidget *parent = nullptr);
     ~PlaylistView() override;
 
     // Appends (index omitted) or inserts at index (0..listCount). Returns

@@ -133,8 +133,11 @@ PlaylistViewProperties PlaylistViewProperties::mainWindow()
 {
     PlaylistViewProperties p = newControl();
     p.backColor = QColor(117, 153, 1);
-    p.listFont = fontWithFallbacks({QStringLiteral("微软雅黑"), QStringLiteral("Microsoft YaHei"),
-                                    QStringLiteral("Noto Sans CJK SC")});
+    // "Velmor Sans CJK" is the player's own cut of Noto Sans CJK SC, when
+    // the application has registered it.
+    p.listFont =
+        fontWithFallbacks({QStringLiteral("微软雅黑"), QStringLiteral("Microsoft YaHei"),
+                           QStringLiteral("Velmor Sans CJK"), QStringLiteral("Noto Sans CJK SC")});
     p.itemBackColor1 = QColor(53, 153, 1);
     p.itemBackColor2 = QColor(117, 153, 1);
     p.selectedBackColor = QColor(255, 255, 0);

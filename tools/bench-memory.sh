@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# Memory of the player, idle and playing, beside bare mpv in the same run,
+# measured from outside the process under Xvfb (the real `velmor` program,
+# driven through its window with xdotool as a user would):
+#   idle      5 s after start, the main window shown, nothing played
+#   playing   10 s after a double-click on the first result of a search
+#   bare mpv  `mpv --no-config --no-video --ao=null`: idle (--idle) 5 s after
+#             start, and playing the same song's link 10 s after start
+#   growth    one player, many searches and plays one after another (a faster
+#             equivalent of an hour of use): resident set after the first
+#             play, the largest seen, and after the last play
+# Figures come from /proc/PID/smaps_rollup, in MiB: RSS (resident), PSS
+# (resident with shared pages divided among the processes sharing them),
+# USS (private to the process) and anonymous (heap, stacks, mmap'd
+# anonymous memory). One process runs at a time, so no copy of a player
+# shares pages with another. Medians of several rounds; the audio output is
+# null for both players.
+# Goals: idle RSS < 37 and PSS < 29.5; playing RSS <= bare mpv's and
+# PSS < 33.7; growth: last within 5 MiB of the first play.
+# Usage: tools/bench-memory.sh [rounds] [growth plays]   (defaults 3, 40; 0
+#        plays skips the growth run; needs a build in build/). VELMOR_PLAYER
+#        names another player program to measure (its skin and fonts folder
+#        beside it), e.g. a copy of an older build.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${VELMOR_BUILD_DIR:-$root/build}"
+rounds="${1:-3}"
+plays="${2:-40}"
+player="${VELMOR_PLAYER:-$build/app/velmor}"
+cli="$build/cli/velmor-cli"
+[ -x "$player" ] || { echo "missing $player: build the player first" >&2; exit 1; }
+work="$(mktemp -d)"
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+display=:94
+Xvfb "$display" -screen 0 1280x800x24 >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY="$display"
+export VELMOR_AUDIO_OUTPUT=null
+sleep 1
+"$build/musicd/velmor-musicd" --port 0 > "$work/musicd.out" 2>/dev/null &
+pids+=($!)
+for _ in $(seq 1 50); do [ -s "$work/musicd.out" ] && break; sleep 0.1; done
+url="$(head -n1 "$work/musicd.out")"
+
+# The song the player plays (first result of the query) and its link, which
+# bare mpv plays.
+query=starlight
+IFS=$'\t' read -r song_id song_title song_singer _ < <("$cli" --service "$url" search "$query" 2>/dev/null | head -n1)
+link="$("$cli" --service "$url" link "$song_id" "$song_singer" "$song_title")"
+
+# "RSS PSS USS anonymous" of a process, in MiB.
+memory() {
+    awk '/^Rss:/ {r=$2} /^Pss:/ {p=$2} /^Private_(Clean|Dirty):/ {u+=$2} /^Anonymous:/ {a=$2}
+         END {printf "%.1f %.1f %.1f %.1f\n", r/1024, p/1024, u/1024, a/1024}' /proc/"$1"/smaps_rollup
+}
+rss() { awk '/^Rss:/ {printf "%.1f\n", $2/1024}' /proc/"$1"/smaps_rollup; }
+
+# The player's main window (frameless, so its own coordinates are the
+# design's pixels), waited for at most 20 s.
+window_of() {
+    timeout 20 xdotool search --sync --onlyvisible --pid "$1" --class velmor 2>/dev/null | head -n1
+}
+
+# Searches $3 in the window $2 of player $1 and double-clicks result row $4
+# (1 = first). Returns when libmpv is loaded (the play has started).
+search_and_play() {
+    local pid=$1 win=$2 words=$3 row=$4
+    xdotool mousemove --window "$win" 200 70 click --repeat 3 1
+    xdotool type --delay 5 "$words"
+    xdotool key Return
+    sleep 1.5 # the first result page
+    # Rows are 24 px high under a 25 px header; the list starts at y 96.
+    xdotool mousemove --window "$win" 120 $((96 + 25 + 24 * row - 12)) click --repeat 2 --delay 60 1
+    for _ in $(seq 1 100); do
+        grep -q libmpv /proc/"$pid"/maps 2>/dev/null && return 0
+        sleep 0.1
+    done
+    echo "the player did not start playing" >&2
+    return 1
+}
+
+: > "$work/results"
+for i in $(seq 1 "$rounds"); do
+    "$player" --new-instance --service "$url" >/dev/null 2>&1 &
+    ppid=$!
+    win=$(window_of "$ppid")
+    sleep 5
+    idle=$(memory "$ppid")
+    search_and_play "$ppid" "$win" "$query" 1
+    sleep 10
+    playing=$(memory "$ppid")
+    kill "$ppid"; wait "$ppid" 2>/dev/null || true
+
+    mpv --no-config --idle=yes --no-video --ao=null --really-quiet >/dev/null 2>&1 &
+    mpid=$!
+    sleep 5
+    mpv_idle=$(memory "$mpid")
+    kill "$mpid"; wait "$mpid" 2>/dev/null || true
+
+    mpv --no-config --no-video --ao=null --really-quiet --loop-file=inf "$link" >/dev/null 2>&1 &
+    mpid=$!
+    sleep 10
+    mpv_playing=$(memory "$mpid")
+    kill "$mpid"; wait "$mpid" 2>/dev/null || true
+
+    echo "$idle $playing $mpv_idle $mpv_playing" >> "$work/results"
+    echo "round $i: player idle [$idle] playing [$playing]; mpv idle [$mpv_idle] playing [$mpv_playing]"
+done
+
+python3 - "$work/results" <<'PY'
+import statistics, sys
+rows = [[float(x) for x in l.split()] for l in open(sys.argv[1])]
+med = [statistics.median(c) for c in zip(*rows)]
+names = ["player idle", "player playing", "bare mpv idle", "bare mpv playing"]
+print("median of %d rounds, MiB      RSS    PSS    USS   anon" % len(rows))
+for k, name in enumerate(names):
+    print("%-26s %6.1f %6.1f %6.1f %6.1f" % ((name,) + tuple(med[4 * k:4 * k + 4])))
+idle_rss, idle_pss = med[0], med[1]
+play_rss, play_pss, mpv_rss = med[4], med[5], med[12]
+ok = lambda b: "met" if b else "NOT met"
+print("goal idle RSS < 37: %s; idle PSS < 29.5: %s" % (ok(idle_rss < 37), ok(idle_pss < 29.5)))
+print("goal playing RSS <= bare mpv (%.1f): %s; playing PSS < 33.7: %s"
+      % (mpv_rss, ok(play_rss <= mpv_rss), ok(play_pss < 33.7)))
+PY
+
+[ "$plays" -gt 0 ] || exit 0
+# Growth: one player, a search and a play every few seconds, through a
+# rotation of queries and result rows.
+words=(starlight golden summer midnight neon velvet rain dreams echoes shadows)
+"$player" --new-instance --service "$url" >/dev/null 2>&1 &
+ppid=$!
+pids+=($ppid)
+win=$(window_of "$ppid")
+sleep 2
+: > "$work/growth"
+for n in $(seq 1 "$plays"); do
+    search_and_play "$ppid" "$win" "${words[$(((n - 1) % ${#words[@]}))]}" $(((n - 1) % 5 + 1))
+    sleep 3
+    rss "$ppid" >> "$work/growth"
+done
+python3 - "$work/growth" "$plays" <<'PY'
+import sys
+v = [float(l) for l in open(sys.argv[1])]
+print("growth over %s plays: RSS first play %.1f, largest %.1f, last %.1f MiB (%+.1f; goal within 5)"
+      % (sys.argv[2], v[0], max(v), v[-1], v[-1] - v[0]))
+PY
