@@ -203,24 +203,35 @@ void searchFigures(const QString &work)
           QStringLiteral("velvet tides"), QStringLiteral("echo"), QStringLiteral("候鸟 fire")}},
     };
     for (const Class &c : classes) {
-        std::vector<double> ms;
+        // Cold: a word never searched before (remembered results dropped).
+        // Paging: the pages after the first, as the player fetches them.
+        std::vector<double> cold;
+        std::vector<double> paging;
         QElapsedTimer t;
-        for (int i = 0; i < 3000; ++i) {
-            const QString &q = c.queries.at(i % c.queries.size());
-            const qint64 page = 1 + i / c.queries.size() % 4;
+        const auto page = [&](const QString &q, qint64 n) {
             t.start();
-            const SearchPage result = index.search(q, page, kRowsPerPage);
+            const SearchPage result = index.search(q, n, kRowsPerPage);
             const QByteArray html =
-                result.total == 0 ? noMatchPageHtml(q) : resultPageHtml(q, page, result);
-            ms.push_back(t.nsecsElapsed() / 1e6);
+                result.total == 0 ? noMatchPageHtml(q) : resultPageHtml(q, n, result);
+            return t.nsecsElapsed() / 1e6;
+        };
+        for (int i = 0; i < 600; ++i) {
+            const QString &q = c.queries.at(i % c.queries.size());
+            index.forgetResults();
+            cold.push_back(page(q, 1));
+            for (qint64 n = 2; n <= 4; ++n)
+                paging.push_back(page(q, n));
         }
-        const QString name =
-            QStringLiteral("search page, 100,000 tracks, %1").arg(QLatin1String(c.name));
-        line(qPrintable(name),
-             QStringLiteral("median %1 ms, p99 %2 ms")
-                 .arg(percentile(ms, 0.5), 0, 'f', 3)
-                 .arg(percentile(ms, 0.99), 0, 'f', 3),
-             "median < 2 ms, p99 < 10 ms");
+        for (const auto &[label, ms] :
+             {std::pair{"first page", &cold}, std::pair{"next pages", &paging}}) {
+            const QString name = QStringLiteral("search, 100,000 tracks, %1, %2")
+                                     .arg(QLatin1String(c.name), QLatin1String(label));
+            line(qPrintable(name),
+                 QStringLiteral("median %1 ms, p99 %2 ms")
+                     .arg(percentile(*ms, 0.5), 0, 'f', 3)
+                     .arg(percentile(*ms, 0.99), 0, 'f', 3),
+                 "median < 2 ms, p99 < 10 ms");
+        }
     }
 }
 

@@ -18,6 +18,10 @@ constexpr int kBusyMilliseconds = 5000;
 // Page cache per connection, in KiB (negative: a size, not a page count).
 constexpr int kReaderCacheKiB = 1024;
 constexpr int kWriterCacheKiB = 8192;
+// Remembered search results: at most this many, holding at most this many
+// IDs together (4 bytes each).
+constexpr size_t kMaxRememberedResults = 32;
+constexpr size_t kMaxRememberedIds = 1000000;
 // Search offsets beyond this are past any library: the page is just empty.
 constexpr qint64 kMaxOffset = Q_INT64_C(1) << 40;
 
@@ -148,14 +152,12 @@ struct LibraryIndex::Reader
     ~Reader()
     {
         sqlite3_finalize(byId);
-        sqlite3_finalize(ftsCount);
-        sqlite3_finalize(ftsPage);
+        sqlite3_finalize(ftsAll);
         sqlite3_close(db);
     }
     sqlite3 *db = nullptr;
     sqlite3_stmt *byId = nullptr;
-    sqlite3_stmt *ftsCount = nullptr;
-    sqlite3_stmt *ftsPage = nullptr;
+    sqlite3_stmt *ftsAll = nullptr;
 };
 
 // Borrows a reader from the pool for one call and gives it back.
@@ -286,13 +288,10 @@ std::unique_ptr<LibraryIndex::Reader> LibraryIndex::openReader() const
         return nullptr;
     const QByteArray byId = QByteArray("SELECT ") + kTrackColumns + " FROM tracks WHERE id=?";
     sqlite3_prepare_v2(reader->db, byId.constData(), -1, &reader->byId, nullptr);
-    sqlite3_prepare_v2(reader->db, "SELECT count(*) FROM tracks_fts WHERE tracks_fts MATCH ?", -1,
-                       &reader->ftsCount, nullptr);
     sqlite3_prepare_v2(reader->db,
-                       "SELECT rowid FROM tracks_fts WHERE tracks_fts MATCH ? "
-                       "ORDER BY rowid LIMIT ? OFFSET ?",
-                       -1, &reader->ftsPage, nullptr);
-    if (!reader->byId || !reader->ftsCount || !reader->ftsPage)
+                       "SELECT rowid FROM tracks_fts WHERE tracks_fts MATCH ? ORDER BY rowid", -1,
+                       &reader->ftsAll, nullptr);
+    if (!reader->byId || !reader->ftsAll)
         return nullptr;
     return reader;
 }
@@ -398,13 +397,49 @@ bool LibraryIndex::commit()
     const bool ok = exec(m_writer, "COMMIT");
     if (!ok)
         exec(m_writer, "ROLLBACK");
-    std::unique_lock<std::shared_mutex> lock(m_shortMutex);
-    if (ok) {
-        for (const auto &[id, text] : m_pendingShort)
-            m_short.add(id, text);
+    {
+        std::unique_lock<std::shared_mutex> lock(m_shortMutex);
+        if (ok) {
+            for (const auto &[id, text] : m_pendingShort)
+                m_short.add(id, text);
+        }
+        m_pendingShort.clear();
     }
-    m_pendingShort.clear();
+    forgetResults();
     return ok;
+}
+
+void LibraryIndex::forgetResults() const
+{
+    std::lock_guard<std::mutex> lock(m_resultsMutex);
+    m_results.clear();
+    m_resultIds = 0;
+}
+
+std::shared_ptr<const std::vector<uint32_t>> LibraryIndex::cachedResult(const QString &key) const
+{
+    std::lock_guard<std::mutex> lock(m_resultsMutex);
+    for (auto it = m_results.begin(); it != m_results.end(); ++it) {
+        if (it->first == key) {
+            m_results.splice(m_results.begin(), m_results, it);
+            return it->second;
+        }
+    }
+    return nullptr;
+}
+
+void LibraryIndex::rememberResult(const QString &key,
+                                  std::shared_ptr<const std::vector<uint32_t>> ids) const
+{
+    if (ids->size() > kMaxRememberedIds)
+        return;
+    std::lock_guard<std::mutex> lock(m_resultsMutex);
+    m_resultIds += ids->size();
+    m_results.emplace_front(key, std::move(ids));
+    while (m_results.size() > kMaxRememberedResults || m_resultIds > kMaxRememberedIds) {
+        m_resultIds -= m_results.back().second->size();
+        m_results.pop_back();
+    }
 }
 
 void LibraryIndex::reloadShortIndex()
@@ -419,20 +454,21 @@ void LibraryIndex::reloadShortIndex()
         }
     }
     fresh.compact();
-    std::unique_lock<std::shared_mutex> lock(m_shortMutex);
-    m_short = std::move(fresh);
+    {
+        std::unique_lock<std::shared_mutex> lock(m_shortMutex);
+        m_short = std::move(fresh);
+    }
+    forgetResults();
 }
 
 std::vector<uint32_t> LibraryIndex::ftsIds(Reader &reader, const QString &match) const
 {
     std::vector<uint32_t> ids;
-    Statement stmt(reader.db,
-                   "SELECT rowid FROM tracks_fts WHERE tracks_fts MATCH ? ORDER BY rowid");
-    if (!stmt)
-        return ids;
-    bindText(stmt.get(), 1, match);
-    while (sqlite3_step(stmt.get()) == SQLITE_ROW)
-        ids.push_back(static_cast<uint32_t>(sqlite3_column_int64(stmt.get(), 0)));
+    sqlite3_reset(reader.ftsAll);
+    bindText(reader.ftsAll, 1, match);
+    while (sqlite3_step(reader.ftsAll) == SQLITE_ROW)
+        ids.push_back(static_cast<uint32_t>(sqlite3_column_int64(reader.ftsAll, 0)));
+    sqlite3_reset(reader.ftsAll);
     return ids;
 }
 
@@ -463,21 +499,24 @@ SearchPage LibraryIndex::search(const QString &query, qint64 page, int rowsPerPa
 
     std::vector<uint32_t> pageIds;
     if (shortWords.isEmpty()) {
-        // The trigram index answers alone: count, then the page's row IDs.
-        sqlite3_reset(reader->ftsCount);
-        bindText(reader->ftsCount, 1, match);
-        if (sqlite3_step(reader->ftsCount) == SQLITE_ROW)
-            result.total = sqlite3_column_int64(reader->ftsCount, 0);
-        sqlite3_reset(reader->ftsCount);
-        if (result.total > first) {
-            sqlite3_reset(reader->ftsPage);
-            bindText(reader->ftsPage, 1, match);
-            sqlite3_bind_int(reader->ftsPage, 2, rowsPerPage);
-            sqlite3_bind_int64(reader->ftsPage, 3, first);
-            while (sqlite3_step(reader->ftsPage) == SQLITE_ROW)
-                pageIds.push_back(static_cast<uint32_t>(sqlite3_column_int64(reader->ftsPage, 0)));
-            sqlite3_reset(reader->ftsPage);
+        // The trigram index answers alone. The first page of a word counts
+        // every match, and the IDs are kept for the pages that follow.
+        std::shared_ptr<const std::vector<uint32_t>> ids = cachedResult(match);
+        if (!ids) {
+            auto found = std::make_shared<std::vector<uint32_t>>(ftsIds(*reader, match));
+            ids = found;
+            rememberResult(match, found);
         }
+        result.total = static_cast<qint64>(ids->size());
+        for (qint64 i = first; i < result.total && i < first + rowsPerPage; ++i)
+            pageIds.push_back(ids->at(static_cast<size_t>(i)));
+    } else if (const std::shared_ptr<const std::vector<uint32_t>> known =
+                   words.size() > 1 ? cachedResult(QLatin1Char('\n') + words.join(u' '))
+                                    : nullptr) {
+        // Several words, matched for an earlier page.
+        result.total = static_cast<qint64>(known->size());
+        for (qint64 i = first; i < result.total && i < first + rowsPerPage; ++i)
+            pageIds.push_back(known->at(static_cast<size_t>(i)));
     } else {
         std::vector<uint32_t> ids;
         {
@@ -512,6 +551,9 @@ SearchPage LibraryIndex::search(const QString &query, qint64 page, int rowsPerPa
         }
         if (!longWords.isEmpty() && !ids.empty())
             ids = intersect(ids, ftsIds(*reader, match));
+        if (words.size() > 1)
+            rememberResult(QLatin1Char('\n') + words.join(u' '),
+                           std::make_shared<const std::vector<uint32_t>>(ids));
         if (pageIds.empty() && result.total == 0) {
             result.total = static_cast<qint64>(ids.size());
             for (qint64 i = first; i < result.total && i < first + rowsPerPage; ++i)

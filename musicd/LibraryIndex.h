@@ -17,6 +17,7 @@
 
 #include <QList>
 #include <QString>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -84,6 +85,9 @@ public:
     // Tracks of the artist whose loose key (see looseKey) is given, by ID.
     QList<IndexedTrack> tracksOfArtist(const QString &artistKey, int limit) const;
     qint64 trackCount() const;
+    // Forgets the remembered matches of earlier searches (they are also
+    // forgotten whenever the index changes).
+    void forgetResults() const;
 
     // Case-folded letters and digits only: how singer names are compared.
     static QString looseKey(const QString &name);
@@ -103,7 +107,16 @@ private:
     std::unique_ptr<Reader> openReader() const;
     std::vector<uint32_t> ftsIds(Reader &reader, const QString &match) const;
 
+    // The sorted IDs a search matched, for its next pages: the player asks
+    // for every page of a result in turn, and counting the matches is the
+    // costly part of a common word.
+    std::shared_ptr<const std::vector<uint32_t>> cachedResult(const QString &key) const;
+    void rememberResult(const QString &key, std::shared_ptr<const std::vector<uint32_t>> ids) const;
+
     QString m_file;
+    mutable std::mutex m_resultsMutex;
+    mutable std::list<std::pair<QString, std::shared_ptr<const std::vector<uint32_t>>>> m_results;
+    mutable size_t m_resultIds = 0;
     sqlite3 *m_writer = nullptr;
     sqlite3_stmt *m_writerStatements[kWriterStatementCount] = {};
     mutable std::mutex m_poolMutex;

@@ -181,32 +181,48 @@ TEST(MusicLibraryIndex, SearchMatchesABruteForceScan)
     ASSERT_TRUE(index.commit());
 
     const QStringList queries{
-        QStringLiteral("爱"),       QStringLiteral("晴川"),    QStringLiteral("a"),
-        QStringLiteral("st"),       QStringLiteral("star"),    QStringLiteral("LIGHT"),
-        QStringLiteral("ünï"),      QStringLiteral("爱 road"), QStringLiteral("的 夏 e"),
-        QStringLiteral("x\"y"),     QStringLiteral("tom &"),   QStringLiteral("zzz"),
-        QStringLiteral("ad sta 爱")};
-    for (const QString &q : queries) {
-        QList<qint64> expected;
-        const QStringList words = q.toCaseFolded().split(u' ', Qt::SkipEmptyParts);
-        for (const IndexedTrack &t : rows) {
-            const QString hay = LibraryIndex::foldedText(t.title, t.artist, t.album);
-            bool all = true;
-            for (const QString &w : words)
-                all = all && hay.contains(w);
-            if (all)
-                expected.append(t.id);
+        QStringLiteral("爱"),        QStringLiteral("晴川"),      QStringLiteral("a"),
+        QStringLiteral("st"),        QStringLiteral("star"),      QStringLiteral("LIGHT"),
+        QStringLiteral("ünï"),       QStringLiteral("爱 road"),   QStringLiteral("的 夏 e"),
+        QStringLiteral("x\"y"),      QStringLiteral("tom &"),     QStringLiteral("zzz"),
+        QStringLiteral("ad sta 爱"), QStringLiteral("star light")};
+    const auto compare = [&](const char *when) {
+        for (const QString &q : queries) {
+            QList<qint64> expected;
+            const QStringList words = q.toCaseFolded().split(u' ', Qt::SkipEmptyParts);
+            for (const IndexedTrack &t : rows) {
+                const QString hay = LibraryIndex::foldedText(t.title, t.artist, t.album);
+                bool all = true;
+                for (const QString &w : words)
+                    all = all && hay.contains(w);
+                if (all)
+                    expected.append(t.id);
+            }
+            const SearchPage first = index.search(q, 1, 30);
+            EXPECT_EQ(first.total, expected.size()) << q.toStdString() << " " << when;
+            QList<qint64> got;
+            for (qint64 page = 1; page <= (first.total + 29) / 30; ++page) {
+                for (const Song &s : index.search(q, page, 30).rows)
+                    got.append(s.id);
+            }
+            EXPECT_EQ(got, expected) << q.toStdString() << " " << when;
+            EXPECT_TRUE(index.search(q, 1000, 30).rows.isEmpty());
         }
-        const SearchPage first = index.search(q, 1, 30);
-        EXPECT_EQ(first.total, expected.size()) << q.toStdString();
-        QList<qint64> got;
-        for (qint64 page = 1; page <= (first.total + 29) / 30; ++page) {
-            for (const Song &s : index.search(q, page, 30).rows)
-                got.append(s.id);
-        }
-        EXPECT_EQ(got, expected) << q.toStdString();
-        EXPECT_TRUE(index.search(q, 1000, 30).rows.isEmpty());
+    };
+    compare("first");
+    compare("again, from remembered results");
+    // More rows: remembered results must not hide them.
+    index.begin();
+    for (int i = 0; i < 100; ++i) {
+        IndexedTrack t;
+        t.path = "/m/more" + std::to_string(i) + ".mp3";
+        t.title = phrase();
+        t.artist = phrase();
+        t.id = index.insert(t);
+        rows.append(t);
     }
+    ASSERT_TRUE(index.commit());
+    compare("after more rows");
 }
 
 TEST(MusicLibraryIndex, UnusableIndexFilesAreSetAsideAndRebuilt)
