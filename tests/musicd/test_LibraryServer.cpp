@@ -327,3 +327,25 @@ TEST(LibraryServerCommandLine, HelpVersionAndUsageErrors)
 }
 
 } // namespace
+
+namespace {
+
+// --listen binds the address given and the URL line names it; loopback
+// addresses need no warning, others get one on stderr.
+TEST(LibraryServerCommandLine, ListenNamesTheAddressServed)
+{
+    MusicdServer server;
+    ASSERT_TRUE(server.start({QStringLiteral("--listen"), QStringLiteral("127.0.0.2")}));
+    const QUrl url(server.url());
+    EXPECT_EQ(url.host(), QStringLiteral("127.0.0.2"));
+    httplib::Client http(url.host().toStdString(), url.port());
+    const auto res = http.Get("/app/search/searchList.php?qword=starlight");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_NE(res->body.find("starlight"), std::string::npos);
+    httplib::Client other("127.0.0.1", url.port());
+    EXPECT_FALSE(other.Get("/app/search/searchList.php?qword=starlight"));
+    EXPECT_FALSE(server.waitForStderr(QStringLiteral("serving the network"), 300));
+}
+
+} // namespace
