@@ -16,7 +16,9 @@ constexpr char kFormat[] = "velmor-library-1";
 // Readers wait this long for a writer's lock instead of failing at once.
 constexpr int kBusyMilliseconds = 5000;
 // Page cache per connection, in KiB (negative: a size, not a page count).
-constexpr int kReaderCacheKiB = 1024;
+// Readers keep little: there is one per busy request thread, and the
+// system's page cache holds the file for all of them anyway.
+constexpr int kReaderCacheKiB = 256;
 constexpr int kWriterCacheKiB = 8192;
 // Remembered search results: at most this many, holding at most this many
 // IDs together (4 bytes each).
