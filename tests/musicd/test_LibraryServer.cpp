@@ -349,3 +349,46 @@ TEST(LibraryServerCommandLine, ListenNamesTheAddressServed)
 }
 
 } // namespace
+
+namespace {
+
+// A service killed outright while its first scan writes leaves an index
+// that the next start opens as it is (nothing set aside) and completes.
+TEST(LibraryServerRescan, KilledMidScanLeavesAUsableIndex)
+{
+    TestLibrary library;
+    ASSERT_TRUE(library.build()) << library.error().toStdString();
+    // Enough files that the scan takes a while: copies of one track under
+    // "Artist - Title" names.
+    const QString source = library.path(QStringLiteral("Eli Brooks - Paper Roads.mp3"));
+    const int copies = 600;
+    for (int i = 0; i < copies; ++i) {
+        const QString dir = library.root() + QStringLiteral("/Bulk/Album %1").arg(i / 50);
+        QDir().mkpath(dir);
+        ASSERT_TRUE(QFile::copy(source, dir + QStringLiteral("/Bulk Singer - Copy %1.mp3").arg(i)));
+    }
+    QTemporaryDir work;
+    const QString indexFile = work.filePath(QStringLiteral("index.sqlite"));
+    for (const int killAfterMs : {30, 120, 300}) {
+        QProcess p;
+        p.start(QStringLiteral(VELMOR_MUSICD_PATH),
+                {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--library"),
+                 library.root(), QStringLiteral("--index"), indexFile});
+        ASSERT_TRUE(p.waitForStarted(10000));
+        QThread::msleep(killAfterMs);
+        p.kill();
+        p.waitForFinished(10000);
+    }
+    MusicdServer server;
+    ASSERT_TRUE(server.start(
+        {QStringLiteral("--library"), library.root(), QStringLiteral("--index"), indexFile}));
+    ASSERT_TRUE(server.waitForStderr(QStringLiteral("library ready"), 60000));
+    EXPECT_FALSE(server.stderrText().contains(QStringLiteral("set aside")))
+        << server.stderrText().toStdString();
+    EXPECT_TRUE(server.stderrText().contains(
+        QStringLiteral("library ready: %1 tracks").arg(library.tracks().size() + copies)))
+        << server.stderrText().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(indexFile + QStringLiteral(".broken")));
+}
+
+} // namespace
