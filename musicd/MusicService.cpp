@@ -3,6 +3,7 @@
 #include "musicd/LinkAnswer.h"
 #include "musicd/LyricFile.h"
 #include "musicd/QueryText.h"
+#include "musicd/RequestHead.h"
 #include "musicd/SearchPageHtml.h"
 #include "musicd/SingerPage.h"
 #include "musicd/SyntheticSource.h"
@@ -26,7 +27,7 @@ void notFound(httplib::Response &res)
 
 // A single byte range clamped to the content, per RFC 7233; false when it
 // cannot be satisfied.
-bool resolveRange(const httplib::Range &range, size_t size, size_t &first, size_t &last)
+bool resolveRange(const ByteRange &range, size_t size, size_t &first, size_t &last)
 {
     if (size == 0)
         return false;
@@ -52,21 +53,22 @@ constexpr size_t kFileChunkBytes = 64 * 1024;
 // Sends a payload (cached bytes or an open file), answering a single Range
 // itself. The HTTP library's own range handling neither clamps a range that
 // runs past the end (it announces bytes it never sends) nor refuses one that
-// starts past it (it announces a length near 2^64), so the request's ranges
-// are taken over here and cleared before the library sees them. Several
-// ranges at once get the whole file, which HTTP allows.
+// starts past it (it announces a length near 2^64), so the Range header is
+// read here and the library is left no ranges of its own. Several ranges at
+// once get the whole file, which HTTP allows; so does a Range in another
+// unit.
 void sendPayload(const httplib::Request &req, httplib::Response &res, const Payload &payload)
 {
     const size_t size = static_cast<size_t>(payload.size());
     const std::string &type = payload.contentType;
     // The request object belongs to the server and is not itself const.
     httplib::Ranges &ranges = const_cast<httplib::Request &>(req).ranges;
+    ranges.clear();
+    const std::vector<ByteRange> asked = parseByteRanges(req.get_header_value("Range"));
     size_t first = 0;
     size_t last = size == 0 ? 0 : size - 1;
-    if (ranges.size() == 1) {
-        const bool ok = resolveRange(ranges.front(), size, first, last);
-        ranges.clear();
-        if (!ok) {
+    if (asked.size() == 1) {
+        if (!resolveRange(asked.front(), size, first, last)) {
             res.status = 416;
             res.set_header("Content-Range", "bytes */" + std::to_string(size));
             return;
@@ -75,7 +77,6 @@ void sendPayload(const httplib::Request &req, httplib::Response &res, const Payl
         res.set_header("Content-Range", "bytes " + std::to_string(first) + "-" +
                                             std::to_string(last) + "/" + std::to_string(size));
     }
-    ranges.clear();
     if (size == 0) {
         res.set_content("", type);
         return;

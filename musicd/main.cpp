@@ -4,6 +4,7 @@
 // folders, on 127.0.0.1 unless --listen names another address. The first
 // stdout line is the URL it serves; after it, one line per request. Scan
 // progress and summaries go to stderr. SIGINT and SIGTERM end it.
+#include "musicd/HttpServer.h"
 #include "musicd/LibraryScanner.h"
 #include "musicd/LibrarySource.h"
 #include "musicd/MusicService.h"
@@ -22,28 +23,20 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <httplib.h>
 #include <malloc.h>
 #include <mutex>
 #include <pthread.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
 namespace {
 
-// A worker stuck on an idle keep-alive connection must not hold up a stop
-// for long: after this grace the process leaves without waiting for it.
+// A worker busy writing to a stalled client must not hold up a stop for
+// long: after this grace the process leaves without waiting for it.
 constexpr auto kStopGrace = std::chrono::milliseconds(700);
-constexpr time_t kKeepAliveSeconds = 2;
-// Requests per connection: a 1,000-page search should not reconnect every
-// few pages.
-constexpr size_t kKeepAliveRequests = 100;
-// Each open connection holds a worker while it idles, and the player alone
-// keeps several (its fetcher's pool and the media player's): with too few
-// workers a new connection waits out another's keep-alive time.
-constexpr size_t kWorkerThreads = 32;
 constexpr int kLargeBlockBytes = 256 * 1024;
 
 // Log lines waiting for a reader beyond this many are dropped.
@@ -321,13 +314,14 @@ int main(int argc, char **argv)
         source = std::move(library);
     }
     musicd::MusicService service(std::move(source));
-    httplib::Server server;
-    server.set_keep_alive_timeout(kKeepAliveSeconds);
-    server.set_keep_alive_max_count(kKeepAliveRequests);
-    server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
-    // Headers and body leave in separate writes; with Nagle on, the body
-    // waits for the client's delayed ACK on a reused connection (40+ ms a page).
-    server.set_tcp_nodelay(true);
+    // Every open connection is a descriptor; the usual soft limit of 1,024
+    // would refuse a burst long before the server's own limit does.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+    musicd::HttpServer server;
     // The library's default is SO_REUSEPORT, which lets a second service bind
     // the same port and silently share its connections. SO_REUSEADDR alone
     // still allows a quick restart while old connections sit in TIME_WAIT,
@@ -338,13 +332,7 @@ int main(int argc, char **argv)
     });
     service.install(server);
 
-    const std::string host = listen.toStdString();
-    int bound = port;
-    if (port == 0) {
-        bound = server.bind_to_any_port(host);
-    } else if (!server.bind_to_port(host, port)) {
-        bound = -1;
-    }
+    const int bound = server.bindAndListen(listen.toStdString(), port);
     const QString hostInUrl =
         listen.contains(QLatin1Char(':')) ? QLatin1Char('[') + listen + QLatin1Char(']') : listen;
     if (bound <= 0) {
@@ -373,7 +361,7 @@ int main(int argc, char **argv)
     std::thread stopper([&server, &finished, stopSignals, log] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
-        server.stop();
+        server.stopServing();
         const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
         while (!finished.load() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -384,7 +372,7 @@ int main(int argc, char **argv)
     });
     stopper.detach();
 
-    const bool ok = server.listen_after_bind();
+    const bool ok = server.serve();
     scanLoop.reset(); // stops between two files; everything committed stays
     finished = true;
     log->drain(kLogDrainTime);

@@ -278,6 +278,17 @@ TEST_F(MusicdServerTest, AudioAnswersRangeRequests)
         {"bytes=99999999999-", 416, 0, 0, "bytes */" + std::to_string(size)},
         // Several ranges at once: the whole file.
         {"bytes=0-9,20-29", 200, 0, size, ""},
+        // Ends too large for any number: clamped like any overlong end.
+        {"bytes=0-99999999999999999999", 206, 0, size,
+         "bytes 0-" + std::to_string(size - 1) + total},
+        {"bytes=-99999999999999999999", 206, 0, size,
+         "bytes 0-" + std::to_string(size - 1) + total},
+        {"bytes=99999999999999999999-", 416, 0, 0, "bytes */" + std::to_string(size)},
+        // A unit the service does not know, or a range that does not parse,
+        // is ignored: the whole file.
+        {"items=0-9", 200, 0, size, ""},
+        {"bytes=9-0", 200, 0, size, ""},
+        {"bytes=x-y", 200, 0, size, ""},
     };
     for (const RangeCase &c : cases) {
         SCOPED_TRACE(c.range);

@@ -1,0 +1,271 @@
+// velmor-musicd's accept and dispatch loop under the attacks that starved
+// the HTTP library's own: bodies far too large, clients that send a byte now
+// and then, a thousand connections at once, requests sent back to back.
+// The server runs in this process with a few workers and short time-outs,
+// so each attack needs little time and few connections.
+#include "musicd/HttpServer.h"
+#include "tests/common/RawHttp.h"
+#include "tests/hardening/ProcessMemory.h"
+
+#include <QElapsedTimer>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class HttpServerTest : public ::testing::Test
+{
+protected:
+    void start(size_t workers = 4)
+    {
+        musicd::HttpServer::Limits limits;
+        limits.workers = workers;
+        limits.idleTimeout = 1s;
+        limits.requestTimeout = 1500ms;
+        limits.writeTimeout = 2s;
+        server = std::make_unique<musicd::HttpServer>(limits);
+        server->Get("/ok", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("ok", "text/plain");
+        });
+        server->Get("/echo", [](const httplib::Request &req, httplib::Response &res) {
+            res.set_content(req.get_param_value("n"), "text/plain");
+        });
+        server->Post("/post", [](const httplib::Request &req, httplib::Response &res) {
+            res.set_content(req.body, "text/plain");
+        });
+        port = server->bindAndListen("127.0.0.1", 0);
+        ASSERT_GT(port, 0);
+        loop = std::thread([this] { server->serve(); });
+    }
+    void TearDown() override
+    {
+        if (server) {
+            server->stopServing();
+            loop.join();
+        }
+    }
+
+    std::unique_ptr<musicd::HttpServer> server;
+    std::thread loop;
+    int port = 0;
+};
+
+struct RefusalCase
+{
+    const char *what;
+    std::string request;
+    int status;
+};
+
+TEST_F(HttpServerTest, RequestsAreMeasuredBeforeAnyWorkerSeesThem)
+{
+    start();
+    const RefusalCase cases[] = {
+        {"body on GET", "GET /ok HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello", 413},
+        {"chunked GET", "GET /ok HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", 413},
+        {"500 MB announced", "POST /post HTTP/1.1\r\nContent-Length: 524288000\r\n\r\n", 413},
+        {"just over the cap", "POST /post HTTP/1.1\r\nContent-Length: 4097\r\n\r\n", 413},
+        {"chunked POST", "POST /post HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", 411},
+        {"two lengths", "POST /post HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd",
+         400},
+        {"length not a number", "POST /post HTTP/1.1\r\nContent-Length: 4x\r\n\r\nabcd", 400},
+        {"head too large",
+         "GET /ok HTTP/1.1\r\nX-Filler: " + std::string(20000, 'a') + "\r\n\r\n", 431},
+        {"request line too long", "GET /" + std::string(20000, 'a'), 414},
+        {"small body taken", "POST /post HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello", 200},
+        {"plain GET", "GET /ok HTTP/1.1\r\nHost: x\r\n\r\n", 200},
+    };
+    for (const RefusalCase &c : cases)
+        EXPECT_EQ(rawhttp::ask(port, c.request, 5s).status, c.status) << c.what;
+}
+
+// Four clients announce 500 MB each and keep sending: each gets 413 as soon
+// as its head is in, and the server reads no further, so what the kernel
+// takes from each client is bounded by its socket buffers, and the server's
+// memory stays flat.
+TEST_F(HttpServerTest, HugeBodiesAreRefusedWithoutBeingRead)
+{
+    start();
+    constexpr size_t kOffered = size_t(64) << 20;
+    const qint64 before = ProcessMemory::residentBytes();
+    std::vector<std::thread> clients;
+    std::vector<size_t> sent(4, 0);
+    std::vector<int> statuses(4, 0);
+    for (size_t i = 0; i < 4; ++i) {
+        clients.emplace_back([&, i] {
+            const int fd = rawhttp::connectTo(port);
+            ASSERT_GE(fd, 0);
+            timeval limit{2, 0}; // a send the server no longer reads gives up
+            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof(limit));
+            rawhttp::sendAll(fd, "POST /post HTTP/1.1\r\nContent-Length: 524288000\r\n\r\n");
+            const std::string chunk(1 << 20, 'x');
+            while (sent[i] < kOffered) {
+                const ssize_t n = ::send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+                if (n <= 0)
+                    break;
+                sent[i] += size_t(n);
+            }
+            const auto answers = rawhttp::readAnswers(fd, 1, 3s);
+            statuses[i] = answers.empty() ? 0 : answers.front().status;
+            ::close(fd);
+        });
+    }
+    for (auto &t : clients)
+        t.join();
+    const qint64 growth = ProcessMemory::residentBytes() - before;
+    std::printf("[ attack   ] 4 bodies of 500 MB announced: %zu/%zu/%zu/%zu KB taken by the "
+                "kernel, server memory %+lld KB\n",
+                sent[0] >> 10, sent[1] >> 10, sent[2] >> 10, sent[3] >> 10,
+                static_cast<long long>(growth >> 10));
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(statuses[i], 413) << i;
+        EXPECT_LT(sent[i], kOffered) << "the server read the whole body of client " << i;
+    }
+    // Reading the bodies would have cost 256 MB.
+    EXPECT_LT(growth, qint64(64) << 20);
+}
+
+// Slow clients, many times the worker count, each send a request a byte at
+// a time. A normal request is still answered, and the slow ones are answered
+// 408 once their time is up; a connection that never sent a byte is closed
+// without an answer.
+TEST_F(HttpServerTest, SlowClientsCannotStarveTheWorkers)
+{
+    start(2);
+    const std::string request = "GET /ok HTTP/1.1\r\nHost: slow\r\n\r\n";
+    std::vector<int> slow;
+    for (int i = 0; i < 40; ++i)
+        slow.push_back(rawhttp::connectTo(port));
+    const int silent = rawhttp::connectTo(port);
+    for (size_t step = 0; step < 4; ++step) {
+        for (int fd : slow)
+            rawhttp::sendAll(fd, request.substr(step, 1));
+        std::this_thread::sleep_for(200ms);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const rawhttp::Answer normal = rawhttp::ask(port, "GET /ok HTTP/1.1\r\n\r\n", 5s);
+    std::printf("[ attack   ] 40 slow clients on 2 workers: normal answer in %lld ms\n",
+                static_cast<long long>(clock.elapsed()));
+    EXPECT_EQ(normal.status, 200);
+    EXPECT_EQ(normal.body, "ok");
+
+    int timedOut = 0;
+    for (int fd : slow) {
+        const auto answers = rawhttp::readAnswers(fd, 1, 3s);
+        timedOut += !answers.empty() && answers.front().status == 408;
+        ::close(fd);
+    }
+    EXPECT_EQ(timedOut, 40);
+    bool closed = false;
+    EXPECT_TRUE(rawhttp::readAnswers(silent, 1, 2s, &closed).empty());
+    EXPECT_TRUE(closed);
+    ::close(silent);
+}
+
+// A thousand connections opened at once, each with one request: every one
+// is answered. With a listen backlog of 5 the kernel drops most of the
+// connection attempts of such a burst.
+TEST_F(HttpServerTest, BurstOfConnectionsIsAnsweredInFull)
+{
+    if (!rawhttp::allowOpenFiles(2200))
+        GTEST_SKIP() << "too few file descriptors for the burst";
+    start();
+    constexpr int kBurst = 1000;
+    std::vector<int> fds;
+    for (int i = 0; i < kBurst; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(uint16_t(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr));
+        fds.push_back(fd);
+    }
+    // Each request goes out once its connection is up; answers are counted
+    // as they come.
+    const std::string request = "GET /ok HTTP/1.1\r\nConnection: close\r\n\r\n";
+    std::vector<int> state(kBurst, 0); // 0 connecting, 1 sent, 2 answered, 3 failed
+    std::vector<std::string> got(kBurst);
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    int done = 0;
+    while (done < kBurst && std::chrono::steady_clock::now() < deadline) {
+        std::vector<pollfd> polls;
+        std::vector<int> which;
+        for (int i = 0; i < kBurst; ++i) {
+            if (state[i] < 2) {
+                polls.push_back({fds[i], short(state[i] == 0 ? POLLOUT : POLLIN), 0});
+                which.push_back(i);
+            }
+        }
+        if (::poll(polls.data(), polls.size(), 200) <= 0)
+            continue;
+        for (size_t k = 0; k < polls.size(); ++k) {
+            const int i = which[k];
+            if (!polls[k].revents)
+                continue;
+            if (state[i] == 0) {
+                int error = 0;
+                socklen_t len = sizeof(error);
+                getsockopt(fds[i], SOL_SOCKET, SO_ERROR, &error, &len);
+                const bool sent = error == 0 && ::send(fds[i], request.data(), request.size(),
+                                                       MSG_NOSIGNAL) == ssize_t(request.size());
+                state[i] = sent ? 1 : 3;
+                done += !sent;
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t n = ::recv(fds[i], buffer, sizeof(buffer), 0);
+            if (n > 0)
+                got[i].append(buffer, size_t(n));
+            if (n == 0 || (n < 0 && errno != EAGAIN)) {
+                state[i] = got[i].rfind("HTTP/1.1 200", 0) == 0 ? 2 : 3;
+                ++done;
+            }
+        }
+    }
+    int answered = 0;
+    for (int i = 0; i < kBurst; ++i) {
+        answered += state[i] == 2;
+        ::close(fds[i]);
+    }
+    std::printf("[ attack   ] burst of %d connections: %d answered\n", kBurst, answered);
+    EXPECT_EQ(answered, kBurst);
+}
+
+TEST_F(HttpServerTest, RequestsSentBackToBackAreAnsweredInOrder)
+{
+    start();
+    const int fd = rawhttp::connectTo(port);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(rawhttp::sendAll(fd, "GET /echo?n=1 HTTP/1.1\r\n\r\n"
+                                     "GET /echo?n=2 HTTP/1.1\r\n\r\n"
+                                     "POST /post HTTP/1.1\r\nContent-Length: 1\r\n\r\n3"
+                                     "GET /echo?n=4 HTTP/1.1\r\n\r\n"));
+    bool closed = true;
+    auto answers = rawhttp::readAnswers(fd, 4, 5s, &closed);
+    ASSERT_EQ(answers.size(), 4u);
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(answers[i].body, std::to_string(i + 1));
+    EXPECT_FALSE(closed) << "the connection stays open for more";
+
+    // The last request asks to close; a client may also close its side as
+    // soon as it has sent everything.
+    ASSERT_TRUE(rawhttp::sendAll(fd, "GET /echo?n=5 HTTP/1.1\r\n\r\n"
+                                     "GET /echo?n=6 HTTP/1.1\r\nConnection: close\r\n\r\n"));
+    ::shutdown(fd, SHUT_WR);
+    answers = rawhttp::readAnswers(fd, 3, 5s, &closed);
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_EQ(answers[0].body, "5");
+    EXPECT_EQ(answers[1].body, "6");
+    EXPECT_TRUE(closed);
+    ::close(fd);
+}
+
+} // namespace
