@@ -1,17 +1,25 @@
 #include "app/DownloadJob.h"
 
 #include "app/DownloadNaming.h"
+#include "app/StreamInflater.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSaveFile>
+#include <QStorageInfo>
 #include <QTimer>
+#include <cerrno>
 
 namespace {
 
 int g_stallTimeoutMs = 30000;
+constexpr int kPartialContent = 206;
+// Less free space than this on the target's volume counts as a full disk.
+constexpr qint64 kNearlyFull = 1024 * 1024;
+const QString kCutShort = QStringLiteral("下载失败：连接被中断，文件不完整");
 
 QString networkMessage(QNetworkReply::NetworkError e)
 {
@@ -19,7 +27,7 @@ QString networkMessage(QNetworkReply::NetworkError e)
     case QNetworkReply::ConnectionRefusedError:
         return QStringLiteral("下载失败：连接被拒绝");
     case QNetworkReply::RemoteHostClosedError:
-        return QStringLiteral("下载失败：连接被中断，文件不完整");
+        return kCutShort;
     case QNetworkReply::HostNotFoundError:
         return QStringLiteral("下载失败：找不到服务器");
     case QNetworkReply::TimeoutError:
@@ -83,6 +91,11 @@ void DownloadJob::start()
                                                             .arg(VELMOR_VERSION_MINOR)
                                                             .arg(VELMOR_VERSION_PATCH));
     request.setTransferTimeout(g_stallTimeoutMs);
+    // Asking for the bytes as they are keeps the network stack from
+    // inflating a compressed answer behind our back: what arrives is then
+    // exactly what the server announced, and a compressed answer sent
+    // anyway is inflated and checked here.
+    request.setRawHeader("Accept-Encoding", "identity");
     m_reply = m_manager->get(request);
     connect(m_reply, &QNetworkReply::readyRead, this, &DownloadJob::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &DownloadJob::onFinished);
@@ -104,21 +117,72 @@ void DownloadJob::cancel()
         QTimer::singleShot(0, this, [this] { finish(Result::Cancelled, QString()); });
 }
 
+bool DownloadJob::takeEncoding()
+{
+    if (m_encodingKnown)
+        return m_inflater || m_bodyError.isEmpty();
+    m_encodingKnown = true;
+    // The request asked for no range: a part of the song is no song.
+    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status == kPartialContent) {
+        m_bodyError = QStringLiteral("下载失败：服务器只返回了部分内容");
+        return false;
+    }
+    const QByteArray encoding = m_reply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (encoding.isEmpty() || encoding == "identity")
+        return true;
+    StreamInflater::Format format;
+    if (!StreamInflater::formatOf(encoding, format)) {
+        m_bodyError = QStringLiteral("下载失败：服务器使用了无法识别的压缩方式");
+        return false;
+    }
+    m_inflater = std::make_unique<StreamInflater>(format);
+    return true;
+}
+
 void DownloadJob::onReadyRead()
 {
-    if (!m_reply || !m_writeError.isEmpty())
+    if (!m_reply || !m_writeError.isEmpty() || !m_bodyError.isEmpty())
         return;
     // An error page is not the song: keep its bytes out of the file.
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status != 0 && (status < 200 || status >= 300))
         return;
-    const QByteArray chunk = m_reply->readAll();
+    if (!takeEncoding()) {
+        m_reply->abort();
+        return;
+    }
+    QByteArray chunk = m_reply->readAll();
+    m_received += chunk.size();
+    if (m_inflater) {
+        QByteArray plain;
+        if (!m_inflater->feed(chunk, plain)) {
+            m_bodyError = QStringLiteral("下载失败：压缩的数据已损坏");
+            m_reply->abort();
+            return;
+        }
+        chunk = std::move(plain);
+    }
+    errno = 0;
     if (m_file->write(chunk) != chunk.size()) {
-        m_writeError = QStringLiteral("下载失败：写入文件出错（%1）").arg(m_file->errorString());
+        m_writeError = writeFailure(m_file->errorString());
         m_reply->abort();
         return;
     }
     m_written += chunk.size();
+}
+
+QString DownloadJob::writeFailure(const QString &detail) const
+{
+    // The file layer's own text for a full disk is often "Unknown error";
+    // the system's error number, or the free space left, says it plainly.
+    const int error = errno;
+    const QStorageInfo volume(QFileInfo(m_targetPath).absolutePath());
+    if (error == ENOSPC || error == EDQUOT ||
+        (volume.isValid() && volume.bytesAvailable() >= 0 && volume.bytesAvailable() < kNearlyFull))
+        return QStringLiteral("下载失败：磁盘已满，无法写入 %1")
+            .arg(QDir::toNativeSeparators(m_targetPath));
+    return QStringLiteral("下载失败：写入文件出错（%1）").arg(detail);
 }
 
 void DownloadJob::onFinished()
@@ -135,6 +199,10 @@ void DownloadJob::onFinished()
         fail(m_writeError);
         return;
     }
+    if (!m_bodyError.isEmpty()) {
+        fail(m_bodyError);
+        return;
+    }
     const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const int status = statusAttr.toInt();
     if (statusAttr.isValid() && (status < 200 || status >= 300)) {
@@ -146,25 +214,29 @@ void DownloadJob::onFinished()
         return;
     }
     onReadyRead(); // whatever arrived with the last notification
-    if (!m_writeError.isEmpty()) {
-        fail(m_writeError);
+    if (!m_writeError.isEmpty() || !m_bodyError.isEmpty()) {
+        fail(!m_writeError.isEmpty() ? m_writeError : m_bodyError);
         return;
     }
+    // The announced length counts the bytes as sent, compressed or not; a
+    // compressed body must also reach the end its own format marks.
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    // A compressed answer's length counts the compressed bytes, not ours.
-    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    const bool plainBody = encoding.isEmpty() || encoding == "identity";
-    if (plainBody && length.isValid() && length.toLongLong() != m_written) {
-        fail(QStringLiteral("下载失败：连接被中断，文件不完整"));
+    if ((length.isValid() && length.toLongLong() != m_received) ||
+        (m_inflater && !m_inflater->finished())) {
+        fail(kCutShort);
         return;
     }
     if (m_written == 0) {
         fail(QStringLiteral("下载失败：服务器没有返回数据"));
         return;
     }
+    errno = 0;
     if (!m_file->commit()) {
-        fail(QStringLiteral("下载失败：无法保存文件 %1（%2）")
-                 .arg(QDir::toNativeSeparators(m_targetPath), m_file->errorString()));
+        const QString failure = writeFailure(m_file->errorString());
+        fail(failure.contains(QStringLiteral("磁盘已满"))
+                 ? failure
+                 : QStringLiteral("下载失败：无法保存文件 %1（%2）")
+                       .arg(QDir::toNativeSeparators(m_targetPath), m_file->errorString()));
         return;
     }
     finish(Result::Saved,

@@ -14,6 +14,7 @@
 class QNetworkAccessManager;
 class QNetworkReply;
 class QSaveFile;
+class StreamInflater;
 
 class DownloadJob : public QObject
 {
@@ -50,6 +51,11 @@ private:
     void onReadyRead();
     void onFinished();
     void fail(const QString &message);
+    // Reads the answer's status and coding once its first bytes are in;
+    // false when the body cannot be the song.
+    bool takeEncoding();
+    // The message for a failed write, a full disk named as such.
+    QString writeFailure(const QString &detail) const;
     void finish(Result result, const QString &message);
 
     QUrl m_url;
@@ -57,8 +63,12 @@ private:
     std::unique_ptr<QSaveFile> m_file;
     QNetworkAccessManager *m_manager = nullptr;
     QPointer<QNetworkReply> m_reply;
-    qint64 m_written = 0;
+    qint64 m_written = 0;  // bytes in the file
+    qint64 m_received = 0; // bytes as sent, compressed or not
     QString m_writeError;
+    QString m_bodyError; // the answer is no whole song
+    bool m_encodingKnown = false;
+    std::unique_ptr<StreamInflater> m_inflater; // for a compressed answer
     bool m_cancelled = false;
     bool m_done = false;
 };

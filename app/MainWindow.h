@@ -19,10 +19,13 @@
 #pragma once
 
 #include "app/ImageControl.h"
+#include "app/LyricIndex.h"
 #include "app/PlayOrder.h"
 #include "service/LyricsView.h"
 #include "service/SearchView.h"
 
+#include <QElapsedTimer>
+#include <QList>
 #include <QPoint>
 #include <QString>
 #include <QWidget>
@@ -235,6 +238,7 @@ public:
     void setStopButtonCaption(const QString &caption) override;
     void setStopButtonEnabled(bool enabled) override;
     void pageFetchFailed(const QString &error) override;
+    void flushResults() override;
 
     // ---- LyricsView ---------------------------------------------------------
     void clearLyricList() override;
@@ -311,4 +315,10 @@ private:
     ImageControl::Looks m_playLook;
     // What the status line said when a page could not be fetched.
     QString m_lastFetchError;
+    // lyricList's entries as the clock reads them.
+    LyricIndex m_lyrics;
+    // Rows of the running search not yet in resultsView, and when rows were
+    // last put there (see appendResult).
+    QList<SearchResult> m_pendingRows;
+    QElapsedTimer m_rowsShownAt;
 };

@@ -94,11 +94,7 @@ void MainWindow::onClockTick()
     if (player->playState() == MediaPlayer::kStateReady)
         player->controls().play();
 
-    QStringList entries;
-    entries.reserve(lyricList->count());
-    for (int i = 0; i < lyricList->count(); ++i)
-        entries.append(lyricList->item(i)->text());
-    if (const auto line = PlaybackClock::lyricLineFor(entries, PlaybackClock::lyricKey(t)))
+    if (const auto line = m_lyrics.lineFor(PlaybackClock::lyricKey(t)))
         setIfChanged(lyricLine, *line);
 }
 

@@ -25,6 +25,10 @@ const QString kEmptySearchText = QStringLiteral("请输入要搜索的歌名、�
 const QString kEmptySearchTitle = QStringLiteral("输入信息不完整");
 // Character code of the Enter key.
 constexpr int kEnterKey = 13;
+// Held-back result rows are added once they are an eighth of the rows
+// shown, or a second after the last batch (then at a sixty-fourth).
+constexpr qint64 kRowBatchGrowth = 8;
+constexpr qint64 kRowBatchIntervalMs = 1000;
 
 void showWarningBox(QWidget *parent, const QString &title, const QString &text)
 {
@@ -252,20 +256,51 @@ void MainWindow::onAutoTickToggled()
 
 void MainWindow::appendResult(const SearchResult &row)
 {
-    auto *item = new QTreeWidgetItem({row.songId, row.title, row.singer, row.album});
-    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable |
-                   Qt::ItemNeverHasChildren);
-    item->setCheckState(0, row.ticked ? Qt::Checked : Qt::Unchecked);
-    resultsView->addTopLevelItem(item);
+    // Every insertion makes the tree view lay out all its rows again once
+    // events run, which they do during each page's wait: row by row, or
+    // page by page, a long search costs time in the square of its rows.
+    // While a search runs, rows are held back and added in batches that
+    // grow with the list (an eighth of it), or after a second has passed,
+    // so the layouts cost a few times the rows in all.
+    m_pendingRows.append(row);
+    if (!musicservice::searchState().searchInProgress) {
+        flushResults();
+        return;
+    }
+    const qint64 shown = resultsView->topLevelItemCount();
+    const qint64 pending = m_pendingRows.size();
+    const bool due = !m_rowsShownAt.isValid() || m_rowsShownAt.elapsed() >= kRowBatchIntervalMs;
+    if (pending * kRowBatchGrowth >= shown || (due && pending * kRowBatchGrowth * 8 >= shown))
+        flushResults();
+}
+
+void MainWindow::flushResults()
+{
+    if (m_pendingRows.isEmpty())
+        return;
+    QList<QTreeWidgetItem *> items;
+    items.reserve(m_pendingRows.size());
+    for (const SearchResult &row : std::as_const(m_pendingRows)) {
+        auto *item = new QTreeWidgetItem({row.songId, row.title, row.singer, row.album});
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable |
+                       Qt::ItemNeverHasChildren);
+        item->setCheckState(0, row.ticked ? Qt::Checked : Qt::Unchecked);
+        items.append(item);
+    }
+    m_pendingRows.clear();
+    resultsView->addTopLevelItems(items);
+    m_rowsShownAt.start();
 }
 
 int MainWindow::resultCount() const
 {
-    return resultsView->topLevelItemCount();
+    return resultsView->topLevelItemCount() + int(m_pendingRows.size());
 }
 
 void MainWindow::clearResults()
 {
+    m_pendingRows.clear();
+    m_rowsShownAt.invalidate();
     resultsView->clear();
 }
 
@@ -328,11 +363,13 @@ void MainWindow::pageFetchFailed(const QString &error)
 void MainWindow::clearLyricList()
 {
     lyricList->clear();
+    m_lyrics.clear();
 }
 
 void MainWindow::addLyricEntry(const QString &entry)
 {
     lyricList->addItem(entry);
+    m_lyrics.append(entry);
 }
 
 void MainWindow::setLyricText(const QString &text)

@@ -25,6 +25,14 @@ constexpr const char *kNetworkTimeoutSeconds = "10";
 constexpr const char *kDemuxerMaxBytes = "512KiB";
 constexpr const char *kDemuxerMaxBackBytes = "0";
 
+// A track is taken as played to its end when the position got this close
+// to its length; an end further off is a stream cut short.
+constexpr double kEndSlackSeconds = 5.0;
+// How often the loaded or loading link is looked at: stalls are counted and
+// the position reached is sampled.
+constexpr int kWatchIntervalMs = 1000;
+int g_stallTimeoutMs = 15000;
+
 const QString kStatusConnecting = QStringLiteral("正在连接…");
 const QString kStatusPlaying = QStringLiteral("正在播放");
 const QString kStatusBuffering = QStringLiteral("正在缓冲…");
@@ -36,6 +44,9 @@ QString cannotPlay(const QString &reason)
 {
     return QStringLiteral("无法播放：") + reason;
 }
+
+const QString kStalledReason = QStringLiteral("连接超时，没有收到音频数据");
+const QString kCutReason = QStringLiteral("音频数据中断");
 
 QString reasonForMpvError(int error)
 {
@@ -97,6 +108,19 @@ MediaPlayer::MediaPlayer(QWidget *parent) : QWidget(parent)
     m_repaintTimer = new QTimer(this);
     m_repaintTimer->setInterval(kRepaintIntervalMs);
     connect(m_repaintTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    m_watchTimer = new QTimer(this);
+    m_watchTimer->setInterval(kWatchIntervalMs);
+    connect(m_watchTimer, &QTimer::timeout, this, &MediaPlayer::watchStream);
+}
+
+int MediaPlayer::stallTimeoutMs()
+{
+    return g_stallTimeoutMs;
+}
+
+void MediaPlayer::setStallTimeoutMs(int ms)
+{
+    g_stallTimeoutMs = ms;
 }
 
 MediaPlayer::~MediaPlayer()
@@ -205,6 +229,7 @@ void MediaPlayer::loadCurrentUrl()
     m_entryId = -1;
     m_positionCache = 0.0;
     m_positionAge.invalidate();
+    m_furthest = 0.0;
 
     const QString link = m_url.trimmed();
     QString failure;
@@ -323,6 +348,15 @@ void MediaPlayer::handleEndFile(const mpv_event &event)
         return; // a link we replaced or stopped ourselves
     switch (end->reason) {
     case MPV_END_FILE_REASON_EOF: {
+        // A stream that stalled and timed out, or was cut, also ends as
+        // "end of file". A track that never loaded, or stopped well short
+        // of its length, did not play: that is a failure, and the window
+        // must not go on to the next track (a list of one would ask for the
+        // same broken link again and again).
+        if (!m_loaded || (m_duration > 0 && m_furthest + kEndSlackSeconds < m_duration)) {
+            failPlay(m_loaded ? kCutReason : kStalledReason);
+            return;
+        }
         m_loaded = false;
         m_seeking = false;
         m_entryId = -1;
@@ -355,6 +389,32 @@ void MediaPlayer::handleEndFile(const mpv_event &event)
     }
 }
 
+void MediaPlayer::failPlay(const QString &reason)
+{
+    if (m_mpv) {
+        const char *stop[] = {"stop", nullptr};
+        m_api->command(m_mpv, stop);
+    }
+    m_loaded = false;
+    m_seeking = false;
+    m_entryId = -1;
+    changeState(kStateStopped, cannotPlay(reason));
+}
+
+void MediaPlayer::watchStream()
+{
+    if (m_loaded && m_state == kStatePlaying)
+        readPosition(); // keeps m_furthest up to date
+    if (m_state != kStateTransitioning && m_state != kStateBuffering) {
+        m_waitingSince.invalidate();
+        return;
+    }
+    if (!m_waitingSince.isValid())
+        m_waitingSince.start();
+    else if (m_waitingSince.elapsed() >= g_stallTimeoutMs)
+        failPlay(kStalledReason);
+}
+
 bool MediaPlayer::changeState(int state, const QString &status)
 {
     m_status = status;
@@ -362,6 +422,16 @@ bool MediaPlayer::changeState(int state, const QString &status)
     if (state == m_state)
         return true;
     m_state = state;
+    // Waiting (connecting or buffering) is timed from its start; the watch
+    // runs while a link is loading or loaded.
+    if (state == kStateTransitioning || state == kStateBuffering)
+        m_waitingSince.start();
+    else
+        m_waitingSince.invalidate();
+    if (state == kStateTransitioning || state == kStateBuffering || state == kStatePlaying)
+        m_watchTimer->start();
+    else if (state != kStatePaused)
+        m_watchTimer->stop();
     updateRepaintTimer();
     QPointer<MediaPlayer> alive(this);
     Q_EMIT playStateChanged(state);
@@ -386,8 +456,10 @@ double MediaPlayer::readPosition() const
         return m_positionCache;
     double position = 0.0;
     if (m_api->get_property(m_mpv, "time-pos", MPV_FORMAT_DOUBLE, &position) >= 0 &&
-        std::isfinite(position))
+        std::isfinite(position)) {
         m_positionCache = qMax(0.0, position);
+        m_furthest = qMax(m_furthest, m_positionCache);
+    }
     m_positionAge.start();
     return m_positionCache;
 }
@@ -472,6 +544,7 @@ void MediaPlayer::Controls::setCurrentPosition(double seconds)
         return;
     p.m_seeking = true;
     p.m_seekTarget = seconds;
+    p.m_furthest = qMax(p.m_furthest, seconds);
 }
 
 QString MediaPlayer::Controls::currentPositionString() const

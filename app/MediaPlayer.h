@@ -12,7 +12,9 @@
 //   6 buffering, 8 media ended, 9 transitioning (connecting / loading).
 // 10 "ready" is never reported: a link is always started as soon as it is
 // loaded, and the window's clock would call play() on every tick of 10.
-// A link that cannot be played settles at 1 with status "无法播放：…".
+// A link that cannot be played settles at 1 with status "无法播放：…"; so
+// does a stream that stalls (connecting or buffering for stallTimeoutMs) or
+// ends well short of its length: such an end is no end of track (8).
 #pragma once
 
 #include <QElapsedTimer>
@@ -109,6 +111,11 @@ public:
     bool fullScreen() const { return m_fullScreen; }
     void setFullScreen(bool on);
 
+    // Connecting or buffering for this long without playing ends the play
+    // as a failure (default 15 s).
+    static int stallTimeoutMs();
+    static void setStallTimeoutMs(int ms);
+
 Q_SIGNALS:
     void playStateChanged(int newState);
     void clicked();
@@ -132,6 +139,11 @@ private:
     void handleEvent(const mpv_event &event);
     void handleEndFile(const mpv_event &event);
     void onLoaded();
+    // Stops mpv and settles at stopped with "无法播放：" + reason.
+    void failPlay(const QString &reason);
+    // Once a second while a link loads or plays: times a stall, samples the
+    // position reached.
+    void watchStream();
     // Sets state and status; emits playStateChanged when the state changed.
     // Returns false when the player was destroyed by a slot.
     bool changeState(int state, const QString &status);
@@ -179,4 +191,10 @@ private:
     QRect m_normalGeometry;
     bool m_pressed = false;
     QTimer *m_repaintTimer = nullptr;
+    QTimer *m_watchTimer = nullptr;
+    // Since when the link has been connecting or buffering; invalid while
+    // it plays or rests.
+    QElapsedTimer m_waitingSince;
+    // The furthest position the track was seen playing at (or sought to).
+    mutable double m_furthest = 0.0;
 };

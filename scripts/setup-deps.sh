@@ -13,7 +13,7 @@ set -euo pipefail
 run_packages=(
     build-essential cmake ninja-build pkg-config curl ca-certificates
     qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
-    libmpv-dev libcpp-httplib-dev
+    libmpv-dev libcpp-httplib-dev zlib1g-dev
     libtag1-dev libsqlite3-dev
     fonts-noto-cjk fonttools
     xvfb xauth

@@ -21,9 +21,9 @@ QString decodeSystemAnsi(const QByteArray &bytes)
     return decodeBytes(bytes, QStringLiteral("GBK"));
 }
 
-QString fetchPage(const QString &url, const QString &charset)
+QString fetchPage(const QString &url, const QString &charset, const HttpLimits &limits)
 {
-    const HttpResult r = HttpClient::get(url);
+    const HttpResult r = HttpClient::get(url, limits);
     const QByteArray &body = r.body;
     if (body.isEmpty())
         return QString();

@@ -1,6 +1,8 @@
 // Page fetching and byte-to-text decoding for the music-service client.
 #pragma once
 
+#include "service/HttpClient.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -11,7 +13,7 @@ namespace musicservice {
 // in the first 1000 bytes and decodes in the system ANSI code page (GBK) if
 // it is there, as UTF-8 otherwise. An empty body, and a transport failure,
 // give empty text; HttpClient::lastError() then says what went wrong.
-QString fetchPage(const QString &url, const QString &charset);
+QString fetchPage(const QString &url, const QString &charset, const HttpLimits &limits = {});
 
 // Bytes to text in a named character set (names are case-insensitive). A
 // name nobody knows decodes as UTF-8. Invalid sequences become U+FFFD.

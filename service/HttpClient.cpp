@@ -17,6 +17,16 @@ QString g_lastError;
 QString g_lastUrl;
 int g_lastStatus = 0;
 
+// The deadlines of the requests waiting now, by group: get() is re-entered
+// from inside its own wait, so several can be waiting at once.
+struct WaitingRequest
+{
+    QString group;
+    QTimer *deadline;
+    bool *shortened;
+};
+QList<WaitingRequest> g_waiting;
+
 // One manager per process, owned by the application object so that it is
 // gone before Qt shuts down; connections to the service are reused.
 QNetworkAccessManager *manager()
@@ -54,7 +64,7 @@ QString describe(QNetworkReply::NetworkError e, bool timedOut, bool tooLarge)
 
 } // namespace
 
-HttpResult HttpClient::get(const QString &url)
+HttpResult HttpClient::get(const QString &url, const HttpLimits &limits)
 {
     HttpResult result;
     g_lastUrl = url;
@@ -76,8 +86,10 @@ HttpResult HttpClient::get(const QString &url)
     request.setTransferTimeout(g_transferTimeoutMs);
 
     QNetworkReply *reply = manager()->get(request);
+    const qint64 maxBody = limits.maxBodyBytes > 0 ? limits.maxBodyBytes : g_maxBodyBytes;
     bool timedOut = false;
     bool tooLarge = false;
+    bool shortened = false; // by limitGroup
 
     QEventLoop loop;
     QTimer deadline;
@@ -87,16 +99,21 @@ HttpResult HttpClient::get(const QString &url)
         reply->abort();
     });
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [&](qint64 received, qint64) {
-        if (received > g_maxBodyBytes && !tooLarge) {
+        if (received > maxBody && !tooLarge) {
             tooLarge = true;
             reply->abort();
         }
     });
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     deadline.start(g_totalTimeoutMs);
+    if (!limits.group.isEmpty())
+        g_waiting.append({limits.group, &deadline, &shortened});
     if (!reply->isFinished())
         loop.exec();
     deadline.stop();
+    if (!limits.group.isEmpty()) {
+        g_waiting.removeIf([&deadline](const WaitingRequest &w) { return w.deadline == &deadline; });
+    }
     // The wait can end before the answer does: once the application is told
     // to exit, every event loop returns at once (and any new one does not
     // run). What has arrived by then is no answer; the caller must not take
@@ -114,20 +131,37 @@ HttpResult HttpClient::get(const QString &url)
     // network stack's safety limit arrives cut short).
     const bool errorStatus = status.isValid() && status.toInt() >= 400;
     const bool transportFailure = err != QNetworkReply::NoError && !errorStatus;
-    if (cancelled) {
+    if (cancelled || (timedOut && shortened)) {
         result.error = QStringLiteral("网络错误：请求已取消");
     } else if (transportFailure || timedOut || tooLarge) {
         result.error = describe(err, timedOut || err == QNetworkReply::OperationCanceledError,
                                 tooLarge);
     } else {
         result.body = reply->readAll();
-        result.status = status.toInt();
-        result.ok = true;
+        // The progress counts the bytes on the wire; a compressed body is
+        // measured again once inflated.
+        if (result.body.size() > maxBody) {
+            result.body = QByteArray();
+            result.error = describe(err, false, true);
+        } else {
+            result.status = status.toInt();
+            result.ok = true;
+        }
     }
     reply->deleteLater();
     g_lastError = result.error;
     g_lastStatus = result.status;
     return result;
+}
+
+void HttpClient::limitGroup(const QString &group, int graceMs)
+{
+    for (const WaitingRequest &w : std::as_const(g_waiting)) {
+        if (w.group != group || w.deadline->remainingTime() <= graceMs)
+            continue;
+        *w.shortened = true;
+        w.deadline->start(graceMs);
+    }
 }
 
 int HttpClient::transferTimeoutMs() { return g_transferTimeoutMs; }

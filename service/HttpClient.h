@@ -20,13 +20,27 @@ struct HttpResult
     QString error;   // short Chinese description when !ok
 };
 
+// What one request may cost beyond the client's defaults.
+struct HttpLimits
+{
+    // A larger body is refused as a failure; 0 means maxBodyBytes().
+    qint64 maxBodyBytes = 0;
+    // Requests of one group can be cut short together (limitGroup); empty
+    // for none.
+    QString group;
+};
+
 class HttpClient
 {
 public:
     // A GET of the exact URL. An answer with an error status still counts
     // as ok and carries its body; refused, reset, timed-out or unknown hosts
     // give ok == false and an empty body.
-    static HttpResult get(const QString &url);
+    static HttpResult get(const QString &url, const HttpLimits &limits = {});
+
+    // Every request of `group` still waiting gets at most `graceMs` more
+    // before it ends as cancelled ("网络错误：请求已取消").
+    static void limitGroup(const QString &group, int graceMs);
 
     // No bytes for this long ends the request (default 15 s).
     static int transferTimeoutMs();

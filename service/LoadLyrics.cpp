@@ -104,7 +104,7 @@ bool loadLyrics(const QString &answer, LyricsView &view, QString *fetchError)
         return true;
     }
 
-    const QString text = fetchPage(*url, QStringLiteral("utf-8"));
+    const QString text = fetchPage(*url, QStringLiteral("utf-8"), {kMaxLyricBytes, {}});
     const QString error = HttpClient::lastError();
     view.clearLyricList();
     if (!error.isEmpty()) {

@@ -10,6 +10,8 @@
 #include "service/ServiceConfig.h"
 #include "service/UrlEncode.h"
 
+#include <QUrl>
+
 namespace musicservice {
 namespace {
 
@@ -89,6 +91,14 @@ QString cutSongLink(const QString &answer)
     return link.mid(link.indexOf(QLatin1Char(':')) + 1);
 }
 
+bool isServiceLink(const QString &link)
+{
+    const QUrl url(link.trimmed(), QUrl::TolerantMode);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+           !url.host().isEmpty();
+}
+
 QString resolveSongLink(const QString &songId, const QString &artist, const QString &title,
                         LyricsView &lyrics, ResolveErrors *errors)
 {
@@ -102,7 +112,8 @@ QString resolveSongLink(const QString &songId, const QString &artist, const QStr
         errors->link = linkError;
         errors->lyrics = lyricError;
     }
-    return cutSongLink(answer);
+    const QString link = cutSongLink(answer);
+    return isServiceLink(link) ? link : QString();
 }
 
 } // namespace musicservice

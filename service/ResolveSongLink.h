@@ -29,7 +29,14 @@ QString linkRequestUrl(const QString &songId, const QString &artist, const QStri
 // the answer has no link marker.
 QString cutSongLink(const QString &answer);
 
-// Fetches the link answer, runs loadLyrics on it, then cuts the link.
+// Whether a link from the service may reach the player: an http or https
+// URL with a host. A local file (file:, an absolute path) or any other
+// scheme in a remote answer is refused: local files are the user's own
+// choice, never the service's.
+bool isServiceLink(const QString &link);
+
+// Fetches the link answer, runs loadLyrics on it, then cuts the link; ""
+// when the answer has none or its link is no service link.
 QString resolveSongLink(const QString &songId, const QString &artist, const QString &title,
                         LyricsView &lyrics, ResolveErrors *errors = nullptr);
 

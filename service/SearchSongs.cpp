@@ -24,10 +24,15 @@ namespace {
 constexpr int kFirstPageResource = 101;
 constexpr int kLaterPageResource = 103;
 constexpr int kPageParamResource = 104;
+// The group of the page requests, cut short together when the user stops.
+const QString kSearchRequests = QStringLiteral("search");
+
+int g_stopGraceMs = 15000;
 
 void endSearch(SearchView &view)
 {
     SearchState &s = searchState();
+    view.flushResults();
     if (view.fitEnabled())
         view.fitResultColumns();
     s.searchInProgress = false;
@@ -39,18 +44,28 @@ void endSearch(SearchView &view)
     // The stop button keeps "已停止" from now on, also while enabled.
     view.setStopButtonCaption(kStoppedCaption);
     view.setStopButtonEnabled(false);
-    view.setStatusText(QStringLiteral("搜索结束,共找到：") + QString::number(view.resultCount()) +
-                       QStringLiteral("条资源"));
+    const int count = view.resultCount();
+    QString summary = QStringLiteral("搜索结束,共找到：") + QString::number(count) +
+                      QStringLiteral("条资源");
+    if (count >= kMaxResultRows)
+        summary += QStringLiteral("（结果过多，只列出前%1条）").arg(kMaxResultRows);
+    view.setStatusText(summary);
 }
 
-void addRows(const QList<SearchResult> &rows, SearchView &view)
+// False once the list is full: the rest of the page, and of the search, is
+// dropped.
+bool addRows(const QList<SearchResult> &rows, SearchView &view)
 {
+    int room = kMaxResultRows - view.resultCount();
     for (SearchResult row : rows) {
+        if (room-- <= 0)
+            return false;
         row.ticked = view.autoTickEnabled();
         view.appendResult(row);
         if (row.ticked)
             view.tickSelectAll();
     }
+    return room > 0;
 }
 
 } // namespace
@@ -64,7 +79,7 @@ void searchSongs(QString &url, SearchView &view)
             endSearch(view);
             return;
         }
-        const QString page = fetchPage(url, QStringLiteral("utf-8"));
+        const QString page = fetchPage(url, QStringLiteral("utf-8"), {0, kSearchRequests});
         if (s.generation != generation)
             return;
         const QString error = HttpClient::lastError();
@@ -79,7 +94,10 @@ void searchSongs(QString &url, SearchView &view)
             s.firstPageMarker = SearchState::kLaterPage;
             s.searchPageCount = pageCountFromFirstPage(page);
         }
-        addRows(parseSearchPage(page), view);
+        if (!addRows(parseSearchPage(page), view)) {
+            endSearch(view);
+            return;
+        }
 
         const qint64 pageCount = s.searchPageCount.toLongLong(); // not a number: 0
         if (pageCount > s.searchPage && s.searchPage < std::numeric_limits<int>::max()) {
@@ -117,6 +135,19 @@ void stopSearch(SearchView &view)
     view.setSearchButtonCaption(kSearchCaption);
     s.searchInProgress = false;
     s.playlistAddInProgress = false;
+    // The page in flight may still arrive and be added (intended), but a
+    // server dripping it in cannot keep the search alive for long.
+    HttpClient::limitGroup(kSearchRequests, g_stopGraceMs);
+}
+
+int stopGraceMs()
+{
+    return g_stopGraceMs;
+}
+
+void setStopGraceMs(int ms)
+{
+    g_stopGraceMs = ms;
 }
 
 } // namespace musicservice

@@ -28,7 +28,16 @@ void searchSongs(QString &url, SearchView &view);
 void beginSearch(const QString &words, SearchView &view);
 
 // The stop buttons: caption "搜索", both flags cleared. The running loop
-// ends at its next page boundary.
+// ends at its next page boundary; a page in flight gets at most
+// stopGraceMs() more before it is dropped.
 void stopSearch(SearchView &view);
+
+// Default 15 s; tests shorten it.
+int stopGraceMs();
+void setStopGraceMs(int ms);
+
+// The result list stops growing at this many rows; the search then ends
+// with a note on the status line.
+inline constexpr int kMaxResultRows = 100000;
 
 } // namespace musicservice

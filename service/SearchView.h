@@ -15,7 +15,7 @@ public:
     // Append one row at the end of the result list (resultsView); the row's
     // ticked field says whether to tick its box.
     virtual void appendResult(const SearchResult &row) = 0;
-    // Rows in the result list now.
+    // Rows in the result list now, held-back ones included.
     virtual int resultCount() const = 0;
     // Remove every row (a new search starts).
     virtual void clearResults() = 0;
@@ -42,4 +42,8 @@ public:
     // would with a page that lacks its markers; a view that wants to give up
     // clears searchInProgress here. The window shows nothing of its own.
     virtual void pageFetchFailed(const QString &error) { (void)error; }
+
+    // The search has ended: rows a view held back (to add them in batches)
+    // must all show now.
+    virtual void flushResults() {}
 };

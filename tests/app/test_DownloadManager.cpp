@@ -7,13 +7,16 @@
 #include "tests/common/TestHttpServer.h"
 
 #include <QDir>
+#include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <thread>
+#include <zlib.h>
 
 namespace {
 
@@ -25,6 +28,22 @@ std::string songBytes(size_t size)
     for (size_t i = 0; i < size; ++i)
         s[i] = static_cast<char>((i * 31 + i / 997) & 0xFF);
     return s;
+}
+
+// The song as a gzip member, the way a server compresses an answer.
+std::string gzipped(const std::string &plain)
+{
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, uLong(plain.size())) + 64, '\0');
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(plain.data()));
+    z.avail_in = uInt(plain.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
 }
 
 QByteArray readFile(const QString &path)
@@ -88,6 +107,45 @@ protected:
                         std::this_thread::sleep_for(std::chrono::milliseconds(20));
                     return false;
                 });
+        });
+        // Compressed answers, sent whatever the client asked for: whole,
+        // cut with their length announced, or cut at a clean chunked end
+        // (only the compressed stream itself shows that it is short).
+        const std::string packed = gzipped(song);
+        h.Get("/gzip/(whole|cut|chunked-cut)\\.mp3",
+              [packed](const httplib::Request &req, httplib::Response &res) {
+                  const std::string kind = req.matches[1];
+                  res.set_header("Content-Encoding", "gzip");
+                  if (kind == "whole") {
+                      res.set_content(packed, "audio/mpeg");
+                  } else if (kind == "cut") {
+                      res.set_content_provider(
+                          packed.size(), "audio/mpeg",
+                          [packed](size_t offset, size_t, httplib::DataSink &sink) {
+                              if (offset >= packed.size() / 2)
+                                  return false;
+                              sink.write(packed.data(), packed.size() / 2);
+                              return true;
+                          });
+                  } else {
+                      res.set_chunked_content_provider(
+                          "audio/mpeg", [packed](size_t, httplib::DataSink &sink) {
+                              sink.write(packed.data(), packed.size() / 2);
+                              sink.done();
+                              return true;
+                          });
+                  }
+              });
+        h.Get("/brotli.mp3", [](const httplib::Request &, httplib::Response &res) {
+            res.set_header("Content-Encoding", "br");
+            res.set_content("not really brotli", "audio/mpeg");
+        });
+        // A part of the song, though no range was asked for.
+        h.Get("/partial.mp3", [this](const httplib::Request &, httplib::Response &res) {
+            res.status = 206;
+            res.set_header("Content-Range",
+                           "bytes 0-999/" + std::to_string(song.size()));
+            res.set_content(song.substr(0, 1000), "audio/mpeg");
         });
         ASSERT_TRUE(server.start());
 
@@ -190,6 +248,74 @@ TEST_F(DownloadManagerTest, FailuresLeaveNoFileAndKeepAnOldOne)
               DownloadJob::Result::Failed);
     EXPECT_EQ(readFile(chosenPath), QByteArray("old song"));
     EXPECT_EQ(filesInDir(), QStringList{QStringLiteral("old.mp3")});
+}
+
+TEST_F(DownloadManagerTest, WhatArrivedIsCheckedAgainstWhatWasAnnouncedInEveryEncoding)
+{
+    const struct
+    {
+        const char *path;
+        const char *expectInMessage;
+    } cases[] = {
+        {"/gzip/cut.mp3", "文件不完整"},
+        {"/gzip/chunked-cut.mp3", "文件不完整"},
+        {"/partial.mp3", "部分内容"},
+        {"/brotli.mp3", "压缩方式"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        errors.clear();
+        chosenPath = dir.filePath(QStringLiteral("cut.mp3"));
+        EXPECT_EQ(runDownload(server.url() + QString::fromUtf8(c.path)),
+                  DownloadJob::Result::Failed);
+        EXPECT_TRUE(filesInDir().isEmpty()) << filesInDir().join(u' ').toStdString();
+        ASSERT_EQ(errors.size(), 1);
+        EXPECT_TRUE(errors.first().contains(QString::fromUtf8(c.expectInMessage)))
+            << errors.first().toStdString();
+    }
+    // A whole compressed answer is saved as the song itself.
+    chosenPath = dir.filePath(QStringLiteral("whole.mp3"));
+    EXPECT_EQ(runDownload(server.url() + QStringLiteral("/gzip/whole.mp3")),
+              DownloadJob::Result::Saved);
+    EXPECT_EQ(readFile(chosenPath), QByteArray::fromStdString(song));
+}
+
+// A full disk is mounted for real: the test runs itself again in a private
+// mount namespace with a 256 KB file system as the download folder. Where
+// namespaces are not allowed the test is skipped.
+TEST_F(DownloadManagerTest, FullDiskSaysTheDiskIsFull)
+{
+    const QByteArray tinyDisk = qgetenv("VELMOR_TINY_DISK");
+    if (tinyDisk.isEmpty()) {
+        const QString self = QCoreApplication::applicationFilePath();
+        QTemporaryDir mountPoint;
+        ASSERT_TRUE(mountPoint.isValid());
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VELMOR_TINY_DISK"), mountPoint.path());
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        const QString script =
+            QStringLiteral("mount -t tmpfs -o size=256k tmpfs \"$1\" || exit 77; exec \"$2\" "
+                           "--gtest_filter=DownloadManagerTest.FullDiskSaysTheDiskIsFull");
+        if (QProcess::execute(QStringLiteral("unshare"), {QStringLiteral("-rm"), QStringLiteral("true")}) != 0)
+            GTEST_SKIP() << "no private mount namespace here";
+        child.start(QStringLiteral("unshare"),
+                    {QStringLiteral("-rm"), QStringLiteral("sh"), QStringLiteral("-c"), script,
+                     QStringLiteral("sh"), mountPoint.path(), self});
+        ASSERT_TRUE(child.waitForFinished(60000));
+        if (child.exitCode() == 77)
+            GTEST_SKIP() << "no file system can be mounted here";
+        EXPECT_EQ(child.exitCode(), 0);
+        return;
+    }
+    // Inside the namespace: the song (300 KB) does not fit.
+    chosenPath = QString::fromLocal8Bit(tinyDisk) + QStringLiteral("/song.mp3");
+    EXPECT_EQ(runDownload(server.url() + QStringLiteral("/music/song.mp3")),
+              DownloadJob::Result::Failed);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors.first().contains(QStringLiteral("磁盘已满"))) << errors.first().toStdString();
+    EXPECT_TRUE(QDir(QString::fromLocal8Bit(tinyDisk)).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
 TEST_F(DownloadManagerTest, ServerGoneOrStalledIsAFailure)

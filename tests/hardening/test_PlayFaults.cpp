@@ -3,19 +3,25 @@
 // binary garbage, a singer picture that is no picture. The player settles,
 // asks for nothing in a loop, shows nothing of the garbage and stays usable.
 #include "tests/hardening/HardeningFixture.h"
+#include "tests/hardening/ProcessMemory.h"
 #include "tests/hardening/StallProbe.h"
 
 #include "app/ImageControl.h"
 #include "app/MediaPlayer.h"
 #include "controls/listbox/PlaylistView.h"
 #include "musicd/MusicdQueries.h"
+#include "service/LoadLyrics.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <QRandomGenerator>
 #include <QTest>
 #include <QtEndian>
+#include <atomic>
 #include <httplib.h>
+#include <memory>
+#include <thread>
 
 namespace {
 
@@ -293,4 +299,119 @@ TEST_F(PlayFaults, StalledLinkAnswerLeavesTheWindowPlayingAnotherSong)
     std::printf("[ stall    ] stalled link answer: longest event-loop gap %lld ms\n",
                 static_cast<long long>(probe.longestGapMs()));
     relay->release();
+}
+
+// The audio answer sends its head and 100 KB of the song, then nothing more
+// (it stalls) or closes (it is cut). The play ends with a status line saying
+// so, and list loop does not go round asking for the same link again.
+TEST_F(PlayFaults, StalledOrCutStreamEndsThePlayWithoutALoop)
+{
+    const int oldStall = MediaPlayer::stallTimeoutMs();
+    MediaPlayer::setStallTimeoutMs(2000);
+    for (const bool stall : {true, false}) {
+        SCOPED_TRACE(stall ? "stalled" : "cut");
+        auto release = std::make_shared<std::atomic<bool>>(false);
+        relay = std::make_unique<FaultRelay>(service->url());
+        startRelay([this, stall, release](const Request &req, Response &res) {
+            if (req.path.rfind("/music/", 0) != 0)
+                return false;
+            const std::string wav = relay->upstreamBody(req.target);
+            const size_t sent = std::min<size_t>(100 * 1024, wav.size() / 2);
+            res.set_content_provider(
+                wav.size(), "audio/wav",
+                [wav, sent, stall, release](size_t offset, size_t, httplib::DataSink &sink) {
+                    if (offset < sent)
+                        return sink.write(wav.data() + offset, sent - offset);
+                    for (int i = 0; stall && i < 3000 && !release->load(); ++i)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    return false;
+                });
+            return true;
+        });
+        form->listLoopBox->setChecked(true);
+        QElapsedTimer clock;
+        clock.start();
+        playResult(QStringLiteral("load1"));
+        const bool failed = QTest::qWaitFor(
+            [&] {
+                return player->playState() == MediaPlayer::kStateStopped &&
+                       player->status().startsWith(QStringLiteral("无法播放："));
+            },
+            30000);
+        const qint64 toFailure = clock.elapsed();
+        QTest::qWait(2500); // a loop would ask for the link again meanwhile
+        release->store(true);
+        EXPECT_TRUE(failed) << player->status().toStdString();
+        EXPECT_EQ(relay->requestsContaining(QStringLiteral("getLinks.php")), 1);
+        EXPECT_EQ(player->playState(), MediaPlayer::kStateStopped);
+        std::printf("[ stream   ] %s after 100 KB: play ended in %lld ms with \"%s\"\n",
+                    stall ? "stalled" : "cut", static_cast<long long>(toFailure),
+                    player->status().toUtf8().constData());
+        form->playlistView->clear();
+    }
+    MediaPlayer::setStallTimeoutMs(oldStall);
+}
+
+// A lyric file far larger than any real one: it is refused once the cap is
+// passed, so the window neither freezes reading it nor holds it, and the
+// clock's lyric step never copies the lyric list. A lyric just under the
+// cap (100,000 lines) plays with the window responsive.
+TEST_F(PlayFaults, HugeLyricFileCannotFreezeTheWindow)
+{
+    struct Case
+    {
+        const char *name;
+        qint64 bytes;
+        bool kept;
+    } cases[] = {
+        {"60 MB", 60 * 1024 * 1024, false},
+        {"just under the cap", musicservice::kMaxLyricBytes - 1024, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        relay = std::make_unique<FaultRelay>(service->url());
+        startRelay([&c](const Request &req, Response &res) {
+            if (req.path.rfind("/lrc/", 0) != 0)
+                return false;
+            // Timed lines of every second from 00:00 on, as long as the size
+            // allows: each clock tick finds its line near the end.
+            std::string text;
+            text.reserve(size_t(std::min<qint64>(c.bytes, 2 << 20)));
+            for (int i = 0; qint64(text.size()) < std::min<qint64>(c.bytes, 2 << 20); ++i) {
+                char line[40];
+                std::snprintf(line, sizeof(line), "[%02d:%02d.00]line %d\r\n", (i / 60) % 100,
+                              i % 60, i);
+                text += line;
+            }
+            text.resize(size_t(std::min<qint64>(c.bytes, 2 << 20)), ' ');
+            if (c.bytes <= qint64(text.size())) {
+                res.set_content(text, "text/plain; charset=utf-8");
+            } else {
+                FaultRelay::giganticBody(res, c.bytes, text, std::string(),
+                                         FaultRelay::Filler::Random);
+            }
+            return true;
+        });
+        const qint64 before = ProcessMemory::residentBytes();
+        StallProbe probe;
+        probe.start();
+        playResult(QStringLiteral("load1"));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return player->playState() == MediaPlayer::kStatePlaying; }, 20000));
+        QTest::qWait(1500); // clock ticks with the lyric loaded
+        probe.stop();
+        const qint64 growth = ProcessMemory::residentBytes() - before;
+        std::printf("[ lyric    ] %s lyric: %d entries kept, longest event-loop gap %lld ms, "
+                    "RSS %+.1f MB\n",
+                    c.name, int(form->lyricList->count()),
+                    static_cast<long long>(probe.longestGapMs()), growth / 1048576.0);
+        if (c.kept) {
+            EXPECT_GT(form->lyricList->count(), 10000);
+        } else {
+            EXPECT_EQ(form->lyricList->count(), 0);
+            EXPECT_EQ(form->lyricLine->text(), musicservice::kNoLyrics);
+        }
+        player->controls().stop();
+        form->playlistView->clear();
+    }
 }

@@ -9,6 +9,7 @@
 #include "tests/service/FakeSearchPages.h"
 #include "tests/service/RecordingViews.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -28,7 +29,8 @@ protected:
     void SetUp() override
     {
         // Song totals per query word; "none" gets the nothing-found page.
-        m_totals = {{"sixtyone", 61}, {"thirty", 30}, {"zero", 0}, {"held", 90}, {"new", 30}};
+        m_totals = {{"sixtyone", 61}, {"thirty", 30}, {"zero", 0},
+                    {"held", 90},     {"new", 30},    {"drip", 90}};
         server.http().Get(
             "/app/search/searchList.php",
             [this](const httplib::Request &req, httplib::Response &res) { serve(req, res); });
@@ -60,13 +62,29 @@ protected:
             for (int i = 0; i < 500 && !m_release && !server.stopping(); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
+        if (word == "drip" && page == 2) {
+            // A few bytes every 100 ms: never idle long enough for the
+            // transfer time-out, done only after minutes.
+            m_heldPageRequested = true;
+            res.set_chunked_content_provider(
+                "text/html; charset=utf-8", [this](size_t, httplib::DataSink &sink) {
+                    if (server.stopping())
+                        return false;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    return sink.write("<!-- -->\n", 9);
+                });
+            return;
+        }
         const int total = m_totals.count(word) ? m_totals.at(word) : 0;
-        const int onPage = std::clamp(total - (page - 1) * kSongsPerPage, 0, int(kSongsPerPage));
+        const int perPage = word == "endless" ? m_rowsPerPage : kSongsPerPage;
+        const int onPage = int(std::clamp<qint64>(qint64(total) - qint64(page - 1) * perPage, 0, perPage));
         // Song IDs tell query and page apart: page 2 of "held" lists 2001...
         const int firstId = (word == "new" ? 5000 : 0) + page * 1000 + 1;
+        // The big pages go out as they are: compressing megabytes of text at
+        // the library's top quality would cost seconds a page.
         res.set_content(
             FakeSearchPages::page(total, FakeSearchPages::numbered(firstId, onPage)).toStdString(),
-            "text/html; charset=utf-8");
+            word == "endless" ? "application/octet-stream" : "text/html; charset=utf-8");
     }
 
     // Runs action on the UI thread as soon as the held page is requested,
@@ -99,6 +117,7 @@ protected:
     std::vector<std::string> m_requests;
     std::atomic<bool> m_heldPageRequested{false};
     std::atomic<bool> m_release{false};
+    int m_rowsPerPage = kSongsPerPage; // of the "endless" query
 };
 
 TEST_F(SearchSongsTest, WalksEveryPageThenEnds)
@@ -171,6 +190,50 @@ TEST_F(SearchSongsTest, StopDuringAPageStillAddsThatPage)
     EXPECT_EQ(view.statusHistory.last(), QStringLiteral("搜索结束,共找到：60条资源"));
     EXPECT_FALSE(searchState().searchInProgress);
     EXPECT_EQ(searchState().searchPage, 1);
+}
+
+// After Stop the page in flight may still arrive, but one dripping in
+// gets only the stop grace, not the whole request time-out (minutes).
+TEST_F(SearchSongsTest, StopGivesADrippingPageOnlyTheGrace)
+{
+    const int oldGrace = stopGraceMs();
+    setStopGraceMs(1000);
+    auto *poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [this, poll] {
+        if (!m_heldPageRequested)
+            return;
+        poll->stop();
+        stopSearch(view);
+        poll->deleteLater();
+    });
+    poll->start(5);
+    QElapsedTimer clock;
+    clock.start();
+    beginSearch(QStringLiteral("drip"), view);
+    const qint64 elapsed = clock.elapsed();
+    setStopGraceMs(oldGrace);
+
+    std::printf("[ attack   ] stop during a dripping page: search ended %lld ms later\n",
+                static_cast<long long>(elapsed));
+    EXPECT_LT(elapsed, 10000) << "the dripping page kept the search alive";
+    EXPECT_EQ(requests(), (std::vector<std::string>{"drip#1", "drip#2"}));
+    EXPECT_EQ(view.rows.size(), 30);
+    EXPECT_TRUE(view.statusHistory.last().startsWith(QStringLiteral("搜索结束,共找到：30条资源")));
+    EXPECT_FALSE(searchState().searchInProgress);
+}
+
+// A service that claims endless results fills the list to its bound, no
+// further, and the status line says so.
+TEST_F(SearchSongsTest, ResultListStopsAtItsBound)
+{
+    m_totals["endless"] = 1000000000;
+    m_rowsPerPage = 5000;
+    beginSearch(QStringLiteral("endless"), view);
+    EXPECT_EQ(view.rows.size(), kMaxResultRows);
+    EXPECT_EQ(requests().size(), size_t(kMaxResultRows / 5000));
+    EXPECT_EQ(view.statusHistory.last(),
+              QStringLiteral("搜索结束,共找到：%1条资源（结果过多，只列出前%1条）").arg(kMaxResultRows));
+    EXPECT_FALSE(searchState().searchInProgress);
 }
 
 TEST_F(SearchSongsTest, NewerSearchInsideTheWaitOwnsTheList)

@@ -41,6 +41,17 @@ protected:
         h.Get("/lrc/empty.LRC", [](const httplib::Request &, httplib::Response &res) {
             res.set_content("   ", "text/plain");
         });
+        // Lyric files of a size the test names: /lrc/size-N.lrc.
+        h.Get(R"(/lrc/size-(\d+)\.lrc)", [](const httplib::Request &req, httplib::Response &res) {
+            const size_t size = std::stoul(req.matches[1]);
+            const std::string line = "[00:01.00]一行歌词\r\n";
+            std::string text;
+            text.reserve(size);
+            while (text.size() + line.size() <= size)
+                text += line;
+            text.resize(size, ' ');
+            res.set_content(text, "text/plain; charset=utf-8");
+        });
         h.Get("/app/link/getLinks.php",
               [this](const httplib::Request &req, httplib::Response &res) {
                   {
@@ -59,6 +70,12 @@ protected:
                              R"(","url":"http:\/\/media.test\/3.mp3","n":0})";
                   else if (id == "4")
                       body = R"({"lyric_url":")" + escaped(m_base + "/lrc/empty.LRC") + R"("})";
+                  else if (id.rfind("lrc:", 0) == 0) // a lyric of the size named
+                      body = R"({"lyric_url":")" +
+                             escaped(m_base + "/lrc/size-" + id.substr(4) + ".lrc") +
+                             R"(","url":"http:\/\/media.test\/5.mp3"})";
+                  else if (id.rfind("link:", 0) == 0) // the link as the test names it
+                      body = R"({"url":")" + escaped(id.substr(5)) + R"(","n":0})";
                   else
                       body = R"({"error":"no such song"})";
                   res.set_content(body, "application/json");
@@ -135,6 +152,58 @@ TEST_F(ServiceRequests, NoLyricRules)
     EXPECT_EQ(resolveSongLink(QStringLiteral("3"), {}, {}, other, &errors),
               QStringLiteral("http://media.test/3.mp3"));
     EXPECT_TRUE(errors.lyrics.isEmpty());
+}
+
+// Only http and https links of the service reach the player: a local
+// file, a device or a FIFO named by a remote answer would otherwise be
+// opened (and a FIFO hangs the play at "正在连接…").
+TEST_F(ServiceRequests, OnlyWebLinksFromTheServiceArePassedOn)
+{
+    const struct
+    {
+        const char *link;
+        bool passed;
+    } cases[] = {
+        {"http://media.test/a.mp3", true},
+        {"HTTPS://media.test/a b.mp3", true},
+        {"file:///etc/passwd", false},
+        {"FILE:///tmp/fifo", false},
+        {"/tmp/fifo", false},
+        {"//media.test/a.mp3", false},
+        {"http:///a.mp3", false},
+        {"lavfi://sine", false},
+        {"rtsp://media.test/a", false},
+        {"av://v4l2:/dev/video0", false},
+    };
+    for (const auto &c : cases) {
+        RecordingLyricsView lyrics;
+        const QString link = resolveSongLink(
+            QStringLiteral("link:") + QString::fromUtf8(c.link), {}, {}, lyrics);
+        EXPECT_EQ(!link.isEmpty(), c.passed) << c.link << " gave " << link.toStdString();
+    }
+}
+
+// A lyric is a few KB; one over the cap is refused before it is decoded
+// and split, like a file that cannot be read.
+TEST_F(ServiceRequests, LyricOverTheCapIsRefused)
+{
+    const qint64 sizes[] = {kMaxLyricBytes - 4096, kMaxLyricBytes + 1, 60 * 1024 * 1024};
+    for (const qint64 size : sizes) {
+        SCOPED_TRACE(size);
+        RecordingLyricsView lyrics;
+        lyrics.list = {QStringLiteral("[00:01]old")};
+        ResolveErrors errors;
+        EXPECT_EQ(resolveSongLink(QStringLiteral("lrc:%1").arg(size), {}, {}, lyrics, &errors),
+                  QStringLiteral("http://media.test/5.mp3"));
+        if (size <= kMaxLyricBytes) {
+            EXPECT_GT(lyrics.list.size(), 10000);
+            EXPECT_TRUE(errors.lyrics.isEmpty());
+        } else {
+            EXPECT_TRUE(lyrics.list.isEmpty());
+            EXPECT_EQ(lyrics.text3, kNoLyrics);
+            EXPECT_FALSE(errors.lyrics.isEmpty());
+        }
+    }
 }
 
 TEST_F(ServiceRequests, InjectedSongIdStaysOneParameter)
