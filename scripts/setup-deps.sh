@@ -7,9 +7,9 @@
 set -euo pipefail
 
 # Building and running: compilers, Qt, libmpv (opened at run time), the HTTP
-# server library, the fonts of the Chinese interface (and fonttools, which cuts
-# the window's own font from them), and the virtual display run.sh opens the
-# player on when there is no display.
+# server library, zlib (downloads sent compressed), the fonts of the Chinese
+# interface (and fonttools, which cuts the window's own font from them), and
+# the virtual display run.sh opens the player on when there is no display.
 run_packages=(
     build-essential cmake ninja-build pkg-config curl ca-certificates
     qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
