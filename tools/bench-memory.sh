@@ -59,7 +59,6 @@ memory() {
     awk '/^Rss:/ {r=$2} /^Pss:/ {p=$2} /^Private_(Clean|Dirty):/ {u+=$2} /^Anonymous:/ {a=$2}
          END {printf "%.1f %.1f %.1f %.1f\n", r/1024, p/1024, u/1024, a/1024}' /proc/"$1"/smaps_rollup
 }
-rss() { awk '/^Rss:/ {printf "%.1f\n", $2/1024}' /proc/"$1"/smaps_rollup; }
 
 # The player's main window (frameless, so its own coordinates are the
 # design's pixels), waited for at most 20 s.
@@ -113,7 +112,7 @@ for i in $(seq 1 "$rounds"); do
     echo "round $i: player idle [$idle] playing [$playing]; mpv idle [$mpv_idle] playing [$mpv_playing]"
 done
 
-python3 - "$work/results" <<'PY'
+[ "$rounds" -gt 0 ] && python3 - "$work/results" <<'PY'
 import statistics, sys
 rows = [[float(x) for x in l.split()] for l in open(sys.argv[1])]
 med = [statistics.median(c) for c in zip(*rows)]
@@ -142,11 +141,14 @@ sleep 2
 for n in $(seq 1 "$plays"); do
     search_and_play "$ppid" "$win" "${words[$(((n - 1) % ${#words[@]}))]}" $(((n - 1) % 5 + 1))
     sleep 3
-    rss "$ppid" >> "$work/growth"
+    memory "$ppid" >> "$work/growth"
 done
 python3 - "$work/growth" "$plays" <<'PY'
 import sys
-v = [float(l) for l in open(sys.argv[1])]
-print("growth over %s plays: RSS first play %.1f, largest %.1f, last %.1f MiB (%+.1f; goal within 5)"
-      % (sys.argv[2], v[0], max(v), v[-1], v[-1] - v[0]))
+rows = [[float(x) for x in l.split()] for l in open(sys.argv[1])]
+for k, name in ((0, "RSS"), (3, "anonymous")):
+    v = [r[k] for r in rows]
+    print("growth over %s plays: %s first play %.1f, largest %.1f, last %.1f MiB (%+.1f)"
+          % (sys.argv[2], name, v[0], max(v), v[-1], v[-1] - v[0]))
+print("goal: RSS after the last play within 5 MiB of the first")
 PY
