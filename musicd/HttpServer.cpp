@@ -125,7 +125,8 @@ private:
         auto left = m_writeTimeout;
         while (left.count() > 0 && !m_stopping.load()) {
             pollfd p{m_fd, POLLOUT, 0};
-            const auto step = std::min<std::chrono::milliseconds>(left, std::chrono::milliseconds(kTickMs));
+            const auto step =
+                std::min<std::chrono::milliseconds>(left, std::chrono::milliseconds(kTickMs));
             const int r = ::poll(&p, 1, static_cast<int>(step.count()));
             if (r > 0)
                 return (p.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0;
@@ -161,7 +162,8 @@ struct HttpServer::Connection
 HttpServer::HttpServer(Limits limits) : m_limits(limits)
 {
     // Only for the Keep-Alive header the library writes into answers.
-    set_keep_alive_timeout(std::chrono::duration_cast<std::chrono::seconds>(limits.idleTimeout).count());
+    set_keep_alive_timeout(
+        std::chrono::duration_cast<std::chrono::seconds>(limits.idleTimeout).count());
     set_keep_alive_max_count(limits.maxRequestsPerConnection);
     set_payload_max_length(limits.request.maxBodyBytes);
 }
@@ -337,8 +339,8 @@ void HttpServer::readFrom(Connection &c)
     if (n <= 0) {
         c.peerClosed = true;
         // A client may send its request and close its side at once.
-        if (n < 0 || measureRequest(c.buffer, m_limits.request).state !=
-                         RequestExtent::State::Complete)
+        if (n < 0 ||
+            measureRequest(c.buffer, m_limits.request).state != RequestExtent::State::Complete)
             return closeConnection(fd);
         return dispatch(fd);
     }

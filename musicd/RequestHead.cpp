@@ -13,7 +13,9 @@ constexpr size_t kMaxRanges = 16;
 bool equalsNoCase(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+               const auto lower = [](char c) {
+                   return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+               };
                return lower(x) == lower(y);
            });
 }
@@ -58,8 +60,7 @@ bool parseCount(std::string_view text, ssize_t &value)
 
 // Calls f(nameOfHeader, valueOfHeader, lineBegin, lineEnd) for each header
 // line of the head, the request line skipped.
-template<typename F>
-void forEachHeader(std::string_view head, F f)
+template <typename F> void forEachHeader(std::string_view head, F f)
 {
     size_t pos = head.find('\n');
     while (pos != std::string_view::npos && pos + 1 < head.size()) {
@@ -176,7 +177,8 @@ std::vector<ByteRange> parseByteRanges(std::string_view value)
 {
     value = trimmed(value);
     const size_t equals = value.find('=');
-    if (equals == std::string_view::npos || !equalsNoCase(trimmed(value.substr(0, equals)), "bytes"))
+    if (equals == std::string_view::npos ||
+        !equalsNoCase(trimmed(value.substr(0, equals)), "bytes"))
         return {};
     std::vector<ByteRange> ranges;
     std::string_view rest = value.substr(equals + 1);

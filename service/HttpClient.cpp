@@ -112,7 +112,8 @@ HttpResult HttpClient::get(const QString &url, const HttpLimits &limits)
         loop.exec();
     deadline.stop();
     if (!limits.group.isEmpty()) {
-        g_waiting.removeIf([&deadline](const WaitingRequest &w) { return w.deadline == &deadline; });
+        g_waiting.removeIf(
+            [&deadline](const WaitingRequest &w) { return w.deadline == &deadline; });
     }
     // The wait can end before the answer does: once the application is told
     // to exit, every event loop returns at once (and any new one does not

@@ -45,8 +45,8 @@ void endSearch(SearchView &view)
     view.setStopButtonCaption(kStoppedCaption);
     view.setStopButtonEnabled(false);
     const int count = view.resultCount();
-    QString summary = QStringLiteral("搜索结束,共找到：") + QString::number(count) +
-                      QStringLiteral("条资源");
+    QString summary =
+        QStringLiteral("搜索结束,共找到：") + QString::number(count) + QStringLiteral("条资源");
     if (count >= kMaxResultRows)
         summary += QStringLiteral("（结果过多，只列出前%1条）").arg(kMaxResultRows);
     view.setStatusText(summary);

@@ -6,8 +6,8 @@
 #include "tests/common/MusicdServer.h"
 #include "tests/common/TestHttpServer.h"
 
-#include <QDir>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -112,30 +112,29 @@ protected:
         // cut with their length announced, or cut at a clean chunked end
         // (only the compressed stream itself shows that it is short).
         const std::string packed = gzipped(song);
-        h.Get("/gzip/(whole|cut|chunked-cut)\\.mp3",
-              [packed](const httplib::Request &req, httplib::Response &res) {
-                  const std::string kind = req.matches[1];
-                  res.set_header("Content-Encoding", "gzip");
-                  if (kind == "whole") {
-                      res.set_content(packed, "audio/mpeg");
-                  } else if (kind == "cut") {
-                      res.set_content_provider(
-                          packed.size(), "audio/mpeg",
-                          [packed](size_t offset, size_t, httplib::DataSink &sink) {
-                              if (offset >= packed.size() / 2)
-                                  return false;
-                              sink.write(packed.data(), packed.size() / 2);
-                              return true;
-                          });
-                  } else {
-                      res.set_chunked_content_provider(
-                          "audio/mpeg", [packed](size_t, httplib::DataSink &sink) {
-                              sink.write(packed.data(), packed.size() / 2);
-                              sink.done();
-                              return true;
-                          });
-                  }
-              });
+        h.Get("/gzip/(whole|cut|chunked-cut)\\.mp3", [packed](const httplib::Request &req,
+                                                              httplib::Response &res) {
+            const std::string kind = req.matches[1];
+            res.set_header("Content-Encoding", "gzip");
+            if (kind == "whole") {
+                res.set_content(packed, "audio/mpeg");
+            } else if (kind == "cut") {
+                res.set_content_provider(packed.size(), "audio/mpeg",
+                                         [packed](size_t offset, size_t, httplib::DataSink &sink) {
+                                             if (offset >= packed.size() / 2)
+                                                 return false;
+                                             sink.write(packed.data(), packed.size() / 2);
+                                             return true;
+                                         });
+            } else {
+                res.set_chunked_content_provider("audio/mpeg",
+                                                 [packed](size_t, httplib::DataSink &sink) {
+                                                     sink.write(packed.data(), packed.size() / 2);
+                                                     sink.done();
+                                                     return true;
+                                                 });
+            }
+        });
         h.Get("/brotli.mp3", [](const httplib::Request &, httplib::Response &res) {
             res.set_header("Content-Encoding", "br");
             res.set_content("not really brotli", "audio/mpeg");
@@ -143,8 +142,7 @@ protected:
         // A part of the song, though no range was asked for.
         h.Get("/partial.mp3", [this](const httplib::Request &, httplib::Response &res) {
             res.status = 206;
-            res.set_header("Content-Range",
-                           "bytes 0-999/" + std::to_string(song.size()));
+            res.set_header("Content-Range", "bytes 0-999/" + std::to_string(song.size()));
             res.set_content(song.substr(0, 1000), "audio/mpeg");
         });
         ASSERT_TRUE(server.start());
@@ -298,7 +296,8 @@ TEST_F(DownloadManagerTest, FullDiskSaysTheDiskIsFull)
         const QString script =
             QStringLiteral("mount -t tmpfs -o size=256k tmpfs \"$1\" || exit 77; exec \"$2\" "
                            "--gtest_filter=DownloadManagerTest.FullDiskSaysTheDiskIsFull");
-        if (QProcess::execute(QStringLiteral("unshare"), {QStringLiteral("-rm"), QStringLiteral("true")}) != 0)
+        if (QProcess::execute(QStringLiteral("unshare"),
+                              {QStringLiteral("-rm"), QStringLiteral("true")}) != 0)
             GTEST_SKIP() << "no private mount namespace here";
         child.start(QStringLiteral("unshare"),
                     {QStringLiteral("-rm"), QStringLiteral("sh"), QStringLiteral("-c"), script,
@@ -314,8 +313,10 @@ TEST_F(DownloadManagerTest, FullDiskSaysTheDiskIsFull)
     EXPECT_EQ(runDownload(server.url() + QStringLiteral("/music/song.mp3")),
               DownloadJob::Result::Failed);
     ASSERT_EQ(errors.size(), 1);
-    EXPECT_TRUE(errors.first().contains(QStringLiteral("磁盘已满"))) << errors.first().toStdString();
-    EXPECT_TRUE(QDir(QString::fromLocal8Bit(tinyDisk)).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(errors.first().contains(QStringLiteral("磁盘已满")))
+        << errors.first().toStdString();
+    EXPECT_TRUE(
+        QDir(QString::fromLocal8Bit(tinyDisk)).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
 TEST_F(DownloadManagerTest, ServerGoneOrStalledIsAFailure)

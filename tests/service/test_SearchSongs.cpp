@@ -77,7 +77,8 @@ protected:
         }
         const int total = m_totals.count(word) ? m_totals.at(word) : 0;
         const int perPage = word == "endless" ? m_rowsPerPage : kSongsPerPage;
-        const int onPage = int(std::clamp<qint64>(qint64(total) - qint64(page - 1) * perPage, 0, perPage));
+        const int onPage =
+            int(std::clamp<qint64>(qint64(total) - qint64(page - 1) * perPage, 0, perPage));
         // Song IDs tell query and page apart: page 2 of "held" lists 2001...
         const int firstId = (word == "new" ? 5000 : 0) + page * 1000 + 1;
         // The big pages go out as they are: compressing megabytes of text at
@@ -231,8 +232,9 @@ TEST_F(SearchSongsTest, ResultListStopsAtItsBound)
     beginSearch(QStringLiteral("endless"), view);
     EXPECT_EQ(view.rows.size(), kMaxResultRows);
     EXPECT_EQ(requests().size(), size_t(kMaxResultRows / 5000));
-    EXPECT_EQ(view.statusHistory.last(),
-              QStringLiteral("搜索结束,共找到：%1条资源（结果过多，只列出前%1条）").arg(kMaxResultRows));
+    EXPECT_EQ(
+        view.statusHistory.last(),
+        QStringLiteral("搜索结束,共找到：%1条资源（结果过多，只列出前%1条）").arg(kMaxResultRows));
     EXPECT_FALSE(searchState().searchInProgress);
 }
 

@@ -177,8 +177,8 @@ TEST_F(ServiceRequests, OnlyWebLinksFromTheServiceArePassedOn)
     };
     for (const auto &c : cases) {
         RecordingLyricsView lyrics;
-        const QString link = resolveSongLink(
-            QStringLiteral("link:") + QString::fromUtf8(c.link), {}, {}, lyrics);
+        const QString link =
+            resolveSongLink(QStringLiteral("link:") + QString::fromUtf8(c.link), {}, {}, lyrics);
         EXPECT_EQ(!link.isEmpty(), c.passed) << c.link << " gave " << link.toStdString();
     }
 }
