@@ -9,6 +9,7 @@
 #include <QFont>
 #include <clocale>
 #include <cstdio>
+#include <malloc.h>
 #include <optional>
 
 namespace {
@@ -24,11 +25,19 @@ void bringToFront(MainWindow &window)
 
 // The skin's text size.
 constexpr int kWindowFontPoints = 9;
+// Blocks from this size up are mapped on their own and given back when freed.
+// glibc otherwise raises the threshold after the first large block is freed,
+// and then keeps libmpv's read-ahead and decoder buffers of every song played
+// in its heaps: the resident size grew by some 10 MiB over 16 plays.
+constexpr int kMmapThresholdBytes = 128 * 1024;
 
 } // namespace
 
 int main(int argc, char **argv)
 {
+#ifdef __GLIBC__
+    mallopt(M_MMAP_THRESHOLD, kMmapThresholdBytes);
+#endif
     // The command line is read, and a running player is asked to take it,
     // before the application object opens a display: --help, --version, a
     // bad command line and a second start all work without one.
