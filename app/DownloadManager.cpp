@@ -38,6 +38,14 @@ QString DownloadManager::defaultFolder() const
     return QDir::homePath();
 }
 
+void DownloadManager::setLastFolder(const QString &folder)
+{
+    if (folder == m_lastFolder)
+        return;
+    m_lastFolder = folder;
+    Q_EMIT lastFolderChanged(folder);
+}
+
 QList<DownloadJob *> DownloadManager::activeJobs() const
 {
     QList<DownloadJob *> out;
@@ -66,7 +74,7 @@ DownloadJob *DownloadManager::download(const QString &link, const QString &nameH
     const QString path = choosePath(suggested);
     if (path.isEmpty())
         return nullptr;
-    m_lastFolder = QFileInfo(path).absolutePath();
+    setLastFolder(QFileInfo(path).absolutePath());
 
     auto *job = new DownloadJob(url, path, this);
     m_jobs.removeAll(nullptr);

@@ -43,11 +43,15 @@ public:
     // The folder the save dialog opens in: the last folder saved to in this
     // run, else the system download folder, else the home folder.
     QString defaultFolder() const;
+    // The folder last saved to (remembered between runs); "" when none.
+    QString lastFolder() const { return m_lastFolder; }
+    void setLastFolder(const QString &folder);
 
     QList<DownloadJob *> activeJobs() const;
 
 Q_SIGNALS:
     void downloadFinished(const QString &path, DownloadJob::Result result);
+    void lastFolderChanged(const QString &folder);
 
 private:
     QString choosePath(const QString &suggestedPath);

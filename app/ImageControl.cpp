@@ -2,14 +2,45 @@
 
 #include "controls/MouseCodes.h"
 
+#include "app/ImageControlAccessible.h"
 #include "app/Twips.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 ImageControl::ImageControl(QWidget *parent) : QLabel(parent)
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(&ImageControlAccessible::create);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setMouseTracking(true);
     setAlignment(Qt::AlignCenter);
+}
+
+void ImageControl::keyPressEvent(QKeyEvent *event)
+{
+    const bool activate = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (activate && m_accessibleRole == QAccessible::Button) {
+        Q_EMIT clicked();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void ImageControl::focusInEvent(QFocusEvent *event)
+{
+    if (!m_looks.hover.isNull())
+        showHoverLook();
+    QLabel::focusInEvent(event);
+}
+
+void ImageControl::focusOutEvent(QFocusEvent *event)
+{
+    if (!m_looks.normal.isNull())
+        showNormalLook();
+    QLabel::focusOutEvent(event);
 }
 
 void ImageControl::setPicture(const QPixmap &picture)

@@ -8,6 +8,7 @@
 
 #include "controls/MouseCodes.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QPixmap>
 
@@ -54,6 +55,11 @@ public:
 
     int dpi() const;
 
+    // What a screen reader calls this picture (a plain picture by default);
+    // a Button also clicks on Return and Enter when it has the focus.
+    QAccessible::Role accessibleRole() const { return m_accessibleRole; }
+    void setAccessibleRole(QAccessible::Role role) { m_accessibleRole = role; }
+
 Q_SIGNALS:
     void clicked();
     void doubleClicked();
@@ -66,6 +72,10 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    // A button reached with Tab shows its hover picture while it has the focus.
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
 
 private:
     static int buttonsOf(Qt::MouseButtons buttons);
@@ -74,4 +84,5 @@ private:
     QPixmap m_picture;
     Looks m_looks;
     bool m_pressedInside = false;
+    QAccessible::Role m_accessibleRole = QAccessible::Graphic;
 };

@@ -79,6 +79,8 @@ MainWindow::MainWindow(const QString &skinPath, QWidget *parent)
     connectWindow();
     connectSearch();
     connectPlayback();
+    setupKeys();
+    setupAccessibility();
     startUp();
 }
 

@@ -16,6 +16,9 @@
 //   MainWindowPlayback.cpp  the play path, play order, playlist mouse events
 //   MainWindowClock.cpp     clockTimer/displayTimer, the knobs, play/pause
 //   MainWindowCommands.cpp  playlist, tray and search-result menu commands
+//   MainWindowKeys.cpp      keyboard shortcuts, tab order, accessible names,
+//                           and the transport entry points the desktop's
+//                           media-player interface shares with them
 #pragma once
 
 #include "app/ImageControl.h"
@@ -207,6 +210,40 @@ public:
     void onSeekKnobReleased(int button, int shift, double x, double y);
     void onPlayClicked();
 
+    // ---- transport entry points shared by keys and the desktop --------------
+    // What the playing track is, for the desktop's media-player interface.
+    struct NowPlaying
+    {
+        QString songId; // empty until something plays
+        QString title;
+        QString singer;
+        QString album;      // from the result list, when the song is there
+        QString pictureUrl; // the singer picture's address, empty when none
+    };
+    const NowPlaying &nowPlaying() const { return m_nowPlaying; }
+    // Play/pause: the play button while a track is loaded; with nothing
+    // loaded, starts the playlist like playOrResume().
+    void togglePlayback();
+    // Resumes a paused track, restarts a stopped one, or plays the
+    // playlist's marked playing item (the first when none is marked).
+    void playOrResume();
+    void pausePlayback();
+    void stopPlayback();
+    // Seeks relative to / to a position in seconds, then emits seeked.
+    void seekBy(double seconds);
+    void seekTo(double seconds);
+    // Moves the volume slider, knob and fill together (clamped to 0 … 100).
+    void setVolumePercent(int volume);
+    // The same as choosing the mode in the play-mode menu; None unticks all.
+    void setPlayMode(PlayMode mode);
+    // Shows the window from the tray or the task bar and brings it forward.
+    void raiseWindow();
+    // Deletes the playlist's selected item (the Delete key).
+    void removeSelectedItem();
+    // Marks the item as the playing one without playing it, so play,
+    // next and previous go on from there (a playlist restored at start).
+    void setCurrentItem(int index);
+
     // ---- playlist, tray and result commands -------------------------------
     void removeSelectedFromPlaylist();
     void clearPlaylist();
@@ -245,6 +282,12 @@ public:
     void addLyricEntry(const QString &entry) override;
     void setLyricText(const QString &text) override;
     void setLyricBoxText(const QString &text) override;
+
+Q_SIGNALS:
+    // A track was started and nowPlaying() names it.
+    void trackStarted();
+    // The window (a knob, a key or the desktop) moved the play position.
+    void seeked(double seconds);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -296,6 +339,9 @@ private:
     void connectPlayback();
     void connectCommands();
     void downloadSong(const Track &track);
+    void setupKeys();
+    void setupAccessibility();
+    QString albumOf(const QString &songId) const;
 
     PlayOrder m_playOrder;
     DownloadManager *m_downloads = nullptr;
@@ -321,4 +367,5 @@ private:
     // last put there (see appendResult).
     QList<SearchResult> m_pendingRows;
     QElapsedTimer m_rowsShownAt;
+    NowPlaying m_nowPlaying;
 };

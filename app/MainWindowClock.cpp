@@ -187,8 +187,7 @@ void MainWindow::onSeekKnobReleased(int, int, double, double)
     seekDragging = false;
     seekFill->setWidthTwips(PlaybackKnobs::fillWidth(seekKnob->leftTwips()));
     const double duration = mediaPlayer->currentMedia().duration();
-    mediaPlayer->controls().setCurrentPosition(
-        PlaybackKnobs::seekPositionForKnob(duration, seekKnob->leftTwips()));
+    seekTo(PlaybackKnobs::seekPositionForKnob(duration, seekKnob->leftTwips()));
 }
 
 void MainWindow::onPlayClicked()

@@ -131,9 +131,11 @@ void MainWindow::markPlaying(int index)
 void MainWindow::finishPlay(const Track &track)
 {
     playingSinger = track.singer;
+    m_nowPlaying = {track.songId, track.title, track.singer, albumOf(track.songId), QString()};
     showSingerPicture(track.singer);
     if (m_closing)
         return;
+    Q_EMIT trackStarted();
     tray::updateTrayIcon(this, windowTitle(), kNowPlaying + track.title, kInfoBalloon,
                          kBalloonTimeoutMs);
     scheduleDisplayTick();
@@ -153,6 +155,7 @@ void MainWindow::showSingerPicture(const QString &singer)
     }
     // A singer without a picture (or one that cannot be loaded) shows the
     // default, never the previous singer's picture.
+    m_nowPlaying.pictureUrl = picture.isNull() ? QString() : address;
     if (picture.isNull()) {
         singerPicture->setPicture(defaultSingerPicture->picture());
     } else {

@@ -1,12 +1,16 @@
 #include "app/AppFont.h"
 #include "app/Artwork.h"
 #include "app/MainWindow.h"
+#include "app/MprisService.h"
 #include "app/PlayerCommandLine.h"
+#include "app/PlayerSettings.h"
+#include "app/SettingsKeeper.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
 
 #include <QApplication>
 #include <QFont>
+#include <QTimer>
 #include <clocale>
 #include <cstdio>
 #include <malloc.h>
@@ -89,9 +93,14 @@ int main(int argc, char **argv)
         QObject::connect(&*instance, &SingleInstance::argumentsReceived, &window,
                          [&window](const QStringList &) { bringToFront(window); });
     }
+    SettingsKeeper settings(&window, PlayerSettingsFile::defaultPath());
+    settings.restore();
     // A termination signal leaves through the tray menu's exit command, so
     // the player stops and cleans up as it does there and ends with 0.
     TerminationSignals termination([&window](int) { window.exitPlayer(); });
     window.show();
+    // The bus is joined once the window is up, so start-up does not wait
+    // for it.
+    QTimer::singleShot(0, &window, [&window] { MprisService::startOnSessionBus(&window); });
     return app.exec();
 }

@@ -19,7 +19,8 @@ run_packages=(
     xvfb xauth
 )
 
-# Tests, sanitizers, fuzzing, benchmarks and the package checks.
+# Tests, sanitizers, fuzzing, benchmarks and the package checks; the tests
+# of the desktop's media-player interface run a session bus of their own.
 test_packages=(
     git
     libgtest-dev libbenchmark-dev
@@ -27,6 +28,7 @@ test_packages=(
     x11-utils xdotool imagemagick mpv
     lame flac vorbis-tools opus-tools
     appstream lintian desktop-file-utils dpkg-dev fakeroot file
+    dbus-daemon dbus-bin
 )
 
 group="${1:-test}"

@@ -3,6 +3,8 @@
 // scrolling in PlaylistViewInput.cpp.
 #include "controls/listbox/PlaylistView.h"
 
+#include "controls/listbox/PlaylistAccessible.h"
+
 #include "controls/PropertyBag.h"
 #include "controls/scrollbar/SkinScrollBar.h"
 
@@ -33,6 +35,11 @@ PlaylistView::PlaylistView(QWidget *parent)
 PlaylistView::PlaylistView(const PlaylistViewProperties &initial, QWidget *parent)
     : QWidget(parent), m_props(initial), m_metrics(m_props.listFont), m_hook(this)
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(&PlaylistAccessible::create);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     // paintEvent covers every pixel itself (rows, the fill below them, the
     // border), so Qt need not clear the area first.
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -122,6 +129,7 @@ int PlaylistView::addItem(const QString &title, const QString &author, const QSt
     }
     m_numberWidth = numberTextWidth(listCount()) + kCellPadding;
     updateScrollRange();
+    itemsWereChanged();
     return listCount();
 }
 
@@ -144,6 +152,7 @@ int PlaylistView::removeItem(int index)
         m_listIndex = -1;
     updateScrollRange();
     redrawRows();
+    itemsWereChanged();
     return listCount();
 }
 
@@ -157,6 +166,7 @@ void PlaylistView::clear()
     m_playIndex = -1;
     m_firstIndex = 0;
     paint();
+    itemsWereChanged();
 }
 
 void PlaylistView::refresh()
@@ -286,6 +296,11 @@ void PlaylistView::changeIndex(short &current, short proposed, short bySetter, I
     // A handler may answer with any number (or have emptied the list):
     // only an index that names an item, or -1, is kept.
     current = isValidIndex(newIndex) ? newIndex : short(-1);
+    if (QAccessible::isActive() && &current == &m_listIndex && current >= 0) {
+        QAccessibleEvent selected(this, QAccessible::Selection);
+        selected.setChild(current);
+        QAccessible::updateAccessibility(&selected);
+    }
     drawItem(current);
     drawItem(oldIndex);
     if (oldIndex != previous)
@@ -517,4 +532,13 @@ void PlaylistView::changeEvent(QEvent *event)
         redrawRows();
     }
     QWidget::changeEvent(event);
+}
+
+void PlaylistView::itemsWereChanged()
+{
+    if (QAccessible::isActive()) {
+        QAccessibleEvent reordered(this, QAccessible::ObjectReorder);
+        QAccessible::updateAccessibility(&reordered);
+    }
+    Q_EMIT itemsChanged();
 }

@@ -149,6 +149,8 @@ Q_SIGNALS:
     // bySetter: 1 when the property was set, 0 when the mouse changed it.
     void listIndexChanged(short &oldIndex, short &newIndex, short &bySetter);
     void playIndexChanged(short &oldIndex, short &newIndex, short &bySetter);
+    // Items were added or removed, or the list was emptied.
+    void itemsChanged();
     // The view was scrolled by the wheel or by dragging the bar's thumb.
     void scrolled();
     void resized();
@@ -188,6 +190,8 @@ private:
     // handler's newIndex and redraws the rows involved.
     void changeIndex(short &current, short proposed, short bySetter, IndexSignal signal);
     bool checkItemFile(const PlaylistItem &item) const;
+    // Tells listeners and screen readers that items came or went.
+    void itemsWereChanged();
     // Stores a changed property value and tells the host; false when the
     // value was already set.
     template <typename T> bool storeProperty(T &field, const T &value, const QString &name);

@@ -4,11 +4,14 @@
 // close the window (the program keeps running), and end it through the exit
 // command with status 0 and no process left behind. Screenshots of the
 // playing window are kept in the build tree (tests/hardening/smoke-*.png).
+// A second run shows that the window's place and the volume set with the
+// keyboard come back after a restart.
 //
 // Without Xvfb, xdotool or ImageMagick's import the test skips itself.
 // No tray exists on the virtual display, so closing the window only
 // minimises it, and the exit command is reached through SIGTERM, which the
 // player routes to the same command.
+#include "app/PlayerSettings.h"
 #include "tests/common/MusicdServer.h"
 
 #include <QDir>
@@ -16,6 +19,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -70,6 +74,8 @@ protected:
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         env.insert(QStringLiteral("VELMOR_AUDIO_OUTPUT"), QStringLiteral("null"));
         env.remove(QStringLiteral("VELMOR_SERVICE_URL"));
+        // The player remembers its state: keep it out of the user's folder.
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome.path());
         // The display answers before anything is started on it.
         ASSERT_TRUE(QTest::qWaitFor(
             [&] {
@@ -161,10 +167,50 @@ protected:
         return children;
     }
 
+    // Starts the player on the display and finds its window by its title.
+    void startPlayer()
+    {
+        player.setProcessEnvironment(env);
+        player.setProgram(QStringLiteral(VELMOR_PLAYER_PATH));
+        player.setArguments(
+            {QStringLiteral("--service"), service.url(), QStringLiteral("--new-instance")});
+        player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        player.start();
+        ASSERT_TRUE(player.waitForStarted(10000));
+
+        // The window, by its title.
+        ASSERT_TRUE(QTest::qWaitFor(
+                        [&] {
+                            window =
+                                xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                         QStringLiteral("--name"),
+                                         QLatin1Char('^') + kStartTitle + QLatin1Char('$')})
+                                    .section(QLatin1Char('\n'), 0, 0);
+                            return !window.isEmpty() || player.state() != QProcess::Running;
+                        },
+                        60000) &&
+                    !window.isEmpty())
+            << "no window titled " << kStartTitle.toStdString() << " on " << display.toStdString()
+            << "; player " << (player.state() == QProcess::Running ? "running" : "ended")
+            << ", windows: "
+            << xdotool({QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral(".")})
+                   .toStdString();
+    }
+
+    // Ends the player through its exit command (SIGTERM): status 0.
+    void endPlayer()
+    {
+        ::kill(pid_t(player.processId()), SIGTERM);
+        ASSERT_TRUE(player.waitForFinished(15000));
+        EXPECT_EQ(player.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(player.exitCode(), 0);
+    }
+
     QProcess xvfb;
     QProcess player;
     MusicdServer service;
     QProcessEnvironment env;
+    QTemporaryDir configHome;
     QString display;
     QString window;
 };
@@ -173,30 +219,7 @@ protected:
 
 TEST_F(Smoke, SearchPlayCloseAndExitOnAVirtualDisplay)
 {
-    player.setProcessEnvironment(env);
-    player.setProgram(QStringLiteral(VELMOR_PLAYER_PATH));
-    player.setArguments(
-        {QStringLiteral("--service"), service.url(), QStringLiteral("--new-instance")});
-    player.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    player.start();
-    ASSERT_TRUE(player.waitForStarted(10000));
-
-    // The window, by its title.
-    ASSERT_TRUE(QTest::qWaitFor(
-                    [&] {
-                        window = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                          QStringLiteral("--name"),
-                                          QLatin1Char('^') + kStartTitle + QLatin1Char('$')})
-                                     .section(QLatin1Char('\n'), 0, 0);
-                        return !window.isEmpty() || player.state() != QProcess::Running;
-                    },
-                    60000) &&
-                !window.isEmpty())
-        << "no window titled " << kStartTitle.toStdString() << " on " << display.toStdString()
-        << "; player " << (player.state() == QProcess::Running ? "running" : "ended")
-        << ", windows: "
-        << xdotool({QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral(".")})
-               .toStdString();
+    ASSERT_NO_FATAL_FAILURE(startPlayer());
 
     // Search (click the box, which drops its prompt, type, Enter), then
     // double-click the first result; the title then names the track. A
@@ -241,4 +264,31 @@ TEST_F(Smoke, SearchPlayCloseAndExitOnAVirtualDisplay)
     EXPECT_EQ(player.exitCode(), 0);
     for (qint64 child : children)
         EXPECT_FALSE(QFile::exists(QStringLiteral("/proc/%1").arg(child))) << child;
+}
+
+TEST_F(Smoke, WindowPlaceAndVolumeSurviveARestart)
+{
+    const QString settingsPath = configHome.filePath(QStringLiteral("velmor/settings.json"));
+    ASSERT_NO_FATAL_FAILURE(startPlayer());
+    // Move the window and turn the volume down with the keyboard.
+    xdotool({QStringLiteral("windowmove"), QStringLiteral("--sync"), window, QStringLiteral("123"),
+             QStringLiteral("77")});
+    xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
+    for (int i = 0; i < 3; ++i)
+        xdotool({QStringLiteral("key"), QStringLiteral("ctrl+Down")});
+    // The change is written a moment after it happens, before any exit.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return PlayerSettingsFile::read(settingsPath).settings.volume == 60; }, 10000))
+        << "volume in the file: " << PlayerSettingsFile::read(settingsPath).settings.volume;
+    ASSERT_NO_FATAL_FAILURE(endPlayer());
+    const PlayerSettings saved = PlayerSettingsFile::read(settingsPath).settings;
+    EXPECT_EQ(saved.windowPosition, QPoint(123, 77));
+
+    // The next run opens where the window was, with the same volume.
+    ASSERT_NO_FATAL_FAILURE(startPlayer());
+    const QString geometry = xdotool({QStringLiteral("getwindowgeometry"), window});
+    EXPECT_TRUE(geometry.contains(QStringLiteral("Position: 123,77"))) << geometry.toStdString();
+    endPlayer();
+    EXPECT_EQ(PlayerSettingsFile::read(settingsPath).settings.volume, 60);
+    EXPECT_EQ(PlayerSettingsFile::read(settingsPath).settings.windowPosition, QPoint(123, 77));
 }
