@@ -46,11 +46,13 @@ dpkg-deb -x "$deb" "$work/root"
 depends="$(dpkg-deb -f "$deb" Depends)"
 echo "Depends: $depends"
 names="$(echo "$depends" | tr ',' '\n' | sed -E 's/\(.*\)//; s/\|.*//; s/^ +//; s/ +$//')"
-has_dep() { echo "$names" | grep -qx "$1"; }
+# Here-strings, not pipes: with pipefail, grep -q leaving at the first match
+# can kill the writer of a pipe with SIGPIPE and fail a check that held.
+has_dep() { grep -qx -- "$1" <<<"$names"; }
 multiarch="$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
 # The package holding a library of this architecture (not, say, its 32-bit
 # twin).
-owner_of() { dpkg -S "*/$multiarch/$1" 2>/dev/null | grep -v '^diversion' | head -1 | cut -d: -f1; }
+owner_of() { dpkg -S "*/$multiarch/$1" 2>/dev/null | awk -F: '!/^diversion/ && !found++ {print $1}'; }
 for p in velmor velmor-cli velmor-musicd; do
     for soname in $(objdump -p "$work/root/usr/bin/$p" | awk '$1 == "NEEDED" {print $2}'); do
         pkg="$(owner_of "$soname")"
@@ -78,7 +80,7 @@ apt-get install -s -q "$deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2;
 for p in velmor velmor-cli velmor-musicd; do
     out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$work/root/usr/bin/$p" --help 2>&1)" ||
         fail "$p --help ended with $?"
-    echo "$out" | grep -q "$p" || fail "$p --help does not name the program"
+    grep -q -- "$p" <<<"$out" || fail "$p --help does not name the program"
 done
 version="$(env -u DISPLAY "$work/root/usr/bin/velmor" --version)"
 [ "$version" = "velmor $(dpkg-deb -f "$deb" Version)" ] || fail "velmor --version says '$version'"
