@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace listgeo {
 
@@ -17,10 +18,30 @@ int floorDiv(double a, double b)
 
 int safeItemHeight(int itemHeight)
 {
-    return std::max(1, itemHeight);
+    return boundedItemHeight(itemHeight);
+}
+
+// A pixel coordinate computed in 64 bits, brought back into int range.
+// How many characters past a prefix shaping can still narrow it.
+constexpr int kShapingReach = 8;
+
+int clampToInt(qint64 value)
+{
+    return int(std::clamp<qint64>(value, std::numeric_limits<int>::min(),
+                                  std::numeric_limits<int>::max()));
 }
 
 } // namespace
+
+int boundedItemHeight(int itemHeight)
+{
+    return std::clamp(itemHeight, 1, kMaxItemHeight);
+}
+
+int rowHeight(const Layout &layout)
+{
+    return safeItemHeight(layout.itemHeight);
+}
 
 int inset(const Layout &layout)
 {
@@ -39,7 +60,8 @@ int rowWidth(const Layout &layout)
 
 int rowTop(const Layout &layout, int firstIndex, int item)
 {
-    return (item - firstIndex) * safeItemHeight(layout.itemHeight) + inset(layout);
+    return clampToInt((qint64(item) - firstIndex) * safeItemHeight(layout.itemHeight) +
+                      inset(layout));
 }
 
 int lastRowIndex(const Layout &layout, int firstIndex)
@@ -125,10 +147,10 @@ TextFit fitText(const QString &text, int cellWidth, const Measure &measure)
 
     const QString ellipsis = QString::fromUtf16(kEllipsis);
     const int room = cellWidth - measure(ellipsis, int(ellipsis.size()));
-    // Longest prefix that leaves room for the ellipsis. Prefix widths grow
-    // with the length, so a binary search finds the same prefix as trying
-    // every length from the longest down, without measuring a very long
-    // title thousands of times.
+    // Longest prefix that leaves room for the ellipsis. Prefix widths mostly
+    // grow with the length, so a binary search finds it without measuring a
+    // very long title thousands of times; the scan below corrects it where
+    // they do not.
     int lo = 0;
     int hi = int(text.size());
     while (lo < hi) {
@@ -137,6 +159,18 @@ TextFit fitText(const QString &text, int cellWidth, const Measure &measure)
             lo = mid;
         else
             hi = mid - 1;
+    }
+    // Shaping can make a longer prefix narrower than a shorter one (joining
+    // scripts such as Arabic take narrower forms as characters join), which
+    // the search above cannot see. Joins only reach a few characters, so
+    // the longest fitting prefix lies at most that far past the one found:
+    // try those from the longest down, as a scan of every length would.
+    const int reach = std::min(int(text.size()), lo + kShapingReach);
+    for (int n = reach; n > lo; --n) {
+        if (measure(text, n) <= room) {
+            lo = n;
+            break;
+        }
     }
     int chars = lo;
     // Never cut a character in half.

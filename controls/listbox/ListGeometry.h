@@ -14,6 +14,14 @@ namespace listgeo {
 
 // What the geometry depends on: the control's size, its border and row
 // height, and whether the embedded bar currently takes room from the rows.
+// The tallest row the control draws: taller than any screen, and small
+// enough that a row's offset from the top row (at most twice the 16-bit
+// index range) times it stays far inside 32-bit pixel arithmetic.
+inline constexpr int kMaxItemHeight = 16384;
+
+// A stored row height as the geometry uses it: 1 … kMaxItemHeight.
+int boundedItemHeight(int itemHeight);
+
 struct Layout
 {
     int width = 0;
@@ -32,6 +40,8 @@ int innerHeight(const Layout &layout);
 // Width of every row: the control less the bar and the border.
 int rowWidth(const Layout &layout);
 int rowTop(const Layout &layout, int firstIndex, int item);
+// Height of the rows: the layout's row height bounded as above.
+int rowHeight(const Layout &layout);
 // Index of the last row the view reaches: every row that fits plus the one
 // cut by the bottom edge. May lie past the last item.
 int lastRowIndex(const Layout &layout, int firstIndex);

@@ -205,7 +205,10 @@ void MessageHook::setTimer(QWidget *window, qint32 id, int milliseconds)
     if (!window)
         return;
     killTimer(window, id);
-    const int qtId = window->startTimer(qMax(0, milliseconds));
+    // Window timers never fire early; Qt's default coarse timers may, by up
+    // to a twentieth of their period, which would bring the first
+    // auto-repeat of a held scroll-bar button forward.
+    const int qtId = window->startTimer(qMax(0, milliseconds), Qt::PreciseTimer);
     if (qtId != 0)
         m_timers[window].insert(qtId, id);
 }

@@ -447,7 +447,8 @@ void PlaylistView::setAutoCheckError(bool value)
 
 void PlaylistView::setItemHeight(int value)
 {
-    if (!storeProperty(m_props.itemHeight, std::max(1, value), QStringLiteral("ItemHeight")))
+    if (!storeProperty(m_props.itemHeight, listgeo::boundedItemHeight(value),
+                       QStringLiteral("ItemHeight")))
         return;
     updateScrollRange();
     paint();

@@ -186,6 +186,8 @@ private:
     PlaylistItem *itemAt(int index);
     const PlaylistItem *itemAt(int index) const;
     void setIndexProperty(short &current, int newValue, IndexSignal signal, const QString &name);
+    // The item index the top row shows for a bar value.
+    short topRowFor(int barValue) const;
     // Raises the signal for a move of current to proposed, stores the
     // handler's newIndex and redraws the rows involved.
     void changeIndex(short &current, short proposed, short bySetter, IndexSignal signal);

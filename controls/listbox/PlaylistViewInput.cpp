@@ -123,7 +123,7 @@ void PlaylistView::onBarChange()
 {
     if (m_scrollBar->isHidden())
         return;
-    m_firstIndex = short(m_scrollBar->value());
+    m_firstIndex = topRowFor(m_scrollBar->value());
     redrawRows();
 }
 
@@ -148,11 +148,20 @@ void PlaylistView::updateScrollRange()
     }
     // When the range shrinks the bar lowers its value silently; the top row
     // follows it so no item is left out of reach above the view.
-    const int top = std::max(0, m_scrollBar->maximum());
+    const short top = topRowFor(m_scrollBar->maximum());
     if (m_firstIndex > top) {
-        m_firstIndex = short(top);
+        m_firstIndex = top;
         redrawRows();
     }
+}
+
+short PlaylistView::topRowFor(int barValue) const
+{
+    // With a view too low for one whole row the bar's range reaches the
+    // item count itself, one past the last index; at the full 32,768
+    // items that would not even fit the 16-bit index. The top row is
+    // always an item that exists.
+    return short(std::clamp(barValue, 0, std::max(0, listCount() - 1)));
 }
 
 void PlaylistView::placeBar()

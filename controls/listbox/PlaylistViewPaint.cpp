@@ -120,7 +120,7 @@ void PlaylistView::paintRow(QPainter &painter, const listgeo::Layout &l, int m)
 
     const int x0 = listgeo::inset(l);
     const int width = listgeo::rowWidth(l);
-    const int itemHeight = m_props.itemHeight;
+    const int itemHeight = listgeo::rowHeight(l);
     const int top = listgeo::rowTop(l, m_firstIndex, m);
 
     // The alternation counts from the top row of the view, not from item 0.
@@ -155,10 +155,10 @@ void PlaylistView::paintRow(QPainter &painter, const listgeo::Layout &l, int m)
                 kAlignCentre);
 
     if (m >= listCount() - 1 || m >= lastRowIndex()) {
-        const int rowsBottom = (m - m_firstIndex + 1) * itemHeight;
+        const qint64 rowsBottom = (qint64(m) - m_firstIndex + 1) * itemHeight;
         const int innerHeight = listgeo::innerHeight(l);
         if (rowsBottom < innerHeight)
-            painter.fillRect(QRect(x0, top + itemHeight, width, innerHeight - rowsBottom),
+            painter.fillRect(QRect(x0, top + itemHeight, width, innerHeight - int(rowsBottom)),
                              m_props.backColor);
         // The bottom border is drawn after the rows in paintEvent, so the
         // cut last row cannot hide it.

@@ -1,6 +1,7 @@
 #include "controls/listbox/PlaylistViewProperties.h"
 
 #include "controls/PropertyBag.h"
+#include "controls/listbox/ListGeometry.h"
 
 #include <QVariant>
 
@@ -154,10 +155,11 @@ void PlaylistViewProperties::read(const PropertyBag &bag)
     backColor = readColor(bag.readProperty(kBackColor), backColor);
     listFont = readFont(bag.readProperty(kFont), listFont);
     autoCheckError = readBool(bag.readProperty(kAutoCheckError), autoCheckError);
-    // A row height below one pixel would divide the view by zero; a line
+    // A row height below one pixel would divide the view by zero, one
+    // taller than any screen only overflows the row arithmetic; a line
     // narrower than one pixel cannot be drawn (borderWidth, below).
-    itemHeight = int(
-        readInteger(bag.readProperty(kItemHeight), itemHeight, 1, std::numeric_limits<int>::max()));
+    itemHeight = listgeo::boundedItemHeight(int(readInteger(
+        bag.readProperty(kItemHeight), itemHeight, 1, std::numeric_limits<int>::max())));
     itemBackColor1 = readColor(bag.readProperty(kItemBkColor1), itemBackColor1);
     itemBackColor2 = readColor(bag.readProperty(kItemBkColor2), itemBackColor2);
     selectedBackColor = readColor(bag.readProperty(kItemSelBkColor), selectedBackColor);

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <limits>
+
 namespace {
 
 // The main window's playlist: 248 x 450 with a one-pixel border, so 448
@@ -158,6 +161,67 @@ TEST(ListGeometry, FitTextFindsTheLongestPrefixLikeTryingEveryLength)
         else
             EXPECT_EQ(fit.chars, expected) << width;
     }
+}
+
+TEST(ListGeometry, FitTextKeepsTheLongestPrefixWhenJoiningNarrowsIt)
+{
+    // Each measure gives the width of the first n characters. The scan
+    // from the longest prefix down is the rule; widths that shrink as
+    // characters join must not make the cut keep fewer characters.
+    struct Case
+    {
+        const char *name;
+        listgeo::Measure measure;
+    };
+    // Every second character joins its predecessor and the pair narrows
+    // by 12 pixels: widths 10, 8, 30, 28, 50, 48, ...
+    const auto pairs = [](const QString &, int n) { return 10 * n - (n % 2 == 0 ? 12 : 0); };
+    // A run of joined characters narrows the whole prefix while it grows,
+    // until the run ends (a word of seven letters, then blank, again).
+    const auto words = [](const QString &, int n) {
+        int w = 0;
+        for (int i = 1; i <= n; ++i)
+            w += (i % 8 == 0) ? 4 : (i % 8 < 4 ? 12 : -3);
+        return std::max(w, 0);
+    };
+    const Case cases[] = {{"pairs", pairs}, {"words", words}, {"plain", fixedWidth}};
+    const QString text = QString(40, QLatin1Char('x'));
+    for (const Case &c : cases) {
+        const int ellipsis = c.measure(QStringLiteral("..."), 3);
+        for (int width = 0; width < 420; ++width) {
+            const listgeo::TextFit fit = listgeo::fitText(text, width, c.measure);
+            if (fit.fits)
+                continue;
+            int expected = 0;
+            for (int n = int(text.size()); n >= 1; --n) {
+                if (width - ellipsis >= c.measure(text, n)) {
+                    expected = n;
+                    break;
+                }
+            }
+            EXPECT_EQ(fit.chars, expected) << c.name << " width " << width;
+        }
+    }
+    // The fault as seen: 28 pixels of room after "..." (30 wide) keeps
+    // four characters (28 wide), not the two a search for the boundary finds.
+    EXPECT_EQ(listgeo::fitText(text, 58, pairs).chars, 4);
+}
+
+TEST(ListGeometry, RowArithmeticStaysInRangeForAnyRowHeight)
+{
+    listgeo::Layout l = mainWindowLayout();
+    for (const int height : {1 << 30, std::numeric_limits<int>::max(), -5, 0}) {
+        l.itemHeight = height;
+        const int bounded = listgeo::rowHeight(l);
+        EXPECT_GE(bounded, 1) << height;
+        EXPECT_LE(bounded, listgeo::kMaxItemHeight) << height;
+        // The farthest rows of a full list, either side of the top row.
+        EXPECT_EQ(listgeo::rowTop(l, 0, 32767), 32767 * bounded + 1) << height;
+        EXPECT_EQ(listgeo::rowTop(l, 32767, 0), -32767 * bounded + 1) << height;
+        EXPECT_EQ(listgeo::rowRect(l, 5, 7).height(), bounded) << height;
+    }
+    EXPECT_EQ(listgeo::boundedItemHeight(1 << 30), listgeo::kMaxItemHeight);
+    EXPECT_EQ(listgeo::boundedItemHeight(18), 18);
 }
 
 TEST(PlaylistViewProperties, ColoursConvertFromTheOutsideLayout)

@@ -137,6 +137,26 @@ TEST_F(InputTest, TopRowComesBackIntoRangeWhenTheListShrinks)
     EXPECT_EQ(box->indexFromPoint(10, float(rowY(0))), 0);
 }
 
+TEST_F(InputTest, AFullListInAViewWithoutAWholeRowKeepsAValidTopRow)
+{
+    // Room for less than one row: the bar's range reaches the item count,
+    // one past the last index (32,768 would not fit the 16-bit index).
+    fill(PlaylistView::kMaxItems);
+    box->setItemBackColor1(QColor(10, 200, 30));
+    box->resize(kWidth, 12);
+    SkinScrollBar *bar = box->scrollBar();
+    ASSERT_FALSE(bar->isHidden());
+    ASSERT_EQ(bar->maximum(), PlaylistView::kMaxItems);
+    bar->setValue(bar->maximum());
+    EXPECT_EQ(box->firstIndex(), PlaylistView::kMaxItems - 1);
+    EXPECT_EQ(box->lastIndex(), PlaylistView::kMaxItems - 1);
+    // The top row shows the last item and a press selects it.
+    EXPECT_EQ(box->grab().toImage().pixelColor(60, 5), box->itemBackColor1());
+    mouse(QEvent::MouseButtonPress, Qt::LeftButton, QPointF(60, 5));
+    mouse(QEvent::MouseButtonRelease, Qt::LeftButton, QPointF(60, 5));
+    EXPECT_EQ(box->listIndex(), PlaylistView::kMaxItems - 1);
+}
+
 TEST_F(InputTest, DraggingTheBarMovesTheViewAndReportsScroll)
 {
     fill(40);

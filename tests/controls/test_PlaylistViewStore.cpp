@@ -10,6 +10,7 @@
 #include <QTemporaryFile>
 
 #include <functional>
+#include <limits>
 
 namespace {
 
@@ -267,6 +268,28 @@ TEST_F(StoreTest, AutoCheckErrorMarksItemsWithoutAFile)
     // Drawing the rows re-checks them.
     box->grab();
     EXPECT_TRUE(box->itemError(0));
+}
+
+TEST_F(StoreTest, RowHeightIsBoundedToWhatAScreenShows)
+{
+    fill(30);
+    box->setItemBackColor1(QColor(10, 200, 30));
+    for (const int huge : {1 << 30, std::numeric_limits<int>::max()}) {
+        box->setItemHeight(18);
+        box->setItemHeight(huge);
+        EXPECT_EQ(box->itemHeight(), listgeo::kMaxItemHeight);
+        // A stored value is bounded the same way on loading.
+        PropertyBag bag;
+        box->writeProperties(bag);
+        bag.writeProperty(QStringLiteral("ItemHeight"), huge);
+        box->setItemHeight(18);
+        box->readProperties(bag);
+        EXPECT_EQ(box->itemHeight(), listgeo::kMaxItemHeight);
+        // Painting the rows stays within the row arithmetic (the sanitizer
+        // pass checks for overflow) and shows the top row.
+        const QImage painted = box->grab().toImage();
+        EXPECT_EQ(painted.pixelColor(60, 5), box->itemBackColor1()) << huge;
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "controls/PropertyBag.h"
 #include "controls/scrollbar/SkinScrollBar.h"
 
+#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
@@ -190,6 +191,21 @@ TEST_F(SkinScrollBarTest, HeldButtonRepeatsUntilMaxThenStops)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !bar.isTimerRunning(2); }, kWaitMs));
     EXPECT_EQ(changes.count(), 4);
     QTest::mouseRelease(&bar, Qt::LeftButton, {}, QPoint(8, 190));
+}
+
+TEST_F(SkinScrollBarTest, FirstRepeatComesNoEarlierThanDelayAndPeriod)
+{
+    // Defaults: one step at the press, the delay of 500 ms only starts the
+    // repeat, whose first step comes one period (50 ms) later. Only the
+    // lower bound is checked: a busy machine may be late, never early.
+    QElapsedTimer sincePress;
+    sincePress.start();
+    QTest::mousePress(&bar, Qt::LeftButton, {}, QPoint(8, 190));
+    ASSERT_EQ(bar.value(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar.value() >= 2; }, kWaitMs));
+    const qint64 firstRepeat = sincePress.elapsed();
+    QTest::mouseRelease(&bar, Qt::LeftButton, {}, QPoint(8, 190));
+    EXPECT_GE(firstRepeat, bar.changeDelay() + bar.changeFrequency());
 }
 
 TEST_F(SkinScrollBarTest, HeldButtonOnlyStepsWhileThePointerIsOnIt)
