@@ -3,17 +3,27 @@
 #include "app/DownloadNaming.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
 
 // Title of the save dialog and of the download message boxes.
 const char16_t kDialogTitle[] = u"下载歌曲";
+// How much of a song's start shows its type, and how long the look at it
+// may take.
+constexpr qint64 kProbeBytes = 512;
+constexpr int kProbeTimeoutMs = 5000;
 
 } // namespace
 
@@ -69,8 +79,14 @@ DownloadJob *DownloadManager::download(const QString &link, const QString &nameH
         return nullptr;
     }
 
+    // The extension follows what the link answers, so it is asked before
+    // the save dialog suggests a name.
+    QPointer<DownloadManager> alive(this);
+    const QString extension = probeExtension(url);
+    if (!alive)
+        return nullptr;
     const QString suggested =
-        QDir(defaultFolder()).filePath(DownloadNaming::suggestedFileName(url, nameHint));
+        QDir(defaultFolder()).filePath(DownloadNaming::suggestedFileName(url, nameHint, extension));
     const QString path = choosePath(suggested);
     if (path.isEmpty())
         return nullptr;
@@ -79,17 +95,64 @@ DownloadJob *DownloadManager::download(const QString &link, const QString &nameH
     auto *job = new DownloadJob(url, path, this);
     m_jobs.removeAll(nullptr);
     m_jobs.append(job);
-    connect(job, &DownloadJob::finished, this,
-            [this, job](DownloadJob::Result result, const QString &message) {
-                if (result == DownloadJob::Result::Failed)
-                    showMessage(true, message);
-                Q_EMIT downloadFinished(job->targetPath(), result);
-                job->deleteLater();
-            });
+    connect(
+        job, &DownloadJob::finished, this,
+        [this, job](DownloadJob::Result result, const QString &message) {
+            // A finished download says so, naming the file; a failed one
+            // says why.
+            if (result == DownloadJob::Result::Failed)
+                showMessage(true, message);
+            else if (result == DownloadJob::Result::Saved)
+                showMessage(
+                    false,
+                    QStringLiteral("下载完成：%1").arg(QFileInfo(job->targetPath()).fileName()));
+            Q_EMIT downloadFinished(job->targetPath(), result);
+            job->deleteLater();
+        });
     if (m_showProgress)
         attachProgress(job, QFileInfo(path).fileName());
     job->start();
     return job;
+}
+
+QString DownloadManager::probeExtension(const QUrl &url)
+{
+    // One short request: the answer's headers and its first bytes are all
+    // that is needed, so it ends as soon as they are here (or after a few
+    // seconds, when the name goes without them).
+    QNetworkAccessManager network;
+    network.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    QNetworkRequest request(url);
+    request.setRawHeader("Range",
+                         QByteArrayLiteral("bytes=0-") + QByteArray::number(kProbeBytes - 1));
+    request.setTransferTimeout(kProbeTimeoutMs);
+    QNetworkReply *reply = network.get(request);
+    QEventLoop wait;
+    QByteArray firstBytes;
+    const auto takeBytes = [&] {
+        firstBytes += reply->read(kProbeBytes - firstBytes.size());
+        if (!firstBytes.isEmpty())
+            wait.quit();
+    };
+    connect(reply, &QNetworkReply::readyRead, &wait, takeBytes);
+    connect(reply, &QNetworkReply::finished, &wait, &QEventLoop::quit);
+    QTimer::singleShot(kProbeTimeoutMs, &wait, &QEventLoop::quit);
+    if (!reply->isFinished())
+        wait.exec();
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    QString contentType;
+    // An error page's type and bytes describe the page, not the song.
+    if (status >= 200 && status < 300) {
+        contentType = reply->header(QNetworkRequest::ContentTypeHeader).toString();
+        if (firstBytes.isEmpty())
+            firstBytes = reply->read(kProbeBytes);
+    } else {
+        firstBytes.clear();
+    }
+    reply->disconnect();
+    reply->abort();
+    delete reply;
+    return DownloadNaming::extensionFor(contentType, firstBytes, url);
 }
 
 QString DownloadManager::choosePath(const QString &suggestedPath)

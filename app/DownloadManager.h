@@ -1,8 +1,8 @@
 // Saves songs for the download commands: asks where to save (a save dialog
-// opening in the download folder with a name taken from the link), shows a
-// progress dialog with a cancel button and reports failures in a message
-// box. The dialogs are replaceable so that tests and scripts can drive the
-// whole path without a user.
+// opening in the download folder, suggesting the caller's name with the
+// extension the link's answer calls for), shows a progress dialog with a
+// cancel button and reports the end, finished or failed, as a message. The dialogs are replaceable
+// so that tests and scripts can drive the whole path without a user.
 #pragma once
 
 #include "app/DownloadJob.h"
@@ -55,6 +55,9 @@ Q_SIGNALS:
 
 private:
     QString choosePath(const QString &suggestedPath);
+    // The extension a download of url should carry, from the answer's
+    // Content-Type or first bytes (DownloadNaming::extensionFor).
+    QString probeExtension(const QUrl &url);
     void showMessage(bool isError, const QString &text);
     void attachProgress(DownloadJob *job, const QString &fileName);
 

@@ -1,5 +1,7 @@
 #include "app/DownloadNaming.h"
 
+#include <QMimeDatabase>
+#include <QMimeType>
 #include <QStringList>
 
 namespace DownloadNaming {
@@ -20,15 +22,26 @@ bool forbidden(QChar c)
     return kReserved.contains(c);
 }
 
-bool knownAudioExtension(const QString &suffix)
+// Types whose name says nothing about the content.
+bool isGenericType(const QMimeType &type)
 {
-    static const QStringList kKnown = {
-        QStringLiteral("mp3"),  QStringLiteral("m4a"), QStringLiteral("aac"),
-        QStringLiteral("flac"), QStringLiteral("ogg"), QStringLiteral("oga"),
-        QStringLiteral("opus"), QStringLiteral("wav"), QStringLiteral("wma"),
-        QStringLiteral("ape"),  QStringLiteral("mp4"), QStringLiteral("webm"),
-    };
-    return kKnown.contains(suffix.toLower());
+    return !type.isValid() || type.isDefault() || type.name() == QLatin1String("text/plain");
+}
+
+// The type a file name's extension names, when it is sound or pictures
+// in motion: a script's or a page's name ("play.php") says nothing about
+// the song it hands out.
+QMimeType mediaTypeOfName(const QString &name)
+{
+    if (name.isEmpty())
+        return {};
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+    if (type.isDefault())
+        return {};
+    const QString n = type.name();
+    if (n.startsWith(u"audio/") || n.startsWith(u"video/"))
+        return type;
+    return {};
 }
 
 QString capLength(QString base)
@@ -70,23 +83,41 @@ QString sanitizeFileName(const QString &name)
     return onlyUnderscores ? QString() : out;
 }
 
-QString suggestedFileName(const QUrl &url, const QString &fallbackBase)
+QString extensionFor(const QString &contentType, const QByteArray &firstBytes, const QUrl &url)
 {
-    const QString segment = sanitizeFileName(url.fileName(QUrl::FullyDecoded));
-    const int dot = segment.lastIndexOf(QLatin1Char('.'));
-    if (dot > 0 && knownAudioExtension(segment.mid(dot + 1))) {
-        const QString base = sanitizeFileName(capLength(segment.left(dot)));
-        if (!base.isEmpty())
-            return base + QLatin1Char('.') + segment.mid(dot + 1).toLower();
+    const QMimeDatabase db;
+    // "audio/wav; charset=…": the parameters are not part of the type.
+    const QString typeName = contentType.section(QLatin1Char(';'), 0, 0).trimmed().toLower();
+    if (!typeName.isEmpty()) {
+        const QMimeType type = db.mimeTypeForName(typeName);
+        if (!isGenericType(type) && !type.preferredSuffix().isEmpty())
+            return type.preferredSuffix();
     }
-    // A segment such as "play.php" names the script, not the song: the
-    // caller's name (title and singer) says more.
-    QString base = sanitizeFileName(capLength(sanitizeFileName(fallbackBase)));
-    if (base.isEmpty())
-        base = sanitizeFileName(capLength(segment));
+    if (!firstBytes.isEmpty()) {
+        const QMimeType type = db.mimeTypeForData(firstBytes);
+        if (!isGenericType(type) && !type.preferredSuffix().isEmpty())
+            return type.preferredSuffix();
+    }
+    return mediaTypeOfName(sanitizeFileName(url.fileName(QUrl::FullyDecoded))).preferredSuffix();
+}
+
+QString suggestedFileName(const QUrl &url, const QString &nameHint, const QString &extension)
+{
+    QString base = sanitizeFileName(capLength(sanitizeFileName(nameHint)));
+    const QString segment = sanitizeFileName(url.fileName(QUrl::FullyDecoded));
+    const QMimeType segmentType = mediaTypeOfName(segment);
+    if (base.isEmpty() && segmentType.isValid()) {
+        // The segment without the extension its type was known by.
+        QString stem = segment;
+        const QString suffix = QMimeDatabase().suffixForFileName(segment);
+        if (!suffix.isEmpty())
+            stem.chop(suffix.size() + 1);
+        base = sanitizeFileName(capLength(stem));
+    }
     if (base.isEmpty())
         base = QString::fromUtf16(kFallbackBaseName);
-    return base + QLatin1Char('.') + QString::fromUtf16(kFallbackExtension);
+    const QString suffix = extension.isEmpty() ? segmentType.preferredSuffix() : extension;
+    return suffix.isEmpty() ? base : base + QLatin1Char('.') + suffix;
 }
 
 } // namespace DownloadNaming

@@ -26,31 +26,70 @@ TEST(DownloadNaming, AcceptsOnlyHttpAndHttpsLinksWithAHost)
         EXPECT_EQ(isDownloadableUrl(QUrl(QString::fromUtf8(c.url))), c.ok) << c.url;
 }
 
-TEST(DownloadNaming, SuggestsASafeNameFromTheLink)
+TEST(DownloadNaming, SuggestsTheCallersNameWithTheAnswersExtension)
 {
     const struct
     {
         const char *url;
         const char *hint;
+        const char *extension;
         const char *name;
     } cases[] = {
-        {"http://h/music/song.mp3", "", "song.mp3"},
-        {"http://h/music/Song.FLAC?x=1", "", "Song.flac"},
-        {"http://h/%E5%A4%9C%E8%88%AA.mp3", "", "夜航.mp3"},
-        {"http://h/play.php?id=3", "夜航 - 歌手甲", "夜航 - 歌手甲.mp3"},
-        {"http://h/play.php?id=3", "", "play.php.mp3"},
-        {"http://h/", "", "歌曲.mp3"},
-        {"http://h/", "a/b:c", "a_b_c.mp3"},
-        {"http://h/a%01b.mp3", "", "a_b.mp3"},
-        {"http://h/.hidden.mp3", "", "hidden.mp3"},
-        {"http://h/%2E%2E", "", "歌曲.mp3"},
-        {"http://h/x/..%5C..%5Cwin.ini", "", "_.._win.ini.mp3"},
-        {"http://h/con%3F%2A.mp3", "", "con__.mp3"},
+        // The caller's "title - singer" wins over the song ID in the link.
+        {"http://h/music/100230.wav?xcode=1", "夜航 - 歌手甲", "wav", "夜航 - 歌手甲.wav"},
+        {"http://h/play.php?id=3", "夜航 - 歌手甲", "mp3", "夜航 - 歌手甲.mp3"},
+        {"http://h/play.php?id=3", "夜航 - 歌手甲", "", "夜航 - 歌手甲"},
+        // Without a name of the caller's: the link's, when it names audio.
+        {"http://h/music/song.mp3", "", "", "song.mp3"},
+        {"http://h/music/Song.FLAC?x=1", "", "", "Song.flac"},
+        {"http://h/%E5%A4%9C%E8%88%AA.mp3", "", "ogg", "夜航.ogg"},
+        {"http://h/play.php?id=3", "", "", "歌曲"},
+        {"http://h/", "", "wav", "歌曲.wav"},
+        {"http://h/", "a/b:c", "", "a_b_c"},
+        {"http://h/a%01b.mp3", "", "", "a_b.mp3"},
+        {"http://h/.hidden.mp3", "", "", "hidden.mp3"},
+        {"http://h/%2E%2E", "", "", "歌曲"},
+        {"http://h/x/..%5C..%5Cwin.ini", "", "", "歌曲"},
+        {"http://h/con%3F%2A.mp3", "", "", "con__.mp3"},
     };
     for (const auto &c : cases) {
-        EXPECT_EQ(suggestedFileName(QUrl(QString::fromUtf8(c.url)), QString::fromUtf8(c.hint)),
+        EXPECT_EQ(suggestedFileName(QUrl(QString::fromUtf8(c.url)), QString::fromUtf8(c.hint),
+                                    QString::fromUtf8(c.extension)),
                   QString::fromUtf8(c.name))
             << c.url;
+    }
+}
+
+TEST(DownloadNaming, ExtensionComesFromTheTypeThenTheBytesThenTheLink)
+{
+    const QByteArray wav = QByteArrayLiteral("RIFF\x24\0\0\0WAVEfmt ");
+    const QByteArray id3 = QByteArrayLiteral("ID3\x04\0\0\0\0\0\0");
+    const QByteArray flac = QByteArrayLiteral("fLaC\0\0\0\x22");
+    const struct
+    {
+        const char *type;
+        QByteArray bytes;
+        const char *url;
+        const char *extension;
+    } cases[] = {
+        {"audio/wav", {}, "http://h/x.mp3", "wav"},
+        {"audio/mpeg; charset=binary", {}, "http://h/x", "mp3"},
+        {"audio/flac", wav, "http://h/x", "flac"},
+        // A type that says nothing: the bytes decide.
+        {"application/octet-stream", wav, "http://h/play.php", "wav"},
+        {"", id3, "http://h/x", "mp3"},
+        {"text/plain", flac, "http://h/x", "flac"},
+        // Neither says anything: the link's name, if it names audio.
+        {"", QByteArrayLiteral("\x01\x02\x03"), "http://h/a/b.m4a", "m4a"},
+        {"application/octet-stream", {}, "http://h/play.php", ""},
+        {"", {}, "http://h/", ""},
+        // An unknown type from the server is not taken as an extension.
+        {"audio/x-no-such-thing", {}, "http://h/x.mp3", "mp3"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(extensionFor(QString::fromUtf8(c.type), c.bytes, QUrl(QString::fromUtf8(c.url))),
+                  QString::fromUtf8(c.extension))
+            << c.type << " " << c.url;
     }
 }
 
@@ -64,7 +103,8 @@ TEST(DownloadNaming, NeverYieldsAPathOrAHiddenOrOverlongName)
         "http://h/%E2%80%AEevil.mp3", // right-to-left override
     };
     for (const char *u : hostile) {
-        const QString name = suggestedFileName(QUrl(QString::fromUtf8(u)));
+        const QString name =
+            suggestedFileName(QUrl(QString::fromUtf8(u)), QString(), QStringLiteral("mp3"));
         EXPECT_FALSE(name.contains(QLatin1Char('/'))) << u;
         EXPECT_FALSE(name.contains(QLatin1Char('\\'))) << u;
         EXPECT_FALSE(name.startsWith(QLatin1Char('.'))) << u;
