@@ -235,7 +235,7 @@ void MainWindow::createPictures()
     playModeButton->setLooks(looks(Artwork::Glyph::PlayMode, square));
     m_pauseLook = looks(Artwork::Glyph::Pause, big);
     m_playLook = looks(Artwork::Glyph::Play, big);
-    playButton->setLooks(m_pauseLook);
+    playButton->setLooks(m_playLook);
     previousButton->setToolTip(QStringLiteral("上一首"));
     nextButton->setToolTip(QStringLiteral("下一首"));
     searchImageButton->setToolTip(QStringLiteral("搜索"));
@@ -406,6 +406,11 @@ void MainWindow::startUp()
         constexpr int kStartBalloonFlags = 10;
         constexpr int kBalloonTimeoutMs = 5000;
         tray::setTrayMenu(popupMenus->trayMenu);
+        // Without a notification area a balloon shows in the status line.
+        tray::setBalloonFallback([](QWidget *form, const QString &text, int timeoutMs) {
+            if (auto *window = qobject_cast<MainWindow *>(form))
+                window->showStatusMessage(text, timeoutMs);
+        });
         tray::updateTrayIcon(this, windowTitle(), QString(), kStartBalloonFlags, kBalloonTimeoutMs);
     });
     m_loaded = true;

@@ -145,6 +145,9 @@ public:
     void onPlayerDoubleClicked();
     // The search-prompt restore of a background press (before the drag).
     void restoreSearchPrompt();
+    // Pops the tray menu up at a screen position (a right press on the title
+    // line or the window background).
+    void showWindowMenu(const QPoint &globalPos);
 
     // ---- search -----------------------------------------------------------
     void onSearchClicked();
@@ -171,8 +174,13 @@ public:
     // The search box's text colour as 0x00BBGGRR.
     unsigned searchTextColour() const;
 
-    // Whether the player is paused (the play button then shows play).
-    bool playerPaused() const;
+    // Whether a track is playing or about to (the play button then shows
+    // pause; in every other state it shows play).
+    bool playerRunning() const;
+    // Shows text in the status line for ms milliseconds; the clock leaves
+    // the line alone meanwhile and takes it back afterwards.
+    void showStatusMessage(const QString &text, int ms);
+    bool statusMessageShown() const;
 
     // ---- playback ---------------------------------------------------------
     short knobGrabX = 0;       // twips into a knob where the left button went down
@@ -323,7 +331,9 @@ private:
     void playPlaylistItem(int index, PlayEntry entry);
     // Asks for the track's link; false when the play ends here (no link, or
     // the window closed while the request waited).
-    bool resolvePlayableLink(const Track &track, QString &link);
+    // On success the answer's lyric replaces the playing one (the lyric box
+    // emptied first when clearLyricBox); on failure the status line says so.
+    bool resolvePlayableLink(const Track &track, QString &link, bool clearLyricBox = false);
     void startLink(const QString &link, bool callPlay);
     void markPlaying(int index);
     void finishPlay(const Track &track);
@@ -342,6 +352,11 @@ private:
     void setupKeys();
     void setupAccessibility();
     QString albumOf(const QString &songId) const;
+    void updatePlayButtonLook();
+    void onStatusMessageEnded();
+    // Plays the selected playlist item, else the current one; false when
+    // the playlist names neither.
+    bool playChosenPlaylistItem();
 
     PlayOrder m_playOrder;
     DownloadManager *m_downloads = nullptr;
@@ -368,4 +383,10 @@ private:
     QList<SearchResult> m_pendingRows;
     QElapsedTimer m_rowsShownAt;
     NowPlaying m_nowPlaying;
+    // A message held in the status line (a failure, a balloon without a
+    // tray) and the text it covered.
+    QTimer *m_statusMessageTimer = nullptr;
+    QString m_statusBeforeMessage;
+    // The seek knob moved since the press: only then does a release seek.
+    bool m_seekKnobMoved = false;
 };

@@ -89,7 +89,9 @@ void MainWindow::onClockTick()
     // they run.
     if (!search.searchInProgress && !search.playlistAddInProgress)
         setIfChanged(statusEdit, PlaybackClock::statusBoxText(position, length, status));
-    setIfChanged(statusLabel, PlaybackClock::statusLabelText(position, length, status));
+    // A message in the status line stays readable for its time.
+    if (!statusMessageShown())
+        setIfChanged(statusLabel, PlaybackClock::statusLabelText(position, length, status));
 
     if (player->playState() == MediaPlayer::kStateReady)
         player->controls().play();
@@ -163,19 +165,27 @@ void MainWindow::onSeekKnobPressed(int button, int, double x, double)
     if (leftHeld(button)) {
         knobGrabX = static_cast<short>(std::lround(x));
         seekDragging = true;
+        m_seekKnobMoved = false;
     }
 }
 
 void MainWindow::onSeekKnobMoved(int button, int, double x, double)
 {
+    // The knob follows the mouse while a track is loaded, paused as well
+    // as playing: seeking a paused track is as ordinary as seeking a
+    // playing one.
+    const int state = mediaPlayer->playState();
+    const bool seekable = state == MediaPlayer::kStatePlaying || state == MediaPlayer::kStatePaused;
     const int left = seekKnob->leftTwips();
-    if (mediaPlayer->playState() != MediaPlayer::kStatePlaying || !leftHeld(button) || left < 0 ||
-        left > PlaybackKnobs::kSeekKnobMax)
+    if (!seekable || !leftHeld(button) || left < 0 || left > PlaybackKnobs::kSeekKnobMax)
         return;
     const int newLeft =
         PlaybackKnobs::dragKnob(left, knobGrabX, int(std::lround(x)), PlaybackKnobs::kSeekKnobMax);
+    if (newLeft == left)
+        return;
+    m_seekKnobMoved = true;
     seekKnob->setLeftTwips(newLeft);
-    seekFill->setWidthTwips(PlaybackKnobs::fillWidth(newLeft));
+    seekFill->setWidthTwips(PlaybackKnobs::fillWidth(seekKnob->leftTwips()));
 }
 
 void MainWindow::onSeekKnobReleased(int, int, double, double)
@@ -185,17 +195,71 @@ void MainWindow::onSeekKnobReleased(int, int, double, double)
     if (mediaPlayer->status().isEmpty())
         return;
     seekDragging = false;
-    seekFill->setWidthTwips(PlaybackKnobs::fillWidth(seekKnob->leftTwips()));
-    const double duration = mediaPlayer->currentMedia().duration();
-    seekTo(PlaybackKnobs::seekPositionForKnob(duration, seekKnob->leftTwips()));
+    // A press without a move is no request to go anywhere: the knob only
+    // stands where the clock put it, which is a whole twip off the exact
+    // position.
+    if (m_seekKnobMoved) {
+        m_seekKnobMoved = false;
+        const double duration = mediaPlayer->currentMedia().duration();
+        seekTo(PlaybackKnobs::seekPositionForKnob(duration, seekKnob->leftTwips()));
+    }
+    // The clock and the knob show the new place at once, whatever the
+    // state: a paused player has no running clock to do it later.
+    onClockTick();
 }
 
 void MainWindow::onPlayClicked()
 {
-    if (mediaPlayer->playState() == MediaPlayer::kStatePaused)
+    const int state = mediaPlayer->playState();
+    if (state == MediaPlayer::kStatePaused) {
         mediaPlayer->controls().play();
-    else
+    } else if (playerRunning()) {
         mediaPlayer->controls().pause();
+    } else if (!playChosenPlaylistItem() && !mediaPlayer->url().isEmpty()) {
+        // Nothing plays: start again rather than pause nothing. The
+        // playlist's item gets a fresh link; without one, the last link.
+        mediaPlayer->controls().play();
+    }
+    updatePlayButtonLook();
+}
+
+bool MainWindow::playChosenPlaylistItem()
+{
+    const int count = playlistView->listCount();
+    const int selected = playlistView->listIndex();
+    const int current = PlaybackState::instance().currentPlayIndex;
+    if (selected >= 0 && selected < count) {
+        playPlaylistItem(selected, PlayEntry::Step);
+        return true;
+    }
+    if (current >= 0 && current < count) {
+        playPlaylistItem(current, PlayEntry::Step);
+        return true;
+    }
+    return false;
+}
+
+// ---- status line messages ------------------------------------------------------
+
+void MainWindow::showStatusMessage(const QString &text, int ms)
+{
+    if (!statusMessageShown())
+        m_statusBeforeMessage = statusLabel->text();
+    statusLabel->setText(text);
+    m_statusMessageTimer->start(qMax(0, ms));
+}
+
+bool MainWindow::statusMessageShown() const
+{
+    return m_statusMessageTimer && m_statusMessageTimer->isActive();
+}
+
+void MainWindow::onStatusMessageEnded()
+{
+    // The clock takes the line back when a track is loaded; otherwise the
+    // line shows again what the message covered.
+    statusLabel->setText(m_statusBeforeMessage);
+    onClockTick();
 }
 
 // ---- wiring ----------------------------------------------------------------------
@@ -210,6 +274,9 @@ void MainWindow::connectPlayback()
     connect(volumeSlider, &QSlider::valueChanged, this, &MainWindow::scheduleDisplayTick);
 
     connect(mediaPlayer, &MediaPlayer::playStateChanged, this, &MainWindow::onPlayStateChanged);
+    m_statusMessageTimer = new QTimer(this);
+    m_statusMessageTimer->setSingleShot(true);
+    connect(m_statusMessageTimer, &QTimer::timeout, this, &MainWindow::onStatusMessageEnded);
 
     connect(volumeKnob, &ImageControl::mouseDown, this, &MainWindow::onVolumeKnobPressed);
     connect(volumeKnob, &ImageControl::mouseMoved, this, &MainWindow::onVolumeKnobMoved);

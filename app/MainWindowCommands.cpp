@@ -55,6 +55,17 @@ public:
 void MainWindow::connectCommands()
 {
     m_downloads = new DownloadManager(this, this);
+    // A finished download is announced like a track (the balloon, or the
+    // status line without a tray); a failure still asks to be read.
+    m_downloads->setMessageSink([this](bool isError, const QString &text) {
+        if (isError) {
+            QMessageBox::warning(this, QStringLiteral("下载歌曲"), text);
+            return;
+        }
+        constexpr int kInfoBalloon = 1;
+        constexpr int kBalloonTimeoutMs = 5000;
+        tray::updateTrayIcon(this, windowTitle(), text, kInfoBalloon, kBalloonTimeoutMs);
+    });
     m_quit = [](int code) { QCoreApplication::exit(code); };
 
     const std::pair<QAction *, void (MainWindow::*)()> commands[] = {
@@ -123,7 +134,7 @@ void MainWindow::removeSelectedFromPlaylist()
         return; // the list is empty now: no request with an empty song ID
 
     // Deleting any item restarts playback on the neighbour, which is
-    // intended; the lyric box and nowPlayingText stay as they are.
+    // intended; the lyric box is not emptied first.
     const int index = *outcome.playIndex;
     markPlaying(index);
     const Track track{playlistView->url(index), playlistView->title(index),
@@ -131,6 +142,9 @@ void MainWindow::removeSelectedFromPlaylist()
     QString link;
     if (!resolvePlayableLink(track, link))
         return;
+    // The caption and the tray tip name what now plays, not the track
+    // that was deleted.
+    state.nowPlayingText = track.title + QStringLiteral("--") + track.singer;
     startLink(link, false);
     finishPlay(track);
 }

@@ -17,7 +17,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -33,6 +35,25 @@ template <typename Step> void attempt(Step step)
     } catch (...) {
     }
 }
+
+// The song information window's own lyric box is the only place the lyric
+// of the song it shows goes: the lines under the playing song stay its own.
+class SongInfoLyrics : public LyricsView
+{
+public:
+    explicit SongInfoLyrics(SongInfoWindow *info) : m_info(info) {}
+    void clearLyricList() override {}
+    void addLyricEntry(const QString &) override {}
+    void setLyricText(const QString &text) override
+    {
+        if (m_info)
+            m_info->lyricEdit->setPlainText(text);
+    }
+    void setLyricBoxText(const QString &) override {}
+
+private:
+    QPointer<SongInfoWindow> m_info;
+};
 
 // "Value 1 becomes 0, any other value becomes 1."
 void toggle(QCheckBox *box)
@@ -69,14 +90,33 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
     if (watched == titleLabel && type == QEvent::MouseButtonPress) {
-        dragWindow();
+        const auto *press = static_cast<QMouseEvent *>(event);
+        if (press->button() == Qt::RightButton)
+            showWindowMenu(press->globalPosition().toPoint());
+        else
+            dragWindow();
+        return true;
     } else if (watched == statusLabel && type == QEvent::MouseMove) {
         dragWindow();
         restoreButtonImages();
-    } else if (watched == autoFitLabel && type == QEvent::MouseButtonRelease) {
-        onAutoFitLabelClicked();
-    } else if (watched == autoTickLabel && type == QEvent::MouseButtonRelease) {
-        onAutoTickLabelClicked();
+    } else if ((watched == autoFitLabel || watched == autoTickLabel) &&
+               (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick)) {
+        // The label takes its own press: passed on to the window it would
+        // start a drag, and the drag's mouse grab (without a window manager
+        // to move the window) would keep the release from the label.
+        return true;
+    } else if ((watched == autoFitLabel || watched == autoTickLabel) &&
+               type == QEvent::MouseButtonRelease) {
+        const auto *release = static_cast<QMouseEvent *>(event);
+        const auto *label = static_cast<QLabel *>(watched);
+        if (release->button() == Qt::LeftButton &&
+            label->rect().contains(release->position().toPoint())) {
+            if (watched == autoFitLabel)
+                onAutoFitLabelClicked();
+            else
+                onAutoTickLabelClicked();
+        }
+        return true;
     } else if (watched == searchEdit) {
         if (type == QEvent::MouseButtonRelease &&
             static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
@@ -118,10 +158,22 @@ void MainWindow::dragWindow()
 
 void MainWindow::mousePressEvent(QMouseEvent *event)
 {
-    // Form_MouseDown: restore the search prompt, then drag.
+    // Form_MouseDown: restore the search prompt, then drag; the right
+    // button opens the window's menu instead.
     restoreSearchPrompt();
-    dragWindow();
+    if (event->button() == Qt::RightButton)
+        showWindowMenu(event->globalPosition().toPoint());
+    else
+        dragWindow();
     event->accept();
+}
+
+void MainWindow::showWindowMenu(const QPoint &globalPos)
+{
+    // The tray menu's commands (previous, next, about, exit) from the
+    // window itself: the only way to them where there is no notification
+    // area.
+    popupMenus->trayMenu->popup(globalPos);
 }
 
 void MainWindow::mouseMoveEvent(QMouseEvent *event)
@@ -153,14 +205,29 @@ void MainWindow::restoreSearchPrompt()
     }
 }
 
-bool MainWindow::playerPaused() const
+bool MainWindow::playerRunning() const
 {
-    return mediaPlayer && mediaPlayer->playState() == MediaPlayer::kStatePaused;
+    if (!mediaPlayer)
+        return false;
+    const int state = mediaPlayer->playState();
+    return state == MediaPlayer::kStatePlaying || state == MediaPlayer::kStateBuffering ||
+           state == MediaPlayer::kStateTransitioning || state == MediaPlayer::kStateReady;
+}
+
+void MainWindow::updatePlayButtonLook()
+{
+    // Pause while something plays, play in every other state (paused,
+    // stopped, ended, nothing loaded).
+    playButton->setLooks(playerRunning() ? m_pauseLook : m_playLook);
+    if (playButton->underMouse())
+        playButton->showHoverLook();
+    else
+        playButton->showNormalLook();
 }
 
 void MainWindow::restoreButtonImages()
 {
-    playButton->setLooks(playerPaused() ? m_playLook : m_pauseLook);
+    playButton->setLooks(playerRunning() ? m_pauseLook : m_playLook);
     for (ImageControl *button : {previousButton, nextButton, searchImageButton, minimiseButton,
                                  closeButton, playModeButton, playButton})
         button->showNormalLook();
@@ -169,7 +236,7 @@ void MainWindow::restoreButtonImages()
 void MainWindow::showHover(ImageControl *button)
 {
     if (button == playButton)
-        playButton->setLooks(playerPaused() ? m_playLook : m_pauseLook);
+        playButton->setLooks(playerRunning() ? m_pauseLook : m_playLook);
     button->showHoverLook();
 }
 
@@ -214,7 +281,8 @@ void MainWindow::fillSongInformation()
     info->titleEdit->setText(title);
     info->singerEdit->setText(singer);
     info->albumEdit->setText(album);
-    const QString link = musicservice::resolveSongLink(songId, singer, title, *this);
+    SongInfoLyrics lyrics(info);
+    const QString link = musicservice::resolveSongLink(songId, singer, title, lyrics);
     if (!info)
         return;
     info->linkEdit->setText(link);

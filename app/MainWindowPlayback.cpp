@@ -15,6 +15,7 @@
 #include "app/PopupMenus.h"
 #include "controls/listbox/PlaylistView.h"
 #include "service/LoadNetPicture.h"
+#include "service/LyricsBuffer.h"
 #include "service/ResolveSongLink.h"
 #include "shell/TrayIcon.h"
 
@@ -38,8 +39,10 @@ constexpr int kInfoBalloon = 1;
 constexpr int kBalloonTimeoutMs = 5000;
 // Balloon of Next and Previous on an empty playlist.
 const QString kNoSongsBalloon = QStringLiteral("当前尚未添加歌曲");
-// Status line of a play whose link request gave no playable link.
+// Status line of a play whose link request gave no playable link, and how
+// long it stays before the clock takes the line back.
 const QString kNoLinkStatus = QStringLiteral("无法获取歌曲的播放地址");
+constexpr int kFailureMessageMs = 5000;
 // A track shorter than this that ends counts as one that did not play.
 constexpr double kShortestTrackSeconds = 0.5;
 // Prefix of the play balloon and the now-playing captions.
@@ -59,11 +62,9 @@ void MainWindow::playSearchResult(bool fromDoubleClick)
     if (!row)
         return; // nothing selected: no request with an empty song ID
     Track track{row->text(kIdColumn), row->text(kTitleColumn), row->text(kSingerColumn)};
-    if (fromDoubleClick)
-        lyricLine->clear();
 
     QString link;
-    if (!resolvePlayableLink(track, link))
+    if (!resolvePlayableLink(track, link, fromDoubleClick))
         return;
     playlistView->addItem(track.title, track.singer, track.songId, QString());
     PlaybackState::instance().nowPlayingText = track.title + QStringLiteral("--") + track.singer;
@@ -86,7 +87,7 @@ void MainWindow::playPlaylistItem(int index, PlayEntry entry)
         markPlaying(index);
 
     QString link;
-    if (!resolvePlayableLink(track, link))
+    if (!resolvePlayableLink(track, link, entry == PlayEntry::ListDoubleClick))
         return;
     if (!markFirst)
         markPlaying(index);
@@ -97,20 +98,26 @@ void MainWindow::playPlaylistItem(int index, PlayEntry entry)
     finishPlay(track);
 }
 
-bool MainWindow::resolvePlayableLink(const Track &track, QString &link)
+bool MainWindow::resolvePlayableLink(const Track &track, QString &link, bool clearLyricBox)
 {
     // A new play cancels an end-of-track advance that has not run yet.
     m_endOfTrackPending = false;
     QPointer<MainWindow> alive(this);
-    link = musicservice::resolveSongLink(track.songId, track.singer, track.title, *this).trimmed();
+    // The answer's lyric replaces the playing song's only once this play
+    // goes ahead: a song without a playable link leaves the old one alone.
+    LyricsBuffer lyrics;
+    link = musicservice::resolveSongLink(track.songId, track.singer, track.title, lyrics).trimmed();
     // The request waits with events running: the window may have been
     // closed for good meanwhile, and then nothing of it may be touched.
     if (!alive || m_closing)
         return false;
     if (link.isEmpty()) {
-        statusLabel->setText(kNoLinkStatus);
+        showStatusMessage(kNoLinkStatus, kFailureMessageMs);
         return false;
     }
+    if (clearLyricBox)
+        lyricLine->clear();
+    lyrics.applyTo(*this);
     return true;
 }
 
@@ -135,6 +142,11 @@ void MainWindow::finishPlay(const Track &track)
     showSingerPicture(track.singer);
     if (m_closing)
         return;
+    // The caption names the new track before the tray tip copies it, so the
+    // tip never names the track that was playing before.
+    const PlaybackState &state = PlaybackState::instance();
+    if (state.nowPlayingTest())
+        setWindowTitle(state.nowPlayingTip());
     Q_EMIT trackStarted();
     tray::updateTrayIcon(this, windowTitle(), kNowPlaying + track.title, kInfoBalloon,
                          kBalloonTimeoutMs);
@@ -189,7 +201,6 @@ void MainWindow::onPlaylistDoubleClicked(short, short, float x, float y)
     const int index = playlistView->indexFromPoint(x, y);
     if (index < 0)
         return;
-    lyricLine->clear();
     playPlaylistItem(index, PlayEntry::ListDoubleClick);
 }
 
@@ -269,6 +280,7 @@ void MainWindow::onPlayStateChanged(int)
     }
     if (mediaPlayer->playState() == MediaPlayer::kStateStopped)
         playlistView->setPlayingTextColor(kPlayingColour);
+    updatePlayButtonLook();
     updateClockTimer();
     onClockTick();
 }

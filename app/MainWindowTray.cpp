@@ -1,6 +1,8 @@
 // Closing and resizing the main window, and the tray tips both keep up to
-// date. Closing never ends the program: the window goes to the tray and
-// the tray menu's exit command is the only way out.
+// date. With a notification area closing never ends the program: the
+// window goes to the tray and the tray menu's exit command ends it. Without
+// one a hidden window could not be reached again, so closing ends the
+// program through that same exit command.
 #include "app/MainWindow.h"
 
 #include "app/PlaybackState.h"
@@ -30,12 +32,14 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::closeToTray(bool &cancel)
 {
+    if (!tray::isTrayUsable()) {
+        cancel = false;
+        exitPlayer();
+        return;
+    }
     cancel = true;
     setWindowState(windowState() | Qt::WindowMinimized);
-    // Without a notification area a hidden window could not be reached
-    // again, so it then stays minimised on the task bar.
-    if (tray::isTrayUsable())
-        hide();
+    hide();
     PlaybackState &state = PlaybackState::instance();
     if (state.nowPlayingTest()) {
         tray::updateTrayIcon(this, state.nowPlayingTip(), QString(), kInfoBalloon,
@@ -49,7 +53,8 @@ void MainWindow::closeToTray(bool &cancel)
 
 void MainWindow::onResized()
 {
-    if (!m_loaded)
+    // After the exit command the icon stays removed.
+    if (!m_loaded || m_closing)
         return;
     const PlaybackState &state = PlaybackState::instance();
     const QString tip = state.nowPlayingTest() ? state.nowPlayingTip() : windowTitle();

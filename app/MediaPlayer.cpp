@@ -112,6 +112,9 @@ MediaPlayer::MediaPlayer(QWidget *parent) : QWidget(parent)
     m_watchTimer = new QTimer(this);
     m_watchTimer->setInterval(kWatchIntervalMs);
     connect(m_watchTimer, &QTimer::timeout, this, &MediaPlayer::watchStream);
+    m_clickTimer = new QTimer(this);
+    m_clickTimer->setSingleShot(true);
+    connect(m_clickTimer, &QTimer::timeout, this, &MediaPlayer::clicked);
 }
 
 int MediaPlayer::stallTimeoutMs()

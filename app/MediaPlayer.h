@@ -118,6 +118,9 @@ public:
 
 Q_SIGNALS:
     void playStateChanged(int newState);
+    // A single click is told once the double-click interval has passed
+    // without a second press, so the first half of a double click never
+    // acts as a click of its own.
     void clicked();
     void doubleClicked();
 
@@ -197,4 +200,5 @@ private:
     QElapsedTimer m_waitingSince;
     // The furthest position the track was seen playing at (or sought to).
     mutable double m_furthest = 0.0;
+    QTimer *m_clickTimer = nullptr; // a click waiting to see whether a second one follows
 };

@@ -4,6 +4,7 @@
 // MediaPlayer.cpp.
 #include "app/MediaPlayer.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -81,17 +82,25 @@ void MediaPlayer::mouseReleaseEvent(QMouseEvent *event)
     const bool click = m_pressed && event->button() == Qt::LeftButton &&
                        rect().contains(event->position().toPoint());
     m_pressed = false;
-    if (click)
+    if (!click)
+        return;
+    // A click still waiting was not followed by a double click: it stands.
+    if (m_clickTimer->isActive()) {
+        m_clickTimer->stop();
         Q_EMIT clicked();
+    }
+    m_clickTimer->start(QApplication::doubleClickInterval());
 }
 
 void MediaPlayer::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    // The first click of the pair has already been reported; the release
-    // that follows this press is not a click of its own.
+    // The click waiting from the first half of the pair belongs to this
+    // double click; the release that follows this press is no click either.
     m_pressed = false;
-    if (event->button() == Qt::LeftButton)
-        Q_EMIT doubleClicked();
+    if (event->button() != Qt::LeftButton)
+        return;
+    m_clickTimer->stop();
+    Q_EMIT doubleClicked();
 }
 
 void MediaPlayer::keyPressEvent(QKeyEvent *event)

@@ -31,15 +31,15 @@ double seekPositionForKnob(double duration, int left)
 {
     if (!std::isfinite(duration) || duration <= 0)
         return 0;
-    const double perTwip = duration / kSeekTrackSpan;
-    return std::max(0.0, perTwip * left - perTwip * kSeekTrackStart);
+    const int clamped = std::clamp(left, 0, kSeekKnobMax);
+    return duration * clamped / kSeekKnobMax;
 }
 
 int knobForPosition(double duration, double position)
 {
     if (!std::isfinite(duration) || duration <= 0 || !std::isfinite(position))
         return 0;
-    const double left = kSeekDisplaySpan / duration * position;
+    const double left = kSeekKnobMax * (position / duration);
     return static_cast<int>(std::lround(std::clamp(left, 0.0, double(kSeekKnobMax))));
 }
 

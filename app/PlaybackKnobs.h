@@ -1,7 +1,8 @@
 // Geometry of the two drawn knobs: the volume knob along its short track
 // and the seek knob along the progress track. Positions are left edges in
-// twips, as the window lays the knobs out; the constants below are
-// independent of each other and do not describe one common scale.
+// twips, as the window lays the knobs out. The seek knob's travel is one
+// scale for showing the position and for seeking, so a knob the clock
+// placed seeks back to where it stands and its far end is the track's end.
 #pragma once
 
 #include <QString>
@@ -14,15 +15,9 @@ constexpr int kTwipsPerPixel = 15;
 constexpr int kVolumeKnobMax = 800;
 // Volume percent per twip of volume knob travel (800 twips give 100).
 constexpr double kVolumePerTwip = 0.125;
-// The seek knob can be dragged from 0 to this left edge.
+// The seek knob travels from 0 (the start of the track) to this left edge
+// (its end).
 constexpr int kSeekKnobMax = 3495;
-// The left edge where the progress track starts: the knob there means 0 s.
-constexpr int kSeekTrackStart = 120;
-// Twips of knob travel that stand for the whole length when seeking.
-constexpr int kSeekTrackSpan = 3600;
-// Twips of knob travel that stand for the whole length when the clock
-// places the knob.
-constexpr int kSeekDisplaySpan = 3205;
 
 // The new left edge of a knob dragged by the mouse: left − grab + x,
 // clamped to 0 … maxLeft.
@@ -37,14 +32,13 @@ QString volumeToolTip(int volume);
 // The volume slider's tool tip, "音量调节: " + volume + "%".
 QString sliderToolTip(int volume);
 
-// The position in seconds a seek knob released at `left` asks for:
-// duration ÷ 3600 × left − duration ÷ 3600 × 120. Left of the track start
-// this would be negative; it is held at 0 instead of asking the player for
-// a time before the start.
+// The position in seconds a seek knob at `left` stands for: the same share
+// of the length as `left` is of kSeekKnobMax, held within 0 … duration.
 double seekPositionForKnob(double duration, int left);
 
-// Where the clock puts the seek knob: 3205 ÷ duration × position, or 0
-// while the length is not known yet.
+// Where the clock puts the seek knob for a position: the inverse of
+// seekPositionForKnob, rounded to a whole twip; 0 while the length is not
+// known yet.
 int knobForPosition(double duration, double position);
 
 // Width of a fill bar for a knob at `left` (never negative).

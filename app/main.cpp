@@ -5,6 +5,7 @@
 #include "app/PlayerCommandLine.h"
 #include "app/PlayerSettings.h"
 #include "app/SettingsKeeper.h"
+#include "app/QtTranslation.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
 
@@ -78,6 +79,8 @@ int main(int argc, char **argv)
     const QString family = AppFont::install();
     if (!family.isEmpty())
         QApplication::setFont(QFont(family, kWindowFontPoints));
+    // Qt's own dialog texts in Chinese like the rest, whatever the locale.
+    installQtTranslation(&app);
     QApplication::setWindowIcon(Artwork::appIcon());
     if (instance && !instance->listen()) {
         std::fprintf(stderr,
@@ -85,8 +88,9 @@ int main(int argc, char **argv)
                      qPrintable(instance->socketPath()));
     }
     // The main window only hides when closed, and the song information
-    // window may be the last one shown: only the tray's exit command ends
-    // the program.
+    // window may be the last one shown: only the exit command ends the
+    // program (from the tray menu, or by closing the window where the
+    // desktop has no notification area).
     QApplication::setQuitOnLastWindowClosed(false);
     MainWindow window;
     if (instance) {

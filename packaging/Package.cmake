@@ -19,11 +19,13 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://velmor.org/)
 set(CPACK_STRIP_FILES ON)
 # The linked libraries come from dpkg-shlibdeps. The rest is loaded at run
 # time and so invisible to it: libmpv (opened on first play), the toolkit's
-# display plugins, and the fonts the skin names for the Chinese interface.
-# TagLib's shared library lives in libtag1v5-vanilla, which the shlibs entry
-# reaches only through the libtag1v5 wrapper package: it is named as well.
+# display plugins, the fonts the skin names for the Chinese interface and the
+# toolkit's own Chinese texts for its dialogs. TagLib's shared library lives
+# in libtag1v5-vanilla, which the shlibs entry reaches only through the
+# libtag1v5 wrapper package: it is named as well.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmpv2, qt6-qpa-plugins, fonts-noto-cjk, libtag1v5-vanilla")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libmpv2, qt6-qpa-plugins, fonts-noto-cjk, qt6-translations-l10n, libtag1v5-vanilla")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Only the three programs and their files: no test or tool targets.

@@ -8,14 +8,15 @@ set -euo pipefail
 
 # Building and running: compilers, Qt, libmpv (opened at run time), the HTTP
 # server library, zlib (downloads sent compressed), the fonts of the Chinese
-# interface (and fonttools, which cuts the window's own font from them), and
-# the virtual display run.sh opens the player on when there is no display.
+# interface (and fonttools, which cuts the window's own font from them), Qt's
+# own Chinese texts for its dialogs, and the virtual display run.sh opens the
+# player on when there is no display.
 run_packages=(
     build-essential cmake ninja-build pkg-config curl ca-certificates
     qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
     libmpv-dev libcpp-httplib-dev zlib1g-dev
     libtag1-dev libsqlite3-dev
-    fonts-noto-cjk fonttools
+    fonts-noto-cjk fonttools qt6-translations-l10n
     xvfb xauth
 )
 
@@ -25,7 +26,7 @@ test_packages=(
     git
     libgtest-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    x11-utils xdotool imagemagick mpv
+    x11-utils xdotool imagemagick mpv libxcb1-dev
     lame flac vorbis-tools opus-tools
     appstream lintian desktop-file-utils dpkg-dev fakeroot file
     dbus-daemon dbus-bin

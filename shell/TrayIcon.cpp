@@ -55,6 +55,7 @@ struct TrayModule
     int lastCommand = -1;
     QString lastBalloon;
     int usableOverride = -1;
+    BalloonFallback balloonFallback;
 };
 
 TrayModule &module()
@@ -161,6 +162,9 @@ void updateTrayIcon(QWidget *form, const QString &tip, const QString &balloonTex
     const NotifyIconData record =
         makeNotifyIconData(tip, balloonText, balloonFlags, balloonTimeout);
     m.last = record;
+    // A balloon nobody would see is shown by the window instead.
+    if (!record.balloonText.isEmpty() && !isTrayUsable() && m.balloonFallback)
+        m.balloonFallback(form, record.balloonText, record.balloonTimeout);
     if (isHooked()) {
         m.lastCommand = kNimModify;
         apply(record, form);
@@ -260,6 +264,11 @@ bool handleWindowMessage(QWidget *window, int message, qintptr wParam, qintptr l
 void setTrayMenu(QMenu *menu)
 {
     module().menu = menu;
+}
+
+void setBalloonFallback(BalloonFallback fallback)
+{
+    module().balloonFallback = std::move(fallback);
 }
 
 bool isHooked()

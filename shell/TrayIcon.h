@@ -12,6 +12,7 @@
 
 #include <QString>
 #include <QtGlobal>
+#include <functional>
 
 class QMenu;
 class QSystemTrayIcon;
@@ -79,6 +80,11 @@ bool handleWindowMessage(QWidget *window, int message, qintptr wParam, qintptr l
 
 // The menu a right click on the icon pops up (the tray menu of the menu form).
 void setTrayMenu(QMenu *menu);
+
+// Where a balloon's text goes when the desktop has no notification area to
+// show it (the main window's status line, for the balloon's time-out).
+using BalloonFallback = std::function<void(QWidget *form, const QString &text, int timeoutMs)>;
+void setBalloonFallback(BalloonFallback fallback);
 
 // Whether the icon is shown and the hook installed.
 bool isHooked();

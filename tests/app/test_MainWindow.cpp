@@ -192,12 +192,14 @@ TEST_F(MainWindowTest, CloseHidesToTheTrayWithTheBalloonOrTheNowPlayingTip)
     EXPECT_EQ(PlaybackState::instance().trayTipMode, 2);
 }
 
-TEST_F(MainWindowTest, WithoutATrayCloseOnlyMinimisesAndTheProgramKeepsRunning)
+TEST_F(MainWindowTest, WithoutATrayCloseEndsTheProgramThroughTheExitCommand)
 {
+    QList<int> quitCodes;
+    form->setQuitHandler([&quitCodes](int code) { quitCodes.append(code); });
     tray::setTrayUsableOverride(0);
-    EXPECT_FALSE(form->close());
-    EXPECT_TRUE(form->isMinimized());
-    EXPECT_FALSE(form->isHidden());
+    EXPECT_TRUE(form->close());
+    EXPECT_EQ(quitCodes, QList<int>{0});
+    EXPECT_FALSE(tray::isHooked());
 }
 
 TEST_F(MainWindowTest, ResizeKeepsTheTipAndTheTipModeUntouched)

@@ -38,7 +38,7 @@ TEST(PlaybackKnobs, SeekKnobDragStopsAtTheTrackLimits)
     EXPECT_EQ(fillWidth(1100), 1100);
 }
 
-TEST(PlaybackKnobs, SeekFormulaMapsTrackStartToZero)
+TEST(PlaybackKnobs, SeekAndDisplayShareOneScale)
 {
     const struct
     {
@@ -46,25 +46,29 @@ TEST(PlaybackKnobs, SeekFormulaMapsTrackStartToZero)
         int left;
         double position;
     } cases[] = {
-        {3600, 120, 0},                    // the track start is 0 s
-        {3600, 1120, 1000},                // one second per twip for an hour-long track
-        {180, 1920, 90},                   // 180 / 3600 × 1920 − 180 / 3600 × 120
-        {180, 3495, 168.75}, {180, 60, 0}, // left of the track start: held at 0, not negative
-        {0, 2000, 0},                      // length not known yet
+        {3495, 0, 0},       // the knob's start is the track's start
+        {3495, 1000, 1000}, // one second per twip for a track of 3495 s
+        {35, 3495, 35},     // the far end is the track's end
+        {35, 1800, 18.025751072961373},
+        {180, -60, 0},    // left of the start: held at 0, not negative
+        {180, 5000, 180}, // past the end: held at the end
+        {0, 2000, 0},     // length not known yet
     };
     for (const auto &c : cases)
         EXPECT_DOUBLE_EQ(seekPositionForKnob(c.duration, c.left), c.position)
             << c.duration << " " << c.left;
-}
 
-TEST(PlaybackKnobs, ClockPlacesKnobBy3205OverDuration)
-{
     EXPECT_EQ(knobForPosition(200, 0), 0);
-    EXPECT_EQ(knobForPosition(641, 320.5), 1603); // 1602.5 rounds up
-    EXPECT_EQ(knobForPosition(200, 200), 3205);
-    EXPECT_EQ(knobForPosition(641, 10), 50);
-    EXPECT_EQ(knobForPosition(0, 10), 0);        // no length yet
-    EXPECT_EQ(knobForPosition(100, 1000), 3495); // position past the length
+    EXPECT_EQ(knobForPosition(200, 200), kSeekKnobMax);
+    EXPECT_EQ(knobForPosition(0, 10), 0);                // no length yet
+    EXPECT_EQ(knobForPosition(100, 1000), kSeekKnobMax); // position past the length
+    // Where the clock put the knob is where a release there seeks to: on a
+    // 35 s track at 0:15 the knob seeks back to 0:15 (not 0:12), for every
+    // whole second of the track.
+    for (int second = 0; second <= 35; ++second) {
+        const int left = knobForPosition(35, second);
+        EXPECT_NEAR(seekPositionForKnob(35, left), second, 35.0 / kSeekKnobMax) << second;
+    }
 }
 
 } // namespace

@@ -64,7 +64,7 @@ done
 mpv_version="$(sed -nE 's/.*kMpvSonameVersion = ([0-9]+);.*/\1/p' "$source/app/MpvLibrary.cpp")"
 mpv_pkg="$(owner_of "libmpv.so.$mpv_version")"
 [ -n "$mpv_pkg" ] && has_dep "$mpv_pkg" || fail "Depends does not name ${mpv_pkg:-the package of libmpv.so.$mpv_version}"
-for pkg in qt6-qpa-plugins fonts-noto-cjk; do has_dep "$pkg" || fail "Depends does not name $pkg"; done
+for pkg in qt6-qpa-plugins fonts-noto-cjk qt6-translations-l10n; do has_dep "$pkg" || fail "Depends does not name $pkg"; done
 # Each one a real package of this release.
 for pkg in $names; do
     dpkg-query -W "$pkg" >/dev/null 2>&1 || apt-cache show "$pkg" >/dev/null 2>&1 ||
