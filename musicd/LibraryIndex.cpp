@@ -240,6 +240,12 @@ bool LibraryIndex::open(const QString &file, QString *note)
 
 bool LibraryIndex::openFile(QString *error)
 {
+    {
+        std::unique_lock<std::shared_mutex> lock(m_shortMutex);
+        m_short.clear();
+        m_memoryComplete = false;
+        m_pendingShort.clear();
+    }
     m_writer = openConnection(m_file, false, kWriterCacheKiB);
     if (!m_writer) {
         *error = QStringLiteral("cannot open");
@@ -279,6 +285,16 @@ bool LibraryIndex::openFile(QString *error)
             return false;
         }
     }
+    // An empty index is all in memory already; one with tracks is not
+    // until reloadShortIndex has read them.
+    Statement any(m_writer, "SELECT EXISTS(SELECT 1 FROM tracks)");
+    if (!any || sqlite3_step(any.get()) != SQLITE_ROW) {
+        *error = QString::fromUtf8(sqlite3_errmsg(m_writer));
+        return false;
+    }
+    const bool empty = sqlite3_column_int(any.get(), 0) == 0;
+    std::unique_lock<std::shared_mutex> lock(m_shortMutex);
+    m_memoryComplete = empty;
     return true;
 }
 
@@ -459,8 +475,17 @@ void LibraryIndex::reloadShortIndex()
     {
         std::unique_lock<std::shared_mutex> lock(m_shortMutex);
         m_short = std::move(fresh);
+        m_memoryComplete = true;
     }
     forgetResults();
+}
+
+void LibraryIndex::compactMemory()
+{
+    {
+        std::unique_lock<std::shared_mutex> lock(m_shortMutex);
+        m_short.compact();
+    }
 }
 
 std::vector<uint32_t> LibraryIndex::ftsIds(Reader &reader, const QString &match) const
@@ -490,85 +515,72 @@ SearchPage LibraryIndex::search(const QString &query, qint64 page, int rowsPerPa
     if (!reader)
         return result;
 
-    QStringList longWords;
-    QStringList shortWords;
-    for (const QString &w : words)
-        (codePointCount(w) >= 3 ? longWords : shortWords).append(w);
-    QStringList phrases;
-    for (const QString &w : longWords)
-        phrases.append(ftsPhrase(w));
-    const QString match = phrases.join(QStringLiteral(" AND "));
-
     std::vector<uint32_t> pageIds;
-    if (shortWords.isEmpty()) {
-        // The trigram index answers alone. The first page of a word counts
-        // every match, and the IDs are kept for the pages that follow.
-        std::shared_ptr<const std::vector<uint32_t>> ids = cachedResult(match);
-        if (!ids) {
-            auto found = std::make_shared<std::vector<uint32_t>>(ftsIds(*reader, match));
-            ids = found;
-            rememberResult(match, found);
-        }
-        result.total = static_cast<qint64>(ids->size());
+    const auto slice = [&](const std::vector<uint32_t> &ids) {
+        result.total = static_cast<qint64>(ids.size());
         for (qint64 i = first; i < result.total && i < first + rowsPerPage; ++i)
-            pageIds.push_back(ids->at(static_cast<size_t>(i)));
-    } else if (const std::shared_ptr<const std::vector<uint32_t>> known =
-                   words.size() > 1 ? cachedResult(QLatin1Char('\n') + words.join(u' '))
-                                    : nullptr) {
-        // Several words, matched for an earlier page.
-        result.total = static_cast<qint64>(known->size());
-        for (qint64 i = first; i < result.total && i < first + rowsPerPage; ++i)
-            pageIds.push_back(known->at(static_cast<size_t>(i)));
+            pageIds.push_back(ids.at(static_cast<size_t>(i)));
+    };
+    // The player asks for every page of a result in turn: the first page
+    // counts every match, and the IDs are kept for the pages that follow.
+    const QString key = words.join(u' ');
+    if (const std::shared_ptr<const std::vector<uint32_t>> known = cachedResult(key)) {
+        slice(*known);
     } else {
         std::vector<uint32_t> ids;
+        bool answered = false;
+        QStringList ftsWords;
         {
             std::shared_lock<std::shared_mutex> lock(m_shortMutex);
-            std::vector<const ShortQueryIndex::Ids *> lists;
-            bool none = false;
-            for (const QString &w : shortWords) {
-                // Two characters outside the BMP are four units: no pair
-                // key holds them, so such a word finds nothing here.
-                const ShortQueryIndex::Ids *found = m_short.find(w);
-                if (!found) {
-                    none = true;
-                    break;
-                }
-                lists.push_back(found);
-            }
-            if (none)
-                return result;
-            std::sort(lists.begin(), lists.end(),
-                      [](const auto *a, const auto *b) { return a->size() < b->size(); });
-            if (lists.size() == 1 && longWords.isEmpty()) {
-                // One short word: the count is the list's length and the
+            if (words.size() == 1 && words.front().size() <= ShortQueryIndex::kMaxWordLength) {
+                // One short word: the count is its list's length and the
                 // page a slice of it, nothing copied but the page.
-                result.total = static_cast<qint64>(lists.front()->size());
-                for (qint64 i = first; i < result.total && i < first + rowsPerPage; ++i)
-                    pageIds.push_back(lists.front()->at(static_cast<size_t>(i)));
+                if (const ShortQueryIndex::Ids *found = m_short.find(words.front()))
+                    slice(*found);
+                answered = true;
             } else {
-                ids = *lists.front();
-                for (size_t i = 1; i < lists.size() && !ids.empty(); ++i)
-                    ids = intersect(ids, *lists.at(i));
+                // Until the memory holds every track (the first moments of
+                // a service started on an existing index), words of three
+                // characters or more go to the trigram index on disk.
+                QList<QStringView> inMemory;
+                for (const QString &w : words) {
+                    if (m_memoryComplete || codePointCount(w) < 3)
+                        inMemory.append(w);
+                    else
+                        ftsWords.append(w);
+                }
+                if (!inMemory.isEmpty()) {
+                    ids = m_short.findAll(inMemory);
+                    answered = ids.empty();
+                }
             }
         }
-        if (!longWords.isEmpty() && !ids.empty())
-            ids = intersect(ids, ftsIds(*reader, match));
-        if (words.size() > 1)
-            rememberResult(QLatin1Char('\n') + words.join(u' '),
-                           std::make_shared<const std::vector<uint32_t>>(ids));
-        if (pageIds.empty() && result.total == 0) {
-            result.total = static_cast<qint64>(ids.size());
-            for (qint64 i = first; i < result.total && i < first + rowsPerPage; ++i)
-                pageIds.push_back(ids.at(static_cast<size_t>(i)));
+        if (answered)
+            return fetchRows(*reader, pageIds, std::move(result));
+        if (!ftsWords.isEmpty()) {
+            QStringList phrases;
+            for (const QString &w : ftsWords)
+                phrases.append(ftsPhrase(w));
+            std::vector<uint32_t> found = ftsIds(*reader, phrases.join(QStringLiteral(" AND ")));
+            ids = ids.empty() && ftsWords.size() == words.size() ? std::move(found)
+                                                                 : intersect(ids, found);
         }
+        auto shared = std::make_shared<const std::vector<uint32_t>>(std::move(ids));
+        rememberResult(key, shared);
+        slice(*shared);
     }
+    return fetchRows(*reader, pageIds, std::move(result));
+}
 
+SearchPage LibraryIndex::fetchRows(Reader &reader, const std::vector<uint32_t> &pageIds,
+                                   SearchPage result) const
+{
     for (const uint32_t id : pageIds) {
-        sqlite3_reset(reader->byId);
-        sqlite3_bind_int64(reader->byId, 1, id);
-        if (sqlite3_step(reader->byId) == SQLITE_ROW)
-            result.rows.append(songOf(trackOfRow(reader->byId)));
-        sqlite3_reset(reader->byId);
+        sqlite3_reset(reader.byId);
+        sqlite3_bind_int64(reader.byId, 1, id);
+        if (sqlite3_step(reader.byId) == SQLITE_ROW)
+            result.rows.append(songOf(trackOfRow(reader.byId)));
+        sqlite3_reset(reader.byId);
     }
     return result;
 }

@@ -1,9 +1,10 @@
 // The library index: one SQLite file holding every track the scan found
 // (path, size, modification time, tags, whether lyrics and a cover are
-// embedded), an FTS5 trigram index over title, artist and album for search
-// words of three characters or more, and, in memory, a ShortQueryIndex for
-// shorter ones. One thread writes (the scanner), in transactions, so a
-// killed service loses at most the batch in flight; any number of request
+// embedded) and an FTS5 trigram index over title, artist and album. Search
+// runs in memory, through a ShortQueryIndex; the trigram index answers
+// words of three characters or more only while that memory is still being
+// filled at start-up. One thread writes (the scanner), in transactions, so
+// a killed service loses at most the batch in flight; any number of request
 // threads read through a pool of their own connections (WAL mode lets them
 // read while the scan writes).
 //
@@ -78,6 +79,9 @@ public:
     // Refills the short-word index from the file (after changes to existing
     // tracks, which cannot be patched in place).
     void reloadShortIndex();
+    // Gives back what the in-memory search lists grew by while tracks were
+    // added one batch at a time (after a scan that added some).
+    void compactMemory();
 
     // ---- readers (any thread) ----
     SearchPage search(const QString &query, qint64 page, int rowsPerPage) const;
@@ -106,6 +110,8 @@ private:
     void closeAll();
     std::unique_ptr<Reader> openReader() const;
     std::vector<uint32_t> ftsIds(Reader &reader, const QString &match) const;
+    SearchPage fetchRows(Reader &reader, const std::vector<uint32_t> &pageIds,
+                         SearchPage result) const;
 
     // The sorted IDs a search matched, for its next pages: the player asks
     // for every page of a result in turn, and counting the matches is the
@@ -124,6 +130,9 @@ private:
 
     mutable std::shared_mutex m_shortMutex;
     ShortQueryIndex m_short;
+    // Whether m_short holds every committed track: from the start for a new
+    // index, else once reloadShortIndex has read the file.
+    bool m_memoryComplete = false;
     std::vector<std::pair<uint32_t, QString>> m_pendingShort; // inserted, not yet committed
 };
 

@@ -308,6 +308,8 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
     }
     if (needShortReload)
         m_index.reloadShortIndex();
+    else if (summary.added > 0)
+        m_index.compactMemory();
 
     summary.tracks = m_index.trackCount();
     summary.seconds = clock.elapsed() / 1000.0;

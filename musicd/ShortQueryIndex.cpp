@@ -1,5 +1,7 @@
 #include "musicd/ShortQueryIndex.h"
 
+#include <algorithm>
+#include <string>
 #include <unordered_set>
 
 namespace musicd {
@@ -15,6 +17,24 @@ uint32_t keyOf(char16_t a)
 uint32_t keyOf(char16_t a, char16_t b)
 {
     return ((uint32_t(a) + 1) << 16) | b;
+}
+
+// The first position in [from, end) holding id or more. Steps that double
+// first, since the IDs sought rise through the list: far cheaper than a
+// binary search over the whole rest when the lists are of similar size.
+ShortQueryIndex::Ids::const_iterator gallop(ShortQueryIndex::Ids::const_iterator from,
+                                            ShortQueryIndex::Ids::const_iterator end, uint32_t id)
+{
+    size_t step = 1;
+    for (;;) {
+        if (static_cast<size_t>(end - from) <= step)
+            return std::lower_bound(from, end, id);
+        const auto probe = from + static_cast<std::ptrdiff_t>(step);
+        if (*probe >= id)
+            return std::lower_bound(from, probe, id);
+        from = probe + 1;
+        step *= 2;
+    }
 }
 
 } // namespace
@@ -36,17 +56,29 @@ void ShortQueryIndex::add(uint32_t id, const QString &foldedText)
         if (ids.empty() || ids.back() < id)
             ids.push_back(id);
     }
+    if (m_ids.empty() || m_ids.back() < id) {
+        m_ids.push_back(id);
+        const QByteArray utf8 = foldedText.toUtf8();
+        m_text.insert(m_text.end(), utf8.begin(), utf8.end());
+        m_starts.push_back(static_cast<uint32_t>(m_text.size()));
+    }
 }
 
 void ShortQueryIndex::clear()
 {
     m_postings.clear();
+    m_ids.clear();
+    m_starts.assign(1, 0);
+    m_text.clear();
 }
 
 void ShortQueryIndex::compact()
 {
     for (auto &[key, ids] : m_postings)
         ids.shrink_to_fit();
+    m_ids.shrink_to_fit();
+    m_starts.shrink_to_fit();
+    m_text.shrink_to_fit();
 }
 
 const ShortQueryIndex::Ids *ShortQueryIndex::find(QStringView foldedWord) const
@@ -60,6 +92,85 @@ const ShortQueryIndex::Ids *ShortQueryIndex::find(QStringView foldedWord) const
         return nullptr;
     const auto it = m_postings.find(key);
     return it == m_postings.end() || it->second.empty() ? nullptr : &it->second;
+}
+
+ShortQueryIndex::Ids ShortQueryIndex::findAll(const QList<QStringView> &foldedWords) const
+{
+    // Every word's characters (one) or neighbouring pairs (more) must all
+    // be in a track's text; only words longer than a pair need checking
+    // against the text itself afterwards.
+    std::vector<const Ids *> lists;
+    std::vector<std::string> toCheck;
+    for (const QStringView word : foldedWords) {
+        if (word.isEmpty())
+            continue;
+        const qsizetype pairs = std::max<qsizetype>(word.size() - 1, 1);
+        for (qsizetype i = 0; i < pairs; ++i) {
+            const Ids *ids = find(word.mid(i, std::min<qsizetype>(word.size(), 2)));
+            if (!ids)
+                return {};
+            lists.push_back(ids);
+        }
+        if (word.size() > kMaxWordLength)
+            toCheck.push_back(word.toUtf8().toStdString());
+    }
+    if (lists.empty())
+        return {};
+    std::sort(lists.begin(), lists.end(), [](const Ids *a, const Ids *b) {
+        return a->size() != b->size() ? a->size() < b->size() : a < b;
+    });
+    lists.erase(std::unique(lists.begin(), lists.end()), lists.end());
+
+    Ids ids = *lists.front();
+    for (size_t l = 1; l < lists.size() && !ids.empty(); ++l) {
+        const Ids &other = *lists.at(l);
+        auto at = other.begin();
+        size_t kept = 0;
+        for (const uint32_t id : ids) {
+            at = gallop(at, other.end(), id);
+            if (at == other.end())
+                break;
+            if (*at == id)
+                ids[kept++] = id;
+        }
+        ids.resize(kept);
+    }
+    if (toCheck.empty() || ids.empty())
+        return ids;
+
+    // Longest first: it rules out the most tracks.
+    std::sort(toCheck.begin(), toCheck.end(),
+              [](const std::string &a, const std::string &b) { return a.size() > b.size(); });
+    auto at = m_ids.cbegin();
+    size_t kept = 0;
+    for (const uint32_t id : ids) {
+        at = gallop(at, m_ids.cend(), id);
+        if (at == m_ids.cend())
+            break;
+        if (*at != id)
+            continue;
+        const std::string_view text = textOf(static_cast<size_t>(at - m_ids.cbegin()));
+        bool all = true;
+        for (const std::string &word : toCheck) {
+            // Both sides are valid UTF-8, so a byte match is a match of
+            // whole characters. (A plain find: memmem's set-up costs more
+            // than scanning a text of a few dozen bytes.)
+            if (text.find(word) == std::string_view::npos) {
+                all = false;
+                break;
+            }
+        }
+        if (all)
+            ids[kept++] = id;
+    }
+    ids.resize(kept);
+    return ids;
+}
+
+std::string_view ShortQueryIndex::textOf(size_t index) const
+{
+    const uint32_t start = m_starts.at(index);
+    return std::string_view(m_text.data() + start, m_starts.at(index + 1) - start);
 }
 
 } // namespace musicd

@@ -38,6 +38,8 @@ namespace {
 // long: after this grace the process leaves without waiting for it.
 constexpr auto kStopGrace = std::chrono::milliseconds(700);
 constexpr int kLargeBlockBytes = 256 * 1024;
+// How many malloc heaps the threads share (see main).
+constexpr int kHeapArenas = 2;
 
 // Log lines waiting for a reader beyond this many are dropped.
 constexpr size_t kMaxQueuedLogLines = 20000;
@@ -287,6 +289,10 @@ int main(int argc, char **argv)
     // fixed threshold keeps them in their own mappings, which go back to the
     // system when freed instead of fragmenting the workers' heaps.
     mallopt(M_MMAP_THRESHOLD, kLargeBlockBytes);
+    // Each worker would otherwise get a heap of its own that keeps what it
+    // freed; two shared heaps are plenty on a machine of a few cores, and
+    // keep the service's memory near what it holds in use.
+    mallopt(M_ARENA_MAX, kHeapArenas);
 
     // The library: its index opened (or rebuilt) before anything is served,
     // its scan running in the background while requests are answered.

@@ -16,6 +16,7 @@
 #include <QRandomGenerator>
 #include <QStringEncoder>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -153,10 +154,10 @@ TEST(MusicLibraryIndex, SearchMatchesABruteForceScan)
     LibraryIndex index;
     ASSERT_TRUE(index.open(dir.filePath(QStringLiteral("i.sqlite"))));
     const QStringList pool{
-        QStringLiteral("爱"),      QStringLiteral("晴川"),       QStringLiteral("夏天"),
-        QStringLiteral("Star"),    QStringLiteral("light"),      QStringLiteral("ROAD"),
-        QStringLiteral("Ünïcode"), QStringLiteral("de"),         QStringLiteral("的"),
-        QStringLiteral("x\"y"),    QStringLiteral("Tom & Jerry")};
+        QStringLiteral("爱"),      QStringLiteral("晴川"),        QStringLiteral("夏天"),
+        QStringLiteral("Star"),    QStringLiteral("light"),       QStringLiteral("ROAD"),
+        QStringLiteral("Ünïcode"), QStringLiteral("de"),          QStringLiteral("的"),
+        QStringLiteral("x\"y"),    QStringLiteral("Tom & Jerry"), QStringLiteral("𝄞𝄢")};
     QRandomGenerator rng(7);
     const auto phrase = [&] {
         QString s;
@@ -180,16 +181,29 @@ TEST(MusicLibraryIndex, SearchMatchesABruteForceScan)
     }
     ASSERT_TRUE(index.commit());
 
-    const QStringList queries{
-        QStringLiteral("爱"),        QStringLiteral("晴川"),      QStringLiteral("a"),
-        QStringLiteral("st"),        QStringLiteral("star"),      QStringLiteral("LIGHT"),
-        QStringLiteral("ünï"),       QStringLiteral("爱 road"),   QStringLiteral("的 夏 e"),
-        QStringLiteral("x\"y"),      QStringLiteral("tom &"),     QStringLiteral("zzz"),
-        QStringLiteral("ad sta 爱"), QStringLiteral("star light")};
-    const auto compare = [&](const char *when) {
+    const QStringList queries{QStringLiteral("爱"),        QStringLiteral("晴川"),
+                              QStringLiteral("a"),         QStringLiteral("st"),
+                              QStringLiteral("star"),      QStringLiteral("LIGHT"),
+                              QStringLiteral("ünï"),       QStringLiteral("爱 road"),
+                              QStringLiteral("的 夏 e"),   QStringLiteral("x\"y"),
+                              QStringLiteral("tom &"),     QStringLiteral("zzz"),
+                              QStringLiteral("ad sta 爱"), QStringLiteral("star light"),
+                              QStringLiteral("starlight"), QStringLiteral("天爱"),
+                              QStringLiteral("𝄞𝄢"),        QStringLiteral("𝄢 de"),
+                              QStringLiteral("ünïcodede"), QStringLiteral("ROAD 晴川 LIGHT"),
+                              QStringLiteral("oad tar 的")};
+    // Words of three characters or more come from memory, or from the
+    // trigram index on disk while the memory is not filled yet (when
+    // shorter words find nothing): both ways must give the same rows.
+    const auto compare = [&](const LibraryIndex &index, const char *when,
+                             bool longWordsOnly = false) {
         for (const QString &q : queries) {
             QList<qint64> expected;
             const QStringList words = q.toCaseFolded().split(u' ', Qt::SkipEmptyParts);
+            if (longWordsOnly && std::any_of(words.begin(), words.end(), [](const QString &w) {
+                    return w.toUcs4().size() < 3;
+                }))
+                continue;
             for (const IndexedTrack &t : rows) {
                 const QString hay = LibraryIndex::foldedText(t.title, t.artist, t.album);
                 bool all = true;
@@ -209,8 +223,8 @@ TEST(MusicLibraryIndex, SearchMatchesABruteForceScan)
             EXPECT_TRUE(index.search(q, 1000, 30).rows.isEmpty());
         }
     };
-    compare("first");
-    compare("again, from remembered results");
+    compare(index, "first");
+    compare(index, "again, from remembered results");
     // More rows: remembered results must not hide them.
     index.begin();
     for (int i = 0; i < 100; ++i) {
@@ -222,7 +236,26 @@ TEST(MusicLibraryIndex, SearchMatchesABruteForceScan)
         rows.append(t);
     }
     ASSERT_TRUE(index.commit());
-    compare("after more rows");
+    compare(index, "after more rows");
+
+    LibraryIndex reopened;
+    ASSERT_TRUE(reopened.open(dir.filePath(QStringLiteral("i.sqlite"))));
+    compare(reopened, "reopened, memory not filled yet", true);
+    reopened.reloadShortIndex();
+    compare(reopened, "reopened, from memory");
+    // Changed and removed tracks: the memory is filled again from the file.
+    reopened.begin();
+    for (int i = 0; i < 40; ++i) {
+        IndexedTrack &t = rows[rng.bounded(rows.size())];
+        t.title = phrase();
+        t.album = phrase();
+        ASSERT_TRUE(reopened.update(t));
+    }
+    for (int i = 0; i < 40; ++i)
+        ASSERT_TRUE(reopened.remove(rows.takeAt(rng.bounded(rows.size())).id));
+    ASSERT_TRUE(reopened.commit());
+    reopened.reloadShortIndex();
+    compare(reopened, "after changes");
 }
 
 TEST(MusicLibraryIndex, UnusableIndexFilesAreSetAsideAndRebuilt)
