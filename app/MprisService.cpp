@@ -201,7 +201,7 @@ bool MprisService::canSeek() const
 void MprisService::setPosition(const QString &trackPath, qlonglong microseconds)
 {
     // Stale requests (another track by now) and positions outside the
-    // track are ignored, as the specification asks.
+    // track are ignored, as the MPRIS interface prescribes.
     const mpris::Track track = currentTrack();
     if (track.songId.isEmpty() || trackPath != mpris::trackIdPath(track.songId) ||
         microseconds < 0 || microseconds > mpris::toMicroseconds(track.lengthSeconds))

@@ -37,7 +37,7 @@ public:
 
     explicit MprisService(MainWindow *window);
     // Registers the object and the bus name (or, when another player holds
-    // the name, the name with ".instance<pid>" as the specification asks).
+    // the name, the name with ".instance<pid>", the MPRIS naming for a second copy).
     bool publish(const QDBusConnection &bus, QString *error = nullptr);
 
     MainWindow *window() const { return m_window; }

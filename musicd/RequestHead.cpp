@@ -184,12 +184,12 @@ std::vector<ByteRange> parseByteRanges(std::string_view value)
     std::string_view rest = value.substr(equals + 1);
     while (true) {
         const size_t comma = rest.find(',');
-        const std::string_view spec = trimmed(rest.substr(0, comma));
-        const size_t dash = spec.find('-');
+        const std::string_view oneRange = trimmed(rest.substr(0, comma));
+        const size_t dash = oneRange.find('-');
         if (dash == std::string_view::npos || ranges.size() == kMaxRanges)
             return {};
-        const std::string_view from = trimmed(spec.substr(0, dash));
-        const std::string_view to = trimmed(spec.substr(dash + 1));
+        const std::string_view from = trimmed(oneRange.substr(0, dash));
+        const std::string_view to = trimmed(oneRange.substr(dash + 1));
         ssize_t first = -1;
         ssize_t last = -1;
         if (from.empty()) { // the last `to` bytes
