@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "service/ServiceConfig.h"
+
 #include <cstdio>
 
 namespace commandline {
@@ -23,6 +25,15 @@ QString versionNumber()
 {
     return QStringLiteral(VELMOR_STRINGIFY(VELMOR_VERSION_MAJOR) "." VELMOR_STRINGIFY(
         VELMOR_VERSION_MINOR) "." VELMOR_STRINGIFY(VELMOR_VERSION_PATCH));
+}
+
+QCommandLineOption serviceOption()
+{
+    return QCommandLineOption(
+        QStringLiteral("service"),
+        QStringLiteral("The music service (default: VELMOR_SERVICE_URL, else %1).")
+            .arg(ServiceConfig::defaultHost()),
+        QStringLiteral("URL"));
 }
 
 void addHelpAndVersion(QCommandLineParser &parser)

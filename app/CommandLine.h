@@ -33,6 +33,10 @@ QString versionNumber();
 // Adds -h/--help and -v/--version to parser; returns the two options.
 void addHelpAndVersion(QCommandLineParser &parser);
 
+// --service URL, the music service's host, as the player and the CLI both
+// take it.
+QCommandLineOption serviceOption();
+
 // Parses args (args[0] is the program as started) with parser, which
 // addHelpAndVersion has prepared. The help text names program, whatever
 // args[0] says.

@@ -34,11 +34,7 @@ PlayerOptions parsePlayerCommandLine(const QStringList &args)
     // "-platform xcb" is one option, as the toolkit spells it.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     commandline::addHelpAndVersion(parser);
-    const QCommandLineOption service(
-        QStringLiteral("service"),
-        QStringLiteral("The music service (default: VELMOR_SERVICE_URL, else %1).")
-            .arg(ServiceConfig::defaultHost()),
-        QStringLiteral("URL"));
+    const QCommandLineOption service = commandline::serviceOption();
     const QCommandLineOption newInstance(
         QStringLiteral("new-instance"),
         QStringLiteral("Start a player of its own even when one is running."));

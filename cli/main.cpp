@@ -121,11 +121,7 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(kDescription));
     commandline::addHelpAndVersion(parser);
-    const QCommandLineOption service(
-        QStringLiteral("service"),
-        QStringLiteral("The music service (default: VELMOR_SERVICE_URL, else %1).")
-            .arg(ServiceConfig::defaultHost()),
-        QStringLiteral("URL"));
+    const QCommandLineOption service = commandline::serviceOption();
     parser.addOption(service);
     parser.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("What to do (above)."),
                                  QStringLiteral("COMMAND [ARGUMENTS...]"));
