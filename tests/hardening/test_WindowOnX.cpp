@@ -187,7 +187,11 @@ TEST_F(WindowOnX, OptionLabelsToggleTheirBoxesOnAClick)
     const std::pair<QLabel *, QCheckBox *> options[] = {{form->autoFitLabel, form->autoFitBox},
                                                         {form->autoTickLabel, form->autoTickBox}};
     const QPoint place = form->pos();
-    for (const auto &[label, box] : options) {
+    for (const auto &option : options) {
+        // Plain variables: clang 14 cannot capture a structured binding in a
+        // lambda.
+        QLabel *const label = option.first;
+        QCheckBox *const box = option.second;
         const bool start = box->isChecked();
         click(label);
         EXPECT_TRUE(QTest::qWaitFor([&] { return box->isChecked() != start; }, 3000))
