@@ -80,7 +80,7 @@ QByteArray withPlaylist(int items, const QByteArray &tail = {})
 INSTANTIATE_TEST_SUITE_P(
     Cases, RefusedFile,
     ::testing::Values(
-        BadFile{"garbage", QByteArray("\x00\xff\xfe garbage {{{", 17)}, BadFile{"empty", ""},
+        BadFile{"garbage", QByteArray("\x00\xff\xfe garbage {{{", 15)}, BadFile{"empty", ""},
         BadFile{"array", "[1, 2, 3]"}, BadFile{"no version", R"({"volume": 50})"},
         BadFile{"future version", R"({"version": 2})"},
         BadFile{"volume as text", R"({"version":1,"volume":"75"})"},
