@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# Installs the .deb on a clean Debian 12 and uses the player there as a new
+# user would: a minimal system is made with debootstrap in a folder, the
+# package goes in with `apt-get install ./velmor_*.deb` (which must pull
+# everything it needs by itself), then the installed programs answer, the
+# installed service serves, the CLI searches it, and the installed player,
+# shown on an Xvfb display of this machine, searches, plays a song from a
+# double-click and exits from its close button. A screenshot of the playing
+# window is left beside the chroot.
+#
+# Not part of the test command: it downloads a few hundred packages and takes
+# several minutes. Needs root, debootstrap, Xvfb, xdotool and ImageMagick on
+# this machine (scripts/setup-deps.sh test installs the last three).
+# Usage: tools/check-clean-install.sh [path/to/velmor_*.deb] [chroot folder]
+#        (defaults: a package made with CPack from build/; /var/tmp/velmor-clean)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${VELMOR_BUILD_DIR:-$root/build}"
+deb="${1:-}"
+chroot_dir="${2:-/var/tmp/velmor-clean}"
+display=:93
+mirror="${VELMOR_DEBIAN_MIRROR:-http://deb.debian.org/debian}"
+
+[ "$(id -u)" = 0 ] || { echo "run as root (debootstrap and chroot)" >&2; exit 1; }
+command -v debootstrap >/dev/null || apt-get install -y -q debootstrap >/dev/null
+for tool in Xvfb xdotool import; do
+    command -v "$tool" >/dev/null || { echo "missing $tool: bash scripts/setup-deps.sh test" >&2; exit 1; }
+done
+
+if [ -z "$deb" ]; then
+    cpack -G DEB --config "$build/CPackConfig.cmake" -B "$build/package" >/dev/null
+    deb="$(ls "$build"/package/velmor_*.deb)"
+fi
+
+mounts=()
+xvfb_pid=
+cleanup() {
+    chroot "$chroot_dir" pkill -f velmor-musicd 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do umount -l "${mounts[i]}" 2>/dev/null || true; done
+}
+trap cleanup EXIT
+bind() {
+    mkdir -p "$chroot_dir$2"
+    mount "${@:3}" "$1" "$chroot_dir$2"
+    mounts+=("$chroot_dir$2")
+}
+in_root() { chroot "$chroot_dir" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"; }
+
+if [ ! -x "$chroot_dir/usr/bin/apt-get" ]; then
+    echo "== a minimal Debian 12 in $chroot_dir"
+    debootstrap --variant=minbase bookworm "$chroot_dir" "$mirror" >"$chroot_dir.debootstrap.log" 2>&1 ||
+        { tail "$chroot_dir.debootstrap.log" >&2; exit 1; }
+fi
+bind proc /proc -t proc
+bind /dev /dev --bind
+bind /dev/pts /dev/pts --bind
+cp /etc/resolv.conf "$chroot_dir/etc/resolv.conf"
+
+echo "== apt-get install ./$(basename "$deb")"
+cp "$deb" "$chroot_dir/tmp/velmor.deb"
+in_root apt-get update -q >/dev/null
+in_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q /tmp/velmor.deb >"$chroot_dir.install.log" 2>&1 ||
+    { tail -20 "$chroot_dir.install.log" >&2; exit 1; }
+grep -E "newly installed" "$chroot_dir.install.log"
+
+echo "== the installed programs"
+for p in velmor velmor-cli velmor-musicd; do in_root "$p" --version; done
+in_root sh -c 'velmor-musicd --port 0 >/tmp/musicd.out 2>/tmp/musicd.err &'
+for _ in $(seq 50); do [ -s "$chroot_dir/tmp/musicd.out" ] && break; sleep 0.1; done
+url="$(head -1 "$chroot_dir/tmp/musicd.out")"
+echo "service: $url"
+found="$(in_root velmor-cli --service "$url" search starlight | wc -l)"
+echo "velmor-cli search starlight: $found lines"
+[ "$found" -gt 0 ] || { echo "FAIL: the installed CLI found nothing" >&2; exit 1; }
+
+echo "== the installed player on $display"
+Xvfb "$display" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY="$display"
+for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+bind /tmp/.X11-unix /tmp/.X11-unix --bind
+in_root sh -c "DISPLAY=$display VELMOR_AUDIO_OUTPUT=null velmor --new-instance --service $url \
+    >/tmp/velmor.out 2>/tmp/velmor.err & echo \$! >/tmp/velmor.pid"
+window=
+for _ in $(seq 100); do
+    window="$(xdotool search --onlyvisible --name 'Velmor' 2>/dev/null | head -1)" && [ -n "$window" ] && break
+    sleep 0.1
+done
+[ -n "$window" ] || { cat "$chroot_dir/tmp/velmor.err" >&2; echo "FAIL: no window" >&2; exit 1; }
+# Positions at 96 dpi: the search box, then the first result row.
+playing=
+for _ in 1 2 3 4 5; do
+    xdotool windowfocus --sync "$window" mousemove --window "$window" 100 70 click 1
+    xdotool key ctrl+a type --delay 20 starlight
+    xdotool key Return
+    sleep 1.5
+    xdotool mousemove --window "$window" 200 128 click --repeat 2 1
+    sleep 3
+    title="$(xdotool getwindowname "$window")"
+    case "$title" in 正在播放：*) playing=1; break ;; esac
+done
+sleep 3
+import -window "$window" "$chroot_dir.playing.png"
+echo "title: $title"
+echo "screenshot: $chroot_dir.playing.png"
+[ -n "$playing" ] || { echo "FAIL: nothing played" >&2; exit 1; }
+grep -q libmpv "/proc/$(cat "$chroot_dir/tmp/velmor.pid")/maps" && echo "playing through the packaged libmpv"
+
+# The close button (no notification area on this display) ends the program.
+xdotool mousemove --window "$window" 957 20 click 1
+for _ in $(seq 150); do kill -0 "$(cat "$chroot_dir/tmp/velmor.pid")" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$(cat "$chroot_dir/tmp/velmor.pid")" 2>/dev/null; then
+    echo "FAIL: the player did not exit from its close button" >&2
+    exit 1
+fi
+echo "PASS: installed, searched, played and closed on a clean Debian 12"
