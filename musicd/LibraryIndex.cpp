@@ -21,9 +21,15 @@ constexpr int kBusyMilliseconds = 5000;
 constexpr int kReaderCacheKiB = 256;
 constexpr int kWriterCacheKiB = 8192;
 // Remembered search results: at most this many, holding at most this many
-// IDs together (4 bytes each).
+// IDs together (4 bytes each: 1 MiB). Enough for the pages of a few common
+// words at once; a word matching more is counted again for each page.
 constexpr size_t kMaxRememberedResults = 32;
-constexpr size_t kMaxRememberedIds = 1000000;
+constexpr size_t kMaxRememberedIds = 256 * 1024;
+// Reader connections open at once. A search holds one for well under a
+// millisecond, so a few serve any number of request threads on a machine
+// of a few cores; each costs its page cache and parsed schema, and one per
+// request thread kept the memory of a burst of clients for good.
+constexpr size_t kMaxReaders = 4;
 // Search offsets beyond this are past any library: the page is just empty.
 constexpr qint64 kMaxOffset = Q_INT64_C(1) << 40;
 
@@ -169,21 +175,33 @@ public:
     explicit ReaderLease(const LibraryIndex &index) : m_index(index)
     {
         {
-            std::lock_guard<std::mutex> lock(index.m_poolMutex);
+            std::unique_lock<std::mutex> lock(index.m_poolMutex);
+            index.m_readerFree.wait(lock, [&index] {
+                return !index.m_pool.empty() || index.m_openReaders < kMaxReaders;
+            });
             if (!index.m_pool.empty()) {
                 m_reader = std::move(index.m_pool.back());
                 index.m_pool.pop_back();
+                return;
             }
+            ++index.m_openReaders;
         }
-        if (!m_reader)
-            m_reader = index.openReader();
+        m_reader = index.openReader();
+        if (!m_reader) {
+            std::lock_guard<std::mutex> lock(index.m_poolMutex);
+            --index.m_openReaders;
+            index.m_readerFree.notify_one();
+        }
     }
     ~ReaderLease()
     {
         if (!m_reader)
             return;
-        std::lock_guard<std::mutex> lock(m_index.m_poolMutex);
-        m_index.m_pool.push_back(std::move(m_reader));
+        {
+            std::lock_guard<std::mutex> lock(m_index.m_poolMutex);
+            m_index.m_pool.push_back(std::move(m_reader));
+        }
+        m_index.m_readerFree.notify_one();
     }
     Reader *get() const { return m_reader.get(); }
 
@@ -204,6 +222,7 @@ void LibraryIndex::closeAll()
     {
         std::lock_guard<std::mutex> lock(m_poolMutex);
         m_pool.clear();
+        m_openReaders = 0;
     }
     for (sqlite3_stmt *&stmt : m_writerStatements) {
         sqlite3_finalize(stmt);
@@ -535,8 +554,10 @@ SearchPage LibraryIndex::search(const QString &query, qint64 page, int rowsPerPa
             if (words.size() == 1 && words.front().size() <= ShortQueryIndex::kMaxWordLength) {
                 // One short word: the count is its list's length and the
                 // page a slice of it, nothing copied but the page.
-                if (const ShortQueryIndex::Ids *found = m_short.find(words.front()))
-                    slice(*found);
+                if (const PostingList *found = m_short.find(words.front())) {
+                    result.total = static_cast<qint64>(found->size());
+                    pageIds = found->slice(static_cast<size_t>(first), size_t(rowsPerPage));
+                }
                 answered = true;
             } else {
                 // Until the memory holds every track (the first moments of

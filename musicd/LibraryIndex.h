@@ -5,7 +5,7 @@
 // words of three characters or more only while that memory is still being
 // filled at start-up. One thread writes (the scanner), in transactions, so
 // a killed service loses at most the batch in flight; any number of request
-// threads read through a pool of their own connections (WAL mode lets them
+// threads share a small pool of reader connections (WAL mode lets them
 // read while the scan writes).
 //
 // Track IDs are SQLite's AUTOINCREMENT row IDs: a file keeps its ID while
@@ -18,6 +18,7 @@
 
 #include <QList>
 #include <QString>
+#include <condition_variable>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -126,7 +127,9 @@ private:
     sqlite3 *m_writer = nullptr;
     sqlite3_stmt *m_writerStatements[kWriterStatementCount] = {};
     mutable std::mutex m_poolMutex;
-    mutable std::vector<std::unique_ptr<Reader>> m_pool;
+    mutable std::condition_variable m_readerFree;
+    mutable std::vector<std::unique_ptr<Reader>> m_pool; // the idle ones
+    mutable size_t m_openReaders = 0;                    // idle and leased
 
     mutable std::shared_mutex m_shortMutex;
     ShortQueryIndex m_short;

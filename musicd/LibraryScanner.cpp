@@ -130,12 +130,9 @@ bool LibraryScanner::isUnderRoots(const std::string &path) const
     return false;
 }
 
-void LibraryScanner::walk(const std::string &dir, int depth, std::vector<Found> &out,
-                          ScanSummary &summary, std::vector<std::pair<dev_t, ino_t>> &visited,
-                          const ProgressFn &progress, ScanProgress &state,
-                          const std::atomic<bool> *stop)
+void LibraryScanner::walk(const std::string &dir, int depth, Pass &pass)
 {
-    if (depth > kMaxDepth || (stop && stop->load()))
+    if (depth > kMaxDepth || (pass.stop && pass.stop->load()))
         return;
     DIR *d = ::opendir(dir.c_str());
     if (!d)
@@ -162,7 +159,7 @@ void LibraryScanner::walk(const std::string &dir, int depth, std::vector<Found> 
             if (target.empty())
                 continue; // dangling
             if (!isUnderRoots(target)) {
-                ++summary.outsideLinks;
+                ++pass.summary.outsideLinks;
                 continue;
             }
             if (::stat(path.c_str(), &st) != 0)
@@ -170,25 +167,34 @@ void LibraryScanner::walk(const std::string &dir, int depth, std::vector<Found> 
         }
         if (S_ISDIR(st.st_mode)) {
             const std::pair<dev_t, ino_t> key{st.st_dev, st.st_ino};
-            if (std::find(visited.begin(), visited.end(), key) != visited.end())
+            if (std::find(pass.visited.begin(), pass.visited.end(), key) != pass.visited.end())
                 continue; // a loop, or a folder linked twice
-            visited.push_back(key);
-            walk(path, depth + 1, out, summary, visited, progress, state, stop);
+            pass.visited.push_back(key);
+            walk(path, depth + 1, pass);
         } else if (S_ISREG(st.st_mode) && TagReader::isAudioSuffix(suffixOf(name))) {
-            out.push_back(Found{path, qint64(st.st_size), mtimeOf(st)});
+            const auto it = pass.known.find(path);
+            if (it != pass.known.end() && it->second.size == qint64(st.st_size) &&
+                it->second.mtimeNs == mtimeOf(st)) {
+                ++pass.summary.unchanged;
+                ++pass.state.checked;
+                pass.known.erase(it);
+            } else {
+                pass.toRead.push_back(Found{path, qint64(st.st_size), mtimeOf(st)});
+            }
             // The caller decides how often to show it.
-            if (++state.found % kWalkReportEvery == 0 && progress)
-                progress(state);
+            if (++pass.state.found % kWalkReportEvery == 0 && pass.progress)
+                pass.progress(pass.state);
         }
     }
 }
 
 ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<bool> *stop)
 {
-    ScanSummary summary;
+    Pass pass;
+    ScanSummary &summary = pass.summary;
+    ScanProgress &state = pass.state;
     QElapsedTimer clock;
     clock.start();
-    ScanProgress state;
     QElapsedTimer lastReport;
     lastReport.start();
     const auto report = [&](const ScanProgress &s) {
@@ -199,11 +205,11 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
         progress(copy);
         lastReport.restart();
     };
-
+    pass.progress = report;
+    pass.stop = stop;
+    pass.known = m_index.stamps();
     // Walk every root; remember which could be read at all.
-    std::vector<Found> found;
     std::vector<bool> rootWalked;
-    std::vector<std::pair<dev_t, ino_t>> visited;
     for (const std::string &root : m_roots) {
         struct stat st
         {
@@ -213,12 +219,11 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
         rootWalked.push_back(readable);
         if (!readable)
             continue;
-        visited.emplace_back(st.st_dev, st.st_ino);
-        walk(root, 0, found, summary, visited, report, state, stop);
+        pass.visited.emplace_back(st.st_dev, st.st_ino);
+        walk(root, 0, pass);
     }
     state.walking = false;
-
-    std::unordered_map<std::string, FileStamp> known = m_index.stamps();
+    std::unordered_map<std::string, FileStamp> &known = pass.known;
     const auto rootOf = [this](const std::string &path) -> const std::string & {
         for (const std::string &root : m_roots) {
             if (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
@@ -228,7 +233,6 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
         static const std::string none;
         return none;
     };
-
     int inBatch = 0;
     QElapsedTimer batchClock;
     bool needShortReload = false;
@@ -237,47 +241,40 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
             m_index.commit();
         inBatch = 0;
     };
-    for (const Found &f : found) {
+    for (const Found &f : pass.toRead) {
         if (stop && stop->load())
             break;
         ++state.checked;
         const auto it = known.find(f.path);
         const bool isKnown = it != known.end();
-        if (isKnown && it->second.size == f.size && it->second.mtimeNs == f.mtimeNs) {
-            ++summary.unchanged;
-            known.erase(it);
-        } else {
-            if (inBatch == 0) {
-                m_index.begin();
-                batchClock.restart();
-            }
-            ++inBatch;
-            const std::optional<TrackTags> tags =
-                f.size > 0 ? TagReader::read(QFile::decodeName(QByteArray::fromStdString(f.path)))
-                           : std::nullopt;
-            if (!tags) {
-                ++summary.skipped;
-                if (summary.skippedNames.size() < kSkippedNamesKept)
-                    summary.skippedNames.append(
-                        QFile::decodeName(QByteArray::fromStdString(f.path)));
-                // An indexed file that turned unreadable leaves the index:
-                // it stays in `known` and goes with the vanished ones.
-            } else {
-                IndexedTrack track =
-                    trackFromTags(f.path, rootOf(f.path), f.size, f.mtimeNs, *tags);
-                if (isKnown) {
-                    track.id = it->second.id;
-                    m_index.update(track);
-                    needShortReload = true;
-                    ++summary.changed;
-                    known.erase(it);
-                } else if (m_index.insert(track) > 0) {
-                    ++summary.added;
-                }
-            }
-            if (inBatch >= kBatchFiles || batchClock.elapsed() >= kBatchMilliseconds)
-                flush();
+        if (inBatch == 0) {
+            m_index.begin();
+            batchClock.restart();
         }
+        ++inBatch;
+        const std::optional<TrackTags> tags =
+            f.size > 0 ? TagReader::read(QFile::decodeName(QByteArray::fromStdString(f.path)))
+                       : std::nullopt;
+        if (!tags) {
+            ++summary.skipped;
+            if (summary.skippedNames.size() < kSkippedNamesKept)
+                summary.skippedNames.append(QFile::decodeName(QByteArray::fromStdString(f.path)));
+            // An indexed file that turned unreadable leaves the index:
+            // it stays in `known` and goes with the vanished ones.
+        } else {
+            IndexedTrack track = trackFromTags(f.path, rootOf(f.path), f.size, f.mtimeNs, *tags);
+            if (isKnown) {
+                track.id = it->second.id;
+                m_index.update(track);
+                needShortReload = true;
+                ++summary.changed;
+                known.erase(it);
+            } else if (m_index.insert(track) > 0) {
+                ++summary.added;
+            }
+        }
+        if (inBatch >= kBatchFiles || batchClock.elapsed() >= kBatchMilliseconds)
+            flush();
         if (lastReport.elapsed() >= kProgressMilliseconds)
             report(state);
     }

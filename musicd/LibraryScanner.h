@@ -1,6 +1,7 @@
 // Brings the library index in line with the music folders. A pass first
-// walks the roots (cheap: directory entries and stat only), then reads the
-// tags of new and changed files (by size and modification time) with
+// walks the roots (cheap: directory entries and stat only), comparing each
+// file with the index as it goes, so only new and changed files (by size
+// and modification time) are kept in memory; it then reads their tags with
 // TagLib, and finally drops the tracks whose files are gone. Writes go in
 // small transactions, so searches see tracks appear while a long first scan
 // runs and a killed service keeps everything committed.
@@ -20,6 +21,7 @@
 #include <functional>
 #include <string>
 #include <sys/types.h>
+#include <unordered_map>
 #include <vector>
 
 namespace musicd {
@@ -74,9 +76,20 @@ private:
         qint64 size;
         qint64 mtimeNs;
     };
-    void walk(const std::string &dir, int depth, std::vector<Found> &out, ScanSummary &summary,
-              std::vector<std::pair<dev_t, ino_t>> &visited, const ProgressFn &progress,
-              ScanProgress &state, const std::atomic<bool> *stop);
+    // What one pass carries through the walk.
+    struct Pass
+    {
+        // Indexed files by path; the walk takes out those it finds unchanged,
+        // so the ones left are to read again or gone.
+        std::unordered_map<std::string, FileStamp> known;
+        std::vector<Found> toRead; // new and changed files, in walk order
+        std::vector<std::pair<dev_t, ino_t>> visited;
+        ScanSummary summary;
+        ScanProgress state;
+        ProgressFn progress;
+        const std::atomic<bool> *stop = nullptr;
+    };
+    void walk(const std::string &dir, int depth, Pass &pass);
 
     LibraryIndex &m_index;
     std::vector<std::string> m_roots;

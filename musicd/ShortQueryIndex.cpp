@@ -52,9 +52,9 @@ void ShortQueryIndex::add(uint32_t id, const QString &foldedText)
             keys.insert(keyOf(a, foldedText.at(i + 1).unicode()));
     }
     for (const uint32_t key : keys) {
-        Ids &ids = m_postings[key];
-        if (ids.empty() || ids.back() < id)
-            ids.push_back(id);
+        PostingList &ids = m_postings[key];
+        if (ids.empty() || ids.last() < id)
+            ids.append(id);
     }
     if (m_ids.empty() || m_ids.back() < id) {
         m_ids.push_back(id);
@@ -75,13 +75,13 @@ void ShortQueryIndex::clear()
 void ShortQueryIndex::compact()
 {
     for (auto &[key, ids] : m_postings)
-        ids.shrink_to_fit();
+        ids.compact();
     m_ids.shrink_to_fit();
     m_starts.shrink_to_fit();
     m_text.shrink_to_fit();
 }
 
-const ShortQueryIndex::Ids *ShortQueryIndex::find(QStringView foldedWord) const
+const PostingList *ShortQueryIndex::find(QStringView foldedWord) const
 {
     uint32_t key = 0;
     if (foldedWord.size() == 1)
@@ -99,14 +99,14 @@ ShortQueryIndex::Ids ShortQueryIndex::findAll(const QList<QStringView> &foldedWo
     // Every word's characters (one) or neighbouring pairs (more) must all
     // be in a track's text; only words longer than a pair need checking
     // against the text itself afterwards.
-    std::vector<const Ids *> lists;
+    std::vector<const PostingList *> lists;
     std::vector<std::string> toCheck;
     for (const QStringView word : foldedWords) {
         if (word.isEmpty())
             continue;
         const qsizetype pairs = std::max<qsizetype>(word.size() - 1, 1);
         for (qsizetype i = 0; i < pairs; ++i) {
-            const Ids *ids = find(word.mid(i, std::min<qsizetype>(word.size(), 2)));
+            const PostingList *ids = find(word.mid(i, std::min<qsizetype>(word.size(), 2)));
             if (!ids)
                 return {};
             lists.push_back(ids);
@@ -116,25 +116,14 @@ ShortQueryIndex::Ids ShortQueryIndex::findAll(const QList<QStringView> &foldedWo
     }
     if (lists.empty())
         return {};
-    std::sort(lists.begin(), lists.end(), [](const Ids *a, const Ids *b) {
+    std::sort(lists.begin(), lists.end(), [](const PostingList *a, const PostingList *b) {
         return a->size() != b->size() ? a->size() < b->size() : a < b;
     });
     lists.erase(std::unique(lists.begin(), lists.end()), lists.end());
 
-    Ids ids = *lists.front();
-    for (size_t l = 1; l < lists.size() && !ids.empty(); ++l) {
-        const Ids &other = *lists.at(l);
-        auto at = other.begin();
-        size_t kept = 0;
-        for (const uint32_t id : ids) {
-            at = gallop(at, other.end(), id);
-            if (at == other.end())
-                break;
-            if (*at == id)
-                ids[kept++] = id;
-        }
-        ids.resize(kept);
-    }
+    Ids ids = lists.front()->all();
+    for (size_t l = 1; l < lists.size() && !ids.empty(); ++l)
+        lists.at(l)->keepCommon(ids);
     if (toCheck.empty() || ids.empty())
         return ids;
 

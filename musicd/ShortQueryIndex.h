@@ -1,13 +1,15 @@
 // Search in memory over every track's case-folded title, artist and album.
 // Every character and every pair of neighbouring characters maps to the
-// sorted IDs of the tracks that contain it, so a one- or two-character word
-// ("爱", "晴川", "a") costs one lookup and its match count is the list's
-// length. A longer word narrows the tracks to those holding all of its
+// sorted IDs of the tracks that contain it (packed, see PostingList), so a
+// one- or two-character word ("爱", "晴川", "a") costs one lookup and its
+// match count is the list's length. A longer word narrows the tracks to those holding all of its
 // pairs, then checks each of them against its folded text, which is kept
 // here too: counting the ~20,000 matches of a common word that way takes a
 // fraction of what a trigram index on disk needs. Filled from the library
 // index; not thread-safe on its own (LibraryIndex guards it).
 #pragma once
+
+#include "musicd/PostingList.h"
 
 #include <QList>
 #include <QString>
@@ -32,9 +34,9 @@ public:
     void clear();
     // Gives back the slack the lists grew with (after a bulk fill).
     void compact();
-    // The IDs whose text contains the folded word (1 or 2 units), ascending;
-    // null when none does.
-    const Ids *find(QStringView foldedWord) const;
+    // The IDs whose text contains the folded word (1 or 2 units); null
+    // when none does.
+    const PostingList *find(QStringView foldedWord) const;
     // The IDs whose text contains every one of the folded words (each
     // without white space, of any length), ascending.
     Ids findAll(const QList<QStringView> &foldedWords) const;
@@ -48,7 +50,7 @@ private:
     // large library down.
     std::string_view textOf(size_t index) const;
 
-    std::unordered_map<uint32_t, Ids> m_postings;
+    std::unordered_map<uint32_t, PostingList> m_postings;
     Ids m_ids;
     std::vector<uint32_t> m_starts{0};
     std::vector<char> m_text;

@@ -6,6 +6,7 @@
 #include "musicd/LibraryScanner.h"
 #include "musicd/LibrarySource.h"
 #include "musicd/LyricText.h"
+#include "musicd/PostingList.h"
 #include "musicd/TagReader.h"
 #include "tests/common/TestLibrary.h"
 
@@ -17,9 +18,11 @@
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <atomic>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <thread>
 #include <utime.h>
 
 using namespace musicd;
@@ -256,6 +259,98 @@ TEST(MusicLibraryIndex, SearchMatchesABruteForceScan)
     ASSERT_TRUE(reopened.commit());
     reopened.reloadShortIndex();
     compare(reopened, "after changes");
+}
+
+// The packed ID lists give back what went in: any page of them, and the
+// common part with another ascending list, for lists dense and sparse
+// (gaps of one byte up to five), short and spanning many skip blocks.
+TEST(MusicLibraryIndex, PackedIdListsMatchPlainOnes)
+{
+    QRandomGenerator rng(13);
+    for (const uint32_t maxGap : {1u, 3u, 200u, 70000u, 400000000u}) {
+        for (const int count : {0, 1, 63, 64, 65, 1000, 5000}) {
+            std::vector<uint32_t> plain;
+            PostingList packed;
+            uint32_t id = rng.bounded(2) ? 0u : 5u;
+            for (int i = 0; i < count && id < UINT32_MAX - maxGap; ++i) {
+                id += 1 + (maxGap > 1 ? rng.bounded(maxGap) : 0u);
+                plain.push_back(id);
+                packed.append(id);
+            }
+            packed.compact();
+            const std::string where =
+                "gap " + std::to_string(maxGap) + ", " + std::to_string(count) + " IDs";
+            ASSERT_EQ(packed.size(), plain.size()) << where;
+            EXPECT_EQ(packed.all(), plain) << where;
+            for (const size_t from : {size_t(0), size_t(1), size_t(63), size_t(64), size_t(65),
+                                      size_t(plain.size() / 2), plain.size(), plain.size() + 7}) {
+                const std::vector<uint32_t> expected(
+                    plain.begin() + std::ptrdiff_t(std::min(from, plain.size())),
+                    plain.begin() + std::ptrdiff_t(std::min(from + 30, plain.size())));
+                EXPECT_EQ(packed.slice(from, 30), expected) << where << ", from " << from;
+            }
+            // Wanted lists from a few IDs to more than the list holds,
+            // held and not held, below the first and past the last.
+            const uint32_t top = plain.empty() ? 100 : plain.back() + maxGap + 2;
+            for (const int wanted : {1, 5, 100, 3000}) {
+                std::vector<uint32_t> ids;
+                for (int i = 0; i < wanted; ++i) {
+                    ids.push_back(rng.bounded(3) == 0 && !plain.empty()
+                                      ? plain.at(rng.bounded(uint32_t(plain.size())))
+                                      : rng.bounded(top));
+                }
+                std::sort(ids.begin(), ids.end());
+                ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+                std::vector<uint32_t> expected;
+                std::set_intersection(ids.begin(), ids.end(), plain.begin(), plain.end(),
+                                      std::back_inserter(expected));
+                packed.keepCommon(ids);
+                EXPECT_EQ(ids, expected) << where << ", " << wanted << " wanted";
+            }
+        }
+    }
+}
+
+// More request threads than reader connections: every search still gets
+// its own right answer (and none waits for ever).
+TEST(MusicLibraryIndex, ManyThreadsShareTheReaders)
+{
+    QTemporaryDir dir;
+    LibraryIndex index;
+    ASSERT_TRUE(index.open(dir.filePath(QStringLiteral("i.sqlite"))));
+    const QStringList singers{QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("丙"),
+                              QStringLiteral("丁"), QStringLiteral("戊"), QStringLiteral("己"),
+                              QStringLiteral("庚")};
+    index.begin();
+    for (int i = 0; i < 300; ++i) {
+        IndexedTrack t;
+        t.path = "/m/" + std::to_string(i) + ".mp3";
+        t.title = QStringLiteral("song %1").arg(i);
+        t.artist = QStringLiteral("歌手") + singers.at(i % 7);
+        ASSERT_GT(index.insert(t), 0);
+    }
+    ASSERT_TRUE(index.commit());
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int n = 0; n < 12; ++n) {
+        threads.emplace_back([&, n] {
+            for (int i = 0; i < 40; ++i) {
+                const int singer = (n + i) % 7;
+                // One character, then the whole name: both search paths.
+                const QString word =
+                    i % 2 ? singers.at(singer) : QStringLiteral("歌手") + singers.at(singer);
+                const SearchPage page = index.search(word, 2, 30);
+                // 300 tracks over 7 singers: 43 for the first six, 42 after.
+                const qint64 expected = singer < 300 % 7 ? 43 : 42;
+                if (page.total != expected || page.rows.size() != expected - 30 ||
+                    !index.track(page.rows.at(0).id))
+                    ++wrong;
+            }
+        });
+    }
+    for (std::thread &t : threads)
+        t.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(MusicLibraryIndex, UnusableIndexFilesAreSetAsideAndRebuilt)
