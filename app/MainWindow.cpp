@@ -26,6 +26,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
 #include <QStyleOption>
@@ -339,6 +340,16 @@ void MainWindow::layoutControls()
     restoreButtonImages();
 }
 
+SongInfoWindow *MainWindow::songInfoWindow()
+{
+    if (!m_songInfoWindow) {
+        m_songInfoWindow = new SongInfoWindow(this);
+        m_songInfoWindow->hide();
+        m_songInfoWindow->lyricEdit->setPlainText(m_lyricText);
+    }
+    return m_songInfoWindow;
+}
+
 void MainWindow::paintEvent(QPaintEvent *event)
 {
     // Lets the skin's background rules paint this plain QWidget subclass.
@@ -387,11 +398,6 @@ void MainWindow::startUp()
         setWindowTitle(title);
     });
     attempt([&] { focusHolder->setFocus(); });
-    attempt([&] {
-        if (!songInfoWindow)
-            songInfoWindow = new SongInfoWindow(this);
-        songInfoWindow->hide();
-    });
     attempt([&] {
         attachSkin(m_skinPath, QString());
         setSkinAero(0);

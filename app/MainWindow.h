@@ -118,8 +118,12 @@ public:
     QTimer *clockTimer = nullptr;   // clock and lyric tick (handlers: playback)
     QTimer *displayTimer = nullptr; // volume, caption and tool tips (handlers: playback)
 
-    SongInfoWindow *songInfoWindow = nullptr; // song information window
-    PopupMenus *popupMenus = nullptr;         // the pop-up menus
+    PopupMenus *popupMenus = nullptr; // the pop-up menus
+
+    // The song information window, built hidden on the first call: most
+    // sessions never open it, so start-up does not pay for its widgets.
+    SongInfoWindow *songInfoWindow();
+    bool songInfoWindowBuilt() const { return m_songInfoWindow != nullptr; }
 
     // ---- main-window fields -----------------------------------------------
     QString playingSinger;        // singer now playing, "" until the first play
@@ -367,6 +371,10 @@ private:
 
     QString m_skinPath;
     QLabel *m_titleIcon = nullptr;
+    SongInfoWindow *m_songInfoWindow = nullptr;
+    // The playing song's whole lyric, for the song information window's
+    // lyric box when that window is built later.
+    QString m_lyricText;
     bool m_loaded = false;
     // Manual drag when the platform cannot move the window itself.
     bool m_manualDrag = false;

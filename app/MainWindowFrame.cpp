@@ -277,7 +277,7 @@ void MainWindow::fillSongInformation()
     const QString title = row->text(1);
     const QString singer = row->text(2);
     const QString album = row->text(3);
-    QPointer<SongInfoWindow> info = songInfoWindow;
+    QPointer<SongInfoWindow> info = songInfoWindow();
     info->titleEdit->setText(title);
     info->singerEdit->setText(singer);
     info->albumEdit->setText(album);
@@ -291,10 +291,10 @@ void MainWindow::fillSongInformation()
 
 void MainWindow::showSongInformation()
 {
-    if (!songInfoWindow || !resultsView->currentItem())
+    if (!resultsView->currentItem())
         return;
     fillSongInformation();
-    QPointer<SongInfoWindow> info = songInfoWindow;
+    QPointer<SongInfoWindow> info = songInfoWindow();
     info->exec();
     if (!info)
         return;

@@ -374,8 +374,9 @@ void MainWindow::addLyricEntry(const QString &entry)
 
 void MainWindow::setLyricText(const QString &text)
 {
-    if (songInfoWindow)
-        songInfoWindow->lyricEdit->setPlainText(text);
+    m_lyricText = text;
+    if (m_songInfoWindow)
+        m_songInfoWindow->lyricEdit->setPlainText(text);
 }
 
 void MainWindow::setLyricBoxText(const QString &text)

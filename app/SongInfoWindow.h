@@ -1,7 +1,7 @@
 // The song information window "歌曲信息": the title, singer, album,
-// playable link and song ID of a search result, and its lyric text. It is
-// loaded hidden at start-up and shown modally by the song-properties
-// command of the result menu.
+// playable link and song ID of a search result, and its lyric text. The
+// main window builds it hidden when first needed and shows it modally for
+// the song-properties command of the result menu.
 #pragma once
 
 #include <QDialog>

@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
 #include <QSystemTrayIcon>
@@ -117,9 +118,28 @@ TEST_F(MainWindowTest, StartsWithTitleColumnsCaptionsAndSharedState)
     EXPECT_TRUE(tray::lastBalloon().isEmpty());
     // No skin file: the application carries no style sheet.
     EXPECT_TRUE(qApp->styleSheet().isEmpty());
-    ASSERT_NE(form->songInfoWindow, nullptr);
-    EXPECT_EQ(form->songInfoWindow->windowTitle(), QStringLiteral("歌曲信息"));
-    EXPECT_TRUE(form->songInfoWindow->isHidden());
+    // The song information window waits until it is first asked for.
+    EXPECT_FALSE(form->songInfoWindowBuilt());
+}
+
+TEST_F(MainWindowTest, SongInformationWindowIsBuiltOnceHiddenWithTheLyricGivenBefore)
+{
+    const QString lyric = QStringLiteral("[00:01.00]第一行\n[00:02.00]第二行");
+    form->setLyricText(lyric);
+    ASSERT_FALSE(form->songInfoWindowBuilt());
+
+    SongInfoWindow *info = form->songInfoWindow();
+    ASSERT_NE(info, nullptr);
+    EXPECT_TRUE(form->songInfoWindowBuilt());
+    EXPECT_EQ(form->songInfoWindow(), info);
+    EXPECT_EQ(info->parentWidget(), form.get());
+    EXPECT_EQ(info->windowTitle(), QStringLiteral("歌曲信息"));
+    EXPECT_TRUE(info->isHidden());
+    EXPECT_EQ(info->lyricEdit->toPlainText(), lyric);
+
+    // Once built, the window follows the playing song's lyric directly.
+    form->setLyricText(QStringLiteral("暂无歌词"));
+    EXPECT_EQ(info->lyricEdit->toPlainText(), QStringLiteral("暂无歌词"));
 }
 
 TEST_F(MainWindowTest, MenusCarryEveryItemWithTheStartMarks)

@@ -201,9 +201,9 @@ TEST_F(MainWindowSearchTest, SongInformationIsFilledFromTheSelectedRow)
     closer.setInterval(10);
     int shown = 0;
     QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (QApplication::activeModalWidget() == form->songInfoWindow) {
+        if (QApplication::activeModalWidget() == form->songInfoWindow()) {
             ++shown;
-            form->songInfoWindow->accept();
+            form->songInfoWindow()->accept();
         }
     });
     closer.start();
@@ -211,9 +211,9 @@ TEST_F(MainWindowSearchTest, SongInformationIsFilledFromTheSelectedRow)
     closer.stop();
 
     EXPECT_EQ(shown, 1);
-    EXPECT_EQ(form->songInfoWindow->titleEdit->text(), row->text(1));
-    EXPECT_EQ(form->songInfoWindow->singerEdit->text(), row->text(2));
-    EXPECT_EQ(form->songInfoWindow->albumEdit->text(), row->text(3));
-    EXPECT_EQ(form->songInfoWindow->songIdEdit->text(), row->text(0));
-    EXPECT_TRUE(form->songInfoWindow->linkEdit->text().startsWith(QStringLiteral("http")));
+    EXPECT_EQ(form->songInfoWindow()->titleEdit->text(), row->text(1));
+    EXPECT_EQ(form->songInfoWindow()->singerEdit->text(), row->text(2));
+    EXPECT_EQ(form->songInfoWindow()->albumEdit->text(), row->text(3));
+    EXPECT_EQ(form->songInfoWindow()->songIdEdit->text(), row->text(0));
+    EXPECT_TRUE(form->songInfoWindow()->linkEdit->text().startsWith(QStringLiteral("http")));
 }

@@ -132,16 +132,17 @@ TEST_F(WindowFaults, SongInformationKeepsItsLyricToItself)
     // The window is modal: close it as soon as it shows.
     QTimer closer;
     QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (form->songInfoWindow->isVisible())
-            form->songInfoWindow->reject();
+        if (form->songInfoWindow()->isVisible())
+            form->songInfoWindow()->reject();
     });
     closer.start(20);
     form->showSongInformation();
     closer.stop();
 
-    EXPECT_EQ(form->songInfoWindow->titleEdit->text(), form->resultsView->topLevelItem(4)->text(1));
-    EXPECT_FALSE(form->songInfoWindow->lyricEdit->toPlainText().isEmpty());
-    EXPECT_NE(form->songInfoWindow->lyricEdit->toPlainText(), lyric.join(QLatin1Char('\n')));
+    EXPECT_EQ(form->songInfoWindow()->titleEdit->text(),
+              form->resultsView->topLevelItem(4)->text(1));
+    EXPECT_FALSE(form->songInfoWindow()->lyricEdit->toPlainText().isEmpty());
+    EXPECT_NE(form->songInfoWindow()->lyricEdit->toPlainText(), lyric.join(QLatin1Char('\n')));
     EXPECT_EQ(lyricEntries(), lyric);
     EXPECT_EQ(form->lyricLine->text(), line);
 }
