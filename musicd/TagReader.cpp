@@ -9,6 +9,7 @@
 #include <taglib/flacfile.h>
 #include <taglib/id3v2frame.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/infotag.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
 #include <taglib/opusfile.h>
@@ -255,6 +256,18 @@ std::optional<TrackTags> tagsOf(TagLib::File *file)
         tags.title = TagReader::cleanText(tag->title());
         tags.artist = TagReader::cleanText(tag->artist());
         tags.album = TagReader::cleanText(tag->album());
+    }
+    // A WAV file's tag() is its ID3 tag only; many writers use the RIFF
+    // INFO chunk instead, or as well, so each field missing from one comes
+    // from the other.
+    if (auto *wav = dynamic_cast<TagLib::RIFF::WAV::File *>(file); wav && wav->hasInfoTag()) {
+        const TagLib::RIFF::Info::Tag *info = wav->InfoTag();
+        for (auto [field, text] :
+             {std::pair{&tags.title, info->title()}, std::pair{&tags.artist, info->artist()},
+              std::pair{&tags.album, info->album()}}) {
+            if (field->isEmpty())
+                *field = TagReader::cleanText(text);
+        }
     }
     tags.durationSeconds = (audio->lengthInMilliseconds() + 500) / 1000;
     tags.hasLyrics = !lyricsOf(file).isEmpty();

@@ -27,7 +27,7 @@ test_packages=(
     libgtest-dev libbenchmark-dev
     clang libclang-rt-14-dev
     x11-utils xdotool imagemagick mpv libxcb1-dev
-    lame flac vorbis-tools opus-tools
+    lame flac vorbis-tools opus-tools ffmpeg
     appstream lintian desktop-file-utils dpkg-dev fakeroot file
     dbus-daemon dbus-bin
 )

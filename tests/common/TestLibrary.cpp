@@ -14,11 +14,14 @@
 #include <taglib/flacfile.h>
 #include <taglib/flacpicture.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/infotag.h>
+#include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/unsynchronizedlyricsframe.h>
 #include <taglib/vorbisfile.h>
+#include <taglib/wavfile.h>
 
 namespace {
 
@@ -55,6 +58,21 @@ QStringList TestLibrary::gbkSidecarLines()
 QStringList TestLibrary::plainEmbeddedLines()
 {
     return {QStringLiteral("没有时间的歌词"), QStringLiteral("第二句"), QStringLiteral("第三句")};
+}
+
+QStringList TestLibrary::timedLines(const QString &suffix)
+{
+    if (suffix == QLatin1String("m4a"))
+        return {QStringLiteral("海边的第一句"), QStringLiteral("海边的第二句")};
+    if (suffix == QLatin1String("wav"))
+        return {QStringLiteral("Quiet water line one"), QStringLiteral("Quiet water line two")};
+    return gbkSidecarLines();
+}
+
+QString TestLibrary::timedLyric(const QString &suffix)
+{
+    const QStringList lines = timedLines(suffix);
+    return QStringLiteral("[00:00.50]%1\n[00:01.50]%2\n").arg(lines.at(0), lines.at(1));
 }
 
 QByteArray TestLibrary::toneWav(double seconds, double hertz)
@@ -106,6 +124,20 @@ bool TestLibrary::encode(const QByteArray &wav, const QString &target, QString *
     } else if (suffix == QLatin1String("opus")) {
         program = QStringLiteral("opusenc");
         args = {QStringLiteral("--quiet"), source, target};
+    } else if (suffix == QLatin1String("m4a")) {
+        // FFmpeg's own AAC encoder: Debian has no other.
+        program = QStringLiteral("ffmpeg");
+        args = {QStringLiteral("-nostdin"),
+                QStringLiteral("-loglevel"),
+                QStringLiteral("error"),
+                QStringLiteral("-y"),
+                QStringLiteral("-i"),
+                source,
+                QStringLiteral("-c:a"),
+                QStringLiteral("aac"),
+                QStringLiteral("-b:a"),
+                QStringLiteral("64k"),
+                target};
     }
     QProcess p;
     p.start(program, args);
@@ -156,8 +188,7 @@ bool TestLibrary::build()
               QStringLiteral("夏天"), true, true},
              440))
         return false;
-    QString lrc = QStringLiteral("[ti:爱的故事]\n[00:00.50]%1\n[00:01.50]%2\n")
-                      .arg(gbkSidecarLines().at(0), gbkSidecarLines().at(1));
+    const QString lrc = QStringLiteral("[ti:爱的故事]\n") + timedLyric(QStringLiteral("mp3"));
     QStringEncoder gbk("GBK");
     writeFile(path(QStringLiteral("晴川/夏天/01 爱的故事.lrc")), gbk.encode(lrc));
     writeFile(path(QStringLiteral("晴川/artist.png")), jpegOf(Qt::red, 640, 480, "png"));
@@ -233,6 +264,57 @@ bool TestLibrary::build()
               QStringLiteral("Rock'n'Roll Band"), QStringLiteral("Misc Songs")},
              294))
         return false;
+
+    // M4A (AAC) with MP4 atoms: timed lyrics in ©lyr and a JPEG cover.
+    if (!add({QStringLiteral("Lin Harbor/Coast/04 海边晚风.m4a"), QStringLiteral("海边晚风"),
+              QStringLiteral("Lin Harbor"), QStringLiteral("Coast"), true, true},
+             587))
+        return false;
+    {
+        const QString m4a = path(QStringLiteral("Lin Harbor/Coast/04 海边晚风.m4a"));
+        TagLib::MP4::File mp4(QFile::encodeName(m4a).constData());
+        TagLib::MP4::Tag *tag = mp4.tag();
+        if (!tag) {
+            m_error = QStringLiteral("no MP4 tag in ") + m4a;
+            return false;
+        }
+        tag->setItem("\251lyr", TagLib::StringList(tl(timedLyric(QStringLiteral("m4a")))));
+        const QByteArray jpeg = jpegOf(Qt::green, 120, 120, "jpg");
+        tag->setItem(
+            "covr", TagLib::MP4::CoverArtList().append(TagLib::MP4::CoverArt(
+                        TagLib::MP4::CoverArt::JPEG,
+                        TagLib::ByteVector(jpeg.constData(), static_cast<unsigned>(jpeg.size())))));
+        if (!mp4.save()) {
+            m_error = QStringLiteral("cannot tag ") + m4a;
+            return false;
+        }
+    }
+
+    // WAV: title, artist and album in the RIFF INFO chunk, the timed lyric
+    // in an ID3 USLT frame beside it, a cover.jpg in the album folder.
+    if (!add({QStringLiteral("Mira Sand/Still/Quiet Water.wav"), QString(), QString(), QString(),
+              true, true},
+             349))
+        return false;
+    {
+        const QString file = path(QStringLiteral("Mira Sand/Still/Quiet Water.wav"));
+        TagLib::RIFF::WAV::File wav(QFile::encodeName(file).constData());
+        wav.InfoTag()->setTitle("Quiet Water");
+        wav.InfoTag()->setArtist("Mira Sand");
+        wav.InfoTag()->setAlbum("Still");
+        auto *uslt = new TagLib::ID3v2::UnsynchronizedLyricsFrame(TagLib::String::UTF8);
+        uslt->setText(tl(timedLyric(QStringLiteral("wav"))));
+        wav.ID3v2Tag()->addFrame(uslt);
+        if (!wav.save()) {
+            m_error = QStringLiteral("cannot tag ") + file;
+            return false;
+        }
+        m_tracks.last().title = QStringLiteral("Quiet Water");
+        m_tracks.last().artist = QStringLiteral("Mira Sand");
+        m_tracks.last().album = QStringLiteral("Still");
+        writeFile(path(QStringLiteral("Mira Sand/Still/cover.jpg")),
+                  jpegOf(Qt::yellow, 300, 300, "jpg"));
+    }
 
     // The hostile parts.
     writeFile(path(QStringLiteral("Broken/garbage.mp3")), QByteArray(4096, '\x5a'));

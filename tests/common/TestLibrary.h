@@ -1,10 +1,11 @@
 // A small real music library made at test time in a temporary folder:
-// tones encoded by Debian's own encoders (lame, flac, oggenc, opusenc), tags
-// written by TagLib, Chinese and Latin names, sidecar lyrics (UTF-8, UTF-8
-// with a byte-order mark, GBK), embedded lyrics, a folder picture and an
-// embedded cover, legacy GBK bytes in a Latin-1 tag, a control character in
-// a tag, and the hostile parts: garbage named .mp3, an empty file, a
-// symlink loop, and a link to a good file outside the root.
+// tones encoded by Debian's own encoders (lame, flac, oggenc, opusenc, and
+// ffmpeg for AAC in M4A; WAV written here), tags written by TagLib (ID3,
+// Vorbis comments, MP4 atoms, RIFF INFO), Chinese and Latin names, sidecar
+// lyrics (UTF-8 with a byte-order mark, GBK), embedded lyrics (USLT, LYRICS,
+// ©lyr), an artist picture, a cover.jpg and embedded covers, legacy GBK bytes in a Latin-1 tag, a
+// control character in a tag, and the hostile parts: garbage named .mp3, an empty file, a symlink
+// loop, and a link to a good file outside the root.
 #pragma once
 
 #include <QByteArray>
@@ -44,10 +45,16 @@ public:
     // plain embedded lyric of 晴川之歌.
     static QStringList gbkSidecarLines();
     static QStringList plainEmbeddedLines();
+    // The two lines of the timed lyric of the track with that suffix ("mp3":
+    // the GBK sidecar; "m4a": ©lyr; "wav": USLT), tagged [00:00.50] and
+    // [00:01.50]; and the lyric itself.
+    static QStringList timedLines(const QString &suffix);
+    static QString timedLyric(const QString &suffix);
 
     // A WAV tone (mono, 22050 Hz, 16 bit) of the given length and pitch.
     static QByteArray toneWav(double seconds, double hertz);
-    // Encodes wav bytes to target with lame/flac/oggenc/opusenc by suffix.
+    // Encodes wav bytes to target with lame/flac/oggenc/opusenc/ffmpeg by
+    // suffix (a .wav target gets the bytes as they are).
     static bool encode(const QByteArray &wav, const QString &target, QString *error);
     // Writes title/artist/album through TagLib.
     static bool writeTags(const QString &file, const QString &title, const QString &artist,

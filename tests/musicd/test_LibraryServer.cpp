@@ -76,6 +76,15 @@ protected:
         return rows;
     }
 
+    static TestLibrary::Track trackOf(const QString &title)
+    {
+        for (const TestLibrary::Track &t : s_library->tracks()) {
+            if (t.title == title)
+                return t;
+        }
+        return {};
+    }
+
     static httplib::Client client()
     {
         const QUrl url(s_server->url());
@@ -125,6 +134,10 @@ TEST_F(LibraryServer, SearchFindsEveryTrackByShortAndLongWords)
 
 TEST_F(LibraryServer, LinksLyricsAndPicturesThroughTheCli)
 {
+    const QMap<QString, std::string> kAudioTypes{
+        {QStringLiteral("mp3"), "audio/mpeg"}, {QStringLiteral("flac"), "audio/flac"},
+        {QStringLiteral("ogg"), "audio/ogg"},  {QStringLiteral("opus"), "audio/ogg"},
+        {QStringLiteral("m4a"), "audio/mp4"},  {QStringLiteral("wav"), "audio/wav"}};
     for (const TestLibrary::Track &t : s_library->tracks()) {
         const QStringList row = searchRows(t.title).value(t.title);
         ASSERT_EQ(row.size(), 4) << t.title.toStdString();
@@ -141,6 +154,8 @@ TEST_F(LibraryServer, LinksLyricsAndPicturesThroughTheCli)
         const auto audio = http.Get(QUrl(link.out.at(0)).path().toStdString());
         ASSERT_TRUE(audio);
         EXPECT_EQ(audio->status, 200);
+        EXPECT_EQ(audio->get_header_value("Content-Type"), kAudioTypes.value(suffix))
+            << t.title.toStdString();
         EXPECT_EQ(QByteArray::fromStdString(audio->body),
                   fileBytes(s_library->path(t.relativePath)))
             << t.title.toStdString();
@@ -156,14 +171,18 @@ TEST_F(LibraryServer, LinksLyricsAndPicturesThroughTheCli)
         }
     }
 
-    // The GBK sidecar reads right; plain embedded lines come with times.
-    const QString loveId =
-        searchRows(QStringLiteral("爱的故事")).value(QStringLiteral("爱的故事")).at(0);
-    const QString love =
-        cli({QStringLiteral("lyrics"), loveId, QStringLiteral("a"), QStringLiteral("b")})
-            .out.join(u'\n');
-    for (const QString &line : TestLibrary::gbkSidecarLines())
-        EXPECT_TRUE(love.contains(line)) << love.toStdString();
+    // Timed lyrics keep their times: the GBK sidecar of an MP3, the ©lyr
+    // atom of an M4A and the USLT frame of a WAV.
+    for (const char *title : {"爱的故事", "海边晚风", "Quiet Water"}) {
+        const QString suffix = QFileInfo(trackOf(QString::fromUtf8(title)).relativePath).suffix();
+        const QString id =
+            searchRows(QString::fromUtf8(title)).value(QString::fromUtf8(title)).at(0);
+        const QStringList lines =
+            cli({QStringLiteral("lyrics"), id, QStringLiteral("a"), QStringLiteral("b")}).out;
+        const QStringList expected = TestLibrary::timedLines(suffix);
+        EXPECT_TRUE(lines.contains(QStringLiteral("[00:00.50]") + expected.at(0))) << title;
+        EXPECT_TRUE(lines.contains(QStringLiteral("[00:01.50]") + expected.at(1))) << title;
+    }
     const QString songId =
         searchRows(QStringLiteral("晴川之歌")).value(QStringLiteral("晴川之歌")).at(0);
     const QStringList plain =
@@ -172,8 +191,13 @@ TEST_F(LibraryServer, LinksLyricsAndPicturesThroughTheCli)
     EXPECT_TRUE(plain.at(0).startsWith(QStringLiteral("[00:00.00]")));
     EXPECT_TRUE(plain.at(1).endsWith(TestLibrary::plainEmbeddedLines().at(1)));
 
-    // Singers with a picture file or an embedded cover get a JPEG.
-    for (const char *singer : {"晴川", "Tom & Jerry"}) {
+    // Singers with a picture file or an embedded cover get a JPEG: an
+    // artist.png, an Ogg cover, an MP4 cover and an album's cover.jpg.
+    const std::pair<const char *, QColor> pictures[] = {{"晴川", Qt::red},
+                                                        {"Tom & Jerry", Qt::blue},
+                                                        {"Lin Harbor", Qt::green},
+                                                        {"Mira Sand", Qt::yellow}};
+    for (const auto &[singer, colour] : pictures) {
         const CliRun pic = cli({QStringLiteral("picture"), QString::fromUtf8(singer)});
         ASSERT_EQ(pic.out.size(), 1) << singer;
         ASSERT_TRUE(pic.out.at(0).endsWith(QLatin1String(".jpg"))) << pic.out.at(0).toStdString();
@@ -182,7 +206,13 @@ TEST_F(LibraryServer, LinksLyricsAndPicturesThroughTheCli)
         ASSERT_TRUE(res);
         EXPECT_EQ(res->get_header_value("Content-Type"), "image/jpeg");
         const QImage image = QImage::fromData(QByteArray::fromStdString(res->body), "JPEG");
-        EXPECT_FALSE(image.isNull()) << singer;
+        ASSERT_FALSE(image.isNull()) << singer;
+        const QColor centre = image.pixelColor(image.width() / 2, image.height() / 2);
+        EXPECT_LT(std::abs(centre.red() - colour.red()) +
+                      std::abs(centre.green() - colour.green()) +
+                      std::abs(centre.blue() - colour.blue()),
+                  60)
+            << singer;
     }
     EXPECT_EQ(cli({QStringLiteral("picture"), QStringLiteral("苏小暖")}).out,
               QStringList{QStringLiteral("无歌手信息")});

@@ -81,19 +81,43 @@ TEST_F(MusicLibrary, TagReaderReadsEveryGeneratedFormat)
         EXPECT_FALSE(TagReader::read(s_library->path(broken)).has_value()) << broken.toStdString();
 
     // Embedded lyrics and covers where they were written, none elsewhere.
-    const auto flags = [](const char *relative) {
-        return *TagReader::read(s_library->path(QString::fromUtf8(relative)));
+    struct Embedded
+    {
+        const char *relative;
+        bool lyrics;
+        bool cover;
+        QString lyricLine; // a line the embedded lyric holds
     };
-    EXPECT_TRUE(flags("晴川/夏天/02 晴川之歌.flac").hasLyrics);
-    EXPECT_TRUE(flags("Legacy/旧歌.mp3").hasLyrics);
-    EXPECT_FALSE(flags("晴川/夏天/01 爱的故事.mp3").hasLyrics); // its lyric is a sidecar
-    EXPECT_TRUE(flags("Tom & Jerry/Roads/03 Starlight Road.ogg").hasCover);
-    EXPECT_FALSE(flags("Misc/Night Opus.opus").hasCover);
+    const Embedded embedded[] = {
+        {"晴川/夏天/01 爱的故事.mp3", false, false, {}}, // its lyric is a sidecar
+        {"晴川/夏天/02 晴川之歌.flac", true, false, TestLibrary::plainEmbeddedLines().at(1)},
+        {"Tom & Jerry/Roads/03 Starlight Road.ogg", false, true, {}},
+        {"Legacy/旧歌.mp3", true, false, QStringLiteral("旧时光的歌词")},
+        {"Misc/Night Opus.opus", false, false, {}},
+        {"Lin Harbor/Coast/04 海边晚风.m4a", true, true,
+         TestLibrary::timedLines(QStringLiteral("m4a")).at(1)},
+        {"Mira Sand/Still/Quiet Water.wav", true, false,
+         TestLibrary::timedLines(QStringLiteral("wav")).at(1)},
+    };
+    for (const Embedded &e : embedded) {
+        const QString file = s_library->path(QString::fromUtf8(e.relative));
+        const TrackTags tags = *TagReader::read(file);
+        EXPECT_EQ(tags.hasLyrics, e.lyrics) << e.relative;
+        EXPECT_EQ(tags.hasCover, e.cover) << e.relative;
+        const QString lyrics = TagReader::lyrics(file);
+        EXPECT_TRUE(e.lyrics ? lyrics.contains(e.lyricLine) : lyrics.isEmpty()) << e.relative;
+    }
     EXPECT_EQ(TagReader::lyrics(s_library->path(QStringLiteral("晴川/夏天/02 晴川之歌.flac"))),
               TestLibrary::plainEmbeddedLines().join(u'\n'));
+    EXPECT_TRUE(
+        TagReader::lyrics(s_library->path(QStringLiteral("Lin Harbor/Coast/04 海边晚风.m4a")))
+            .startsWith(QStringLiteral("[00:00.50]")));
     const QImage cover = QImage::fromData(TagReader::cover(
         s_library->path(QStringLiteral("Tom & Jerry/Roads/03 Starlight Road.ogg"))));
     EXPECT_EQ(cover.size(), QSize(200, 200));
+    const QImage mp4Cover = QImage::fromData(
+        TagReader::cover(s_library->path(QStringLiteral("Lin Harbor/Coast/04 海边晚风.m4a"))));
+    EXPECT_EQ(mp4Cover.size(), QSize(120, 120));
 }
 
 TEST(MusicLibraryText, TagTextIsCleaned)
