@@ -1,14 +1,16 @@
 #include "musicd/HttpServer.h"
 
+#include "musicd/OutgoingAnswer.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,11 +20,17 @@ namespace {
 // A refused client gets this long to take the answer before the socket is
 // closed under whatever it is still sending.
 constexpr auto kLingerTime = std::chrono::milliseconds(1000);
-// How often deadlines are checked; also the longest a worker writing to a
-// stalled client takes to notice a stop.
+// How often deadlines are checked.
 constexpr int kTickMs = 100;
 constexpr size_t kReadChunk = 16 * 1024;
 constexpr int kMaxEvents = 256;
+// Body bytes read for one connection before the loop turns to the others.
+constexpr size_t kWriteBudget = 256 * 1024;
+// Descriptors kept free of connections: listening, epoll, logs, the index.
+constexpr size_t kReservedFiles = 64;
+// Connections past the limit being answered 503 at one time; past these,
+// the listen backlog holds the rest.
+constexpr size_t kMaxRefusing = 64;
 
 const char *reasonOf(int status)
 {
@@ -39,6 +47,8 @@ const char *reasonOf(int status)
         return "URI Too Long";
     case 431:
         return "Request Header Fields Too Large";
+    case 503:
+        return "Service Unavailable";
     default:
         return "Error";
     }
@@ -60,22 +70,22 @@ void ipAndPort(const sockaddr_storage &addr, std::string &ip, int &port)
 }
 
 // One whole request, already received, for the library to read, and the
-// socket its answer is written to. Reading past the request gives end of
-// data: the library never waits on the client.
+// answer it writes, kept in memory for the connection loop to send. Reading
+// past the request gives end of data: the library never waits on the
+// client, and never writes to it.
 class RequestStream : public httplib::Stream
 {
 public:
-    RequestStream(int fd, const char *request, size_t size, std::chrono::milliseconds writeTimeout,
-                  const std::atomic<bool> &stopping)
-        : m_fd(fd), m_request(request), m_size(size), m_writeTimeout(writeTimeout),
-          m_stopping(stopping)
+    RequestStream(int fd, const char *request, size_t size, OutgoingAnswer &answer,
+                  size_t answerLimit)
+        : m_fd(fd), m_request(request), m_size(size), m_answer(answer), m_answerLimit(answerLimit)
     {
     }
 
     bool failed() const { return m_failed; }
 
     bool is_readable() const override { return m_pos < m_size; }
-    bool is_writable() const override { return waitWritable(); }
+    bool is_writable() const override { return !m_failed; }
 
     ssize_t read(char *ptr, size_t size) override
     {
@@ -87,19 +97,11 @@ public:
 
     ssize_t write(const char *ptr, size_t size) override
     {
-        size_t done = 0;
-        while (done < size && !m_failed) {
-            const ssize_t n = ::send(m_fd, ptr + done, size - done, MSG_NOSIGNAL);
-            if (n > 0)
-                done += static_cast<size_t>(n);
-            else if (n < 0 && errno == EINTR)
-                continue;
-            else if (n < 0 && errno == EAGAIN && waitWritable())
-                continue;
-            else
-                m_failed = true;
+        if (m_failed || !m_answer.append(std::string_view(ptr, size), m_answerLimit)) {
+            m_failed = true;
+            return -1;
         }
-        return m_failed ? -1 : static_cast<ssize_t>(done);
+        return static_cast<ssize_t>(size);
     }
 
     void get_remote_ip_and_port(std::string &ip, int &port) const override
@@ -119,53 +121,46 @@ public:
     socket_t socket() const override { return m_fd; }
 
 private:
-    // Waits in short steps so a stop is noticed while a client stalls.
-    bool waitWritable() const
-    {
-        auto left = m_writeTimeout;
-        while (left.count() > 0 && !m_stopping.load()) {
-            pollfd p{m_fd, POLLOUT, 0};
-            const auto step =
-                std::min<std::chrono::milliseconds>(left, std::chrono::milliseconds(kTickMs));
-            const int r = ::poll(&p, 1, static_cast<int>(step.count()));
-            if (r > 0)
-                return (p.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0;
-            if (r < 0 && errno != EINTR)
-                return false;
-            left -= step;
-        }
-        return false;
-    }
-
     int m_fd;
     const char *m_request;
     size_t m_size;
     size_t m_pos = 0;
-    std::chrono::milliseconds m_writeTimeout;
-    const std::atomic<bool> &m_stopping;
+    OutgoingAnswer &m_answer;
+    size_t m_answerLimit;
     bool m_failed = false;
 };
+
+// The answer the worker on this thread is building; the library's
+// post-routing hook has no other way to reach it.
+thread_local OutgoingAnswer *t_answer = nullptr;
 
 } // namespace
 
 struct HttpServer::Connection
 {
     int fd = -1;
-    std::string buffer;
+    std::string buffer; // received and not yet answered
     size_t served = 0;
     Clock::time_point deadline;
-    bool begun = false;      // the current request's first byte is in
-    bool peerClosed = false; // the client sent all it will send
-    bool lingering = false;  // refused: waits for the close, reading nothing
+    bool begun = false;         // the current request's first byte is in
+    bool peerClosed = false;    // the client sent all it will send
+    bool lingering = false;     // refused: waits for the close, reading nothing
+    bool overLimit = false;     // refused for being past the connection limit
+    bool writing = false;       // an answer is going out
+    bool closeWhenSent = false; // the answer going out is the last
+    uint32_t events = 0;        // what the loop watches for; 0 when not watched
+    OutgoingAnswer answer;
 };
 
-HttpServer::HttpServer(Limits limits) : m_limits(limits)
+HttpServer::HttpServer(Limits limits) : m_limits(limits), m_maxConnections(limits.maxConnections)
 {
     // Only for the Keep-Alive header the library writes into answers.
     set_keep_alive_timeout(
         std::chrono::duration_cast<std::chrono::seconds>(limits.idleTimeout).count());
     set_keep_alive_max_count(limits.maxRequestsPerConnection);
     set_payload_max_length(limits.request.maxBodyBytes);
+    set_post_routing_handler(
+        [this](const httplib::Request &req, httplib::Response &res) { takeBody(req, res); });
 }
 
 HttpServer::~HttpServer()
@@ -190,6 +185,15 @@ int HttpServer::bindAndListen(const std::string &host, int port)
     if (::listen(m_listenFd, SOMAXCONN) != 0)
         return -1;
     fcntl(m_listenFd, F_SETFL, fcntl(m_listenFd, F_GETFL) | O_NONBLOCK);
+    // Each connection may hold its socket and a file it streams; a few
+    // descriptors stay for everything else (the index, logs, refusals).
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY) {
+        const size_t allowed = static_cast<size_t>(files.rlim_cur);
+        const size_t reserved = kReservedFiles + kMaxRefusing;
+        m_maxConnections = std::min(m_limits.maxConnections,
+                                    allowed > reserved ? (allowed - reserved) / 2 : size_t(1));
+    }
     // Made here, before serve() runs on its thread, so stopServing() can
     // wake it from the first moment on.
     m_epollFd = epoll_create1(EPOLL_CLOEXEC);
@@ -242,13 +246,15 @@ bool HttpServer::serve()
                 {
                     std::lock_guard<std::mutex> lock(m_mutex);
                     returned.swap(m_returned);
-                    m_open -= m_closedByWorkers;
-                    m_closedByWorkers = 0;
                 }
                 for (auto &c : returned)
                     watch(std::move(c));
             } else if (static_cast<size_t>(fd) < m_watched.size() && m_watched[fd]) {
-                readFrom(*m_watched[fd]);
+                Connection &c = *m_watched[fd];
+                if (c.writing)
+                    writeTo(c);
+                else
+                    readFrom(c);
             }
         }
         const auto now = Clock::now();
@@ -256,11 +262,14 @@ bool HttpServer::serve()
             expire(now);
             nextSweep = now + std::chrono::milliseconds(kTickMs);
         }
-        if (m_acceptPaused && m_open < m_limits.maxConnections) {
+        if (m_acceptPaused && now >= m_acceptAgain &&
+            (m_open - m_refused < m_maxConnections || m_refused < kMaxRefusing)) {
+            ev.events = EPOLLIN;
             ev.data.fd = m_listenFd;
             if (epoll_ctl(m_epollFd, EPOLL_CTL_ADD, m_listenFd, &ev) == 0)
                 m_acceptPaused = false;
         }
+        m_openCount = m_open;
     }
 
     m_ready.notify_all();
@@ -277,18 +286,26 @@ bool HttpServer::serve()
             ::close(c->fd);
         queue->clear();
     }
+    m_open = m_refused = 0;
+    m_openCount = 0;
     return true;
 }
 
 void HttpServer::acceptAll()
 {
-    while (m_open < m_limits.maxConnections) {
+    for (;;) {
+        const bool full = m_open - m_refused >= m_maxConnections;
+        if (full && m_refused >= kMaxRefusing)
+            break; // refusing as many as it may: the backlog holds the rest
         const int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
-                break; // out of descriptors: the backlog holds the rest a while
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // Out of descriptors: the backlog holds the rest a while.
+                m_acceptAgain = Clock::now() + std::chrono::milliseconds(kTickMs);
+                break;
+            }
             return;
         }
         // Headers and body leave in separate writes; with Nagle on, the
@@ -298,12 +315,30 @@ void HttpServer::acceptAll()
         auto c = std::make_unique<Connection>();
         c->fd = fd;
         c->deadline = Clock::now() + m_limits.idleTimeout;
+        c->overLimit = full;
         ++m_open;
+        m_refused += full;
         watch(std::move(c));
+        if (full && static_cast<size_t>(fd) < m_watched.size() && m_watched[fd])
+            refuse(fd, 503);
     }
-    // Full (or out of descriptors): stop taking connections until one closes.
+    // Full (or out of descriptors): stop taking connections for a while.
     if (epoll_ctl(m_epollFd, EPOLL_CTL_DEL, m_listenFd, nullptr) == 0)
         m_acceptPaused = true;
+}
+
+bool HttpServer::listenForEvents(Connection &c, uint32_t events)
+{
+    if (c.events == events)
+        return true;
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.fd = c.fd;
+    const int op = events == 0 ? EPOLL_CTL_DEL : (c.events == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD);
+    if (epoll_ctl(m_epollFd, op, c.fd, &ev) != 0)
+        return false;
+    c.events = events;
+    return true;
 }
 
 void HttpServer::watch(std::unique_ptr<Connection> c)
@@ -313,20 +348,55 @@ void HttpServer::watch(std::unique_ptr<Connection> c)
         m_watched.resize(static_cast<size_t>(fd) + 1);
     Connection &conn = *c;
     m_watched[fd] = std::move(c);
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.fd = fd;
-    if (epoll_ctl(m_epollFd, EPOLL_CTL_ADD, fd, &ev) != 0)
-        return closeConnection(fd);
-    // A worker hands back what it could not answer: the start of the next
-    // request, or one to refuse.
-    if (!conn.buffer.empty()) {
-        const RequestExtent extent = measureRequest(conn.buffer, m_limits.request);
-        if (extent.state == RequestExtent::State::Refused)
-            refuse(fd, extent.status);
-        else if (extent.state == RequestExtent::State::Complete)
-            dispatch(fd);
+    if (conn.overLimit)
+        return; // refused by the caller at once
+    // A worker hands back an answer to send, then perhaps the start of the
+    // next request.
+    if (conn.answer.pending()) {
+        conn.writing = true;
+        conn.deadline = Clock::now() + m_limits.writeTimeout;
+        return writeTo(conn);
     }
+    if (conn.closeWhenSent)
+        return closeConnection(fd);
+    carryOn(conn);
+}
+
+void HttpServer::writeTo(Connection &c)
+{
+    size_t sent = 0;
+    const OutgoingAnswer::Progress progress = c.answer.writeTo(c.fd, kWriteBudget, &sent);
+    if (sent > 0)
+        c.deadline = Clock::now() + m_limits.writeTimeout;
+    switch (progress) {
+    case OutgoingAnswer::Progress::Done:
+        c.writing = false;
+        if (c.closeWhenSent)
+            return closeConnection(c.fd);
+        return carryOn(c);
+    case OutgoingAnswer::Progress::Blocked:
+    case OutgoingAnswer::Progress::Yielded:
+        if (!listenForEvents(c, EPOLLOUT))
+            closeConnection(c.fd);
+        return;
+    case OutgoingAnswer::Progress::Failed:
+        return closeConnection(c.fd);
+    }
+}
+
+void HttpServer::carryOn(Connection &c)
+{
+    const RequestExtent extent = measureRequest(c.buffer, m_limits.request);
+    if (extent.state == RequestExtent::State::Complete)
+        return dispatch(c.fd);
+    if (extent.state == RequestExtent::State::Refused)
+        return refuse(c.fd, extent.status);
+    if (c.peerClosed)
+        return closeConnection(c.fd);
+    c.begun = !c.buffer.empty();
+    c.deadline = Clock::now() + (c.begun ? m_limits.requestTimeout : m_limits.idleTimeout);
+    if (!listenForEvents(c, EPOLLIN))
+        closeConnection(c.fd);
 }
 
 void HttpServer::readFrom(Connection &c)
@@ -360,7 +430,8 @@ void HttpServer::refuse(int fd, int status)
 {
     Connection &c = *m_watched[fd];
     const std::string answer = "HTTP/1.1 " + std::to_string(status) + " " + reasonOf(status) +
-                               "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+                               "\r\nContent-Length: 0\r\nConnection: close\r\n" +
+                               (status == 503 ? "Retry-After: 1\r\n" : "") + "\r\n";
     // A fresh socket's send buffer takes these few bytes at once; a client
     // that has not read its earlier answers loses this one.
     [[maybe_unused]] const ssize_t n =
@@ -369,8 +440,10 @@ void HttpServer::refuse(int fd, int status)
     // buffer and then waits, and the close tells it to stop. (No shutdown of
     // our side first: a half-closed socket has the kernel take in and drop
     // whatever arrives, as fast as the client can send.)
-    epoll_ctl(m_epollFd, EPOLL_CTL_DEL, fd, nullptr);
+    listenForEvents(c, 0);
     c.lingering = true;
+    c.writing = false;
+    c.answer.clear();
     std::string().swap(c.buffer);
     c.deadline = Clock::now() + kLingerTime;
 }
@@ -380,7 +453,9 @@ void HttpServer::expire(Clock::time_point now)
     for (auto &c : m_watched) {
         if (!c || c->deadline > now)
             continue;
-        if (c->begun && !c->lingering)
+        // A client that took nothing of its answer for the write time-out
+        // is dropped like one that lingers.
+        if (c->begun && !c->lingering && !c->writing)
             refuse(c->fd, 408);
         else
             closeConnection(c->fd);
@@ -389,15 +464,17 @@ void HttpServer::expire(Clock::time_point now)
 
 void HttpServer::closeConnection(int fd)
 {
-    epoll_ctl(m_epollFd, EPOLL_CTL_DEL, fd, nullptr);
+    std::unique_ptr<Connection> c = std::move(m_watched[fd]);
+    if (c->events != 0)
+        epoll_ctl(m_epollFd, EPOLL_CTL_DEL, fd, nullptr);
     ::close(fd);
-    m_watched[fd].reset();
+    m_refused -= c->overLimit;
     --m_open;
 }
 
 void HttpServer::dispatch(int fd)
 {
-    epoll_ctl(m_epollFd, EPOLL_CTL_DEL, fd, nullptr);
+    listenForEvents(*m_watched[fd], 0);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_work.push_back(std::move(m_watched[fd]));
@@ -426,50 +503,55 @@ void HttpServer::workerLoop()
             c = std::move(m_work.front());
             m_work.pop_front();
         }
-        if (answer(*c)) {
-            giveBack(std::move(c));
-        } else {
-            ::close(c->fd);
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                ++m_closedByWorkers;
-            }
-            wake();
-        }
+        answer(*c);
+        giveBack(std::move(c));
     }
 }
 
-bool HttpServer::answer(Connection &c)
+void HttpServer::answer(Connection &c)
 {
-    for (;;) {
-        const RequestExtent extent = measureRequest(c.buffer, m_limits.request);
-        if (extent.state != RequestExtent::State::Complete)
-            break;
-        // The library answers a Range it cannot parse (another unit, a
-        // number of 20 digits) with 416 before any handler sees it; the
-        // header is kept from it and given back to the handlers as it was.
-        bool hasRange = false;
-        const std::string range =
-            headerValue(std::string_view(c.buffer).substr(0, extent.headBytes), "Range", &hasRange);
-        const size_t removed = hasRange ? removeHeader(c.buffer, extent.headBytes, "Range") : 0;
-        const size_t length = extent.headBytes - removed + extent.bodyBytes;
-
-        RequestStream stream(c.fd, c.buffer.data(), length, m_limits.writeTimeout, m_stopping);
-        const bool last = ++c.served >= m_limits.maxRequestsPerConnection || m_stopping.load();
-        bool closedByClient = false;
-        const bool ok = process_request(stream, last, closedByClient, [&](httplib::Request &req) {
-            if (hasRange)
-                req.headers.emplace("Range", range);
-        });
-        c.buffer.erase(0, length);
-        if (!ok || stream.failed() || closedByClient || last)
-            return false;
+    const RequestExtent extent = measureRequest(c.buffer, m_limits.request);
+    if (extent.state != RequestExtent::State::Complete) {
+        c.closeWhenSent = true; // only whole requests come here
+        return;
     }
-    if (c.peerClosed)
-        return false;
-    c.begun = !c.buffer.empty();
-    c.deadline = Clock::now() + (c.begun ? m_limits.requestTimeout : m_limits.idleTimeout);
-    return true;
+    // The library answers a Range it cannot parse (another unit, a number
+    // of 20 digits) with 416 before any handler sees it; the header is kept
+    // from it and given back to the handlers as it was.
+    bool hasRange = false;
+    const std::string range =
+        headerValue(std::string_view(c.buffer).substr(0, extent.headBytes), "Range", &hasRange);
+    const size_t removed = hasRange ? removeHeader(c.buffer, extent.headBytes, "Range") : 0;
+    const size_t length = extent.headBytes - removed + extent.bodyBytes;
+
+    RequestStream stream(c.fd, c.buffer.data(), length, c.answer, m_limits.maxBufferedAnswerBytes);
+    const bool last = ++c.served >= m_limits.maxRequestsPerConnection || m_stopping.load();
+    bool closedByClient = false;
+    t_answer = &c.answer;
+    const bool ok = process_request(stream, last, closedByClient, [&](httplib::Request &req) {
+        if (hasRange)
+            req.headers.emplace("Range", range);
+    });
+    t_answer = nullptr;
+    c.buffer.erase(0, length);
+    // An answer too large to hold is not sent in part.
+    if (stream.failed())
+        c.answer.clear();
+    c.closeWhenSent = !ok || stream.failed() || closedByClient || last;
+}
+
+void HttpServer::takeBody(const httplib::Request &req, httplib::Response &res)
+{
+    // Only a body of known length that the library would send whole: HEAD
+    // sends none, and several ranges would be cut by the library itself.
+    if (!t_answer || req.method == "HEAD" || !res.content_provider_ ||
+        res.is_chunked_content_provider_ || !req.ranges.empty() || !res.body.empty() ||
+        res.get_header_value("Content-Length") != std::to_string(res.content_length_))
+        return;
+    t_answer->setBody(std::move(res.content_provider_), res.content_length_,
+                      std::move(res.content_provider_resource_releaser_));
+    res.content_provider_ = nullptr;
+    res.content_provider_resource_releaser_ = nullptr;
 }
 
 } // namespace musicd

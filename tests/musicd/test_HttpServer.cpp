@@ -1,6 +1,8 @@
-// velmor-musicd's accept and dispatch loop under the attacks that starved
-// the HTTP library's own: bodies far too large, clients that send a byte now
-// and then, a thousand connections at once, requests sent back to back.
+// velmor-musicd's accept, dispatch and write loop under the attacks that
+// starved the HTTP library's own: bodies far too large, clients that send a
+// byte now and then, clients that stop reading a long answer, a thousand
+// connections at once, requests sent back to back, more connections than
+// allowed.
 // The server runs in this process with a few workers and short time-outs,
 // so each attack needs little time and few connections.
 #include "musicd/HttpServer.h"
@@ -8,6 +10,7 @@
 #include "tests/hardening/ProcessMemory.h"
 
 #include <QElapsedTimer>
+#include <atomic>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -22,14 +25,28 @@ namespace {
 class HttpServerTest : public ::testing::Test
 {
 protected:
-    void start(size_t workers = 4)
+    void start(size_t workers = 4, std::chrono::milliseconds writeTimeout = 2s,
+               size_t maxConnections = 1024)
     {
         musicd::HttpServer::Limits limits;
         limits.workers = workers;
         limits.idleTimeout = 1s;
         limits.requestTimeout = 1500ms;
-        limits.writeTimeout = 2s;
+        limits.writeTimeout = writeTimeout;
+        limits.maxConnections = maxConnections;
         server = std::make_unique<musicd::HttpServer>(limits);
+        // n bytes of a pattern, produced as they are sent, as an audio file
+        // is read; the releaser counts bodies sent whole and cut off.
+        server->Get("/big", [this](const httplib::Request &req, httplib::Response &res) {
+            const size_t n = std::stoul(req.get_param_value("n"));
+            res.set_content_provider(
+                n, "application/octet-stream",
+                [](size_t offset, size_t length, httplib::DataSink &sink) {
+                    const std::string bytes = patternBytes(offset, std::min<size_t>(length, 50000));
+                    return sink.write(bytes.data(), bytes.size());
+                },
+                [this](bool complete) { ++(complete ? bodiesSent : bodiesCut); });
+        });
         server->Get("/ok", [](const httplib::Request &, httplib::Response &res) {
             res.set_content("ok", "text/plain");
         });
@@ -51,9 +68,32 @@ protected:
         }
     }
 
+    // Waits (a generous guard, not a timing) until the server holds
+    // `count` connections or fewer.
+    bool waitForOpenConnections(size_t count, std::chrono::seconds guard = 15s)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + guard;
+        while (server->openConnections() > count) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(20ms);
+        }
+        return true;
+    }
+
+    static std::string patternBytes(size_t first, size_t count)
+    {
+        std::string s(count, '\0');
+        for (size_t i = 0; i < count; ++i)
+            s[i] = static_cast<char>(((first + i) * 7 + (first + i) / 251) & 0xff);
+        return s;
+    }
+
     std::unique_ptr<musicd::HttpServer> server;
     std::thread loop;
     int port = 0;
+    std::atomic<int> bodiesSent{0};
+    std::atomic<int> bodiesCut{0};
 };
 
 struct RefusalCase
@@ -266,6 +306,124 @@ TEST_F(HttpServerTest, RequestsSentBackToBackAreAnsweredInOrder)
     EXPECT_EQ(answers[1].body, "6");
     EXPECT_TRUE(closed);
     ::close(fd);
+}
+
+// Clients many times the worker count ask for a long answer and read none
+// of it. Each gets the start of its answer at once (no worker waits on any
+// of them), a normal request is answered while they all still hold their
+// connections, and after the write time-out they are dropped and their
+// bodies released.
+TEST_F(HttpServerTest, ClientsThatStopReadingHoldNoWorker)
+{
+    start(2, 3s);
+    constexpr int kStalled = 20;
+    const std::string request = "GET /big?n=" + std::to_string(32 << 20) + " HTTP/1.1\r\n\r\n";
+    std::vector<int> stalled;
+    for (int i = 0; i < kStalled; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int small = 4096; // before connecting, so the window stays small
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(uint16_t(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)), 0);
+        ASSERT_TRUE(rawhttp::sendAll(fd, request));
+        stalled.push_back(fd);
+    }
+    // Every stalled client's answer has begun: with two workers each
+    // writing one answer to its end, eighteen would still be waiting.
+    int begun = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    for (int fd : stalled) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
+        begun += ::poll(&p, 1, std::max(0, int(left.count()))) == 1;
+    }
+    EXPECT_EQ(begun, kStalled);
+
+    const int fd = rawhttp::connectTo(port);
+    ASSERT_TRUE(rawhttp::sendAll(fd, "GET /echo?n=1 HTTP/1.1\r\n\r\nGET /ok HTTP/1.1\r\n\r\n"));
+    const auto answers = rawhttp::readAnswers(fd, 2, 10s);
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_EQ(answers[0].body, "1");
+    EXPECT_EQ(answers[1].body, "ok");
+    EXPECT_GE(server->openConnections(), size_t(kStalled) + 1)
+        << "answered only once stalled clients were dropped";
+    ::close(fd);
+
+    EXPECT_TRUE(waitForOpenConnections(0)) << server->openConnections() << " still open";
+    EXPECT_EQ(bodiesCut.load(), kStalled);
+    EXPECT_EQ(bodiesSent.load(), 0);
+    // The dropped clients find their answers cut off, not hanging.
+    for (int fd : stalled) {
+        bool closed = false;
+        rawhttp::readAnswers(fd, 1, 10s, &closed);
+        EXPECT_TRUE(closed);
+        ::close(fd);
+    }
+}
+
+// A streamed body leaves the connection as it found it: the request sent
+// right behind it, and one sent later, are answered on the same connection.
+TEST_F(HttpServerTest, ConnectionsCarryOnAfterAStreamedBody)
+{
+    start();
+    const int fd = rawhttp::connectTo(port);
+    ASSERT_GE(fd, 0);
+    constexpr size_t kLength = 3 * 1000 * 1000 + 7;
+    ASSERT_TRUE(rawhttp::sendAll(fd, "GET /big?n=" + std::to_string(kLength) +
+                                         " HTTP/1.1\r\n\r\nGET /echo?n=2 HTTP/1.1\r\n\r\n"));
+    bool closed = true;
+    auto answers = rawhttp::readAnswers(fd, 2, 20s, &closed);
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_EQ(answers[0].status, 200);
+    EXPECT_TRUE(answers[0].body == patternBytes(0, kLength)) << answers[0].body.size() << " bytes";
+    EXPECT_EQ(answers[1].body, "2");
+    EXPECT_FALSE(closed);
+
+    ASSERT_TRUE(rawhttp::sendAll(fd, "GET /big?n=10 HTTP/1.1\r\nConnection: close\r\n\r\n"));
+    answers = rawhttp::readAnswers(fd, 2, 10s, &closed);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].body, patternBytes(0, 10));
+    EXPECT_TRUE(closed);
+    ::close(fd);
+    EXPECT_TRUE(waitForOpenConnections(0));
+    EXPECT_EQ(bodiesSent.load(), 2);
+    EXPECT_EQ(bodiesCut.load(), 0);
+}
+
+// Past the connection limit a client is told so at once, and a place freed
+// is taken again.
+TEST_F(HttpServerTest, ConnectionsPastTheLimitAreAnswered503)
+{
+    start(4, 2s, 3);
+    std::vector<int> held;
+    for (int i = 0; i < 3; ++i) {
+        held.push_back(rawhttp::connectTo(port));
+        ASSERT_TRUE(rawhttp::sendAll(held.back(),
+                                     "GET /echo?n=" + std::to_string(i) + " HTTP/1.1\r\n\r\n"));
+        const auto answers = rawhttp::readAnswers(held.back(), 1, 5s);
+        ASSERT_EQ(answers.size(), 1u);
+        EXPECT_EQ(answers[0].body, std::to_string(i));
+    }
+    const rawhttp::Answer refused = rawhttp::ask(port, "GET /ok HTTP/1.1\r\n\r\n", 5s);
+    EXPECT_EQ(refused.status, 503);
+    EXPECT_NE(refused.headers.find("Retry-After"), std::string::npos) << refused.headers;
+
+    ::close(held.back());
+    held.pop_back();
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (status != 200 && std::chrono::steady_clock::now() < deadline) {
+        status = rawhttp::ask(port, "GET /ok HTTP/1.1\r\n\r\n", 5s).status;
+        if (status != 200)
+            std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_EQ(status, 200);
+    for (int fd : held)
+        ::close(fd);
 }
 
 } // namespace

@@ -276,6 +276,9 @@ TEST_F(MusicdServerTest, AudioAnswersRangeRequests)
         // Past the end: refused, not announced as a huge body.
         {"bytes=" + std::to_string(size) + "-", 416, 0, 0, "bytes */" + std::to_string(size)},
         {"bytes=99999999999-", 416, 0, 0, "bytes */" + std::to_string(size)},
+        // Across the pieces the file is streamed in (tens of KB).
+        {"bytes=32767-98305", 206, 32767, 65539, "bytes 32767-98305" + total},
+        {"bytes=4000-", 206, 4000, size - 4000, "bytes 4000-" + std::to_string(size - 1) + total},
         // Several ranges at once: the whole file.
         {"bytes=0-9,20-29", 200, 0, size, ""},
         // Ends too large for any number: clamped like any overlong end.
@@ -298,6 +301,16 @@ TEST_F(MusicdServerTest, AudioAnswersRangeRequests)
         EXPECT_EQ(res->get_header_value("Content-Range"), c.contentRange);
         if (c.status != 416) {
             EXPECT_EQ(res->body, whole->body.substr(c.first, c.count));
+        }
+        // HEAD announces the same answer and sends no body; the connection
+        // then serves the next request.
+        const auto head = client.Head(path.c_str(), {{"Range", c.range}});
+        ASSERT_TRUE(head);
+        EXPECT_EQ(head->status, c.status);
+        EXPECT_EQ(head->get_header_value("Content-Range"), c.contentRange);
+        EXPECT_TRUE(head->body.empty());
+        if (c.status != 416) {
+            EXPECT_EQ(head->get_header_value("Content-Length"), std::to_string(c.count));
         }
     }
 }
