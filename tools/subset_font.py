@@ -10,18 +10,28 @@ one. Anything outside the cut (traditional hanzi, kana beyond GB 2312,
 hangul) is drawn by the system's full faces through fontconfig's fallback,
 which are then loaded only when such a title is shown.
 
+The glyphs the window draws at start-up (its own captions, menus and
+messages, read from a list of files) are stored first and without
+subroutines, right after the Latin ones. FreeType maps the face and the
+kernel brings in pages in stretches around each glyph read: glyphs spread
+over the whole face would make nearly all of it resident for a few dozen
+captions, while stored together they take a few pages.
+
 The face is renamed (the licence asks that a modified version not pass for
 the original, and the new family keeps Qt from confusing the cut with the
 system's full face of the same name) and keeps its copyright and licence
 records. The SIL Open Font License 1.1 permits this modification; its text
 goes beside the face (resources/fonts/OFL.txt).
 
-Usage: subset_font.py SOURCE.ttc OUTPUT.otf   (needs python3-fonttools)
+Usage: subset_font.py SOURCE.ttc OUTPUT.otf [TEXT_FILE...]
+       (needs python3-fonttools; the text files hold the window's own texts)
 """
+import io
+import re
 import sys
 
 from fontTools import subset
-from fontTools.ttLib import TTCollection
+from fontTools.ttLib import TTCollection, TTFont
 
 # The family the window asks for; the resources and the code use this name.
 FAMILY = "Velmor Sans CJK"
@@ -49,10 +59,90 @@ def gb2312_characters():
     return chars
 
 
+def text_characters(paths):
+    chars = set()
+    for path in paths:
+        with open(path, encoding="utf-8") as f:
+            chars.update(ord(c) for c in f.read())
+    return chars
+
+
+def layout_dump(font):
+    """The substitution and positioning tables as XML, glyphs by name."""
+    out = io.StringIO()
+    font.saveXML(out, tables=[t for t in ("GSUB", "GPOS") if t in font])
+    return out.getvalue().split("\n", 2)[-1]
+
+
+def glyph_data(font):
+    """Each glyph's outline program, advance and characters, by name."""
+    top = font["CFF "].cff.topDictIndex[0]
+    programs = {}
+    for name in font.getGlyphOrder():
+        charstring = top.CharStrings[name]
+        charstring.decompile()
+        programs[name] = tuple(charstring.program)
+    cmap = sorted((code, name) for code, name in font.getBestCmap().items())
+    return programs, dict(font["hmtx"].metrics), cmap
+
+
+def store_first(font, first_codes):
+    """Moves the glyphs of first_codes to the front of the face.
+
+    Glyphs named by the substitution and positioning tables keep their
+    order relative to each other (their coverage lists are stored sorted by
+    glyph number and index other arrays), so only glyphs those tables do not
+    name move; the leading run of Latin glyphs, which they do name, already
+    sits at the front. The face is rebuilt from its own bytes and checked
+    glyph by glyph against the order it had.
+    """
+    # A fresh, fully read copy: tables read after the new order is set
+    # would be decoded with it.
+    buffer = io.BytesIO()
+    font.save(buffer)
+    buffer.seek(0)
+    font = TTFont(buffer)
+    font.ensureDecompiled()
+    before_layout = layout_dump(font)
+    before_glyphs = glyph_data(font)
+
+    order = font.getGlyphOrder()
+    cmap = font.getBestCmap()
+    in_layout = set(re.findall(r'"(cid\d+|\.notdef)"', before_layout))
+    moving = {cmap[c] for c in first_codes if c in cmap} - in_layout
+    front = [name for name in order if name in moving]
+    rest = [name for name in order if name not in moving]
+    # The leading run already at the front (".notdef", then Latin) stays
+    # there, ahead of the moved glyphs.
+    lead = 1
+    while lead < len(rest) and rest[lead] == order[lead]:
+        lead += 1
+    new_order = rest[:lead] + front + rest[lead:]
+
+    top = font["CFF "].cff.topDictIndex[0]
+    old_index = {name: i for i, name in enumerate(order)}
+    old_fd = list(top.FDSelect)
+    top.FDSelect.gidArray = [old_fd[old_index[name]] for name in new_order]
+    top.charset = new_order
+    font.setGlyphOrder(new_order)
+
+    buffer = io.BytesIO()
+    font.save(buffer)
+    buffer.seek(0)
+    result = TTFont(buffer)
+    result.ensureDecompiled()
+    if layout_dump(result) != before_layout or glyph_data(result) != before_glyphs:
+        sys.exit("subset_font.py: the reordered face does not match the cut")
+    if result.getGlyphOrder()[lead:lead + len(front)] != front:
+        sys.exit("subset_font.py: the window's glyphs are not at the front")
+    return result
+
+
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) < 3:
         sys.exit(__doc__)
     source, output = sys.argv[1], sys.argv[2]
+    first_codes = text_characters(sys.argv[3:])
     collection = TTCollection(source, lazy=True)
     index = next(i for i, f in enumerate(collection.fonts)
                  if f["name"].getDebugName(1) == SC_NAME)
@@ -67,6 +157,9 @@ def main():
     options.name_IDs = ["*"]
     options.name_languages = ["*"]
     options.hinting = False
+    # Each glyph's outline in one place: shared subroutines would be read
+    # from all over the face for the few glyphs drawn.
+    options.desubroutinize = True
     # Horizontal simplified Chinese and Latin only: vertical forms and
     # metrics and the other regions' glyph variants (locl) would double the
     # glyph count.
@@ -89,6 +182,7 @@ def main():
     top = cff.topDictIndex[0]
     top.FullName = FAMILY
     top.FamilyName = FAMILY
+    font = store_first(font, first_codes)
     subset.save_font(font, output, options)
 
 

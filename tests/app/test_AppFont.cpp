@@ -3,14 +3,21 @@
 // the window never uses are never loaded. Faces FreeType loads are mapped
 // from their files, so /proc/self/maps tells which ones the process holds.
 #include "app/AppFont.h"
+#include "app/MainWindow.h"
 #include "controls/listbox/PlaylistView.h"
 
+#include <QAbstractButton>
 #include <QFile>
 #include <QFontDatabase>
+#include <QHeaderView>
 #include <QImage>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
+#include <QPainterPath>
 #include <QRawFont>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 #include <gtest/gtest.h>
 
 namespace {
@@ -38,6 +45,33 @@ int inkedPixels(const QFont &font, const QString &text)
         for (int x = 0; x < image.width(); ++x)
             inked += qGray(image.pixel(x, y)) < 128;
     return inked;
+}
+
+// Every text the main window shows before anything is searched or played.
+QString startUpTexts(const MainWindow &window)
+{
+    QString texts = window.windowTitle();
+    for (const QLabel *label : window.findChildren<QLabel *>())
+        texts += label->text();
+    for (const QAbstractButton *button : window.findChildren<QAbstractButton *>())
+        texts += button->text();
+    for (const QLineEdit *edit : window.findChildren<QLineEdit *>())
+        texts += edit->text() + edit->placeholderText();
+    const QTreeWidgetItem *header = window.resultsView->headerItem();
+    for (int column = 0; column < header->columnCount(); ++column)
+        texts += header->text(column);
+    return texts;
+}
+
+// The face's outline of c, unhinted, at 64 px.
+QPainterPath outlineOf(const QString &family, QChar c)
+{
+    QFont font(family);
+    font.setPixelSize(64);
+    font.setHintingPreference(QFont::PreferNoHinting);
+    const QRawFont raw = QRawFont::fromFont(font);
+    const QList<quint32> glyphs = raw.glyphIndexesForString(QString(c));
+    return glyphs.size() == 1 ? raw.pathForGlyph(glyphs.first()) : QPainterPath();
 }
 
 class AppFontTest : public ::testing::Test
@@ -90,6 +124,57 @@ TEST_F(AppFontTest, TextOutsideTheCutFallsBackToTheSystemFace)
                                  QStringLiteral("사랑의 노래")})
         EXPECT_GT(inkedPixels(font, title), 50) << title.toStdString();
     EXPECT_TRUE(faceMapped("NotoSansCJK-Regular.ttc"));
+}
+
+TEST_F(AppFontTest, StartUpTextsAreStoredAtTheFrontOfTheFace)
+{
+    // The glyphs the window draws at start-up sit together at the front of
+    // the face, so drawing them touches a few of its pages, not all of it.
+    constexpr quint32 kFrontGlyphs = 600;
+    const QRawFont raw = QRawFont::fromFont(QFont(QLatin1String(AppFont::kFamily)));
+    MainWindow window;
+    const QString texts = startUpTexts(window);
+    ASSERT_GT(texts.size(), 100);
+    // Punctuation named by the kerning tables keeps its place (see
+    // tools/subset_font.py); the hanzi of the captions move.
+    int hanzi = 0;
+    for (const QChar c : texts) {
+        if (c.unicode() < 0x4E00 || c.unicode() > 0x9FFF)
+            continue;
+        ++hanzi;
+        const QList<quint32> glyphs = raw.glyphIndexesForString(QString(c));
+        ASSERT_EQ(glyphs.size(), 1);
+        EXPECT_LT(glyphs.first(), kFrontGlyphs)
+            << QString(c).toStdString() << ": add it to resources/fonts/window-texts.txt";
+    }
+    EXPECT_GT(hanzi, 40);
+    // Characters the window's own texts do not use keep their places
+    // further in, so the bound above tells the two apart.
+    for (const QChar c : QStringLiteral("夏龙雪黛"))
+        EXPECT_GE(raw.glyphIndexesForString(QString(c)).value(0), kFrontGlyphs)
+            << QString(c).toStdString();
+}
+
+TEST_F(AppFontTest, MovedAndUnmovedGlyphsKeepTheSystemFaceOutlines)
+{
+    const QString system = QStringLiteral("Noto Sans CJK SC");
+    if (QRawFont::fromFont(QFont(system)).familyName() != system)
+        GTEST_SKIP() << "the system's Noto Sans CJK SC is not installed";
+    // Start-up captions (moved to the front), Latin and punctuation (named
+    // by the kerning tables, left in place), and hanzi further in.
+    for (const QChar c : QStringLiteral("准备就绪搜索停止歌词AVgé，。！：夏龙雪黛鼎")) {
+        const QPainterPath cut = outlineOf(QLatin1String(AppFont::kFamily), c);
+        const QPainterPath full = outlineOf(system, c);
+        ASSERT_FALSE(full.isEmpty()) << QString(c).toStdString();
+        EXPECT_EQ(cut.elementCount(), full.elementCount()) << QString(c).toStdString();
+        // The system face keeps its hints, which FreeType may still apply
+        // vertically: allow a pixel, far below any other glyph's difference.
+        const QRectF a = cut.boundingRect();
+        const QRectF b = full.boundingRect();
+        for (const qreal d : {a.left() - b.left(), a.top() - b.top(), a.right() - b.right(),
+                              a.bottom() - b.bottom()})
+            EXPECT_LE(qAbs(d), 1.0) << QString(c).toStdString();
+    }
 }
 
 TEST(AppFontPlaylist, MainWindowPlaylistNeverLoadsTheSerifFace)
