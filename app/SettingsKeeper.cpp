@@ -92,8 +92,12 @@ void SettingsKeeper::apply(const PlayerSettings &s)
     m_window->downloads()->setLastFolder(s.downloadFolder);
     PlaylistView *list = m_window->playlistView;
     list->clear();
+    // One append for the whole list: a saved playlist may hold thousands.
+    QList<PlaylistView::NewItem> items;
+    items.reserve(s.playlist.size());
     for (const PlayerSettings::Item &item : s.playlist)
-        list->addItem(item.title, item.singer, item.songId, QString());
+        items.append({item.title, item.singer, item.songId, QString()});
+    list->appendItems(items);
     m_window->setCurrentItem(s.playingIndex);
 }
 

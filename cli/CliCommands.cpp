@@ -17,8 +17,6 @@
 namespace cli {
 namespace {
 
-// HTTP statuses from here on are errors.
-constexpr int kFirstErrorStatus = 400;
 // The warning the window shows for an empty search.
 const QString kEmptySearch = QStringLiteral("请输入要搜索的歌名、歌手或者专辑！");
 
@@ -83,12 +81,22 @@ int search(const QString &words)
     if (!view.failure().isEmpty())
         return networkFailure(view.failure());
     // The window takes an error page for a page without songs; here it is
-    // what it is, most often a --service that is not a music service.
-    if (HttpClient::lastStatus() >= kFirstErrorStatus && !sigint.interrupted()) {
-        printErr(QStringLiteral("velmor-cli: the service answered HTTP %1 to %2; is %3 a music "
-                                "service?")
-                     .arg(HttpClient::lastStatus())
-                     .arg(HttpClient::lastUrl(), ServiceConfig::host()));
+    // what it is: on the first page most often a --service that is not a
+    // music service, later a list that lacks that page's songs.
+    if (view.errorStatus() != 0 && !sigint.interrupted()) {
+        if (view.errorPage() == 1)
+            printErr(QStringLiteral("velmor-cli: the service answered HTTP %1 to %2; is %3 a "
+                                    "music service?")
+                         .arg(view.errorStatus())
+                         .arg(view.errorUrl(), ServiceConfig::host()));
+        else
+            printErr(QStringLiteral("velmor-cli: the service answered HTTP %1 to %2 (page %3); "
+                                    "the search stopped there and the %4 songs listed are not "
+                                    "all of them")
+                         .arg(view.errorStatus())
+                         .arg(view.errorUrl())
+                         .arg(view.errorPage())
+                         .arg(view.resultCount()));
         return kExitNetwork;
     }
     return sigint.interrupted() ? kExitInterrupted : kExitOk;

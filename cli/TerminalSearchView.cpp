@@ -6,6 +6,9 @@
 
 namespace {
 
+// HTTP statuses from here on are errors.
+constexpr int kFirstErrorStatus = 400;
+
 // A field of a tab-separated line: the page text may still carry line feeds
 // (only CR LF pairs are removed from it), which would break the line apart.
 QString field(QString text)
@@ -49,5 +52,16 @@ void TerminalSearchView::pageFetchFailed(const QString &error)
 {
     if (m_failure.isEmpty())
         m_failure = error;
+    musicservice::searchState().searchInProgress = false;
+}
+
+void TerminalSearchView::pageAnswered(const QString &url, int status)
+{
+    ++m_pagesAnswered;
+    if (status < kFirstErrorStatus || m_errorStatus != 0)
+        return;
+    m_errorStatus = status;
+    m_errorUrl = url;
+    m_errorPage = m_pagesAnswered;
     musicservice::searchState().searchInProgress = false;
 }

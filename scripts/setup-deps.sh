@@ -21,7 +21,10 @@ run_packages=(
 )
 
 # Tests, sanitizers, fuzzing, benchmarks and the package checks; the tests
-# of the desktop's media-player interface run a session bus of their own.
+# of the desktop's media-player interface run a session bus of their own and
+# drive the player with playerctl as well. The toolkit's private headers let
+# a test switch accessibility on, as a screen reader does, to catch the
+# events the playlist sends.
 test_packages=(
     git
     libgtest-dev libbenchmark-dev
@@ -29,7 +32,8 @@ test_packages=(
     x11-utils xdotool imagemagick mpv libxcb1-dev
     lame flac vorbis-tools opus-tools ffmpeg
     appstream lintian desktop-file-utils dpkg-dev fakeroot file
-    dbus-daemon dbus-bin
+    dbus-daemon dbus-bin playerctl
+    qt6-base-private-dev
 )
 
 group="${1:-test}"

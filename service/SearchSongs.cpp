@@ -82,6 +82,7 @@ void searchSongs(QString &url, SearchView &view)
         const QString page = fetchPage(url, QStringLiteral("utf-8"), {0, kSearchRequests});
         if (s.generation != generation)
             return;
+        view.pageAnswered(HttpClient::lastUrl(), HttpClient::lastStatus());
         const QString error = HttpClient::lastError();
         if (!error.isEmpty())
             view.pageFetchFailed(error);

@@ -43,6 +43,16 @@ public:
     // clears searchInProgress here. The window shows nothing of its own.
     virtual void pageFetchFailed(const QString &error) { (void)error; }
 
+    // Every page's answer: the URL asked and the HTTP status (0 when no
+    // answer came). An error page is parsed like any other, so a view that
+    // takes an error status as a failure says so here (and may clear
+    // searchInProgress to stop at this page). The window shows nothing.
+    virtual void pageAnswered(const QString &url, int status)
+    {
+        (void)url;
+        (void)status;
+    }
+
     // The search has ended: rows a view held back (to add them in batches)
     // must all show now.
     virtual void flushResults() {}

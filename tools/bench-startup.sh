@@ -4,12 +4,19 @@
 #   start-up   launch until the main window is mapped (X MapNotify)
 #   memory     resident set 5 s after start
 #   idle CPU   share of one core over 10 s with the window shown, nothing playing
+# each with a settings file of its own holding a saved playlist of 0, 200
+# and 32,768 items (the most the settings accept) and with no settings file
+# at all; the starts take turns, so load on the machine falls on all alike.
 # Usage: tools/bench-startup.sh [runs]   (needs a build in build/)
 #        VELMOR_BENCH_ARGS=--new-instance tools/bench-startup.sh   (without the socket)
+#        VELMOR_BENCH_PLAYLISTS="none 200" tools/bench-startup.sh  (which starts)
+#        VELMOR_BENCH_PLAYER=/path/to/velmor tools/bench-startup.sh  (another build)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${VELMOR_BUILD_DIR:-$root/build}"
 runs="${1:-5}"
+playlists="${VELMOR_BENCH_PLAYLISTS:-none 0 200 32768}"
+player="${VELMOR_BENCH_PLAYER:-$build/app/velmor}"
 work="$(mktemp -d)"
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 
@@ -33,13 +40,32 @@ url="$(head -n1 "$work/musicd.out")"
 mkdir -m 700 "$work/runtime"
 export XDG_RUNTIME_DIR="$work/runtime"
 
+# One configuration folder per start kind: "none" has no settings file,
+# a number a file with a saved playlist of that many catalogue-like items,
+# the last of them playing.
+for n in $playlists; do
+    mkdir -p "$work/config-$n/velmor"
+    [ "$n" = none ] && continue
+    python3 - "$n" > "$work/config-$n/velmor/settings.json" <<'PY'
+import json, sys
+n = int(sys.argv[1])
+items = [{"title": "晴川歌曲 %d" % i, "singer": "歌手 %d" % (i % 97), "songId": str(100001 + i)}
+         for i in range(n)]
+print(json.dumps({"version": 1, "volume": 75, "playMode": "listLoop", "autoFit": False,
+                  "autoTick": False, "downloadFolder": "", "playlist": items,
+                  "playing": n - 1}, ensure_ascii=False, indent=4))
+PY
+done
+
 hz=$(getconf CLK_TCK)
 for i in $(seq 1 "$runs"); do
+for n in $playlists; do
+    export XDG_CONFIG_HOME="$work/config-$n"
     "$work/mapwatch" velmor 20 > "$work/map.out" 2>/dev/null &
     watcher=$!
     until grep -q READY "$work/map.out" 2>/dev/null; do sleep 0.01; done
     python3 -c 'import os,sys,time; print("%.1f" % (time.clock_gettime(time.CLOCK_MONOTONIC)*1000), flush=True); os.execv(sys.argv[1], sys.argv[1:])' \
-        "$build/app/velmor" ${VELMOR_BENCH_ARGS:-} --service "$url" > "$work/launch.out" 2>/dev/null &
+        "$player" ${VELMOR_BENCH_ARGS:-} --service "$url" > "$work/launch.out" 2>"$work/player.err" &
     pid=$!
     wait "$watcher" || true
     t0=$(head -n1 "$work/launch.out")
@@ -52,16 +78,25 @@ for i in $(seq 1 "$runs"); do
     c1=$(awk '{print $14+$15}' /proc/$pid/stat)
     idle=$(python3 -c "print('%.3f' % (100.0*($c1-$c0)/$hz/10))")
     kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true
-    echo "$startup $rss $idle" >> "$work/results"
-    echo "run $i: start-up ${startup} ms, memory ${rss} MiB, idle CPU ${idle} %"
+    # A settings file the player refused would measure the first-run state.
+    if grep -q "settings file" "$work/player.err"; then
+        echo "the player refused the $n-item settings file:" >&2
+        cat "$work/player.err" >&2
+        exit 1
+    fi
+    echo "$n $startup $rss $idle" >> "$work/results"
+    echo "run $i, saved playlist $n: start-up ${startup} ms, memory ${rss} MiB, idle CPU ${idle} %"
 done
-python3 - "$work/results" <<'PY'
+done
+python3 - "$work/results" $playlists <<'PY'
 import statistics, sys
 rows = [l.split() for l in open(sys.argv[1])]
-cols = list(zip(*rows))
-def med(c):
-    v = [float(x) for x in c if x != "NA"]
+def med(values):
+    v = [float(x) for x in values if x != "NA"]
     return statistics.median(v) if v else float("nan")
-print("median: start-up %.1f ms, memory %.1f MiB, idle CPU %.3f %% of a core"
-      % (med(cols[0]), med(cols[1]), med(cols[2])))
+for n in sys.argv[2:]:
+    mine = [r[1:] for r in rows if r[0] == n]
+    cols = list(zip(*mine))
+    print("median, saved playlist %s: start-up %.1f ms, memory %.1f MiB, idle CPU %.3f %% of a core"
+          % (n, med(cols[0]), med(cols[1]), med(cols[2])))
 PY

@@ -133,6 +133,30 @@ int PlaylistView::addItem(const QString &title, const QString &author, const QSt
     return listCount();
 }
 
+int PlaylistView::appendItems(const QList<NewItem> &items)
+{
+    const int count = int(std::min<qsizetype>(items.size(), kMaxItems - listCount()));
+    if (count <= 0)
+        return 0;
+    const int first = listCount();
+    m_items.reserve(first + count);
+    for (int i = 0; i < count; ++i) {
+        const NewItem &added = items.at(i);
+        PlaylistItem item{added.title, added.author, added.duration, QString(), added.url, false};
+        if (m_props.autoCheckError)
+            item.itemError = checkItemFile(item);
+        m_items.append(std::move(item));
+    }
+    m_numberWidth = numberTextWidth(listCount()) + kCellPadding;
+    updateScrollRange();
+    // The number column may have widened, which moves every visible row's
+    // text; rows below the view are painted when they scroll in.
+    if (first <= lastRowIndex())
+        redrawRows();
+    itemsWereChanged();
+    return count;
+}
+
 int PlaylistView::removeItem(int index)
 {
     if (!isValidIndex(index))
@@ -141,6 +165,7 @@ int PlaylistView::removeItem(int index)
         clear();
         return 0;
     }
+    const short playingBefore = m_playIndex;
     m_items.removeAt(index);
     if (index == m_playIndex)
         m_playIndex = -1;
@@ -153,6 +178,8 @@ int PlaylistView::removeItem(int index)
     updateScrollRange();
     redrawRows();
     itemsWereChanged();
+    if (m_playIndex != playingBefore)
+        announcePlayingMove(playingBefore, m_playIndex);
     return listCount();
 }
 
@@ -301,6 +328,8 @@ void PlaylistView::changeIndex(short &current, short proposed, short bySetter, I
         selected.setChild(current);
         QAccessible::updateAccessibility(&selected);
     }
+    if (&current == &m_playIndex && current != previous)
+        announcePlayingMove(previous, current);
     drawItem(current);
     drawItem(oldIndex);
     if (oldIndex != previous)
@@ -540,6 +569,26 @@ void PlaylistView::itemsWereChanged()
     if (QAccessible::isActive()) {
         QAccessibleEvent reordered(this, QAccessible::ObjectReorder);
         QAccessible::updateAccessibility(&reordered);
+        // The list's description counts the items.
+        QAccessibleEvent described(this, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&described);
     }
     Q_EMIT itemsChanged();
+}
+
+void PlaylistView::announcePlayingMove(short from, short to)
+{
+    if (!QAccessible::isActive())
+        return;
+    // The item that stopped and the one that started playing change their
+    // description, and so does the list's, which names the playing item.
+    for (const short item : {from, to}) {
+        if (!isValidIndex(item))
+            continue;
+        QAccessibleEvent described(this, QAccessible::DescriptionChanged);
+        described.setChild(item);
+        QAccessible::updateAccessibility(&described);
+    }
+    QAccessibleEvent described(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&described);
 }

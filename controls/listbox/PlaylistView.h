@@ -53,6 +53,20 @@ public:
     int addItem(const QString &title, const QString &author = defaultAuthor(),
                 const QString &url = QString(), const QString &duration = QString(),
                 std::optional<int> index = std::nullopt);
+    // One item for appendItems: addItem's fields without the index.
+    struct NewItem
+    {
+        QString title;
+        QString author = defaultAuthor();
+        QString url;
+        QString duration;
+    };
+    // Appends the items in order and leaves the control as that many
+    // addItem calls would (items, scroll range, indexes, columns), but lays
+    // out, asks for a repaint and raises itemsChanged once, not per item: a
+    // restored playlist of thousands costs one add. Items past kMaxItems
+    // are refused as addItem refuses them. Returns how many were added.
+    int appendItems(const QList<NewItem> &items);
     // Returns the new listCount, or -1 when index names no item.
     int removeItem(int index);
     void clear();
@@ -194,6 +208,9 @@ private:
     bool checkItemFile(const PlaylistItem &item) const;
     // Tells listeners and screen readers that items came or went.
     void itemsWereChanged();
+    // Tells screen readers that the playing item moved from one index to
+    // another (either may be -1).
+    void announcePlayingMove(short from, short to);
     // Stores a changed property value and tells the host; false when the
     // value was already set.
     template <typename T> bool storeProperty(T &field, const T &value, const QString &name);

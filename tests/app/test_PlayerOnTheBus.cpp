@@ -1,8 +1,8 @@
 // The real player process on a private session bus: driven over D-Bus as
-// the desktop's media keys and tools such as dbus-send drive it (play,
-// pause, next, seek, the play mode both ways, volume, quit), its metadata
-// after a play, the signals it sends, and what it remembers across a
-// restart. Also: without a bus it runs as before, and a hostile settings
+// the desktop's media keys and tools such as dbus-send and playerctl drive
+// it (play, pause, next, seek, the play mode both ways, volume, quit), its
+// metadata after a play, the signals it sends, and what it remembers across
+// a restart. Also: without a bus it runs as before, and a hostile settings
 // file gives the first-run state, one warning and an untouched file.
 #include "app/PlayerSettings.h"
 #include "tests/common/MusicdServer.h"
@@ -310,6 +310,82 @@ TEST_F(PlayerOnTheBus, DrivenOverDBusAndRememberedAcrossARestart)
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return trackId() == trackPath(kSongs.at(1).songId); }, 15000));
     quitOverTheBus();
+}
+
+// playerctl, as the desktop's media keys and status bars drive players:
+// it finds the player by name, plays, pauses and steps it, reads the
+// status and the title, and sets the play mode.
+TEST_F(PlayerOnTheBus, DrivenByPlayerctl)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("playerctl")).isEmpty())
+        GTEST_SKIP() << "playerctl is missing (scripts/setup-deps.sh installs it)";
+    PlayerSettings start;
+    start.playlist = kSongs;
+    start.playMode = PlayMode::None;
+    writeSettings(start);
+    startPlayerOnTheBus();
+
+    struct Ran
+    {
+        int exitCode = -1;
+        QString out;
+    };
+    const auto playerctl = [&](const QStringList &args) {
+        QProcess run;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        run.setProcessEnvironment(env);
+        run.start(QStringLiteral("playerctl"),
+                  QStringList{QStringLiteral("-p"), QStringLiteral("velmor")} + args);
+        Ran ran;
+        if (run.waitForFinished(15000) && run.exitStatus() == QProcess::NormalExit)
+            ran.exitCode = run.exitCode();
+        ran.out = QString::fromUtf8(run.readAllStandardOutput()).trimmed();
+        return ran;
+    };
+    // A command, then what playerctl reads back, until it shows or time runs out.
+    const auto reads = [&](const QStringList &query, const QString &expected) {
+        return QTest::qWaitFor([&] { return playerctl(query).out == expected; }, 15000);
+    };
+    const QStringList status{QStringLiteral("status")};
+    const QStringList title{QStringLiteral("metadata"), QStringLiteral("xesam:title")};
+
+    EXPECT_EQ(playerctl(status).out, QStringLiteral("Stopped"));
+    EXPECT_EQ(playerctl({QStringLiteral("loop")}).out, QStringLiteral("None"));
+
+    struct Step
+    {
+        QStringList command;
+        QStringList query;
+        QString expected;
+    };
+    const QList<Step> steps{
+        {{QStringLiteral("play")}, status, QStringLiteral("Playing")},
+        {{}, title, kSongs.at(0).title},
+        {{QStringLiteral("pause")}, status, QStringLiteral("Paused")},
+        {{QStringLiteral("next")}, title, kSongs.at(1).title},
+        {{}, status, QStringLiteral("Playing")},
+        {{QStringLiteral("loop"), QStringLiteral("Playlist")},
+         {QStringLiteral("loop")},
+         QStringLiteral("Playlist")},
+        {{QStringLiteral("shuffle"), QStringLiteral("On")},
+         {QStringLiteral("shuffle")},
+         QStringLiteral("On")},
+    };
+    for (const Step &step : steps) {
+        if (!step.command.isEmpty()) {
+            EXPECT_EQ(playerctl(step.command).exitCode, 0) << step.command.join(u' ').toStdString();
+        }
+        EXPECT_TRUE(reads(step.query, step.expected))
+            << step.query.join(u' ').toStdString() << " reads "
+            << playerctl(step.query).out.toStdString() << ", not " << step.expected.toStdString();
+    }
+    // The modes reached the window, whose own state is what the bus shows.
+    EXPECT_EQ(playerProperty(QStringLiteral("Shuffle")).toBool(), true);
+    EXPECT_EQ(playerProperty(QStringLiteral("LoopStatus")).toString(), QStringLiteral("Playlist"));
+    quitOverTheBus();
+    const PlayerSettingsFile::ReadResult saved = PlayerSettingsFile::read(settingsPath);
+    EXPECT_EQ(saved.settings.playMode, PlayMode::Random);
 }
 
 TEST_F(PlayerOnTheBus, HostileSettingsFileGivesTheFirstRunAndIsLeftAlone)

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <mutex>
 
 namespace {
 
@@ -292,6 +293,60 @@ TEST_F(VelmorCli, AServiceThatIsNotThereOrNotAMusicService)
     EXPECT_TRUE(notFound.err.contains(QStringLiteral("answered HTTP 404")))
         << notFound.err.toStdString();
     EXPECT_TRUE(notFound.err.contains(other.url())) << notFound.err.toStdString();
+}
+
+// An error status on a later page of a search is an error too, not a
+// shorter list: the search stops at that page, the songs before it stay on
+// stdout and the message names the page's URL.
+TEST_F(VelmorCli, AnErrorOnALaterSearchPageIsAnError)
+{
+    struct Case
+    {
+        int page;
+        int status;
+    };
+    for (const Case c : {Case{2, 404}, Case{3, 503}}) {
+        // Passes every request on to the bundled service, except the one page.
+        std::mutex lock;
+        QList<int> pagesAsked;
+        TestHttpServer proxy;
+        proxy.http().Get(".*", [&](const httplib::Request &req, httplib::Response &res) {
+            const int page = req.has_param("page") ? std::stoi(req.get_param_value("page")) : 1;
+            {
+                const std::lock_guard<std::mutex> guard(lock);
+                pagesAsked.append(page);
+            }
+            if (page == c.page) {
+                res.status = c.status;
+                res.set_content("<html><body>gone</body></html>", "text/html");
+                return;
+            }
+            httplib::Client service(s_server->url().toStdString());
+            const httplib::Result answer = service.Get(req.target);
+            if (!answer) {
+                res.status = 502;
+                return;
+            }
+            res.status = answer->status;
+            res.set_content(answer->body, answer->get_header_value("Content-Type"));
+        });
+        ASSERT_TRUE(proxy.start());
+
+        const CliRun run = cli({QStringLiteral("--service"), proxy.url(), QStringLiteral("search"),
+                                QString::fromUtf8(musicd::kQueryThreePages)},
+                               false);
+        EXPECT_EQ(run.exitCode, 1) << c.page << ": " << run.err.toStdString();
+        // Whole pages of 30 before the failing one.
+        EXPECT_EQ(run.out.size(), 30 * (c.page - 1)) << run.err.toStdString();
+        const QString url = proxy.url() + QStringLiteral("/app/search/searchList.php?qword=") +
+                            QString::fromUtf8(musicd::kQueryThreePages) +
+                            QStringLiteral("&page=%1").arg(c.page);
+        EXPECT_TRUE(run.err.contains(
+            QStringLiteral("answered HTTP %1 to %2 (page %3)").arg(c.status).arg(url).arg(c.page)))
+            << run.err.toStdString();
+        proxy.stop();
+        EXPECT_EQ(pagesAsked.size(), c.page) << "no page after the failing one is asked for";
+    }
 }
 
 } // namespace
