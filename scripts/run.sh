@@ -19,6 +19,10 @@ while [ $# -gt 0 ]; do
         *) break ;;
     esac
 done
+# A mistyped folder would otherwise give an empty library without a word.
+for ((i = 1; i < ${#library_args[@]}; i += 2)); do
+    [ -d "${library_args[i]}" ] || { echo "No such music folder: ${library_args[i]}" >&2; exit 2; }
+done
 "$root/scripts/setup-deps.sh" run
 VELMOR_TARGETS="velmor velmor-musicd velmor-cli" "$root/scripts/build.sh"
 build="${VELMOR_BUILD_DIR:-$root/build}"
