@@ -596,6 +596,10 @@ SearchPage LibraryIndex::search(const QString &query, qint64 page, int rowsPerPa
 SearchPage LibraryIndex::fetchRows(Reader &reader, const std::vector<uint32_t> &pageIds,
                                    SearchPage result) const
 {
+    // One read transaction for the page: otherwise each row takes and
+    // drops the file's read lock on its own, which costs more than
+    // reading the row.
+    const bool inTransaction = pageIds.size() > 1 && exec(reader.db, "BEGIN");
     for (const uint32_t id : pageIds) {
         sqlite3_reset(reader.byId);
         sqlite3_bind_int64(reader.byId, 1, id);
@@ -603,6 +607,8 @@ SearchPage LibraryIndex::fetchRows(Reader &reader, const std::vector<uint32_t> &
             result.rows.append(songOf(trackOfRow(reader.byId)));
         sqlite3_reset(reader.byId);
     }
+    if (inTransaction)
+        exec(reader.db, "COMMIT");
     return result;
 }
 

@@ -96,21 +96,26 @@ const PostingList *ShortQueryIndex::find(QStringView foldedWord) const
 
 ShortQueryIndex::Ids ShortQueryIndex::findAll(const QList<QStringView> &foldedWords) const
 {
-    // Every word's characters (one) or neighbouring pairs (more) must all
-    // be in a track's text; only words longer than a pair need checking
-    // against the text itself afterwards.
+    // A word of one or two units is answered by its own list. A longer one
+    // needs all of its neighbouring pairs, but is checked against each
+    // track's text afterwards anyway, so only its rarest pair narrows the
+    // tracks: walking the others costs more than the checks they save
+    // (their tracks are mostly the same ones).
     std::vector<const PostingList *> lists;
     std::vector<std::string> toCheck;
     for (const QStringView word : foldedWords) {
         if (word.isEmpty())
             continue;
+        const PostingList *rarest = nullptr;
         const qsizetype pairs = std::max<qsizetype>(word.size() - 1, 1);
         for (qsizetype i = 0; i < pairs; ++i) {
             const PostingList *ids = find(word.mid(i, std::min<qsizetype>(word.size(), 2)));
             if (!ids)
                 return {};
-            lists.push_back(ids);
+            if (!rarest || ids->size() < rarest->size())
+                rarest = ids;
         }
+        lists.push_back(rarest);
         if (word.size() > kMaxWordLength)
             toCheck.push_back(word.toUtf8().toStdString());
     }
