@@ -11,7 +11,9 @@ bool MusicdServer::start(const QStringList &extraArgs)
 {
     QStringList args{QStringLiteral("--port"), QStringLiteral("0")};
     args += extraArgs;
-    m_process.setProgram(QStringLiteral(VELMOR_MUSICD_PATH));
+    // A benchmark may compare another build of the service.
+    m_process.setProgram(
+        qEnvironmentVariable("VELMOR_BENCH_MUSICD", QStringLiteral(VELMOR_MUSICD_PATH)));
     m_process.setArguments(args);
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.start();
