@@ -50,8 +50,10 @@ public:
         // A request must arrive whole this long after its first byte.
         std::chrono::milliseconds requestTimeout{10000};
         // A client that takes nothing of its answer for this long is
-        // dropped.
-        std::chrono::milliseconds writeTimeout{5000};
+        // dropped. Generous: a stalled reader costs a socket and one chunk,
+        // and a player whose read-ahead is full (or that is paused) rightly
+        // stops reading for a while.
+        std::chrono::milliseconds writeTimeout{30000};
         size_t maxRequestsPerConnection = 100;
         // Connections beyond this are answered 503 and closed. Each may hold
         // a socket, an open file and one chunk of a body; the limit is also
