@@ -303,6 +303,10 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
         flush();
         needShortReload = needShortReload || summary.removed > 0;
     }
+    // The path lists of a large first pass are megabytes: let them go
+    // before the search memory is rebuilt or compacted, not after.
+    pass.toRead = {};
+    pass.known = {};
     if (needShortReload)
         m_index.reloadShortIndex();
     else if (summary.added > 0)

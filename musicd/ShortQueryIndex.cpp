@@ -78,7 +78,10 @@ void ShortQueryIndex::compact()
         ids.compact();
     m_ids.shrink_to_fit();
     m_starts.shrink_to_fit();
-    m_text.shrink_to_fit();
+    // The text is the largest block, and giving back its slack means a
+    // copy that, for a moment, holds it twice: worth it only for a lot.
+    if (m_text.capacity() - m_text.size() > m_text.size() / 4)
+        m_text.shrink_to_fit();
 }
 
 const PostingList *ShortQueryIndex::find(QStringView foldedWord) const
