@@ -34,8 +34,8 @@
 
 namespace {
 
-// A worker busy writing to a stalled client must not hold up a stop for
-// long: after this grace the process leaves without waiting for it.
+// A scan busy on a large file must not hold up a stop for long: after this
+// grace the process leaves without waiting for it.
 constexpr auto kStopGrace = std::chrono::milliseconds(700);
 constexpr int kLargeBlockBytes = 256 * 1024;
 // How many malloc heaps the threads share (see main).
@@ -376,11 +376,15 @@ int main(int argc, char **argv)
             _exit(0);
         }
     });
-    stopper.detach();
 
     const bool ok = server.serve();
     scanLoop.reset(); // stops between two files; everything committed stays
     finished = true;
+    // The stopper uses the server and the flag on this stack, so it ends
+    // before they do; a signal wakes it if none came (one that did came
+    // first and is simply left pending).
+    pthread_kill(stopper.native_handle(), SIGTERM);
+    stopper.join();
     log->drain(kLogDrainTime);
     return ok ? 0 : 1;
 }
