@@ -58,7 +58,7 @@ public:
         // Connections beyond this are answered 503 and closed. Each may hold
         // a socket, an open file and one chunk of a body; the limit is also
         // kept under half the process's open-file limit.
-        size_t maxConnections = 1024;
+        size_t maxConnections = 2048;
         // An answer a worker builds in memory (everything but a provider's
         // body) larger than this is cut off and its connection closed.
         size_t maxBufferedAnswerBytes = 8 * 1024 * 1024;
