@@ -1,11 +1,10 @@
-// The embedded media player: plays one link at a time through libmpv (audio
-// only) and offers the small control surface the main window drives --
-// url, controls(), settings(), currentMedia(), playState(), status(),
-// fullScreen -- plus the playStateChanged, clicked and doubleClicked signals.
+// The embedded media player: plays one link at a time (audio only) and offers the small control
+// surface the main window drives -- url, controls(), settings(), currentMedia(), playState(),
+// status(), fullScreen -- plus the playStateChanged, clicked and doubleClicked signals.
 //
-// libmpv stays inside MediaPlayer.cpp. mpv is created lazily on the first
-// setUrl, so an idle player costs nothing. mpv's events reach the UI thread
-// through its wakeup callback, which only queues a drain call; nothing polls.
+// The sound itself comes from a PlaybackEngine (libmpv, or FFmpeg with
+// PulseAudio), created lazily on the first setUrl so an idle player costs
+// nothing. Its events reach the UI thread as queued calls; nothing polls.
 //
 // playState values (the numbers the window's handlers compare against):
 //   0 undefined (no link set yet), 1 stopped, 2 paused, 3 playing,
@@ -17,18 +16,15 @@
 // ends well short of its length: such an end is no end of track (8).
 #pragma once
 
+#include "app/PlaybackEngine.h"
+
 #include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
-#include <atomic>
-#include <cstdint>
 
-struct mpv_handle;
-class MpvLibrary;
-struct mpv_event;
 class QTimer;
 
-class MediaPlayer : public QWidget
+class MediaPlayer : public QWidget, private PlaybackEngine::Listener
 {
     Q_OBJECT
 public:
@@ -69,7 +65,7 @@ public:
     {
     public:
         int volume() const;
-        // Clamped to 0..100; kept until mpv exists.
+        // Clamped to 0..100; kept until the engine exists.
         void setVolume(int volume);
 
     private:
@@ -116,6 +112,9 @@ public:
     static int stallTimeoutMs();
     static void setStallTimeoutMs(int ms);
 
+    // The engine playing, "mpv" or "ffmpeg"; empty before the first link.
+    QString engineName() const;
+
 Q_SIGNALS:
     void playStateChanged(int newState);
     // A single click is told once the double-click interval has passed
@@ -134,15 +133,15 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
-    static void onMpvWakeup(void *context);
-    bool ensureMpv();
-    void destroyMpv();
+    bool ensureEngine();
     void loadCurrentUrl();
-    void drainEvents();
-    void handleEvent(const mpv_event &event);
-    void handleEndFile(const mpv_event &event);
-    void onLoaded();
-    // Stops mpv and settles at stopped with "无法播放：" + reason.
+    void engineLoaded(double duration) override;
+    void engineDurationChanged(double seconds) override;
+    void engineBufferingChanged(bool buffering) override;
+    void engineSeekDone() override;
+    void engineEnded() override;
+    void engineFailed(const QString &reason) override;
+    // Stops the engine and settles at stopped with "无法播放：" + reason.
     void failPlay(const QString &reason);
     // Once a second while a link loads or plays: times a stall, samples the
     // position reached.
@@ -150,7 +149,6 @@ private:
     // Sets state and status; emits playStateChanged when the state changed.
     // Returns false when the player was destroyed by a slot.
     bool changeState(int state, const QString &status);
-    void setMpvFlag(const char *name, bool on);
     double readPosition() const;
     void updateRepaintTimer();
 
@@ -161,21 +159,13 @@ private:
     Settings m_settings{*this};
     Media m_media{*this};
 
-    const MpvLibrary *m_api = nullptr; // set with m_mpv, on first use
-    mpv_handle *m_mpv = nullptr;
-    std::atomic<bool> m_drainQueued{false};
-    bool m_draining = false;
-
+    PlaybackEngine *m_engine = nullptr; // a child, made on first use
     QString m_url;
     int m_state = kStateUndefined;
     QString m_status;
     // Bumped by every setUrl, so a playStateChanged(8) slot that starts a new
     // link is told apart from one that leaves the player to stop.
     quint64 m_loadGeneration = 0;
-    // mpv's playlist entry of the link we loaded last, and the entry mpv
-    // reported starting last; events of any other entry are stale.
-    int64_t m_entryId = -1;
-    int64_t m_startedEntryId = -1;
     bool m_loaded = false;
     bool m_pauseRequested = false;
     bool m_pausedForCache = false;
@@ -183,7 +173,7 @@ private:
     double m_duration = 0.0;
 
     // Position reads are throttled: the window's clock asks many times a
-    // millisecond-timer second, mpv is asked at most every kPositionRefreshMs.
+    // millisecond-timer second, the engine is asked at most every kPositionRefreshMs.
     mutable double m_positionCache = 0.0;
     mutable QElapsedTimer m_positionAge;
     bool m_seeking = false;

@@ -18,14 +18,15 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://velmor.org/)
 set(CPACK_STRIP_FILES ON)
 # The linked libraries come from dpkg-shlibdeps. The rest is loaded at run
-# time and so invisible to it: libmpv (opened on first play), the toolkit's
+# time and so invisible to it: FFmpeg's and PulseAudio's libraries and libmpv
+# (the playback engines, opened on first play), the toolkit's
 # display plugins, the fonts the skin names for the Chinese interface and the
 # toolkit's own Chinese texts for its dialogs. TagLib's shared library lives
 # in libtag1v5-vanilla, which the shlibs entry reaches only through the
 # libtag1v5 wrapper package: it is named as well.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libmpv2, qt6-qpa-plugins, fonts-noto-cjk, qt6-translations-l10n, libtag1v5-vanilla")
+    "libavformat59, libavcodec59, libswresample4, libavutil57, libpulse0, libmpv2, qt6-qpa-plugins, fonts-noto-cjk, qt6-translations-l10n, libtag1v5-vanilla")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Only the three programs and their files: no test or tool targets.

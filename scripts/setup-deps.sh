@@ -6,7 +6,8 @@
 # Without an argument everything is installed (as for "test").
 set -euo pipefail
 
-# Building and running: compilers, Qt, libmpv (opened at run time), the HTTP
+# Building and running: compilers, Qt, libmpv and FFmpeg's and PulseAudio's
+# libraries (headers to build, opened at run time), the HTTP
 # server library, zlib (downloads sent compressed), the fonts of the Chinese
 # interface (and fonttools, which cuts the window's own font from them), Qt's
 # own Chinese texts for its dialogs, and the virtual display run.sh opens the
@@ -15,6 +16,7 @@ run_packages=(
     build-essential cmake ninja-build pkg-config curl ca-certificates
     qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
     libmpv-dev libcpp-httplib-dev zlib1g-dev
+    libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libpulse-dev
     libtag1-dev libsqlite3-dev
     fonts-noto-cjk fonttools qt6-translations-l10n
     xvfb xauth

@@ -18,7 +18,9 @@
 # PSS. "alone" is the PSS as if none of them ran: each resident page divided
 # only among the processes that map neither Qt GUI nor libmpv (it needs
 # root to read page frame numbers; "-" otherwise). Medians of several
-# rounds; the audio output is null for both players. The player starts with
+# rounds; the audio output is null for both players. The player is measured
+# once per playback engine named in VELMOR_BENCH_ENGINES (default "ffmpeg
+# mpv"); the growth run uses the first. The player starts with
 # a configuration folder of its own, so a playlist saved by an earlier run
 # on the machine (whose titles are then drawn) does not change the idle
 # figure, and the bench leaves the user's settings alone.
@@ -128,7 +130,8 @@ window_of() {
 }
 
 # Searches $3 in the window $2 of player $1 and double-clicks result row $4
-# (1 = first). Returns when libmpv is loaded (the play has started).
+# (1 = first). Returns when an engine's libraries are loaded (the play has
+# started).
 search_and_play() {
     local pid=$1 win=$2 words=$3 row=$4
     xdotool mousemove --window "$win" 200 70 click --repeat 3 1
@@ -138,7 +141,7 @@ search_and_play() {
     # Rows are 24 px high under a 25 px header; the list starts at y 96.
     xdotool mousemove --window "$win" 120 $((96 + 25 + 24 * row - 12)) click --repeat 2 --delay 60 1
     for _ in $(seq 1 100); do
-        grep -q libmpv /proc/"$pid"/maps 2>/dev/null && return 0
+        grep -qE 'libmpv|libavformat' /proc/"$pid"/maps 2>/dev/null && return 0
         sleep 0.1
     done
     echo "the player did not start playing" >&2
@@ -146,16 +149,22 @@ search_and_play() {
 }
 
 : > "$work/results"
+engines="${VELMOR_BENCH_ENGINES:-ffmpeg mpv}"
 for i in $(seq 1 "$rounds"); do
-    XDG_CONFIG_HOME="$work/config" "$player" --new-instance --service "$url" >/dev/null 2>&1 &
-    ppid=$!
-    win=$(window_of "$ppid")
-    sleep 5
-    idle=$(memory "$ppid")
-    search_and_play "$ppid" "$win" "$query" 1
-    sleep 10
-    playing=$(memory "$ppid")
-    kill "$ppid"; wait "$ppid" 2>/dev/null || true
+    for engine in $engines; do
+        XDG_CONFIG_HOME="$work/config" VELMOR_PLAYBACK_ENGINE=$engine \
+            "$player" --new-instance --service "$url" >/dev/null 2>&1 &
+        ppid=$!
+        win=$(window_of "$ppid")
+        sleep 5
+        idle=$(memory "$ppid")
+        search_and_play "$ppid" "$win" "$query" 1
+        sleep 10
+        playing=$(memory "$ppid")
+        kill "$ppid"; wait "$ppid" 2>/dev/null || true
+        echo "player($engine) $idle $playing" >> "$work/results"
+        echo "round $i: player ($engine) idle [$idle] playing [$playing]"
+    done
 
     mpv --no-config --idle=yes --no-video --ao=null --really-quiet >/dev/null 2>&1 &
     mpid=$!
@@ -169,33 +178,39 @@ for i in $(seq 1 "$rounds"); do
     mpv_playing=$(memory "$mpid")
     kill "$mpid"; wait "$mpid" 2>/dev/null || true
 
-    echo "$idle $playing $mpv_idle $mpv_playing" >> "$work/results"
-    echo "round $i: player idle [$idle] playing [$playing]; mpv idle [$mpv_idle] playing [$mpv_playing]"
+    echo "bare-mpv $mpv_idle $mpv_playing" >> "$work/results"
+    echo "round $i: mpv idle [$mpv_idle] playing [$mpv_playing]"
 done
 
 [ "$rounds" -gt 0 ] && python3 - "$work/results" <<'PY'
 import statistics, sys
-rows = [[float("nan") if x == "-" else float(x) for x in l.split()] for l in open(sys.argv[1])]
-med = [statistics.median(c) for c in zip(*rows)]
-names = ["player idle", "player playing", "bare mpv idle", "bare mpv playing"]
-print("median of %d rounds, MiB      RSS    PSS    USS   anon  alone" % len(rows))
-for k, name in enumerate(names):
-    print("%-26s %6.1f %6.1f %6.1f %6.1f %6.1f" % ((name,) + tuple(med[5 * k:5 * k + 5])))
+rows = {}
+for line in open(sys.argv[1]):
+    name, *values = line.split()
+    rows.setdefault(name, []).append([float("nan") if x == "-" else float(x) for x in values])
+med = {name: [statistics.median(c) for c in zip(*r)] for name, r in rows.items()}
+print("median of %d rounds, MiB          RSS    PSS    USS   anon  alone" % len(rows["bare-mpv"]))
+for name, m in med.items():
+    for k, what in enumerate(["idle", "playing"]):
+        print("%-16s %-10s %6.1f %6.1f %6.1f %6.1f %6.1f" % ((name, what) + tuple(m[5 * k:5 * k + 5])))
 # The PSS goals are judged on "alone" where it could be measured.
-pss = lambda k: med[5 * k + 4] if med[5 * k + 4] == med[5 * k + 4] else med[5 * k + 1]
-idle_rss, idle_pss = med[0], pss(0)
-play_rss, play_pss, mpv_rss = med[5], pss(1), med[15]
+pss = lambda m, k: m[5 * k + 4] if m[5 * k + 4] == m[5 * k + 4] else m[5 * k + 1]
+mpv_rss = med["bare-mpv"][5]
 ok = lambda b: "met" if b else "NOT met"
-print("goal idle RSS < 37: %s; idle PSS < 29.5: %s" % (ok(idle_rss < 37), ok(idle_pss < 29.5)))
-print("goal playing RSS <= bare mpv (%.1f): %s; playing PSS < 33.7: %s"
-      % (mpv_rss, ok(play_rss <= mpv_rss), ok(play_pss < 33.7)))
+for name, m in med.items():
+    if name == "bare-mpv":
+        continue
+    print("%s: goal idle RSS < 37: %s; idle PSS < 29.5: %s" % (name, ok(m[0] < 37), ok(pss(m, 0) < 29.5)))
+    print("%s: goal playing RSS <= bare mpv (%.1f): %s; playing PSS < 33.7: %s"
+          % (name, mpv_rss, ok(m[5] <= mpv_rss), ok(pss(m, 1) < 33.7)))
 PY
 
 [ "$plays" -gt 0 ] || exit 0
 # Growth: one player, a search and a play every few seconds, through a
 # rotation of queries and result rows.
 words=(starlight golden summer midnight neon velvet rain dreams echoes shadows)
-XDG_CONFIG_HOME="$work/config" "$player" --new-instance --service "$url" >/dev/null 2>&1 &
+XDG_CONFIG_HOME="$work/config" VELMOR_PLAYBACK_ENGINE="${engines%% *}" \
+    "$player" --new-instance --service "$url" >/dev/null 2>&1 &
 ppid=$!
 pids+=($ppid)
 win=$(window_of "$ppid")

@@ -64,6 +64,13 @@ done
 mpv_version="$(sed -nE 's/.*kMpvSonameVersion = ([0-9]+);.*/\1/p' "$source/app/MpvLibrary.cpp")"
 mpv_pkg="$(owner_of "libmpv.so.$mpv_version")"
 [ -n "$mpv_pkg" ] && has_dep "$mpv_pkg" || fail "Depends does not name ${mpv_pkg:-the package of libmpv.so.$mpv_version}"
+# So are the lighter engine's libraries, by the soname of the development
+# files the player was built with.
+for lib in libavformat libavcodec libswresample libavutil libpulse-simple; do
+    soname="$(objdump -p "$(readlink -f "/usr/lib/$multiarch/$lib.so")" | awk '$1 == "SONAME" {print $2}')"
+    pkg="$(owner_of "$soname")"
+    [ -n "$pkg" ] && has_dep "$pkg" || fail "Depends does not name ${pkg:-the package of $lib}"
+done
 for pkg in qt6-qpa-plugins fonts-noto-cjk qt6-translations-l10n; do has_dep "$pkg" || fail "Depends does not name $pkg"; done
 # Each one a real package of this release.
 for pkg in $names; do

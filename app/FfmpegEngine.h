@@ -1,0 +1,45 @@
+// The lighter engine: FFmpeg's libraries read and decode, PulseAudio (or a
+// null output paced in real time) plays. Each link gets an FfmpegPlayback of
+// its own; its events come back as queued calls on the UI thread, tagged with
+// the link they belong to, so those of a replaced or stopped link are dropped.
+#pragma once
+
+#include "app/PlaybackEngine.h"
+
+#include <future>
+#include <memory>
+#include <vector>
+
+class FfmpegLibrary;
+class FfmpegPlayback;
+
+class FfmpegEngine : public PlaybackEngine
+{
+public:
+    // Null when the libraries are missing, or when the output asked for is
+    // one this engine does not drive or cannot reach (no sound server).
+    static FfmpegEngine *create(Listener &listener, int volume, QObject *parent);
+    ~FfmpegEngine() override;
+
+    bool load(const QByteArray &target) override;
+    void stop() override;
+    void setPaused(bool paused) override;
+    bool seek(double seconds) override;
+    void setVolume(int volume) override;
+    bool position(double &seconds) const override;
+    const char *name() const override { return "ffmpeg"; }
+
+private:
+    FfmpegEngine(Listener &listener, const FfmpegLibrary &api, bool nullOutput, int volume,
+                 QObject *parent);
+
+    const FfmpegLibrary &m_api;
+    const bool m_nullOutput;
+    int m_volume;
+    std::unique_ptr<FfmpegPlayback> m_playback;
+    // Playbacks being stopped off the UI thread; all are waited for when the
+    // engine goes.
+    std::vector<std::future<void>> m_retired;
+    // Which link's events are wanted; bumped by every load and stop.
+    quint64 m_playbackId = 0;
+};
