@@ -542,8 +542,13 @@ void HttpServer::answer(Connection &c)
 
 void HttpServer::takeBody(const httplib::Request &req, httplib::Response &res)
 {
-    // Only a body of known length that the library would send whole: HEAD
-    // sends none, and several ranges would be cut by the library itself.
+    // Called by the library once the headers are final and before it writes
+    // anything. Only a body of known length that the library would send
+    // whole is taken: HEAD sends none, and ranges the library applied itself
+    // would be cut by it. With the provider gone the library writes the
+    // headers alone. (The provider fields are Response members the library
+    // declares public but calls its own; the streaming tests would fail on a
+    // library version that used them differently.)
     if (!t_answer || req.method == "HEAD" || !res.content_provider_ ||
         res.is_chunked_content_provider_ || !req.ranges.empty() || !res.body.empty() ||
         res.get_header_value("Content-Length") != std::to_string(res.content_length_))

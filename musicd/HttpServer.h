@@ -60,7 +60,7 @@ public:
         // kept under half the process's open-file limit.
         size_t maxConnections = 2048;
         // An answer a worker builds in memory (everything but a provider's
-        // body) larger than this is cut off and its connection closed.
+        // body) larger than this is not sent: the connection is closed.
         size_t maxBufferedAnswerBytes = 8 * 1024 * 1024;
     };
 

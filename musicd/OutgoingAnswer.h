@@ -3,7 +3,9 @@
 // audio file, a cached tune), the provider's bytes read a chunk at a time
 // as the socket takes them. The connection loop writes it without ever
 // blocking, so a client that reads slowly, or not at all, costs a socket
-// and at most one chunk of memory, never a worker.
+// and at most one chunk of memory, never a worker. The provider runs on the
+// loop's thread: a file read there is a read of the next 32 KB, which the
+// kernel's read-ahead has normally brought into memory already.
 #pragma once
 
 #include <httplib.h>
