@@ -5,10 +5,10 @@
 
 PlaybackEngine *PlaybackEngine::create(Listener &listener, int volume, QObject *parent)
 {
-    const QByteArray asked = qgetenv("VELMOR_PLAYBACK_ENGINE");
-    // libmpv plays what the lighter engine cannot: another output (ALSA,
-    // JACK...), or no sound server to reach.
-    if (asked == "ffmpeg") {
+    // The lighter engine unless libmpv is asked for by name. libmpv also
+    // plays what the lighter one cannot: another output (ALSA, JACK...), or
+    // no sound server to reach.
+    if (qgetenv("VELMOR_PLAYBACK_ENGINE") != "mpv") {
         if (PlaybackEngine *engine = FfmpegEngine::create(listener, volume, parent))
             return engine;
     }

@@ -41,9 +41,9 @@ public:
         ~Listener() = default;
     };
 
-    // Which engine VELMOR_PLAYBACK_ENGINE (mpv or ffmpeg) and the audio output
-    // ask for, falling back to libmpv when the lighter engine cannot play
-    // here. Null when no engine can start; a later call tries again.
+    // The lighter engine, unless VELMOR_PLAYBACK_ENGINE=mpv asks for libmpv
+    // or the audio output is one the lighter engine cannot play to (then
+    // libmpv too). Null when no engine can start; a later call tries again.
     static PlaybackEngine *create(Listener &listener, int volume, QObject *parent);
 
     explicit PlaybackEngine(Listener &listener, QObject *parent = nullptr)

@@ -282,10 +282,16 @@ TEST(FfmpegEngineChoice, OutputsItDoesNotDriveFallBackToLibmpv)
         EXPECT_EQ(player.engineName(), QLatin1String(c.expected)) << c.output.toStdString();
         waitForState(player, MediaPlayer::kStateStopped);
     }
-    ScopedEnv mpv("VELMOR_PLAYBACK_ENGINE", "mpv");
-    MediaPlayer player;
-    player.setUrl(QStringLiteral("http://127.0.0.1:1/a.wav"));
-    EXPECT_EQ(player.engineName(), QStringLiteral("mpv"));
+    // Unnamed, the lighter engine plays; libmpv only when asked for.
+    for (const auto &[asked, expected] :
+         {std::pair{"", "ffmpeg"}, std::pair{"ffmpeg", "ffmpeg"}, std::pair{"mpv", "mpv"}}) {
+        ScopedEnv named("VELMOR_PLAYBACK_ENGINE", asked);
+        ScopedEnv output("VELMOR_AUDIO_OUTPUT", "null");
+        MediaPlayer player;
+        player.setUrl(QStringLiteral("http://127.0.0.1:1/a.wav"));
+        EXPECT_EQ(player.engineName(), QLatin1String(expected)) << asked;
+        waitForState(player, MediaPlayer::kStateStopped);
+    }
 }
 
 TEST(NullAudioSinkTest, TakesSamplesAtTheirOwnPace)
