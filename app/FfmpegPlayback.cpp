@@ -110,6 +110,15 @@ struct FfmpegPlayback::Shared
         clockStamp = Clock::now();
     }
 
+    bool readAheadFull() const
+    {
+        return queuedBytes >= kReadAheadBytes || queuedSeconds >= kReadAheadSeconds;
+    }
+    bool readAheadLow() const
+    {
+        return queuedBytes < kReadAheadBytes / 2 && queuedSeconds < kReadAheadSeconds / 2;
+    }
+
     void clearPackets()
     {
         for (QueuedPacket &queued : packets)
@@ -297,13 +306,24 @@ void FfmpegPlayback::readLoop(Shared &s)
     s.changed.notify_all();
 
     AVPacket *packet = api.packet_alloc();
+    // Reading stops when the read-ahead is full and starts again only once
+    // it is down to half, so the reader sleeps for long stretches instead of
+    // waking for every packet played.
+    bool filling = true;
     while (packet) {
         int readSerial = 0;
         {
             std::unique_lock lock(s.mutex);
-            s.changed.wait(lock, [&s] {
-                return s.abort || s.seekSerial != s.serial ||
-                       (!s.endOfInput && s.queuedBytes < kReadAheadBytes);
+            s.changed.wait(lock, [&s, &filling] {
+                if (s.abort || s.seekSerial != s.serial)
+                    return true;
+                if (s.endOfInput)
+                    return false;
+                if (s.readAheadFull())
+                    filling = false;
+                else if (s.readAheadLow())
+                    filling = true;
+                return filling;
             });
             if (s.abort)
                 break;
@@ -575,8 +595,10 @@ void FfmpegPlayback::outputLoop(Shared &s)
             s.queuedBytes -= queued.packet->size;
             s.queuedSeconds = std::max(0.0, s.queuedSeconds - double(queued.packet->duration) *
                                                                   av_q2d(s.timeBase));
+            const bool low = s.readAheadLow();
             lock.unlock();
-            s.changed.notify_all(); // room in the read-ahead
+            if (low)
+                s.changed.notify_all(); // time for the reader to read on
             dry = false;
             api.send_packet(codec, queued.packet);
             api.packet_free(&queued.packet);

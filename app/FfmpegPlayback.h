@@ -32,8 +32,12 @@ public:
     };
     using Notify = std::function<void(const Event &)>;
 
-    // Read-ahead of compressed audio, as the libmpv engine keeps.
+    // Read-ahead of compressed audio: at most as many bytes as the libmpv
+    // engine keeps, and no more than a minute. A whole song held in memory
+    // buys nothing a minute does not (a network hiccup is over in seconds)
+    // and costs megabytes of a lossless or high-rate file.
     static constexpr qint64 kReadAheadBytes = 16 * 1024 * 1024;
+    static constexpr double kReadAheadSeconds = 60.0;
 
     FfmpegPlayback(const FfmpegLibrary &api, std::unique_ptr<AudioSink> sink,
                    const QByteArray &target, int volume, Notify notify);

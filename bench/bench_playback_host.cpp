@@ -9,13 +9,16 @@
 // --close-after runs the tray menu's exit command after S seconds, so a
 // script can check that the program then ends on its own with code 0.
 // Prints "LINK <url>" once the song's link is set (the script plays the
-// same link with a bare mpv for comparison), or "IDLE" when nothing plays.
+// same link with a bare mpv for comparison), then "PLAYING <ms>" with the
+// time from the double-click to the player playing; or "IDLE" when nothing
+// plays.
 #include "app/MainWindow.h"
 #include "app/MediaPlayer.h"
 #include "service/ServiceConfig.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QTreeWidget>
 #include <clocale>
@@ -48,6 +51,16 @@ int main(int argc, char **argv)
                                        QString(), false});
         form.resultsView->setCurrentItem(form.resultsView->topLevelItem(0));
         form.resultsView->topLevelItem(0)->setSelected(true);
+        auto *sinceClick = new QElapsedTimer;
+        sinceClick->start();
+        QObject::connect(form.mediaPlayer, &MediaPlayer::playStateChanged, &form,
+                         [sinceClick](int state) {
+                             if (state != MediaPlayer::kStatePlaying || !sinceClick->isValid())
+                                 return;
+                             std::printf("PLAYING %.1f\n", sinceClick->nsecsElapsed() / 1e6);
+                             std::fflush(stdout);
+                             sinceClick->invalidate(); // the first play only
+                         });
         form.onResultDoubleClicked();
         std::printf("LINK %s\n", qPrintable(form.mediaPlayer->url()));
         std::fflush(stdout);

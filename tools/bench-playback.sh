@@ -7,6 +7,9 @@
 #   bare mpv  mpv --ao=null --no-video on the same link in the same run: the
 #             floor that decoding alone costs
 #   idle      the main window shown, nothing played
+#   start     the time from the double-click to the player playing (the
+#             host's own clock; loopback service, so mostly the player's own
+#             cost of opening the link)
 #   exit      the tray menu's exit command while a song plays: the process
 #             must end on its own, with code 0, within a few seconds
 # Each figure is the share of one core over the measuring window, median of
@@ -82,16 +85,18 @@ for i in $(seq 1 "$runs"); do
     idle=$(measure "$ipid")
     kill "$ipid"; wait "$ipid" 2>/dev/null || true
 
-    echo "$playing $bare $idle" >> "$work/results"
-    echo "run $i: playing ${playing} %, bare mpv ${bare} %, idle ${idle} %"
+    start_ms="$(awk '/^PLAYING/ {print $2}' "$work/host.out")"
+    echo "$playing $bare $idle ${start_ms:-nan}" >> "$work/results"
+    echo "run $i: playing ${playing} %, bare mpv ${bare} %, idle ${idle} %, double-click to playing ${start_ms:--} ms"
 done
 python3 - "$work/results" <<'PY'
 import statistics, sys
 rows = [[float(x) for x in l.split()] for l in open(sys.argv[1])]
-play, bare, idle = (statistics.median(c) for c in zip(*rows))
+play, bare, idle, start = (statistics.median(c) for c in zip(*rows))
 ratio = play / bare if bare > 0 else float("nan")
 print("median: playing %.3f %%, bare mpv %.3f %% (ratio %.2f x), idle %.3f %% of a core"
       % (play, bare, ratio, idle))
+print("median: double-click to playing %.1f ms" % start)
 PY
 
 # Exit while playing: the host runs the exit command after 3 s.
