@@ -38,6 +38,19 @@ QStringList MusicdServer::logLines()
     return m_log;
 }
 
+QStringList MusicdServer::waitForLogLine(const QString &text, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    for (;;) {
+        const QStringList lines = logLines();
+        if (!lines.filter(text).isEmpty() || t.elapsed() >= ms ||
+            m_process.state() != QProcess::Running)
+            return lines;
+        m_process.waitForReadyRead(100);
+    }
+}
+
 void MusicdServer::stop()
 {
     if (m_process.state() == QProcess::NotRunning)

@@ -21,6 +21,12 @@ public:
     qint64 processId() const { return m_process.processId(); }
     // Requests the service has logged so far (one line each).
     QStringList logLines();
+    // Waits until a logged line contains text and returns every line read
+    // by then. The service writes its log from a thread of its own after
+    // the answer, so a request just answered may not be logged yet; an
+    // empty filter after ms milliseconds (or once the service ended) means
+    // it never was.
+    QStringList waitForLogLine(const QString &text, int ms);
     // Waits until the service's stderr has shown text (a scan summary, a
     // note); false after ms milliseconds or when the service ended.
     bool waitForStderr(const QString &text, int ms);
