@@ -10,13 +10,16 @@
 # Usage: tools/bench-startup.sh [runs]   (needs a build in build/)
 #        VELMOR_BENCH_ARGS=--new-instance tools/bench-startup.sh   (without the socket)
 #        VELMOR_BENCH_PLAYLISTS="none 200" tools/bench-startup.sh  (which starts)
-#        VELMOR_BENCH_PLAYER=/path/to/velmor tools/bench-startup.sh  (another build)
+#        VELMOR_BENCH_PLAYERS="/old/velmor /new/velmor" tools/bench-startup.sh
+#            (builds side by side, their starts taking turns)
+#        VELMOR_BENCH_IDLE_SECONDS=2 tools/bench-startup.sh  (a shorter idle CPU window)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${VELMOR_BUILD_DIR:-$root/build}"
 runs="${1:-5}"
 playlists="${VELMOR_BENCH_PLAYLISTS:-none 0 200 32768}"
-player="${VELMOR_BENCH_PLAYER:-$build/app/velmor}"
+players="${VELMOR_BENCH_PLAYERS:-$build/app/velmor}"
+idle_seconds="${VELMOR_BENCH_IDLE_SECONDS:-10}"
 work="$(mktemp -d)"
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 
@@ -27,8 +30,10 @@ dpkg-query -W -f='${Status}' libx11-dev 2>/dev/null | grep -q "ok installed" ||
     apt-get install -y -q --no-install-recommends libx11-dev >/dev/null
 gcc -O2 -o "$work/mapwatch" "$watch_src" -lX11
 
-Xvfb :97 -screen 0 1280x800x24 >/dev/null 2>&1 &
-export DISPLAY=:97
+# VELMOR_BENCH_DISPLAY picks another display number when :97 is taken.
+display=":${VELMOR_BENCH_DISPLAY:-97}"
+Xvfb "$display" -screen 0 1280x800x24 >/dev/null 2>&1 &
+export DISPLAY="$display"
 sleep 1
 "$build/musicd/velmor-musicd" --port 0 > "$work/musicd.out" &
 sleep 0.5
@@ -59,8 +64,10 @@ done
 
 hz=$(getconf CLK_TCK)
 for i in $(seq 1 "$runs"); do
+for player in $players; do
 for n in $playlists; do
     export XDG_CONFIG_HOME="$work/config-$n"
+    label="$(basename "$player")/$n"
     "$work/mapwatch" velmor 20 > "$work/map.out" 2>/dev/null &
     watcher=$!
     until grep -q READY "$work/map.out" 2>/dev/null; do sleep 0.01; done
@@ -74,9 +81,9 @@ for n in $playlists; do
     sleep 5
     rss=$(awk '/VmRSS/ {printf "%.1f", $2/1024}' /proc/$pid/status)
     c0=$(awk '{print $14+$15}' /proc/$pid/stat)
-    sleep 10
+    sleep "$idle_seconds"
     c1=$(awk '{print $14+$15}' /proc/$pid/stat)
-    idle=$(python3 -c "print('%.3f' % (100.0*($c1-$c0)/$hz/10))")
+    idle=$(python3 -c "print('%.3f' % (100.0*($c1-$c0)/$hz/$idle_seconds))")
     kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true
     # A settings file the player refused would measure the first-run state.
     if grep -q "settings file" "$work/player.err"; then
@@ -84,11 +91,13 @@ for n in $playlists; do
         cat "$work/player.err" >&2
         exit 1
     fi
-    echo "$n $startup $rss $idle" >> "$work/results"
-    echo "run $i, saved playlist $n: start-up ${startup} ms, memory ${rss} MiB, idle CPU ${idle} %"
+    echo "$label $startup $rss $idle" >> "$work/results"
+    echo "run $i, $label items: start-up ${startup} ms, memory ${rss} MiB, idle CPU ${idle} %"
 done
 done
-python3 - "$work/results" $playlists <<'PY'
+done
+labels=$(for player in $players; do for n in $playlists; do echo "$(basename "$player")/$n"; done; done)
+python3 - "$work/results" $labels <<'PY'
 import statistics, sys
 rows = [l.split() for l in open(sys.argv[1])]
 def med(values):
@@ -97,6 +106,6 @@ def med(values):
 for n in sys.argv[2:]:
     mine = [r[1:] for r in rows if r[0] == n]
     cols = list(zip(*mine))
-    print("median, saved playlist %s: start-up %.1f ms, memory %.1f MiB, idle CPU %.3f %% of a core"
+    print("median, %s saved items: start-up %.1f ms, memory %.1f MiB, idle CPU %.3f %% of a core"
           % (n, med(cols[0]), med(cols[1]), med(cols[2])))
 PY
