@@ -26,7 +26,8 @@ run_packages=(
 # of the desktop's media-player interface run a session bus of their own and
 # drive the player with playerctl as well. The toolkit's private headers let
 # a test switch accessibility on, as a screen reader does, to catch the
-# events the playlist sends.
+# events the playlist sends. A private sound server (with a null sink and its
+# recorder) lets a test hear what the player sends to it.
 test_packages=(
     git
     libgtest-dev libbenchmark-dev
@@ -36,6 +37,7 @@ test_packages=(
     appstream lintian desktop-file-utils dpkg-dev fakeroot file
     dbus-daemon dbus-bin playerctl
     qt6-base-private-dev
+    pulseaudio pulseaudio-utils
 )
 
 group="${1:-test}"
