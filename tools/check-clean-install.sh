@@ -35,7 +35,12 @@ fi
 mounts=()
 xvfb_pid=
 cleanup() {
-    chroot "$chroot_dir" pkill -f velmor-musicd 2>/dev/null || true
+    # By process id only: the same program names may be running (or being
+    # compiled) outside the chroot.
+    for pidfile in velmor.pid musicd.pid; do
+        [ -s "$chroot_dir/tmp/$pidfile" ] && kill "$(cat "$chroot_dir/tmp/$pidfile")" 2>/dev/null
+        rm -f "$chroot_dir/tmp/$pidfile"
+    done
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
     for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do umount -l "${mounts[i]}" 2>/dev/null || true; done
 }
@@ -66,7 +71,8 @@ grep -E "newly installed" "$chroot_dir.install.log"
 
 echo "== the installed programs"
 for p in velmor velmor-cli velmor-musicd; do in_root "$p" --version; done
-in_root sh -c 'velmor-musicd --port 0 >/tmp/musicd.out 2>/tmp/musicd.err &'
+rm -f "$chroot_dir/tmp/musicd.out"
+in_root sh -c 'velmor-musicd --port 0 >/tmp/musicd.out 2>/tmp/musicd.err & echo $! >/tmp/musicd.pid'
 for _ in $(seq 50); do [ -s "$chroot_dir/tmp/musicd.out" ] && break; sleep 0.1; done
 url="$(head -1 "$chroot_dir/tmp/musicd.out")"
 echo "service: $url"
