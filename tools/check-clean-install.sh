@@ -111,7 +111,9 @@ import -window "$window" "$chroot_dir.playing.png"
 echo "title: $title"
 echo "screenshot: $chroot_dir.playing.png"
 [ -n "$playing" ] || { echo "FAIL: nothing played" >&2; exit 1; }
-grep -q libmpv "/proc/$(cat "$chroot_dir/tmp/velmor.pid")/maps" && echo "playing through the packaged libmpv"
+# Which packaged playback libraries the player opened to play it.
+echo "playing through: $(grep -oE 'lib(avcodec|mpv|pulse-simple)\.so[.0-9]*' \
+    "/proc/$(cat "$chroot_dir/tmp/velmor.pid")/maps" | sort -u | tr '\n' ' ')"
 
 # The close button (no notification area on this display) ends the program.
 xdotool mousemove --window "$window" 957 20 click 1
