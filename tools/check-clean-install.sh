@@ -38,10 +38,12 @@ cleanup() {
     # By process id only: the same program names may be running (or being
     # compiled) outside the chroot.
     for pidfile in velmor.pid musicd.pid; do
-        [ -s "$chroot_dir/tmp/$pidfile" ] && kill "$(cat "$chroot_dir/tmp/$pidfile")" 2>/dev/null
+        if [ -s "$chroot_dir/tmp/$pidfile" ]; then
+            kill "$(cat "$chroot_dir/tmp/$pidfile")" 2>/dev/null || true
+        fi
         rm -f "$chroot_dir/tmp/$pidfile"
     done
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
     for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do umount -l "${mounts[i]}" 2>/dev/null || true; done
 }
 trap cleanup EXIT
