@@ -10,10 +10,10 @@ constexpr double kTargetSeconds = 0.25;
 
 pa_simple *connect(const FfmpegLibrary &api, int rate, int channels)
 {
-    pa_sample_spec spec;
-    spec.format = PA_SAMPLE_S16LE;
-    spec.rate = uint32_t(rate);
-    spec.channels = uint8_t(channels);
+    pa_sample_spec sampleFormat;
+    sampleFormat.format = PA_SAMPLE_S16LE;
+    sampleFormat.rate = uint32_t(rate);
+    sampleFormat.channels = uint8_t(channels);
     pa_buffer_attr attr;
     attr.maxlength = uint32_t(-1);
     attr.tlength = uint32_t(kTargetSeconds * rate) * uint32_t(channels) * 2;
@@ -21,7 +21,7 @@ pa_simple *connect(const FfmpegLibrary &api, int rate, int channels)
     attr.minreq = uint32_t(-1);
     attr.fragsize = uint32_t(-1);
     int error = 0;
-    return api.pa_simple_new(nullptr, "Velmor", PA_STREAM_PLAYBACK, nullptr, "Music", &spec,
+    return api.pa_simple_new(nullptr, "Velmor", PA_STREAM_PLAYBACK, nullptr, "Music", &sampleFormat,
                              nullptr, &attr, &error);
 }
 
