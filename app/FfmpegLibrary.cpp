@@ -1,4 +1,5 @@
 #include "app/FfmpegLibrary.h"
+#include "app/LibrarySymbol.h"
 
 #include <QLibrary>
 
@@ -11,12 +12,6 @@ bool open(QLibrary &lib, const char *name, int version)
 {
     lib.setFileNameAndVersion(QLatin1String(name), version);
     return lib.load();
-}
-
-template <typename F> bool resolve(QLibrary &lib, const char *name, F &target)
-{
-    target = reinterpret_cast<F>(lib.resolve(name));
-    return target != nullptr;
 }
 
 // Soname of the PulseAudio simple API (libpulse-simple.so.0).
@@ -45,36 +40,38 @@ bool FfmpegLibrary::load()
         !open(resample, "swresample", LIBSWRESAMPLE_VERSION_MAJOR))
         return false;
     const bool found =
-        resolve(util, "av_log_set_level", log_set_level) &&
-        resolve(util, "av_dict_set", dict_set) && resolve(util, "av_dict_free", dict_free) &&
-        resolve(util, "av_frame_alloc", frame_alloc) &&
-        resolve(util, "av_frame_free", frame_free) &&
-        resolve(util, "av_channel_layout_default", channel_layout_default) &&
-        resolve(util, "av_channel_layout_copy", channel_layout_copy) &&
-        resolve(util, "av_channel_layout_uninit", channel_layout_uninit) &&
-        resolve(codec, "avcodec_find_decoder", find_decoder) &&
-        resolve(codec, "avcodec_alloc_context3", codec_alloc_context) &&
-        resolve(codec, "avcodec_free_context", codec_free_context) &&
-        resolve(codec, "avcodec_parameters_to_context", parameters_to_context) &&
-        resolve(codec, "avcodec_open2", codec_open) &&
-        resolve(codec, "avcodec_send_packet", send_packet) &&
-        resolve(codec, "avcodec_receive_frame", receive_frame) &&
-        resolve(codec, "avcodec_flush_buffers", flush_buffers) &&
-        resolve(codec, "av_packet_alloc", packet_alloc) &&
-        resolve(codec, "av_packet_free", packet_free) &&
-        resolve(codec, "av_packet_unref", packet_unref) &&
-        resolve(format, "avformat_network_init", network_init) &&
-        resolve(format, "avformat_alloc_context", format_alloc_context) &&
-        resolve(format, "avformat_open_input", open_input) &&
-        resolve(format, "avformat_find_stream_info", find_stream_info) &&
-        resolve(format, "av_find_best_stream", find_best_stream) &&
-        resolve(format, "av_read_frame", read_frame) &&
-        resolve(format, "avformat_seek_file", seek_file) &&
-        resolve(format, "avformat_close_input", close_input) &&
-        resolve(resample, "swr_alloc_set_opts2", swr_alloc_set_opts2) &&
-        resolve(resample, "swr_init", swr_init) && resolve(resample, "swr_convert", swr_convert) &&
-        resolve(resample, "swr_get_out_samples", swr_get_out_samples) &&
-        resolve(resample, "swr_free", swr_free);
+        resolveSymbol(util, "av_log_set_level", log_set_level) &&
+        resolveSymbol(util, "av_dict_set", dict_set) &&
+        resolveSymbol(util, "av_dict_free", dict_free) &&
+        resolveSymbol(util, "av_frame_alloc", frame_alloc) &&
+        resolveSymbol(util, "av_frame_free", frame_free) &&
+        resolveSymbol(util, "av_channel_layout_default", channel_layout_default) &&
+        resolveSymbol(util, "av_channel_layout_copy", channel_layout_copy) &&
+        resolveSymbol(util, "av_channel_layout_uninit", channel_layout_uninit) &&
+        resolveSymbol(codec, "avcodec_find_decoder", find_decoder) &&
+        resolveSymbol(codec, "avcodec_alloc_context3", codec_alloc_context) &&
+        resolveSymbol(codec, "avcodec_free_context", codec_free_context) &&
+        resolveSymbol(codec, "avcodec_parameters_to_context", parameters_to_context) &&
+        resolveSymbol(codec, "avcodec_open2", codec_open) &&
+        resolveSymbol(codec, "avcodec_send_packet", send_packet) &&
+        resolveSymbol(codec, "avcodec_receive_frame", receive_frame) &&
+        resolveSymbol(codec, "avcodec_flush_buffers", flush_buffers) &&
+        resolveSymbol(codec, "av_packet_alloc", packet_alloc) &&
+        resolveSymbol(codec, "av_packet_free", packet_free) &&
+        resolveSymbol(codec, "av_packet_unref", packet_unref) &&
+        resolveSymbol(format, "avformat_network_init", network_init) &&
+        resolveSymbol(format, "avformat_alloc_context", format_alloc_context) &&
+        resolveSymbol(format, "avformat_open_input", open_input) &&
+        resolveSymbol(format, "avformat_find_stream_info", find_stream_info) &&
+        resolveSymbol(format, "av_find_best_stream", find_best_stream) &&
+        resolveSymbol(format, "av_read_frame", read_frame) &&
+        resolveSymbol(format, "avformat_seek_file", seek_file) &&
+        resolveSymbol(format, "avformat_close_input", close_input) &&
+        resolveSymbol(resample, "swr_alloc_set_opts2", swr_alloc_set_opts2) &&
+        resolveSymbol(resample, "swr_init", swr_init) &&
+        resolveSymbol(resample, "swr_convert", swr_convert) &&
+        resolveSymbol(resample, "swr_get_out_samples", swr_get_out_samples) &&
+        resolveSymbol(resample, "swr_free", swr_free);
     if (!found)
         return false;
     // Quiet: the player reports failures in its own words.
@@ -82,12 +79,12 @@ bool FfmpegLibrary::load()
     network_init();
     // The sound server is optional: without it the null output still works.
     if (!open(pulse, "pulse-simple", kPulseSimpleSonameVersion) ||
-        !(resolve(pulse, "pa_simple_new", pa_simple_new) &&
-          resolve(pulse, "pa_simple_free", pa_simple_free) &&
-          resolve(pulse, "pa_simple_write", pa_simple_write) &&
-          resolve(pulse, "pa_simple_drain", pa_simple_drain) &&
-          resolve(pulse, "pa_simple_flush", pa_simple_flush) &&
-          resolve(pulse, "pa_simple_get_latency", pa_simple_get_latency)))
+        !(resolveSymbol(pulse, "pa_simple_new", pa_simple_new) &&
+          resolveSymbol(pulse, "pa_simple_free", pa_simple_free) &&
+          resolveSymbol(pulse, "pa_simple_write", pa_simple_write) &&
+          resolveSymbol(pulse, "pa_simple_drain", pa_simple_drain) &&
+          resolveSymbol(pulse, "pa_simple_flush", pa_simple_flush) &&
+          resolveSymbol(pulse, "pa_simple_get_latency", pa_simple_get_latency)))
         pa_simple_new = nullptr;
     return true;
 }

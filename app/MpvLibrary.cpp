@@ -1,4 +1,5 @@
 #include "app/MpvLibrary.h"
+#include "app/LibrarySymbol.h"
 
 #include <QLibrary>
 
@@ -6,13 +7,6 @@ namespace {
 
 // The library's API generation this player is written against.
 constexpr int kMpvSonameVersion = 2;
-
-template<typename F>
-bool resolve(QLibrary &lib, const char *name, F &target)
-{
-    target = reinterpret_cast<F>(lib.resolve(name));
-    return target != nullptr;
-}
 
 } // namespace
 
@@ -38,14 +32,16 @@ bool MpvLibrary::load()
         if (!lib.load())
             return false;
     }
-    return resolve(lib, "mpv_create", create) && resolve(lib, "mpv_initialize", initialize) &&
-           resolve(lib, "mpv_set_option_string", set_option_string) &&
-           resolve(lib, "mpv_observe_property", observe_property) &&
-           resolve(lib, "mpv_set_wakeup_callback", set_wakeup_callback) &&
-           resolve(lib, "mpv_terminate_destroy", terminate_destroy) &&
-           resolve(lib, "mpv_command", command) && resolve(lib, "mpv_command_ret", command_ret) &&
-           resolve(lib, "mpv_free_node_contents", free_node_contents) &&
-           resolve(lib, "mpv_wait_event", wait_event) &&
-           resolve(lib, "mpv_get_property", get_property) &&
-           resolve(lib, "mpv_set_property", set_property);
+    return resolveSymbol(lib, "mpv_create", create) &&
+           resolveSymbol(lib, "mpv_initialize", initialize) &&
+           resolveSymbol(lib, "mpv_set_option_string", set_option_string) &&
+           resolveSymbol(lib, "mpv_observe_property", observe_property) &&
+           resolveSymbol(lib, "mpv_set_wakeup_callback", set_wakeup_callback) &&
+           resolveSymbol(lib, "mpv_terminate_destroy", terminate_destroy) &&
+           resolveSymbol(lib, "mpv_command", command) &&
+           resolveSymbol(lib, "mpv_command_ret", command_ret) &&
+           resolveSymbol(lib, "mpv_free_node_contents", free_node_contents) &&
+           resolveSymbol(lib, "mpv_wait_event", wait_event) &&
+           resolveSymbol(lib, "mpv_get_property", get_property) &&
+           resolveSymbol(lib, "mpv_set_property", set_property);
 }
