@@ -261,6 +261,23 @@ TEST_F(Smoke, SearchPlayCloseAndExitOnAVirtualDisplay)
         EXPECT_FALSE(QFile::exists(QStringLiteral("/proc/%1").arg(child))) << child;
 }
 
+// The window draws with its own cut of the CJK face alone. A font family
+// list in the skin once made Qt load the full system faces for the bold
+// header and the edit boxes: 10 MiB more at rest for glyphs the cut holds.
+TEST_F(Smoke, TheShownWindowLoadsNoSystemFace)
+{
+    ASSERT_NO_FATAL_FAILURE(startPlayer());
+    QTest::qWait(1000); // the first paint, and anything put off until after it
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(player.processId()));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    EXPECT_TRUE(mapped.contains("VelmorSansCJK-Regular.otf"));
+    for (const char *face : {"NotoSansCJK-Regular.ttc", "NotoSansCJK-Bold.ttc",
+                             "NotoSerifCJK-Regular.ttc", "NotoSerifCJK-Bold.ttc"})
+        EXPECT_FALSE(mapped.contains(face)) << face;
+    endPlayer();
+}
+
 TEST_F(Smoke, WindowPlaceAndVolumeSurviveARestart)
 {
     const QString settingsPath = configHome.filePath(QStringLiteral("velmor/settings.json"));
