@@ -28,8 +28,9 @@
 # PSS < 33.7; growth: last within 5 MiB of the first play.
 # Usage: tools/bench-memory.sh [rounds] [growth plays]   (defaults 3, 40; 0
 #        plays skips the growth run; needs a build in build/). VELMOR_PLAYER
-#        names another player program to measure (its skin and fonts folder
-#        beside it), e.g. a copy of an older build.
+#        names another player program to measure (its fonts folder beside
+#        it), e.g. a copy of an older build. VELMOR_BENCH_MAPS=N lists the N
+#        largest mappings of the last round's player, idle and playing.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${VELMOR_BUILD_DIR:-$root/build}"
@@ -38,6 +39,12 @@ plays="${2:-40}"
 player="${VELMOR_PLAYER:-$build/app/velmor}"
 cli="$build/cli/velmor-cli"
 [ -x "$player" ] || { echo "missing $player: build the player first" >&2; exit 1; }
+# A skin file beside the program is taken instead of the one built in (for
+# trying a changed skin); a forgotten one would change what is measured.
+if [ -e "$(dirname "$player")/tessaryn.she" ]; then
+    echo "$(dirname "$player")/tessaryn.she overrides the built-in skin: remove it first" >&2
+    exit 1
+fi
 work="$(mktemp -d)"
 pids=()
 cleanup() {
@@ -130,8 +137,8 @@ window_of() {
 }
 
 # Searches $3 in the window $2 of player $1 and double-clicks result row $4
-# (1 = first). Returns when an engine's libraries are loaded (the play has
-# started).
+# (1 = first). Returns when the window's title says a song plays (whatever
+# engine or decoder plays it).
 search_and_play() {
     local pid=$1 win=$2 words=$3 row=$4
     xdotool mousemove --window "$win" 200 70 click --repeat 3 1
@@ -141,11 +148,22 @@ search_and_play() {
     # Rows are 24 px high under a 25 px header; the list starts at y 96.
     xdotool mousemove --window "$win" 120 $((96 + 25 + 24 * row - 12)) click --repeat 2 --delay 60 1
     for _ in $(seq 1 100); do
-        grep -qE 'libmpv|libavformat' /proc/"$pid"/maps 2>/dev/null && return 0
+        case "$(xdotool getwindowname "$win" 2>/dev/null)" in 正在播放：*) return 0 ;; esac
+        [ -d /proc/"$pid" ] || break
         sleep 0.1
     done
     echo "the player did not start playing" >&2
     return 1
+}
+
+# The largest mappings of process $1 (resident KiB, PSS KiB, what), when
+# VELMOR_BENCH_MAPS names how many: where the memory goes.
+top_mappings() {
+    [ "${VELMOR_BENCH_MAPS:-0}" -gt 0 ] || return 0
+    awk '/^[0-9a-f]+-[0-9a-f]+ / {n = NF >= 6 ? $6 : "[anonymous]"}
+         /^Rss:/ {r[n] += $2} /^Pss:/ {p[n] += $2}
+         END {for (k in r) printf "%8d %8d  %s\n", r[k], p[k], k}' /proc/"$1"/smaps |
+        sort -rn | head -n "$VELMOR_BENCH_MAPS" | sed "s/^/    /"
 }
 
 : > "$work/results"
@@ -158,9 +176,11 @@ for i in $(seq 1 "$rounds"); do
         win=$(window_of "$ppid")
         sleep 5
         idle=$(memory "$ppid")
+        [ "$i" -lt "$rounds" ] || { echo "player ($engine) idle, largest mappings:"; top_mappings "$ppid"; }
         search_and_play "$ppid" "$win" "$query" 1
         sleep 10
         playing=$(memory "$ppid")
+        [ "$i" -lt "$rounds" ] || { echo "player ($engine) playing, largest mappings:"; top_mappings "$ppid"; }
         kill "$ppid"; wait "$ppid" 2>/dev/null || true
         echo "player($engine) $idle $playing" >> "$work/results"
         echo "round $i: player ($engine) idle [$idle] playing [$playing]"
