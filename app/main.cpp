@@ -35,6 +35,11 @@ constexpr int kWindowFontPoints = 9;
 // and then keeps libmpv's read-ahead and decoder buffers of every song played
 // in its heaps: the resident size grew by some 10 MiB over 16 plays.
 constexpr int kMmapThresholdBytes = 128 * 1024;
+// Heaps for threads: one for the window, one shared by every playback's
+// reader and output threads. With glibc's default of up to 8 per core, each
+// new song's threads could land on a heap of their own, whose freed pages
+// stay with the process: 30 plays left 2.5 MiB more resident than with two.
+constexpr int kMallocArenas = 2;
 
 } // namespace
 
@@ -42,6 +47,7 @@ int main(int argc, char **argv)
 {
 #ifdef __GLIBC__
     mallopt(M_MMAP_THRESHOLD, kMmapThresholdBytes);
+    mallopt(M_ARENA_MAX, kMallocArenas);
 #endif
     // The command line is read, and a running player is asked to take it,
     // before the application object opens a display: --help, --version, a
