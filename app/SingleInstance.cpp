@@ -5,8 +5,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QLocalServer>
-#include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 #include <cerrno>
@@ -15,6 +14,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -119,6 +119,12 @@ SingleInstance::SingleInstance(const QString &socketPath, QObject *parent)
 SingleInstance::~SingleInstance()
 {
     unlock();
+    if (m_serverFd >= 0) {
+        delete m_incoming;
+        ::close(m_serverFd);
+        // Nobody answers there any more: the next start is the player.
+        ::unlink(QFile::encodeName(m_path).constData());
+    }
 }
 
 // flock() rather than QLockFile: the kernel drops the lock of a process that
@@ -169,54 +175,112 @@ SingleInstance::Claim SingleInstance::claim(const QStringList &args, int timeout
     return claim;
 }
 
+// One later start's connection: its message line is read as it comes, and
+// it is dropped when it sends too much, something else, or too slowly.
+class SingleInstance::Client : public QObject
+{
+public:
+    Client(int fd, SingleInstance *owner) : QObject(owner), m_fd(fd), m_owner(owner)
+    {
+        m_readable = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        connect(m_readable, &QSocketNotifier::activated, this, [this] { onReadable(); });
+        QTimer::singleShot(kClientTimeoutMs, this, [this] { close(); });
+    }
+    ~Client() override
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+
+private:
+    void onReadable()
+    {
+        char buffer[4096];
+        const ssize_t n = ::recv(m_fd, buffer, sizeof(buffer), 0);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            return;
+        if (n <= 0)
+            return close();
+        m_received.append(buffer, n);
+        const qsizetype end = m_received.indexOf('\n');
+        if (end < 0) {
+            if (m_received.size() > kMaxMessageBytes)
+                close();
+            return;
+        }
+        QStringList args;
+        if (end > kMaxMessageBytes || !decodeArguments(m_received.left(end).trimmed(), &args))
+            return close();
+        // Three bytes into an empty socket buffer: a non-blocking send takes
+        // them whole or the start on the other side gets no answer, which it
+        // survives.
+        ::send(m_fd, kTaken.constData(), size_t(kTaken.size()), MSG_NOSIGNAL);
+        SingleInstance *owner = m_owner;
+        close();
+        Q_EMIT owner->argumentsReceived(args);
+    }
+    void close()
+    {
+        m_readable->setEnabled(false);
+        deleteLater();
+    }
+
+    int m_fd;
+    SingleInstance *m_owner;
+    QSocketNotifier *m_readable = nullptr;
+    QByteArray m_received;
+};
+
 bool SingleInstance::listen()
 {
-    if (m_server)
-        return m_server->isListening();
-    m_server = new QLocalServer(this);
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    // Whatever is at the path now is stale: claim() found no one answering.
-    QLocalServer::removeServer(m_path);
-    const bool listening = m_server->listen(m_path);
+    if (m_serverFd >= 0)
+        return true;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray native = QFile::encodeName(m_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    bool listening = fd >= 0 && size_t(native.size()) < sizeof(address.sun_path);
+    if (listening) {
+        std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
+        // Whatever is at the path now is stale: claim() found no one
+        // answering.
+        ::unlink(native.constData());
+        // Only the user may connect; later starts of other users are also
+        // turned away by their credentials (onNewConnection).
+        listening =
+            ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) == 0 &&
+            ::chmod(native.constData(), 0600) == 0 && ::listen(fd, 16) == 0;
+    }
     unlock();
-    if (!listening)
+    if (!listening) {
+        if (fd >= 0)
+            ::close(fd);
         return false;
-    connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::onNewConnection);
+    }
+    m_serverFd = fd;
+    m_incoming = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(m_incoming, &QSocketNotifier::activated, this, &SingleInstance::onNewConnection);
     return true;
 }
 
 bool SingleInstance::isListening() const
 {
-    return m_server && m_server->isListening();
+    return m_serverFd >= 0;
 }
 
 void SingleInstance::onNewConnection()
 {
-    while (QLocalSocket *client = m_server->nextPendingConnection()) {
-        connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
-        connect(client, &QLocalSocket::readyRead, this,
-                [this, client] { onClientReadyRead(client); });
-        QTimer::singleShot(kClientTimeoutMs, client, [client] { client->abort(); });
-        // Bytes that came with the connection do not signal readyRead again.
-        if (client->bytesAvailable() > 0)
-            onClientReadyRead(client);
+    while (true) {
+        const int fd = ::accept4(m_serverFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0)
+            return; // EAGAIN: all taken; anything else: tried again on the next wake
+        ucred peer{};
+        socklen_t length = sizeof(peer);
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
+            peer.uid != ::getuid()) {
+            ::close(fd);
+            continue;
+        }
+        new Client(fd, this);
     }
-}
-
-void SingleInstance::onClientReadyRead(QLocalSocket *client)
-{
-    if (!client->canReadLine()) {
-        if (client->bytesAvailable() > kMaxMessageBytes)
-            client->abort();
-        return;
-    }
-    const QByteArray line = client->readLine(kMaxMessageBytes + 1);
-    QStringList args;
-    if (line.size() > kMaxMessageBytes || !decodeArguments(line.trimmed(), &args)) {
-        client->abort();
-        return;
-    }
-    client->write(kTaken);
-    client->disconnectFromServer();
-    Q_EMIT argumentsReceived(args);
 }

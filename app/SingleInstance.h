@@ -1,9 +1,9 @@
 // One player per user: a second start hands its command line to the running
-// player over a local socket and ends. The socket lives in the user's
-// runtime folder ($XDG_RUNTIME_DIR, else the temporary folder with the user
-// id in its name). A lock on a file beside it orders two starts racing each
-// other, and a socket left behind by a player that crashed is noticed (no
-// one answers on it) and replaced.
+// player over a local socket and ends. Both sides are plain sockets watched
+// by the event loop, so the player needs no network library to start. The socket lives in the
+// user's runtime folder ($XDG_RUNTIME_DIR, else the temporary folder with the user id in its name).
+// A lock on a file beside it orders two starts racing each other, and a socket left behind by a
+// player that crashed is noticed (no one answers on it) and replaced.
 //
 // Use: claim() before any application object exists (it needs neither one
 // nor a display); when it says First, listen() once the application object
@@ -14,8 +14,7 @@
 #include <QString>
 #include <QStringList>
 
-class QLocalServer;
-class QLocalSocket;
+class QSocketNotifier;
 
 class SingleInstance : public QObject
 {
@@ -56,12 +55,14 @@ Q_SIGNALS:
     void argumentsReceived(const QStringList &args);
 
 private:
+    class Client;
+
     void onNewConnection();
-    void onClientReadyRead(QLocalSocket *client);
     bool lock(int timeoutMs);
     void unlock();
 
     QString m_path;
-    int m_lockFd = -1; // the lock file, held from claim() to listen()
-    QLocalServer *m_server = nullptr;
+    int m_lockFd = -1;   // the lock file, held from claim() to listen()
+    int m_serverFd = -1; // the listening socket
+    QSocketNotifier *m_incoming = nullptr;
 };

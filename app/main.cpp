@@ -4,8 +4,8 @@
 #include "app/MprisService.h"
 #include "app/PlayerCommandLine.h"
 #include "app/PlayerSettings.h"
-#include "app/SettingsKeeper.h"
 #include "app/QtTranslation.h"
+#include "app/SettingsKeeper.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
 
