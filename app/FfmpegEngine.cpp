@@ -1,16 +1,16 @@
 #include "app/FfmpegEngine.h"
 
-#include "app/FfmpegLibrary.h"
-#include "app/FfmpegPlayback.h"
 #include "app/NullAudioSink.h"
 #include "app/PulseAudioSink.h"
+#include "app/PulseLibrary.h"
+#include "app/TrackPlayback.h"
 
 #include <algorithm>
 #include <chrono>
 
-FfmpegEngine::FfmpegEngine(Listener &listener, const FfmpegLibrary &api, bool nullOutput,
-                           int volume, QObject *parent)
-    : PlaybackEngine(listener, parent), m_api(api), m_nullOutput(nullOutput), m_volume(volume)
+FfmpegEngine::FfmpegEngine(Listener &listener, const PulseLibrary *pulse, int volume,
+                           QObject *parent)
+    : PlaybackEngine(listener, parent), m_pulse(pulse), m_volume(volume)
 {
 }
 
@@ -20,10 +20,14 @@ FfmpegEngine *FfmpegEngine::create(Listener &listener, int volume, QObject *pare
     const bool nullOutput = output == "null";
     if (!nullOutput && !output.isEmpty() && output != "pulse")
         return nullptr;
-    const FfmpegLibrary *api = FfmpegLibrary::instance();
-    if (!api || (!nullOutput && !PulseAudioSink::serverReachable(*api)))
+    if (nullOutput)
+        return new FfmpegEngine(listener, nullptr, volume, parent);
+    // FFmpeg is not asked for here: it is opened only for a link that
+    // needs it.
+    const PulseLibrary *pulse = PulseLibrary::instance();
+    if (!pulse || !PulseAudioSink::serverReachable(*pulse))
         return nullptr;
-    return new FfmpegEngine(listener, *api, nullOutput, volume, parent);
+    return new FfmpegEngine(listener, pulse, volume, parent);
 }
 
 FfmpegEngine::~FfmpegEngine()
@@ -40,21 +44,23 @@ bool FfmpegEngine::load(const QByteArray &target)
     stop();
     const quint64 id = ++m_playbackId;
     std::unique_ptr<AudioSink> sink;
-    if (m_nullOutput)
-        sink = std::make_unique<NullAudioSink>();
+    if (m_pulse)
+        sink = std::make_unique<PulseAudioSink>(*m_pulse);
     else
-        sink = std::make_unique<PulseAudioSink>(m_api);
+        sink = std::make_unique<NullAudioSink>();
+    m_decoderName.clear();
     // Called on the playback's threads: only queue the event for the UI
     // thread, where a stale one is recognised by its id.
-    auto notify = [this, id](const FfmpegPlayback::Event &event) {
+    auto notify = [this, id](const TrackPlayback::Event &event) {
         QMetaObject::invokeMethod(
             this,
             [this, id, event] {
                 if (id != m_playbackId)
                     return;
-                using Type = FfmpegPlayback::EventType;
+                using Type = TrackPlayback::EventType;
                 switch (event.type) {
                 case Type::Loaded:
+                    m_decoderName = event.text;
                     m_listener.engineLoaded(event.duration);
                     break;
                 case Type::BufferingStarted:
@@ -70,14 +76,14 @@ bool FfmpegEngine::load(const QByteArray &target)
                     break;
                 case Type::Failed:
                     ++m_playbackId;
-                    m_listener.engineFailed(event.reason);
+                    m_listener.engineFailed(event.text);
                     break;
                 }
             },
             Qt::QueuedConnection);
     };
-    m_playback = std::make_unique<FfmpegPlayback>(m_api, std::move(sink), target, m_volume,
-                                                  std::move(notify));
+    m_playback =
+        std::make_unique<TrackPlayback>(std::move(sink), target, m_volume, std::move(notify));
     return true;
 }
 

@@ -1,6 +1,7 @@
-// The lighter engine: FFmpeg's libraries read and decode, PulseAudio (or a
-// null output paced in real time) plays. Each link gets an FfmpegPlayback of
-// its own; its events come back as queued calls on the UI thread, tagged with
+// The lighter engine: our own readers with our WAV parser, libmpg123 and
+// libsndfile decode the common formats, FFmpeg's libraries what is left;
+// PulseAudio (or a null output paced in real time) plays. Each link gets a
+// TrackPlayback of its own; its events come back as queued calls on the UI thread, tagged with
 // the link they belong to, so those of a replaced or stopped link are dropped.
 #pragma once
 
@@ -10,14 +11,14 @@
 #include <memory>
 #include <vector>
 
-class FfmpegLibrary;
-class FfmpegPlayback;
+class PulseLibrary;
+class TrackPlayback;
 
 class FfmpegEngine : public PlaybackEngine
 {
 public:
-    // Null when the libraries are missing, or when the output asked for is
-    // one this engine does not drive or cannot reach (no sound server).
+    // Null when the output asked for is one this engine does not drive or
+    // cannot reach (no sound server).
     static FfmpegEngine *create(Listener &listener, int volume, QObject *parent);
     ~FfmpegEngine() override;
 
@@ -28,15 +29,15 @@ public:
     void setVolume(int volume) override;
     bool position(double &seconds) const override;
     const char *name() const override { return "ffmpeg"; }
+    QString decoderName() const override { return m_decoderName; }
 
 private:
-    FfmpegEngine(Listener &listener, const FfmpegLibrary &api, bool nullOutput, int volume,
-                 QObject *parent);
+    FfmpegEngine(Listener &listener, const PulseLibrary *pulse, int volume, QObject *parent);
 
-    const FfmpegLibrary &m_api;
-    const bool m_nullOutput;
+    const PulseLibrary *const m_pulse; // null: the null output
+    QString m_decoderName;
     int m_volume;
-    std::unique_ptr<FfmpegPlayback> m_playback;
+    std::unique_ptr<TrackPlayback> m_playback;
     // Playbacks being stopped off the UI thread; all are waited for when the
     // engine goes.
     std::vector<std::future<void>> m_retired;

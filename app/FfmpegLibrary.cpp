@@ -14,9 +14,6 @@ bool open(QLibrary &lib, const char *name, int version)
     return lib.load();
 }
 
-// Soname of the PulseAudio simple API (libpulse-simple.so.0).
-constexpr int kPulseSimpleSonameVersion = 0;
-
 } // namespace
 
 const FfmpegLibrary *FfmpegLibrary::instance()
@@ -33,7 +30,7 @@ const FfmpegLibrary *FfmpegLibrary::instance()
 
 bool FfmpegLibrary::load()
 {
-    static QLibrary util, codec, format, resample, pulse;
+    static QLibrary util, codec, format, resample;
     if (!open(util, "avutil", LIBAVUTIL_VERSION_MAJOR) ||
         !open(codec, "avcodec", LIBAVCODEC_VERSION_MAJOR) ||
         !open(format, "avformat", LIBAVFORMAT_VERSION_MAJOR) ||
@@ -43,6 +40,7 @@ bool FfmpegLibrary::load()
         resolveSymbol(util, "av_log_set_level", log_set_level) &&
         resolveSymbol(util, "av_dict_set", dict_set) &&
         resolveSymbol(util, "av_dict_free", dict_free) &&
+        resolveSymbol(util, "av_malloc", malloc) && resolveSymbol(util, "av_freep", freep) &&
         resolveSymbol(util, "av_frame_alloc", frame_alloc) &&
         resolveSymbol(util, "av_frame_free", frame_free) &&
         resolveSymbol(util, "av_channel_layout_default", channel_layout_default) &&
@@ -67,6 +65,8 @@ bool FfmpegLibrary::load()
         resolveSymbol(format, "av_read_frame", read_frame) &&
         resolveSymbol(format, "avformat_seek_file", seek_file) &&
         resolveSymbol(format, "avformat_close_input", close_input) &&
+        resolveSymbol(format, "avio_alloc_context", io_alloc_context) &&
+        resolveSymbol(format, "avio_context_free", io_context_free) &&
         resolveSymbol(resample, "swr_alloc_set_opts2", swr_alloc_set_opts2) &&
         resolveSymbol(resample, "swr_init", swr_init) &&
         resolveSymbol(resample, "swr_convert", swr_convert) &&
@@ -77,14 +77,5 @@ bool FfmpegLibrary::load()
     // Quiet: the player reports failures in its own words.
     log_set_level(AV_LOG_QUIET);
     network_init();
-    // The sound server is optional: without it the null output still works.
-    if (!open(pulse, "pulse-simple", kPulseSimpleSonameVersion) ||
-        !(resolveSymbol(pulse, "pa_simple_new", pa_simple_new) &&
-          resolveSymbol(pulse, "pa_simple_free", pa_simple_free) &&
-          resolveSymbol(pulse, "pa_simple_write", pa_simple_write) &&
-          resolveSymbol(pulse, "pa_simple_drain", pa_simple_drain) &&
-          resolveSymbol(pulse, "pa_simple_flush", pa_simple_flush) &&
-          resolveSymbol(pulse, "pa_simple_get_latency", pa_simple_get_latency)))
-        pa_simple_new = nullptr;
     return true;
 }

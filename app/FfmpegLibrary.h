@@ -1,7 +1,7 @@
-// FFmpeg's demuxing, decoding and resampling libraries and PulseAudio's
-// simple API, opened on first play instead of linked: linking them would map
-// them into every player at start-up, including one that never plays. The
-// functions the lighter engine needs are looked up once.
+// FFmpeg's demuxing, decoding and resampling libraries, opened instead of
+// linked, and only when a link needs them (what the light path does not
+// play): linking them would map them and their hundreds of dependencies
+// into every player at start-up. The functions needed are looked up once.
 #pragma once
 
 extern "C" {
@@ -9,7 +9,6 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libswresample/swresample.h>
-#include <pulse/simple.h>
 }
 
 class FfmpegLibrary
@@ -18,12 +17,12 @@ public:
     // The loaded libraries, or nullptr when one is missing or lacks a
     // function we need.
     static const FfmpegLibrary *instance();
-    // PulseAudio's simple API, or nullptr when libpulse-simple is missing.
-    bool hasPulse() const { return pa_simple_new != nullptr; }
 
     decltype(&::av_log_set_level) log_set_level = nullptr;
     decltype(&::av_dict_set) dict_set = nullptr;
     decltype(&::av_dict_free) dict_free = nullptr;
+    decltype(&::av_malloc) malloc = nullptr;
+    decltype(&::av_freep) freep = nullptr;
     decltype(&::av_frame_alloc) frame_alloc = nullptr;
     decltype(&::av_frame_free) frame_free = nullptr;
     decltype(&::av_channel_layout_default) channel_layout_default = nullptr;
@@ -50,19 +49,14 @@ public:
     decltype(&::av_read_frame) read_frame = nullptr;
     decltype(&::avformat_seek_file) seek_file = nullptr;
     decltype(&::avformat_close_input) close_input = nullptr;
+    decltype(&::avio_alloc_context) io_alloc_context = nullptr;
+    decltype(&::avio_context_free) io_context_free = nullptr;
 
     decltype(&::swr_alloc_set_opts2) swr_alloc_set_opts2 = nullptr;
     decltype(&::swr_init) swr_init = nullptr;
     decltype(&::swr_convert) swr_convert = nullptr;
     decltype(&::swr_get_out_samples) swr_get_out_samples = nullptr;
     decltype(&::swr_free) swr_free = nullptr;
-
-    decltype(&::pa_simple_new) pa_simple_new = nullptr;
-    decltype(&::pa_simple_free) pa_simple_free = nullptr;
-    decltype(&::pa_simple_write) pa_simple_write = nullptr;
-    decltype(&::pa_simple_drain) pa_simple_drain = nullptr;
-    decltype(&::pa_simple_flush) pa_simple_flush = nullptr;
-    decltype(&::pa_simple_get_latency) pa_simple_get_latency = nullptr;
 
 private:
     FfmpegLibrary() = default;

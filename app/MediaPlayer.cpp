@@ -109,6 +109,11 @@ QString MediaPlayer::engineName() const
     return m_engine ? QString::fromLatin1(m_engine->name()) : QString();
 }
 
+QString MediaPlayer::decoderName() const
+{
+    return m_engine ? m_engine->decoderName() : QString();
+}
+
 bool MediaPlayer::ensureEngine()
 {
     if (!m_engine)

@@ -114,6 +114,9 @@ public:
 
     // The engine playing, "mpv" or "ffmpeg"; empty before the first link.
     QString engineName() const;
+    // What decodes the link playing ("wav", "mpg123", "sndfile", "ffmpeg"),
+    // when the engine tells.
+    QString decoderName() const;
 
 Q_SIGNALS:
     void playStateChanged(int newState);

@@ -3,10 +3,11 @@
 // telling a cut stream from a finished one); an engine only opens a link,
 // plays, pauses, seeks and says what happened.
 //
-// Two engines exist: one on libmpv, and a lighter one that reads and decodes
-// with FFmpeg's libraries and plays through PulseAudio (or a null output
-// paced in real time). Neither library is linked: both are opened on first
-// play, so an idle player maps neither.
+// Two engines exist: one on libmpv, and a lighter one that decodes the
+// common formats with our own WAV parser, libmpg123 and libsndfile (FFmpeg's
+// libraries only for the rest) and plays through PulseAudio (or a null
+// output paced in real time). No decoding library is linked: each is opened
+// when first needed, so an idle player maps none.
 //
 // Every Listener call is made on the UI thread, never from inside one of
 // the engine's own methods, and may destroy the engine (a slot deleting the
@@ -65,6 +66,9 @@ public:
     virtual bool position(double &seconds) const = 0;
     // A short name for logs and tests: "mpv" or "ffmpeg".
     virtual const char *name() const = 0;
+    // What decodes the link playing, once it is loaded ("wav", "mpg123",
+    // "sndfile", "ffmpeg"); empty when the engine does not tell.
+    virtual QString decoderName() const { return {}; }
 
 protected:
     Listener &m_listener;

@@ -1,6 +1,6 @@
 #include "app/PulseAudioSink.h"
 
-#include "app/FfmpegLibrary.h"
+#include "app/PulseLibrary.h"
 
 namespace {
 
@@ -8,7 +8,7 @@ namespace {
 // for, and how far ahead the output thread writes.
 constexpr double kTargetSeconds = 0.25;
 
-pa_simple *connect(const FfmpegLibrary &api, int rate, int channels)
+pa_simple *connect(const PulseLibrary &api, int rate, int channels)
 {
     pa_sample_spec sampleFormat;
     sampleFormat.format = PA_SAMPLE_S16LE;
@@ -21,20 +21,18 @@ pa_simple *connect(const FfmpegLibrary &api, int rate, int channels)
     attr.minreq = uint32_t(-1);
     attr.fragsize = uint32_t(-1);
     int error = 0;
-    return api.pa_simple_new(nullptr, "Velmor", PA_STREAM_PLAYBACK, nullptr, "Music", &sampleFormat,
-                             nullptr, &attr, &error);
+    return api.simple_new(nullptr, "Velmor", PA_STREAM_PLAYBACK, nullptr, "Music", &sampleFormat,
+                          nullptr, &attr, &error);
 }
 
 } // namespace
 
-bool PulseAudioSink::serverReachable(const FfmpegLibrary &api)
+bool PulseAudioSink::serverReachable(const PulseLibrary &api)
 {
     static const bool reachable = [&api] {
-        if (!api.hasPulse())
-            return false;
         pa_simple *probe = connect(api, 44100, 2);
         if (probe)
-            api.pa_simple_free(probe);
+            api.simple_free(probe);
         return probe != nullptr;
     }();
     return reachable;
@@ -43,7 +41,7 @@ bool PulseAudioSink::serverReachable(const FfmpegLibrary &api)
 PulseAudioSink::~PulseAudioSink()
 {
     if (m_stream)
-        m_api.pa_simple_free(m_stream);
+        m_api.simple_free(m_stream);
 }
 
 bool PulseAudioSink::open(int rate, int channels)
@@ -56,24 +54,24 @@ bool PulseAudioSink::open(int rate, int channels)
 bool PulseAudioSink::write(const int16_t *samples, int frames)
 {
     int error = 0;
-    return m_api.pa_simple_write(m_stream, samples, size_t(frames) * m_frameBytes, &error) == 0;
+    return m_api.simple_write(m_stream, samples, size_t(frames) * m_frameBytes, &error) == 0;
 }
 
 double PulseAudioSink::latency()
 {
     int error = 0;
-    const pa_usec_t usec = m_api.pa_simple_get_latency(m_stream, &error);
+    const pa_usec_t usec = m_api.simple_get_latency(m_stream, &error);
     return usec == pa_usec_t(-1) ? 0.0 : double(usec) / 1e6;
 }
 
 void PulseAudioSink::flush()
 {
     int error = 0;
-    m_api.pa_simple_flush(m_stream, &error);
+    m_api.simple_flush(m_stream, &error);
 }
 
 void PulseAudioSink::drain()
 {
     int error = 0;
-    m_api.pa_simple_drain(m_stream, &error);
+    m_api.simple_drain(m_stream, &error);
 }

@@ -6,16 +6,16 @@
 #include "app/AudioSink.h"
 
 struct pa_simple;
-class FfmpegLibrary;
+class PulseLibrary;
 
 class PulseAudioSink : public AudioSink
 {
 public:
-    explicit PulseAudioSink(const FfmpegLibrary &api) : m_api(api) {}
+    explicit PulseAudioSink(const PulseLibrary &api) : m_api(api) {}
     ~PulseAudioSink() override;
 
     // Whether a sound server answers here, asked once per process.
-    static bool serverReachable(const FfmpegLibrary &api);
+    static bool serverReachable(const PulseLibrary &api);
 
     bool open(int rate, int channels) override;
     bool write(const int16_t *samples, int frames) override;
@@ -24,7 +24,7 @@ public:
     void drain() override;
 
 private:
-    const FfmpegLibrary &m_api;
+    const PulseLibrary &m_api;
     pa_simple *m_stream = nullptr;
     int m_frameBytes = 0;
 };

@@ -26,7 +26,7 @@ set(CPACK_STRIP_FILES ON)
 # libtag1v5 wrapper package: it is named as well.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libavformat59, libavcodec59, libswresample4, libavutil57, libpulse0, libmpv2, qt6-qpa-plugins, fonts-noto-cjk, qt6-translations-l10n, libtag1v5-vanilla")
+    "libavformat59, libavcodec59, libswresample4, libavutil57, libpulse0, libmpg123-0, libsndfile1, libmpv2, qt6-qpa-plugins, fonts-noto-cjk, qt6-translations-l10n, libtag1v5-vanilla")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Only the three programs and their files: no test or tool targets.

@@ -17,6 +17,7 @@ run_packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
     libmpv-dev libcpp-httplib-dev zlib1g-dev
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libpulse-dev
+    libmpg123-dev libsndfile1-dev
     libtag1-dev libsqlite3-dev
     fonts-noto-cjk fonttools qt6-translations-l10n
     xvfb xauth

@@ -143,7 +143,13 @@ TestHttpServer *FfmpegEngineTest::s_server = nullptr;
 
 TEST_F(FfmpegEngineTest, EveryFormatPlaysSeeksAndEndsFromDiskAndHttp)
 {
-    for (const char *suffix : {"wav", "mp3", "flac", "ogg", "opus", "m4a"}) {
+    // Which decoder plays each: the light ones for the common formats,
+    // FFmpeg for AAC in MP4.
+    const std::pair<const char *, const char *> formats[] = {
+        {"wav", "wav"},     {"mp3", "mpg123"},   {"flac", "sndfile"},
+        {"ogg", "sndfile"}, {"opus", "sndfile"}, {"m4a", "ffmpeg"},
+    };
+    for (const auto &[suffix, decoder] : formats) {
         for (const bool overHttp : {false, true}) {
             const QString target =
                 overHttp ? link(QStringLiteral("/files/tone.") + QLatin1String(suffix))
@@ -154,6 +160,7 @@ TEST_F(FfmpegEngineTest, EveryFormatPlaysSeeksAndEndsFromDiskAndHttp)
             ASSERT_TRUE(waitForState(player, MediaPlayer::kStatePlaying))
                 << player.status().toStdString();
             EXPECT_EQ(player.engineName(), QStringLiteral("ffmpeg"));
+            EXPECT_EQ(player.decoderName(), QLatin1String(decoder));
             EXPECT_NEAR(player.currentMedia().duration(), kToneSeconds, 0.15);
             // Seeking decodes and drops up to the target: the position
             // heard starts there, not at the packet before it.
@@ -165,6 +172,37 @@ TEST_F(FfmpegEngineTest, EveryFormatPlaysSeeksAndEndsFromDiskAndHttp)
             EXPECT_EQ(states(spy), (std::vector<int>{9, 3, 8, 1}));
         }
     }
+}
+
+// Whether this process maps a library whose file name starts so.
+bool mapsLibrary(const char *name)
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray all = maps.readAll();
+    return all.contains(QByteArray("/") + name + ".so");
+}
+
+TEST_F(FfmpegEngineTest, CommonFormatsPlayWithoutMappingFfmpeg)
+{
+    if (mapsLibrary("libavformat"))
+        GTEST_SKIP() << "FFmpeg was mapped by an earlier test in this process";
+    for (const char *suffix : {"wav", "mp3", "flac", "ogg", "opus"}) {
+        SCOPED_TRACE(suffix);
+        player.setUrl(link(QStringLiteral("/files/tone.") + QLatin1String(suffix)));
+        ASSERT_TRUE(waitForState(player, MediaPlayer::kStatePlaying));
+        player.controls().setCurrentPosition(kToneSeconds - 0.3);
+        ASSERT_TRUE(waitForState(player, MediaPlayer::kStateStopped));
+        EXPECT_EQ(player.status(), QStringLiteral("播放完毕"));
+        EXPECT_FALSE(mapsLibrary("libavformat"));
+        EXPECT_FALSE(mapsLibrary("libavcodec"));
+    }
+    // The check sees FFmpeg once a link needs it.
+    player.setUrl(file("m4a"));
+    ASSERT_TRUE(waitForState(player, MediaPlayer::kStatePlaying));
+    EXPECT_TRUE(mapsLibrary("libavformat"));
+    EXPECT_TRUE(mapsLibrary("libavcodec"));
 }
 
 TEST_F(FfmpegEngineTest, PauseHoldsThePositionAndResumesWhereItWas)

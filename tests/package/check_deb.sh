@@ -66,7 +66,7 @@ mpv_pkg="$(owner_of "libmpv.so.$mpv_version")"
 [ -n "$mpv_pkg" ] && has_dep "$mpv_pkg" || fail "Depends does not name ${mpv_pkg:-the package of libmpv.so.$mpv_version}"
 # So are the lighter engine's libraries, by the soname of the development
 # files the player was built with.
-for lib in libavformat libavcodec libswresample libavutil libpulse-simple; do
+for lib in libavformat libavcodec libswresample libavutil libpulse-simple libmpg123 libsndfile; do
     soname="$(objdump -p "$(readlink -f "/usr/lib/$multiarch/$lib.so")" | awk '$1 == "SONAME" {print $2}')"
     pkg="$(owner_of "$soname")"
     [ -n "$pkg" ] && has_dep "$pkg" || fail "Depends does not name ${pkg:-the package of $lib}"

@@ -1,0 +1,34 @@
+#include "app/PulseLibrary.h"
+
+#include "app/LibrarySymbol.h"
+
+#include <QLibrary>
+
+namespace {
+// Soname of the PulseAudio simple API (libpulse-simple.so.0).
+constexpr int kPulseSimpleSonameVersion = 0;
+} // namespace
+
+const PulseLibrary *PulseLibrary::instance()
+{
+    static PulseLibrary *const loaded = [] {
+        auto *l = new PulseLibrary;
+        if (l->load())
+            return l;
+        delete l;
+        return static_cast<PulseLibrary *>(nullptr);
+    }();
+    return loaded;
+}
+
+bool PulseLibrary::load()
+{
+    static QLibrary lib;
+    lib.setFileNameAndVersion(QStringLiteral("pulse-simple"), kPulseSimpleSonameVersion);
+    return lib.load() && resolveSymbol(lib, "pa_simple_new", simple_new) &&
+           resolveSymbol(lib, "pa_simple_free", simple_free) &&
+           resolveSymbol(lib, "pa_simple_write", simple_write) &&
+           resolveSymbol(lib, "pa_simple_drain", simple_drain) &&
+           resolveSymbol(lib, "pa_simple_flush", simple_flush) &&
+           resolveSymbol(lib, "pa_simple_get_latency", simple_get_latency);
+}
