@@ -14,6 +14,9 @@ constexpr int kStepFrames = 2048;
 // stream has ended), as the FFmpeg path does.
 constexpr double kRefillSeconds = 1.0;
 constexpr qint64 kRefillBytes = 512 * 1024;
+// No more than a minute is read ahead, as on the FFmpeg path: a whole
+// lossless song held in memory buys nothing a minute does not.
+constexpr double kReadAheadSeconds = 60.0;
 
 } // namespace
 
@@ -21,6 +24,10 @@ DecoderSampleSource::DecoderSampleSource(std::unique_ptr<ReadAheadBuffer> input,
                                          std::unique_ptr<StreamDecoder> decoder)
     : m_input(std::move(input)), m_decoder(std::move(decoder))
 {
+    const qint64 size = m_input->size();
+    const double seconds = duration();
+    if (size > 0 && seconds > 0)
+        m_input->limitCapacity(qint64(double(size) / seconds * kReadAheadSeconds));
 }
 
 DecoderSampleSource::~DecoderSampleSource()

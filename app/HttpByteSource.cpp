@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -285,9 +286,10 @@ bool HttpByteSource::connectTo(const QByteArray &url, qint64 offset, int redirec
     if (m_bodyLeft >= 0)
         m_size = m_bodyLeft;
     m_position = 0;
-    char skipped[kReceiveBytes];
+    std::vector<char> skipped(kReceiveBytes);
     while (m_position < offset) {
-        const qint64 n = readBody(skipped, std::min<qint64>(sizeof skipped, offset - m_position));
+        const qint64 n =
+            readBody(skipped.data(), std::min<qint64>(kReceiveBytes, offset - m_position));
         if (n <= 0)
             return false;
         m_position += n;

@@ -18,8 +18,9 @@ constexpr auto kAbortPoll = std::chrono::milliseconds(50);
 
 ReadAheadBuffer::ReadAheadBuffer(std::unique_ptr<ByteSource> source, const std::atomic<bool> &abort,
                                  std::function<void()> wake, qint64 capacity)
-    : m_source(std::move(source)), m_abort(abort), m_wake(std::move(wake)), m_capacity(capacity)
+    : m_source(std::move(source)), m_abort(abort), m_wake(std::move(wake))
 {
+    m_capacity = capacity;
     m_size = m_source->size();
     m_reader = std::thread(&ReadAheadBuffer::readLoop, this);
 }
@@ -143,6 +144,12 @@ bool ReadAheadBuffer::seek(qint64 offset)
     }
     m_changed.notify_all();
     return true;
+}
+
+void ReadAheadBuffer::limitCapacity(qint64 bytes)
+{
+    std::lock_guard lock(m_mutex);
+    m_capacity = std::max(kReadBytes * 2, std::min(bytes, m_capacity));
 }
 
 qint64 ReadAheadBuffer::tell() const

@@ -39,6 +39,10 @@ public:
     qint64 size() const override;
     qint64 available() const override { return ahead(); }
 
+    // Holds no more than `bytes` ahead from now on (once the decoder knows
+    // how many bytes a second of the stream takes).
+    void limitCapacity(qint64 bytes);
+
     // Bytes read ahead of the decoder's position.
     qint64 ahead() const;
     // The source has nothing more to give: what is read ahead is all
@@ -54,7 +58,6 @@ private:
     const std::unique_ptr<ByteSource> m_source;
     const std::atomic<bool> &m_abort;
     const std::function<void()> m_wake;
-    const qint64 m_capacity;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<char> m_data; // bytes from m_start on
@@ -68,5 +71,6 @@ private:
     int m_sourceGeneration = 0;
     bool m_stopping = false;
     qint64 m_peakHeld = 0;
+    qint64 m_capacity;
     std::thread m_reader;
 };

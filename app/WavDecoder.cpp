@@ -158,7 +158,7 @@ int WavDecoder::read(int16_t *samples, int maxFrames)
                 const float clamped = std::isfinite(f32) ? std::clamp(f32, -1.0f, 1.0f) : 0.0f;
                 value = int(std::lround(clamped * 32767.0f));
             } else if (bytes == 1) {
-                value = (int(p[0]) - 128) << 8; // 8-bit WAV is unsigned
+                value = (int(p[0]) - 128) * 256; // 8-bit WAV is unsigned
             } else {
                 // The two most significant bytes of a little-endian sample.
                 value = int16_t(quint16(p[bytes - 2] | p[bytes - 1] << 8));

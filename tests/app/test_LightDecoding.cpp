@@ -3,6 +3,7 @@
 // encoder output, and the HTTP reader against a loopback server that
 // drops, ignores ranges, redirects, chunks and stalls.
 #include "app/ByteReader.h"
+#include "app/FileByteSource.h"
 #include "app/HttpByteSource.h"
 #include "app/Mpg123Decoder.h"
 #include "app/Mpg123Library.h"
@@ -412,6 +413,43 @@ ScriptedServer::Answer partOf(const std::string &body, const std::string &reques
         "/" + std::to_string(body.size());
     answer.body = body.substr(from);
     return answer;
+}
+
+TEST(ReadAheadBufferTest, HoldsNoMoreThanItsCapacityAndGivesEveryByteInOrder)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("bytes"));
+    QByteArray bytes(3 * 1024 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        bytes[i] = char((i * 7919) >> 5);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+    std::atomic<bool> abort{false};
+    auto source = std::make_unique<FileByteSource>(QFile::encodeName(path));
+    ASSERT_TRUE(source->open(0));
+    const qint64 capacity = 512 * 1024;
+    ReadAheadBuffer input(std::move(source), abort, nullptr, capacity);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (input.ahead() < capacity && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Full: the reader stopped (one read's worth over at most).
+    EXPECT_GE(input.ahead(), capacity);
+    EXPECT_LE(input.ahead(), capacity + 64 * 1024);
+    QByteArray read;
+    char buffer[7777];
+    for (qint64 n; (n = input.read(buffer, sizeof buffer)) > 0;)
+        read.append(buffer, n);
+    EXPECT_TRUE(read == bytes);
+    EXPECT_LE(input.peakHeld(), capacity + ReadAheadBuffer::kKeepBehind + 5 * 64 * 1024);
+    // Back a little (kept behind) and far back (read again): the same bytes.
+    for (const qint64 back : {qint64(bytes.size() - 1000), qint64(12345)}) {
+        ASSERT_TRUE(input.seek(back));
+        ASSERT_EQ(input.read(buffer, 100), 100);
+        EXPECT_EQ(QByteArray(buffer, 100), bytes.mid(back, 100)) << back;
+    }
 }
 
 class HttpReadingTest : public ::testing::Test
