@@ -3,11 +3,10 @@
 #include "app/DownloadNaming.h"
 #include "app/StreamInflater.h"
 
+#include "service/NetworkBackend.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QSaveFile>
 #include <QStorageInfo>
 #include <QTimer>
@@ -21,17 +20,16 @@ constexpr int kPartialContent = 206;
 constexpr qint64 kNearlyFull = 1024 * 1024;
 const QString kCutShort = QStringLiteral("下载失败：连接被中断，文件不完整");
 
-QString networkMessage(QNetworkReply::NetworkError e)
+QString networkMessage(NetworkFailure failure)
 {
-    switch (e) {
-    case QNetworkReply::ConnectionRefusedError:
+    switch (failure) {
+    case NetworkFailure::Refused:
         return QStringLiteral("下载失败：连接被拒绝");
-    case QNetworkReply::RemoteHostClosedError:
+    case NetworkFailure::Closed:
         return kCutShort;
-    case QNetworkReply::HostNotFoundError:
+    case NetworkFailure::HostNotFound:
         return QStringLiteral("下载失败：找不到服务器");
-    case QNetworkReply::TimeoutError:
-    case QNetworkReply::OperationCanceledError:
+    case NetworkFailure::TimedOut:
         return QStringLiteral("下载失败：连接超时");
     default:
         return QStringLiteral("下载失败：网络错误");
@@ -47,12 +45,8 @@ DownloadJob::DownloadJob(const QUrl &url, const QString &targetPath, QObject *pa
 
 DownloadJob::~DownloadJob()
 {
-    if (m_reply) {
-        m_reply->disconnect(this);
-        m_reply->abort();
-    }
-    // m_file, never committed unless the download completed, drops its
-    // temporary file here.
+    // m_stream ends an unfinished transfer without calling back; m_file, never committed unless the
+    // download completed, drops its temporary file here.
 }
 
 int DownloadJob::stallTimeoutMs()
@@ -83,25 +77,26 @@ void DownloadJob::start()
         return;
     }
 
-    m_manager = new QNetworkAccessManager(this);
-    m_manager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
-    QNetworkRequest request(m_url);
-    request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Velmor/%1.%2.%3")
-                                                            .arg(VELMOR_VERSION_MAJOR)
-                                                            .arg(VELMOR_VERSION_MINOR)
-                                                            .arg(VELMOR_VERSION_PATCH));
-    request.setTransferTimeout(g_stallTimeoutMs);
+    NetworkBackend *network = NetworkBackend::instance();
+    if (!network) {
+        QTimer::singleShot(0, this, [this] { fail(QStringLiteral("下载失败：网络错误")); });
+        return;
+    }
+    HttpStream::Request request;
+    request.url = m_url;
+    request.transferTimeoutMs = g_stallTimeoutMs;
     // Asking for the bytes as they are keeps the network stack from
     // inflating a compressed answer behind our back: what arrives is then
     // exactly what the server announced, and a compressed answer sent
     // anyway is inflated and checked here.
-    request.setRawHeader("Accept-Encoding", "identity");
-    m_reply = m_manager->get(request);
-    connect(m_reply, &QNetworkReply::readyRead, this, &DownloadJob::onReadyRead);
-    connect(m_reply, &QNetworkReply::finished, this, &DownloadJob::onFinished);
-    connect(m_reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
+    request.headers.append({QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("identity")});
+    HttpStream::Handlers handlers;
+    handlers.readyRead = [this] { onReadyRead(); };
+    handlers.finished = [this] { onFinished(); };
+    handlers.progress = [this](qint64 received, qint64 total) {
         Q_EMIT progress(received, total > 0 ? total : -1);
-    });
+    };
+    m_stream = network->open(request, std::move(handlers));
 }
 
 void DownloadJob::cancel()
@@ -109,11 +104,11 @@ void DownloadJob::cancel()
     if (m_done)
         return;
     m_cancelled = true;
-    if (m_reply && !m_reply->isFinished()) {
-        m_reply->abort(); // finished() follows and reports the cancel
+    if (m_stream && !m_stream->isFinished()) {
+        m_stream->abort(); // finished follows and reports the cancel
         return;
     }
-    if (!m_reply)
+    if (!m_stream)
         QTimer::singleShot(0, this, [this] { finish(Result::Cancelled, QString()); });
 }
 
@@ -123,12 +118,11 @@ bool DownloadJob::takeEncoding()
         return m_inflater || m_bodyError.isEmpty();
     m_encodingKnown = true;
     // The request asked for no range: a part of the song is no song.
-    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status == kPartialContent) {
+    if (m_stream->status() == kPartialContent) {
         m_bodyError = QStringLiteral("下载失败：服务器只返回了部分内容");
         return false;
     }
-    const QByteArray encoding = m_reply->rawHeader("Content-Encoding").trimmed().toLower();
+    const QByteArray encoding = m_stream->rawHeader("Content-Encoding").trimmed().toLower();
     if (encoding.isEmpty() || encoding == "identity")
         return true;
     StreamInflater::Format format;
@@ -142,23 +136,23 @@ bool DownloadJob::takeEncoding()
 
 void DownloadJob::onReadyRead()
 {
-    if (!m_reply || !m_writeError.isEmpty() || !m_bodyError.isEmpty())
+    if (!m_stream || !m_writeError.isEmpty() || !m_bodyError.isEmpty())
         return;
     // An error page is not the song: keep its bytes out of the file.
-    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const int status = m_stream->status();
     if (status != 0 && (status < 200 || status >= 300))
         return;
     if (!takeEncoding()) {
-        m_reply->abort();
+        m_stream->abort();
         return;
     }
-    QByteArray chunk = m_reply->readAll();
+    QByteArray chunk = m_stream->readAll();
     m_received += chunk.size();
     if (m_inflater) {
         QByteArray plain;
         if (!m_inflater->feed(chunk, plain)) {
             m_bodyError = QStringLiteral("下载失败：压缩的数据已损坏");
-            m_reply->abort();
+            m_stream->abort();
             return;
         }
         chunk = std::move(plain);
@@ -166,7 +160,7 @@ void DownloadJob::onReadyRead()
     errno = 0;
     if (m_file->write(chunk) != chunk.size()) {
         m_writeError = writeFailure(m_file->errorString());
-        m_reply->abort();
+        m_stream->abort();
         return;
     }
     m_written += chunk.size();
@@ -187,10 +181,8 @@ QString DownloadJob::writeFailure(const QString &detail) const
 
 void DownloadJob::onFinished()
 {
-    QNetworkReply *reply = m_reply;
-    if (!reply)
+    if (!m_stream || m_done)
         return;
-    reply->deleteLater();
     if (m_cancelled) {
         finish(Result::Cancelled, QString());
         return;
@@ -203,14 +195,13 @@ void DownloadJob::onFinished()
         fail(m_bodyError);
         return;
     }
-    const QVariant statusAttr = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const int status = statusAttr.toInt();
-    if (statusAttr.isValid() && (status < 200 || status >= 300)) {
+    const int status = m_stream->status();
+    if (status != 0 && (status < 200 || status >= 300)) {
         fail(QStringLiteral("下载失败：服务器返回错误 %1").arg(status));
         return;
     }
-    if (reply->error() != QNetworkReply::NoError) {
-        fail(networkMessage(reply->error()));
+    if (m_stream->failure() != NetworkFailure::None) {
+        fail(networkMessage(m_stream->failure()));
         return;
     }
     onReadyRead(); // whatever arrived with the last notification
@@ -220,9 +211,8 @@ void DownloadJob::onFinished()
     }
     // The announced length counts the bytes as sent, compressed or not; a
     // compressed body must also reach the end its own format marks.
-    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    if ((length.isValid() && length.toLongLong() != m_received) ||
-        (m_inflater && !m_inflater->finished())) {
+    const qint64 length = m_stream->contentLength();
+    if ((length >= 0 && length != m_received) || (m_inflater && !m_inflater->finished())) {
         fail(kCutShort);
         return;
     }

@@ -6,13 +6,11 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <memory>
 
-class QNetworkAccessManager;
-class QNetworkReply;
+class HttpStream;
 class QSaveFile;
 class StreamInflater;
 
@@ -61,8 +59,7 @@ private:
     QUrl m_url;
     QString m_targetPath;
     std::unique_ptr<QSaveFile> m_file;
-    QNetworkAccessManager *m_manager = nullptr;
-    QPointer<QNetworkReply> m_reply;
+    std::unique_ptr<HttpStream> m_stream;
     qint64 m_written = 0;  // bytes in the file
     qint64 m_received = 0; // bytes as sent, compressed or not
     QString m_writeError;

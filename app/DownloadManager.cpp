@@ -1,15 +1,13 @@
 #include "app/DownloadManager.h"
 
 #include "app/DownloadNaming.h"
+#include "service/NetworkBackend.h"
 
 #include <QDir>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QStandardPaths>
@@ -120,38 +118,39 @@ QString DownloadManager::probeExtension(const QUrl &url)
     // One short request: the answer's headers and its first bytes are all
     // that is needed, so it ends as soon as they are here (or after a few
     // seconds, when the name goes without them).
-    QNetworkAccessManager network;
-    network.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
-    QNetworkRequest request(url);
-    request.setRawHeader("Range",
-                         QByteArrayLiteral("bytes=0-") + QByteArray::number(kProbeBytes - 1));
-    request.setTransferTimeout(kProbeTimeoutMs);
-    QNetworkReply *reply = network.get(request);
+    NetworkBackend *network = NetworkBackend::instance();
+    if (!network)
+        return DownloadNaming::extensionFor(QString(), QByteArray(), url);
+    HttpStream::Request request;
+    request.url = url;
+    request.transferTimeoutMs = kProbeTimeoutMs;
+    request.headers.append({QByteArrayLiteral("Range"),
+                            QByteArrayLiteral("bytes=0-") + QByteArray::number(kProbeBytes - 1)});
     QEventLoop wait;
     QByteArray firstBytes;
-    const auto takeBytes = [&] {
+    HttpStream *reply = nullptr;
+    HttpStream::Handlers handlers;
+    handlers.readyRead = [&] {
         firstBytes += reply->read(kProbeBytes - firstBytes.size());
         if (!firstBytes.isEmpty())
             wait.quit();
     };
-    connect(reply, &QNetworkReply::readyRead, &wait, takeBytes);
-    connect(reply, &QNetworkReply::finished, &wait, &QEventLoop::quit);
+    handlers.finished = [&wait] { wait.quit(); };
+    const std::unique_ptr<HttpStream> stream = network->open(request, std::move(handlers));
+    reply = stream.get();
     QTimer::singleShot(kProbeTimeoutMs, &wait, &QEventLoop::quit);
-    if (!reply->isFinished())
+    if (!stream->isFinished())
         wait.exec();
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const int status = stream->status();
     QString contentType;
     // An error page's type and bytes describe the page, not the song.
     if (status >= 200 && status < 300) {
-        contentType = reply->header(QNetworkRequest::ContentTypeHeader).toString();
+        contentType = stream->contentType();
         if (firstBytes.isEmpty())
-            firstBytes = reply->read(kProbeBytes);
+            firstBytes = stream->read(kProbeBytes);
     } else {
         firstBytes.clear();
     }
-    reply->disconnect();
-    reply->abort();
-    delete reply;
     return DownloadNaming::extensionFor(contentType, firstBytes, url);
 }
 

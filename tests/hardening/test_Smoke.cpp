@@ -261,10 +261,11 @@ TEST_F(Smoke, SearchPlayCloseAndExitOnAVirtualDisplay)
         EXPECT_FALSE(QFile::exists(QStringLiteral("/proc/%1").arg(child))) << child;
 }
 
-// The window draws with its own cut of the CJK face alone. A font family
-// list in the skin once made Qt load the full system faces for the bold
-// header and the edit boxes: 10 MiB more at rest for glyphs the cut holds.
-TEST_F(Smoke, TheShownWindowLoadsNoSystemFace)
+// What an idle window holds: its own cut of the CJK face alone (a font
+// family list in the skin once made Qt load the full system faces for the
+// bold header and the edit boxes: 10 MiB more at rest for glyphs the cut
+// holds), and no network library before the first request.
+TEST_F(Smoke, TheIdleWindowMapsNoSystemFaceAndNoNetworkLibrary)
 {
     ASSERT_NO_FATAL_FAILURE(startPlayer());
     QTest::qWait(1000); // the first paint, and anything put off until after it
@@ -275,6 +276,8 @@ TEST_F(Smoke, TheShownWindowLoadsNoSystemFace)
     for (const char *face : {"NotoSansCJK-Regular.ttc", "NotoSansCJK-Bold.ttc",
                              "NotoSerifCJK-Regular.ttc", "NotoSerifCJK-Bold.ttc"})
         EXPECT_FALSE(mapped.contains(face)) << face;
+    EXPECT_FALSE(mapped.contains("libQt6Network"));
+    EXPECT_FALSE(mapped.contains("libvelmor-network"));
     endPlayer();
 }
 

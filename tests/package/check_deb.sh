@@ -22,6 +22,7 @@ deb="$(ls "$work"/out/velmor_*.deb)"
 echo "package: $(basename "$deb")"
 
 # Every file, exactly.
+libdir="$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")"
 expected="$work/expected"
 {
     for p in velmor velmor-cli velmor-musicd; do echo "./usr/bin/$p"; done
@@ -35,6 +36,8 @@ expected="$work/expected"
     echo "./usr/share/velmor/fonts/VelmorSansCJK-Regular.otf"
     echo "./usr/share/velmor/fonts/OFL.txt"
     echo "./usr/share/doc/velmor/changelog.gz"
+    # Qt's network library behind a module the programs open on first use.
+    echo "./usr/$libdir/velmor/libvelmor-network.so"
 } | sort >"$expected"
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort >"$work/actual"
 if ! diff -u "$expected" "$work/actual"; then fail "the package's files differ from the list above"; fi
@@ -53,8 +56,8 @@ multiarch="$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
 # The package holding a library of this architecture (not, say, its 32-bit
 # twin).
 owner_of() { dpkg -S "*/$multiarch/$1" 2>/dev/null | awk -F: '!/^diversion/ && !found++ {print $1}'; }
-for p in velmor velmor-cli velmor-musicd; do
-    for soname in $(objdump -p "$work/root/usr/bin/$p" | awk '$1 == "NEEDED" {print $2}'); do
+for p in bin/velmor bin/velmor-cli bin/velmor-musicd "$libdir/velmor/libvelmor-network.so"; do
+    for soname in $(objdump -p "$work/root/usr/$p" | awk '$1 == "NEEDED" {print $2}'); do
         pkg="$(owner_of "$soname")"
         if [ -z "$pkg" ]; then fail "$p needs $soname, which no installed package holds"
         elif ! has_dep "$pkg"; then fail "$p needs $soname from $pkg, which Depends does not name"; fi
@@ -89,6 +92,22 @@ for p in velmor velmor-cli velmor-musicd; do
         fail "$p --help ended with $?"
     grep -q -- "$p" <<<"$out" || fail "$p --help does not name the program"
 done
+# The programs link no network library: an idle player would map it and
+# what it pulls in. The unpacked CLI finds the module beside it and searches.
+for p in velmor velmor-cli; do
+    objdump -p "$work/root/usr/bin/$p" | grep -q 'NEEDED.*libQt6Network' &&
+        fail "$p links Qt's network library"
+done
+"$build/musicd/velmor-musicd" --port 0 >"$work/musicd.out" 2>/dev/null &
+musicd=$!
+for _ in $(seq 1 50); do [ -s "$work/musicd.out" ] && break; sleep 0.1; done
+found="$(env -u DISPLAY LD_DEBUG=files LD_DEBUG_OUTPUT="$work/ld" "$work/root/usr/bin/velmor-cli" \
+    --service "$(head -n1 "$work/musicd.out")" search starlight 2>&1 | head -n1)" || true
+kill "$musicd"; wait "$musicd" 2>/dev/null || true
+grep -qi starlight <<<"$found" || fail "the unpacked velmor-cli found nothing: $found"
+# The package's own module, not the build tree's.
+cat "$work"/ld.* | grep -q "file=$work/root/usr/$libdir/velmor/libvelmor-network.so" ||
+    fail "the unpacked velmor-cli did not open the package's network module"
 version="$(env -u DISPLAY "$work/root/usr/bin/velmor" --version)"
 [ "$version" = "velmor $(dpkg-deb -f "$deb" Version)" ] || fail "velmor --version says '$version'"
 
