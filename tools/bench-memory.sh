@@ -160,10 +160,12 @@ search_and_play() {
 # VELMOR_BENCH_MAPS names how many: where the memory goes.
 top_mappings() {
     [ "${VELMOR_BENCH_MAPS:-0}" -gt 0 ] || return 0
+    echo "$2, largest mappings (resident KiB, PSS KiB):"
+    # sort meets a closed pipe once head has its lines: not a failure.
     awk '/^[0-9a-f]+-[0-9a-f]+ / {n = NF >= 6 ? $6 : "[anonymous]"}
          /^Rss:/ {r[n] += $2} /^Pss:/ {p[n] += $2}
          END {for (k in r) printf "%8d %8d  %s\n", r[k], p[k], k}' /proc/"$1"/smaps |
-        sort -rn | head -n "$VELMOR_BENCH_MAPS" | sed "s/^/    /"
+        sort -rn | head -n "$VELMOR_BENCH_MAPS" | sed "s/^/    /" || true
 }
 
 : > "$work/results"
@@ -176,11 +178,11 @@ for i in $(seq 1 "$rounds"); do
         win=$(window_of "$ppid")
         sleep 5
         idle=$(memory "$ppid")
-        [ "$i" -lt "$rounds" ] || { echo "player ($engine) idle, largest mappings:"; top_mappings "$ppid"; }
+        [ "$i" -lt "$rounds" ] || top_mappings "$ppid" "player ($engine) idle"
         search_and_play "$ppid" "$win" "$query" 1
         sleep 10
         playing=$(memory "$ppid")
-        [ "$i" -lt "$rounds" ] || { echo "player ($engine) playing, largest mappings:"; top_mappings "$ppid"; }
+        [ "$i" -lt "$rounds" ] || top_mappings "$ppid" "player ($engine) playing"
         kill "$ppid"; wait "$ppid" 2>/dev/null || true
         echo "player($engine) $idle $playing" >> "$work/results"
         echo "round $i: player ($engine) idle [$idle] playing [$playing]"
