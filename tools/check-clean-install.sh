@@ -114,7 +114,7 @@ echo "title: $title"
 echo "screenshot: $chroot_dir.playing.png"
 [ -n "$playing" ] || { echo "FAIL: nothing played" >&2; exit 1; }
 # Which packaged playback libraries the player opened to play it.
-echo "playing through: $(grep -oE 'lib(avcodec|mpv|pulse-simple)\.so[.0-9]*' \
+echo "playing through: $(grep -oE 'lib(avcodec|mpv|pulse-simple|mpg123|sndfile)\.so[.0-9]*' \
     "/proc/$(cat "$chroot_dir/tmp/velmor.pid")/maps" | sort -u | tr '\n' ' ')"
 
 # The close button (no notification area on this display) ends the program.
