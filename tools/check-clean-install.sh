@@ -86,7 +86,9 @@ echo "== the installed player on $display"
 Xvfb "$display" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 export DISPLAY="$display"
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+# A loaded machine can take seconds to bring the server up.
+for _ in $(seq 200); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+xdotool getdisplaygeometry >/dev/null 2>&1 || { echo "FAIL: Xvfb on $display did not come up" >&2; exit 1; }
 bind /tmp/.X11-unix /tmp/.X11-unix --bind
 in_root sh -c "DISPLAY=$display VELMOR_AUDIO_OUTPUT=null velmor --new-instance --service $url \
     >/tmp/velmor.out 2>/tmp/velmor.err & echo \$! >/tmp/velmor.pid"
@@ -113,9 +115,13 @@ import -window "$window" "$chroot_dir.playing.png"
 echo "title: $title"
 echo "screenshot: $chroot_dir.playing.png"
 [ -n "$playing" ] || { echo "FAIL: nothing played" >&2; exit 1; }
-# Which packaged playback libraries the player opened to play it.
-echo "playing through: $(grep -oE 'lib(avcodec|mpv|pulse-simple|mpg123|sndfile)\.so[.0-9]*' \
+# Which packaged playback libraries the player opened to play it (none for
+# a WAV played to the null output: the player reads those itself), and that
+# it found its network module.
+opened="$(grep -oE 'lib(avcodec|mpv|pulse-simple|mpg123|sndfile|velmor-network)\.so[.0-9]*' \
     "/proc/$(cat "$chroot_dir/tmp/velmor.pid")/maps" | sort -u | tr '\n' ' ')"
+echo "libraries opened: $opened"
+grep -q libvelmor-network <<<"$opened" || { echo "FAIL: the network module was not opened" >&2; exit 1; }
 
 # The close button (no notification area on this display) ends the program.
 xdotool mousemove --window "$window" 957 20 click 1
