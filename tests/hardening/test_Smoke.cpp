@@ -241,6 +241,14 @@ TEST_F(Smoke, SearchPlayCloseAndExitOnAVirtualDisplay)
         shot(QStringLiteral("smoke-playing.png"));
     ASSERT_TRUE(playing) << "title: " << windowName().toStdString();
     EXPECT_TRUE(windowName().contains(QStringLiteral("--"))); // title--singer
+    // The service's WAV plays on the light path: FFmpeg stays unmapped.
+    {
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(player.processId()));
+        ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+        const QByteArray mapped = maps.readAll();
+        for (const char *library : {"/libavformat.so", "/libavcodec.so", "/libmpv.so"})
+            EXPECT_FALSE(mapped.contains(library)) << library;
+    }
 
     // The status line's clock runs: two looks a while apart differ.
     const QImage before = shot(QStringLiteral("smoke-clock-1.png"), kStatusLine);
