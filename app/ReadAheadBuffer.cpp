@@ -44,7 +44,9 @@ void ReadAheadBuffer::readLoop()
         qint64 restartAt = -1;
         {
             std::unique_lock lock(m_mutex);
-            m_changed.wait_for(lock, kAbortPoll, [&] {
+            // Asleep until the decoder takes bytes, seeks or the buffer goes:
+            // a full read-ahead costs no wake-ups.
+            m_changed.wait(lock, [&] {
                 if (m_stopping || m_abort || m_generation != m_sourceGeneration)
                     return true;
                 if (m_ended)
@@ -114,8 +116,11 @@ qint64 ReadAheadBuffer::read(char *data, qint64 max)
             std::copy_n(m_data.begin() + (m_position - m_start), n, data);
             m_position += n;
             trim();
+            // The reader sleeps until the read-ahead is down to half.
+            const bool low = end - m_position < m_capacity / 2;
             lock.unlock();
-            m_changed.notify_all(); // room for the reader, perhaps
+            if (low)
+                m_changed.notify_all();
             return n;
         }
         if (m_ended)
@@ -131,17 +136,18 @@ bool ReadAheadBuffer::seek(qint64 offset)
         if (offset < 0 || (m_size >= 0 && offset > m_size))
             return false;
         const qint64 end = m_start + qint64(m_data.size());
-        if (offset >= m_start && (offset <= end || (!m_ended && offset - end <= kReadOnBytes))) {
-            m_position = offset;
-            return true;
+        const bool near =
+            offset >= m_start && (offset <= end || (!m_ended && offset - end <= kReadOnBytes));
+        if (!near) {
+            // Elsewhere: the source starts again there.
+            m_data.clear();
+            m_start = offset;
+            m_ended = false;
+            ++m_generation;
         }
-        // Elsewhere: the source starts again there.
-        m_data.clear();
-        m_start = offset;
         m_position = offset;
-        m_ended = false;
-        ++m_generation;
     }
+    // Reading on to the byte, or from it anew, either way the reader works.
     m_changed.notify_all();
     return true;
 }
