@@ -18,14 +18,7 @@ bool open(QLibrary &lib, const char *name, int version)
 
 const FfmpegLibrary *FfmpegLibrary::instance()
 {
-    static FfmpegLibrary *const loaded = [] {
-        auto *l = new FfmpegLibrary;
-        if (l->load())
-            return l;
-        delete l;
-        return static_cast<FfmpegLibrary *>(nullptr);
-    }();
-    return loaded;
+    return loadedLibrary<FfmpegLibrary>();
 }
 
 bool FfmpegLibrary::load()

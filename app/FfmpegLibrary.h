@@ -59,6 +59,7 @@ public:
     decltype(&::swr_free) swr_free = nullptr;
 
 private:
+    template <typename T> friend const T *loadedLibrary();
     FfmpegLibrary() = default;
     bool load();
 };

@@ -11,14 +11,7 @@ constexpr int kMpg123SonameVersion = 0;
 
 const Mpg123Library *Mpg123Library::instance()
 {
-    static Mpg123Library *const loaded = [] {
-        auto *l = new Mpg123Library;
-        if (l->load())
-            return l;
-        delete l;
-        return static_cast<Mpg123Library *>(nullptr);
-    }();
-    return loaded;
+    return loadedLibrary<Mpg123Library>();
 }
 
 bool Mpg123Library::load()

@@ -29,6 +29,7 @@ public:
     decltype(&::mpg123_set_filesize) set_filesize = nullptr;
 
 private:
+    template <typename T> friend const T *loadedLibrary();
     Mpg123Library() = default;
     bool load();
 };

@@ -12,14 +12,7 @@ constexpr int kMpvSonameVersion = 2;
 
 const MpvLibrary *MpvLibrary::instance()
 {
-    static MpvLibrary *const loaded = [] {
-        auto *l = new MpvLibrary;
-        if (l->load())
-            return l;
-        delete l;
-        return static_cast<MpvLibrary *>(nullptr);
-    }();
-    return loaded;
+    return loadedLibrary<MpvLibrary>();
 }
 
 bool MpvLibrary::load()

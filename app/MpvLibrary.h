@@ -28,6 +28,7 @@ public:
     decltype(&::mpv_set_property) set_property = nullptr;
 
 private:
+    template <typename T> friend const T *loadedLibrary();
     MpvLibrary() = default;
     bool load();
 };

@@ -11,14 +11,7 @@ constexpr int kPulseSimpleSonameVersion = 0;
 
 const PulseLibrary *PulseLibrary::instance()
 {
-    static PulseLibrary *const loaded = [] {
-        auto *l = new PulseLibrary;
-        if (l->load())
-            return l;
-        delete l;
-        return static_cast<PulseLibrary *>(nullptr);
-    }();
-    return loaded;
+    return loadedLibrary<PulseLibrary>();
 }
 
 bool PulseLibrary::load()

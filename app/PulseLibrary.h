@@ -19,6 +19,7 @@ public:
     decltype(&::pa_simple_get_latency) simple_get_latency = nullptr;
 
 private:
+    template <typename T> friend const T *loadedLibrary();
     PulseLibrary() = default;
     bool load();
 };

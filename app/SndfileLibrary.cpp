@@ -11,14 +11,7 @@ constexpr int kSndfileSonameVersion = 1;
 
 const SndfileLibrary *SndfileLibrary::instance()
 {
-    static SndfileLibrary *const loaded = [] {
-        auto *l = new SndfileLibrary;
-        if (l->load())
-            return l;
-        delete l;
-        return static_cast<SndfileLibrary *>(nullptr);
-    }();
-    return loaded;
+    return loadedLibrary<SndfileLibrary>();
 }
 
 bool SndfileLibrary::load()

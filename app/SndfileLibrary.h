@@ -18,6 +18,7 @@ public:
     decltype(&::sf_command) command = nullptr;
 
 private:
+    template <typename T> friend const T *loadedLibrary();
     SndfileLibrary() = default;
     bool load();
 };
