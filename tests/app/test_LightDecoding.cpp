@@ -82,7 +82,7 @@ QByteArray le16(quint16 v)
 }
 
 // A WAVE file; every field can be spoiled by the caller.
-struct WavSpec
+struct WavFields
 {
     int format = 1;
     int channels = 2;
@@ -145,11 +145,11 @@ TEST(WavDecoderTest, EverySampleFormatDecodesToTheSameSixteenBits)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        WavSpec spec;
-        spec.format = c.format;
-        spec.bits = c.bits;
-        spec.data = c.frame.repeated(3);
-        MemoryReader input(spec.bytes(), 5); // short reads all through
+        WavFields wav;
+        wav.format = c.format;
+        wav.bits = c.bits;
+        wav.data = c.frame.repeated(3);
+        MemoryReader input(wav.bytes(), 5); // short reads all through
         WavDecoder decoder;
         ASSERT_TRUE(decoder.open(input));
         EXPECT_EQ(decoder.rate(), 8000);
@@ -169,34 +169,34 @@ TEST(WavDecoderTest, MalformedHeadersAreRefusedOrCutToWhatIsThere)
     struct Case
     {
         const char *name;
-        std::function<void(WavSpec &)> spoil;
+        std::function<void(WavFields &)> spoil;
         qint64 frames; // -2: refused
     };
     const Case cases[] = {
-        {"good", [](WavSpec &) {}, 10},
-        {"zero channels", [](WavSpec &s) { s.channels = 0; }, -2},
-        {"huge channel count", [](WavSpec &s) { s.channels = 60000; }, -2},
-        {"zero rate", [](WavSpec &s) { s.rate = 0; }, -2},
-        {"12-bit samples", [](WavSpec &s) { s.bits = 12; }, -2},
-        {"64-bit float", [](WavSpec &s) { s.format = 3, s.bits = 64; }, -2},
-        {"A-law", [](WavSpec &s) { s.format = 6, s.bits = 8; }, -2},
-        {"block size lies", [](WavSpec &s) { s.blockAlign = 3; }, -2},
-        {"format chunk too short", [](WavSpec &s) { s.fmtSize = 8; }, -2},
-        {"no format chunk", [](WavSpec &s) { s.fmt = false; }, -2},
+        {"good", [](WavFields &) {}, 10},
+        {"zero channels", [](WavFields &s) { s.channels = 0; }, -2},
+        {"huge channel count", [](WavFields &s) { s.channels = 60000; }, -2},
+        {"zero rate", [](WavFields &s) { s.rate = 0; }, -2},
+        {"12-bit samples", [](WavFields &s) { s.bits = 12; }, -2},
+        {"64-bit float", [](WavFields &s) { s.format = 3, s.bits = 64; }, -2},
+        {"A-law", [](WavFields &s) { s.format = 6, s.bits = 8; }, -2},
+        {"block size lies", [](WavFields &s) { s.blockAlign = 3; }, -2},
+        {"format chunk too short", [](WavFields &s) { s.fmtSize = 8; }, -2},
+        {"no format chunk", [](WavFields &s) { s.fmt = false; }, -2},
         {"chunk size past the end",
-         [](WavSpec &s) { s.extraChunk = "LIST" + le32(0xFFFFFFF0) + "abcd"; }, -2},
-        {"odd chunk padded", [](WavSpec &s) { s.extraChunk = "note" + le32(3) + "abc" + '\0'; },
+         [](WavFields &s) { s.extraChunk = "LIST" + le32(0xFFFFFFF0) + "abcd"; }, -2},
+        {"odd chunk padded", [](WavFields &s) { s.extraChunk = "note" + le32(3) + "abc" + '\0'; },
          10},
-        {"data size huge", [](WavSpec &s) { s.dataSize = 0x7FFFFFF0; }, 10},
-        {"data size unknown", [](WavSpec &s) { s.dataSize = 0xFFFFFFFF; }, 10},
-        {"half a frame at the end", [](WavSpec &s) { s.data += "\x05\x06"; }, 10},
+        {"data size huge", [](WavFields &s) { s.dataSize = 0x7FFFFFF0; }, 10},
+        {"data size unknown", [](WavFields &s) { s.dataSize = 0xFFFFFFFF; }, 10},
+        {"half a frame at the end", [](WavFields &s) { s.data += "\x05\x06"; }, 10},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        WavSpec spec;
-        spec.data = tenFrames;
-        c.spoil(spec);
-        MemoryReader input(spec.bytes());
+        WavFields wav;
+        wav.data = tenFrames;
+        c.spoil(wav);
+        MemoryReader input(wav.bytes());
         WavDecoder decoder;
         const bool opened = decoder.open(input);
         if (c.frames == -2) {
@@ -207,9 +207,9 @@ TEST(WavDecoderTest, MalformedHeadersAreRefusedOrCutToWhatIsThere)
         EXPECT_EQ(decodeAll(decoder).size(), size_t(c.frames) * 2);
     }
     // Cut anywhere inside the header: refused, never read past the end.
-    WavSpec spec;
-    spec.data = tenFrames;
-    const QByteArray whole = spec.bytes();
+    WavFields wav;
+    wav.data = tenFrames;
+    const QByteArray whole = wav.bytes();
     for (int cut = 0; cut < 44; ++cut) {
         MemoryReader input(whole.left(cut));
         WavDecoder decoder;
