@@ -6,8 +6,9 @@
 # Without an argument everything is installed (as for "test").
 set -euo pipefail
 
-# Building and running: compilers, Qt, libmpv and FFmpeg's and PulseAudio's
-# libraries (headers to build, opened at run time), the HTTP
+# Building and running: compilers, Qt, the playback libraries (libmpv,
+# FFmpeg's, PulseAudio's, libmpg123 and libsndfile: headers to build, opened
+# at run time), the HTTP
 # server library, zlib (downloads sent compressed), the fonts of the Chinese
 # interface (and fonttools, which cuts the window's own font from them), Qt's
 # own Chinese texts for its dialogs, and the virtual display run.sh opens the
