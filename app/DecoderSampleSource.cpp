@@ -10,13 +10,6 @@ namespace {
 
 // Frames decoded per step: pausing and seeking are looked at between steps.
 constexpr int kStepFrames = 2048;
-// Playing on after running dry once this much is read ahead again (or the
-// stream has ended), as the FFmpeg path does.
-constexpr double kRefillSeconds = 1.0;
-constexpr qint64 kRefillBytes = 512 * 1024;
-// No more than a minute is read ahead, as on the FFmpeg path: a whole
-// lossless song held in memory buys nothing a minute does not.
-constexpr double kReadAheadSeconds = 60.0;
 
 } // namespace
 

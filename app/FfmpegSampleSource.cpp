@@ -25,9 +25,6 @@ constexpr const char *kShortSeekBytes = "16384";
 // (concat:, subfile:, data:...) have no business in a song link.
 constexpr const char *kProtocols =
     "file,http,https,tcp,tls,crypto,httpproxy,mmsh,mmst,rtsp,rtp,udp";
-// Playing on after running dry once this much is read ahead again.
-constexpr double kRefillSeconds = 1.0;
-constexpr qint64 kRefillBytes = 512 * 1024;
 
 QString reasonForOpenError(int error)
 {

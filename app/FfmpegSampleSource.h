@@ -29,13 +29,6 @@ struct SwrContext;
 class FfmpegSampleSource : public SampleSource
 {
 public:
-    // Read-ahead of compressed audio: at most as many bytes as the libmpv
-    // engine keeps, and no more than a minute. A whole song held in memory
-    // buys nothing a minute does not (a network hiccup is over in seconds)
-    // and costs megabytes of a lossless or high-rate file.
-    static constexpr qint64 kReadAheadBytes = 16 * 1024 * 1024;
-    static constexpr double kReadAheadSeconds = 60.0;
-
     // `wake` is called from the reader thread when packets came or the
     // input ended.
     FfmpegSampleSource(const FfmpegLibrary &api, const std::atomic<bool> &abort,

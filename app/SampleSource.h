@@ -5,12 +5,25 @@
 // All calls but abort() come from the output thread.
 #pragma once
 
+#include <QtGlobal>
 #include <cstdint>
 #include <vector>
 
 class SampleSource
 {
 public:
+    // Read-ahead of the stream, the same on both paths: at most as many
+    // bytes as the libmpv engine keeps, and no more than a minute. A whole
+    // song held in memory buys nothing a minute does not (a network hiccup
+    // is over in seconds) and costs megabytes of a lossless or high-rate
+    // file.
+    static constexpr qint64 kReadAheadBytes = 16 * 1024 * 1024;
+    static constexpr double kReadAheadSeconds = 60.0;
+    // After running dry, playing goes on once this much is read ahead again
+    // (or the stream has ended).
+    static constexpr double kRefillSeconds = 1.0;
+    static constexpr qint64 kRefillBytes = 512 * 1024;
+
     enum class Step {
         Samples, // `samples` holds some
         Dry,     // the read-ahead holds too little to decode on yet
