@@ -27,6 +27,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <QStyleOption>
@@ -172,10 +173,6 @@ void MainWindow::createControls()
     lyricLine->setReadOnly(true);
     lyricLine->setAlignment(Qt::AlignCenter);
 
-    lyricList = new QListWidget(this);
-    named(lyricList, "lyricList");
-    lyricList->hide();
-
     // The playlist starts with the properties this window stores for it (its
     // colours, font, row height and border), so the new control's serif font
     // is never loaded only to be replaced.
@@ -200,8 +197,6 @@ void MainWindow::createControls()
     displayTimer->setObjectName(QStringLiteral("displayTimer"));
 
     popupMenus = new PopupMenus(this);
-    popupMenus->setWindowFlags(Qt::Widget);
-    popupMenus->hide();
 }
 
 void MainWindow::createPictures()
@@ -340,6 +335,17 @@ void MainWindow::layoutControls()
     restoreButtonImages();
 }
 
+QListWidget *MainWindow::lyricList()
+{
+    if (!m_lyricList) {
+        m_lyricList = new QListWidget(this);
+        m_lyricList->setObjectName(QStringLiteral("lyricList"));
+        m_lyricList->hide();
+        m_lyricList->addItems(m_lyrics.entries());
+    }
+    return m_lyricList;
+}
+
 SongInfoWindow *MainWindow::songInfoWindow()
 {
     if (!m_songInfoWindow) {
@@ -411,7 +417,9 @@ void MainWindow::startUp()
         // Start-up balloon flags; the empty balloon text shows none.
         constexpr int kStartBalloonFlags = 10;
         constexpr int kBalloonTimeoutMs = 5000;
-        tray::setTrayMenu(popupMenus->trayMenu);
+        tray::setTrayMenuSource([menus = QPointer<PopupMenus>(popupMenus)] {
+            return menus ? menus->trayMenu() : nullptr;
+        });
         // Without a notification area a balloon shows in the status line.
         tray::setBalloonFallback([](QWidget *form, const QString &text, int timeoutMs) {
             if (auto *window = qobject_cast<MainWindow *>(form))

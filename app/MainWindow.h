@@ -79,7 +79,6 @@ public:
     QLineEdit *focusHolder = nullptr;     // focus holder
     QLineEdit *statusEdit = nullptr;      // status text box (read-only)
     QLineEdit *lyricLine = nullptr;       // lyric line "暂无歌词"
-    QListWidget *lyricList = nullptr;     // hidden lyric store
     QPushButton *searchButton = nullptr;  // "搜索" / "停止"
     QPushButton *stopButton = nullptr;    // stop button
     QTreeWidget *resultsView = nullptr;   // search results
@@ -119,6 +118,12 @@ public:
     QTimer *displayTimer = nullptr; // volume, caption and tool tips (handlers: playback)
 
     PopupMenus *popupMenus = nullptr; // the pop-up menus
+
+    // The hidden lyric store: the playing song's timed lyric entries, one
+    // row each. Built on the first call from the entries kept meanwhile, as
+    // nothing in the window shows it.
+    QListWidget *lyricList();
+    bool lyricListBuilt() const { return m_lyricList != nullptr; }
 
     // The song information window, built hidden on the first call: most
     // sessions never open it, so start-up does not pay for its widgets.
@@ -372,6 +377,7 @@ private:
     QString m_skinPath;
     QLabel *m_titleIcon = nullptr;
     SongInfoWindow *m_songInfoWindow = nullptr;
+    QListWidget *m_lyricList = nullptr;
     // The playing song's whole lyric, for the song information window's
     // lyric box when that window is built later.
     QString m_lyricText;

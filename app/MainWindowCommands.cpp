@@ -270,7 +270,7 @@ void MainWindow::onInvertChosen()
 void MainWindow::onResultsReleased(int button)
 {
     if (resultsView->topLevelItemCount() > 0 && button == 2)
-        popupMenus->resultMenu->popup(QCursor::pos());
+        popupMenus->resultMenu()->popup(QCursor::pos());
 }
 
 void MainWindow::onResultsHovered(const QPoint &viewportPos)

@@ -173,7 +173,7 @@ void MainWindow::showWindowMenu(const QPoint &globalPos)
     // The tray menu's commands (previous, next, about, exit) from the
     // window itself: the only way to them where there is no notification
     // area.
-    popupMenus->trayMenu->popup(globalPos);
+    popupMenus->trayMenu()->popup(globalPos);
 }
 
 void MainWindow::mouseMoveEvent(QMouseEvent *event)

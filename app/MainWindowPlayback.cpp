@@ -221,7 +221,7 @@ void MainWindow::onPlaylistMousePressed(short, short, float x, float y)
 void MainWindow::onPlaylistMouseReleased(short button, short, float, float)
 {
     if (playlistView->listCount() >= 1 && button == 2)
-        popupMenus->playlistMenu->popup(QCursor::pos());
+        popupMenus->playlistMenu()->popup(QCursor::pos());
 }
 
 // ---- play order -------------------------------------------------------------
@@ -364,5 +364,5 @@ void MainWindow::onRandomChosen()
 
 void MainWindow::showPlayModeMenu()
 {
-    popupMenus->playModeMenu->popup(QCursor::pos());
+    popupMenus->playModeMenu()->popup(QCursor::pos());
 }

@@ -362,13 +362,15 @@ void MainWindow::pageFetchFailed(const QString &error)
 
 void MainWindow::clearLyricList()
 {
-    lyricList->clear();
+    if (m_lyricList)
+        m_lyricList->clear();
     m_lyrics.clear();
 }
 
 void MainWindow::addLyricEntry(const QString &entry)
 {
-    lyricList->addItem(entry);
+    if (m_lyricList)
+        m_lyricList->addItem(entry);
     m_lyrics.append(entry);
 }
 

@@ -3,61 +3,112 @@
 #include <QAction>
 #include <QMenu>
 
-PopupMenus::PopupMenus(QWidget *parent) : QWidget(parent)
+PopupMenus::PopupMenus(QWidget *window)
+    : QObject(window), m_window(window), m_tray{"trayMenu", QStringLiteral("托盘菜单"), {}},
+      m_result{"resultMenu", QStringLiteral("选择"), {}}, m_select{"selectSubmenu",
+                                                                   QStringLiteral("选择列表"),
+                                                                   {}},
+      m_playlist{"playlistMenu", QStringLiteral("播放列表"), {}}, m_playMode{"playModeMenu",
+                                                                             QStringLiteral("循环"),
+                                                                             {}}
 {
     setObjectName(QStringLiteral("PopupMenus"));
-    hide();
 
-    const auto item = [](QMenu *menu, const char *name, const QString &caption) {
-        QAction *action = menu->addAction(caption);
-        action->setObjectName(QLatin1String(name));
-        return action;
-    };
-    const auto menuNamed = [this](const char *name, const QString &title) {
-        auto *menu = new QMenu(title, this);
-        menu->setObjectName(QLatin1String(name));
-        return menu;
-    };
-
-    trayMenu = menuNamed("trayMenu", QStringLiteral("托盘菜单"));
-    showWindowAction = item(trayMenu, "showWindowAction", QStringLiteral("显示"));
-    showWindowSeparator = trayMenu->addSeparator();
+    showWindowAction = item(m_tray, "showWindowAction", QStringLiteral("显示"));
+    showWindowSeparator = separator(m_tray);
     showWindowSeparator->setObjectName(QStringLiteral("showWindowSeparator"));
-    trayPreviousAction = item(trayMenu, "trayPreviousAction", QStringLiteral("上一首"));
-    trayMenu->addSeparator();
-    trayNextAction = item(trayMenu, "trayNextAction", QStringLiteral("下一首"));
-    trayMenu->addSeparator();
-    aboutAction = item(trayMenu, "aboutAction", QStringLiteral("关于"));
-    trayMenu->addSeparator();
-    exitAction = item(trayMenu, "exitAction", QStringLiteral("退出程序"));
+    trayPreviousAction = item(m_tray, "trayPreviousAction", QStringLiteral("上一首"));
+    separator(m_tray);
+    trayNextAction = item(m_tray, "trayNextAction", QStringLiteral("下一首"));
+    separator(m_tray);
+    aboutAction = item(m_tray, "aboutAction", QStringLiteral("关于"));
+    separator(m_tray);
+    exitAction = item(m_tray, "exitAction", QStringLiteral("退出程序"));
 
-    resultMenu = menuNamed("resultMenu", QStringLiteral("选择"));
-    playResultAction = item(resultMenu, "playResultAction", QStringLiteral("播放"));
-    resultMenu->addSeparator();
-    addToPlaylistAction = item(resultMenu, "addToPlaylistAction", QStringLiteral("添加到播放列表"));
-    resultMenu->addSeparator();
-    downloadResultAction = item(resultMenu, "downloadResultAction", QStringLiteral("下载歌曲"));
-    resultMenu->addSeparator();
-    songInfoAction = item(resultMenu, "songInfoAction", QStringLiteral("歌曲属性"));
-    resultMenu->addSeparator();
-    selectSubmenu = menuNamed("selectSubmenu", QStringLiteral("选择列表"));
-    resultMenu->addMenu(selectSubmenu);
-    selectAllAction = item(selectSubmenu, "selectAllAction", QStringLiteral("全选"));
-    invertAction = item(selectSubmenu, "invertAction", QStringLiteral("反选"));
+    playResultAction = item(m_result, "playResultAction", QStringLiteral("播放"));
+    separator(m_result);
+    addToPlaylistAction = item(m_result, "addToPlaylistAction", QStringLiteral("添加到播放列表"));
+    separator(m_result);
+    downloadResultAction = item(m_result, "downloadResultAction", QStringLiteral("下载歌曲"));
+    separator(m_result);
+    songInfoAction = item(m_result, "songInfoAction", QStringLiteral("歌曲属性"));
+    separator(m_result);
+    // The submenu's own entry is added when the result menu is built.
+    selectAllAction = item(m_select, "selectAllAction", QStringLiteral("全选"));
+    invertAction = item(m_select, "invertAction", QStringLiteral("反选"));
 
-    playlistMenu = menuNamed("playlistMenu", QStringLiteral("播放列表"));
-    playPlaylistAction = item(playlistMenu, "playPlaylistAction", QStringLiteral("播放"));
-    playlistMenu->addSeparator();
-    removeSelectedAction = item(playlistMenu, "removeSelectedAction", QStringLiteral("删除选择"));
-    playlistMenu->addSeparator();
-    clearPlaylistAction = item(playlistMenu, "clearPlaylistAction", QStringLiteral("清空"));
-    playlistMenu->addSeparator();
-    downloadPlaylistAction = item(playlistMenu, "downloadPlaylistAction", QStringLiteral("下载"));
+    playPlaylistAction = item(m_playlist, "playPlaylistAction", QStringLiteral("播放"));
+    separator(m_playlist);
+    removeSelectedAction = item(m_playlist, "removeSelectedAction", QStringLiteral("删除选择"));
+    separator(m_playlist);
+    clearPlaylistAction = item(m_playlist, "clearPlaylistAction", QStringLiteral("清空"));
+    separator(m_playlist);
+    downloadPlaylistAction = item(m_playlist, "downloadPlaylistAction", QStringLiteral("下载"));
 
-    playModeMenu = menuNamed("playModeMenu", QStringLiteral("循环"));
-    singleRepeatAction = item(playModeMenu, "singleRepeatAction", QStringLiteral("单曲播放"));
-    listLoopAction = item(playModeMenu, "listLoopAction", QStringLiteral("列表循环"));
-    randomAction = item(playModeMenu, "randomAction", QStringLiteral("随机"));
+    singleRepeatAction = item(m_playMode, "singleRepeatAction", QStringLiteral("单曲播放"));
+    listLoopAction = item(m_playMode, "listLoopAction", QStringLiteral("列表循环"));
+    randomAction = item(m_playMode, "randomAction", QStringLiteral("随机"));
     for (QAction *mode : {singleRepeatAction, listLoopAction, randomAction})
         mode->setCheckable(true);
+}
+
+QAction *PopupMenus::item(Menu &menu, const char *name, const QString &caption)
+{
+    auto *action = new QAction(caption, this);
+    action->setObjectName(QLatin1String(name));
+    menu.items.append(action);
+    return action;
+}
+
+QAction *PopupMenus::separator(Menu &menu)
+{
+    auto *action = new QAction(this);
+    action->setSeparator(true);
+    menu.items.append(action);
+    return action;
+}
+
+QMenu *PopupMenus::build(Menu &menu)
+{
+    if (!menu.built) {
+        menu.built = new QMenu(menu.title, m_window);
+        menu.built->setObjectName(QLatin1String(menu.name));
+        menu.built->addActions(menu.items);
+    }
+    return menu.built;
+}
+
+QMenu *PopupMenus::trayMenu()
+{
+    return build(m_tray);
+}
+
+QMenu *PopupMenus::resultMenu()
+{
+    if (!m_result.built)
+        build(m_result)->addMenu(selectSubmenu());
+    return m_result.built;
+}
+
+QMenu *PopupMenus::selectSubmenu()
+{
+    return build(m_select);
+}
+
+QMenu *PopupMenus::playlistMenu()
+{
+    return build(m_playlist);
+}
+
+QMenu *PopupMenus::playModeMenu()
+{
+    return build(m_playMode);
+}
+
+int PopupMenus::builtMenuCount() const
+{
+    int count = 0;
+    for (const Menu *menu : {&m_tray, &m_result, &m_select, &m_playlist, &m_playMode})
+        count += menu->built != nullptr;
+    return count;
 }

@@ -49,7 +49,7 @@ struct TrayModule
     QPointer<TrayHook> hook;
     QSystemTrayIcon *icon = nullptr;
     QTimer *balloonTimer = nullptr;
-    QPointer<QMenu> menu;
+    MenuSource menuSource;
     QMetaObject::Connection formGone;
     NotifyIconData last;
     int lastCommand = -1;
@@ -242,7 +242,7 @@ bool handleWindowMessage(QWidget *window, int message, qintptr wParam, qintptr l
                 window->raise();
                 window->activateWindow();
             }
-            if (QMenu *menu = module().menu)
+            if (QMenu *menu = module().menuSource ? module().menuSource() : nullptr)
                 menu->popup(QCursor::pos());
             break;
         case kBalloonHide:
@@ -263,7 +263,16 @@ bool handleWindowMessage(QWidget *window, int message, qintptr wParam, qintptr l
 
 void setTrayMenu(QMenu *menu)
 {
-    module().menu = menu;
+    if (!menu) {
+        setTrayMenuSource(nullptr);
+        return;
+    }
+    setTrayMenuSource([guarded = QPointer<QMenu>(menu)] { return guarded.data(); });
+}
+
+void setTrayMenuSource(MenuSource source)
+{
+    module().menuSource = std::move(source);
 }
 
 void setBalloonFallback(BalloonFallback fallback)

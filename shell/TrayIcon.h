@@ -80,6 +80,10 @@ bool handleWindowMessage(QWidget *window, int message, qintptr wParam, qintptr l
 
 // The menu a right click on the icon pops up (the tray menu of the menu form).
 void setTrayMenu(QMenu *menu);
+// The same, asked for only when the icon is right-clicked, so the menu need
+// not exist until then (nullptr: no menu).
+using MenuSource = std::function<QMenu *()>;
+void setTrayMenuSource(MenuSource source);
 
 // Where a balloon's text goes when the desktop has no notification area to
 // show it (the main window's status line, for the balloon's time-out).

@@ -99,7 +99,8 @@ TEST_F(MainWindowTest, StartsWithTitleColumnsCaptionsAndSharedState)
     EXPECT_FALSE(form->singleRepeatBox->isChecked() || form->randomBox->isChecked());
     EXPECT_TRUE(form->playerFrame->isHidden());
     EXPECT_TRUE(form->defaultSingerPicture->isHidden());
-    EXPECT_TRUE(form->lyricList->isHidden());
+    // Nothing shows the lyric store: it waits for its first reader.
+    EXPECT_FALSE(form->lyricListBuilt());
     EXPECT_EQ(form->volumeSlider->minimum(), 0);
     EXPECT_EQ(form->volumeSlider->maximum(), 100);
     EXPECT_EQ(form->volumeSlider->toolTip(), QStringLiteral("音量调节"));
@@ -144,11 +145,39 @@ TEST_F(MainWindowTest, SongInformationWindowIsBuiltOnceHiddenWithTheLyricGivenBe
 
 TEST_F(MainWindowTest, MenusCarryEveryItemWithTheStartMarks)
 {
-    const PopupMenus *m = form->popupMenus;
-    EXPECT_EQ(m->trayMenu->title(), QStringLiteral("托盘菜单"));
-    EXPECT_EQ(m->resultMenu->title(), QStringLiteral("选择"));
-    EXPECT_EQ(m->playModeMenu->title(), QStringLiteral("循环"));
-    EXPECT_EQ(m->selectSubmenu->title(), QStringLiteral("选择列表"));
+    PopupMenus *m = form->popupMenus;
+    // No menu is built before one is asked for.
+    EXPECT_EQ(m->builtMenuCount(), 0);
+    EXPECT_EQ(m->trayMenu()->title(), QStringLiteral("托盘菜单"));
+    EXPECT_EQ(m->resultMenu()->title(), QStringLiteral("选择"));
+    EXPECT_EQ(m->playModeMenu()->title(), QStringLiteral("循环"));
+    EXPECT_EQ(m->selectSubmenu()->title(), QStringLiteral("选择列表"));
+    EXPECT_EQ(m->playlistMenu()->title(), QStringLiteral("播放列表"));
+    // Each menu is built once, the submenu with the result menu.
+    EXPECT_EQ(m->builtMenuCount(), 5);
+    EXPECT_EQ(m->trayMenu(), m->trayMenu());
+    EXPECT_EQ(m->resultMenu()->actions().constLast()->menu(), m->selectSubmenu());
+    // Items in their order, "-" for a separator.
+    const auto layout = [](const QMenu *menu) {
+        QStringList items;
+        for (const QAction *a : menu->actions())
+            items << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        return items;
+    };
+    const struct
+    {
+        QMenu *menu;
+        const char16_t *items;
+    } layouts[] = {
+        {m->trayMenu(), u"显示 - 上一首 - 下一首 - 关于 - 退出程序"},
+        {m->resultMenu(), u"播放 - 添加到播放列表 - 下载歌曲 - 歌曲属性 - 选择列表"},
+        {m->selectSubmenu(), u"全选 反选"},
+        {m->playlistMenu(), u"播放 - 删除选择 - 清空 - 下载"},
+        {m->playModeMenu(), u"单曲播放 列表循环 随机"},
+    };
+    for (const auto &expected : layouts)
+        EXPECT_EQ(layout(expected.menu).join(QLatin1Char(' ')), QString::fromUtf16(expected.items))
+            << expected.menu->objectName().toStdString();
     const struct
     {
         const QAction *action;
@@ -178,7 +207,7 @@ TEST_F(MainWindowTest, MenusCarryEveryItemWithTheStartMarks)
 
     // Only previous, next, about and exit remain visible in the tray menu.
     QStringList visible;
-    for (const QAction *a : m->trayMenu->actions())
+    for (const QAction *a : m->trayMenu()->actions())
         if (a->isVisible() && !a->isSeparator())
             visible << a->text();
     EXPECT_EQ(visible, (QStringList{QStringLiteral("上一首"), QStringLiteral("下一首"),
@@ -186,6 +215,30 @@ TEST_F(MainWindowTest, MenusCarryEveryItemWithTheStartMarks)
     EXPECT_FALSE(m->showWindowSeparator->isVisible());
     EXPECT_TRUE(m->listLoopAction->isChecked());
     EXPECT_FALSE(m->singleRepeatAction->isChecked() || m->randomAction->isChecked());
+}
+
+TEST_F(MainWindowTest, LyricStoreBuiltLateHoldsTheEntriesAndFollowsNewOnes)
+{
+    const auto rows = [](const QListWidget *list) {
+        QStringList texts;
+        for (int i = 0; i < list->count(); ++i)
+            texts << list->item(i)->text();
+        return texts;
+    };
+    form->clearLyricList();
+    form->addLyricEntry(QStringLiteral("[00:01.00]一"));
+    form->addLyricEntry(QStringLiteral("[00:02.00]二"));
+    EXPECT_FALSE(form->lyricListBuilt());
+
+    QListWidget *list = form->lyricList();
+    EXPECT_TRUE(list->isHidden());
+    EXPECT_EQ(rows(list),
+              (QStringList{QStringLiteral("[00:01.00]一"), QStringLiteral("[00:02.00]二")}));
+
+    form->clearLyricList();
+    form->addLyricEntry(QStringLiteral("[00:03.00]三"));
+    EXPECT_EQ(form->lyricList(), list);
+    EXPECT_EQ(rows(list), QStringList{QStringLiteral("[00:03.00]三")});
 }
 
 TEST_F(MainWindowTest, CloseHidesToTheTrayWithTheBalloonOrTheNowPlayingTip)

@@ -159,7 +159,7 @@ TEST_F(MainWindowPlaybackTest, DoubleClickedResultPlaysMarkedAndFollowsTheLyric)
 
     ASSERT_TRUE(waitForState(MediaPlayer::kStatePlaying));
     EXPECT_TRUE(form->clockTimer->isActive());
-    ASSERT_GT(form->lyricList->count(), 3);
+    ASSERT_GT(form->lyricList()->count(), 3);
     // The line follows the playing second: seek into the lines tagged
     // [00:04.00] and [00:08.00], then onto the tag-only line at [00:12.00].
     player->controls().setCurrentPosition(4.4);
@@ -423,8 +423,8 @@ TEST_F(MainWindowPlaybackTest, DownloadsSaveTheSongAndLeaveThePlayingLyricAlone)
     selectRow(0);
     form->onResultDoubleClicked();
     QStringList lyric;
-    for (int i = 0; i < form->lyricList->count(); ++i)
-        lyric << form->lyricList->item(i)->text();
+    for (int i = 0; i < form->lyricList()->count(); ++i)
+        lyric << form->lyricList()->item(i)->text();
 
     chosenPath = downloadDir.filePath(QStringLiteral("song.wav"));
     selectRow(5);
@@ -441,8 +441,8 @@ TEST_F(MainWindowPlaybackTest, DownloadsSaveTheSongAndLeaveThePlayingLyricAlone)
     EXPECT_EQ(QDir(downloadDir.path()).entryList(QDir::Files).size(), 1);
 
     QStringList after;
-    for (int i = 0; i < form->lyricList->count(); ++i)
-        after << form->lyricList->item(i)->text();
+    for (int i = 0; i < form->lyricList()->count(); ++i)
+        after << form->lyricList()->item(i)->text();
     EXPECT_EQ(after, lyric);
     EXPECT_EQ(downloadMessages, QStringList{QStringLiteral("下载完成：song.wav")});
 }

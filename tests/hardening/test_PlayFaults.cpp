@@ -216,15 +216,15 @@ TEST_F(PlayFaults, LyricFileOfBinaryGarbageShowsNoGarbage)
     watcher.stop();
     probe.stop();
 
-    EXPECT_GT(form->lyricList->count(), 0);
-    for (int i = 0; i < form->lyricList->count(); ++i)
-        EXPECT_TRUE(form->lyricList->item(i)->text().startsWith(QLatin1Char('['))) << i;
+    EXPECT_GT(form->lyricList()->count(), 0);
+    for (int i = 0; i < form->lyricList()->count(); ++i)
+        EXPECT_TRUE(form->lyricList()->item(i)->text().startsWith(QLatin1Char('['))) << i;
     // No time tag in the garbage matches a playing second: the line stays
     // as the play left it, empty.
     EXPECT_EQ(shown, QStringList{QString()});
     EXPECT_EQ(player->playState(), MediaPlayer::kStatePlaying);
     std::printf("[ lyric    ] 64 KB garbage lyric: %lld entries, longest event-loop gap %lld ms\n",
-                static_cast<long long>(form->lyricList->count()),
+                static_cast<long long>(form->lyricList()->count()),
                 static_cast<long long>(probe.longestGapMs()));
 }
 
@@ -419,12 +419,12 @@ TEST_F(PlayFaults, HugeLyricFileCannotFreezeTheWindow)
         const qint64 growth = ProcessMemory::residentBytes() - before;
         std::printf("[ lyric    ] %s lyric: %d entries kept, longest event-loop gap %lld ms, "
                     "RSS %+.1f MB\n",
-                    c.name, int(form->lyricList->count()),
+                    c.name, int(form->lyricList()->count()),
                     static_cast<long long>(probe.longestGapMs()), growth / 1048576.0);
         if (c.kept) {
-            EXPECT_GT(form->lyricList->count(), 10000);
+            EXPECT_GT(form->lyricList()->count(), 10000);
         } else {
-            EXPECT_EQ(form->lyricList->count(), 0);
+            EXPECT_EQ(form->lyricList()->count(), 0);
             EXPECT_EQ(form->lyricLine->text(), musicservice::kNoLyrics);
         }
         player->controls().stop();

@@ -64,8 +64,8 @@ protected:
     QStringList lyricEntries() const
     {
         QStringList entries;
-        for (int i = 0; i < form->lyricList->count(); ++i)
-            entries << form->lyricList->item(i)->text();
+        for (int i = 0; i < form->lyricList()->count(); ++i)
+            entries << form->lyricList()->item(i)->text();
         return entries;
     }
 

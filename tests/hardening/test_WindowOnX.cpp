@@ -150,7 +150,7 @@ TEST_F(WindowOnX, WithoutANotificationAreaClosingEndsThroughTheExitCommand)
 TEST_F(WindowOnX, WithoutANotificationAreaTheWindowOffersTheTrayMenuAndShowsBalloons)
 {
     // A right click on the title line opens the tray menu's commands.
-    QMenu *menu = form->popupMenus->trayMenu;
+    QMenu *menu = form->popupMenus->trayMenu();
     click(form->titleLabel, 3);
     ASSERT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }, 5000));
     QStringList captions;

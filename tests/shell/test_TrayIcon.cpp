@@ -172,6 +172,34 @@ TEST_F(TrayTest, RightClickPopsUpTheTrayMenu)
     setTrayMenu(nullptr);
 }
 
+TEST_F(TrayTest, TheMenuSourceIsAskedOnlyOnARightClick)
+{
+    QMenu menu;
+    menu.addAction(QStringLiteral("退出程序"));
+    int asked = 0;
+    setTrayMenuSource([&]() -> QMenu * {
+        ++asked;
+        return &menu;
+    });
+    updateTrayIcon(window.get(), QStringLiteral("提示"), QString(), 1, 5000);
+    send(window.get(), kTrayCallbackMessage, kLeftButtonDoubleClick);
+    EXPECT_EQ(asked, 0);
+    send(window.get(), kTrayCallbackMessage, kRightButtonUp);
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(menu.isVisible());
+    menu.hide();
+
+    // A source without a menu pops nothing up.
+    setTrayMenuSource([&]() -> QMenu * {
+        ++asked;
+        return nullptr;
+    });
+    send(window.get(), kTrayCallbackMessage, kRightButtonUp);
+    EXPECT_EQ(asked, 2);
+    EXPECT_FALSE(menu.isVisible());
+    setTrayMenu(nullptr);
+}
+
 struct BalloonEndCase
 {
     int notification;
