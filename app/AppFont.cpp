@@ -33,4 +33,17 @@ QString install(const QStringList &dirs)
     return QString();
 }
 
+QFont windowFont(const QString &installedFamily)
+{
+    QStringList families;
+    if (!installedFamily.isEmpty())
+        families << installedFamily;
+    families << QStringLiteral("Noto Sans CJK SC") << QStringLiteral("Microsoft YaHei")
+             << QStringLiteral("WenQuanYi Micro Hei") << QStringLiteral("sans-serif");
+    QFont font;
+    font.setFamilies(families);
+    font.setPointSize(kPointSize);
+    return font;
+}
+
 } // namespace AppFont

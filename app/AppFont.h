@@ -7,6 +7,7 @@
 // loaded only when such a character is drawn.
 #pragma once
 
+#include <QFont>
 #include <QString>
 #include <QStringList>
 
@@ -25,5 +26,14 @@ QStringList searchDirectories();
 // on success, or an empty text when no usable face was found (the window
 // then uses the system's fonts, as before).
 QString install(const QStringList &dirs = searchDirectories());
+
+// The skin's text size, in points.
+inline constexpr int kPointSize = 9;
+
+// The application's font: the installed family (if any) first, then the
+// system CJK faces the skin names, at the skin's size. Every widget takes it
+// by inheritance, so the skin sets no font on each one (which costs every
+// widget a font of its own when the style sheet is applied).
+QFont windowFont(const QString &installedFamily);
 
 } // namespace AppFont

@@ -17,6 +17,16 @@ QPixmap canvas(QSize size)
     return pixmap;
 }
 
+// The picture as drawn, without what drawing left on it: a pixmap keeps the
+// paint engine it was first painted with, and the engine's outline and span
+// buffers, for as long as it lives, and these pictures live as long as the
+// window (some 100 KiB over all of them). A copy carries the pixels only.
+QPixmap finished(const QPixmap &pixmap, QPainter &painter)
+{
+    painter.end();
+    return pixmap.copy();
+}
+
 // A thin rounded bar across the middle of the picture.
 QPixmap bar(QSize size, const QBrush &brush)
 {
@@ -27,7 +37,7 @@ QPixmap bar(QSize size, const QBrush &brush)
     p.setPen(Qt::NoPen);
     p.setBrush(brush);
     p.drawRoundedRect(QRectF(0, (size.height() - h) / 2, size.width(), h), h / 2, h / 2);
-    return pixmap;
+    return finished(pixmap, p);
 }
 
 void triangle(QPainter &p, QPointF a, QPointF b, QPointF c)
@@ -136,7 +146,7 @@ QPixmap button(Glyph glyph, QSize size, bool hover)
         p.drawEllipse(r.adjusted(0.5, 0.5, -0.5, -0.5));
         drawGlyph(p, glyph, r, hover ? kAccentLight : kGlyph);
     }
-    return pixmap;
+    return finished(pixmap, p);
 }
 
 QPixmap knob(QSize size)
@@ -152,7 +162,7 @@ QPixmap knob(QSize size)
     p.setPen(QPen(kAccent, 1.5));
     p.setBrush(fill);
     p.drawEllipse(r);
-    return pixmap;
+    return finished(pixmap, p);
 }
 
 QPixmap track(QSize size)
@@ -193,7 +203,7 @@ QPixmap defaultSinger(QSize size)
     p.setBrush(kAccent);
     p.drawEllipse(QPointF(w * 0.8, h * 0.22), w * 0.045, w * 0.035);
     p.drawRect(QRectF(w * 0.835, h * 0.08, w * 0.02, h * 0.14));
-    return pixmap;
+    return finished(pixmap, p);
 }
 
 QPixmap appIconPicture(int side)
@@ -222,7 +232,7 @@ QPixmap appIconPicture(int side)
     beam.lineTo(s * 0.43, s * 0.37);
     beam.closeSubpath();
     p.drawPath(beam);
-    return pixmap;
+    return finished(pixmap, p);
 }
 
 namespace {

@@ -10,7 +10,6 @@
 #include "app/TerminationSignals.h"
 
 #include <QApplication>
-#include <QFont>
 #include <QTimer>
 #include <clocale>
 #include <cstdio>
@@ -28,8 +27,6 @@ void bringToFront(MainWindow &window)
     window.activateWindow();
 }
 
-// The skin's text size.
-constexpr int kWindowFontPoints = 9;
 // Blocks from this size up are mapped on their own and given back when freed.
 // glibc otherwise raises the threshold after the first large block is freed,
 // and then keeps libmpv's read-ahead and decoder buffers of every song played
@@ -82,9 +79,7 @@ int main(int argc, char **argv)
     QGuiApplication::setDesktopFileName(QStringLiteral(VELMOR_APP_ID));
     // The window's own cut of the CJK face, before any widget asks for a
     // font, so the full system faces are never loaded for the common text.
-    const QString family = AppFont::install();
-    if (!family.isEmpty())
-        QApplication::setFont(QFont(family, kWindowFontPoints));
+    QApplication::setFont(AppFont::windowFont(AppFont::install()));
     // Qt's own dialog texts in Chinese like the rest, whatever the locale.
     installQtTranslation(&app);
     QApplication::setWindowIcon(Artwork::appIcon());

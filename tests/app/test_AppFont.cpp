@@ -7,6 +7,8 @@
 #include "controls/listbox/PlaylistView.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
 #include <QFile>
 #include <QFontDatabase>
 #include <QHeaderView>
@@ -15,6 +17,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
 #include <QRawFont>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -96,6 +99,43 @@ TEST(AppFontInstall, MissingOrBrokenFaceIsRefusedQuietly)
     EXPECT_TRUE(AppFont::install({}).isEmpty());
     EXPECT_TRUE(AppFont::install({empty.path(), broken.path()}).isEmpty());
     EXPECT_FALSE(QFontDatabase::families().contains(QLatin1String(AppFont::kFamily)));
+}
+
+TEST(AppFontWindowFont, NamesTheCutFirstThenTheSystemFacesAtTheSkinSize)
+{
+    const QStringList system{QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Microsoft YaHei"),
+                             QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("sans-serif")};
+    const QFont withCut = AppFont::windowFont(QLatin1String(AppFont::kFamily));
+    EXPECT_EQ(withCut.families(), QStringList{QLatin1String(AppFont::kFamily)} + system);
+    EXPECT_EQ(withCut.pointSize(), 9);
+    const QFont withoutCut = AppFont::windowFont(QString());
+    EXPECT_EQ(withoutCut.families(), system);
+    EXPECT_EQ(withoutCut.pointSize(), 9);
+}
+
+TEST_F(AppFontTest, SkinnedWindowTextsUseTheCutAtTheSkinSizes)
+{
+    // The skin sets no face of its own: the application's font reaches every
+    // control, and the skin's title rule only makes it larger and bold.
+    const QFont before = QApplication::font();
+    QApplication::setFont(AppFont::windowFont(QLatin1String(AppFont::kFamily)));
+    {
+        MainWindow window(QStringLiteral(VELMOR_SKIN_FILE));
+        window.ensurePolished();
+        for (const QWidget *control : std::initializer_list<const QWidget *>{
+                 window.statusLabel, window.searchEdit, window.searchButton, window.resultsView,
+                 window.listLoopBox, window.statusEdit}) {
+            const QFontInfo info(control->font());
+            EXPECT_EQ(info.family(), QLatin1String(AppFont::kFamily))
+                << control->objectName().toStdString();
+            EXPECT_EQ(info.pointSize(), 9) << control->objectName().toStdString();
+        }
+        const QFontInfo title(window.titleLabel->font());
+        EXPECT_EQ(title.family(), QLatin1String(AppFont::kFamily));
+        EXPECT_EQ(title.pointSize(), 10);
+        EXPECT_TRUE(title.bold());
+    }
+    QApplication::setFont(before);
 }
 
 TEST_F(AppFontTest, CutHoldsGb2312LatinAndPunctuationOnly)
