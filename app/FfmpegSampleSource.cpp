@@ -2,7 +2,7 @@
 
 #include "app/ByteReader.h"
 #include "app/FfmpegLibrary.h"
-#include "app/HttpByteSource.h"
+#include "service/HttpConnection.h"
 
 #include <algorithm>
 #include <chrono>
@@ -153,7 +153,7 @@ bool FfmpegSampleSource::open(const QByteArray &target, std::unique_ptr<ByteRead
     format->interrupt_callback.callback = &interruptRead;
     format->interrupt_callback.opaque = const_cast<std::atomic<bool> *>(&m_abort);
     AVDictionary *options = nullptr;
-    api.dict_set(&options, "user_agent", HttpByteSource::userAgent().constData(), 0);
+    api.dict_set(&options, "user_agent", HttpConnection::userAgent().constData(), 0);
     api.dict_set(&options, "reconnect", "1", 0);
     api.dict_set(&options, "reconnect_streamed", "1", 0);
     api.dict_set(&options, "reconnect_on_network_error", "1", 0);

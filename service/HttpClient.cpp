@@ -1,6 +1,7 @@
 #include "service/HttpClient.h"
 
 #include "service/NetworkBackend.h"
+#include "service/PlainHttpRequest.h"
 
 namespace {
 
@@ -11,24 +12,33 @@ QString g_lastError;
 QString g_lastUrl;
 int g_lastStatus = 0;
 
+HttpResult fetch(QUrl target, const HttpLimits &limits)
+{
+    const NetworkBackend::Timeouts timeouts{g_transferTimeoutMs, g_totalTimeoutMs, g_maxBodyBytes};
+    if (target.isValid() && target.scheme() == QLatin1String("http") && !target.host().isEmpty()) {
+        QUrl handOver;
+        const HttpResult result = PlainHttpRequest::get(target, limits, timeouts, &handOver);
+        if (handOver.isEmpty())
+            return result;
+        target = handOver; // the page moved to https
+    }
+    HttpResult result;
+    if (!target.isValid() || target.scheme() != QLatin1String("https"))
+        result.error = networkErrorText(NetworkFailure::UnknownScheme);
+    else if (NetworkBackend *network = NetworkBackend::instance())
+        result = network->get(target, limits, timeouts);
+    else
+        result.error = networkErrorText(NetworkFailure::Other);
+    return result;
+}
+
 } // namespace
 
 HttpResult HttpClient::get(const QString &url, const HttpLimits &limits)
 {
-    HttpResult result;
     g_lastUrl = url;
     g_lastStatus = 0;
-    const QUrl qurl(url, QUrl::TolerantMode);
-    NetworkBackend *network = nullptr;
-    if (!qurl.isValid() ||
-        (qurl.scheme() != QLatin1String("http") && qurl.scheme() != QLatin1String("https"))) {
-        result.error = QStringLiteral("网络错误：不支持的地址");
-    } else if (!(network = NetworkBackend::instance())) {
-        result.error = QStringLiteral("网络错误：无法读取页面");
-    } else {
-        result =
-            network->get(qurl, limits, {g_transferTimeoutMs, g_totalTimeoutMs, g_maxBodyBytes});
-    }
+    const HttpResult result = fetch(QUrl(url, QUrl::TolerantMode), limits);
     g_lastError = result.error;
     g_lastStatus = result.status;
     return result;
@@ -36,7 +46,9 @@ HttpResult HttpClient::get(const QString &url, const HttpLimits &limits)
 
 void HttpClient::limitGroup(const QString &group, int graceMs)
 {
-    // Nothing waits before the first request has loaded the module.
+    PlainHttpRequest::limitGroup(group, graceMs);
+    // Nothing waits there before the first https request has loaded the
+    // module.
     if (NetworkBackend *network = NetworkBackend::ifLoaded())
         network->limitGroup(group, graceMs);
 }

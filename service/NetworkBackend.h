@@ -1,8 +1,9 @@
 // Qt's network library, opened on first use instead of linked. It maps a
 // megabyte of code and Kerberos, GSSAPI and proxy libraries behind it into
-// a player that may sit idle for hours before its first search. Every HTTP
-// request of the player and the CLI goes through this interface; the one
-// implementation lives in the velmor-network module beside the program.
+// a player that may never need it: plain http:// pages are read by our own
+// small client (PlainHttpRequest), so only https pages and downloads come
+// here. The one implementation lives in the velmor-network
+// module beside the program.
 #pragma once
 
 #include "service/HttpClient.h"
@@ -17,6 +18,30 @@
 
 // Why a transfer failed, for the caller's own wording.
 enum class NetworkFailure { None, Refused, Closed, HostNotFound, TimedOut, UnknownScheme, Other };
+
+// HttpClient's message for a failed request, whichever client made it.
+inline QString networkErrorText(NetworkFailure failure, bool timedOut = false,
+                                bool tooLarge = false)
+{
+    if (tooLarge)
+        return QStringLiteral("网络错误：页面过大");
+    if (timedOut)
+        return QStringLiteral("网络错误：连接超时");
+    switch (failure) {
+    case NetworkFailure::Refused:
+        return QStringLiteral("网络错误：连接被拒绝");
+    case NetworkFailure::Closed:
+        return QStringLiteral("网络错误：连接被中断");
+    case NetworkFailure::HostNotFound:
+        return QStringLiteral("网络错误：找不到服务器");
+    case NetworkFailure::TimedOut:
+        return QStringLiteral("网络错误：连接超时");
+    case NetworkFailure::UnknownScheme:
+        return QStringLiteral("网络错误：不支持的地址");
+    default:
+        return QStringLiteral("网络错误：无法读取页面");
+    }
+}
 
 // One GET whose body is taken as it arrives.
 class HttpStream

@@ -41,28 +41,6 @@ NetworkFailure failureOf(QNetworkReply::NetworkError e)
     }
 }
 
-QString describe(NetworkFailure failure, bool timedOut, bool tooLarge)
-{
-    if (tooLarge)
-        return QStringLiteral("网络错误：页面过大");
-    if (timedOut)
-        return QStringLiteral("网络错误：连接超时");
-    switch (failure) {
-    case NetworkFailure::Refused:
-        return QStringLiteral("网络错误：连接被拒绝");
-    case NetworkFailure::Closed:
-        return QStringLiteral("网络错误：连接被中断");
-    case NetworkFailure::HostNotFound:
-        return QStringLiteral("网络错误：找不到服务器");
-    case NetworkFailure::TimedOut:
-        return QStringLiteral("网络错误：连接超时");
-    case NetworkFailure::UnknownScheme:
-        return QStringLiteral("网络错误：不支持的地址");
-    default:
-        return QStringLiteral("网络错误：无法读取页面");
-    }
-}
-
 class QtHttpStream : public HttpStream
 {
 public:
@@ -219,15 +197,15 @@ HttpResult QtNetworkBackend::get(const QUrl &url, const HttpLimits &limits,
     if (cancelled || (timedOut && shortened)) {
         result.error = QStringLiteral("网络错误：请求已取消");
     } else if (transportFailure || timedOut || tooLarge) {
-        result.error = describe(failureOf(err),
-                                timedOut || err == QNetworkReply::OperationCanceledError, tooLarge);
+        result.error = networkErrorText(
+            failureOf(err), timedOut || err == QNetworkReply::OperationCanceledError, tooLarge);
     } else {
         result.body = reply->readAll();
         // The progress counts the bytes on the wire; a compressed body is
         // measured again once inflated.
         if (result.body.size() > maxBody) {
             result.body = QByteArray();
-            result.error = describe(failureOf(err), false, true);
+            result.error = networkErrorText(failureOf(err), false, true);
         } else {
             result.status = status.toInt();
             result.ok = true;

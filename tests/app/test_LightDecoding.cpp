@@ -12,6 +12,7 @@
 #include "app/SndfileLibrary.h"
 #include "app/StreamSniffer.h"
 #include "app/WavDecoder.h"
+#include "tests/common/ScriptedServer.h"
 #include "tests/common/TestLibrary.h"
 
 #include <QFile>
@@ -310,91 +311,6 @@ TEST(LibraryDecoderTest, EncodedTonesDecodeWholeAndSeekToTheSample)
     }
 }
 
-// A loopback server answering each connection from a script; connections
-// are served one after another.
-class ScriptedServer
-{
-public:
-    struct Answer
-    {
-        std::string head; // status line and headers, without the blank line
-        std::string body;
-        size_t sendBytes = std::string::npos; // of the body, then close
-        bool stallAfter = false;              // hold the connection instead
-    };
-    using Script = std::function<Answer(const std::string &request, int connection)>;
-
-    explicit ScriptedServer(Script script) : m_script(std::move(script))
-    {
-        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        ::listen(m_listener, 8);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { serve(); });
-    }
-    ~ScriptedServer()
-    {
-        m_stopping = true;
-        m_thread.join();
-        ::close(m_listener);
-    }
-    QByteArray url(const char *path) const
-    {
-        return "http://127.0.0.1:" + QByteArray::number(m_port) + path;
-    }
-    std::vector<std::string> requests() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_requests;
-    }
-
-private:
-    void serve()
-    {
-        for (int connection = 0; !m_stopping;) {
-            pollfd p{m_listener, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0)
-                continue;
-            const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0)
-                continue;
-            std::string request;
-            char buffer[4096];
-            while (request.find("\r\n\r\n") == std::string::npos) {
-                const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-                if (n <= 0)
-                    break;
-                request.append(buffer, size_t(n));
-            }
-            {
-                std::lock_guard lock(m_mutex);
-                m_requests.push_back(request);
-            }
-            const Answer answer = m_script(request, connection++);
-            const std::string out =
-                answer.head + "\r\n\r\n" +
-                answer.body.substr(0, std::min(answer.sendBytes, answer.body.size()));
-            ::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
-            while (answer.stallAfter && !m_stopping)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            ::close(fd);
-        }
-    }
-
-    Script m_script;
-    int m_listener = -1;
-    int m_port = 0;
-    std::atomic<bool> m_stopping{false};
-    mutable std::mutex m_mutex;
-    std::vector<std::string> m_requests;
-    std::thread m_thread;
-};
-
 // The first byte a request asks for ("Range: bytes=N-"), 0 without one.
 size_t rangeStart(const std::string &request)
 {
@@ -491,7 +407,7 @@ TEST_F(HttpReadingTest, ADroppedConnectionResumesWithARangeAndLosesNoSample)
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(rangeStart(requests[1]), wav.size() / 3);
     EXPECT_GT(rangeStart(requests[2]), rangeStart(requests[1]));
-    EXPECT_NE(requests[0].find("User-Agent: " + HttpByteSource::userAgent().toStdString()),
+    EXPECT_NE(requests[0].find("User-Agent: " + HttpConnection::userAgent().toStdString()),
               std::string::npos);
 }
 

@@ -156,8 +156,8 @@ TEST_F(SearchFaults, GiganticPagesAreReadWithinTheCapOrRefused)
 {
     // Filler inside the result table of a real first page. 40 MB: its 30
     // rows are listed. 100 MB: over the client's 64 MiB cap, refused. A
-    // compressed page that inflates far beyond what it weighs: the network
-    // stack stops inflating, and the search says it could not read the page
+    // compressed page that inflates far beyond what it weighs: the client
+    // stops inflating at the cap, and the search says the page is too large
     // rather than reporting an empty result.
     const std::string page = relay->upstreamBody("/app/search/searchList.php?qword=load30");
     const size_t cut = page.find("<tbody>");
@@ -171,7 +171,7 @@ TEST_F(SearchFaults, GiganticPagesAreReadWithinTheCapOrRefused)
     } cases[] = {
         {40ll << 20, FaultRelay::Filler::Random, 30, QString()},
         {100ll << 20, FaultRelay::Filler::Random, 0, QStringLiteral("（网络错误：页面过大）")},
-        {80ll << 20, FaultRelay::Filler::Repeated, 0, QStringLiteral("（网络错误：无法读取页面）")},
+        {80ll << 20, FaultRelay::Filler::Repeated, 0, QStringLiteral("（网络错误：页面过大）")},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.bytes);

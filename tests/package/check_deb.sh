@@ -93,7 +93,8 @@ for p in velmor velmor-cli velmor-musicd; do
     grep -q -- "$p" <<<"$out" || fail "$p --help does not name the program"
 done
 # The programs link no network library: an idle player would map it and
-# what it pulls in. The unpacked CLI finds the module beside it and searches.
+# what it pulls in. The unpacked CLI searches the plain-http service without
+# it, and finds the module beside it for an https one.
 for p in velmor velmor-cli; do
     objdump -p "$work/root/usr/bin/$p" | grep -q 'NEEDED.*libQt6Network' &&
         fail "$p links Qt's network library"
@@ -101,13 +102,20 @@ done
 "$build/musicd/velmor-musicd" --port 0 >"$work/musicd.out" 2>/dev/null &
 musicd=$!
 for _ in $(seq 1 50); do [ -s "$work/musicd.out" ] && break; sleep 0.1; done
-found="$(env -u DISPLAY LD_DEBUG=files LD_DEBUG_OUTPUT="$work/ld" "$work/root/usr/bin/velmor-cli" \
-    --service "$(head -n1 "$work/musicd.out")" search starlight 2>&1 | head -n1)" || true
-kill "$musicd"; wait "$musicd" 2>/dev/null || true
+service_url="$(head -n1 "$work/musicd.out")"
+found="$(env -u DISPLAY LD_DEBUG=files LD_DEBUG_OUTPUT="$work/ld-plain" "$work/root/usr/bin/velmor-cli" \
+    --service "$service_url" search starlight 2>&1 | head -n1)" || true
 grep -qi starlight <<<"$found" || fail "the unpacked velmor-cli found nothing: $found"
-# The package's own module, not the build tree's.
-cat "$work"/ld.* | grep -q "file=$work/root/usr/$libdir/velmor/libvelmor-network.so" ||
-    fail "the unpacked velmor-cli did not open the package's network module"
+cat "$work"/ld-plain.* | grep -q "libvelmor-network.so" &&
+    fail "the unpacked velmor-cli opened the network module for a plain-http service"
+# Nothing answers https there: the request fails, but only after the
+# package's own module (not the build tree's) was opened for it.
+env -u DISPLAY LD_DEBUG=files LD_DEBUG_OUTPUT="$work/ld-tls" "$work/root/usr/bin/velmor-cli" \
+    --service "${service_url/http:/https:}" search starlight >/dev/null 2>&1 &&
+    fail "the unpacked velmor-cli read a plain-http service as https"
+kill "$musicd"; wait "$musicd" 2>/dev/null || true
+cat "$work"/ld-tls.* | grep -q "file=$work/root/usr/$libdir/velmor/libvelmor-network.so" ||
+    fail "the unpacked velmor-cli did not open the package's network module for https"
 version="$(env -u DISPLAY "$work/root/usr/bin/velmor" --version)"
 [ "$version" = "velmor $(dpkg-deb -f "$deb" Version)" ] || fail "velmor --version says '$version'"
 
