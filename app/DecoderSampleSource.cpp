@@ -10,6 +10,9 @@ namespace {
 
 // Frames decoded per step: pausing and seeking are looked at between steps.
 constexpr int kStepFrames = 2048;
+// The read-ahead of a stream whose length is not known (a live stream): the
+// read-ahead time at up to about 800 kbit/s, more time at lower rates.
+constexpr qint64 kUnknownRateReadAheadBytes = 2 * 1024 * 1024;
 
 } // namespace
 
@@ -20,7 +23,9 @@ DecoderSampleSource::DecoderSampleSource(std::unique_ptr<ReadAheadBuffer> input,
     const qint64 size = m_input->size();
     const double seconds = duration();
     if (size > 0 && seconds > 0)
-        m_input->limitCapacity(qint64(double(size) / seconds * kReadAheadSeconds));
+        m_input->setCapacity(qint64(double(size) / seconds * kReadAheadSeconds));
+    else
+        m_input->setCapacity(kUnknownRateReadAheadBytes);
 }
 
 DecoderSampleSource::~DecoderSampleSource()

@@ -212,7 +212,8 @@ bool FfmpegSampleSource::readAheadFull() const
 
 bool FfmpegSampleSource::readAheadLow() const
 {
-    return m_queuedBytes < kReadAheadBytes / 2 && m_queuedSeconds < kReadAheadSeconds / 2;
+    return m_queuedBytes < kReadAheadBytes * kReadOnBelow &&
+           m_queuedSeconds < kReadAheadSeconds * kReadOnBelow;
 }
 
 void FfmpegSampleSource::clearPackets()

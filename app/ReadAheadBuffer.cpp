@@ -54,7 +54,7 @@ void ReadAheadBuffer::readLoop()
                 const qint64 ahead = m_start + qint64(m_data.size()) - m_position;
                 if (ahead >= m_capacity)
                     filling = false;
-                else if (ahead < m_capacity / 2)
+                else if (ahead < readOnBelow())
                     filling = true;
                 return filling;
             });
@@ -93,6 +93,11 @@ void ReadAheadBuffer::readLoop()
     }
 }
 
+qint64 ReadAheadBuffer::readOnBelow() const
+{
+    return qint64(double(m_capacity) * SampleSource::kReadOnBelow);
+}
+
 void ReadAheadBuffer::trim()
 {
     // Keep a little behind the decoder; drop the rest in large steps so
@@ -116,8 +121,8 @@ qint64 ReadAheadBuffer::read(char *data, qint64 max)
             std::copy_n(m_data.begin() + (m_position - m_start), n, data);
             m_position += n;
             trim();
-            // The reader sleeps until the read-ahead is down to half.
-            const bool low = end - m_position < m_capacity / 2;
+            // The reader sleeps until the read-ahead is down to its mark.
+            const bool low = end - m_position < readOnBelow();
             lock.unlock();
             if (low)
                 m_changed.notify_all();
@@ -152,10 +157,13 @@ bool ReadAheadBuffer::seek(qint64 offset)
     return true;
 }
 
-void ReadAheadBuffer::limitCapacity(qint64 bytes)
+void ReadAheadBuffer::setCapacity(qint64 bytes)
 {
-    std::lock_guard lock(m_mutex);
-    m_capacity = std::max(kReadBytes * 2, std::min(bytes, m_capacity));
+    {
+        std::lock_guard lock(m_mutex);
+        m_capacity = std::clamp(bytes, SampleSource::kRefillBytes, kCapacity);
+    }
+    m_changed.notify_all(); // a larger one is read on to at once
 }
 
 qint64 ReadAheadBuffer::tell() const

@@ -1,12 +1,14 @@
 // The light path's read-ahead: a thread of its own reads a ByteSource into
-// memory (at most kCapacity bytes ahead of the decoder, refilled once down
-// to half, so the reader sleeps for long stretches), and the decoder reads
+// memory (at most its capacity ahead of the decoder, topped up once down to
+// SampleSource::kReadOnBelow of it, so the reader sleeps for stretches of
+// seconds), and the decoder reads
 // from memory. A little of what was read stays behind for the short
 // backward seeks decoders make; a seek elsewhere starts the source again
 // there, or waits for the reader when the byte is about to come.
 #pragma once
 
 #include "app/ByteReader.h"
+#include "app/SampleSource.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -22,13 +24,16 @@ class ReadAheadBuffer : public ByteReader
 {
 public:
     // As much as the FFmpeg path holds of compressed sound.
-    static constexpr qint64 kCapacity = 16 * 1024 * 1024;
+    static constexpr qint64 kCapacity = SampleSource::kReadAheadBytes;
+    // Until the decoder knows the stream's byte rate: enough to recognise
+    // the stream and open it, not the first megabytes of a fast server.
+    static constexpr qint64 kOpeningCapacity = 512 * 1024;
     static constexpr qint64 kKeepBehind = 64 * 1024;
 
     // `source` is already open at offset 0. `wake` is called (from the
     // reader thread) whenever bytes came or the input ended.
     ReadAheadBuffer(std::unique_ptr<ByteSource> source, const std::atomic<bool> &abort,
-                    std::function<void()> wake, qint64 capacity = kCapacity);
+                    std::function<void()> wake, qint64 capacity = kOpeningCapacity);
     ~ReadAheadBuffer() override;
     ReadAheadBuffer(const ReadAheadBuffer &) = delete;
     ReadAheadBuffer &operator=(const ReadAheadBuffer &) = delete;
@@ -39,9 +44,10 @@ public:
     qint64 size() const override;
     qint64 available() const override { return ahead(); }
 
-    // Holds no more than `bytes` ahead from now on (once the decoder knows
-    // how many bytes a second of the stream takes).
-    void limitCapacity(qint64 bytes);
+    // Holds up to `bytes` ahead from now on (once the decoder knows how
+    // many bytes a second of the stream takes), within kCapacity and never
+    // less than a refill needs.
+    void setCapacity(qint64 bytes);
 
     // Bytes read ahead of the decoder's position.
     qint64 ahead() const;
@@ -54,6 +60,8 @@ public:
 private:
     void readLoop();
     void trim();
+    // Reading on starts when fewer bytes than this are ahead (m_mutex held).
+    qint64 readOnBelow() const;
 
     const std::unique_ptr<ByteSource> m_source;
     const std::atomic<bool> &m_abort;

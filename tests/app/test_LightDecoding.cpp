@@ -331,6 +331,57 @@ ScriptedServer::Answer partOf(const std::string &body, const std::string &reques
     return answer;
 }
 
+TEST(ReadAheadBufferTest, ReadsLittleUntilToldHowMuchAndThenSoMuch)
+{
+    // A fast server must not fill memory while the stream is recognised:
+    // only the opening capacity, then what the decoder asks for, which may
+    // be more or less, within its bounds.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("bytes"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(12 * 1024 * 1024, 'b'));
+    file.close();
+    std::atomic<bool> abort{false};
+    auto source = std::make_unique<FileByteSource>(QFile::encodeName(path));
+    ASSERT_TRUE(source->open(0));
+    ReadAheadBuffer input(std::move(source), abort, nullptr);
+    const auto settled = [&input](qint64 capacity) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (input.ahead() < capacity && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return input.ahead();
+    };
+    struct Step
+    {
+        qint64 asked;
+        qint64 held; // what a full read-ahead then holds at least
+    } steps[] = {
+        {-1, ReadAheadBuffer::kOpeningCapacity},
+        {3 * 1024 * 1024, 3 * 1024 * 1024},
+        {1, SampleSource::kRefillBytes}, // never too little to play on
+        {2 * 1024 * 1024, 2 * 1024 * 1024},
+    };
+    char buffer[64 * 1024];
+    for (const Step &step : steps) {
+        SCOPED_TRACE(step.asked);
+        if (step.asked >= 0)
+            input.setCapacity(step.asked);
+        // A smaller one: taken down just below its mark, so the reader
+        // reads on (it adds nothing before that).
+        qint64 excess = input.ahead() - qint64(double(step.held) * SampleSource::kReadOnBelow) + 1;
+        while (excess > 0) {
+            const qint64 n = input.read(buffer, std::min<qint64>(excess, sizeof buffer));
+            ASSERT_GT(n, 0);
+            excess -= n;
+        }
+        const qint64 ahead = settled(step.held);
+        EXPECT_GE(ahead, step.held);
+        EXPECT_LE(ahead, step.held + 64 * 1024);
+    }
+}
+
 TEST(ReadAheadBufferTest, HoldsNoMoreThanItsCapacityAndGivesEveryByteInOrder)
 {
     QTemporaryDir dir;
