@@ -9,6 +9,7 @@
 // told to play after the link is set.
 #include "app/MainWindow.h"
 
+#include "app/HeapTrim.h"
 #include "app/ImageControl.h"
 #include "app/MediaPlayer.h"
 #include "app/PlaybackState.h"
@@ -151,6 +152,7 @@ void MainWindow::finishPlay(const Track &track)
     tray::updateTrayIcon(this, windowTitle(), kNowPlaying + track.title, kInfoBalloon,
                          kBalloonTimeoutMs);
     scheduleDisplayTick();
+    heaptrim::returnFreedPagesSoon();
 }
 
 void MainWindow::showSingerPicture(const QString &singer)

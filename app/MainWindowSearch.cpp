@@ -3,6 +3,7 @@
 // and the window's side of the search loop and of the lyric step.
 #include "app/MainWindow.h"
 
+#include "app/HeapTrim.h"
 #include "app/SongInfoWindow.h"
 #include "service/SearchSongs.h"
 #include "service/SearchState.h"
@@ -108,6 +109,7 @@ void MainWindow::onSearchClicked()
                             QStringLiteral("）"));
     focusHolder->clear();
     focusHolder->setFocus();
+    heaptrim::returnFreedPagesSoon(); // the pages' text is parsed and gone
 }
 
 void MainWindow::onStopClicked()
