@@ -13,6 +13,8 @@ namespace {
 // How long one poll() waits before the abort flag is looked at again.
 constexpr int kPollSliceMs = 50;
 constexpr qsizetype kReceiveBytes = 64 * 1024;
+// More interim answers than this before the real one is no server we read.
+constexpr int kMaxInterimAnswers = 8;
 
 } // namespace
 
@@ -230,37 +232,59 @@ QByteArray HttpConnection::header(const QByteArray &name) const
     return {};
 }
 
-bool HttpConnection::get(const Target &target, const QByteArray &extraHeaders)
+void HttpConnection::startOver()
 {
     close();
     m_status = 0;
     m_headers.clear();
     m_failure = Failure::None;
     m_peerClosed = false;
+}
+
+bool HttpConnection::get(const Target &target, const QByteArray &extraHeaders)
+{
+    startOver();
     if (!connectTo(target.host, target.port))
         return false;
     const QByteArray request = "GET " + target.path + " HTTP/1.1\r\nHost: " + target.authority() +
                                "\r\nUser-Agent: " + userAgent() + "\r\nAccept: */*\r\n" +
                                extraHeaders + "Connection: close\r\n\r\n";
-    if (!sendAll(request))
-        return false;
-    QByteArray statusLine;
-    if (!readLine(statusLine))
-        return false;
-    const QList<QByteArray> statusParts = statusLine.split(' ');
-    bool numeric = false;
-    const int status = statusParts.size() < 2 ? 0 : statusParts.at(1).toInt(&numeric);
-    if (!statusLine.startsWith("HTTP/1.") || !numeric || status < 100 || status > 999)
-        return fail(Failure::Malformed);
-    qsizetype headBytes = statusLine.size();
-    for (QByteArray line; readLine(line) && !line.isEmpty();) {
-        headBytes += line.size();
-        if (headBytes > kMaxHeadBytes)
+    return sendAll(request) && readHead();
+}
+
+bool HttpConnection::readAnswerFrom(int socket)
+{
+    startOver();
+    m_socket = socket;
+    return readHead();
+}
+
+bool HttpConnection::readHead()
+{
+    int status = 0;
+    // Interim answers ("100 Continue" and the like) come before the real
+    // one, each with a head of its own.
+    for (int heads = 0; status < 200; ++heads) {
+        QByteArray statusLine;
+        if (!readLine(statusLine))
+            return false;
+        const QList<QByteArray> statusParts = statusLine.split(' ');
+        bool numeric = false;
+        status = statusParts.size() < 2 ? 0 : statusParts.at(1).toInt(&numeric);
+        if (!statusLine.startsWith("HTTP/1.") || !numeric || status < 100 || status > 999 ||
+            heads >= kMaxInterimAnswers || status == 101)
             return fail(Failure::Malformed);
-        m_headers.append(line);
+        m_headers.clear();
+        qsizetype headBytes = statusLine.size();
+        for (QByteArray line; readLine(line) && !line.isEmpty();) {
+            headBytes += line.size();
+            if (headBytes > kMaxHeadBytes)
+                return fail(Failure::Malformed);
+            m_headers.append(line);
+        }
+        if (m_socket < 0)
+            return false; // the head was cut short
     }
-    if (m_socket < 0)
-        return false; // the head was cut short
     m_status = status;
     m_chunked = header("Transfer-Encoding").toLower().contains("chunked");
     m_chunkLeft = 0;
@@ -270,7 +294,7 @@ bool HttpConnection::get(const Target &target, const QByteArray &extraHeaders)
     m_bodyLength = !m_chunked && lengthKnown && length >= 0 ? length : -1;
     m_bodyLeft = m_bodyLength;
     // Answers that never carry a body.
-    if (status == 204 || status == 304 || status < 200)
+    if (status == 204 || status == 304)
         m_bodyDone = true;
     return true;
 }

@@ -44,6 +44,9 @@ public:
     // come in any coding) and reads the answer's head. False, with
     // failure() saying why, when no well-formed head came.
     bool get(const Target &target, const QByteArray &extraHeaders = {});
+    // Reads an answer's head from a connected, non-blocking socket, which
+    // the connection then owns (for answers made up in tests and fuzzing).
+    bool readAnswerFrom(int socket);
     int status() const { return m_status; }
     QByteArray header(const QByteArray &name) const;
     // The body's announced length; -1 when chunked or ended by the close.
@@ -61,11 +64,15 @@ public:
     static QByteArray userAgent();
 
 private:
+    // Closes the connection and forgets the answer.
+    void startOver();
     bool connectTo(const QByteArray &host, const QByteArray &port);
     bool sendAll(const QByteArray &bytes);
     // Reads some bytes into m_in; false on close, error, time-out or abort.
     bool fill();
     bool readLine(QByteArray &line);
+    // The status line and headers; sets up the body's reading.
+    bool readHead();
     bool fail(Failure failure);
 
     const std::atomic<bool> &m_abort;

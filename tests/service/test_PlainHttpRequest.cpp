@@ -80,6 +80,9 @@ TEST_F(PlainHttpTest, AnswersOfEveryShapeArriveWhole)
         {"error status with its page", answer(lengthHead("gone", "404 Not Found"), "gone"), 404,
          "gone"},
         {"no content", answer("HTTP/1.1 204 No Content", ""), 204, ""},
+        {"after an interim answer",
+         answer("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2", "ok"), 200,
+         "ok"},
         {"deflated",
          answer("HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\nContent-Length: " +
                     std::to_string(deflated(page).size()),
