@@ -2,6 +2,7 @@
 
 #include "app/StreamInflater.h"
 #include "service/HttpConnection.h"
+#include "service/WaitingRequests.h"
 
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -143,13 +144,7 @@ void exchange(Exchange &ex, QByteArray url, qint64 maxBody, int transferMs)
     }
 }
 
-struct WaitingRequest
-{
-    QString group;
-    QTimer *deadline;
-    bool *shortened;
-};
-QList<WaitingRequest> g_waiting;
+WaitingRequests g_waiting;
 
 } // namespace
 
@@ -183,14 +178,11 @@ HttpResult PlainHttpRequest::get(const QUrl &url, const HttpLimits &limits,
         loop.quit();
     });
     deadline.start(timeouts.totalMs);
-    if (!limits.group.isEmpty())
-        g_waiting.append({limits.group, &deadline, &shortened});
+    g_waiting.add(limits.group, &deadline, &shortened);
     if (!ex->done)
         loop.exec();
     deadline.stop();
-    if (!limits.group.isEmpty())
-        g_waiting.removeIf(
-            [&deadline](const WaitingRequest &w) { return w.deadline == &deadline; });
+    g_waiting.remove(&deadline);
 
     // The wait can also end before the answer does because the application
     // is told to exit: every event loop returns at once then. What has
@@ -213,10 +205,5 @@ HttpResult PlainHttpRequest::get(const QUrl &url, const HttpLimits &limits,
 
 void PlainHttpRequest::limitGroup(const QString &group, int graceMs)
 {
-    for (const WaitingRequest &w : std::as_const(g_waiting)) {
-        if (w.group != group || w.deadline->remainingTime() <= graceMs)
-            continue;
-        *w.shortened = true;
-        w.deadline->start(graceMs);
-    }
+    g_waiting.limit(group, graceMs);
 }

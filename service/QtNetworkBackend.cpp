@@ -1,6 +1,7 @@
 // The network module: NetworkBackend on Qt's network library. Built as a
 // library of its own that the programs open on their first request.
 #include "service/NetworkBackend.h"
+#include "service/WaitingRequests.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -127,15 +128,7 @@ private:
         return m_manager;
     }
 
-    // The deadlines of the requests waiting now, by group: get() is
-    // re-entered from inside its own wait, so several can be waiting.
-    struct WaitingRequest
-    {
-        QString group;
-        QTimer *deadline;
-        bool *shortened;
-    };
-    QList<WaitingRequest> m_waiting;
+    WaitingRequests m_waiting;
     QPointer<QNetworkAccessManager> m_manager;
 };
 
@@ -168,15 +161,11 @@ HttpResult QtNetworkBackend::get(const QUrl &url, const HttpLimits &limits,
     });
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     deadline.start(timeouts.totalMs);
-    if (!limits.group.isEmpty())
-        m_waiting.append({limits.group, &deadline, &shortened});
+    m_waiting.add(limits.group, &deadline, &shortened);
     if (!reply->isFinished())
         loop.exec();
     deadline.stop();
-    if (!limits.group.isEmpty()) {
-        m_waiting.removeIf(
-            [&deadline](const WaitingRequest &w) { return w.deadline == &deadline; });
-    }
+    m_waiting.remove(&deadline);
     // The wait can end before the answer does: once the application is told
     // to exit, every event loop returns at once (and any new one does not
     // run). What has arrived by then is no answer; the caller must not take
@@ -217,12 +206,7 @@ HttpResult QtNetworkBackend::get(const QUrl &url, const HttpLimits &limits,
 
 void QtNetworkBackend::limitGroup(const QString &group, int graceMs)
 {
-    for (const WaitingRequest &w : std::as_const(m_waiting)) {
-        if (w.group != group || w.deadline->remainingTime() <= graceMs)
-            continue;
-        *w.shortened = true;
-        w.deadline->start(graceMs);
-    }
+    m_waiting.limit(group, graceMs);
 }
 
 } // namespace
