@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <fcntl.h>
 #include <memory>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -159,12 +160,19 @@ HttpResult PlainHttpRequest::get(const QUrl &url, const HttpLimits &limits,
     }
     const qint64 maxBody = limits.maxBodyBytes > 0 ? limits.maxBodyBytes : timeouts.maxBodyBytes;
     const QByteArray target = url.toEncoded(QUrl::RemoveFragment | QUrl::RemoveUserInfo);
-    std::thread([ex, target, maxBody, transferMs = timeouts.transferMs] {
-        exchange(*ex, target, maxBody, transferMs);
-        ex->done = true;
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t written = ::write(ex->wake[1], &byte, 1);
-    }).detach();
+    try {
+        std::thread([ex, target, maxBody, transferMs = timeouts.transferMs] {
+            exchange(*ex, target, maxBody, transferMs);
+            ex->done = true;
+            const char byte = 1;
+            [[maybe_unused]] const ssize_t written = ::write(ex->wake[1], &byte, 1);
+        }).detach();
+    } catch (const std::system_error &) {
+        // No thread to be had (the process is at its limit): a failed
+        // request, not a crash.
+        result.error = networkErrorText(NetworkFailure::Other);
+        return result;
+    }
 
     bool timedOut = false;
     bool shortened = false; // by limitGroup
