@@ -8,6 +8,29 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
+ImageControl::LazyPicture::LazyPicture(const QPixmap &picture)
+{
+    if (!picture.isNull())
+        m_state = std::make_shared<State>(State{{}, picture});
+}
+
+ImageControl::LazyPicture::LazyPicture(std::function<QPixmap()> draw)
+{
+    if (draw)
+        m_state = std::make_shared<State>(State{std::move(draw), QPixmap()});
+}
+
+QPixmap ImageControl::LazyPicture::get() const
+{
+    if (!m_state)
+        return QPixmap();
+    if (m_state->draw) {
+        m_state->picture = m_state->draw();
+        m_state->draw = nullptr;
+    }
+    return m_state->picture;
+}
+
 ImageControl::ImageControl(QWidget *parent) : QLabel(parent)
 {
     static const bool factoryInstalled = [] {

@@ -11,6 +11,8 @@
 #include <QAccessible>
 #include <QLabel>
 #include <QPixmap>
+#include <functional>
+#include <memory>
 
 class ImageControl : public QLabel
 {
@@ -30,17 +32,42 @@ public:
     QPixmap picture() const { return m_picture; }
     void setPicture(const QPixmap &picture);
 
+    // A picture drawn the first time it is asked for, then kept; copies share
+    // the drawing. A session points at few of the buttons, often none, so
+    // their hover pictures wait until they are first shown.
+    class LazyPicture
+    {
+    public:
+        LazyPicture() = default;
+        // A picture already drawn.
+        LazyPicture(const QPixmap &picture);
+        explicit LazyPicture(std::function<QPixmap()> draw);
+        // The picture, drawn now if it was not yet; a null pixmap when there
+        // is none.
+        QPixmap get() const;
+        bool isNull() const { return !m_state; }
+        bool isDrawn() const { return m_state && !m_state->draw; }
+
+    private:
+        struct State
+        {
+            std::function<QPixmap()> draw; // empty once drawn
+            QPixmap picture;
+        };
+        std::shared_ptr<State> m_state;
+    };
+
     // A button's two pictures: what it shows normally and while the pointer
     // is over it.
     struct Looks
     {
         QPixmap normal;
-        QPixmap hover;
+        LazyPicture hover;
     };
     const Looks &looks() const { return m_looks; }
     void setLooks(const Looks &looks) { m_looks = looks; }
     void showNormalLook() { setPicture(m_looks.normal); }
-    void showHoverLook() { setPicture(m_looks.hover); }
+    void showHoverLook() { setPicture(m_looks.hover.get()); }
 
     // Geometry in twips, relative to the parent widget.
     int leftTwips() const;

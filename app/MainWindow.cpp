@@ -219,17 +219,13 @@ void MainWindow::createPictures()
     const QSize big(px(52), px(52));
     const QSize chrome(px(30), px(26));
     const QSize square(px(32), px(32));
-    const auto looks = [](Artwork::Glyph glyph, QSize size) {
-        return ImageControl::Looks{Artwork::button(glyph, size, false),
-                                   Artwork::button(glyph, size, true)};
-    };
+    const auto looks = [](Artwork::Glyph glyph, QSize size) { return buttonLooks(glyph, size); };
     previousButton->setLooks(looks(Artwork::Glyph::Previous, small));
     nextButton->setLooks(looks(Artwork::Glyph::Next, small));
     searchImageButton->setLooks(looks(Artwork::Glyph::Search, square));
     minimiseButton->setLooks(looks(Artwork::Glyph::Minimise, chrome));
     closeButton->setLooks(looks(Artwork::Glyph::Close, chrome));
     playModeButton->setLooks(looks(Artwork::Glyph::PlayMode, square));
-    m_pauseLook = looks(Artwork::Glyph::Pause, big);
     m_playLook = looks(Artwork::Glyph::Play, big);
     playButton->setLooks(m_playLook);
     previousButton->setToolTip(QStringLiteral("上一首"));
@@ -344,6 +340,23 @@ QListWidget *MainWindow::lyricList()
         m_lyricList->addItems(m_lyrics.entries());
     }
     return m_lyricList;
+}
+
+ImageControl::Looks MainWindow::buttonLooks(Artwork::Glyph glyph, QSize size)
+{
+    return ImageControl::Looks{
+        Artwork::button(glyph, size, false),
+        ImageControl::LazyPicture([glyph, size] { return Artwork::button(glyph, size, true); })};
+}
+
+const ImageControl::Looks &MainWindow::playButtonLooks()
+{
+    if (!playerRunning())
+        return m_playLook;
+    // The pause look is drawn at the first play.
+    if (m_pauseLook.normal.isNull())
+        m_pauseLook = buttonLooks(Artwork::Glyph::Pause, m_playLook.normal.size());
+    return m_pauseLook;
 }
 
 SongInfoWindow *MainWindow::songInfoWindow()

@@ -34,6 +34,9 @@
 #include <QWidget>
 #include <functional>
 
+namespace Artwork {
+enum class Glyph;
+}
 class DownloadManager;
 class SongInfoWindow;
 class MediaPlayer;
@@ -386,8 +389,13 @@ private:
     bool m_manualDrag = false;
     QPoint m_dragOffset;
     // The play button's two looks: pause while playing, play while paused.
-    ImageControl::Looks m_pauseLook;
+    ImageControl::Looks m_pauseLook; // drawn at the first play
     ImageControl::Looks m_playLook;
+    // An image button's normal picture and its hover picture (drawn when
+    // first shown).
+    static ImageControl::Looks buttonLooks(Artwork::Glyph glyph, QSize size);
+    // The play button's looks for the player's state: pause while playing.
+    const ImageControl::Looks &playButtonLooks();
     // What the status line said when a page could not be fetched.
     QString m_lastFetchError;
     // lyricList's entries as the clock reads them.

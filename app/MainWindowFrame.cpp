@@ -218,7 +218,7 @@ void MainWindow::updatePlayButtonLook()
 {
     // Pause while something plays, play in every other state (paused,
     // stopped, ended, nothing loaded).
-    playButton->setLooks(playerRunning() ? m_pauseLook : m_playLook);
+    playButton->setLooks(playButtonLooks());
     if (playButton->underMouse())
         playButton->showHoverLook();
     else
@@ -227,7 +227,7 @@ void MainWindow::updatePlayButtonLook()
 
 void MainWindow::restoreButtonImages()
 {
-    playButton->setLooks(playerRunning() ? m_pauseLook : m_playLook);
+    playButton->setLooks(playButtonLooks());
     for (ImageControl *button : {previousButton, nextButton, searchImageButton, minimiseButton,
                                  closeButton, playModeButton, playButton})
         button->showNormalLook();
@@ -236,7 +236,7 @@ void MainWindow::restoreButtonImages()
 void MainWindow::showHover(ImageControl *button)
 {
     if (button == playButton)
-        playButton->setLooks(playerRunning() ? m_pauseLook : m_playLook);
+        playButton->setLooks(playButtonLooks());
     button->showHoverLook();
 }
 

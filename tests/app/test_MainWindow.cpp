@@ -371,18 +371,56 @@ TEST_F(MainWindowTest, FitSelectsTheLastRowAndWidensToTheContent)
 
 TEST_F(MainWindowTest, HoverShowsTheHoverPictureAndTheBackgroundPutsItBack)
 {
+    // No hover picture is drawn before a button is first pointed at.
+    for (const ImageControl *button :
+         {form->previousButton, form->nextButton, form->playButton, form->searchImageButton,
+          form->minimiseButton, form->closeButton, form->playModeButton})
+        EXPECT_FALSE(button->looks().hover.isDrawn()) << button->objectName().toStdString();
     const qint64 normal = form->previousButton->looks().normal.cacheKey();
-    const qint64 hover = form->previousButton->looks().hover.cacheKey();
+    const qint64 hover = form->previousButton->looks().hover.get().cacheKey();
     ASSERT_NE(normal, hover);
     QTest::mouseMove(form->previousButton, QPoint(5, 5));
     EXPECT_EQ(form->previousButton->picture().cacheKey(), hover);
+    EXPECT_FALSE(form->nextButton->looks().hover.isDrawn());
     QTest::mouseMove(form->searchEdit, QPoint(5, 5)); // lights the search button
     EXPECT_EQ(form->searchImageButton->picture().cacheKey(),
-              form->searchImageButton->looks().hover.cacheKey());
+              form->searchImageButton->looks().hover.get().cacheKey());
     QTest::mouseMove(form.get(), background(*form));
     EXPECT_EQ(form->previousButton->picture().cacheKey(), normal);
     EXPECT_EQ(form->searchImageButton->picture().cacheKey(),
               form->searchImageButton->looks().normal.cacheKey());
+}
+
+TEST(ImageControlLazyPicture, DrawsOnceWhenFirstAskedAndCopiesShareTheDrawing)
+{
+    int draws = 0;
+    const ImageControl::LazyPicture lazy([&draws] {
+        ++draws;
+        QPixmap picture(4, 4);
+        picture.fill(Qt::red);
+        return picture;
+    });
+    const ImageControl::LazyPicture copy = lazy;
+    EXPECT_FALSE(lazy.isNull());
+    EXPECT_FALSE(lazy.isDrawn());
+    EXPECT_EQ(draws, 0);
+    const QPixmap first = copy.get();
+    EXPECT_EQ(draws, 1);
+    EXPECT_TRUE(lazy.isDrawn());
+    EXPECT_EQ(lazy.get().cacheKey(), first.cacheKey());
+    EXPECT_EQ(draws, 1);
+    EXPECT_EQ(first.toImage().pixelColor(1, 1), QColor(Qt::red));
+
+    // A picture given ready, and none at all.
+    QPixmap ready(2, 2);
+    ready.fill(Qt::blue);
+    EXPECT_TRUE(ImageControl::LazyPicture(ready).isDrawn());
+    EXPECT_EQ(ImageControl::LazyPicture(ready).get().cacheKey(), ready.cacheKey());
+    for (const ImageControl::LazyPicture &none :
+         {ImageControl::LazyPicture(), ImageControl::LazyPicture(QPixmap())}) {
+        EXPECT_TRUE(none.isNull());
+        EXPECT_TRUE(none.get().isNull());
+    }
 }
 
 TEST_F(MainWindowTest, PlayerViewAndSingerPictureSwapOnClicks)
