@@ -160,22 +160,10 @@ HttpResult PlainHttpRequest::get(const QUrl &url, const HttpLimits &limits,
     }
     const qint64 maxBody = limits.maxBodyBytes > 0 ? limits.maxBodyBytes : timeouts.maxBodyBytes;
     const QByteArray target = url.toEncoded(QUrl::RemoveFragment | QUrl::RemoveUserInfo);
-    try {
-        std::thread([ex, target, maxBody, transferMs = timeouts.transferMs] {
-            exchange(*ex, target, maxBody, transferMs);
-            ex->done = true;
-            const char byte = 1;
-            [[maybe_unused]] const ssize_t written = ::write(ex->wake[1], &byte, 1);
-        }).detach();
-    } catch (const std::system_error &) {
-        // No thread to be had (the process is at its limit): a failed
-        // request, not a crash.
-        result.error = networkErrorText(NetworkFailure::Other);
-        return result;
-    }
-
     bool timedOut = false;
     bool shortened = false; // by limitGroup
+    bool started = false;
+    bool noThread = false;
     QEventLoop loop;
     QSocketNotifier woken(ex->wake[0], QSocketNotifier::Read);
     QObject::connect(&woken, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
@@ -185,17 +173,39 @@ HttpResult PlainHttpRequest::get(const QUrl &url, const HttpLimits &limits,
         timedOut = true;
         loop.quit();
     });
+    // The request goes out from inside the wait: once the application has
+    // been told to exit, no event loop runs any more, and then no request
+    // may reach the server either.
+    QTimer::singleShot(0, &loop, [&] {
+        try {
+            std::thread([ex, target, maxBody, transferMs = timeouts.transferMs] {
+                exchange(*ex, target, maxBody, transferMs);
+                ex->done = true;
+                const char byte = 1;
+                [[maybe_unused]] const ssize_t written = ::write(ex->wake[1], &byte, 1);
+            }).detach();
+            started = true;
+        } catch (const std::system_error &) {
+            // No thread to be had (the process is at its limit): a failed
+            // request, not a crash.
+            noThread = true;
+            loop.quit();
+        }
+    });
     deadline.start(timeouts.totalMs);
     g_waiting.add(limits.group, &deadline, &shortened);
-    if (!ex->done)
-        loop.exec();
+    loop.exec();
     deadline.stop();
     g_waiting.remove(&deadline);
 
+    if (noThread) {
+        result.error = networkErrorText(NetworkFailure::Other);
+        return result;
+    }
     // The wait can also end before the answer does because the application
-    // is told to exit: every event loop returns at once then. What has
-    // arrived by then is no answer.
-    if (!ex->done) {
+    // is told to exit: every event loop returns at once then (the request
+    // may not even have gone out). What has arrived by then is no answer.
+    if (!started || !ex->done) {
         ex->abort = true; // the worker ends on its own, soon
         result.error = timedOut && !shortened ? networkErrorText(NetworkFailure::TimedOut, true)
                                               : QStringLiteral("网络错误：请求已取消");

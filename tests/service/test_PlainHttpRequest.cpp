@@ -6,6 +6,8 @@
 #include "service/NetworkBackend.h"
 #include "tests/common/ScriptedServer.h"
 
+#include <QCoreApplication>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -251,6 +253,27 @@ TEST_F(PlainHttpTest, WaitsEndByTimeOutOrCancelWhileTheEventLoopRuns)
         // The window's events kept running during the wait.
         EXPECT_GE(ticks, 3);
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(PlainHttpTest, NoRequestGoesOutOnceTheApplicationIsToldToExit)
+{
+    // A search loop that asks for its next page after the exit command
+    // must not reach the server: every event loop returns at once then.
+    ScriptedServer server([](const std::string &, int) { return answer(lengthHead("x"), "x"); });
+    QCoreApplication::exit(0);
+    const HttpResult r = get(server.url("/next-page"));
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, QStringLiteral("网络错误：请求已取消"));
+    // The application's own loop starting again clears the exit.
+    QTimer::singleShot(0, [] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+    QTest::qWait(200);
+    EXPECT_TRUE(server.requests().empty());
+    EXPECT_TRUE(get(server.url("/page")).ok);
 }
 
 } // namespace
