@@ -2,45 +2,18 @@
 // not before: pages freed in the middle of the heap, under a block still in
 // use, stay resident otherwise.
 #include "app/HeapTrim.h"
+#include "tests/common/Sanitizers.h"
+#include "tests/hardening/ProcessMemory.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
 
-namespace {
-
-// Resident pages of this process, in KiB.
-qint64 residentKiB()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields.at(1).toLongLong() * 4 : -1;
-}
-
-// The address sanitizer's allocator keeps pages of its own; only the C
-// library's is trimmed.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kCLibraryAllocator = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kCLibraryAllocator = false;
-#else
-constexpr bool kCLibraryAllocator = true;
-#endif
-#else
-constexpr bool kCLibraryAllocator = true;
-#endif
-
-} // namespace
-
 TEST(HeapTrim, FreedPagesGoBackOnceTheBurstIsOver)
 {
-    if (!kCLibraryAllocator)
+    if (sanitizers::kAddress)
         GTEST_SKIP() << "the sanitizer's allocator keeps its own pages";
 #if !defined(__GLIBC__)
     GTEST_SKIP() << "only the GNU C library's allocator is trimmed";
@@ -56,18 +29,19 @@ TEST(HeapTrim, FreedPagesGoBackOnceTheBurstIsOver)
         pins.emplace_back(new char[16]);
     }
     blocks.clear();
-    const qint64 freed = residentKiB();
+    const qint64 freed = ProcessMemory::residentBytes();
     ASSERT_GT(freed, 0);
 
     heaptrim::returnFreedPagesSoon();
     QTest::qWait(300);
     heaptrim::returnFreedPagesSoon(); // a later call puts it off again
     QTest::qWait(800);
-    EXPECT_GT(residentKiB(), freed - 4 * 1024) << "given back before the burst was over";
+    EXPECT_GT(ProcessMemory::residentBytes(), freed - (4 << 20))
+        << "given back before the burst was over";
     QElapsedTimer waited;
     waited.start();
-    while (residentKiB() > freed - 12 * 1024 && waited.elapsed() < 5000)
+    while (ProcessMemory::residentBytes() > freed - (12 << 20) && waited.elapsed() < 5000)
         QTest::qWait(50);
-    EXPECT_LT(residentKiB(), freed - 12 * 1024);
+    EXPECT_LT(ProcessMemory::residentBytes(), freed - (12 << 20));
 #endif
 }

@@ -4,6 +4,7 @@
 // window must stay responsive; the figures are printed for the report.
 // VELMOR_LOAD_SEARCH_ROWS changes the size of the search (default 30,000
 // rows, 1,000 pages).
+#include "tests/common/Sanitizers.h"
 #include "tests/hardening/HardeningFixture.h"
 #include "tests/hardening/ProcessMemory.h"
 #include "tests/hardening/StallProbe.h"
@@ -29,17 +30,7 @@ int envInt(const char *name, int fallback)
 
 // Address sanitizer keeps freed memory in quarantine: resident size then
 // says nothing about what the rows hold.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kMeasuresMemory = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kMeasuresMemory = false;
-#else
-constexpr bool kMeasuresMemory = true;
-#endif
-#else
-constexpr bool kMeasuresMemory = true;
-#endif
+constexpr bool kMeasuresMemory = !sanitizers::kAddress;
 
 // Generous ceilings: a row or an item holds four short texts. Ten times
 // that means every row keeps something it should not, such as its page.
