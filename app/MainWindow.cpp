@@ -9,6 +9,7 @@
 #include "app/MediaPlayer.h"
 #include "app/PlaybackState.h"
 #include "app/PopupMenus.h"
+#include "app/ResultList.h"
 #include "app/SongInfoWindow.h"
 #include "controls/PropertyBag.h"
 #include "controls/listbox/PlaylistView.h"
@@ -20,7 +21,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFrame>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -32,7 +32,6 @@
 #include <QSlider>
 #include <QStyleOption>
 #include <QTimer>
-#include <QTreeWidget>
 
 const QString MainWindow::kSearchPrompt = QStringLiteral("请输入歌名、歌手或专辑");
 
@@ -132,18 +131,8 @@ void MainWindow::createControls()
     named(stopButton, "stopButton");
     stopButton->setEnabled(false);
 
-    resultsView = new QTreeWidget(this);
+    resultsView = new ResultList(this);
     named(resultsView, "resultsView");
-    resultsView->setRootIsDecorated(false);
-    resultsView->setItemsExpandable(false);
-    resultsView->setUniformRowHeights(true);
-    resultsView->setSelectionMode(QAbstractItemView::SingleSelection);
-    resultsView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    resultsView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    resultsView->setAllColumnsShowFocus(true);
-    resultsView->setAlternatingRowColors(true);
-    resultsView->header()->setStretchLastSection(false);
-    resultsView->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
     selectAllBox = new QCheckBox(QStringLiteral("全选"), this);
     named(selectAllBox, "selectAllBox");
@@ -391,13 +380,13 @@ void MainWindow::startUp()
     });
     attempt([&] {
         resultsView->clear();
-        resultsView->setColumnCount(0);
         const QStringList captions{QStringLiteral("歌曲ID："), QStringLiteral("歌曲名称："),
                                    QStringLiteral("歌手："), QStringLiteral("专辑：")};
-        resultsView->setHeaderLabels(captions);
         const int dpi = logicalDpiX() > 0 ? logicalDpiX() : 96;
+        QList<int> widths;
         for (int column = 0; column < captions.size(); ++column)
-            resultsView->setColumnWidth(column, kColumnWidths[column] * dpi / 1440);
+            widths.append(kColumnWidths[column] * dpi / 1440);
+        resultsView->setColumns(captions, widths);
     });
     attempt([&] {
         popupMenus->showWindowAction->setVisible(false);

@@ -27,7 +27,6 @@
 #include "service/LyricsView.h"
 #include "service/SearchView.h"
 
-#include <QElapsedTimer>
 #include <QList>
 #include <QPoint>
 #include <QString>
@@ -51,8 +50,7 @@ class QListWidget;
 class QPushButton;
 class QSlider;
 class QTimer;
-class QTreeWidget;
-class QTreeWidgetItem;
+class ResultList;
 
 class MainWindow : public QWidget, public SearchView, public LyricsView
 {
@@ -84,7 +82,7 @@ public:
     QLineEdit *lyricLine = nullptr;       // lyric line "暂无歌词"
     QPushButton *searchButton = nullptr;  // "搜索" / "停止"
     QPushButton *stopButton = nullptr;    // stop button
-    QTreeWidget *resultsView = nullptr;   // search results
+    ResultList *resultsView = nullptr;    // search results
     PlaylistView *playlistView = nullptr; // playlist
 
     ImageControl *playerFrame = nullptr; // frame of the media player's view (hidden at start)
@@ -176,7 +174,7 @@ public:
     void onLyricLinePressed();
     void onStatusEditKeyPressed();
     void fitColumnsToContents();
-    static void autoSizeColumn(QTreeWidget *list, int column = -1);
+    static void autoSizeColumn(ResultList *list, int column = -1);
     // Select all / invert the ticks of the result list.
     void tickAllResults();
     void invertResultTicks();
@@ -295,7 +293,6 @@ public:
     void setStopButtonCaption(const QString &caption) override;
     void setStopButtonEnabled(bool enabled) override;
     void pageFetchFailed(const QString &error) override;
-    void flushResults() override;
 
     // ---- LyricsView ---------------------------------------------------------
     void clearLyricList() override;
@@ -350,7 +347,7 @@ private:
     void markPlaying(int index);
     void finishPlay(const Track &track);
     void showSingerPicture(const QString &singer);
-    QTreeWidgetItem *selectedResultRow() const;
+    int selectedResultRow() const;
     void stepTrack(bool forward);
     void playAfterEndOfTrack();
     bool endsWithoutPlaying();
@@ -400,10 +397,6 @@ private:
     QString m_lastFetchError;
     // lyricList's entries as the clock reads them.
     LyricIndex m_lyrics;
-    // Rows of the running search not yet in resultsView, and when rows were
-    // last put there (see appendResult).
-    QList<SearchResult> m_pendingRows;
-    QElapsedTimer m_rowsShownAt;
     NowPlaying m_nowPlaying;
     // A message held in the status line (a failure, a balloon without a
     // tray) and the text it covered.

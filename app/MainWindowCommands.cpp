@@ -10,6 +10,7 @@
 #include "app/PlaybackState.h"
 #include "app/PlaylistCommands.h"
 #include "app/PopupMenus.h"
+#include "app/ResultList.h"
 #include "controls/listbox/PlaylistView.h"
 #include "service/LyricsView.h"
 #include "service/ResolveSongLink.h"
@@ -29,14 +30,13 @@
 #include <QSlider>
 #include <QTimer>
 #include <QToolTip>
-#include <QTreeWidget>
 
 namespace {
 
-constexpr int kIdColumn = 0;
-constexpr int kTitleColumn = 1;
-constexpr int kSingerColumn = 2;
-constexpr int kAlbumColumn = 3;
+constexpr int kIdColumn = ResultList::IdColumn;
+constexpr int kTitleColumn = ResultList::TitleColumn;
+constexpr int kSingerColumn = ResultList::SingerColumn;
+constexpr int kAlbumColumn = ResultList::AlbumColumn;
 
 // A download asks the service for the link, whose answer also names a
 // lyric. That lyric belongs to the song being saved, not to the one
@@ -89,8 +89,7 @@ void MainWindow::connectCommands()
     for (const auto &[action, handler] : commands)
         connect(action, &QAction::triggered, this, handler);
 
-    connect(resultsView, &QTreeWidget::itemDoubleClicked, this, &MainWindow::onResultDoubleClicked);
-    resultsView->viewport()->setMouseTracking(true);
+    connect(resultsView, &ResultList::rowDoubleClicked, this, &MainWindow::onResultDoubleClicked);
     EventHook::install(resultsView->viewport(), [this](QEvent *event) {
         switch (event->type()) {
         case QEvent::MouseButtonRelease:
@@ -211,37 +210,36 @@ void MainWindow::setQuitHandler(std::function<void(int)> quit)
 
 void MainWindow::addResultsToPlaylist()
 {
-    const int rows = resultsView->topLevelItemCount();
+    const int rows = resultsView->rowCount();
     QList<bool> ticks;
     ticks.reserve(rows);
     for (int i = 0; i < rows; ++i)
-        ticks.append(resultsView->topLevelItem(i)->checkState(0) == Qt::Checked);
-    QTreeWidgetItem *selected = selectedResultRow();
-    const int selectedRow = selected ? resultsView->indexOfTopLevelItem(selected) : -1;
+        ticks.append(resultsView->isTicked(i));
+    const int selectedRow = selectedResultRow();
     const PlaylistCommands::AddOutcome outcome =
         PlaylistCommands::addToPlaylist(ticks, selectedRow);
 
     SearchState &search = musicservice::searchState();
     search.playlistAddInProgress = rows > 0;
     for (const int row : outcome.rows) {
-        const QTreeWidgetItem *item = resultsView->topLevelItem(row);
-        playlistView->addItem(item->text(kTitleColumn), item->text(kSingerColumn),
-                              item->text(kIdColumn), QString());
+        playlistView->addItem(resultsView->text(row, kTitleColumn),
+                              resultsView->text(row, kSingerColumn),
+                              resultsView->text(row, kIdColumn), QString());
     }
     for (int i = 0; i < rows; ++i) {
         if (ticks.at(i) != outcome.ticks.at(i))
-            resultsView->topLevelItem(i)->setCheckState(0, outcome.ticks.at(i) ? Qt::Checked
-                                                                               : Qt::Unchecked);
+            resultsView->setTicked(i, outcome.ticks.at(i));
     }
     search.playlistAddInProgress = false;
 }
 
 void MainWindow::downloadSelectedResult()
 {
-    const QTreeWidgetItem *row = selectedResultRow();
-    if (!row)
+    const int row = selectedResultRow();
+    if (row < 0)
         return; // nothing selected: no request with an empty song ID
-    downloadSong({row->text(kIdColumn), row->text(kTitleColumn), row->text(kSingerColumn)});
+    downloadSong({resultsView->text(row, kIdColumn), resultsView->text(row, kTitleColumn),
+                  resultsView->text(row, kSingerColumn)});
 }
 
 void MainWindow::downloadSong(const Track &track)
@@ -269,22 +267,22 @@ void MainWindow::onInvertChosen()
 
 void MainWindow::onResultsReleased(int button)
 {
-    if (resultsView->topLevelItemCount() > 0 && button == 2)
+    if (resultsView->rowCount() > 0 && button == 2)
         popupMenus->resultMenu()->popup(QCursor::pos());
 }
 
 void MainWindow::onResultsHovered(const QPoint &viewportPos)
 {
     restoreButtonImages();
-    if (resultsView->topLevelItemCount() == 0)
+    if (resultsView->rowCount() == 0)
         return;
-    const QTreeWidgetItem *row = resultsView->itemAt(viewportPos);
-    if (!row)
+    const int row = resultsView->rowAt(viewportPos);
+    if (row < 0)
         return; // the tool tip keeps its previous text
-    resultsView->setToolTip(QStringLiteral("曲名：") + row->text(kTitleColumn) +
-                            QStringLiteral(" | 歌手：") + row->text(kSingerColumn) +
-                            QStringLiteral(" | 专辑：") + row->text(kAlbumColumn) +
-                            QStringLiteral(" | 歌曲ID：") + row->text(kIdColumn));
+    resultsView->setToolTip(QStringLiteral("曲名：") + resultsView->text(row, kTitleColumn) +
+                            QStringLiteral(" | 歌手：") + resultsView->text(row, kSingerColumn) +
+                            QStringLiteral(" | 专辑：") + resultsView->text(row, kAlbumColumn) +
+                            QStringLiteral(" | 歌曲ID：") + resultsView->text(row, kIdColumn));
 }
 
 DownloadManager *MainWindow::downloads() const

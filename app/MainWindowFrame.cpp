@@ -6,6 +6,7 @@
 #include "app/ImageControl.h"
 #include "app/MediaPlayer.h"
 #include "app/PopupMenus.h"
+#include "app/ResultList.h"
 #include "app/SongInfoWindow.h"
 #include "service/FetchPage.h"
 #include "service/ResolveSongLink.h"
@@ -22,7 +23,6 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QTreeWidget>
 #include <QWindow>
 
 namespace {
@@ -268,15 +268,15 @@ void MainWindow::onAutoTickLabelClicked()
 
 void MainWindow::fillSongInformation()
 {
-    QTreeWidgetItem *row = resultsView->currentItem();
-    if (!row)
+    const int row = resultsView->currentRow();
+    if (row < 0)
         return;
     // The link request lets other events run; a new search may empty the
     // list meanwhile, so the row's texts are taken first.
-    const QString songId = row->text(0);
-    const QString title = row->text(1);
-    const QString singer = row->text(2);
-    const QString album = row->text(3);
+    const QString songId = resultsView->text(row, ResultList::IdColumn);
+    const QString title = resultsView->text(row, ResultList::TitleColumn);
+    const QString singer = resultsView->text(row, ResultList::SingerColumn);
+    const QString album = resultsView->text(row, ResultList::AlbumColumn);
     QPointer<SongInfoWindow> info = songInfoWindow();
     info->titleEdit->setText(title);
     info->singerEdit->setText(singer);
@@ -291,7 +291,7 @@ void MainWindow::fillSongInformation()
 
 void MainWindow::showSongInformation()
 {
-    if (!resultsView->currentItem())
+    if (resultsView->currentRow() < 0)
         return;
     fillSongInformation();
     QPointer<SongInfoWindow> info = songInfoWindow();

@@ -15,6 +15,7 @@
 #include "app/PlaybackKnobs.h"
 #include "app/PlaybackState.h"
 #include "app/PopupMenus.h"
+#include "app/ResultList.h"
 #include "controls/listbox/PlaylistView.h"
 
 #include <QAction>
@@ -24,7 +25,6 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QSlider>
-#include <QTreeWidget>
 #include <algorithm>
 #include <cmath>
 
@@ -189,10 +189,9 @@ void MainWindow::setCurrentItem(int index)
 
 QString MainWindow::albumOf(const QString &songId) const
 {
-    for (int row = 0; row < resultsView->topLevelItemCount(); ++row) {
-        const QTreeWidgetItem *item = resultsView->topLevelItem(row);
-        if (item->text(kIdColumn) == songId)
-            return item->text(kAlbumColumn);
+    for (int row = 0; row < resultsView->rowCount(); ++row) {
+        if (resultsView->text(row, ResultList::IdColumn) == songId)
+            return resultsView->text(row, ResultList::AlbumColumn);
     }
     return QString();
 }

@@ -14,6 +14,7 @@
 #include "app/MediaPlayer.h"
 #include "app/PlaybackState.h"
 #include "app/PopupMenus.h"
+#include "app/ResultList.h"
 #include "controls/listbox/PlaylistView.h"
 #include "service/LoadNetPicture.h"
 #include "service/LyricsBuffer.h"
@@ -28,7 +29,6 @@
 #include <QMenu>
 #include <QPointer>
 #include <QTimer>
-#include <QTreeWidget>
 #include <algorithm>
 
 namespace {
@@ -57,12 +57,14 @@ constexpr int kSingerColumn = 2;
 
 void MainWindow::playSearchResult(bool fromDoubleClick)
 {
-    if (resultsView->topLevelItemCount() == 0)
+    if (resultsView->rowCount() == 0)
         return;
-    const QTreeWidgetItem *row = selectedResultRow();
-    if (!row)
+    const int row = selectedResultRow();
+    if (row < 0)
         return; // nothing selected: no request with an empty song ID
-    Track track{row->text(kIdColumn), row->text(kTitleColumn), row->text(kSingerColumn)};
+    Track track{resultsView->text(row, ResultList::IdColumn),
+                resultsView->text(row, ResultList::TitleColumn),
+                resultsView->text(row, ResultList::SingerColumn)};
 
     QString link;
     if (!resolvePlayableLink(track, link, fromDoubleClick))
@@ -178,10 +180,9 @@ void MainWindow::showSingerPicture(const QString &singer)
     }
 }
 
-QTreeWidgetItem *MainWindow::selectedResultRow() const
+int MainWindow::selectedResultRow() const
 {
-    const QList<QTreeWidgetItem *> selected = resultsView->selectedItems();
-    return selected.isEmpty() ? nullptr : selected.first();
+    return resultsView->currentRow();
 }
 
 // ---- entry points -----------------------------------------------------------

@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 
 #include "app/HeapTrim.h"
+#include "app/ResultList.h"
 #include "app/SongInfoWindow.h"
 #include "service/SearchSongs.h"
 #include "service/SearchState.h"
@@ -17,7 +18,6 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QTreeWidget>
 
 namespace {
 
@@ -26,10 +26,6 @@ const QString kEmptySearchText = QStringLiteral("请输入要搜索的歌名、�
 const QString kEmptySearchTitle = QStringLiteral("输入信息不完整");
 // Character code of the Enter key.
 constexpr int kEnterKey = 13;
-// Held-back result rows are added once they are an eighth of the rows
-// shown, or a second after the last batch (then at a sixty-fourth).
-constexpr qint64 kRowBatchGrowth = 8;
-constexpr qint64 kRowBatchIntervalMs = 1000;
 
 void showWarningBox(QWidget *parent, const QString &title, const QString &text)
 {
@@ -194,52 +190,48 @@ void MainWindow::onStatusEditKeyPressed()
 
 void MainWindow::fitColumnsToContents()
 {
-    const int rows = resultsView->topLevelItemCount();
+    const int rows = resultsView->rowCount();
     if (rows == 0)
         return;
-    QTreeWidgetItem *last = resultsView->topLevelItem(rows - 1);
-    resultsView->setCurrentItem(last);
-    resultsView->scrollToItem(last);
+    resultsView->setCurrentRow(rows - 1);
+    resultsView->scrollToRow(rows - 1);
     autoSizeColumn(resultsView);
 }
 
-void MainWindow::autoSizeColumn(QTreeWidget *list, int column)
+void MainWindow::autoSizeColumn(ResultList *list, int column)
 {
-    QPointer<QTreeWidget> guard(list);
+    QPointer<ResultList> guard(list);
     QCoreApplication::processEvents();
     if (!guard)
         return; // the list went away while events ran: end quietly
     const int columns = guard->columnCount();
     if (column >= 0) {
         if (column < columns)
-            guard->resizeColumnToContents(column);
+            guard->fitColumnToContents(column);
     } else {
         for (int c = 0; c < columns; ++c)
-            guard->resizeColumnToContents(c);
+            guard->fitColumnToContents(c);
     }
-    guard->viewport()->update();
 }
 
 void MainWindow::tickAllResults()
 {
-    const int rows = resultsView->topLevelItemCount();
+    const int rows = resultsView->rowCount();
     if (rows == 0)
         return;
     invertBox->setChecked(false);
     for (int i = 0; i < rows; ++i)
-        resultsView->topLevelItem(i)->setCheckState(0, Qt::Checked);
+        resultsView->setTicked(i, true);
 }
 
 void MainWindow::invertResultTicks()
 {
-    const int rows = resultsView->topLevelItemCount();
+    const int rows = resultsView->rowCount();
     if (rows == 0)
         return;
     selectAllBox->setChecked(false);
-    for (int i = 0; i < rows; ++i) {
-        QTreeWidgetItem *row = resultsView->topLevelItem(i);
-        row->setCheckState(0, row->checkState(0) == Qt::Checked ? Qt::Unchecked : Qt::Checked);
-    }
+    for (int i = 0; i < rows; ++i)
+        resultsView->setTicked(i, !resultsView->isTicked(i));
 }
 
 void MainWindow::onAutoFitToggled()
@@ -258,51 +250,18 @@ void MainWindow::onAutoTickToggled()
 
 void MainWindow::appendResult(const SearchResult &row)
 {
-    // Every insertion makes the tree view lay out all its rows again once
-    // events run, which they do during each page's wait: row by row, or
-    // page by page, a long search costs time in the square of its rows.
-    // While a search runs, rows are held back and added in batches that
-    // grow with the list (an eighth of it), or after a second has passed,
-    // so the layouts cost a few times the rows in all.
-    m_pendingRows.append(row);
-    if (!musicservice::searchState().searchInProgress) {
-        flushResults();
-        return;
-    }
-    const qint64 shown = resultsView->topLevelItemCount();
-    const qint64 pending = m_pendingRows.size();
-    const bool due = !m_rowsShownAt.isValid() || m_rowsShownAt.elapsed() >= kRowBatchIntervalMs;
-    if (pending * kRowBatchGrowth >= shown || (due && pending * kRowBatchGrowth * 8 >= shown))
-        flushResults();
-}
-
-void MainWindow::flushResults()
-{
-    if (m_pendingRows.isEmpty())
-        return;
-    QList<QTreeWidgetItem *> items;
-    items.reserve(m_pendingRows.size());
-    for (const SearchResult &row : std::as_const(m_pendingRows)) {
-        auto *item = new QTreeWidgetItem({row.songId, row.title, row.singer, row.album});
-        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable |
-                       Qt::ItemNeverHasChildren);
-        item->setCheckState(0, row.ticked ? Qt::Checked : Qt::Unchecked);
-        items.append(item);
-    }
-    m_pendingRows.clear();
-    resultsView->addTopLevelItems(items);
-    m_rowsShownAt.start();
+    // A row costs the list an append and, when it lands in view, a repaint
+    // that waits for the next paint: rows go in as they come.
+    resultsView->appendRows({row});
 }
 
 int MainWindow::resultCount() const
 {
-    return resultsView->topLevelItemCount() + int(m_pendingRows.size());
+    return resultsView->rowCount();
 }
 
 void MainWindow::clearResults()
 {
-    m_pendingRows.clear();
-    m_rowsShownAt.invalidate();
     resultsView->clear();
 }
 

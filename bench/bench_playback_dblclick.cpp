@@ -6,6 +6,7 @@
 // round trips), extra_ms (the difference: parsing, lyric list, playlist).
 #include "app/MainWindow.h"
 #include "app/MediaPlayer.h"
+#include "app/ResultList.h"
 #include "service/HttpClient.h"
 #include "service/LoadLyrics.h"
 #include "service/ResolveSongLink.h"
@@ -15,7 +16,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTreeWidget>
 #include <benchmark/benchmark.h>
 #include <clocale>
 
@@ -45,7 +45,6 @@ void BM_DoubleClickToUrl(benchmark::State &state)
     MainWindow form;
     form.show();
     form.appendResult(SearchResult{kSongId, kTitle, kSinger, QString(), false});
-    QTreeWidgetItem *row = form.resultsView->topLevelItem(0);
     MediaPlayer *player = form.mediaPlayer;
 
     QElapsedTimer clock;
@@ -69,8 +68,7 @@ void BM_DoubleClickToUrl(benchmark::State &state)
 
         // The double-click, up to the URL (the player reports the new link
         // at once as "transitioning").
-        form.resultsView->setCurrentItem(row);
-        row->setSelected(true);
+        form.resultsView->setCurrentRow(0);
         urlSetNs = 0;
         clock.start();
         form.onResultDoubleClicked();

@@ -14,13 +14,13 @@
 // plays.
 #include "app/MainWindow.h"
 #include "app/MediaPlayer.h"
+#include "app/ResultList.h"
 #include "service/ServiceConfig.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QTimer>
-#include <QTreeWidget>
 #include <clocale>
 #include <cstdio>
 
@@ -49,8 +49,7 @@ int main(int argc, char **argv)
         form.singleRepeatBox->setChecked(true); // single repeat: never runs out
         form.appendResult(SearchResult{args.at(song + 1), args.at(song + 2), args.at(song + 3),
                                        QString(), false});
-        form.resultsView->setCurrentItem(form.resultsView->topLevelItem(0));
-        form.resultsView->topLevelItem(0)->setSelected(true);
+        form.resultsView->setCurrentRow(0);
         auto *sinceClick = new QElapsedTimer;
         sinceClick->start();
         QObject::connect(form.mediaPlayer, &MediaPlayer::playStateChanged, &form,

@@ -5,6 +5,7 @@
 
 #include "app/MainWindow.h"
 #include "app/PlaybackState.h"
+#include "app/ResultList.h"
 #include "service/SearchState.h"
 #include "shell/TrayIcon.h"
 

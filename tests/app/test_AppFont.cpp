@@ -4,6 +4,7 @@
 // from their files, so /proc/self/maps tells which ones the process holds.
 #include "app/AppFont.h"
 #include "app/MainWindow.h"
+#include "app/ResultList.h"
 #include "controls/listbox/PlaylistView.h"
 
 #include <QAbstractButton>
@@ -20,7 +21,6 @@
 #include <QPushButton>
 #include <QRawFont>
 #include <QTemporaryDir>
-#include <QTreeWidget>
 #include <gtest/gtest.h>
 
 namespace {
@@ -60,9 +60,8 @@ QString startUpTexts(const MainWindow &window)
         texts += button->text();
     for (const QLineEdit *edit : window.findChildren<QLineEdit *>())
         texts += edit->text() + edit->placeholderText();
-    const QTreeWidgetItem *header = window.resultsView->headerItem();
-    for (int column = 0; column < header->columnCount(); ++column)
-        texts += header->text(column);
+    for (int column = 0; column < window.resultsView->columnCount(); ++column)
+        texts += window.resultsView->columnCaption(column);
     return texts;
 }
 

@@ -19,7 +19,6 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
-#include <QTreeWidget>
 
 namespace {
 

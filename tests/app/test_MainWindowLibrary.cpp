@@ -12,7 +12,6 @@
 
 #include <QLineEdit>
 #include <QTest>
-#include <QTreeWidget>
 #include <ostream>
 
 namespace {
@@ -49,8 +48,8 @@ protected:
 
     int rowOfTitle(const QString &title) const
     {
-        for (int i = 0; i < form->resultsView->topLevelItemCount(); ++i) {
-            if (form->resultsView->topLevelItem(i)->text(1) == title)
+        for (int i = 0; i < form->resultsView->rowCount(); ++i) {
+            if (form->resultsView->text(i, 1) == title)
                 return i;
         }
         return -1;
@@ -93,14 +92,14 @@ TEST_P(MainWindowLibraryPlayTest, SearchPlayLyricAndPictureFromTheLibrary)
     form->searchEdit->setText(QString::fromUtf8(play.word));
     form->onSearchClicked();
     ASSERT_TRUE(QTest::qWaitFor([&] { return rowOfTitle(title) >= 0; }, 10000));
-    QTreeWidgetItem *item = form->resultsView->topLevelItem(rowOfTitle(title));
-    form->resultsView->setCurrentItem(item);
-    item->setSelected(true);
+    const int row = rowOfTitle(title);
+    form->resultsView->setCurrentRow(row);
     const QImage defaultPicture = form->defaultSingerPicture->picture().toImage();
     form->onResultDoubleClicked();
 
     MediaPlayer *player = form->mediaPlayer;
-    EXPECT_TRUE(player->url().contains(QStringLiteral("/music/%1.%2").arg(item->text(0), suffix)))
+    EXPECT_TRUE(player->url().contains(
+        QStringLiteral("/music/%1.%2").arg(form->resultsView->text(row, 0), suffix)))
         << player->url().toStdString();
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return player->playState() == MediaPlayer::kStatePlaying; }, 10000));

@@ -22,7 +22,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
 #include <httplib.h>
 
 namespace {
@@ -58,28 +57,19 @@ protected:
     {
         form->searchEdit->setText(words);
         form->onSearchClicked();
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return form->resultsView->topLevelItemCount() >= rows; }, 10000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form->resultsView->rowCount() >= rows; }, 10000));
     }
 
-    void selectRow(int row)
-    {
-        QTreeWidgetItem *item = form->resultsView->topLevelItem(row);
-        form->resultsView->setCurrentItem(item);
-        item->setSelected(true);
-    }
+    void selectRow(int row) { form->resultsView->setCurrentRow(row); }
 
-    QString rowText(int row, int column) const
-    {
-        return form->resultsView->topLevelItem(row)->text(column);
-    }
+    QString rowText(int row, int column) const { return form->resultsView->text(row, column); }
 
     // Ticks `rows` and adds them to the playlist, nothing selected.
     void addRows(const QList<int> &rows)
     {
-        form->resultsView->clearSelection();
+        form->resultsView->setCurrentRow(-1);
         for (int row : rows)
-            form->resultsView->topLevelItem(row)->setCheckState(0, Qt::Checked);
+            form->resultsView->setTicked(row, true);
         form->addResultsToPlaylist();
     }
 
@@ -329,7 +319,7 @@ TEST_F(MainWindowPlaybackTest, AddToPlaylistTakesTickedRowsThenTheSelectedRow)
 {
     search(QStringLiteral("晴川"), 30);
     for (int row : {1, 3, 4})
-        form->resultsView->topLevelItem(row)->setCheckState(0, Qt::Checked);
+        form->resultsView->setTicked(row, true);
     selectRow(6);
     form->addResultsToPlaylist();
 
@@ -340,17 +330,16 @@ TEST_F(MainWindowPlaybackTest, AddToPlaylistTakesTickedRowsThenTheSelectedRow)
         EXPECT_EQ(list->author(i), rowText(expected.at(i), 2));
         EXPECT_EQ(list->url(i), rowText(expected.at(i), 0));
     }
-    for (int row = 0; row < form->resultsView->topLevelItemCount(); ++row)
-        EXPECT_EQ(form->resultsView->topLevelItem(row)->checkState(0), Qt::Unchecked) << row;
+    for (int row = 0; row < form->resultsView->rowCount(); ++row)
+        EXPECT_FALSE(form->resultsView->isTicked(row)) << row;
     EXPECT_FALSE(musicservice::searchState().playlistAddInProgress);
     EXPECT_EQ(player->url(), QString()); // adding plays nothing
 
     // The tool tip names the row under the pointer, and keeps it over
     // empty space.
-    QTreeWidget *results = form->resultsView;
-    results->scrollToItem(results->topLevelItem(2));
-    QCoreApplication::processEvents(); // the view lays its rows out late
-    form->onResultsHovered(results->visualItemRect(results->topLevelItem(2)).center());
+    ResultList *results = form->resultsView;
+    results->scrollToRow(2);
+    form->onResultsHovered(results->rowRect(2).center());
     const QString tip = QStringLiteral("曲名：") + rowText(2, 1) + QStringLiteral(" | 歌手：") +
                         rowText(2, 2) + QStringLiteral(" | 专辑：") + rowText(2, 3) +
                         QStringLiteral(" | 歌曲ID：") + rowText(2, 0);

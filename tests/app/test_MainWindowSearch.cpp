@@ -15,7 +15,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
 #include <QUrl>
 #include <atomic>
 #include <httplib.h>
@@ -61,7 +60,7 @@ TEST_F(MainWindowSearchTest, FillsTheListPageByPageAndEndsWithTheSummary)
     } rows[] = {{"load61", 61}, {"load30", 30}, {"zzqqxxnomatch", 0}};
     for (const Row &row : rows) {
         search(QString::fromLatin1(row.words));
-        EXPECT_EQ(form->resultsView->topLevelItemCount(), row.rows) << row.words;
+        EXPECT_EQ(form->resultsView->rowCount(), row.rows) << row.words;
         EXPECT_EQ(form->statusEdit->text(), summary(row.rows)) << row.words;
         EXPECT_EQ(form->searchButton->text(), QStringLiteral("搜索"));
         EXPECT_EQ(form->stopButton->text(), QStringLiteral("已停止"));
@@ -71,12 +70,10 @@ TEST_F(MainWindowSearchTest, FillsTheListPageByPageAndEndsWithTheSummary)
     }
     // Rows keep the service's page order and carry a tick box each.
     search(QStringLiteral("load61"));
-    const QTreeWidgetItem *first = form->resultsView->topLevelItem(0);
-    const QTreeWidgetItem *last = form->resultsView->topLevelItem(60);
-    EXPECT_FALSE(first->text(0).isEmpty());
-    EXPECT_NE(first->text(0), last->text(0));
-    EXPECT_TRUE(first->flags() & Qt::ItemIsUserCheckable);
-    EXPECT_EQ(first->checkState(0), Qt::Unchecked);
+    const ResultList *results = form->resultsView;
+    EXPECT_FALSE(results->text(0, ResultList::IdColumn).isEmpty());
+    EXPECT_NE(results->text(0, ResultList::IdColumn), results->text(60, ResultList::IdColumn));
+    EXPECT_FALSE(results->isTicked(0));
 }
 
 TEST_F(MainWindowSearchTest, AutoTickAndFitApplyWhileSearching)
@@ -84,10 +81,10 @@ TEST_F(MainWindowSearchTest, AutoTickAndFitApplyWhileSearching)
     form->autoTickBox->setChecked(true);
     form->autoFitBox->setChecked(true);
     search(QStringLiteral("load35"));
-    ASSERT_EQ(form->resultsView->topLevelItemCount(), 35);
+    ASSERT_EQ(form->resultsView->rowCount(), 35);
     for (int i = 0; i < 35; ++i)
-        EXPECT_EQ(form->resultsView->topLevelItem(i)->checkState(0), Qt::Checked) << i;
-    EXPECT_EQ(form->resultsView->currentItem(), form->resultsView->topLevelItem(34));
+        EXPECT_TRUE(form->resultsView->isTicked(i)) << i;
+    EXPECT_EQ(form->resultsView->currentRow(), 34);
 }
 
 TEST_F(MainWindowSearchTest, EmptyInputOnlyWarns)
@@ -106,7 +103,7 @@ TEST_F(MainWindowSearchTest, EmptyInputOnlyWarns)
         EXPECT_EQ(form->searchTextColour(), MainWindow::kPromptColour);
         EXPECT_EQ(form->searchButton->text(), QStringLiteral("搜索"));
         EXPECT_FALSE(form->stopButton->isEnabled());
-        EXPECT_EQ(form->resultsView->topLevelItemCount(), 1); // no search ran
+        EXPECT_EQ(form->resultsView->rowCount(), 1); // no search ran
     }
 }
 
@@ -114,7 +111,7 @@ TEST_F(MainWindowSearchTest, EnterInTheSearchBoxSearches)
 {
     form->searchEdit->setText(QStringLiteral("load3"));
     QTest::keyClick(form->searchEdit, Qt::Key_Return);
-    EXPECT_EQ(form->resultsView->topLevelItemCount(), 3);
+    EXPECT_EQ(form->resultsView->rowCount(), 3);
 }
 
 TEST_F(MainWindowSearchTest, StopDuringAPageKeepsThatPagesRows)
@@ -167,7 +164,7 @@ TEST_F(MainWindowSearchTest, StopDuringAPageKeepsThatPagesRows)
     watcher.stop();
 
     EXPECT_TRUE(release.load());
-    EXPECT_EQ(form->resultsView->topLevelItemCount(), 60);
+    EXPECT_EQ(form->resultsView->rowCount(), 60);
     EXPECT_EQ(form->statusEdit->text(), summary(60));
     EXPECT_EQ(form->stopButton->text(), QStringLiteral("已停止"));
     EXPECT_FALSE(form->stopButton->isEnabled());
@@ -183,7 +180,7 @@ TEST_F(MainWindowSearchTest, AnUnreachableServiceEndsTheSearchAndSaysWhy)
     dead.stop(); // nothing listens there any more
     ServiceConfig::setHost(url);
     search(QStringLiteral("晴天"));
-    EXPECT_EQ(form->resultsView->topLevelItemCount(), 0);
+    EXPECT_EQ(form->resultsView->rowCount(), 0);
     EXPECT_TRUE(form->statusEdit->text().startsWith(summary(0)));
     EXPECT_GT(form->statusEdit->text().size(), summary(0).size());
     EXPECT_EQ(form->searchButton->text(), QStringLiteral("搜索"));
@@ -192,9 +189,8 @@ TEST_F(MainWindowSearchTest, AnUnreachableServiceEndsTheSearchAndSaysWhy)
 TEST_F(MainWindowSearchTest, SongInformationIsFilledFromTheSelectedRow)
 {
     search(QStringLiteral("load3"));
-    ASSERT_EQ(form->resultsView->topLevelItemCount(), 3);
-    QTreeWidgetItem *row = form->resultsView->topLevelItem(1);
-    form->resultsView->setCurrentItem(row);
+    ASSERT_EQ(form->resultsView->rowCount(), 3);
+    form->resultsView->setCurrentRow(1);
 
     // Close the modal window as soon as it shows.
     QTimer closer;
@@ -211,9 +207,9 @@ TEST_F(MainWindowSearchTest, SongInformationIsFilledFromTheSelectedRow)
     closer.stop();
 
     EXPECT_EQ(shown, 1);
-    EXPECT_EQ(form->songInfoWindow()->titleEdit->text(), row->text(1));
-    EXPECT_EQ(form->songInfoWindow()->singerEdit->text(), row->text(2));
-    EXPECT_EQ(form->songInfoWindow()->albumEdit->text(), row->text(3));
-    EXPECT_EQ(form->songInfoWindow()->songIdEdit->text(), row->text(0));
+    EXPECT_EQ(form->songInfoWindow()->titleEdit->text(), form->resultsView->text(1, 1));
+    EXPECT_EQ(form->songInfoWindow()->singerEdit->text(), form->resultsView->text(1, 2));
+    EXPECT_EQ(form->songInfoWindow()->albumEdit->text(), form->resultsView->text(1, 3));
+    EXPECT_EQ(form->songInfoWindow()->songIdEdit->text(), form->resultsView->text(1, 0));
     EXPECT_TRUE(form->songInfoWindow()->linkEdit->text().startsWith(QStringLiteral("http")));
 }

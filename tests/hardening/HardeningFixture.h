@@ -11,7 +11,6 @@
 
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTreeWidget>
 #include <memory>
 
 class HardeningFixture : public MusicdSuite<MainWindowFixture>
@@ -50,8 +49,8 @@ protected:
     QStringList column(int c) const
     {
         QStringList texts;
-        for (int i = 0; i < form->resultsView->topLevelItemCount(); ++i)
-            texts << form->resultsView->topLevelItem(i)->text(c);
+        for (int i = 0; i < form->resultsView->rowCount(); ++i)
+            texts << form->resultsView->text(i, c);
         return texts;
     }
 

@@ -47,10 +47,10 @@ TEST_F(ExitFaults, ExitDuringASearchLeavesWithoutFetchingMorePages)
     EXPECT_TRUE(searchReturned);
     const int pagesAfter = relay->requestsContaining(QStringLiteral("searchList.php"));
     std::printf("[ exit     ] pages asked before the exit command: %d, after: %d, rows: %d\n",
-                pagesAtExit, pagesAfter - pagesAtExit, form->resultsView->topLevelItemCount());
+                pagesAtExit, pagesAfter - pagesAtExit, form->resultsView->rowCount());
     // The page awaited at the exit is dropped, not read as an empty page;
     // no page is asked for after it, and only whole pages are listed.
     EXPECT_EQ(pagesAfter, pagesAtExit);
-    EXPECT_EQ(form->resultsView->topLevelItemCount() % 30, 0);
+    EXPECT_EQ(form->resultsView->rowCount() % 30, 0);
     EXPECT_FALSE(musicservice::searchState().searchInProgress);
 }

@@ -107,10 +107,8 @@ protected:
     void playResult(const QString &words, int row = 0)
     {
         search(words);
-        ASSERT_GT(form->resultsView->topLevelItemCount(), row);
-        QTreeWidgetItem *item = form->resultsView->topLevelItem(row);
-        form->resultsView->setCurrentItem(item);
-        item->setSelected(true);
+        ASSERT_GT(form->resultsView->rowCount(), row);
+        form->resultsView->setCurrentRow(row);
         form->onResultDoubleClicked();
     }
 
@@ -160,7 +158,7 @@ TEST_F(PlayFaults, LinkToSomethingThatIsNoAudioSettlesWithoutAPlayLoop)
         playResult(QStringLiteral("load2"), 1);
         ASSERT_TRUE(settled());
         const auto audioAsked = [this](int row) {
-            const QString id = form->resultsView->topLevelItem(row)->text(0);
+            const QString id = form->resultsView->text(row, 0);
             return relay->requestsContaining(QStringLiteral("/music/") + id + QLatin1Char('.'));
         };
         const auto requestList = [this] {
@@ -281,8 +279,8 @@ TEST_F(PlayFaults, StalledLinkAnswerLeavesTheWindowPlayingAnotherSong)
         return true;
     });
     search(QStringLiteral("load2"));
-    ASSERT_EQ(form->resultsView->topLevelItemCount(), 2);
-    ASSERT_EQ(form->resultsView->topLevelItem(0)->text(0), firstId);
+    ASSERT_EQ(form->resultsView->rowCount(), 2);
+    ASSERT_EQ(form->resultsView->text(0, 0), firstId);
 
     StallProbe probe;
     bool secondStarted = false;
@@ -291,16 +289,12 @@ TEST_F(PlayFaults, StalledLinkAnswerLeavesTheWindowPlayingAnotherSong)
         if (!relay->stallStarted() || secondStarted)
             return;
         secondStarted = true;
-        QTreeWidgetItem *second = form->resultsView->topLevelItem(1);
-        form->resultsView->setCurrentItem(second);
-        second->setSelected(true);
+        form->resultsView->setCurrentRow(1);
         form->onResultDoubleClicked();
     });
     driver.start(10);
     probe.start();
-    QTreeWidgetItem *first = form->resultsView->topLevelItem(0);
-    form->resultsView->setCurrentItem(first);
-    first->setSelected(true);
+    form->resultsView->setCurrentRow(0);
     form->onResultDoubleClicked(); // returns when the stalled request has timed out
     probe.stop();
     driver.stop();

@@ -42,10 +42,8 @@ protected:
 
     void select(int row)
     {
-        ASSERT_GT(form->resultsView->topLevelItemCount(), row);
-        QTreeWidgetItem *item = form->resultsView->topLevelItem(row);
-        form->resultsView->setCurrentItem(item);
-        item->setSelected(true);
+        ASSERT_GT(form->resultsView->rowCount(), row);
+        form->resultsView->setCurrentRow(row);
     }
 
     // Double-clicks result `row` and waits until it plays with a length.
@@ -93,7 +91,7 @@ TEST_F(WindowFaults, AFailedPlayLeavesThePlayingLyricAndSaysWhyReadably)
         return true;
     });
     search(QStringLiteral("晴川"));
-    ASSERT_EQ(form->resultsView->topLevelItem(1)->text(0), QStringLiteral("100002"));
+    ASSERT_EQ(form->resultsView->text(1, 0), QStringLiteral("100002"));
     playRow(0);
     player->controls().setCurrentPosition(4.4);
     ASSERT_TRUE(QTest::qWaitFor(
@@ -139,8 +137,7 @@ TEST_F(WindowFaults, SongInformationKeepsItsLyricToItself)
     form->showSongInformation();
     closer.stop();
 
-    EXPECT_EQ(form->songInfoWindow()->titleEdit->text(),
-              form->resultsView->topLevelItem(4)->text(1));
+    EXPECT_EQ(form->songInfoWindow()->titleEdit->text(), form->resultsView->text(4, 1));
     EXPECT_FALSE(form->songInfoWindow()->lyricEdit->toPlainText().isEmpty());
     EXPECT_NE(form->songInfoWindow()->lyricEdit->toPlainText(), lyric.join(QLatin1Char('\n')));
     EXPECT_EQ(lyricEntries(), lyric);
@@ -224,8 +221,8 @@ TEST_F(WindowFaults, DeletingThePlayingItemRenamesCaptionAndTrayTip)
 {
     search(QStringLiteral("晴川"));
     for (int row : {0, 1, 2})
-        form->resultsView->topLevelItem(row)->setCheckState(0, Qt::Checked);
-    form->resultsView->clearSelection();
+        form->resultsView->setTicked(row, true);
+    form->resultsView->setCurrentRow(-1);
     form->addResultsToPlaylist();
     PlaylistView *list = form->playlistView;
     ASSERT_EQ(list->listCount(), 3);
