@@ -14,11 +14,7 @@ ResultListAccessible::ResultListAccessible(ResultList *list)
 {
 }
 
-ResultListAccessible::~ResultListAccessible()
-{
-    for (const QAccessible::Id id : std::as_const(m_rows))
-        QAccessible::deleteAccessibleInterface(id);
-}
+ResultListAccessible::~ResultListAccessible() = default;
 
 ResultList *ResultListAccessible::list() const
 {
@@ -44,19 +40,12 @@ QAccessibleInterface *ResultListAccessible::child(int index) const
 {
     if (index < 0 || index >= list()->rowCount())
         return nullptr;
-    if (const auto found = m_rows.constFind(index); found != m_rows.constEnd())
-        return QAccessible::accessibleInterface(*found);
-    auto *row = new ResultRowAccessible(list(), index);
-    m_rows.insert(index, QAccessible::registerAccessibleInterface(row));
-    return row;
+    return m_rows.row(index, [&] { return new ResultRowAccessible(list(), index); });
 }
 
 int ResultListAccessible::indexOfChild(const QAccessibleInterface *child) const
 {
-    if (!child || child->role() != QAccessible::ListItem || child->parent() != this)
-        return -1;
-    const int index = static_cast<const ResultRowAccessible *>(child)->row();
-    return index < list()->rowCount() ? index : -1;
+    return ListRowCache::indexOf(child, this, list()->rowCount());
 }
 
 QAccessibleInterface *ResultListAccessible::childAt(int x, int y) const
@@ -74,21 +63,18 @@ QAccessibleInterface *ResultListAccessible::create(const QString &className, QOb
 
 // ---- one row ------------------------------------------------------------------
 
-ResultRowAccessible::ResultRowAccessible(ResultList *list, int row) : m_list(list), m_row(row) {}
-
-bool ResultRowAccessible::isValid() const
+ResultRowAccessible::ResultRowAccessible(ResultList *list, int row) : ListRowAccessible(list, row)
 {
-    return m_list && m_row >= 0 && m_row < m_list->rowCount();
 }
 
-QWindow *ResultRowAccessible::window() const
+ResultList *ResultRowAccessible::list() const
 {
-    return m_list ? m_list->window()->windowHandle() : nullptr;
+    return static_cast<ResultList *>(listWidget());
 }
 
-QAccessibleInterface *ResultRowAccessible::parent() const
+int ResultRowAccessible::listRowCount() const
 {
-    return m_list ? QAccessible::queryAccessibleInterface(m_list.data()) : nullptr;
+    return list() ? list()->rowCount() : 0;
 }
 
 QString ResultRowAccessible::text(QAccessible::Text t) const
@@ -96,14 +82,12 @@ QString ResultRowAccessible::text(QAccessible::Text t) const
     if (!isValid())
         return QString();
     switch (t) {
-    case QAccessible::Name: {
-        const QString title = m_list->text(m_row, ResultList::TitleColumn);
-        const QString singer = m_list->text(m_row, ResultList::SingerColumn);
-        return singer.isEmpty() ? title : title + QStringLiteral(" - ") + singer;
-    }
+    case QAccessible::Name:
+        return titleAndSinger(list()->text(m_row, ResultList::TitleColumn),
+                              list()->text(m_row, ResultList::SingerColumn));
     case QAccessible::Description:
-        return QStringLiteral("专辑：") + m_list->text(m_row, ResultList::AlbumColumn) +
-               QStringLiteral(" | 歌曲ID：") + m_list->text(m_row, ResultList::IdColumn);
+        return QStringLiteral("专辑：") + list()->text(m_row, ResultList::AlbumColumn) +
+               QStringLiteral(" | 歌曲ID：") + list()->text(m_row, ResultList::IdColumn);
     default:
         return QString();
     }
@@ -113,25 +97,19 @@ QRect ResultRowAccessible::rect() const
 {
     if (!isValid())
         return QRect();
-    const QRect row = m_list->rowRect(m_row).intersected(m_list->viewport()->rect());
-    return QRect(m_list->viewport()->mapToGlobal(row.topLeft()), row.size());
+    const QRect row = list()->rowRect(m_row).intersected(list()->viewport()->rect());
+    return QRect(list()->viewport()->mapToGlobal(row.topLeft()), row.size());
 }
 
 QAccessible::State ResultRowAccessible::state() const
 {
-    QAccessible::State s;
-    if (!isValid()) {
-        s.invalid = true;
-        return s;
-    }
-    s.selectable = true;
-    s.focusable = true;
+    if (!isValid())
+        return rowState(false, false);
+    QAccessible::State s =
+        rowState(list()->currentRow() == m_row,
+                 list()->rowRect(m_row).intersected(list()->viewport()->rect()).isEmpty());
     s.checkable = true;
-    s.checked = m_list->isTicked(m_row);
-    s.selected = m_list->currentRow() == m_row;
-    s.focused = s.selected && m_list->hasFocus();
-    s.invisible = m_list->rowRect(m_row).intersected(m_list->viewport()->rect()).isEmpty();
-    s.offscreen = s.invisible;
+    s.checked = list()->isTicked(m_row);
     return s;
 }
 
@@ -149,5 +127,5 @@ QStringList ResultRowAccessible::actionNames() const
 void ResultRowAccessible::doAction(const QString &actionName)
 {
     if (isValid() && actionName == toggleAction())
-        m_list->setTicked(m_row, !m_list->isTicked(m_row));
+        list()->setTicked(m_row, !list()->isTicked(m_row));
 }

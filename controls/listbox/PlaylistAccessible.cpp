@@ -17,11 +17,7 @@ PlaylistAccessible::PlaylistAccessible(PlaylistView *view)
 {
 }
 
-PlaylistAccessible::~PlaylistAccessible()
-{
-    for (const QAccessible::Id id : std::as_const(m_items))
-        QAccessible::deleteAccessibleInterface(id);
-}
+PlaylistAccessible::~PlaylistAccessible() = default;
 
 PlaylistView *PlaylistAccessible::view() const
 {
@@ -55,19 +51,12 @@ QAccessibleInterface *PlaylistAccessible::child(int index) const
 {
     if (index < 0 || index >= view()->listCount())
         return nullptr;
-    if (const auto found = m_items.constFind(index); found != m_items.constEnd())
-        return QAccessible::accessibleInterface(*found);
-    auto *item = new PlaylistItemAccessible(view(), index);
-    m_items.insert(index, QAccessible::registerAccessibleInterface(item));
-    return item;
+    return m_items.row(index, [&] { return new PlaylistItemAccessible(view(), index); });
 }
 
 int PlaylistAccessible::indexOfChild(const QAccessibleInterface *child) const
 {
-    if (!child || child->role() != QAccessible::ListItem || child->parent() != this)
-        return -1;
-    const int index = static_cast<const PlaylistItemAccessible *>(child)->index();
-    return index < view()->listCount() ? index : -1;
+    return ListRowCache::indexOf(child, this, view()->listCount());
 }
 
 QAccessibleInterface *PlaylistAccessible::childAt(int x, int y) const

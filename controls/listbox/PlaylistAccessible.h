@@ -6,8 +6,9 @@
 // changes while accessibility is active.
 #pragma once
 
+#include "controls/listbox/ListRowAccessible.h"
+
 #include <QAccessibleWidget>
-#include <QHash>
 
 class PlaylistView;
 
@@ -31,5 +32,5 @@ public:
 
 private:
     PlaylistView *view() const;
-    mutable QHash<int, QAccessible::Id> m_items;
+    mutable ListRowCache m_items;
 };
