@@ -11,7 +11,6 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>

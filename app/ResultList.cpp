@@ -113,7 +113,7 @@ int ResultList::widestText(int column) const
         widest = std::max(widest, rowMetrics.horizontalAdvance(text(r, column)));
     widest += 2 * ResultListGeometry::kCellPadding;
     if (column == IdColumn)
-        widest += ResultListGeometry::kTickSize + ResultListGeometry::kCellPadding;
+        widest += ResultListGeometry::kTickSize + ResultListGeometry::kTickGap;
     const int caption = m_header->fontMetrics().horizontalAdvance(m_captions.value(column)) +
                         2 * kHeaderPadding + 1;
     return std::max(widest, caption);
@@ -247,7 +247,9 @@ void ResultList::moveCurrent(int row)
 
 int ResultList::headerHeight() const
 {
-    return m_header->fontMetrics().height() + 2 * 4 + 1;
+    // The caption with 6 px above and below and the bottom line: the
+    // height the results header has always had.
+    return m_header->fontMetrics().height() + 2 * 6 + 1;
 }
 
 void ResultList::layoutHeader()
@@ -342,7 +344,7 @@ void ResultList::paintRow(QPainter &painter, int row)
     for (int c = 0; c < columnCount(); ++c) {
         int left = m_geometry.columnLeft(c) + ResultListGeometry::kCellPadding;
         if (c == IdColumn)
-            left += ResultListGeometry::kTickSize + ResultListGeometry::kCellPadding;
+            left += ResultListGeometry::kTickSize + ResultListGeometry::kTickGap;
         const int right = m_geometry.columnLeft(c + 1) - ResultListGeometry::kCellPadding;
         if (right <= left || right < 0 || left > m_geometry.viewWidth)
             continue;

@@ -14,9 +14,11 @@
 struct ResultListGeometry
 {
     // Room kept on each side of a cell's text, in pixels.
-    static constexpr int kCellPadding = 5;
-    // The side of a row's tick box, in pixels.
-    static constexpr int kTickSize = 13;
+    static constexpr int kCellPadding = 3;
+    // The side of a row's tick box, its border included, in pixels.
+    static constexpr int kTickSize = 15;
+    // Between the tick box and the first column's text, in pixels.
+    static constexpr int kTickGap = 5;
     // How near a column's right edge the pointer must be to drag it.
     static constexpr int kDividerGrip = 4;
     // Columns are never narrower than this, so none can vanish by a drag.

@@ -12,7 +12,6 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QFontDatabase>
-#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>

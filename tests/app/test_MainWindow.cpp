@@ -13,7 +13,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
