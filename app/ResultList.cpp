@@ -12,7 +12,7 @@
 
 namespace {
 
-// Room on each side of a header caption, in pixels.
+// Room on every side of a header caption, in pixels.
 constexpr int kHeaderPadding = 6;
 // Pixels one step of the horizontal scroll bar (or Left/Right) moves.
 constexpr int kSidewaysStep = 20;
@@ -247,9 +247,9 @@ void ResultList::moveCurrent(int row)
 
 int ResultList::headerHeight() const
 {
-    // The caption with 6 px above and below and the bottom line: the
+    // The caption, its room above and below and the bottom line: the
     // height the results header has always had.
-    return m_header->fontMetrics().height() + 2 * 6 + 1;
+    return m_header->fontMetrics().height() + 2 * kHeaderPadding + 1;
 }
 
 void ResultList::layoutHeader()
