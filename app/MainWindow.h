@@ -348,6 +348,7 @@ private:
     void finishPlay(const Track &track);
     void showSingerPicture(const QString &singer);
     int selectedResultRow() const;
+    Track resultTrack(int row) const;
     void stepTrack(bool forward);
     void playAfterEndOfTrack();
     bool endsWithoutPlaying();

@@ -33,11 +33,6 @@
 
 namespace {
 
-constexpr int kIdColumn = ResultList::IdColumn;
-constexpr int kTitleColumn = ResultList::TitleColumn;
-constexpr int kSingerColumn = ResultList::SingerColumn;
-constexpr int kAlbumColumn = ResultList::AlbumColumn;
-
 // A download asks the service for the link, whose answer also names a
 // lyric. That lyric belongs to the song being saved, not to the one
 // playing, so it goes nowhere.
@@ -222,9 +217,8 @@ void MainWindow::addResultsToPlaylist()
     SearchState &search = musicservice::searchState();
     search.playlistAddInProgress = rows > 0;
     for (const int row : outcome.rows) {
-        playlistView->addItem(resultsView->text(row, kTitleColumn),
-                              resultsView->text(row, kSingerColumn),
-                              resultsView->text(row, kIdColumn), QString());
+        const SearchResult &result = resultsView->row(row);
+        playlistView->addItem(result.title, result.singer, result.songId, QString());
     }
     for (int i = 0; i < rows; ++i) {
         if (ticks.at(i) != outcome.ticks.at(i))
@@ -238,8 +232,7 @@ void MainWindow::downloadSelectedResult()
     const int row = selectedResultRow();
     if (row < 0)
         return; // nothing selected: no request with an empty song ID
-    downloadSong({resultsView->text(row, kIdColumn), resultsView->text(row, kTitleColumn),
-                  resultsView->text(row, kSingerColumn)});
+    downloadSong(resultTrack(row));
 }
 
 void MainWindow::downloadSong(const Track &track)
@@ -279,10 +272,10 @@ void MainWindow::onResultsHovered(const QPoint &viewportPos)
     const int row = resultsView->rowAt(viewportPos);
     if (row < 0)
         return; // the tool tip keeps its previous text
-    resultsView->setToolTip(QStringLiteral("曲名：") + resultsView->text(row, kTitleColumn) +
-                            QStringLiteral(" | 歌手：") + resultsView->text(row, kSingerColumn) +
-                            QStringLiteral(" | 专辑：") + resultsView->text(row, kAlbumColumn) +
-                            QStringLiteral(" | 歌曲ID：") + resultsView->text(row, kIdColumn));
+    const SearchResult &result = resultsView->row(row);
+    resultsView->setToolTip(QStringLiteral("曲名：") + result.title + QStringLiteral(" | 歌手：") +
+                            result.singer + QStringLiteral(" | 专辑：") + result.album +
+                            QStringLiteral(" | 歌曲ID：") + result.songId);
 }
 
 DownloadManager *MainWindow::downloads() const

@@ -272,21 +272,19 @@ void MainWindow::fillSongInformation()
     if (row < 0)
         return;
     // The link request lets other events run; a new search may empty the
-    // list meanwhile, so the row's texts are taken first.
-    const QString songId = resultsView->text(row, ResultList::IdColumn);
-    const QString title = resultsView->text(row, ResultList::TitleColumn);
-    const QString singer = resultsView->text(row, ResultList::SingerColumn);
-    const QString album = resultsView->text(row, ResultList::AlbumColumn);
+    // list meanwhile, so the row is copied first.
+    const SearchResult song = resultsView->row(row);
     QPointer<SongInfoWindow> info = songInfoWindow();
-    info->titleEdit->setText(title);
-    info->singerEdit->setText(singer);
-    info->albumEdit->setText(album);
+    info->titleEdit->setText(song.title);
+    info->singerEdit->setText(song.singer);
+    info->albumEdit->setText(song.album);
     SongInfoLyrics lyrics(info);
-    const QString link = musicservice::resolveSongLink(songId, singer, title, lyrics);
+    const QString link =
+        musicservice::resolveSongLink(song.songId, song.singer, song.title, lyrics);
     if (!info)
         return;
     info->linkEdit->setText(link);
-    info->songIdEdit->setText(songId);
+    info->songIdEdit->setText(song.songId);
 }
 
 void MainWindow::showSongInformation()

@@ -34,9 +34,6 @@ namespace {
 constexpr double kSeekStepSeconds = 5.0;
 // How much Ctrl+Up and Ctrl+Down change the volume, in percent.
 constexpr int kVolumeStep = 5;
-// Result-list column holding the album.
-constexpr int kAlbumColumn = 3;
-constexpr int kIdColumn = 0;
 
 // Accessible name and description of a button-like picture.
 struct SpokenText
@@ -190,8 +187,8 @@ void MainWindow::setCurrentItem(int index)
 QString MainWindow::albumOf(const QString &songId) const
 {
     for (int row = 0; row < resultsView->rowCount(); ++row) {
-        if (resultsView->text(row, ResultList::IdColumn) == songId)
-            return resultsView->text(row, ResultList::AlbumColumn);
+        if (resultsView->row(row).songId == songId)
+            return resultsView->row(row).album;
     }
     return QString();
 }

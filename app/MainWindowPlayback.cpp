@@ -48,10 +48,6 @@ constexpr int kFailureMessageMs = 5000;
 constexpr double kShortestTrackSeconds = 0.5;
 // Prefix of the play balloon and the now-playing captions.
 const QString kNowPlaying = QStringLiteral("正在播放：");
-// Result-list columns of a search result.
-constexpr int kIdColumn = 0;
-constexpr int kTitleColumn = 1;
-constexpr int kSingerColumn = 2;
 
 } // namespace
 
@@ -62,9 +58,7 @@ void MainWindow::playSearchResult(bool fromDoubleClick)
     const int row = selectedResultRow();
     if (row < 0)
         return; // nothing selected: no request with an empty song ID
-    Track track{resultsView->text(row, ResultList::IdColumn),
-                resultsView->text(row, ResultList::TitleColumn),
-                resultsView->text(row, ResultList::SingerColumn)};
+    Track track = resultTrack(row);
 
     QString link;
     if (!resolvePlayableLink(track, link, fromDoubleClick))
@@ -183,6 +177,12 @@ void MainWindow::showSingerPicture(const QString &singer)
 int MainWindow::selectedResultRow() const
 {
     return resultsView->currentRow();
+}
+
+MainWindow::Track MainWindow::resultTrack(int row) const
+{
+    const SearchResult &result = resultsView->row(row);
+    return {result.songId, result.title, result.singer};
 }
 
 // ---- entry points -----------------------------------------------------------

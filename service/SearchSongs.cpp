@@ -32,7 +32,6 @@ int g_stopGraceMs = 15000;
 void endSearch(SearchView &view)
 {
     SearchState &s = searchState();
-    view.flushResults();
     if (view.fitEnabled())
         view.fitResultColumns();
     s.searchInProgress = false;

@@ -52,8 +52,4 @@ public:
         (void)url;
         (void)status;
     }
-
-    // The search has ended: rows a view held back (to add them in batches)
-    // must all show now.
-    virtual void flushResults() {}
 };
