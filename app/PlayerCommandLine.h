@@ -5,7 +5,7 @@
 // bad command line need no display.
 #pragma once
 
-#include "app/CommandLine.h"
+#include "service/CommandLine.h"
 
 struct PlayerOptions
 {

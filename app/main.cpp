@@ -1,13 +1,13 @@
 #include "app/AppFont.h"
-#include "app/Artwork.h"
-#include "app/MainWindow.h"
-#include "app/MprisService.h"
 #include "app/PlayerCommandLine.h"
-#include "app/PlayerSettings.h"
 #include "app/QtTranslation.h"
-#include "app/SettingsKeeper.h"
-#include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
+#include "desktop/MprisService.h"
+#include "desktop/PlayerSettings.h"
+#include "desktop/SettingsKeeper.h"
+#include "desktop/SingleInstance.h"
+#include "window/Artwork.h"
+#include "window/MainWindow.h"
 
 #include <QApplication>
 #include <QTimer>

@@ -1,8 +1,8 @@
 // What a fetch costs while it waits: the CPU time the whole process spends
 // during a fetchPage that waits two seconds on a server that never answers
 // (the wait must sleep in the event loop, not spin).
+#include "net/HttpClient.h"
 #include "service/FetchPage.h"
-#include "service/HttpClient.h"
 
 #include <QCoreApplication>
 #include <atomic>

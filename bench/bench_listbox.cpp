@@ -3,10 +3,10 @@
 // is), repainting after one wheel notch on a full list, the heap taken per
 // item, and reading a settings file that holds such a list. Goals: the
 // whole append under 50 ms, a wheel step repainted under 2 ms.
-#include "app/PlayerSettings.h"
 #include "controls/PropertyBag.h"
 #include "controls/listbox/PlaylistView.h"
 #include "controls/scrollbar/SkinScrollBar.h"
+#include "desktop/PlayerSettings.h"
 
 #include <QApplication>
 #include <QFileInfo>

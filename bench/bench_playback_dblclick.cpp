@@ -4,15 +4,15 @@
 // measured on its own with the same client, server and song in the same
 // iteration. Counters: url_ms (double-click to URL set), net_ms (the two
 // round trips), extra_ms (the difference: parsing, lyric list, playlist).
-#include "app/MainWindow.h"
-#include "app/MediaPlayer.h"
-#include "app/ResultList.h"
-#include "service/HttpClient.h"
+#include "net/HttpClient.h"
+#include "playback/MediaPlayer.h"
 #include "service/LoadLyrics.h"
 #include "service/ResolveSongLink.h"
 #include "service/SearchResult.h"
 #include "service/ServiceConfig.h"
 #include "tests/common/MusicdServer.h"
+#include "window/MainWindow.h"
+#include "window/results/ResultList.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -12,10 +12,10 @@
 // same link with a bare mpv for comparison), then "PLAYING <ms>" with the
 // time from the double-click to the player playing; or "IDLE" when nothing
 // plays.
-#include "app/MainWindow.h"
-#include "app/MediaPlayer.h"
-#include "app/ResultList.h"
+#include "playback/MediaPlayer.h"
 #include "service/ServiceConfig.h"
+#include "window/MainWindow.h"
+#include "window/results/ResultList.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 // Cost of what the main window's display clock asks the player on each of
 // its 1 ms ticks, while a track plays: a slow answer here turns directly
 // into CPU spent while music plays.
-#include "app/MediaPlayer.h"
+#include "playback/MediaPlayer.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

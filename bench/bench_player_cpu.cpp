@@ -6,7 +6,7 @@
 //
 //   bench_player_cpu URL SECONDS [--clock | --bare-clock]
 // Prints one line: "<user+system CPU seconds> <final playState>".
-#include "app/MediaPlayer.h"
+#include "playback/MediaPlayer.h"
 
 #include <QApplication>
 #include <QTimer>

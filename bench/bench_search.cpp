@@ -2,12 +2,12 @@
 // alone (MB/s of page text, UTF-8 bytes), and a whole ten-page search
 // against the sum of its page fetches (how much the loop adds to waiting).
 #include "musicd/MusicdQueries.h"
+#include "net/UrlEncode.h"
 #include "service/FetchPage.h"
 #include "service/SearchPageParser.h"
 #include "service/SearchSongs.h"
 #include "service/SearchState.h"
 #include "service/ServiceConfig.h"
-#include "service/UrlEncode.h"
 #include "tests/common/MusicdServer.h"
 
 #include <QCoreApplication>

@@ -2,9 +2,9 @@
 // decoder (MB/s of input), and fetchPage over a raw loopback GET of the same
 // result page (the counter is fetchPage's time over the raw GET's).
 #include "musicd/MusicdQueries.h"
+#include "net/UrlEncode.h"
 #include "service/FetchPage.h"
 #include "service/ServiceConfig.h"
-#include "service/UrlEncode.h"
 #include "tests/common/MusicdServer.h"
 
 #include <QCoreApplication>

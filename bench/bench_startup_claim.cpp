@@ -2,7 +2,7 @@
 // claim when no player runs (lock file, one failed connect), and taking the
 // socket over once the application object is up.
 #include "app/PlayerCommandLine.h"
-#include "app/SingleInstance.h"
+#include "desktop/SingleInstance.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

@@ -2,14 +2,14 @@
 
 #include "cli/SigintStop.h"
 #include "cli/TerminalSearchView.h"
+#include "net/HttpClient.h"
+#include "net/UrlEncode.h"
 #include "service/FetchPage.h"
-#include "service/HttpClient.h"
 #include "service/LoadLyrics.h"
 #include "service/LoadNetPicture.h"
 #include "service/ResolveSongLink.h"
 #include "service/SearchSongs.h"
 #include "service/ServiceConfig.h"
-#include "service/UrlEncode.h"
 
 #include <QUrl>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // velmor-cli: the music-service client of the player on the command line,
 // for scripts and for trying a service by hand.
-#include "app/CommandLine.h"
 #include "cli/CliCommands.h"
+#include "service/CommandLine.h"
 #include "service/ServiceConfig.h"
 
 #include <QCoreApplication>

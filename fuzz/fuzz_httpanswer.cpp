@@ -4,7 +4,7 @@
 // sent and never past an announced length, and every failure is one the
 // client names.
 #include "fuzz/FuzzCheck.h"
-#include "service/HttpConnection.h"
+#include "net/HttpConnection.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // urlEncode over arbitrary UTF-16 input: every output character must be an
 // ASCII letter, a digit or '%', and a text of spaces encodes to nothing.
-#include "service/UrlEncode.h"
+#include "net/UrlEncode.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -3,9 +3,9 @@
 // decode to the end; decoding never gives more frames than the bytes
 // could hold or than the header announced; seeking anywhere and reading
 // on stays within the same bounds.
-#include "app/ByteReader.h"
-#include "app/WavDecoder.h"
 #include "fuzz/FuzzCheck.h"
+#include "playback/decoders/WavDecoder.h"
+#include "playback/sources/ByteReader.h"
 
 #include <algorithm>
 #include <cstdint>

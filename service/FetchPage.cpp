@@ -1,6 +1,6 @@
 #include "service/FetchPage.h"
 
-#include "service/HttpClient.h"
+#include "net/HttpClient.h"
 
 #include <QStringDecoder>
 

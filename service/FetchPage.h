@@ -1,7 +1,7 @@
 // Page fetching and byte-to-text decoding for the music-service client.
 #pragma once
 
-#include "service/HttpClient.h"
+#include "net/HttpClient.h"
 
 #include <QByteArray>
 #include <QString>

@@ -5,8 +5,8 @@
 // it; there the URL ends at its closing quote or at the closing brace.
 #include "service/LoadLyrics.h"
 
+#include "net/HttpClient.h"
 #include "service/FetchPage.h"
-#include "service/HttpClient.h"
 
 namespace musicservice {
 namespace {

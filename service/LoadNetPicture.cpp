@@ -4,10 +4,10 @@
 // has always been read.
 #include "service/LoadNetPicture.h"
 
+#include "net/HttpClient.h"
+#include "net/UrlEncode.h"
 #include "service/FetchPage.h"
-#include "service/HttpClient.h"
 #include "service/ServiceConfig.h"
-#include "service/UrlEncode.h"
 
 #include <QBuffer>
 #include <QFileInfo>

@@ -4,11 +4,11 @@
 // turns the escaped "\/" back into "/".
 #include "service/ResolveSongLink.h"
 
+#include "net/HttpClient.h"
+#include "net/UrlEncode.h"
 #include "service/FetchPage.h"
-#include "service/HttpClient.h"
 #include "service/LoadLyrics.h"
 #include "service/ServiceConfig.h"
-#include "service/UrlEncode.h"
 
 #include <QUrl>
 

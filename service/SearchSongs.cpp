@@ -8,12 +8,12 @@
 //    the newer search owns all three and has already run its own end.
 #include "service/SearchSongs.h"
 
+#include "net/HttpClient.h"
+#include "net/UrlEncode.h"
 #include "service/FetchPage.h"
-#include "service/HttpClient.h"
 #include "service/SearchPageParser.h"
 #include "service/SearchState.h"
 #include "service/ServiceConfig.h"
-#include "service/UrlEncode.h"
 
 #include <limits>
 

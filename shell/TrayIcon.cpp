@@ -1,6 +1,5 @@
 #include "shell/TrayIcon.h"
 
-#include "app/PlaybackState.h"
 #include "shell/TrayEvent.h"
 
 #include <QApplication>
@@ -56,6 +55,7 @@ struct TrayModule
     QString lastBalloon;
     int usableOverride = -1;
     BalloonFallback balloonFallback;
+    TipSource tipSource;
 };
 
 TrayModule &module()
@@ -247,9 +247,8 @@ bool handleWindowMessage(QWidget *window, int message, qintptr wParam, qintptr l
             break;
         case kBalloonHide:
         case kBalloonTimeout: {
-            const PlaybackState &state = PlaybackState::instance();
-            const QString tip =
-                state.nowPlayingTest() ? state.nowPlayingTip() : window->windowTitle();
+            const TipSource &source = module().tipSource;
+            const QString tip = source ? source(window) : window->windowTitle();
             updateTrayIcon(window, tip, QString(), kRefreshFlags, kRefreshTimeoutMs);
             break;
         }
@@ -273,6 +272,11 @@ void setTrayMenu(QMenu *menu)
 void setTrayMenuSource(MenuSource source)
 {
     module().menuSource = std::move(source);
+}
+
+void setTipSource(TipSource source)
+{
+    module().tipSource = std::move(source);
 }
 
 void setBalloonFallback(BalloonFallback fallback)

@@ -85,6 +85,12 @@ void setTrayMenu(QMenu *menu);
 using MenuSource = std::function<QMenu *()>;
 void setTrayMenuSource(MenuSource source);
 
+// The tip the icon goes back to once a balloon is gone, asked for then (the
+// window's title when none is set): the tray is told what to show, it
+// reads nothing of the player itself.
+using TipSource = std::function<QString(QWidget *form)>;
+void setTipSource(TipSource source);
+
 // Where a balloon's text goes when the desktop has no notification area to
 // show it (the main window's status line, for the balloon's time-out).
 using BalloonFallback = std::function<void(QWidget *form, const QString &text, int timeoutMs)>;

@@ -15,11 +15,11 @@
 // the control.
 #pragma once
 
+#include "controls/MessageHook.h"
 #include "controls/listbox/ListGeometry.h"
-#include "controls/listbox/MessageHook.h"
-#include "controls/listbox/PlaylistItem.h"
 #include "controls/listbox/PlaylistViewProperties.h"
 #include "gfx/IconFileReader.h"
+#include "player/PlaylistItem.h"
 
 #include <QFontMetrics>
 #include <QHash>

@@ -13,7 +13,7 @@
 // as the list box's.
 #pragma once
 
-#include "controls/listbox/MessageHook.h"
+#include "controls/MessageHook.h"
 #include "controls/scrollbar/ScrollBarGeometry.h"
 
 #include <QBrush>

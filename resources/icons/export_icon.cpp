@@ -2,7 +2,7 @@
 // files of the desktop's icon theme, one per size, so the installed icon is
 // the very picture the window shows. Run by the build: velmor-icon-export OUTPUT_DIR NAME SIZE...
 // writes OUTPUT_DIR/SIZExSIZE/apps/NAME.png.
-#include "app/Artwork.h"
+#include "window/Artwork.h"
 
 #include <QDir>
 #include <QGuiApplication>

@@ -3,9 +3,9 @@
 // the window never uses are never loaded. Faces FreeType loads are mapped
 // from their files, so /proc/self/maps tells which ones the process holds.
 #include "app/AppFont.h"
-#include "app/MainWindow.h"
-#include "app/ResultList.h"
 #include "controls/listbox/PlaylistView.h"
+#include "window/MainWindow.h"
+#include "window/results/ResultList.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,7 +1,7 @@
 // The window hook's contract: which messages reach the owner, in which order
 // around the widget's own handling, what a before-phase callback can stop or
 // change, and the bookkeeping of the subscription table.
-#include "controls/listbox/MessageHook.h"
+#include "controls/MessageHook.h"
 
 #include <QMouseEvent>
 #include <QPaintEvent>

@@ -2,11 +2,11 @@
 // FaultRelay the test spoils as it needs; the service runs once per suite.
 #pragma once
 
-#include "tests/app/MainWindowFixture.h"
 #include "tests/common/MusicdServer.h"
 #include "tests/hardening/FaultRelay.h"
+#include "tests/window/MainWindowFixture.h"
 
-#include "service/HttpClient.h"
+#include "net/HttpClient.h"
 #include "service/ServiceConfig.h"
 
 #include <QLineEdit>

@@ -1,11 +1,12 @@
 // The client's one request path against answers whose body cannot be read
 // although the status says success.
+#include "net/HttpClient.h"
+#include "net/NetworkBackend.h"
 #include "service/FetchPage.h"
-#include "service/HttpClient.h"
-#include "service/NetworkBackend.h"
 #include "tests/common/TestHttpServer.h"
 #include "tests/hardening/FaultRelay.h"
 
+#include <QUrl>
 #include <gtest/gtest.h>
 #include <httplib.h>
 

@@ -6,10 +6,10 @@
 #include "tests/hardening/ProcessMemory.h"
 #include "tests/hardening/StallProbe.h"
 
-#include "app/ImageControl.h"
-#include "app/MediaPlayer.h"
+#include "controls/image/ImageControl.h"
 #include "controls/listbox/PlaylistView.h"
 #include "musicd/MusicdQueries.h"
+#include "playback/MediaPlayer.h"
 #include "service/LoadLyrics.h"
 
 #include <QCheckBox>

@@ -5,9 +5,9 @@
 #include "tests/hardening/HardeningFixture.h"
 #include "tests/hardening/StallProbe.h"
 
+#include "net/UrlEncode.h"
 #include "service/SearchPageParser.h"
 #include "service/SearchState.h"
-#include "service/UrlEncode.h"
 
 #include <QRegularExpression>
 #include <QStringEncoder>

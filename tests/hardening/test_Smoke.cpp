@@ -10,7 +10,7 @@
 // the same exit command.
 //
 // Without Xvfb, xdotool or ImageMagick's import the test skips itself.
-#include "app/PlayerSettings.h"
+#include "desktop/PlayerSettings.h"
 #include "tests/common/MusicdServer.h"
 
 #include <QDir>

@@ -8,12 +8,12 @@
 // what plays.
 #include "tests/hardening/HardeningFixture.h"
 
-#include "app/Artwork.h"
-#include "app/ImageControl.h"
-#include "app/MediaPlayer.h"
-#include "app/PlaybackKnobs.h"
-#include "app/SongInfoWindow.h"
+#include "controls/image/ImageControl.h"
 #include "controls/listbox/PlaylistView.h"
+#include "playback/MediaPlayer.h"
+#include "window/Artwork.h"
+#include "window/SongInfoWindow.h"
+#include "window/rules/PlaybackKnobs.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -6,18 +6,18 @@
 // player view must reach full screen. With a notification area (FakeTray)
 // the balloon must be readable. Qt's own dialogs speak Chinese, and a
 // download suggests "title - singer.ext" and says when it is done.
-#include "tests/app/MainWindowFixture.h"
 #include "tests/common/MusicdServer.h"
 #include "tests/hardening/XServer.h"
+#include "tests/window/MainWindowFixture.h"
 
-#include "app/DownloadManager.h"
-#include "app/ImageControl.h"
-#include "app/MediaPlayer.h"
-#include "app/PopupMenus.h"
 #include "app/QtTranslation.h"
+#include "controls/image/ImageControl.h"
 #include "controls/listbox/PlaylistView.h"
+#include "downloads/DownloadManager.h"
+#include "playback/MediaPlayer.h"
 #include "service/ServiceConfig.h"
 #include "shell/SkinLoader.h"
+#include "window/PopupMenus.h"
 
 #include <QAbstractButton>
 #include <QAction>

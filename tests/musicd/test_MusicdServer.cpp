@@ -2,14 +2,14 @@
 // scraper must find every advertised song on the search pages, the link and
 // lyric cuts must give working URLs, and odd requests must not hurt it.
 #include "musicd/MusicdQueries.h"
+#include "net/HttpClient.h"
+#include "net/UrlEncode.h"
 #include "service/FetchPage.h"
-#include "service/HttpClient.h"
 #include "service/LoadLyrics.h"
 #include "service/LoadNetPicture.h"
 #include "service/ResolveSongLink.h"
 #include "service/SearchPageParser.h"
 #include "service/ServiceConfig.h"
-#include "service/UrlEncode.h"
 #include "tests/common/MusicdServer.h"
 
 #include <QImage>

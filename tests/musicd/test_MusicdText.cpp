@@ -8,7 +8,7 @@
 #include "musicd/MusicdQueries.h"
 #include "musicd/QueryText.h"
 #include "musicd/Tune.h"
-#include "service/UrlEncode.h"
+#include "net/UrlEncode.h"
 
 #include <QRegularExpression>
 #include <QtEndian>

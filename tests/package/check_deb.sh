@@ -64,7 +64,7 @@ for p in bin/velmor bin/velmor-cli bin/velmor-musicd "$libdir/velmor/libvelmor-n
     done
 done
 # libmpv is opened by name and soname version, so no linker sees it.
-mpv_version="$(sed -nE 's/.*kMpvSonameVersion = ([0-9]+);.*/\1/p' "$source/app/MpvLibrary.cpp")"
+mpv_version="$(sed -nE 's/.*kMpvSonameVersion = ([0-9]+);.*/\1/p' "$source/playback/libraries/MpvLibrary.cpp")"
 mpv_pkg="$(owner_of "libmpv.so.$mpv_version")"
 [ -n "$mpv_pkg" ] && has_dep "$mpv_pkg" || fail "Depends does not name ${mpv_pkg:-the package of libmpv.so.$mpv_version}"
 # So are the lighter engine's libraries, by the soname of the development
@@ -138,8 +138,8 @@ grep -q '<svg' "$work/root/usr/share/icons/hicolor/scalable/apps/$app_id.svg" ||
 # with the distribution's hardening flags.
 python3 - "$build/compile_commands.json" <<'PY' || fail "programs compiled without the hardening flags"
 import json, re, sys
-packaged = re.compile(r"CMakeFiles/(velmor|velmor-cli|velmor-musicd|velmor_core|velmor_ui|"
-                      r"velmor_musicd_lib|velmor_ui_resources_[0-9]+)\.dir/")
+# The three programs, every library of theirs and the compiled-in resources.
+packaged = re.compile(r"CMakeFiles/velmor[A-Za-z0-9_-]*\.dir/")
 flags = ["-D_FORTIFY_SOURCE=2", "-fstack-protector-strong", "-Werror=format-security"]
 bad = [e["file"] for e in json.load(open(sys.argv[1]))
        if packaged.search(e.get("output", e["command"]))

@@ -1,5 +1,5 @@
+#include "net/HttpClient.h"
 #include "service/FetchPage.h"
-#include "service/HttpClient.h"
 #include "tests/common/TestHttpServer.h"
 
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // The page loop against a loopback search endpoint whose pages the tests
 // choose, including a page that is held back until the test has pressed a
 // button inside the loop's wait.
-#include "service/HttpClient.h"
+#include "net/HttpClient.h"
 #include "service/SearchSongs.h"
 #include "service/SearchState.h"
 #include "service/ServiceConfig.h"

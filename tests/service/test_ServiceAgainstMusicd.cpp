@@ -1,7 +1,7 @@
 // The client end to end against the bundled service: real result pages,
 // link answers, lyric files, singer pages and pictures.
 #include "musicd/MusicdQueries.h"
-#include "service/HttpClient.h"
+#include "net/HttpClient.h"
 #include "service/LoadLyrics.h"
 #include "service/LoadNetPicture.h"
 #include "service/ResolveSongLink.h"

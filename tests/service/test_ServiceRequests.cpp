@@ -1,7 +1,7 @@
 // The service client against a loopback server that answers what the tests
 // need: link answers, lyric files, pictures and search pages, including the
 // broken and slow ones the bundled service never sends.
-#include "service/HttpClient.h"
+#include "net/HttpClient.h"
 #include "service/LoadLyrics.h"
 #include "service/LoadNetPicture.h"
 #include "service/ResolveSongLink.h"
@@ -16,6 +16,7 @@
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>

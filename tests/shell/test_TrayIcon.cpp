@@ -1,6 +1,6 @@
 // The tray icon's record, its add/modify/delete life cycle, and the hook's
 // handling of the icon's notifications on a plain top-level window.
-#include "app/PlaybackState.h"
+#include "player/PlaybackState.h"
 #include "shell/TrayEvent.h"
 #include "shell/TrayIcon.h"
 
@@ -42,6 +42,9 @@ protected:
     {
         setTrayUsableOverride(1);
         PlaybackState::instance() = PlaybackState();
+        // As the main window tells the tray its tip.
+        setTipSource(
+            [](QWidget *form) { return PlaybackState::instance().trayTip(form->windowTitle()); });
         window = std::make_unique<QWidget>();
         window->setWindowTitle(QStringLiteral("窗口标题"));
         QPixmap icon(16, 16);
@@ -54,6 +57,7 @@ protected:
         removeTrayIcon(window.get());
         window.reset();
         PlaybackState::instance() = PlaybackState();
+        setTipSource(nullptr);
         setTrayUsableOverride(-1);
     }
     std::unique_ptr<QWidget> window;

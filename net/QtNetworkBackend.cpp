@@ -1,0 +1,218 @@
+// The network module: NetworkBackend on Qt's network library. Built as a
+// library of its own that the programs open on their first request.
+#include "net/NetworkBackend.h"
+#include "net/WaitingRequests.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QTimer>
+
+namespace {
+
+QString userAgent()
+{
+    return QStringLiteral("Velmor/%1.%2.%3")
+        .arg(VELMOR_VERSION_MAJOR)
+        .arg(VELMOR_VERSION_MINOR)
+        .arg(VELMOR_VERSION_PATCH);
+}
+
+NetworkFailure failureOf(QNetworkReply::NetworkError e)
+{
+    switch (e) {
+    case QNetworkReply::NoError:
+        return NetworkFailure::None;
+    case QNetworkReply::ConnectionRefusedError:
+        return NetworkFailure::Refused;
+    case QNetworkReply::RemoteHostClosedError:
+        return NetworkFailure::Closed;
+    case QNetworkReply::HostNotFoundError:
+        return NetworkFailure::HostNotFound;
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:
+        return NetworkFailure::TimedOut;
+    case QNetworkReply::ProtocolUnknownError:
+        return NetworkFailure::UnknownScheme;
+    default:
+        return NetworkFailure::Other;
+    }
+}
+
+class QtHttpStream : public HttpStream
+{
+public:
+    QtHttpStream(const Request &request, Handlers handlers)
+        : m_manager(new QNetworkAccessManager), m_handlers(std::move(handlers))
+    {
+        m_manager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+        QNetworkRequest get(request.url);
+        get.setHeader(QNetworkRequest::UserAgentHeader, userAgent());
+        if (request.transferTimeoutMs > 0)
+            get.setTransferTimeout(request.transferTimeoutMs);
+        for (const auto &[name, value] : request.headers)
+            get.setRawHeader(name, value);
+        m_reply = m_manager->get(get);
+        QObject::connect(m_reply, &QNetworkReply::readyRead, m_reply, [this] {
+            if (m_handlers.readyRead)
+                m_handlers.readyRead();
+        });
+        QObject::connect(m_reply, &QNetworkReply::finished, m_reply, [this] {
+            if (m_handlers.finished)
+                m_handlers.finished();
+        });
+        QObject::connect(m_reply, &QNetworkReply::downloadProgress, m_reply,
+                         [this](qint64 received, qint64 total) {
+                             if (m_handlers.progress)
+                                 m_handlers.progress(received, total);
+                         });
+    }
+    ~QtHttpStream() override
+    {
+        // A handler may be what destroys the stream: the reply is still in
+        // its signal then, so it goes from the event loop.
+        m_reply->disconnect();
+        m_reply->abort();
+        m_manager->deleteLater(); // and the reply with it
+    }
+
+    QByteArray read(qint64 maxBytes) override { return m_reply->read(maxBytes); }
+    QByteArray readAll() override { return m_reply->readAll(); }
+    void abort() override { m_reply->abort(); }
+    bool isFinished() const override { return m_reply->isFinished(); }
+    int status() const override
+    {
+        return m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    }
+    QByteArray rawHeader(const QByteArray &name) const override { return m_reply->rawHeader(name); }
+    qint64 contentLength() const override
+    {
+        const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
+        return length.isValid() ? length.toLongLong() : -1;
+    }
+    QString contentType() const override
+    {
+        return m_reply->header(QNetworkRequest::ContentTypeHeader).toString();
+    }
+    NetworkFailure failure() const override { return failureOf(m_reply->error()); }
+
+private:
+    QNetworkAccessManager *m_manager;
+    QNetworkReply *m_reply = nullptr;
+    Handlers m_handlers;
+};
+
+class QtNetworkBackend : public NetworkBackend
+{
+public:
+    HttpResult get(const QUrl &url, const HttpLimits &limits, const Timeouts &timeouts) override;
+    void limitGroup(const QString &group, int graceMs) override;
+    std::unique_ptr<HttpStream> open(const HttpStream::Request &request,
+                                     HttpStream::Handlers handlers) override
+    {
+        return std::make_unique<QtHttpStream>(request, std::move(handlers));
+    }
+
+private:
+    // One manager per process, owned by the application object so that it
+    // is gone before Qt shuts down; connections to the service are reused.
+    QNetworkAccessManager *manager()
+    {
+        if (!m_manager) {
+            m_manager = new QNetworkAccessManager(QCoreApplication::instance());
+            m_manager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+        }
+        return m_manager;
+    }
+
+    WaitingRequests m_waiting;
+    QPointer<QNetworkAccessManager> m_manager;
+};
+
+HttpResult QtNetworkBackend::get(const QUrl &url, const HttpLimits &limits,
+                                 const Timeouts &timeouts)
+{
+    HttpResult result;
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::UserAgentHeader, userAgent());
+    request.setTransferTimeout(timeouts.transferMs);
+
+    QNetworkReply *reply = manager()->get(request);
+    const qint64 maxBody = limits.maxBodyBytes > 0 ? limits.maxBodyBytes : timeouts.maxBodyBytes;
+    bool timedOut = false;
+    bool tooLarge = false;
+    bool shortened = false; // by limitGroup
+
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, reply, [&] {
+        timedOut = true;
+        reply->abort();
+    });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [&](qint64 received, qint64) {
+        if (received > maxBody && !tooLarge) {
+            tooLarge = true;
+            reply->abort();
+        }
+    });
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    deadline.start(timeouts.totalMs);
+    m_waiting.add(limits.group, &deadline, &shortened);
+    if (!reply->isFinished())
+        loop.exec();
+    deadline.stop();
+    m_waiting.remove(&deadline);
+    // The wait can end before the answer does: once the application is told
+    // to exit, every event loop returns at once (and any new one does not
+    // run). What has arrived by then is no answer; the caller must not take
+    // it for a page and go on asking for more.
+    const bool cancelled = !reply->isFinished();
+    if (cancelled)
+        reply->abort();
+
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const QNetworkReply::NetworkError err = reply->error();
+    // An error is an HTTP answer that carries a body only when the status
+    // itself says error (4xx, 5xx). Anything else is a failure: refused,
+    // reset, time-out, host not found, proxy, and also a success status
+    // whose body could not be read (a compressed body that inflates past the
+    // network stack's safety limit arrives cut short).
+    const bool errorStatus = status.isValid() && status.toInt() >= 400;
+    const bool transportFailure = err != QNetworkReply::NoError && !errorStatus;
+    if (cancelled || (timedOut && shortened)) {
+        result.error = QStringLiteral("网络错误：请求已取消");
+    } else if (transportFailure || timedOut || tooLarge) {
+        result.error = networkErrorText(
+            failureOf(err), timedOut || err == QNetworkReply::OperationCanceledError, tooLarge);
+    } else {
+        result.body = reply->readAll();
+        // The progress counts the bytes on the wire; a compressed body is
+        // measured again once inflated.
+        if (result.body.size() > maxBody) {
+            result.body = QByteArray();
+            result.error = networkErrorText(failureOf(err), false, true);
+        } else {
+            result.status = status.toInt();
+            result.ok = true;
+        }
+    }
+    reply->deleteLater();
+    return result;
+}
+
+void QtNetworkBackend::limitGroup(const QString &group, int graceMs)
+{
+    m_waiting.limit(group, graceMs);
+}
+
+} // namespace
+
+extern "C" Q_DECL_EXPORT NetworkBackend *velmorNetworkBackend()
+{
+    static QtNetworkBackend backend;
+    return &backend;
+}
