@@ -6,10 +6,12 @@
 #include "desktop/PlayerSettings.h"
 #include "desktop/SettingsKeeper.h"
 #include "desktop/SingleInstance.h"
+#include "player/PlayerState.h"
 #include "window/Artwork.h"
 #include "window/MainWindow.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QTimer>
 #include <clocale>
 #include <cstdio>
@@ -93,12 +95,28 @@ int main(int argc, char **argv)
     // program (from the tray menu, or by closing the window where the
     // desktop has no notification area).
     QApplication::setQuitOnLastWindowClosed(false);
-    MainWindow window;
+    // The player's state, shown by the window and observed by the settings
+    // and the desktop's media-player interface.
+    PlayerState state;
+    MainWindow window(&state);
     if (instance) {
         QObject::connect(&*instance, &SingleInstance::argumentsReceived, &window,
                          [&window](const QStringList &) { bringToFront(window); });
     }
-    SettingsKeeper settings(&window, PlayerSettingsFile::defaultPath());
+    SettingsKeeper settings(&state, PlayerSettingsFile::defaultPath());
+    settings.keepDownloads(window.downloads());
+    SettingsKeeper::WindowPart windowPart;
+    windowPart.window = &window;
+    windowPart.options = [&window] {
+        return std::make_pair(window.autoFitBox->isChecked(), window.autoTickBox->isChecked());
+    };
+    windowPart.setOptions = [&window](bool autoFit, bool autoTick) {
+        window.autoFitBox->setChecked(autoFit);
+        window.autoTickBox->setChecked(autoTick);
+    };
+    settings.keepWindow(windowPart);
+    for (QCheckBox *option : {window.autoFitBox, window.autoTickBox})
+        QObject::connect(option, &QCheckBox::toggled, &settings, &SettingsKeeper::scheduleSave);
     settings.restore();
     // A termination signal leaves through the tray menu's exit command, so
     // the player stops and cleans up as it does there and ends with 0.
@@ -106,6 +124,6 @@ int main(int argc, char **argv)
     window.show();
     // The bus is joined once the window is up, so start-up does not wait
     // for it.
-    QTimer::singleShot(0, &window, [&window] { MprisService::startOnSessionBus(&window); });
+    QTimer::singleShot(0, &state, [&state] { MprisService::startOnSessionBus(&state); });
     return app.exec();
 }

@@ -1,7 +1,7 @@
 #include "desktop/MprisPlayerAdaptor.h"
 
 #include "desktop/MprisService.h"
-#include "window/MainWindow.h"
+#include "player/PlayerState.h"
 
 MprisPlayerAdaptor::MprisPlayerAdaptor(MprisService *service)
     : QDBusAbstractAdaptor(service), m_service(service)
@@ -80,38 +80,38 @@ bool MprisPlayerAdaptor::canSeek() const
 
 void MprisPlayerAdaptor::Next()
 {
-    m_service->later([window = m_service->window()] { window->onNextClicked(); });
+    m_service->later([state = m_service->state()] { state->next(); });
 }
 
 void MprisPlayerAdaptor::Previous()
 {
-    m_service->later([window = m_service->window()] { window->onPreviousClicked(); });
+    m_service->later([state = m_service->state()] { state->previous(); });
 }
 
 void MprisPlayerAdaptor::Pause()
 {
-    m_service->later([window = m_service->window()] { window->pausePlayback(); });
+    m_service->later([state = m_service->state()] { state->pause(); });
 }
 
 void MprisPlayerAdaptor::PlayPause()
 {
-    m_service->later([window = m_service->window()] { window->togglePlayback(); });
+    m_service->later([state = m_service->state()] { state->togglePlayback(); });
 }
 
 void MprisPlayerAdaptor::Stop()
 {
-    m_service->later([window = m_service->window()] { window->stopPlayback(); });
+    m_service->later([state = m_service->state()] { state->stop(); });
 }
 
 void MprisPlayerAdaptor::Play()
 {
-    m_service->later([window = m_service->window()] { window->playOrResume(); });
+    m_service->later([state = m_service->state()] { state->playOrResume(); });
 }
 
 void MprisPlayerAdaptor::Seek(qlonglong Offset)
 {
     m_service->later(
-        [window = m_service->window(), Offset] { window->seekBy(mpris::toSeconds(Offset)); });
+        [state = m_service->state(), Offset] { state->seekBy(mpris::toSeconds(Offset)); });
 }
 
 void MprisPlayerAdaptor::SetPosition(const QDBusObjectPath &TrackId, qlonglong Position)

@@ -1,7 +1,7 @@
 #include "desktop/MprisRootAdaptor.h"
 
 #include "desktop/MprisService.h"
-#include "window/MainWindow.h"
+#include "player/PlayerState.h"
 
 #include <QGuiApplication>
 
@@ -25,10 +25,10 @@ QString MprisRootAdaptor::desktopEntry() const
 
 void MprisRootAdaptor::Raise()
 {
-    m_service->later([window = m_service->window()] { window->raiseWindow(); });
+    m_service->later([state = m_service->state()] { state->raise(); });
 }
 
 void MprisRootAdaptor::Quit()
 {
-    m_service->later([window = m_service->window()] { window->exitPlayer(); });
+    m_service->later([state = m_service->state()] { state->quit(); });
 }

@@ -1,18 +1,13 @@
 #include "desktop/MprisService.h"
 
-#include "controls/listbox/PlaylistView.h"
 #include "desktop/MprisPlayerAdaptor.h"
 #include "desktop/MprisRootAdaptor.h"
-#include "playback/MediaPlayer.h"
-#include "player/PlaybackState.h"
-#include "window/MainWindow.h"
+#include "player/PlayerState.h"
 
-#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QSlider>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -35,14 +30,9 @@ QVariantMap onTheBus(QVariantMap metadata)
     return metadata;
 }
 
-bool loaded(MediaPlayer *player)
-{
-    return !player->status().isEmpty();
-}
-
 } // namespace
 
-MprisService *MprisService::startOnSessionBus(MainWindow *window)
+MprisService *MprisService::startOnSessionBus(PlayerState *state)
 {
     const QDBusConnection bus = QDBusConnection::sessionBus();
     QString error;
@@ -51,7 +41,7 @@ MprisService *MprisService::startOnSessionBus(MainWindow *window)
         if (error.isEmpty())
             error = QStringLiteral("no session bus");
     } else {
-        auto *service = new MprisService(window);
+        auto *service = new MprisService(state);
         if (service->publish(bus, &error))
             return service;
         delete service;
@@ -61,8 +51,8 @@ MprisService *MprisService::startOnSessionBus(MainWindow *window)
     return nullptr;
 }
 
-MprisService::MprisService(MainWindow *window)
-    : QObject(window), m_window(window), m_bus(QStringLiteral("unconnected"))
+MprisService::MprisService(PlayerState *state)
+    : QObject(state), m_state(state), m_bus(QStringLiteral("unconnected"))
 {
     new MprisRootAdaptor(this);
     m_player = new MprisPlayerAdaptor(this);
@@ -73,16 +63,16 @@ MprisService::MprisService(MainWindow *window)
     connect(m_refresh, &QTimer::timeout, this, &MprisService::refresh);
 
     const auto changed = [this] { scheduleRefresh(); };
-    connect(window->mediaPlayer, &MediaPlayer::playStateChanged, this, changed);
-    connect(window, &MainWindow::trackStarted, this, changed);
-    connect(window->volumeSlider, &QSlider::valueChanged, this, changed);
-    for (QCheckBox *box : {window->singleRepeatBox, window->listLoopBox, window->randomBox})
-        connect(box, &QCheckBox::toggled, this, changed);
-    connect(window->playlistView, &PlaylistView::itemsChanged, this, changed);
-    // The track's length becomes known a little after it starts playing,
-    // with no signal of its own; the window's clock runs meanwhile.
-    connect(window->clockTimer, &QTimer::timeout, this, changed);
-    connect(window, &MainWindow::seeked, this,
+    connect(state, &PlayerState::playbackChanged, this, changed);
+    connect(state, &PlayerState::lengthChanged, this, changed);
+    connect(state, &PlayerState::trackChanged, this, changed);
+    connect(state, &PlayerState::volumeChanged, this, changed);
+    connect(state, &PlayerState::playModeChanged, this, changed);
+    const PlaylistItems *playlist = &state->playlist();
+    connect(playlist, &PlaylistItems::added, this, changed);
+    connect(playlist, &PlaylistItems::removed, this, changed);
+    connect(playlist, &PlaylistItems::cleared, this, changed);
+    connect(state, &PlayerState::seeked, this,
             [this](double seconds) { Q_EMIT m_player->Seeked(mpris::toMicroseconds(seconds)); });
     m_last = snapshot();
 }
@@ -111,61 +101,57 @@ bool MprisService::publish(const QDBusConnection &bus, QString *error)
 
 void MprisService::later(std::function<void()> handler)
 {
-    QMetaObject::invokeMethod(m_window, std::move(handler), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_state, std::move(handler), Qt::QueuedConnection);
 }
 
 // ---- properties ---------------------------------------------------------------
 
 QString MprisService::playbackStatus() const
 {
-    return mpris::playbackStatusFor(m_window->mediaPlayer->playState());
+    return mpris::playbackStatusFor(m_state->playState());
 }
 
 QString MprisService::loopStatus() const
 {
-    return mpris::loopStatusFor(m_window->playMode());
+    return mpris::loopStatusFor(m_state->playMode());
 }
 
 void MprisService::setLoopStatus(const QString &value)
 {
-    if (const auto mode = mpris::modeForLoopStatus(m_window->playMode(), value))
-        m_window->setPlayMode(*mode);
+    if (const auto mode = mpris::modeForLoopStatus(m_state->playMode(), value))
+        m_state->setPlayMode(*mode);
 }
 
 bool MprisService::shuffle() const
 {
-    return mpris::shuffleFor(m_window->playMode());
+    return mpris::shuffleFor(m_state->playMode());
 }
 
 void MprisService::setShuffle(bool value)
 {
-    m_window->setPlayMode(mpris::modeForShuffle(m_window->playMode(), value));
+    m_state->setPlayMode(mpris::modeForShuffle(m_state->playMode(), value));
 }
 
 double MprisService::volume() const
 {
-    return m_window->volumeSlider->value() / 100.0;
+    return m_state->volume() / 100.0;
 }
 
 void MprisService::setVolume(double value)
 {
     if (std::isfinite(value))
-        m_window->setVolumePercent(
-            static_cast<int>(std::lround(std::clamp(value, 0.0, 1.0) * 100)));
+        m_state->setVolume(static_cast<int>(std::lround(std::clamp(value, 0.0, 1.0) * 100)));
 }
 
 qlonglong MprisService::position() const
 {
-    MediaPlayer *player = m_window->mediaPlayer;
-    return loaded(player) ? mpris::toMicroseconds(player->controls().currentPosition()) : 0;
+    return m_state->loaded() ? mpris::toMicroseconds(m_state->position()) : 0;
 }
 
 mpris::Track MprisService::currentTrack() const
 {
-    const MainWindow::NowPlaying &now = m_window->nowPlaying();
-    MediaPlayer *player = m_window->mediaPlayer;
-    return {now.songId,    now.title, now.singer, now.album, player->currentMedia().duration(),
-            now.pictureUrl};
+    const PlayerState::Track &now = m_state->track();
+    return {now.songId, now.title, now.singer, now.album, m_state->length(), now.pictureUrl};
 }
 
 QVariantMap MprisService::metadata() const
@@ -175,27 +161,27 @@ QVariantMap MprisService::metadata() const
 
 bool MprisService::canGoNext() const
 {
-    return m_window->playlistView->listCount() > 0;
+    return m_state->playlist().count() > 0;
 }
 
 bool MprisService::canGoPrevious() const
 {
-    return m_window->playlistView->listCount() > 0;
+    return m_state->playlist().count() > 0;
 }
 
 bool MprisService::canPlay() const
 {
-    return loaded(m_window->mediaPlayer) || m_window->playlistView->listCount() > 0;
+    return m_state->loaded() || m_state->playlist().count() > 0;
 }
 
 bool MprisService::canPause() const
 {
-    return loaded(m_window->mediaPlayer);
+    return m_state->loaded();
 }
 
 bool MprisService::canSeek() const
 {
-    return loaded(m_window->mediaPlayer) && m_window->mediaPlayer->currentMedia().duration() > 0;
+    return m_state->loaded() && m_state->length() > 0;
 }
 
 void MprisService::setPosition(const QString &trackPath, qlonglong microseconds)
@@ -206,7 +192,7 @@ void MprisService::setPosition(const QString &trackPath, qlonglong microseconds)
     if (track.songId.isEmpty() || trackPath != mpris::trackIdPath(track.songId) ||
         microseconds < 0 || microseconds > mpris::toMicroseconds(track.lengthSeconds))
         return;
-    later([window = m_window, microseconds] { window->seekTo(mpris::toSeconds(microseconds)); });
+    later([state = m_state, microseconds] { state->seekTo(mpris::toSeconds(microseconds)); });
 }
 
 // ---- change notification --------------------------------------------------------

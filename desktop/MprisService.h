@@ -2,11 +2,11 @@
 // (org.mpris.MediaPlayer2.velmor), so media keys, the shell's media
 // controls and tools such as playerctl can see and drive it.
 //
-// Every method runs the window's own handler for the same thing (the play
-// button, next, previous, the play-mode menu, the volume knob ...), queued
-// onto the event loop: a play waits for the music service with events
-// running, which must not happen inside the bus's message delivery, and
-// the caller gets its answer at once. Property changes are collected over
+// It observes the player's state (PlayerState) and calls its commands,
+// which the window carries out as its own buttons, menus and knobs do.
+// Every method is queued onto the event loop: a play waits for the music
+// service with events running, which must not happen inside the bus's
+// message delivery, and the caller gets its answer at once. Property changes are collected over
 // one turn of the event loop and sent as one PropertiesChanged; a seek is
 // announced with Seeked. The mapping rules live in MprisMapping.
 #pragma once
@@ -18,8 +18,8 @@
 #include <QVariantMap>
 #include <functional>
 
-class MainWindow;
 class MprisPlayerAdaptor;
+class PlayerState;
 class QTimer;
 
 class MprisService : public QObject
@@ -33,14 +33,15 @@ public:
     // Publishes on the session bus. Without one (or when registration
     // fails) it writes one line to stderr and returns nullptr: the player
     // runs on without it.
-    static MprisService *startOnSessionBus(MainWindow *window);
+    static MprisService *startOnSessionBus(PlayerState *state);
 
-    explicit MprisService(MainWindow *window);
+    // Lives as long as the state (its child).
+    explicit MprisService(PlayerState *state);
     // Registers the object and the bus name (or, when another player holds
     // the name, the name with ".instance<pid>", the MPRIS naming for a second copy).
     bool publish(const QDBusConnection &bus, QString *error = nullptr);
 
-    MainWindow *window() const { return m_window; }
+    PlayerState *state() const { return m_state; }
 
     // Property values in their D-Bus form.
     QString playbackStatus() const;
@@ -58,7 +59,7 @@ public:
     bool canPause() const;
     bool canSeek() const;
 
-    // Runs `handler` on the window on the next turn of the event loop.
+    // Runs `handler` on the next turn of the event loop.
     void later(std::function<void()> handler);
 
     void setPosition(const QString &trackPath, qlonglong microseconds);
@@ -71,7 +72,7 @@ private:
     void scheduleRefresh();
     void refresh();
 
-    MainWindow *m_window;
+    PlayerState *m_state;
     MprisPlayerAdaptor *m_player = nullptr;
     QDBusConnection m_bus;
     QTimer *m_refresh = nullptr;

@@ -1,16 +1,14 @@
 #include "desktop/SettingsKeeper.h"
 
-#include "controls/listbox/PlaylistView.h"
 #include "downloads/DownloadManager.h"
-#include "window/EventHook.h"
-#include "window/MainWindow.h"
+#include "player/PlayerState.h"
 
-#include <QCheckBox>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QSlider>
 #include <QTimer>
+#include <QWidget>
 #include <cstdio>
 
 namespace {
@@ -32,8 +30,8 @@ bool reachable(const QPoint &position)
 
 } // namespace
 
-SettingsKeeper::SettingsKeeper(MainWindow *window, const QString &path, QObject *parent)
-    : QObject(parent), m_window(window), m_path(path)
+SettingsKeeper::SettingsKeeper(PlayerState *state, const QString &path, QObject *parent)
+    : QObject(parent), m_state(state), m_path(path)
 {
     m_saveTimer = new QTimer(this);
     m_saveTimer->setSingleShot(true);
@@ -46,6 +44,16 @@ SettingsKeeper::~SettingsKeeper()
 {
     if (m_saveTimer->isActive())
         save();
+}
+
+void SettingsKeeper::keepWindow(const WindowPart &part)
+{
+    m_window = part;
+}
+
+void SettingsKeeper::keepDownloads(DownloadManager *downloads)
+{
+    m_downloads = downloads;
 }
 
 QString SettingsKeeper::restore()
@@ -67,38 +75,44 @@ QString SettingsKeeper::restore()
 PlayerSettings SettingsKeeper::collect() const
 {
     PlayerSettings s;
-    s.volume = m_window->volumeSlider->value();
-    s.playMode = m_window->playMode();
-    s.windowPosition = m_window->pos();
-    s.autoFit = m_window->autoFitBox->isChecked();
-    s.autoTick = m_window->autoTickBox->isChecked();
-    s.downloadFolder = m_window->downloads()->lastFolder();
-    const PlaylistView *list = m_window->playlistView;
-    s.playlist.reserve(list->listCount());
-    for (int i = 0; i < list->listCount(); ++i)
-        s.playlist.append({list->title(i), list->author(i), list->url(i)});
-    s.playingIndex = list->playIndex() < list->listCount() ? list->playIndex() : -1;
+    s.volume = m_state->volume();
+    s.playMode = m_state->playMode();
+    if (m_window.window)
+        s.windowPosition = m_window.window->pos();
+    if (m_window.options)
+        std::tie(s.autoFit, s.autoTick) = m_window.options();
+    if (m_downloads)
+        s.downloadFolder = m_downloads->lastFolder();
+    const PlaylistItems &list = m_state->playlist();
+    s.playlist.reserve(list.count());
+    for (int i = 0; i < list.count(); ++i) {
+        const PlaylistItem &item = *list.at(i);
+        s.playlist.append({item.title, item.author, item.url});
+    }
+    s.playingIndex = list.playIndex() < list.count() ? list.playIndex() : -1;
     return s;
 }
 
 void SettingsKeeper::apply(const PlayerSettings &s)
 {
-    m_window->setVolumePercent(s.volume);
-    m_window->setPlayMode(s.playMode);
-    if (s.windowPosition && reachable(*s.windowPosition))
-        m_window->move(*s.windowPosition);
-    m_window->autoFitBox->setChecked(s.autoFit);
-    m_window->autoTickBox->setChecked(s.autoTick);
-    m_window->downloads()->setLastFolder(s.downloadFolder);
-    PlaylistView *list = m_window->playlistView;
-    list->clear();
+    m_state->setVolume(s.volume);
+    m_state->setPlayMode(s.playMode);
+    if (m_window.window && s.windowPosition && reachable(*s.windowPosition))
+        m_window.window->move(*s.windowPosition);
+    if (m_window.setOptions)
+        m_window.setOptions(s.autoFit, s.autoTick);
+    if (m_downloads)
+        m_downloads->setLastFolder(s.downloadFolder);
+    PlaylistItems &list = m_state->playlist();
+    list.clear();
     // One append for the whole list: a saved playlist may hold thousands.
-    QList<PlaylistView::NewItem> items;
+    QList<PlaylistItem> items;
     items.reserve(s.playlist.size());
     for (const PlayerSettings::Item &item : s.playlist)
-        items.append({item.title, item.singer, item.songId, QString()});
-    list->appendItems(items);
-    m_window->setCurrentItem(s.playingIndex);
+        items.append(
+            PlaylistItem{item.title, item.singer, QString(), QString(), item.songId, false});
+    list.append(std::move(items));
+    m_state->setCurrentItem(s.playingIndex);
 }
 
 bool SettingsKeeper::save()
@@ -122,21 +136,25 @@ void SettingsKeeper::scheduleSave()
         m_saveTimer->start();
 }
 
+bool SettingsKeeper::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_window.window && event->type() == QEvent::Move)
+        scheduleSave();
+    return false;
+}
+
 void SettingsKeeper::watchChanges()
 {
     const auto changed = [this] { scheduleSave(); };
-    connect(m_window->volumeSlider, &QSlider::valueChanged, this, changed);
-    for (QCheckBox *box : {m_window->singleRepeatBox, m_window->listLoopBox, m_window->randomBox,
-                           m_window->autoFitBox, m_window->autoTickBox})
-        connect(box, &QCheckBox::toggled, this, changed);
-    connect(m_window->downloads(), &DownloadManager::lastFolderChanged, this, changed);
-    PlaylistView *list = m_window->playlistView;
-    connect(list, &PlaylistView::itemsChanged, this, changed);
-    connect(list, &PlaylistView::playIndexChanged, this,
-            [this](short &, short &, short &) { scheduleSave(); });
-    EventHook::install(m_window, [this](QEvent *event) {
-        if (event->type() == QEvent::Move)
-            scheduleSave();
-        return false;
-    });
+    connect(m_state, &PlayerState::volumeChanged, this, changed);
+    connect(m_state, &PlayerState::playModeChanged, this, changed);
+    const PlaylistItems *list = &m_state->playlist();
+    connect(list, &PlaylistItems::added, this, changed);
+    connect(list, &PlaylistItems::removed, this, changed);
+    connect(list, &PlaylistItems::cleared, this, changed);
+    connect(list, &PlaylistItems::playIndexMoved, this, changed);
+    if (m_downloads)
+        connect(m_downloads, &DownloadManager::lastFolderChanged, this, changed);
+    if (m_window.window)
+        m_window.window->installEventFilter(this);
 }

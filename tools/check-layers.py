@@ -18,8 +18,10 @@ import sys
 
 # Folder: the folders it is built on. Folders on one level do not include
 # each other:
-#   app -> desktop -> window -> {controls, shell, playback, downloads, service}
+#   app -> {desktop, window} -> {controls, shell, playback, downloads, service}
 #       -> {player, gfx, net}
+# The desktop pieces sit beside the window: both are handed the player's
+# state by the program, and neither reads the other.
 LAYERS = {
     "net": [],
     "gfx": [],
@@ -41,8 +43,8 @@ LAYERS = {
     "window/results": ["controls/listbox", "service"],
     "window": ["window/results", "window/rules", "controls/image", "controls/listbox", "shell",
                "playback", "downloads", "service", "player", "gfx", "net"],
-    "desktop": ["window"],
-    "app": ["desktop"],
+    "desktop": ["downloads", "player"],
+    "app": ["desktop", "window"],
     # The two other programs.
     "cli": ["service"],
     "musicd": [],

@@ -8,7 +8,6 @@
 #include "controls/listbox/PlaylistView.h"
 #include "net/UrlEncode.h"
 #include "playback/MediaPlayer.h"
-#include "player/PlaybackState.h"
 #include "service/SearchState.h"
 #include "shell/SkinLoader.h"
 #include "shell/TrayIcon.h"
@@ -17,6 +16,7 @@
 #include "window/PopupMenus.h"
 #include "window/SongInfoWindow.h"
 #include "window/results/ResultList.h"
+#include "window/rules/PlaybackKnobs.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -32,6 +32,7 @@
 #include <QSlider>
 #include <QStyleOption>
 #include <QTimer>
+#include <cmath>
 
 const QString MainWindow::kSearchPrompt = QStringLiteral("请输入歌名、歌手或专辑");
 
@@ -42,16 +43,14 @@ constexpr int kDesignWidth = 980;
 constexpr int kDesignHeight = 612;
 // Result-list columns and their widths in twips.
 constexpr int kColumnWidths[] = {2000, 4000, 2000, 5000};
-// The knobs' design positions, in twips from the left of their tracks.
+// The seek knob's design position, in twips from the left of its track (the
+// volume knob stands where the player's volume puts it).
 constexpr int kSeekKnobDesignLeft = 120;
-constexpr int kVolumeKnobDesignLeft = 600;
 // The knobs' travel, in twips, and their size.
 constexpr int kSeekKnobMaxLeft = 3495;
 constexpr int kVolumeKnobMaxLeft = 800;
 constexpr int kKnobTwips = 240;
 constexpr int kTrackHeightTwips = 360;
-// Volume percent per twip of volume knob travel.
-constexpr double kVolumePerTwip = 0.125;
 
 // Runs one start-up step; a failing step is skipped so the next still runs.
 template <typename Step> void attempt(Step step)
@@ -65,7 +64,13 @@ template <typename Step> void attempt(Step step)
 } // namespace
 
 MainWindow::MainWindow(const QString &skinPath, QWidget *parent)
+    : MainWindow(nullptr, skinPath, parent)
+{
+}
+
+MainWindow::MainWindow(PlayerState *state, const QString &skinPath, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
+      m_state(state ? state : new PlayerState(this)),
       m_skinPath(skinPath.isEmpty() ? defaultSkinPath() : skinPath)
 {
     setObjectName(QStringLiteral("MainWindow"));
@@ -80,6 +85,7 @@ MainWindow::MainWindow(const QString &skinPath, QWidget *parent)
     connectWindow();
     connectSearch();
     connectPlayback();
+    connectState();
     setupKeys();
     setupAccessibility();
     startUp();
@@ -177,7 +183,7 @@ void MainWindow::createControls()
     volumeSlider = new QSlider(Qt::Horizontal, this);
     named(volumeSlider, "volumeSlider");
     volumeSlider->setRange(0, 100);
-    volumeSlider->setValue(static_cast<int>(kVolumeKnobDesignLeft * kVolumePerTwip));
+    volumeSlider->setValue(m_state->volume());
     volumeSlider->setToolTip(QStringLiteral("音量调节"));
 
     clockTimer = new QTimer(this);
@@ -301,8 +307,10 @@ void MainWindow::layoutControls()
     place(volumeTrack, 766, 526, 0, 0);
     volumeTrack->setGeometryTwips(volumeTrack->leftTwips(), volumeTrack->topTwips(),
                                   kVolumeKnobMaxLeft + kKnobTwips, kTrackHeightTwips);
-    volumeKnob->setGeometryTwips(kVolumeKnobDesignLeft, knobTop, kKnobTwips, kKnobTwips);
-    volumeFill->setGeometryTwips(0, knobTop, kVolumeKnobDesignLeft, kKnobTwips);
+    const int volumeLeft =
+        static_cast<int>(std::lround(m_state->volume() / PlaybackKnobs::kVolumePerTwip));
+    volumeKnob->setGeometryTwips(volumeLeft, knobTop, kKnobTwips, kKnobTwips);
+    volumeFill->setGeometryTwips(0, knobTop, volumeLeft, kKnobTwips);
     place(volumeSlider, 846, 528, 118, 22);
 
     place(statusEdit, 16, 574, 948, 28);
@@ -370,12 +378,11 @@ void MainWindow::paintEvent(QPaintEvent *event)
 
 void MainWindow::startUp()
 {
-    PlaybackState &state = PlaybackState::instance();
     SearchState &search = musicservice::searchState();
 
     attempt([&] {
-        state.trayTipMode = 1;
-        state.currentPlayIndex = 1;
+        m_state->setTrayTipMode(1);
+        m_state->setCurrentIndex(1);
         search.firstPageMarker = SearchState::kFirstPage;
     });
     attempt([&] {
@@ -423,8 +430,9 @@ void MainWindow::startUp()
             return menus ? menus->trayMenu() : nullptr;
         });
         // A balloon that ends leaves the tip naming the playing track.
-        tray::setTipSource(
-            [](QWidget *form) { return PlaybackState::instance().trayTip(form->windowTitle()); });
+        tray::setTipSource([state = QPointer<PlayerState>(m_state)](QWidget *form) {
+            return state ? state->trayTip(form->windowTitle()) : form->windowTitle();
+        });
         // Without a notification area a balloon shows in the status line.
         tray::setBalloonFallback([](QWidget *form, const QString &text, int timeoutMs) {
             if (auto *window = qobject_cast<MainWindow *>(form))

@@ -19,10 +19,15 @@
 //   MainWindowKeys.cpp      keyboard shortcuts, tab order, accessible names,
 //                           and the transport entry points the desktop's
 //                           media-player interface shares with them
+//
+// The window shows a PlayerState and sends its commands to it: the
+// playlist control views the state's items, the knobs and boxes show its
+// volume and play mode, and the state's requests (play an item, pause,
+// seek, raise, exit), wherever they come from, run the handlers here.
 #pragma once
 
 #include "controls/image/ImageControl.h"
-#include "player/PlayOrder.h"
+#include "player/PlayerState.h"
 #include "service/LyricsView.h"
 #include "service/SearchView.h"
 #include "window/rules/LyricIndex.h"
@@ -71,6 +76,10 @@ public:
     // skinPath: the skin applied at start-up (the file beside the program
     // unless told otherwise).
     explicit MainWindow(const QString &skinPath = QString(), QWidget *parent = nullptr);
+    // A window showing the player's state `state` (which must outlive it);
+    // the other constructor makes a state of the window's own.
+    explicit MainWindow(PlayerState *state, const QString &skinPath = QString(),
+                        QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // ---- controls --------------------------------------------------------
@@ -229,16 +238,11 @@ public:
     void onPlayClicked();
 
     // ---- transport entry points shared by keys and the desktop --------------
+    // The player's state this window shows.
+    PlayerState *playerState() const { return m_state; }
     // What the playing track is, for the desktop's media-player interface.
-    struct NowPlaying
-    {
-        QString songId; // empty until something plays
-        QString title;
-        QString singer;
-        QString album;      // from the result list, when the song is there
-        QString pictureUrl; // the singer picture's address, empty when none
-    };
-    const NowPlaying &nowPlaying() const { return m_nowPlaying; }
+    using NowPlaying = PlayerState::Track;
+    const NowPlaying &nowPlaying() const { return m_state->track(); }
     // Play/pause: the play button while a track is loaded; with nothing
     // loaded, starts the playlist like playOrResume().
     void togglePlayback();
@@ -247,10 +251,12 @@ public:
     void playOrResume();
     void pausePlayback();
     void stopPlayback();
-    // Seeks relative to / to a position in seconds, then emits seeked.
+    // Seeks relative to / to a position in seconds, then announces the new
+    // position through the player's state.
     void seekBy(double seconds);
     void seekTo(double seconds);
-    // Moves the volume slider, knob and fill together (clamped to 0 … 100).
+    // Moves the volume slider, knob and fill together (clamped to 0 … 100),
+    // and so the player's volume.
     void setVolumePercent(int volume);
     // The same as choosing the mode in the play-mode menu; None unticks all.
     void setPlayMode(PlayMode mode);
@@ -300,12 +306,6 @@ public:
     void setLyricText(const QString &text) override;
     void setLyricBoxText(const QString &text) override;
 
-Q_SIGNALS:
-    // A track was started and nowPlaying() names it.
-    void trackStarted();
-    // The window (a knob, a key or the desktop) moved the play position.
-    void seeked(double seconds);
-
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -335,7 +335,7 @@ private:
         QString singer;
     };
     // How an entry point differs on the playlist form of the play path.
-    enum class PlayEntry { ListDoubleClick, Menu, Step };
+    using PlayEntry = PlayerState::PlayEntry;
     void playSearchResult(bool fromDoubleClick);
     void playPlaylistItem(int index, PlayEntry entry);
     // Asks for the track's link; false when the play ends here (no link, or
@@ -361,6 +361,14 @@ private:
     void downloadSong(const Track &track);
     void setupKeys();
     void setupAccessibility();
+    // The state's requests run the window's handlers; the window's changes
+    // (volume, play mode, playback) go to the state.
+    void connectState();
+    void onTransportRequested(PlayerState::Transport command, double seconds);
+    // Shows a volume on the slider, knob and fill.
+    void showVolume(int volume);
+    // Tells the state how the media player's track stands.
+    void reportPlayback();
     QString albumOf(const QString &songId) const;
     void updatePlayButtonLook();
     void onStatusMessageEnded();
@@ -368,7 +376,7 @@ private:
     // the playlist names neither.
     bool playChosenPlaylistItem();
 
-    PlayOrder m_playOrder;
+    PlayerState *m_state;
     DownloadManager *m_downloads = nullptr;
     std::function<void(int)> m_quit;
     bool m_closing = false;           // the exit command ran: start nothing new
@@ -398,7 +406,6 @@ private:
     QString m_lastFetchError;
     // lyricList's entries as the clock reads them.
     LyricIndex m_lyrics;
-    NowPlaying m_nowPlaying;
     // A message held in the status line (a failure, a balloon without a
     // tray) and the text it covered.
     QTimer *m_statusMessageTimer = nullptr;

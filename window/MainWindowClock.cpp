@@ -14,7 +14,6 @@
 #include "controls/image/ImageControl.h"
 #include "controls/listbox/PlaylistView.h"
 #include "playback/MediaPlayer.h"
-#include "player/PlaybackState.h"
 #include "service/SearchState.h"
 #include "window/PopupMenus.h"
 #include "window/rules/PlaybackClock.h"
@@ -66,6 +65,7 @@ QString MainWindow::trackLengthText()
 
 void MainWindow::onClockTick()
 {
+    reportPlayback();
     MediaPlayer *player = mediaPlayer;
     const QString status = player->status();
     if (status.isEmpty())
@@ -106,9 +106,8 @@ void MainWindow::onDisplayTick()
     if (mediaPlayer->settings().volume() != volume)
         mediaPlayer->settings().setVolume(volume);
     volumeSlider->setToolTip(PlaybackKnobs::sliderToolTip(volume));
-    const PlaybackState &state = PlaybackState::instance();
-    if (state.nowPlayingTest() && windowTitle() != state.nowPlayingTip())
-        setWindowTitle(state.nowPlayingTip());
+    if (m_state->nowPlayingTest() && windowTitle() != m_state->nowPlayingTip())
+        setWindowTitle(m_state->nowPlayingTip());
     if (!playingSinger.isEmpty())
         singerPicture->setToolTip(kSingerTip + playingSinger);
 }
@@ -227,7 +226,7 @@ bool MainWindow::playChosenPlaylistItem()
 {
     const int count = playlistView->listCount();
     const int selected = playlistView->listIndex();
-    const int current = PlaybackState::instance().currentPlayIndex;
+    const int current = m_state->currentIndex();
     if (selected >= 0 && selected < count) {
         playPlaylistItem(selected, PlayEntry::Step);
         return true;

@@ -7,7 +7,6 @@
 #include "controls/listbox/PlaylistView.h"
 #include "downloads/DownloadManager.h"
 #include "playback/MediaPlayer.h"
-#include "player/PlaybackState.h"
 #include "player/PlaylistCommands.h"
 #include "service/LyricsView.h"
 #include "service/ResolveSongLink.h"
@@ -117,30 +116,8 @@ void MainWindow::connectCommands()
 
 void MainWindow::removeSelectedFromPlaylist()
 {
-    PlaybackState &state = PlaybackState::instance();
-    const PlaylistCommands::DeleteOutcome outcome = PlaylistCommands::deleteOne(
-        state.currentPlayIndex, playlistMouseIndex, playlistView->listCount());
-    if (!outcome.remove)
-        return; // the last press named no item: nothing to delete
-    playlistView->removeItem(playlistMouseIndex);
-    state.currentPlayIndex = outcome.currentPlayIndex;
-    if (!outcome.playIndex)
-        return; // the list is empty now: no request with an empty song ID
-
-    // Deleting any item restarts playback on the neighbour, which is
-    // intended; the lyric box is not emptied first.
-    const int index = *outcome.playIndex;
-    markPlaying(index);
-    const Track track{playlistView->url(index), playlistView->title(index),
-                      playlistView->author(index)};
-    QString link;
-    if (!resolvePlayableLink(track, link))
-        return;
-    // The caption and the tray tip name what now plays, not the track
-    // that was deleted.
-    state.nowPlayingText = track.title + QStringLiteral("--") + track.singer;
-    startLink(link, false);
-    finishPlay(track);
+    // The item under the last press goes, and its neighbour plays.
+    m_state->removeItem(playlistMouseIndex);
 }
 
 void MainWindow::clearPlaylist()

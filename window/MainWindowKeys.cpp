@@ -12,7 +12,6 @@
 #include "controls/image/ImageControl.h"
 #include "controls/listbox/PlaylistView.h"
 #include "playback/MediaPlayer.h"
-#include "player/PlaybackState.h"
 #include "window/EventHook.h"
 #include "window/PopupMenus.h"
 #include "window/results/ResultList.h"
@@ -127,12 +126,17 @@ void MainWindow::seekTo(double seconds)
     if (!isLoaded(mediaPlayer))
         return;
     mediaPlayer->controls().setCurrentPosition(seconds);
-    Q_EMIT seeked(mediaPlayer->controls().currentPosition());
+    m_state->announceSeek(mediaPlayer->controls().currentPosition());
 }
 
 void MainWindow::setVolumePercent(int volume)
 {
-    volume = std::clamp(volume, 0, 100);
+    // The slider's change reaches the player's state.
+    showVolume(std::clamp(volume, 0, 100));
+}
+
+void MainWindow::showVolume(int volume)
+{
     const int left = static_cast<int>(std::lround(volume / PlaybackKnobs::kVolumePerTwip));
     volumeKnob->setLeftTwips(left);
     volumeFill->setWidthTwips(left);
@@ -178,10 +182,7 @@ void MainWindow::removeSelectedItem()
 
 void MainWindow::setCurrentItem(int index)
 {
-    if (index < 0 || index >= playlistView->listCount())
-        return;
-    markPlaying(index);
-    PlaybackState::instance().currentPlayIndex = index;
+    m_state->setCurrentItem(index);
 }
 
 QString MainWindow::albumOf(const QString &songId) const

@@ -12,7 +12,6 @@
 #include "controls/image/ImageControl.h"
 #include "controls/listbox/PlaylistView.h"
 #include "playback/MediaPlayer.h"
-#include "player/PlaybackState.h"
 #include "service/LoadNetPicture.h"
 #include "service/LyricsBuffer.h"
 #include "service/ResolveSongLink.h"
@@ -28,6 +27,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
+#include <QSlider>
 #include <QTimer>
 #include <algorithm>
 
@@ -64,18 +64,17 @@ void MainWindow::playSearchResult(bool fromDoubleClick)
     if (!resolvePlayableLink(track, link, fromDoubleClick))
         return;
     playlistView->addItem(track.title, track.singer, track.songId, QString());
-    PlaybackState::instance().nowPlayingText = track.title + QStringLiteral("--") + track.singer;
+    m_state->setNowPlayingText(track.title + QStringLiteral("--") + track.singer);
     startLink(link, false);
     const int index = playlistView->listCount() - 1;
     markPlaying(index);
-    PlaybackState::instance().currentPlayIndex = index;
+    m_state->setCurrentIndex(index);
     finishPlay(track);
 }
 
 void MainWindow::playPlaylistItem(int index, PlayEntry entry)
 {
-    PlaybackState &state = PlaybackState::instance();
-    state.currentPlayIndex = index;
+    m_state->setCurrentIndex(index);
     // Read the item before the request: the list may change while it waits.
     const Track track{playlistView->url(index), playlistView->title(index),
                       playlistView->author(index)};
@@ -90,7 +89,7 @@ void MainWindow::playPlaylistItem(int index, PlayEntry entry)
         markPlaying(index);
     // Every playlist play names the track it starts, so the caption and the
     // tray tip never keep naming the previous one.
-    state.nowPlayingText = track.title + QStringLiteral("--") + track.singer;
+    m_state->setNowPlayingText(track.title + QStringLiteral("--") + track.singer);
     startLink(link, entry == PlayEntry::Step);
     finishPlay(track);
 }
@@ -124,6 +123,7 @@ void MainWindow::startLink(const QString &link, bool callPlay)
     if (callPlay)
         mediaPlayer->controls().play();
     updateClockTimer();
+    reportPlayback();
 }
 
 void MainWindow::markPlaying(int index)
@@ -135,16 +135,15 @@ void MainWindow::markPlaying(int index)
 void MainWindow::finishPlay(const Track &track)
 {
     playingSinger = track.singer;
-    m_nowPlaying = {track.songId, track.title, track.singer, albumOf(track.songId), QString()};
+    m_state->startTrack(
+        {track.songId, track.title, track.singer, albumOf(track.songId), QString()});
     showSingerPicture(track.singer);
     if (m_closing)
         return;
     // The caption names the new track before the tray tip copies it, so the
     // tip never names the track that was playing before.
-    const PlaybackState &state = PlaybackState::instance();
-    if (state.nowPlayingTest())
-        setWindowTitle(state.nowPlayingTip());
-    Q_EMIT trackStarted();
+    if (m_state->nowPlayingTest())
+        setWindowTitle(m_state->nowPlayingTip());
     tray::updateTrayIcon(this, windowTitle(), kNowPlaying + track.title, kInfoBalloon,
                          kBalloonTimeoutMs);
     scheduleDisplayTick();
@@ -165,7 +164,7 @@ void MainWindow::showSingerPicture(const QString &singer)
     }
     // A singer without a picture (or one that cannot be loaded) shows the
     // default, never the previous singer's picture.
-    m_nowPlaying.pictureUrl = picture.isNull() ? QString() : address;
+    m_state->setPictureUrl(picture.isNull() ? QString() : address);
     if (picture.isNull()) {
         singerPicture->setPicture(defaultSingerPicture->picture());
     } else {
@@ -242,15 +241,10 @@ PlayMode MainWindow::playMode() const
 
 void MainWindow::stepTrack(bool forward)
 {
-    const int count = playlistView->listCount();
-    const int current = PlaybackState::instance().currentPlayIndex;
-    const std::optional<int> index =
-        forward ? PlayOrder::next(current, count) : PlayOrder::previous(current, count);
-    if (!index) {
-        tray::updateTrayIcon(this, windowTitle(), kNoSongsBalloon, kInfoBalloon, kBalloonTimeoutMs);
-        return;
-    }
-    playPlaylistItem(*index, PlayEntry::Step);
+    if (forward)
+        m_state->next();
+    else
+        m_state->previous();
 }
 
 void MainWindow::onNextClicked()
@@ -283,6 +277,7 @@ void MainWindow::onPlayStateChanged(int)
     }
     if (mediaPlayer->playState() == MediaPlayer::kStateStopped)
         playlistView->setPlayingTextColor(kPlayingColour);
+    reportPlayback();
     updatePlayButtonLook();
     updateClockTimer();
     onClockTick();
@@ -308,11 +303,7 @@ void MainWindow::playAfterEndOfTrack()
     if (!m_endOfTrackPending || m_closing)
         return;
     m_endOfTrackPending = false;
-    const int current = PlaybackState::instance().currentPlayIndex;
-    const std::optional<int> index =
-        m_playOrder.endOfTrack(playMode(), current, playlistView->listCount());
-    if (index)
-        playPlaylistItem(*index, PlayEntry::Step);
+    m_state->playAfterEnd();
 }
 
 void MainWindow::onSingleRepeatClicked()
@@ -368,4 +359,75 @@ void MainWindow::onRandomChosen()
 void MainWindow::showPlayModeMenu()
 {
     popupMenus->playModeMenu()->popup(QCursor::pos());
+}
+
+// ---- the player's state -------------------------------------------------------
+
+void MainWindow::connectState()
+{
+    playlistView->setStore(&m_state->playlist());
+    connect(m_state, &PlayerState::playRequested, this, &MainWindow::playPlaylistItem);
+    connect(m_state, &PlayerState::transportRequested, this, &MainWindow::onTransportRequested);
+    connect(m_state, &PlayerState::nothingToPlay, this, [this] {
+        tray::updateTrayIcon(this, windowTitle(), kNoSongsBalloon, kInfoBalloon, kBalloonTimeoutMs);
+    });
+    connect(m_state, &PlayerState::raiseRequested, this, &MainWindow::raiseWindow);
+    connect(m_state, &PlayerState::quitRequested, this, &MainWindow::exitPlayer);
+
+    // The volume: the slider (moved by the knob, a key or the state) and
+    // the state follow each other.
+    connect(volumeSlider, &QSlider::valueChanged, m_state, &PlayerState::setVolume);
+    connect(m_state, &PlayerState::volumeChanged, this, [this](int volume) {
+        if (volumeSlider->value() != volume)
+            showVolume(volume);
+    });
+    if (volumeSlider->value() != m_state->volume())
+        showVolume(m_state->volume());
+    // The play mode: the three boxes (ticked by a click or the menu) and
+    // the state follow each other.
+    for (QCheckBox *box : {singleRepeatBox, listLoopBox, randomBox})
+        connect(box, &QCheckBox::toggled, this, [this] { m_state->setPlayMode(playMode()); });
+    connect(m_state, &PlayerState::playModeChanged, this, [this](PlayMode mode) {
+        if (playMode() != mode)
+            setPlayMode(mode);
+    });
+    if (playMode() != m_state->playMode())
+        setPlayMode(m_state->playMode());
+
+    m_state->setPositionSource([player = QPointer<MediaPlayer>(mediaPlayer)] {
+        return player ? player->controls().currentPosition() : 0.0;
+    });
+    reportPlayback();
+}
+
+void MainWindow::onTransportRequested(PlayerState::Transport command, double seconds)
+{
+    switch (command) {
+    case PlayerState::Transport::Toggle:
+        togglePlayback();
+        break;
+    case PlayerState::Transport::PlayOrResume:
+        playOrResume();
+        break;
+    case PlayerState::Transport::Pause:
+        pausePlayback();
+        break;
+    case PlayerState::Transport::Stop:
+        stopPlayback();
+        break;
+    case PlayerState::Transport::SeekBy:
+        seekBy(seconds);
+        break;
+    case PlayerState::Transport::SeekTo:
+        seekTo(seconds);
+        break;
+    }
+}
+
+void MainWindow::reportPlayback()
+{
+    m_state->setPlayback(mediaPlayer->playState(), !mediaPlayer->status().isEmpty());
+    // The length becomes known a little after the track starts, with no
+    // event of its own: the clock's ticks report it.
+    m_state->setLength(mediaPlayer->currentMedia().duration());
 }

@@ -5,7 +5,6 @@
 // program through that same exit command.
 #include "window/MainWindow.h"
 
-#include "player/PlaybackState.h"
 #include "shell/TrayIcon.h"
 
 #include <QCloseEvent>
@@ -40,14 +39,13 @@ void MainWindow::closeToTray(bool &cancel)
     cancel = true;
     setWindowState(windowState() | Qt::WindowMinimized);
     hide();
-    PlaybackState &state = PlaybackState::instance();
-    if (state.nowPlayingTest()) {
-        tray::updateTrayIcon(this, state.nowPlayingTip(), QString(), kInfoBalloon,
+    if (m_state->nowPlayingTest()) {
+        tray::updateTrayIcon(this, m_state->nowPlayingTip(), QString(), kInfoBalloon,
                              kBalloonTimeoutMs);
-        state.trayTipMode = 2;
+        m_state->setTrayTipMode(2);
     } else {
         tray::updateTrayIcon(this, windowTitle(), kHereBalloon, kInfoBalloon, kBalloonTimeoutMs);
-        state.trayTipMode = 1;
+        m_state->setTrayTipMode(1);
     }
 }
 
@@ -56,7 +54,7 @@ void MainWindow::onResized()
     // After the exit command the icon stays removed.
     if (!m_loaded || m_closing)
         return;
-    const QString tip = PlaybackState::instance().trayTip(windowTitle());
+    const QString tip = m_state->trayTip(windowTitle());
     tray::updateTrayIcon(this, tip, QString(), kInfoBalloon, kBalloonTimeoutMs);
 }
 

@@ -33,8 +33,11 @@ PlaylistView::PlaylistView(QWidget *parent)
 }
 
 PlaylistView::PlaylistView(const PlaylistViewProperties &initial, QWidget *parent)
-    : QWidget(parent), m_props(initial), m_metrics(m_props.listFont), m_hook(this)
+    : QWidget(parent), m_store(new PlaylistItems(this)), m_props(initial),
+      m_metrics(m_props.listFont), m_hook(this)
 {
+    m_store->setChecksFiles(m_props.autoCheckError);
+    connectStore();
     static const bool factoryInstalled = [] {
         QAccessible::installFactory(&PlaylistAccessible::create);
         return true;
@@ -70,6 +73,9 @@ PlaylistView::~PlaylistView()
     // QWidget's destructor hides the bar after this object's members are
     // gone, and the bar reports that as hidden: its handlers must not run.
     disconnect(m_scrollBar, nullptr, this, nullptr);
+    // Nor may the store's: the control's own store goes with its children,
+    // and must not be replaced then.
+    disconnect(m_store, nullptr, this, nullptr);
     m_hook.detachAll();
 }
 
@@ -82,55 +88,43 @@ const QString &PlaylistView::defaultAuthor()
 
 // ---------------------------------------------------------------- items
 
-bool PlaylistView::isValidIndex(int index) const
+void PlaylistView::setStore(PlaylistItems *store)
 {
-    return index >= 0 && index < m_items.size();
+    if (!store || store == m_store)
+        return;
+    disconnect(m_store, nullptr, this, nullptr);
+    if (m_store->parent() == this)
+        delete m_store;
+    m_store = store;
+    m_store->setChecksFiles(m_props.autoCheckError);
+    connectStore();
+    m_firstIndex = 0;
+    m_numberWidth = numberTextWidth(listCount()) + kCellPadding;
+    updateScrollRange();
+    paint();
+    itemsWereChanged();
 }
 
-PlaylistItem *PlaylistView::itemAt(int index)
+void PlaylistView::connectStore()
 {
-    return isValidIndex(index) ? &m_items[index] : nullptr;
-}
-
-const PlaylistItem *PlaylistView::itemAt(int index) const
-{
-    return isValidIndex(index) ? &m_items[index] : nullptr;
-}
-
-bool PlaylistView::checkItemFile(const PlaylistItem &item) const
-{
-    // True means "in error": no address, or no file at that path.
-    return item.url.isEmpty() || !QFileInfo::exists(item.url);
+    connect(m_store, &PlaylistItems::added, this, &PlaylistView::onItemsAdded);
+    connect(m_store, &PlaylistItems::removed, this, &PlaylistView::onItemRemoved);
+    connect(m_store, &PlaylistItems::cleared, this, &PlaylistView::onCleared);
+    connect(m_store, &PlaylistItems::itemChanged, this, &PlaylistView::drawItem);
+    connect(m_store, &PlaylistItems::playIndexMoved, this, &PlaylistView::onPlayIndexMoved);
+    connect(m_store, &PlaylistItems::listIndexMoved, this, &PlaylistView::onListIndexMoved);
+    // A store that goes first (the player's, at exit) leaves an empty one.
+    connect(m_store, &QObject::destroyed, this, [this] {
+        m_store = new PlaylistItems(this);
+        m_store->setChecksFiles(m_props.autoCheckError);
+        connectStore();
+    });
 }
 
 int PlaylistView::addItem(const QString &title, const QString &author, const QString &url,
                           const QString &duration, std::optional<int> index)
 {
-    if (index && (*index < 0 || *index > listCount()))
-        return -1;
-    // Past the last 16-bit index nothing more can be addressed.
-    if (listCount() >= kMaxItems)
-        return -1;
-
-    PlaylistItem item{title, author, duration, QString(), url, false};
-    if (!index) {
-        if (m_props.autoCheckError)
-            item.itemError = checkItemFile(item);
-        m_items.append(std::move(item));
-        drawItem(listCount() - 1);
-    } else if (m_items.isEmpty()) {
-        m_items.append(std::move(item));
-        drawItem(0);
-    } else {
-        // listIndex and playIndex stay where they are, deliberately: they
-        // now name the item that was in front of them.
-        m_items.insert(*index, std::move(item));
-        redrawRows();
-    }
-    m_numberWidth = numberTextWidth(listCount()) + kCellPadding;
-    updateScrollRange();
-    itemsWereChanged();
-    return listCount();
+    return m_store->add(PlaylistItem{title, author, duration, QString(), url, false}, index);
 }
 
 int PlaylistView::appendItems(const QList<NewItem> &items)
@@ -138,59 +132,55 @@ int PlaylistView::appendItems(const QList<NewItem> &items)
     const int count = int(std::min<qsizetype>(items.size(), kMaxItems - listCount()));
     if (count <= 0)
         return 0;
-    const int first = listCount();
-    m_items.reserve(first + count);
+    QList<PlaylistItem> added;
+    added.reserve(count);
     for (int i = 0; i < count; ++i) {
-        const NewItem &added = items.at(i);
-        PlaylistItem item{added.title, added.author, added.duration, QString(), added.url, false};
-        if (m_props.autoCheckError)
-            item.itemError = checkItemFile(item);
-        m_items.append(std::move(item));
+        const NewItem &item = items.at(i);
+        added.append(
+            PlaylistItem{item.title, item.author, item.duration, QString(), item.url, false});
     }
+    return m_store->append(std::move(added));
+}
+
+void PlaylistView::onItemsAdded(int first, int count, PlaylistItems::Added how)
+{
+    if (how == PlaylistItems::Added::Appended)
+        drawItem(first);
+    else if (how == PlaylistItems::Added::Inserted)
+        redrawRows();
     m_numberWidth = numberTextWidth(listCount()) + kCellPadding;
     updateScrollRange();
-    // The number column may have widened, which moves every visible row's
-    // text; rows below the view are painted when they scroll in.
-    if (first <= lastRowIndex())
+    // A batch may have widened the number column, which moves every
+    // visible row's text; rows below the view are painted when they
+    // scroll in.
+    if (how == PlaylistItems::Added::Batch && first <= lastRowIndex())
         redrawRows();
+    Q_UNUSED(count);
     itemsWereChanged();
-    return count;
 }
 
 int PlaylistView::removeItem(int index)
 {
-    if (!isValidIndex(index))
-        return -1;
-    if (listCount() == 1) {
-        clear();
-        return 0;
-    }
-    const short playingBefore = m_playIndex;
-    m_items.removeAt(index);
-    if (index == m_playIndex)
-        m_playIndex = -1;
-    // Indexes above the removed one are not shifted (they now name the
-    // following item); one left past the end names nothing any more.
-    if (m_playIndex >= listCount())
-        m_playIndex = -1;
-    if (m_listIndex >= listCount())
-        m_listIndex = -1;
+    return m_store->remove(index);
+}
+
+void PlaylistView::onItemRemoved(int, short playingBefore)
+{
     updateScrollRange();
     redrawRows();
     itemsWereChanged();
-    if (m_playIndex != playingBefore)
-        announcePlayingMove(playingBefore, m_playIndex);
-    return listCount();
+    if (playIndex() != playingBefore)
+        announcePlayingMove(playingBefore, playIndex());
 }
 
 void PlaylistView::clear()
 {
-    if (m_items.isEmpty())
-        return;
-    m_items.clear();
+    m_store->clear();
+}
+
+void PlaylistView::onCleared()
+{
     updateScrollRange();
-    m_listIndex = -1;
-    m_playIndex = -1;
     m_firstIndex = 0;
     paint();
     itemsWereChanged();
@@ -203,54 +193,46 @@ void PlaylistView::refresh()
 
 QString PlaylistView::title(int index) const
 {
-    const PlaylistItem *item = itemAt(index);
+    const PlaylistItem *item = m_store->at(index);
     return item ? item->title : QString();
 }
 
 void PlaylistView::setTitle(int index, const QString &value)
 {
-    if (PlaylistItem *item = itemAt(index)) {
-        item->title = value;
-        drawItem(index);
-    }
+    m_store->setTitle(index, value);
 }
 
 QString PlaylistView::author(int index) const
 {
-    const PlaylistItem *item = itemAt(index);
+    const PlaylistItem *item = m_store->at(index);
     return item ? item->author : QString();
 }
 
 void PlaylistView::setAuthor(int index, const QString &value)
 {
-    if (PlaylistItem *item = itemAt(index)) {
-        item->author = value;
-        drawItem(index);
-    }
+    m_store->setAuthor(index, value);
 }
 
 QString PlaylistView::url(int index) const
 {
-    const PlaylistItem *item = itemAt(index);
+    const PlaylistItem *item = m_store->at(index);
     return item ? item->url : QString();
 }
 
 void PlaylistView::setUrl(int index, const QString &value)
 {
-    if (PlaylistItem *item = itemAt(index))
-        item->url = value;
+    m_store->setUrl(index, value);
 }
 
 QString PlaylistView::timeText(int index) const
 {
-    const PlaylistItem *item = itemAt(index);
+    const PlaylistItem *item = m_store->at(index);
     return item ? item->timeText : QString();
 }
 
 void PlaylistView::setTimeText(int index, const QString &value)
 {
-    if (PlaylistItem *item = itemAt(index))
-        item->timeText = value;
+    m_store->setTimeText(index, value);
 }
 
 int PlaylistView::duration(int) const
@@ -260,17 +242,13 @@ int PlaylistView::duration(int) const
 
 bool PlaylistView::itemError(int index) const
 {
-    const PlaylistItem *item = itemAt(index);
+    const PlaylistItem *item = m_store->at(index);
     return item && item->itemError;
 }
 
 void PlaylistView::setItemError(int index, bool value)
 {
-    PlaylistItem *item = itemAt(index);
-    if (!item || item->itemError == value)
-        return;
-    item->itemError = value;
-    drawItem(index);
+    m_store->setItemError(index, value);
 }
 
 // -------------------------------------------------------------- indexes
@@ -282,7 +260,7 @@ short PlaylistView::lastIndex() const
 
 short PlaylistView::indexFromPoint(float, float y) const
 {
-    if (m_items.isEmpty())
+    if (listCount() == 0)
         return -1;
     const int index = listgeo::hitTest(y, m_props.borderWidth, m_props.itemHeight, m_firstIndex);
     return isValidIndex(index) ? short(index) : short(-1);
@@ -290,50 +268,90 @@ short PlaylistView::indexFromPoint(float, float y) const
 
 void PlaylistView::setListIndex(int value)
 {
-    setIndexProperty(m_listIndex, value, &PlaylistView::listIndexChanged,
-                     QStringLiteral("ListIndex"));
+    setIndexProperty(Index::List, value);
 }
 
 void PlaylistView::setPlayIndex(int value)
 {
-    setIndexProperty(m_playIndex, value, &PlaylistView::playIndexChanged,
-                     QStringLiteral("PlayIndex"));
+    setIndexProperty(Index::Play, value);
 }
 
-void PlaylistView::setIndexProperty(short &current, int newValue, IndexSignal signal,
-                                    const QString &name)
+void PlaylistView::setIndexProperty(Index which, int newValue)
 {
+    const short current = which == Index::List ? listIndex() : playIndex();
     if (!isValidIndex(newValue) || newValue == current)
         return;
-    // Bring the item into view, as the top row as far as the range allows.
-    if (newValue < m_firstIndex)
-        m_scrollBar->setValue(newValue);
-    if (newValue > lastRowIndex())
-        m_scrollBar->setValue(newValue);
-    changeIndex(current, short(newValue), 1, signal);
-    Q_EMIT propertyChanged(name);
+    bringIntoView(newValue);
+    changeIndex(which, short(newValue), 1);
+    Q_EMIT propertyChanged(which == Index::List ? QStringLiteral("ListIndex")
+                                                : QStringLiteral("PlayIndex"));
 }
 
-void PlaylistView::changeIndex(short &current, short proposed, short bySetter, IndexSignal signal)
+void PlaylistView::changeIndex(Index which, short proposed, short bySetter)
 {
-    const short previous = current;
-    short oldIndex = current;
+    const bool list = which == Index::List;
+    const short previous = list ? listIndex() : playIndex();
+    short oldIndex = previous;
     short newIndex = proposed;
-    Q_EMIT(this->*signal)(oldIndex, newIndex, bySetter);
+    if (list)
+        Q_EMIT listIndexChanged(oldIndex, newIndex, bySetter);
+    else
+        Q_EMIT playIndexChanged(oldIndex, newIndex, bySetter);
     // A handler may answer with any number (or have emptied the list):
     // only an index that names an item, or -1, is kept.
-    current = isValidIndex(newIndex) ? newIndex : short(-1);
-    if (QAccessible::isActive() && &current == &m_listIndex && current >= 0) {
+    const short current = isValidIndex(newIndex) ? newIndex : short(-1);
+    m_movingIndex = true;
+    if (list)
+        m_store->setListIndex(current);
+    else
+        m_store->setPlayIndex(current);
+    m_movingIndex = false;
+    if (QAccessible::isActive() && list && current >= 0) {
         QAccessibleEvent selected(this, QAccessible::Selection);
         selected.setChild(current);
         QAccessible::updateAccessibility(&selected);
     }
-    if (&current == &m_playIndex && current != previous)
+    if (!list && current != previous)
         announcePlayingMove(previous, current);
     drawItem(current);
     drawItem(oldIndex);
     if (oldIndex != previous)
         drawItem(previous);
+}
+
+void PlaylistView::bringIntoView(int index)
+{
+    // As the top row, as far as the range allows.
+    if (index < m_firstIndex)
+        m_scrollBar->setValue(index);
+    if (index > lastRowIndex())
+        m_scrollBar->setValue(index);
+}
+
+void PlaylistView::onPlayIndexMoved(short from, short to)
+{
+    if (m_movingIndex)
+        return;
+    // Another part of the player marked an item as playing (a restored
+    // playlist): it is shown, as if set here.
+    if (to >= 0)
+        bringIntoView(to);
+    announcePlayingMove(from, to);
+    drawItem(to);
+    drawItem(from);
+}
+
+void PlaylistView::onListIndexMoved(short from, short to)
+{
+    if (m_movingIndex)
+        return;
+    if (QAccessible::isActive() && to >= 0) {
+        QAccessibleEvent selected(this, QAccessible::Selection);
+        selected.setChild(to);
+        QAccessible::updateAccessibility(&selected);
+    }
+    drawItem(to);
+    drawItem(from);
 }
 
 // ----------------------------------------------------------- properties
@@ -401,6 +419,7 @@ void PlaylistView::resetColumnWidths()
 
 void PlaylistView::applyProperties()
 {
+    m_store->setChecksFiles(m_props.autoCheckError);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, m_props.backColor);
     setPalette(pal);
@@ -470,6 +489,7 @@ void PlaylistView::setFont(const QFont &value)
 void PlaylistView::setAutoCheckError(bool value)
 {
     // Told to the host like every other stored property, so it is saved.
+    m_store->setChecksFiles(value);
     if (storeProperty(m_props.autoCheckError, value, QStringLiteral("AutoCheckError")) && value)
         redrawRows(); // drawing the rows re-checks their files
 }
@@ -498,7 +518,7 @@ void PlaylistView::setItemBackColor2(const QColor &value)
 void PlaylistView::setSelectedBackColor(const QColor &value)
 {
     if (storeProperty(m_props.selectedBackColor, value, QStringLiteral("ItemSelBkColor")))
-        drawItem(m_listIndex);
+        drawItem(listIndex());
 }
 
 void PlaylistView::setTextColor(const QColor &value)
@@ -510,13 +530,13 @@ void PlaylistView::setTextColor(const QColor &value)
 void PlaylistView::setSelectedTextColor(const QColor &value)
 {
     if (storeProperty(m_props.selectedTextColor, value, QStringLiteral("ItemSelTextColor")))
-        drawItem(m_listIndex);
+        drawItem(listIndex());
 }
 
 void PlaylistView::setPlayingTextColor(const QColor &value)
 {
     if (storeProperty(m_props.playingTextColor, value, QStringLiteral("ItemPlyTextColor")))
-        drawItem(m_playIndex);
+        drawItem(playIndex());
 }
 
 void PlaylistView::setErrorTextColor(const QColor &value)

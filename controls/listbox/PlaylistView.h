@@ -3,6 +3,12 @@
 // selected item (listIndex), a playing item (playIndex), and an embedded
 // vertical SkinScrollBar that scrolls the view row by row.
 //
+// The items and the two indexes live in a PlaylistItems store: the
+// control's own, or the player's (setStore). The control is a view of it:
+// its item operations go to the store, and whatever changes the store, the
+// control or anyone else, the control lays out and repaints from the
+// store's signals.
+//
 // Drawing is row by row: a change asks for a repaint of just the rows it
 // affects (update() of their rectangles), and paintEvent paints the whole
 // visible state inside the region asked for. The pixel arithmetic lives in
@@ -19,7 +25,7 @@
 #include "controls/listbox/ListGeometry.h"
 #include "controls/listbox/PlaylistViewProperties.h"
 #include "gfx/IconFileReader.h"
-#include "player/PlaylistItem.h"
+#include "player/PlaylistItems.h"
 
 #include <QFontMetrics>
 #include <QHash>
@@ -37,7 +43,7 @@ class PlaylistView : public QWidget, public MessageHookClient
 
 public:
     // Indexes are 16-bit, so the list holds at most this many items.
-    static constexpr int kMaxItems = 32768;
+    static constexpr int kMaxItems = PlaylistItems::kMaxItems;
 
     // A newly placed control (PlaylistViewProperties::newControl()).
     explicit PlaylistView(QWidget *parent = nullptr);
@@ -73,10 +79,15 @@ public:
     // Repaints the whole control.
     void refresh();
 
-    int listCount() const { return int(m_items.size()); }
-    short listIndex() const { return m_listIndex; }
+    // The store shown; the control's own until another is set. Another
+    // store is shown from its current state on; the control does not own it.
+    PlaylistItems *store() const { return m_store; }
+    void setStore(PlaylistItems *store);
+
+    int listCount() const { return m_store->count(); }
+    short listIndex() const { return m_store->listIndex(); }
     void setListIndex(int value);
-    short playIndex() const { return m_playIndex; }
+    short playIndex() const { return m_store->playIndex(); }
     void setPlayIndex(int value);
     short firstIndex() const { return m_firstIndex; }
     // The last row the view reaches, at most the last item (-1 when empty).
@@ -182,7 +193,8 @@ protected:
     void wheelEvent(QWheelEvent *event) override;
 
 private:
-    using IndexSignal = void (PlaylistView::*)(short &, short &, short &);
+    // Which of the store's two indexes an operation moves.
+    enum class Index { List, Play };
 
     struct MouseState
     {
@@ -196,16 +208,21 @@ private:
                        qint32 &message, qint32 &wParam, qint32 &lParam) override;
 
     // Store and index handling (PlaylistView.cpp).
-    bool isValidIndex(int index) const;
-    PlaylistItem *itemAt(int index);
-    const PlaylistItem *itemAt(int index) const;
-    void setIndexProperty(short &current, int newValue, IndexSignal signal, const QString &name);
+    bool isValidIndex(int index) const { return m_store->isValidIndex(index); }
+    void setIndexProperty(Index which, int newValue);
+    void bringIntoView(int index);
     // The item index the top row shows for a bar value.
     short topRowFor(int barValue) const;
-    // Raises the signal for a move of current to proposed, stores the
+    // Raises the index's signal for a move to proposed, stores the
     // handler's newIndex and redraws the rows involved.
-    void changeIndex(short &current, short proposed, short bySetter, IndexSignal signal);
-    bool checkItemFile(const PlaylistItem &item) const;
+    void changeIndex(Index which, short proposed, short bySetter);
+    // What the control does when its store changed (the store's signals).
+    void connectStore();
+    void onItemsAdded(int first, int count, PlaylistItems::Added how);
+    void onItemRemoved(int index, short playingBefore);
+    void onCleared();
+    void onPlayIndexMoved(short from, short to);
+    void onListIndexMoved(short from, short to);
     // Tells listeners and screen readers that items came or went.
     void itemsWereChanged();
     // Tells screen readers that the playing item moved from one index to
@@ -245,9 +262,10 @@ private:
     static short buttonCode(Qt::MouseButtons buttons);
     static short shiftCode(Qt::KeyboardModifiers modifiers);
 
-    QList<PlaylistItem> m_items;
-    short m_listIndex = -1;
-    short m_playIndex = -1;
+    PlaylistItems *m_store = nullptr;
+    // The control itself is moving an index of the store: the store's
+    // signal for it needs no answer.
+    bool m_movingIndex = false;
     short m_firstIndex = 0;
     PlaylistViewProperties m_props;
     QFontMetrics m_metrics;

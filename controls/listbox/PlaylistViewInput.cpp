@@ -38,14 +38,14 @@ void PlaylistView::mousePressEvent(QMouseEvent *event)
     m_pressPending = true;
     const MouseState press = m_lastMouseDown;
 
-    if ((press.button == kButtonLeft || press.button == kButtonRight) && !m_items.isEmpty()) {
+    if ((press.button == kButtonLeft || press.button == kButtonRight) && listCount() > 0) {
         const int index =
             listgeo::hitTest(press.y, m_props.borderWidth, m_props.itemHeight, m_firstIndex);
         // A press on the selected item or below the list is ignored whole:
         // no selection change and no mousePressed.
-        if (!isValidIndex(index) || index == m_listIndex)
+        if (!isValidIndex(index) || index == listIndex())
             return;
-        changeIndex(m_listIndex, short(index), 0, &PlaylistView::listIndexChanged);
+        changeIndex(Index::List, short(index), 0);
     }
     Q_EMIT mousePressed(press.button, press.shift, press.x, press.y);
 }
@@ -55,13 +55,13 @@ void PlaylistView::mouseDoubleClickEvent(QMouseEvent *event)
     event->accept();
     // The double click reports where its first press happened.
     const MouseState press = m_lastMouseDown;
-    if (!m_items.isEmpty() && press.button == kButtonLeft) {
+    if (listCount() > 0 && press.button == kButtonLeft) {
         const int index =
             listgeo::hitTest(press.y, m_props.borderWidth, m_props.itemHeight, m_firstIndex);
         // Double clicking the playing item does not restart it.
-        if (!isValidIndex(index) || index == m_playIndex)
+        if (!isValidIndex(index) || index == playIndex())
             return;
-        changeIndex(m_playIndex, short(index), 0, &PlaylistView::playIndexChanged);
+        changeIndex(Index::Play, short(index), 0);
     }
     Q_EMIT doubleClicked(press.button, press.shift, press.x, press.y);
 }
@@ -137,7 +137,7 @@ void PlaylistView::updateScrollRange()
 {
     if (!m_scrollBar)
         return;
-    if (m_items.isEmpty()) {
+    if (listCount() == 0) {
         m_scrollBar->setMaximum(0);
         m_scrollBar->setVisible(false);
     } else {

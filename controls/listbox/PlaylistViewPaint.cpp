@@ -84,7 +84,7 @@ void PlaylistView::paintEvent(QPaintEvent *event)
     painter.setFont(m_props.listFont);
     const int x0 = listgeo::inset(l);
     const int last = std::min(lastRowIndex(), listCount() - 1);
-    if (m_items.isEmpty() || m_firstIndex > last) {
+    if (listCount() == 0 || m_firstIndex > last) {
         // Nothing but the background, inside the border when there is one.
         painter.fillRect(QRect(x0, x0, width() - 2 * x0, height() - 2 * x0), m_props.backColor);
     } else {
@@ -114,9 +114,8 @@ void PlaylistView::paintEvent(QPaintEvent *event)
 
 void PlaylistView::paintRow(QPainter &painter, const listgeo::Layout &l, int m)
 {
-    PlaylistItem &item = m_items[m];
-    if (m_props.autoCheckError)
-        item.itemError = checkItemFile(item);
+    // Drawing a row checks its file again when the control checks files.
+    const PlaylistItem &item = m_store->recheck(m);
 
     const int x0 = listgeo::inset(l);
     const int width = listgeo::rowWidth(l);
@@ -126,13 +125,13 @@ void PlaylistView::paintRow(QPainter &painter, const listgeo::Layout &l, int m)
     // The alternation counts from the top row of the view, not from item 0.
     QColor background;
     QColor text;
-    if (m == m_listIndex) {
+    if (m == listIndex()) {
         background = m_props.selectedBackColor;
         text = m_props.selectedTextColor;
     } else {
         background = (m - m_firstIndex) % 2 == 0 ? m_props.itemBackColor1 : m_props.itemBackColor2;
         text = item.itemError     ? m_props.errorTextColor
-               : m == m_playIndex ? m_props.playingTextColor
+               : m == playIndex() ? m_props.playingTextColor
                                   : m_props.textColor;
     }
     painter.fillRect(QRect(x0, top, width, itemHeight), background);
@@ -140,7 +139,7 @@ void PlaylistView::paintRow(QPainter &painter, const listgeo::Layout &l, int m)
 
     const listgeo::RowCells cells = listgeo::rowCells(l, m_numberWidth, m_authorWidth, m_timeWidth);
     const int textTop = listgeo::centredTop(top, itemHeight, m_metrics.height());
-    if (m != m_playIndex || item.itemError) {
+    if (m != playIndex() || item.itemError) {
         drawTextFit(painter, QString::number(m + 1), cells.number.x, textTop, cells.number.width,
                     itemHeight, kAlignCentre);
     } else {

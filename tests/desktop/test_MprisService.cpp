@@ -6,12 +6,15 @@
 
 #include "controls/listbox/PlaylistView.h"
 #include "desktop/MprisService.h"
+#include "player/PlayerState.h"
 #include "tests/common/PrivateBus.h"
 #include "window/PopupMenus.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QSlider>
 #include <QTest>
 
@@ -26,7 +29,7 @@ protected:
             GTEST_SKIP() << "dbus-daemon is missing (scripts/setup-deps.sh installs it)";
         ASSERT_TRUE(bus.start());
         MainWindowFixture::SetUp();
-        service = new MprisService(form.get());
+        service = new MprisService(form->playerState());
         const QDBusConnection own = bus.connect(QStringLiteral("player"));
         QString error;
         ASSERT_TRUE(service->publish(own, &error)) << error.toStdString();
@@ -48,7 +51,7 @@ protected:
     }
 
     PrivateBus bus;
-    MprisService *service = nullptr; // owned by the window
+    MprisService *service = nullptr; // owned by the window's player state
     std::unique_ptr<QDBusConnection> client;
     MprisSignalRecorder recorder;
 };
@@ -94,6 +97,77 @@ TEST_F(MprisServiceTest, WindowChangesAreAnnouncedOnTheBus)
     EXPECT_FALSE(form->singleRepeatBox->isChecked());
     service->setVolume(2.5); // out of range: held at 100 %
     EXPECT_EQ(form->volumeSlider->value(), 100);
+}
+
+// The service on the player's state alone, with no window: what a client
+// sets reaches the state, what the state does reaches the client, and the
+// client's commands come out as the state's requests.
+TEST(MprisOnTheStateAlone, DrivesAndObservesThePlayerState)
+{
+    if (!PrivateBus::available())
+        GTEST_SKIP() << "dbus-daemon is missing (scripts/setup-deps.sh installs it)";
+    PrivateBus bus;
+    ASSERT_TRUE(bus.start());
+    {
+        PlayerState state;
+        auto *service = new MprisService(&state);
+        QString error;
+        ASSERT_TRUE(service->publish(bus.connect(QStringLiteral("alone")), &error))
+            << error.toStdString();
+        QDBusConnection client = bus.connect(QStringLiteral("alone-client"));
+        MprisSignalRecorder recorder;
+        ASSERT_TRUE(recorder.listen(client, MprisService::kServiceName));
+        // Calls go out without waiting: the service answers on this thread.
+        const auto call = [&](const QString &method) {
+            client.asyncCall(QDBusMessage::createMethodCall(
+                MprisService::kServiceName, MprisService::kObjectPath,
+                MprisService::kPlayerInterface, method));
+        };
+        const auto set = [&](const QString &property, const QVariant &value) {
+            QDBusMessage message = QDBusMessage::createMethodCall(
+                MprisService::kServiceName, MprisService::kObjectPath,
+                QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Set"));
+            message << MprisService::kPlayerInterface << property
+                    << QVariant::fromValue(QDBusVariant(value));
+            client.asyncCall(message);
+        };
+
+        set(QStringLiteral("Volume"), 0.3);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return state.volume() == 30; }, 5000));
+        set(QStringLiteral("LoopStatus"), QStringLiteral("Track"));
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return state.playMode() == PlayMode::SingleRepeat; }, 5000));
+
+        QList<PlaylistItem> items(3, PlaylistItem{QStringLiteral("t"), {}, {}, {}, {}, false});
+        state.playlist().append(items);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return recorder.lastValue(QStringLiteral("CanGoNext")) == QVariant(true); },
+            5000));
+        state.setPlayback(3, true); // the media player's "playing"
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                return recorder.lastValue(QStringLiteral("PlaybackStatus")) ==
+                       QVariant(QStringLiteral("Playing"));
+            },
+            5000));
+
+        QList<int> asked;
+        QObject::connect(&state, &PlayerState::playRequested,
+                         [&](int index, PlayerState::PlayEntry) { asked.append(index); });
+        QList<PlayerState::Transport> transport;
+        QObject::connect(
+            &state, &PlayerState::transportRequested,
+            [&](PlayerState::Transport command, double) { transport.append(command); });
+        state.setCurrentIndex(1);
+        call(QStringLiteral("Next"));
+        call(QStringLiteral("PlayPause"));
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return !asked.isEmpty() && !transport.isEmpty(); }, 5000));
+        EXPECT_EQ(asked, QList<int>{2});
+        EXPECT_EQ(transport, QList<PlayerState::Transport>{PlayerState::Transport::Toggle});
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("alone"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("alone-client"));
 }
 
 } // namespace

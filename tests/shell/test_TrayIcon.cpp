@@ -1,6 +1,6 @@
 // The tray icon's record, its add/modify/delete life cycle, and the hook's
 // handling of the icon's notifications on a plain top-level window.
-#include "player/PlaybackState.h"
+#include "player/PlayerState.h"
 #include "shell/TrayEvent.h"
 #include "shell/TrayIcon.h"
 
@@ -41,10 +41,8 @@ protected:
     void SetUp() override
     {
         setTrayUsableOverride(1);
-        PlaybackState::instance() = PlaybackState();
         // As the main window tells the tray its tip.
-        setTipSource(
-            [](QWidget *form) { return PlaybackState::instance().trayTip(form->windowTitle()); });
+        setTipSource([this](QWidget *form) { return state.trayTip(form->windowTitle()); });
         window = std::make_unique<QWidget>();
         window->setWindowTitle(QStringLiteral("窗口标题"));
         QPixmap icon(16, 16);
@@ -56,11 +54,11 @@ protected:
     {
         removeTrayIcon(window.get());
         window.reset();
-        PlaybackState::instance() = PlaybackState();
         setTipSource(nullptr);
         setTrayUsableOverride(-1);
     }
     std::unique_ptr<QWidget> window;
+    PlayerState state;
 };
 
 } // namespace
@@ -222,8 +220,8 @@ TEST_P(BalloonEnd, LeavesATipNamingTheTrackOrTheCaption)
     updateTrayIcon(window.get(), QStringLiteral("窗口标题"), QStringLiteral("正在播放：某歌"), 1,
                    60000);
     ASSERT_EQ(lastBalloon(), QStringLiteral("正在播放：某歌"));
-    PlaybackState::instance().nowPlayingText = QString::fromUtf16(c.nowPlaying);
-    PlaybackState::instance().trayTipMode = c.tipMode;
+    state.setNowPlayingText(QString::fromUtf16(c.nowPlaying));
+    state.setTrayTipMode(c.tipMode);
 
     send(window.get(), kTrayCallbackMessage, c.notification);
     EXPECT_EQ(lastCommand(), kNimModify);
@@ -242,7 +240,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(TrayTest, ABalloonThatRunsOutIsReplacedByTheTip)
 {
-    PlaybackState::instance().nowPlayingText = QStringLiteral("夜曲--某人");
+    state.setNowPlayingText(QStringLiteral("夜曲--某人"));
     updateTrayIcon(window.get(), QStringLiteral("窗口标题"), QStringLiteral("正在播放：夜曲"), 1,
                    20);
     EXPECT_EQ(lastBalloon(), QStringLiteral("正在播放：夜曲"));

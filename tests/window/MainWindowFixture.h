@@ -3,7 +3,7 @@
 // and the empty-search warning recorded instead of shown.
 #pragma once
 
-#include "player/PlaybackState.h"
+#include "player/PlayerState.h"
 #include "service/SearchState.h"
 #include "shell/TrayIcon.h"
 #include "window/MainWindow.h"
@@ -27,7 +27,6 @@ protected:
     void SetUp() override
     {
         tray::setTrayUsableOverride(1);
-        PlaybackState::instance() = PlaybackState();
         musicservice::searchState() = SearchState();
         warnings().clear();
         MainWindow::setWarningBox([](QWidget *, const QString &title, const QString &text) {
@@ -41,7 +40,6 @@ protected:
         form.reset();
         MainWindow::setWarningBox(nullptr);
         tray::setTrayUsableOverride(-1);
-        PlaybackState::instance() = PlaybackState();
         musicservice::searchState() = SearchState();
     }
 

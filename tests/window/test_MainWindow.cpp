@@ -80,9 +80,9 @@ TEST_F(MainWindowTest, StartsWithTitleColumnsCaptionsAndSharedState)
     }
     EXPECT_EQ(form->resultsView->currentRow(), -1);
 
-    EXPECT_EQ(PlaybackState::instance().currentPlayIndex, 1);
-    EXPECT_EQ(PlaybackState::instance().trayTipMode, 1);
-    EXPECT_TRUE(PlaybackState::instance().nowPlayingText.isEmpty());
+    EXPECT_EQ(form->playerState()->currentIndex(), 1);
+    EXPECT_EQ(form->playerState()->trayTipMode(), 1);
+    EXPECT_TRUE(form->playerState()->nowPlayingText().isEmpty());
     EXPECT_TRUE(musicservice::searchState().searchInProgress);
     EXPECT_EQ(form->playlistMouseIndex, 0);
 
@@ -246,7 +246,7 @@ TEST_F(MainWindowTest, CloseHidesToTheTrayWithTheBalloonOrTheNowPlayingTip)
     EXPECT_TRUE(form->isMinimized());
     EXPECT_EQ(tray::lastBalloon(), QStringLiteral("我在这里哦!"));
     EXPECT_EQ(tray::lastRecord().tip, form->windowTitle());
-    EXPECT_EQ(PlaybackState::instance().trayTipMode, 1);
+    EXPECT_EQ(form->playerState()->trayTipMode(), 1);
 
     // The tray's left click brings the window back.
     trayClick(*form, tray::kLeftButtonUp);
@@ -254,12 +254,12 @@ TEST_F(MainWindowTest, CloseHidesToTheTrayWithTheBalloonOrTheNowPlayingTip)
     EXPECT_FALSE(form->isMinimized());
 
     // After a play: no balloon, the tip names the track, tip mode 2.
-    PlaybackState::instance().nowPlayingText = QStringLiteral("晴天--周同");
+    form->playerState()->setNowPlayingText(QStringLiteral("晴天--周同"));
     form->onCloseClicked();
     EXPECT_TRUE(form->isHidden());
     EXPECT_TRUE(tray::lastBalloon().isEmpty());
     EXPECT_EQ(tray::lastRecord().tip, QStringLiteral("正在播放：晴天--周同"));
-    EXPECT_EQ(PlaybackState::instance().trayTipMode, 2);
+    EXPECT_EQ(form->playerState()->trayTipMode(), 2);
 }
 
 TEST_F(MainWindowTest, WithoutATrayCloseEndsTheProgramThroughTheExitCommand)
@@ -274,12 +274,12 @@ TEST_F(MainWindowTest, WithoutATrayCloseEndsTheProgramThroughTheExitCommand)
 
 TEST_F(MainWindowTest, ResizeKeepsTheTipAndTheTipModeUntouched)
 {
-    PlaybackState::instance().trayTipMode = 2; // as after a close with a track
+    form->playerState()->setTrayTipMode(2); // as after a close with a track
     form->onMinimiseClicked();
     EXPECT_TRUE(form->isMinimized());
     EXPECT_EQ(tray::lastRecord().tip, QStringLiteral("正在播放："));
     EXPECT_TRUE(tray::lastBalloon().isEmpty());
-    EXPECT_EQ(PlaybackState::instance().trayTipMode, 2);
+    EXPECT_EQ(form->playerState()->trayTipMode(), 2);
 }
 
 TEST_F(MainWindowTest, SearchPromptComesBackOnlyForABlankBox)

@@ -106,7 +106,7 @@ TEST_F(MainWindowKeysTest, TransportKeysAndMediaKeysDriveThePlayer)
     // Right and Left seek five seconds from where the track is.
     ASSERT_TRUE(QTest::qWaitFor([&] { return player->currentMedia().duration() > 12; }, 5000));
     player->controls().setCurrentPosition(2.0);
-    QSignalSpy seeks(form.get(), &MainWindow::seeked);
+    QSignalSpy seeks(form->playerState(), &PlayerState::seeked);
     press(Qt::Key_Right);
     ASSERT_EQ(seeks.size(), 1);
     EXPECT_NEAR(seeks.at(0).at(0).toDouble(), 7.0, 0.6);

@@ -107,7 +107,7 @@ protected:
         return player->url().contains(QStringLiteral("/music/") + songId + QLatin1Char('.'));
     }
 
-    static int current() { return PlaybackState::instance().currentPlayIndex; }
+    int current() const { return form->playerState()->currentIndex(); }
 
     QStringList requestsWithEmptyId()
     {
@@ -136,7 +136,7 @@ TEST_F(MainWindowPlaybackTest, DoubleClickedResultPlaysMarkedAndFollowsTheLyric)
     EXPECT_EQ(list->playIndex(), 0);
     EXPECT_EQ(list->playingTextColor(), kPlayingColour);
     EXPECT_EQ(current(), 0);
-    EXPECT_EQ(PlaybackState::instance().nowPlayingText, rowText(0, 1) + QStringLiteral("--晴川"));
+    EXPECT_EQ(form->playerState()->nowPlayingText(), rowText(0, 1) + QStringLiteral("--晴川"));
     EXPECT_EQ(form->playingSinger, QStringLiteral("晴川"));
     EXPECT_TRUE(urlNamesSong(rowText(0, 0)));
     EXPECT_EQ(tray::lastBalloon(), QStringLiteral("正在播放：") + rowText(0, 1));
@@ -192,7 +192,7 @@ TEST_F(MainWindowPlaybackTest, TrackEndAdvancesByTheMode)
         ASSERT_TRUE(QTest::qWaitFor([&] { return current() == expected; }, 10000));
         EXPECT_TRUE(urlNamesSong(list->url(expected)));
         EXPECT_EQ(list->playIndex(), expected);
-        EXPECT_EQ(PlaybackState::instance().nowPlayingText,
+        EXPECT_EQ(form->playerState()->nowPlayingText(),
                   list->title(expected) + QStringLiteral("--") + list->author(expected));
     }
 
