@@ -68,10 +68,7 @@ MprisService::MprisService(PlayerState *state)
     connect(state, &PlayerState::trackChanged, this, changed);
     connect(state, &PlayerState::volumeChanged, this, changed);
     connect(state, &PlayerState::playModeChanged, this, changed);
-    const PlaylistItems *playlist = &state->playlist();
-    connect(playlist, &PlaylistItems::added, this, changed);
-    connect(playlist, &PlaylistItems::removed, this, changed);
-    connect(playlist, &PlaylistItems::cleared, this, changed);
+    connect(&state->playlist(), &PlaylistItems::itemsChanged, this, changed);
     connect(state, &PlayerState::seeked, this,
             [this](double seconds) { Q_EMIT m_player->Seeked(mpris::toMicroseconds(seconds)); });
     m_last = snapshot();

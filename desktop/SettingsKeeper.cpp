@@ -148,11 +148,8 @@ void SettingsKeeper::watchChanges()
     const auto changed = [this] { scheduleSave(); };
     connect(m_state, &PlayerState::volumeChanged, this, changed);
     connect(m_state, &PlayerState::playModeChanged, this, changed);
-    const PlaylistItems *list = &m_state->playlist();
-    connect(list, &PlaylistItems::added, this, changed);
-    connect(list, &PlaylistItems::removed, this, changed);
-    connect(list, &PlaylistItems::cleared, this, changed);
-    connect(list, &PlaylistItems::playIndexMoved, this, changed);
+    connect(&m_state->playlist(), &PlaylistItems::itemsChanged, this, changed);
+    connect(&m_state->playlist(), &PlaylistItems::playIndexMoved, this, changed);
     if (m_downloads)
         connect(m_downloads, &DownloadManager::lastFolderChanged, this, changed);
     if (m_window.window)

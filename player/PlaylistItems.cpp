@@ -30,11 +30,13 @@ int PlaylistItems::add(PlaylistItem item, std::optional<int> index)
             item.itemError = fileMissing(item);
         m_items.append(std::move(item));
         Q_EMIT added(count() - 1, 1, Added::Appended);
+        Q_EMIT itemsChanged();
     } else {
         // playIndex and listIndex stay where they are, deliberately: they
         // now name the item that was in front of them.
         m_items.insert(*index, std::move(item));
         Q_EMIT added(*index, 1, Added::Inserted);
+        Q_EMIT itemsChanged();
     }
     return count();
 }
@@ -53,6 +55,7 @@ int PlaylistItems::append(QList<PlaylistItem> items)
         m_items.append(std::move(item));
     }
     Q_EMIT this->added(first, added, Added::Batch);
+    Q_EMIT itemsChanged();
     return added;
 }
 
@@ -75,6 +78,7 @@ int PlaylistItems::remove(int index)
     if (m_listIndex >= count())
         m_listIndex = -1;
     Q_EMIT removed(index, playingBefore);
+    Q_EMIT itemsChanged();
     return count();
 }
 
@@ -86,6 +90,7 @@ void PlaylistItems::clear()
     m_listIndex = -1;
     m_playIndex = -1;
     Q_EMIT cleared();
+    Q_EMIT itemsChanged();
 }
 
 void PlaylistItems::setTitle(int index, const QString &value)

@@ -73,6 +73,8 @@ Q_SIGNALS:
     // playingBefore: playIndex before the removal.
     void removed(int index, short playingBefore);
     void cleared();
+    // After each of the three above: items came or went.
+    void itemsChanged();
     // The title, author or error mark of an item changed.
     void itemChanged(int index);
     void playIndexMoved(short from, short to);

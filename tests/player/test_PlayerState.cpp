@@ -223,6 +223,7 @@ TEST(PlaylistItems, IndexesStayPutAndAreToldWhenTheyMove)
 {
     PlaylistItems items;
     QSignalSpy added(&items, &PlaylistItems::added);
+    QSignalSpy changed(&items, &PlaylistItems::itemsChanged);
     QSignalSpy playMoved(&items, &PlaylistItems::playIndexMoved);
     for (int i = 0; i < 4; ++i)
         ASSERT_EQ(items.add(PlaylistItem{QString::number(i), {}, {}, {}, {}, false}), i + 1);
@@ -260,6 +261,8 @@ TEST(PlaylistItems, IndexesStayPutAndAreToldWhenTheyMove)
     ASSERT_EQ(items.add(PlaylistItem{}), 1);
     EXPECT_EQ(items.remove(0), 0);
     EXPECT_EQ(cleared.count(), 2);
+    // Every change of the items, and only those, is told once more as one.
+    EXPECT_EQ(changed.count(), 11);
 }
 
 } // namespace
