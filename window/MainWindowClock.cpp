@@ -228,11 +228,11 @@ bool MainWindow::playChosenPlaylistItem()
     const int selected = playlistView->listIndex();
     const int current = m_state->currentIndex();
     if (selected >= 0 && selected < count) {
-        playPlaylistItem(selected, PlayEntry::Step);
+        m_state->playItem(selected, PlayEntry::Step);
         return true;
     }
     if (current >= 0 && current < count) {
-        playPlaylistItem(current, PlayEntry::Step);
+        m_state->playItem(current, PlayEntry::Step);
         return true;
     }
     return false;

@@ -99,7 +99,7 @@ void MainWindow::playOrResume()
     const int marked = playlistView->playIndex();
     const int index = marked >= 0 && marked < count ? marked : 0;
     lyricLine->clear();
-    playPlaylistItem(index, PlayEntry::Menu);
+    m_state->playItem(index, PlayEntry::Menu);
 }
 
 void MainWindow::pausePlayback()
@@ -272,7 +272,7 @@ void MainWindow::setupKeys()
         case Qt::Key_Enter:
             if (selected >= 0 && selected < count) {
                 lyricLine->clear();
-                playPlaylistItem(selected, PlayEntry::ListDoubleClick);
+                m_state->playItem(selected, PlayEntry::ListDoubleClick);
             }
             return true;
         default:

@@ -1,7 +1,10 @@
 // The play path of the main window and everything that picks a track: the
 // search-result and playlist plays, next and previous, the end of a track
 // by the play mode, the play-mode boxes and menu, and the playlist mouse
-// events that prepare the playlist menu.
+// events that prepare the playlist menu. Which playlist item plays is the
+// player state's to decide: the window's entry points send it their
+// command, and its play requests, wherever they came from (a button, a
+// key, the desktop), run playPlaylistItem here.
 //
 // Every play is one function, playTrack(), with the differences of the
 // entry points passed in: whether the lyric box empties first, whether the
@@ -203,7 +206,7 @@ void MainWindow::onPlaylistDoubleClicked(short, short, float x, float y)
     const int index = playlistView->indexFromPoint(x, y);
     if (index < 0)
         return;
-    playPlaylistItem(index, PlayEntry::ListDoubleClick);
+    m_state->playItem(index, PlayEntry::ListDoubleClick);
 }
 
 void MainWindow::playPlaylistMouseItem()
@@ -211,7 +214,7 @@ void MainWindow::playPlaylistMouseItem()
     const int index = playlistMouseIndex;
     if (index < 0 || index >= playlistView->listCount())
         return; // no item under the last press: nothing to play
-    playPlaylistItem(index, PlayEntry::Menu);
+    m_state->playItem(index, PlayEntry::Menu);
 }
 
 void MainWindow::onPlaylistMousePressed(short, short, float x, float y)

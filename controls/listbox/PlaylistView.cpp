@@ -142,7 +142,7 @@ int PlaylistView::appendItems(const QList<NewItem> &items)
     return m_store->append(std::move(added));
 }
 
-void PlaylistView::onItemsAdded(int first, int count, PlaylistItems::Added how)
+void PlaylistView::onItemsAdded(int first, int, PlaylistItems::Added how)
 {
     if (how == PlaylistItems::Added::Appended)
         drawItem(first);
@@ -155,7 +155,6 @@ void PlaylistView::onItemsAdded(int first, int count, PlaylistItems::Added how)
     // scroll in.
     if (how == PlaylistItems::Added::Batch && first <= lastRowIndex())
         redrawRows();
-    Q_UNUSED(count);
     itemsWereChanged();
 }
 

@@ -218,7 +218,7 @@ private:
     void changeIndex(Index which, short proposed, short bySetter);
     // What the control does when its store changed (the store's signals).
     void connectStore();
-    void onItemsAdded(int first, int count, PlaylistItems::Added how);
+    void onItemsAdded(int first, int added, PlaylistItems::Added how);
     void onItemRemoved(int index, short playingBefore);
     void onCleared();
     void onPlayIndexMoved(short from, short to);
