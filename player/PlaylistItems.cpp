@@ -47,12 +47,18 @@ int PlaylistItems::append(QList<PlaylistItem> items)
     if (added <= 0)
         return 0;
     const int first = count();
-    m_items.reserve(first + added);
-    for (int i = 0; i < added; ++i) {
-        PlaylistItem &item = items[i];
-        if (m_checkFiles)
+    items.resize(added);
+    if (m_checkFiles) {
+        for (PlaylistItem &item : items)
             item.itemError = fileMissing(item);
-        m_items.append(std::move(item));
+    }
+    // A restored playlist fills an empty store: it is taken whole.
+    if (m_items.isEmpty()) {
+        m_items = std::move(items);
+    } else {
+        m_items.reserve(first + added);
+        for (PlaylistItem &item : items)
+            m_items.append(std::move(item));
     }
     Q_EMIT this->added(first, added, Added::Batch);
     Q_EMIT itemsChanged();
