@@ -115,9 +115,11 @@ int main(int argc, char **argv)
         window.autoTickBox->setChecked(autoTick);
     };
     settings.keepWindow(windowPart);
+    settings.restore();
+    // Watched from here on, as the keeper watches the rest: applying the
+    // file is no change to save.
     for (QCheckBox *option : {window.autoFitBox, window.autoTickBox})
         QObject::connect(option, &QCheckBox::toggled, &settings, &SettingsKeeper::scheduleSave);
-    settings.restore();
     // A termination signal leaves through the tray menu's exit command, so
     // the player stops and cleans up as it does there and ends with 0.
     TerminationSignals termination([&window](int) { window.exitPlayer(); });
