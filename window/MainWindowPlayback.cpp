@@ -384,8 +384,6 @@ void MainWindow::connectState()
         if (volumeSlider->value() != volume)
             showVolume(volume);
     });
-    if (volumeSlider->value() != m_state->volume())
-        showVolume(m_state->volume());
     // The play mode: the three boxes (ticked by a click or the menu) and
     // the state follow each other.
     for (QCheckBox *box : {singleRepeatBox, listLoopBox, randomBox})

@@ -36,7 +36,6 @@ PlaylistView::PlaylistView(const PlaylistViewProperties &initial, QWidget *paren
     : QWidget(parent), m_store(new PlaylistItems(this)), m_props(initial),
       m_metrics(m_props.listFont), m_hook(this)
 {
-    m_store->setChecksFiles(m_props.autoCheckError);
     connectStore();
     static const bool factoryInstalled = [] {
         QAccessible::installFactory(&PlaylistAccessible::create);
@@ -96,7 +95,6 @@ void PlaylistView::setStore(PlaylistItems *store)
     if (m_store->parent() == this)
         delete m_store;
     m_store = store;
-    m_store->setChecksFiles(m_props.autoCheckError);
     connectStore();
     m_firstIndex = 0;
     m_numberWidth = numberTextWidth(listCount()) + kCellPadding;
@@ -107,6 +105,8 @@ void PlaylistView::setStore(PlaylistItems *store)
 
 void PlaylistView::connectStore()
 {
+    // The store checks the files of added items as this control says.
+    m_store->setChecksFiles(m_props.autoCheckError);
     connect(m_store, &PlaylistItems::added, this, &PlaylistView::onItemsAdded);
     connect(m_store, &PlaylistItems::removed, this, &PlaylistView::onItemRemoved);
     connect(m_store, &PlaylistItems::cleared, this, &PlaylistView::onCleared);
@@ -116,7 +116,6 @@ void PlaylistView::connectStore()
     // A store that goes first (the player's, at exit) leaves an empty one.
     connect(m_store, &QObject::destroyed, this, [this] {
         m_store = new PlaylistItems(this);
-        m_store->setChecksFiles(m_props.autoCheckError);
         connectStore();
     });
 }
