@@ -1,5 +1,8 @@
 #include "desktop/PlayerSettings.h"
 
+#include "files/CheckedCommit.h"
+#include "files/RegularFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -202,13 +205,16 @@ QByteArray PlayerSettingsFile::serialise(const PlayerSettings &s)
 
 PlayerSettingsFile::ReadResult PlayerSettingsFile::read(const QString &path)
 {
-    QFile file(path);
-    if (!file.exists())
-        return {};
-    ReadResult result;
-    result.found = true;
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.warning = QStringLiteral("cannot be read (%1)").arg(file.errorString());
+    QFile file;
+    QString why;
+    bool missing = false;
+    // A FIFO or a device in the file's place is refused, not waited on.
+    if (!RegularFile::open(path, file, &why, &missing)) {
+        if (missing)
+            return {};
+        ReadResult result;
+        result.found = true;
+        result.warning = why;
         return result;
     }
     // Read one byte past the limit, so a huge file is refused without
@@ -231,7 +237,6 @@ bool PlayerSettingsFile::write(const QString &path, const PlayerSettings &settin
     const QByteArray bytes = serialise(settings);
     if (file.write(bytes) != bytes.size())
         return fail(file.errorString());
-    if (!file.commit())
-        return fail(file.errorString());
-    return true;
+    const CheckedCommit commit = CheckedCommit::commit(file, bytes.size());
+    return commit.saved || fail(commit.reason);
 }

@@ -6,8 +6,10 @@
 // that is not exactly what save() writes (garbage, wrong types, values out
 // of range, more items than the playlist holds, oversized) is refused as a
 // whole, so the player starts with the first-run state and says why in one
-// line; the file itself is never touched by a failed read. Writing goes
-// through QSaveFile, so a crash mid-write leaves the previous file.
+// line; the file itself is never touched by a failed read, and a FIFO or a
+// device in its place is refused without waiting on it. Writing goes
+// through QSaveFile, checked, so a crash or a full disk mid-write leaves the
+// previous file.
 #pragma once
 
 #include "player/PlayOrder.h"

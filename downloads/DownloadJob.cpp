@@ -1,6 +1,7 @@
 #include "downloads/DownloadJob.h"
 
 #include "downloads/DownloadNaming.h"
+#include "files/CheckedCommit.h"
 #include "net/StreamInflater.h"
 
 #include "net/NetworkBackend.h"
@@ -159,18 +160,18 @@ void DownloadJob::onReadyRead()
     }
     errno = 0;
     if (m_file->write(chunk) != chunk.size()) {
-        m_writeError = writeFailure(m_file->errorString());
+        const int error = errno;
+        m_writeError = writeFailure(m_file->errorString(), error);
         m_stream->abort();
         return;
     }
     m_written += chunk.size();
 }
 
-QString DownloadJob::writeFailure(const QString &detail) const
+QString DownloadJob::writeFailure(const QString &detail, int error) const
 {
     // The file layer's own text for a full disk is often "Unknown error";
     // the system's error number, or the free space left, says it plainly.
-    const int error = errno;
     const QStorageInfo volume(QFileInfo(m_targetPath).absolutePath());
     if (error == ENOSPC || error == EDQUOT ||
         (volume.isValid() && volume.bytesAvailable() >= 0 && volume.bytesAvailable() < kNearlyFull))
@@ -220,13 +221,15 @@ void DownloadJob::onFinished()
         fail(QStringLiteral("下载失败：服务器没有返回数据"));
         return;
     }
-    errno = 0;
-    if (!m_file->commit()) {
-        const QString failure = writeFailure(m_file->errorString());
+    // The last part of the song is still in the file's buffer: only a
+    // checked commit knows that it reached the disk.
+    const CheckedCommit commit = CheckedCommit::commit(*m_file, m_written);
+    if (!commit.saved) {
+        const QString failure = writeFailure(commit.reason, commit.systemError);
         fail(failure.contains(QStringLiteral("磁盘已满"))
                  ? failure
                  : QStringLiteral("下载失败：无法保存文件 %1（%2）")
-                       .arg(QDir::toNativeSeparators(m_targetPath), m_file->errorString()));
+                       .arg(QDir::toNativeSeparators(m_targetPath), commit.reason));
         return;
     }
     finish(Result::Saved,

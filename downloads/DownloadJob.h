@@ -52,8 +52,9 @@ private:
     // Reads the answer's status and coding once its first bytes are in;
     // false when the body cannot be the song.
     bool takeEncoding();
-    // The message for a failed write, a full disk named as such.
-    QString writeFailure(const QString &detail) const;
+    // The message for a failed write (error: the system's error number, 0
+    // when unknown), a full disk named as such.
+    QString writeFailure(const QString &detail, int error) const;
     void finish(Result result, const QString &message);
 
     QUrl m_url;

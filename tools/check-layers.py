@@ -19,15 +19,16 @@ import sys
 # Folder: the folders it is built on. Folders on one level do not include
 # each other:
 #   app -> {desktop, window} -> {controls, shell, playback, downloads, service}
-#       -> {player, gfx, net}
+#       -> {player, gfx, net, files}
 # The desktop pieces sit beside the window: both are handed the player's
 # state by the program, and neither reads the other.
 LAYERS = {
     "net": [],
+    "files": [],
     "gfx": [],
     "player": [],
     "service": ["net"],
-    "downloads": ["net"],
+    "downloads": ["net", "files"],
     "playback/libraries": [],
     "playback/sources": ["net"],
     "playback/output": ["playback/libraries"],
@@ -43,7 +44,7 @@ LAYERS = {
     "window/results": ["controls/listbox", "service"],
     "window": ["window/results", "window/rules", "controls/image", "controls/listbox", "shell",
                "playback", "downloads", "service", "player", "gfx", "net"],
-    "desktop": ["downloads", "player"],
+    "desktop": ["downloads", "player", "files"],
     "app": ["desktop", "window"],
     # The two other programs.
     "cli": ["service"],
