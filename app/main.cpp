@@ -66,6 +66,11 @@ int main(int argc, char **argv)
                        stderr);
             instance.reset();
             break;
+        case SingleInstance::Claim::NoChannel:
+            std::fprintf(stderr, "velmor: %s; starting without the single-instance channel\n",
+                         qPrintable(instance->problem()));
+            instance.reset();
+            break;
         case SingleInstance::Claim::First:
             break;
         }

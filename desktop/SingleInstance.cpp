@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSocketNotifier>
@@ -55,7 +56,7 @@ bool decodeArguments(const QByteArray &line, QStringList *args)
 // which hands over never sets up an application object. First: nobody
 // listens (no socket, or one a crashed player left behind).
 SingleInstance::Claim askRunningPlayer(const QString &path, const QByteArray &message,
-                                       int timeoutMs)
+                                       int timeoutMs, QString *problem)
 {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -75,6 +76,17 @@ SingleInstance::Claim askRunningPlayer(const QString &path, const QByteArray &me
         // A listener whose queue is full is there but not answering.
         return done(errno == EAGAIN ? SingleInstance::Claim::Unanswered
                                     : SingleInstance::Claim::First);
+    }
+    // Whoever listens there gets the command line, secret service paths and
+    // all: it must be this user, checked before the first byte goes out.
+    ucred peer{};
+    socklen_t peerLength = sizeof(peer);
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &peerLength) != 0 ||
+        peer.uid != ::getuid()) {
+        *problem = QStringLiteral("the socket %1 is held by another user (uid %2)")
+                       .arg(path)
+                       .arg(peer.uid);
+        return done(SingleInstance::Claim::NoChannel);
     }
 
     const QDeadlineTimer deadline(timeoutMs);
@@ -160,16 +172,50 @@ QString SingleInstance::defaultSocketPath()
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && QDir(runtime).exists())
         return runtime + QStringLiteral("/velmor-instance");
-    return QDir::tempPath() + QStringLiteral("/velmor-%1-instance").arg(::getuid());
+    // Not the shared temporary folder itself, where any user may put a
+    // socket of that name first, but a folder of the user's own in it.
+    return QDir::tempPath() + QStringLiteral("/velmor-%1/instance").arg(::getuid());
+}
+
+QString SingleInstance::folderProblem(const QString &folder)
+{
+    const QByteArray native = QFile::encodeName(folder);
+    // Made only if missing, and for this user alone; one already there is
+    // checked like any other, whoever made it.
+    if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
+        return QStringLiteral("cannot create %1 (%2)")
+            .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+    // O_NOFOLLOW: a symbolic link there may point anywhere; the checks are
+    // made on the folder opened, not on its name.
+    const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("%1 is not a folder (%2)")
+            .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+    struct stat status
+    {
+    };
+    const bool known = ::fstat(fd, &status) == 0;
+    ::close(fd);
+    if (!known || status.st_uid != ::getuid())
+        return QStringLiteral("%1 belongs to another user").arg(folder);
+    if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return QStringLiteral("other users can write in %1").arg(folder);
+    return {};
 }
 
 SingleInstance::Claim SingleInstance::claim(const QStringList &args, int timeoutMs)
 {
+    // In a folder others can write in, anyone could put the socket (or the
+    // lock) there first and take the command line.
+    m_problem = folderProblem(QFileInfo(m_path).absolutePath());
+    if (!m_problem.isEmpty())
+        return Claim::NoChannel;
     // A lock held by another start (between its claim and its listen) is
     // waited for only this long; the socket is then tried all the same.
     lock(timeoutMs);
 
-    const Claim claim = askRunningPlayer(m_path, encodeArguments(args.mid(1)), timeoutMs);
+    const Claim claim =
+        askRunningPlayer(m_path, encodeArguments(args.mid(1)), timeoutMs, &m_problem);
     if (claim != Claim::First)
         unlock();
     return claim;
