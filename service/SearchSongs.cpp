@@ -29,7 +29,8 @@ const QString kSearchRequests = QStringLiteral("search");
 
 int g_stopGraceMs = 15000;
 
-void endSearch(SearchView &view)
+// note: said after the summary, why the search ended early.
+void endSearch(SearchView &view, const QString &note = QString())
 {
     SearchState &s = searchState();
     if (view.fitEnabled())
@@ -48,7 +49,7 @@ void endSearch(SearchView &view)
         QStringLiteral("搜索结束,共找到：") + QString::number(count) + QStringLiteral("条资源");
     if (count >= kMaxResultRows)
         summary += QStringLiteral("（结果过多，只列出前%1条）").arg(kMaxResultRows);
-    view.setStatusText(summary);
+    view.setStatusText(summary + note);
 }
 
 // False once the list is full: the rest of the page, and of the search, is
@@ -90,12 +91,24 @@ void searchSongs(QString &url, SearchView &view)
             endSearch(view);
             return;
         }
-        if (s.firstPageMarker == SearchState::kFirstPage) {
+        const bool laterPage = s.firstPageMarker != SearchState::kFirstPage;
+        if (!laterPage) {
             s.firstPageMarker = SearchState::kLaterPage;
             s.searchPageCount = pageCountFromFirstPage(page);
         }
-        if (!addRows(parseSearchPage(page), view)) {
+        const QList<SearchResult> rows = parseSearchPage(page);
+        if (!addRows(rows, view)) {
             endSearch(view);
+            return;
+        }
+        // The count comes from the first page alone: a service that claims
+        // more songs than it has would be asked for pages without end. The
+        // first later page with nothing on it ends the search.
+        if (laterPage && rows.isEmpty()) {
+            endSearch(view,
+                      s.searchInProgress
+                          ? QStringLiteral("（第%1页没有资源，搜索提前结束）").arg(s.searchPage)
+                          : QString());
             return;
         }
 

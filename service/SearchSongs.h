@@ -1,6 +1,7 @@
 // The page-by-page search: first page, song count, then every following
-// page until the count is reached, the user stops, or a newer search takes
-// over. Rows reach the view as each page arrives.
+// page until the count is reached, a later page lists nothing, the user
+// stops, or a newer search takes over. Rows reach the view as each page
+// arrives.
 #pragma once
 
 #include "service/SearchView.h"
@@ -16,7 +17,8 @@ inline const QString kStoppedCaption = QStringLiteral("已停止");
 
 // The whole page loop, starting at the first page's URL; url is overwritten
 // with the URL of each following page. Returns when the search has ended
-// (last page, no-match page, stop flag) or was superseded by a newer call.
+// (last page, no-match page, a later page with no rows, stop flag) or was
+// superseded by a newer call.
 // The stop flag (State().searchInProgress) is read once per page, before the
 // fetch: a page already in flight when the user stops is still added.
 void searchSongs(QString &url, SearchView &view);

@@ -126,13 +126,13 @@ TEST_F(SearchFaults, ErrorStatusPagesListNothingOfTheirOwn)
     // like any page and its markers decide. An error page holds no song row
     // (its stray play call has ID 0), so a first page that fails this way
     // ends the search with nothing listed, and a failing second page adds
-    // nothing while the search goes on to the third.
+    // nothing and ends it there, as any later page with no rows does.
     struct Case
     {
         int status;
         bool firstPage;
         int rows;
-    } cases[] = {{500, true, 0}, {404, true, 0}, {500, false, 31}, {503, false, 31}};
+    } cases[] = {{500, true, 0}, {404, true, 0}, {500, false, 30}, {503, false, 30}};
     for (const Case &c : cases) {
         relay = std::make_unique<FaultRelay>(service->url());
         startRelay([c](const Request &req, Response &res) {

@@ -17,7 +17,7 @@ QString row(const FakeSong &song)
     return r;
 }
 
-QString page(int total, const QList<FakeSong> &songs)
+QString page(qint64 total, const QList<FakeSong> &songs)
 {
     QString p = QStringLiteral("<html><head><meta charset=\"utf-8\"></head><body>\r\n"
                                "<div class=\"count\">共找到相关歌曲 \"%1\" 首</div>\r\n")

@@ -20,7 +20,7 @@ namespace FakeSearchPages {
 QString row(const FakeSong &song);
 
 // A whole page: count line for `total` songs, table head, rows, pager.
-QString page(int total, const QList<FakeSong> &songs);
+QString page(qint64 total, const QList<FakeSong> &songs);
 
 // `count` songs numbered from `firstId`: id N, singer "歌手N", title "歌N".
 QList<FakeSong> numbered(int firstId, int count);

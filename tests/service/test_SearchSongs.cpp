@@ -29,8 +29,9 @@ protected:
     void SetUp() override
     {
         // Song totals per query word; "none" gets the nothing-found page.
-        m_totals = {{"sixtyone", 61}, {"thirty", 30}, {"zero", 0},
-                    {"held", 90},     {"new", 30},    {"drip", 90}};
+        m_totals = {
+            {"sixtyone", 61}, {"thirty", 30},          {"zero", 0}, {"held", 90}, {"new", 30},
+            {"drip", 90},     {"hollow", 999999999999}};
         server.http().Get(
             "/app/search/searchList.php",
             [this](const httplib::Request &req, httplib::Response &res) { serve(req, res); });
@@ -52,7 +53,9 @@ protected:
             std::lock_guard<std::mutex> lock(m_mutex);
             m_requests.push_back(word + "#" + std::to_string(page));
         }
-        if (word == "none") {
+        // "hollow" ends after page 10 all the same, so that a loop that
+        // does not stop at its empty pages fails here rather than runs on.
+        if (word == "none" || (word == "hollow" && page > 10)) {
             res.set_content(FakeSearchPages::noMatchPage(QStringLiteral("none")).toStdString(),
                             "text/html; charset=utf-8");
             return;
@@ -75,10 +78,13 @@ protected:
                 });
             return;
         }
-        const int total = m_totals.count(word) ? m_totals.at(word) : 0;
+        const qint64 total = m_totals.count(word) ? m_totals.at(word) : 0;
         const int perPage = word == "endless" ? m_rowsPerPage : kSongsPerPage;
+        // "hollow" claims far more songs than it lists: none after page 1.
         const int onPage =
-            int(std::clamp<qint64>(qint64(total) - qint64(page - 1) * perPage, 0, perPage));
+            word == "hollow" && page > 1
+                ? 0
+                : int(std::clamp<qint64>(total - qint64(page - 1) * perPage, 0, perPage));
         // Song IDs tell query and page apart: page 2 of "held" lists 2001...
         const int firstId = (word == "new" ? 5000 : 0) + page * 1000 + 1;
         // The big pages go out as they are: compressing megabytes of text at
@@ -113,7 +119,7 @@ protected:
     static constexpr int kSongsPerPage = 30;
     TestHttpServer server;
     RecordingSearchView view;
-    std::map<std::string, int> m_totals;
+    std::map<std::string, qint64> m_totals;
     std::mutex m_mutex;
     std::vector<std::string> m_requests;
     std::atomic<bool> m_heldPageRequested{false};
@@ -235,6 +241,19 @@ TEST_F(SearchSongsTest, ResultListStopsAtItsBound)
     EXPECT_EQ(
         view.statusHistory.last(),
         QStringLiteral("搜索结束,共找到：%1条资源（结果过多，只列出前%1条）").arg(kMaxResultRows));
+    EXPECT_FALSE(searchState().searchInProgress);
+}
+
+// The count is the first page's claim: the first later page with no rows
+// ends the search, however many pages were claimed, and the status line
+// says why it ended early.
+TEST_F(SearchSongsTest, ALaterPageWithNoRowsEndsTheSearch)
+{
+    beginSearch(QStringLiteral("hollow"), view);
+    EXPECT_EQ(requests(), (std::vector<std::string>{"hollow#1", "hollow#2"}));
+    EXPECT_EQ(view.rows.size(), 30);
+    EXPECT_EQ(view.statusHistory.last(),
+              QStringLiteral("搜索结束,共找到：30条资源（第2页没有资源，搜索提前结束）"));
     EXPECT_FALSE(searchState().searchInProgress);
 }
 
