@@ -1,5 +1,7 @@
 #include "net/HttpConnection.h"
 
+#include "net/HttpTypes.h"
+
 #include <QString>
 #include <algorithm>
 #include <cerrno>
@@ -289,8 +291,17 @@ bool HttpConnection::readHead()
     m_chunked = header("Transfer-Encoding").toLower().contains("chunked");
     m_chunkLeft = 0;
     m_bodyDone = false;
+    QList<QByteArray> lengths;
+    for (const QByteArray &line : std::as_const(m_headers)) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0 &&
+            line.left(colon).trimmed().compare("Content-Length", Qt::CaseInsensitive) == 0)
+            lengths.append(line.mid(colon + 1));
+    }
+    if (!contentLengthsAgree(lengths))
+        return fail(Failure::Malformed);
     bool lengthKnown = false;
-    const qint64 length = header("Content-Length").toLongLong(&lengthKnown);
+    const qint64 length = lengths.value(0).split(',').value(0).trimmed().toLongLong(&lengthKnown);
     m_bodyLength = !m_chunked && lengthKnown && length >= 0 ? length : -1;
     m_bodyLeft = m_bodyLength;
     // Answers that never carry a body.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 struct HttpResult
@@ -22,3 +23,22 @@ struct HttpLimits
     // for none.
     QString group;
 };
+
+// Whether the Content-Length values of one answer (each header's value, as
+// sent or as joined with ", ") name one length. Two that differ leave the
+// body's end to whichever the reader believes, so such an answer is broken
+// as a whole (RFC 9112, 6.3); the same length repeated is allowed.
+inline bool contentLengthsAgree(const QList<QByteArray> &values)
+{
+    QByteArray first;
+    for (const QByteArray &value : values) {
+        for (const QByteArray &part : value.split(',')) {
+            const QByteArray length = part.trimmed();
+            if (first.isNull())
+                first = length;
+            else if (length != first)
+                return false;
+        }
+    }
+    return true;
+}

@@ -21,6 +21,12 @@ QString userAgent()
         .arg(VELMOR_VERSION_PATCH);
 }
 
+// The reply keeps every Content-Length header, joined with ", ".
+bool lengthsAgree(const QNetworkReply *reply)
+{
+    return contentLengthsAgree({reply->rawHeader("Content-Length")});
+}
+
 NetworkFailure failureOf(QNetworkReply::NetworkError e)
 {
     switch (e) {
@@ -56,7 +62,17 @@ public:
         for (const auto &[name, value] : request.headers)
             get.setRawHeader(name, value);
         m_reply = m_manager->get(get);
+        // Qt reads the body by the first of two lengths that differ: such an
+        // answer is refused before any of its body is taken.
+        QObject::connect(m_reply, &QNetworkReply::metaDataChanged, m_reply, [this] {
+            if (!lengthsAgree(m_reply)) {
+                m_broken = true;
+                m_reply->abort();
+            }
+        });
         QObject::connect(m_reply, &QNetworkReply::readyRead, m_reply, [this] {
+            if (m_broken)
+                return;
             if (m_handlers.readyRead)
                 m_handlers.readyRead();
         });
@@ -97,12 +113,16 @@ public:
     {
         return m_reply->header(QNetworkRequest::ContentTypeHeader).toString();
     }
-    NetworkFailure failure() const override { return failureOf(m_reply->error()); }
+    NetworkFailure failure() const override
+    {
+        return m_broken ? NetworkFailure::Other : failureOf(m_reply->error());
+    }
 
 private:
     QNetworkAccessManager *m_manager;
     QNetworkReply *m_reply = nullptr;
     Handlers m_handlers;
+    bool m_broken = false; // the answer contradicts itself
 };
 
 class QtNetworkBackend : public NetworkBackend
@@ -188,6 +208,8 @@ HttpResult QtNetworkBackend::get(const QUrl &url, const HttpLimits &limits,
     } else if (transportFailure || timedOut || tooLarge) {
         result.error = networkErrorText(
             failureOf(err), timedOut || err == QNetworkReply::OperationCanceledError, tooLarge);
+    } else if (!lengthsAgree(reply)) {
+        result.error = networkErrorText(NetworkFailure::Other);
     } else {
         result.body = reply->readAll();
         // The progress counts the bytes on the wire; a compressed body is

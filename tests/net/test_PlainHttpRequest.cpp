@@ -7,6 +7,7 @@
 #include "tests/common/ScriptedServer.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -92,6 +93,8 @@ TEST_F(PlainHttpTest, AnswersOfEveryShapeArriveWhole)
          200, page},
         {"a redirect without a Location is the answer",
          answer(lengthHead("moved", "302 Found"), "moved"), 302, "moved"},
+        {"one length said twice",
+         answer("HTTP/1.1 200 OK\r\nContent-Length: 2\r\ncontent-length: 2, 2", "ok"), 200, "ok"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -141,6 +144,10 @@ TEST_F(PlainHttpTest, BrokenAnswersFailQuietly)
          answer("HTTP/1.1 200 OK\r\nContent-Encoding: br\r\nContent-Length: 10", body), unreadable},
         {"a corrupt compressed body",
          answer("HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\nContent-Length: 10", body),
+         unreadable},
+        {"two lengths that differ",
+         answer("HTTP/1.1 200 OK\r\nContent-Length: 4\r\nContent-Length: 10", body), unreadable},
+        {"a list of lengths that differ", answer("HTTP/1.1 200 OK\r\nContent-Length: 10, 4", body),
          unreadable},
         {"a compressed body cut short",
          answer("HTTP/1.1 200 OK\r\nContent-Encoding: deflate",
@@ -252,6 +259,47 @@ TEST_F(PlainHttpTest, WaitsEndByTimeOutOrCancelWhileTheEventLoopRuns)
         EXPECT_EQ(r.error, c.error);
         // The window's events kept running during the wait.
         EXPECT_GE(ticks, 3);
+    }
+}
+
+// The network module reads a body by the first of its lengths: two that
+// differ are refused there too, in a page's request and in a stream.
+TEST_F(PlainHttpTest, TheNetworkModuleRefusesLengthsThatDiffer)
+{
+    NetworkBackend *module = NetworkBackend::instance();
+    ASSERT_NE(module, nullptr);
+    const std::string body = "0123456789";
+    struct Case
+    {
+        const char *name;
+        std::string head;
+        bool whole;
+    } cases[] = {
+        {"one length", lengthHead(body), true},
+        {"two that differ", "HTTP/1.1 200 OK\r\nContent-Length: 4\r\nContent-Length: 10", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server([&](const std::string &, int) { return answer(c.head, body); });
+        const HttpResult page = module->get(QUrl(QString::fromLatin1(server.url("/page"))), {},
+                                            {15000, 120000, 1 << 20});
+        EXPECT_EQ(page.ok, c.whole);
+        EXPECT_EQ(page.body, c.whole ? QByteArray::fromStdString(body) : QByteArray());
+        EXPECT_EQ(page.error, c.whole ? QString() : QStringLiteral("网络错误：无法读取页面"));
+
+        QEventLoop loop;
+        QByteArray streamed;
+        std::unique_ptr<HttpStream> stream;
+        HttpStream::Handlers handlers;
+        handlers.readyRead = [&] { streamed += stream->readAll(); };
+        handlers.finished = [&] { loop.quit(); };
+        stream = module->open({QUrl(QString::fromLatin1(server.url("/song"))), 15000, {}},
+                              std::move(handlers));
+        if (!stream->isFinished())
+            loop.exec();
+        streamed += stream->readAll();
+        EXPECT_EQ(stream->failure(), c.whole ? NetworkFailure::None : NetworkFailure::Other);
+        EXPECT_EQ(streamed, c.whole ? QByteArray::fromStdString(body) : QByteArray());
     }
 }
 
