@@ -24,9 +24,10 @@ import sys
 # state by the program, and neither reads the other.
 LAYERS = {
     "net": [],
+    "ownservice": [],
     "gfx": [],
     "player": [],
-    "service": ["net"],
+    "service": ["net", "ownservice"],
     "downloads": ["net"],
     "playback/libraries": [],
     "playback/sources": ["net"],
@@ -47,7 +48,7 @@ LAYERS = {
     "app": ["desktop", "window"],
     # The two other programs.
     "cli": ["service"],
-    "musicd": [],
+    "musicd": ["ownservice"],
 }
 
 MAX_SOURCES = 25
