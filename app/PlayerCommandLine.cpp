@@ -67,5 +67,7 @@ PlayerOptions parsePlayerCommandLine(const QStringList &args)
         return options;
     }
     options.newInstance = parser.isSet(newInstance);
+    options.serviceNamed = !parser.value(service).trimmed().isEmpty() ||
+                           !qEnvironmentVariable("VELMOR_SERVICE_URL").trimmed().isEmpty();
     return options;
 }

@@ -24,7 +24,7 @@ import sys
 # state by the program, and neither reads the other.
 LAYERS = {
     "net": [],
-    "ownservice": [],
+    "ownservice": ["net"],
     "gfx": [],
     "player": [],
     "service": ["net", "ownservice"],
