@@ -9,6 +9,7 @@
 #include "tests/common/TestLibrary.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -236,7 +237,9 @@ TEST_F(OwnService, ServiceStatusCountsAScanExactlyAndStaysSmall)
     bool sawFirstScan = false;
     qint64 lastFound = 0;
     std::optional<ServiceStatus> status;
-    for (int i = 0; i < 6000; ++i) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 240000) {
         const rawhttp::Answer answer = rawhttp::ask(
             port, "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
         ASSERT_EQ(answer.status, 200);
@@ -254,7 +257,7 @@ TEST_F(OwnService, ServiceStatusCountsAScanExactlyAndStaysSmall)
         lastFound = status->found;
         EXPECT_TRUE(status->statusLine().startsWith(QStringLiteral("正在扫描音乐库：")))
             << status->statusLine().toStdString();
-        QThread::msleep(5);
+        QThread::msleep(20);
     }
     EXPECT_TRUE(sawFirstScan);
     ASSERT_FALSE(status->firstScan);
@@ -274,6 +277,74 @@ TEST_F(OwnService, ServiceStatusCountsAScanExactlyAndStaysSmall)
     // The service says so itself, too.
     EXPECT_TRUE(
         server.waitForStderr(QStringLiteral("music folder %1 does not exist").arg(missing), 10000));
+}
+
+// The parent of a process, from /proc.
+qint64 parentOf(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    return line.mid(line.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
+}
+
+TEST_F(OwnService, ThePlayerStartsItsOwnServiceAndLeavesTheUsersAlone)
+{
+    QTemporaryDir bin;
+    ASSERT_TRUE(QFile::link(QStringLiteral(VELMOR_MUSICD_PATH),
+                            bin.filePath(QStringLiteral("velmor-musicd"))));
+    QTemporaryDir music;
+    // The folders chosen in the music library, as the dialog saves them.
+    ASSERT_TRUE(LibrarySettingsFile::write(LibrarySettingsFile::defaultPath(),
+                                           {{music.path()}, QString()}));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("VELMOR_SERVICE_URL"));
+    env.insert(QStringLiteral("PATH"),
+               bin.path() + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+               QStringLiteral("unix:path=/nonexistent"));
+    const auto runPlayer = [&env](QProcess &player) {
+        player.setProcessEnvironment(env);
+        player.start(QStringLiteral(VELMOR_PLAYER_PATH), {QStringLiteral("--new-instance")});
+        return player.waitForStarted(10000);
+    };
+    const auto stopPlayer = [](QProcess &player) {
+        player.terminate();
+        return player.waitForFinished(30000) && player.exitCode() == 0;
+    };
+
+    // No service: the player starts one of its own, and it ends with it.
+    {
+        QProcess player;
+        ASSERT_TRUE(runPlayer(player));
+        std::optional<ownservice::Announcement> announced;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return (announced = ownservice::findAnnounced()).has_value(); }, 30000));
+        EXPECT_EQ(parentOf(announced->pid), player.processId());
+        QFile command(QStringLiteral("/proc/%1/cmdline").arg(announced->pid));
+        ASSERT_TRUE(command.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(command.readAll().contains(QFile::encodeName(music.path())));
+        ASSERT_TRUE(stopPlayer(player));
+        EXPECT_FALSE(processLives(announced->pid));
+        EXPECT_FALSE(ownservice::findAnnounced());
+    }
+    // One the user started (a terminal, the unit) is used and left running.
+    MusicdServer users;
+    ASSERT_TRUE(
+        users.start({QStringLiteral("--announce"), QStringLiteral("--library"), music.path()}));
+    ASSERT_TRUE(QTest::qWaitFor([] { return ownservice::findAnnounced().has_value(); }, 10000));
+    {
+        QProcess player;
+        ASSERT_TRUE(runPlayer(player));
+        ASSERT_FALSE(users.waitForLogLine(QStringLiteral("GET /status"), 30000)
+                         .filter(QStringLiteral("GET /status"))
+                         .isEmpty());
+        ASSERT_TRUE(stopPlayer(player));
+    }
+    EXPECT_TRUE(processLives(users.processId()));
+    ASSERT_TRUE(ownservice::findAnnounced());
+    EXPECT_EQ(ownservice::findAnnounced()->pid, users.processId());
 }
 
 TEST(ServiceStatusAnswer, IsBoundedWhateverTheLibrary)
