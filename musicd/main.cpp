@@ -227,9 +227,19 @@ int main(int argc, char **argv)
                                                 .arg(VELMOR_VERSION_PATCH));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("The bundled music service: the built-in catalogue, or your own music "
-                       "folders with --library."));
+    parser.setApplicationDescription(QStringLiteral(
+        "The bundled music service: your own music folders with --library, or the\n"
+        "built-in catalogue without.\n"
+        "\n"
+        "How the music gets in:\n"
+        "  the player starts 'velmor-musicd --announce' itself on the folders chosen\n"
+        "    in its 音乐库 (music library) dialog, and stops it when it exits;\n"
+        "  'systemctl --user enable --now velmor-musicd' keeps it running on the same\n"
+        "    folders ('systemctl --user edit velmor-musicd' and\n"
+        "    Environment=\"VELMOR_MUSICD_OPTIONS=--listen 0.0.0.0 --port 18750\"\n"
+        "    serve the LAN);\n"
+        "  by hand: velmor-musicd --library DIR.\n"
+        "GET /status answers the library's state (JSON)."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption portOption(
