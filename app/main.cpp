@@ -49,11 +49,9 @@ const QString kNoServiceYet = QStringLiteral("http://127.0.0.1:0");
 // Added to a search's summary while the library's first scan runs.
 const QString kStillScanningNote = QStringLiteral("（音乐库仍在扫描，结果还会增加）");
 
-// Without --service, the server chosen in the music library settings, else
-// this user's own service, found or started once the window shows.
-void useOwnService(OwnServiceController &controller, MainWindow &window)
+// The controller's news goes to the window, its service to every request.
+void showOwnService(OwnServiceController &controller, MainWindow &window)
 {
-    ServiceConfig::setHost(kNoServiceYet);
     QObject::connect(
         &controller, &OwnServiceController::serviceChanged, &window,
         [](const QString &url) { ServiceConfig::setHost(url.isEmpty() ? kNoServiceYet : url); });
@@ -65,6 +63,13 @@ void useOwnService(OwnServiceController &controller, MainWindow &window)
                      [&window](bool scanning) {
                          window.setSearchNote(scanning ? kStillScanningNote : QString());
                      });
+}
+
+// Without --service, the server chosen in the music library settings, else
+// this user's own service, found or started once the window shows.
+void useOwnService(OwnServiceController &controller)
+{
+    ServiceConfig::setHost(kNoServiceYet);
     QTimer::singleShot(0, &controller, [&controller] {
         const LibrarySettingsFile::ReadResult settings =
             LibrarySettingsFile::read(LibrarySettingsFile::defaultPath());
@@ -160,11 +165,12 @@ int main(int argc, char **argv)
     // the player stops and cleans up as it does there and ends with 0.
     TerminationSignals termination([&window](int) { window.exitPlayer(); });
     // Gone before the window: a service it started stops with the player.
-    std::optional<OwnServiceController> ownService;
-    if (!options.serviceNamed) {
-        ownService.emplace();
-        useOwnService(*ownService, window);
-    }
+    // A choice made in the music library dialog goes to its apply(), also
+    // when the player was started on a --service.
+    OwnServiceController ownService;
+    showOwnService(ownService, window);
+    if (!options.serviceNamed)
+        useOwnService(ownService);
     window.show();
     // The bus is joined once the window is up, so start-up does not wait
     // for it.

@@ -202,7 +202,7 @@ void MusicService::install(httplib::Server &server)
     server.Get(R"(/ting/pic/item/([0-9a-f]{1,32})\.jpg)",
                [this](const httplib::Request &req, httplib::Response &res) { picture(req, res); });
     server.Get("/status",
-               [this](const httplib::Request &, httplib::Response &res) { status(res); });
+               [this](const httplib::Request &req, httplib::Response &res) { status(req, res); });
     server.set_error_handler([](const httplib::Request &, httplib::Response &res) {
         if (res.status == 404 && res.body.empty())
             notFound(res);
@@ -262,11 +262,15 @@ void MusicService::picture(const httplib::Request &req, httplib::Response &res)
     sendPayload(req, res, *payload);
 }
 
-void MusicService::status(httplib::Response &res) const
+void MusicService::status(const httplib::Request &req, httplib::Response &res) const
 {
+    // A service serving the LAN shows its counts there, but where the
+    // music lies on this machine only to this machine.
+    const bool local = req.remote_addr.rfind("127.", 0) == 0 || req.remote_addr == "::1" ||
+                       req.remote_addr.rfind("::ffff:127.", 0) == 0;
     QByteArray json;
     if (m_statusAnswer) {
-        json = m_statusAnswer();
+        json = m_statusAnswer(local);
     } else {
         ServiceStatus none;
         json = none.toJson();

@@ -47,7 +47,7 @@ void ScanStatus::passEnded(const ScanSummary &summary)
         m_status.updated = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
 }
 
-QByteArray ScanStatus::json() const
+QByteArray ScanStatus::json(bool withNames) const
 {
     ServiceStatus status;
     {
@@ -58,6 +58,11 @@ QByteArray ScanStatus::json() const
     status.found = live.found;
     status.done = live.checked;
     status.tracks = m_index.trackCount();
+    if (!withNames) {
+        for (ServiceStatus::Root &root : status.roots)
+            root.path.clear();
+        status.unreadableNames.clear();
+    }
     return status.toJson();
 }
 

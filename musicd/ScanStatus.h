@@ -26,7 +26,8 @@ public:
     QStringList passStarted();
     void passEnded(const ScanSummary &summary);
 
-    QByteArray json() const;
+    // Without names, the folders' and files' names are left out.
+    QByteArray json(bool withNames = true) const;
 
 private:
     const LibraryIndex &m_index;

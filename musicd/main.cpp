@@ -396,7 +396,8 @@ int main(int argc, char **argv)
     }
     musicd::MusicService service(std::move(source));
     if (scanStatus)
-        service.setStatusAnswer([&scanStatus] { return scanStatus->json(); });
+        service.setStatusAnswer(
+            [&scanStatus](bool withNames) { return scanStatus->json(withNames); });
     // Every open connection is a descriptor; the usual soft limit of 1,024
     // would refuse a burst long before the server's own limit does.
     rlimit files{};
