@@ -30,7 +30,12 @@ PlayerOptions parsePlayerCommandLine(const QStringList &args)
     parser.setApplicationDescription(
         QStringLiteral("Velmor Music Player: search the music service, play, follow the lyrics.\n"
                        "A second start hands its command line to the running player, which "
-                       "comes to the front."));
+                       "comes to the front.\n"
+                       "Without --service the music comes from the server chosen in the\n"
+                       "window's 音乐库 (music library) dialog, else from this user's own\n"
+                       "velmor-musicd: the one running (the systemd user unit, a terminal),\n"
+                       "or one the player starts on the dialog's folders (by default the\n"
+                       "music folder) and stops when it exits."));
     // "-platform xcb" is one option, as the toolkit spells it.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     commandline::addHelpAndVersion(parser);
@@ -67,5 +72,7 @@ PlayerOptions parsePlayerCommandLine(const QStringList &args)
         return options;
     }
     options.newInstance = parser.isSet(newInstance);
+    options.serviceNamed = !parser.value(service).trimmed().isEmpty() ||
+                           !qEnvironmentVariable("VELMOR_SERVICE_URL").trimmed().isEmpty();
     return options;
 }

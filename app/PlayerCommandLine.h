@@ -12,6 +12,9 @@ struct PlayerOptions
     commandline::Result result;
     // --new-instance: start a player of its own even when one is running.
     bool newInstance = false;
+    // --service or VELMOR_SERVICE_URL named the service; otherwise the
+    // player finds or starts this user's own (OwnServiceController).
+    bool serviceNamed = false;
 };
 
 // The program's name in messages and help.

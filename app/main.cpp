@@ -6,7 +6,9 @@
 #include "desktop/PlayerSettings.h"
 #include "desktop/SettingsKeeper.h"
 #include "desktop/SingleInstance.h"
+#include "ownservice/OwnServiceController.h"
 #include "player/PlayerState.h"
+#include "service/ServiceConfig.h"
 #include "window/Artwork.h"
 #include "window/MainWindow.h"
 
@@ -39,6 +41,45 @@ constexpr int kMmapThresholdBytes = 128 * 1024;
 // new song's threads could land on a heap of their own, whose freed pages
 // stay with the process: 30 plays left 2.5 MiB more resident than with two.
 constexpr int kMallocArenas = 2;
+
+// Where requests go while this user's own service is being found or
+// started: nowhere (nothing listens on port 0), so a search meanwhile fails
+// at once rather than asking whatever listens on the default port.
+const QString kNoServiceYet = QStringLiteral("http://127.0.0.1:0");
+// Added to a search's summary while the library's first scan runs.
+const QString kStillScanningNote = QStringLiteral("（音乐库仍在扫描，结果还会增加）");
+
+// The controller's news goes to the window, its service to every request.
+void showOwnService(OwnServiceController &controller, MainWindow &window)
+{
+    QObject::connect(
+        &controller, &OwnServiceController::serviceChanged, &window,
+        [](const QString &url) { ServiceConfig::setHost(url.isEmpty() ? kNoServiceYet : url); });
+    QObject::connect(&controller, &OwnServiceController::statusChanged, &window,
+                     [&window](const QString &text) { window.showServiceStatus(text); });
+    QObject::connect(&controller, &OwnServiceController::failed, &window,
+                     [&window](const QString &text) { window.showServiceStatus(text, true); });
+    QObject::connect(&controller, &OwnServiceController::firstScanChanged, &window,
+                     [&window](bool scanning) {
+                         window.setSearchNote(scanning ? kStillScanningNote : QString());
+                     });
+}
+
+// Without --service, the server chosen in the music library settings, else
+// this user's own service, found or started once the window shows.
+void useOwnService(OwnServiceController &controller)
+{
+    ServiceConfig::setHost(kNoServiceYet);
+    QTimer::singleShot(0, &controller, [&controller] {
+        const LibrarySettingsFile::ReadResult settings =
+            LibrarySettingsFile::read(LibrarySettingsFile::defaultPath());
+        if (!settings.warning.isEmpty())
+            std::fprintf(stderr, "velmor: %s is not used (%s)\n",
+                         qPrintable(LibrarySettingsFile::defaultPath()),
+                         qPrintable(settings.warning));
+        controller.apply(settings.choice);
+    });
+}
 
 } // namespace
 
@@ -128,6 +169,13 @@ int main(int argc, char **argv)
     // A termination signal leaves through the tray menu's exit command, so
     // the player stops and cleans up as it does there and ends with 0.
     TerminationSignals termination([&window](int) { window.exitPlayer(); });
+    // Gone before the window: a service it started stops with the player.
+    // A choice made in the music library dialog goes to its apply(), also
+    // when the player was started on a --service.
+    OwnServiceController ownService;
+    showOwnService(ownService, window);
+    if (!options.serviceNamed)
+        useOwnService(ownService);
     window.show();
     // The bus is joined once the window is up, so start-up does not wait
     // for it.

@@ -1,6 +1,8 @@
 // velmor-cli: the music-service client of the player on the command line,
 // for scripts and for trying a service by hand.
 #include "cli/CliCommands.h"
+#include "ownservice/LibrarySettings.h"
+#include "ownservice/OwnService.h"
 #include "service/CommandLine.h"
 #include "service/ServiceConfig.h"
 
@@ -26,6 +28,10 @@ const char kDescription[] =
     "  encode TEXT...            the text percent-encoded as a query value\n"
     "\n"
     "Arguments that begin with '-' follow '--' (velmor-cli search -- -1).\n"
+    "The service: --service URL, else VELMOR_SERVICE_URL, else the server chosen\n"
+    "in the player's music library (音乐库), else this user's own velmor-musicd\n"
+    "(the one the player started or the systemd user unit runs), else the\n"
+    "default address.\n"
     "Exit status: 0 done, 1 the service could not be read, 2 bad usage,\n"
     "3 no playable link, 130 stopped by Ctrl-C.";
 
@@ -136,6 +142,16 @@ int main(int argc, char **argv)
     QString error;
     if (!ServiceConfig::configureHost(parser.value(service), &error))
         return usageError(error, kProgram);
+    if (parser.value(service).trimmed().isEmpty() &&
+        qEnvironmentVariable("VELMOR_SERVICE_URL").trimmed().isEmpty()) {
+        // As the player finds it, without starting one: a script asking a
+        // question should not leave a service behind.
+        const LibraryChoice choice =
+            LibrarySettingsFile::read(LibrarySettingsFile::defaultPath()).choice;
+        const QString own = choice.usesOwnService() ? ownservice::findRunning() : choice.server;
+        if (!own.isEmpty())
+            ServiceConfig::setHost(own);
+    }
 
     QStringList args = parser.positionalArguments();
     if (args.isEmpty())

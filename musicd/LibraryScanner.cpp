@@ -120,6 +120,15 @@ std::string LibraryScanner::canonical(const std::string &path)
     return out;
 }
 
+ScanProgress LibraryScanner::liveProgress() const
+{
+    ScanProgress p;
+    p.found = m_liveFound.load(std::memory_order_relaxed);
+    p.checked = m_liveChecked.load(std::memory_order_relaxed);
+    p.walking = m_liveWalking.load(std::memory_order_relaxed);
+    return p;
+}
+
 bool LibraryScanner::isUnderRoots(const std::string &path) const
 {
     for (const std::string &root : m_roots) {
@@ -176,11 +185,12 @@ void LibraryScanner::walk(const std::string &dir, int depth, Pass &pass)
             if (it != pass.known.end() && it->second.size == qint64(st.st_size) &&
                 it->second.mtimeNs == mtimeOf(st)) {
                 ++pass.summary.unchanged;
-                ++pass.state.checked;
+                m_liveChecked.store(++pass.state.checked, std::memory_order_relaxed);
                 pass.known.erase(it);
             } else {
                 pass.toRead.push_back(Found{path, qint64(st.st_size), mtimeOf(st)});
             }
+            m_liveFound.store(pass.state.found + 1, std::memory_order_relaxed);
             // The caller decides how often to show it.
             if (++pass.state.found % kWalkReportEvery == 0 && pass.progress)
                 pass.progress(pass.state);
@@ -207,6 +217,9 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
     };
     pass.progress = report;
     pass.stop = stop;
+    m_liveFound = 0;
+    m_liveChecked = 0;
+    m_liveWalking = true;
     pass.known = m_index.stamps();
     // Walk every root; remember which could be read at all.
     std::vector<bool> rootWalked;
@@ -223,6 +236,7 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
         walk(root, 0, pass);
     }
     state.walking = false;
+    m_liveWalking = false;
     std::unordered_map<std::string, FileStamp> &known = pass.known;
     const auto rootOf = [this](const std::string &path) -> const std::string & {
         for (const std::string &root : m_roots) {
@@ -244,7 +258,7 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
     for (const Found &f : pass.toRead) {
         if (stop && stop->load())
             break;
-        ++state.checked;
+        m_liveChecked.store(++state.checked, std::memory_order_relaxed);
         const auto it = known.find(f.path);
         const bool isKnown = it != known.end();
         if (inBatch == 0) {

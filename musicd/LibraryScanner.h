@@ -66,6 +66,9 @@ public:
     // what was done.
     ScanSummary scan(const ProgressFn &progress = {}, const std::atomic<bool> *stop = nullptr);
 
+    // The running (or last) pass's counts as they are now, for any thread.
+    ScanProgress liveProgress() const;
+
     // The canonical form of a path (symlinks resolved); empty if it has none.
     static std::string canonical(const std::string &path);
 
@@ -94,6 +97,9 @@ private:
     LibraryIndex &m_index;
     std::vector<std::string> m_roots;
     std::vector<bool> m_rootReadable;
+    std::atomic<qint64> m_liveFound{0};
+    std::atomic<qint64> m_liveChecked{0};
+    std::atomic<bool> m_liveWalking{false};
 };
 
 // The tags the index keeps for a file, with the fallbacks for missing tags:

@@ -7,6 +7,7 @@
 #include "musicd/SearchPageHtml.h"
 #include "musicd/SingerPage.h"
 #include "musicd/SyntheticSource.h"
+#include "ownservice/ServiceStatus.h"
 
 #include <httplib.h>
 
@@ -200,6 +201,8 @@ void MusicService::install(httplib::Server &server)
     });
     server.Get(R"(/ting/pic/item/([0-9a-f]{1,32})\.jpg)",
                [this](const httplib::Request &req, httplib::Response &res) { picture(req, res); });
+    server.Get("/status",
+               [this](const httplib::Request &req, httplib::Response &res) { status(req, res); });
     server.set_error_handler([](const httplib::Request &, httplib::Response &res) {
         if (res.status == 404 && res.body.empty())
             notFound(res);
@@ -257,6 +260,24 @@ void MusicService::picture(const httplib::Request &req, httplib::Response &res)
     if (!payload)
         return notFound(res);
     sendPayload(req, res, *payload);
+}
+
+void MusicService::status(const httplib::Request &req, httplib::Response &res) const
+{
+    // A service serving the LAN shows its counts there, but where the
+    // music lies on this machine only to this machine.
+    const bool local = req.remote_addr.rfind("127.", 0) == 0 || req.remote_addr == "::1" ||
+                       req.remote_addr.rfind("::ffff:127.", 0) == 0;
+    QByteArray json;
+    if (m_statusAnswer) {
+        json = m_statusAnswer(local);
+    } else {
+        ServiceStatus none;
+        json = none.toJson();
+    }
+    // Read by the player every second during a scan: never kept.
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(json.constData(), static_cast<size_t>(json.size()), kJson);
 }
 
 } // namespace musicd

@@ -9,11 +9,15 @@
 //   GET /music/ID.EXT                                  audio, Range supported
 //   GET /search/artist?key=NAME                        singer page (HTML)
 //   GET /ting/pic/item/KEY.jpg                         singer picture (JPEG)
+//   GET /status                                        the library's state (JSON,
+//                                                      ownservice/ServiceStatus.h)
 #pragma once
 
 #include "musicd/MusicSource.h"
 
+#include <QByteArray>
 #include <QString>
+#include <functional>
 #include <memory>
 
 namespace httplib {
@@ -34,6 +38,11 @@ public:
     // Must be set once the port is known, before requests arrive.
     void setPort(int port);
     void install(httplib::Server &server);
+    // What GET /status answers for a library, with the folders' and files'
+    // names or without them (for a client off this machine); without it the
+    // service says it serves no library. Called from request threads.
+    using StatusAnswer = std::function<QByteArray(bool withNames)>;
+    void setStatusAnswer(StatusAnswer answer) { m_statusAnswer = std::move(answer); }
 
     MusicSource &source() const { return *m_source; }
 
@@ -51,9 +60,11 @@ private:
     void audio(const httplib::Request &req, httplib::Response &res);
     void singerPage(const httplib::Request &req, httplib::Response &res) const;
     void picture(const httplib::Request &req, httplib::Response &res);
+    void status(const httplib::Request &req, httplib::Response &res) const;
 
     std::unique_ptr<MusicSource> m_source;
     QString m_fallbackHost;
+    StatusAnswer m_statusAnswer;
 };
 
 } // namespace musicd

@@ -1,14 +1,22 @@
 // velmor-musicd: the bundled music service. It serves the search pages, link
 // answers, LRC lyrics, singer pages, pictures and audio of either its
 // built-in synthetic catalogue or, with --library, the user's own music
-// folders, on 127.0.0.1 unless --listen names another address. The first
-// stdout line is the URL it serves; after it, one line per request. Scan
-// progress and summaries go to stderr. SIGINT and SIGTERM end it.
+// folders, on 127.0.0.1 unless --listen names another address. With
+// --announce it is this user's own service: one per user (a lock in the
+// runtime folder), its URL written there for the player and velmor-cli, and,
+// without --library, the folders chosen in the player's music library
+// settings (the music folder by default). The first stdout line is the URL
+// it serves; after it, one line per request. Scan progress, summaries and
+// folders it cannot read go to stderr. SIGINT and SIGTERM end it.
 #include "musicd/HttpServer.h"
 #include "musicd/LibraryScanner.h"
 #include "musicd/LibrarySource.h"
 #include "musicd/MusicService.h"
 #include "musicd/RequestLog.h"
+#include "musicd/ScanStatus.h"
+#include "ownservice/LibrarySettings.h"
+#include "ownservice/OwnService.h"
+#include "ownservice/RuntimeFolder.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -112,8 +120,9 @@ class ScanLoop
 {
 public:
     ScanLoop(musicd::LibraryIndex &index, musicd::LibraryScanner &scanner,
-             musicd::LibrarySource &source, int rescanSeconds)
-        : m_index(index), m_scanner(scanner), m_source(source), m_rescanSeconds(rescanSeconds)
+             musicd::LibrarySource &source, musicd::ScanStatus &status, int rescanSeconds)
+        : m_index(index), m_scanner(scanner), m_source(source), m_status(status),
+          m_rescanSeconds(rescanSeconds)
     {
         m_thread = std::thread([this] { run(); });
     }
@@ -132,7 +141,16 @@ private:
     {
         m_index.reloadShortIndex();
         bool first = true;
+        QStringList lastWarnings;
         for (;;) {
+            // A folder that cannot be read is said at the start and again
+            // whenever that changes, not at every pass.
+            const QStringList warnings = m_status.passStarted();
+            if (warnings != lastWarnings) {
+                for (const QString &warning : warnings)
+                    say(warning);
+                lastWarnings = warnings;
+            }
             QElapsedTimer shown;
             shown.start();
             const musicd::ScanSummary summary = m_scanner.scan(
@@ -144,6 +162,7 @@ private:
                     }
                 },
                 &m_stop);
+            m_status.passEnded(summary);
             if (summary.changedAnything())
                 m_source.libraryChanged();
             if (first || summary.changedAnything())
@@ -166,6 +185,7 @@ private:
     musicd::LibraryIndex &m_index;
     musicd::LibraryScanner &m_scanner;
     musicd::LibrarySource &m_source;
+    musicd::ScanStatus &m_status;
     const int m_rescanSeconds;
     std::atomic<bool> m_stop{false};
     std::mutex m_mutex;
@@ -207,9 +227,19 @@ int main(int argc, char **argv)
                                                 .arg(VELMOR_VERSION_PATCH));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("The bundled music service: the built-in catalogue, or your own music "
-                       "folders with --library."));
+    parser.setApplicationDescription(QStringLiteral(
+        "The bundled music service: your own music folders with --library, or the\n"
+        "built-in catalogue without.\n"
+        "\n"
+        "How the music gets in:\n"
+        "  the player starts 'velmor-musicd --announce' itself on the folders chosen\n"
+        "    in its 音乐库 (music library) dialog, and stops it when it exits;\n"
+        "  'systemctl --user enable --now velmor-musicd' keeps it running on the same\n"
+        "    folders ('systemctl --user edit velmor-musicd' and\n"
+        "    Environment=\"VELMOR_MUSICD_OPTIONS=--listen 0.0.0.0 --port 18750\"\n"
+        "    serve the LAN);\n"
+        "  by hand: velmor-musicd --library DIR.\n"
+        "GET /status answers the library's state (JSON)."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption portOption(
@@ -236,7 +266,16 @@ int main(int argc, char **argv)
         QStringLiteral("Look at the library again every SECONDS (default %1; 0: never).")
             .arg(kDefaultRescanSeconds),
         QStringLiteral("SECONDS"));
-    parser.addOptions({portOption, libraryOption, indexOption, listenOption, rescanOption});
+    const QCommandLineOption announceOption(
+        QStringLiteral("announce"),
+        QStringLiteral("Serve as this user's own service, as the player starts it and the "
+                       "systemd user unit runs it: one per user, its address written to "
+                       "$XDG_RUNTIME_DIR/velmor for the player and velmor-cli, and without "
+                       "--library the folders chosen in the player's music library (%1; "
+                       "default the music folder).")
+            .arg(LibrarySettingsFile::defaultPath()));
+    parser.addOptions(
+        {portOption, libraryOption, indexOption, listenOption, rescanOption, announceOption});
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser, parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
@@ -273,7 +312,41 @@ int main(int argc, char **argv)
                 parser,
                 QStringLiteral("not a number of seconds: %1").arg(parser.value(rescanOption)));
     }
-    const QStringList libraryDirs = parser.values(libraryOption);
+    const bool announcing = parser.isSet(announceOption);
+    QStringList libraryDirs = parser.values(libraryOption);
+    if (announcing && libraryDirs.isEmpty()) {
+        const LibrarySettingsFile::ReadResult settings =
+            LibrarySettingsFile::read(LibrarySettingsFile::defaultPath());
+        if (!settings.warning.isEmpty())
+            say(QStringLiteral("%1 is not used (%2): serving the music folder")
+                    .arg(LibrarySettingsFile::defaultPath(), settings.warning));
+        libraryDirs = LibrarySettingsFile::servedFolders(settings.choice);
+    }
+    // This user's own service is one per user: the lock is held for the
+    // whole life of the process, and a second one leaves at once.
+    QString runtimeFolder;
+    ownservice::ServiceLock serviceLock;
+    if (announcing) {
+        QString why;
+        runtimeFolder = runtimefolder::path(&why);
+        if (runtimeFolder.isEmpty()) {
+            say(QStringLiteral("cannot use the runtime folder: %1").arg(why));
+            return 1;
+        }
+        switch (serviceLock.acquire(runtimeFolder, &why)) {
+        case ownservice::ServiceLock::Result::Acquired:
+            break;
+        case ownservice::ServiceLock::Result::Taken: {
+            const QString running = ownservice::findRunning();
+            say(QStringLiteral("this user's music service already runs%1")
+                    .arg(running.isEmpty() ? QString() : QStringLiteral(" at ") + running));
+            return ownservice::kExitAlreadyServing;
+        }
+        case ownservice::ServiceLock::Result::Failed:
+            say(QStringLiteral("cannot lock %1: %2").arg(ownservice::lockFile(runtimeFolder), why));
+            return 1;
+        }
+    }
 
     // Signals are taken by one thread with sigwait, so every other thread
     // (the server's workers included, which inherit this mask) runs on
@@ -300,6 +373,7 @@ int main(int argc, char **argv)
     std::unique_ptr<musicd::LibraryScanner> scanner;
     musicd::LibrarySource *librarySource = nullptr;
     std::unique_ptr<musicd::MusicSource> source;
+    std::unique_ptr<musicd::ScanStatus> scanStatus;
     if (!libraryDirs.isEmpty()) {
         QStringList roots;
         for (const QString &dir : libraryDirs)
@@ -318,8 +392,12 @@ int main(int argc, char **argv)
         auto library = std::make_unique<musicd::LibrarySource>(*index, *scanner);
         librarySource = library.get();
         source = std::move(library);
+        scanStatus = std::make_unique<musicd::ScanStatus>(*index, *scanner, roots);
     }
     musicd::MusicService service(std::move(source));
+    if (scanStatus)
+        service.setStatusAnswer(
+            [&scanStatus](bool withNames) { return scanStatus->json(withNames); });
     // Every open connection is a descriptor; the usual soft limit of 1,024
     // would refuse a burst long before the server's own limit does.
     rlimit files{};
@@ -350,6 +428,19 @@ int main(int argc, char **argv)
     // The URL line goes out before any log line can: nothing is served yet.
     std::printf("http://%s:%d\n", qPrintable(hostInUrl), bound);
     std::fflush(stdout);
+    if (announcing) {
+        // The player reaches a service on every address through loopback.
+        const bool everywhere = listen == QLatin1String("0.0.0.0") || listen == QLatin1String("::");
+        const QString host = !everywhere                     ? hostInUrl
+                             : listen == QLatin1String("::") ? QStringLiteral("[::1]")
+                                                             : QStringLiteral("127.0.0.1");
+        QString why;
+        if (!ownservice::announce(
+                runtimeFolder,
+                {QStringLiteral("http://%1:%2").arg(host).arg(bound), qint64(::getpid()), bound},
+                &why))
+            say(QStringLiteral("cannot announce the service: %1").arg(why));
+    }
     if (!isLoopback(listen))
         say(QStringLiteral("serving the network on %1:%2 (read-only): anyone who can reach "
                            "this address can search and play this music")
@@ -357,16 +448,21 @@ int main(int argc, char **argv)
                 .arg(bound));
     std::unique_ptr<ScanLoop> scanLoop;
     if (scanner)
-        scanLoop = std::make_unique<ScanLoop>(*index, *scanner, *librarySource, rescanSeconds);
+        scanLoop = std::make_unique<ScanLoop>(*index, *scanner, *librarySource, *scanStatus,
+                                              rescanSeconds);
     auto *log = new musicd::RequestLog(STDOUT_FILENO, kMaxQueuedLogLines); // lives until exit
     server.set_logger([log](const httplib::Request &req, const httplib::Response &res) {
         log->add(req.method + " " + req.target + " " + std::to_string(res.status));
     });
 
     std::atomic<bool> finished{false};
-    std::thread stopper([&server, &finished, stopSignals, log] {
+    std::thread stopper([&server, &finished, stopSignals, log, runtimeFolder] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
+        // Gone from the runtime folder first: the process may leave below
+        // without returning through main.
+        if (!runtimeFolder.isEmpty())
+            ownservice::withdraw(runtimeFolder);
         server.stopServing();
         const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
         while (!finished.load() && std::chrono::steady_clock::now() < deadline)
@@ -385,6 +481,8 @@ int main(int argc, char **argv)
     // first and is simply left pending).
     pthread_kill(stopper.native_handle(), SIGTERM);
     stopper.join();
+    if (!runtimeFolder.isEmpty())
+        ownservice::withdraw(runtimeFolder);
     log->drain(kLogDrainTime);
     return ok ? 0 : 1;
 }

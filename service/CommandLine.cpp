@@ -31,8 +31,8 @@ QCommandLineOption serviceOption()
 {
     return QCommandLineOption(
         QStringLiteral("service"),
-        QStringLiteral("The music service (default: VELMOR_SERVICE_URL, else %1).")
-            .arg(ServiceConfig::defaultHost()),
+        QStringLiteral("The music service (default: VELMOR_SERVICE_URL, else the server chosen "
+                       "in the player's 音乐库 dialog, else this user's own velmor-musicd)."),
         QStringLiteral("URL"));
 }
 

@@ -13,6 +13,9 @@
 #        VELMOR_BENCH_PLAYERS="/old/velmor /new/velmor" tools/bench-startup.sh
 #            (builds side by side, their starts taking turns)
 #        VELMOR_BENCH_IDLE_SECONDS=2 tools/bench-startup.sh  (a shorter idle CPU window)
+#        VELMOR_BENCH_SERVICE=own tools/bench-startup.sh
+#            (no --service: the players find or start this user's own service,
+#            the build's velmor-musicd on PATH, as a start from the menu does)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${VELMOR_BUILD_DIR:-$root/build}"
@@ -44,6 +47,12 @@ url="$(head -n1 "$work/musicd.out")"
 # VELMOR_BENCH_ARGS adds player arguments (e.g. --new-instance).
 mkdir -m 700 "$work/runtime"
 export XDG_RUNTIME_DIR="$work/runtime"
+service_args=(--service "$url")
+if [ "${VELMOR_BENCH_SERVICE:-}" = own ]; then
+    service_args=()
+    export PATH="$build/musicd:$PATH"
+    export XDG_CACHE_HOME="$work/cache"
+fi
 
 # One configuration folder per start kind: "none" has no settings file,
 # a number a file with a saved playlist of that many catalogue-like items,
@@ -72,7 +81,7 @@ for n in $playlists; do
     watcher=$!
     until grep -q READY "$work/map.out" 2>/dev/null; do sleep 0.01; done
     python3 -c 'import os,sys,time; print("%.1f" % (time.clock_gettime(time.CLOCK_MONOTONIC)*1000), flush=True); os.execv(sys.argv[1], sys.argv[1:])' \
-        "$player" ${VELMOR_BENCH_ARGS:-} --service "$url" > "$work/launch.out" 2>"$work/player.err" &
+        "$player" ${VELMOR_BENCH_ARGS:-} "${service_args[@]}" > "$work/launch.out" 2>"$work/player.err" &
     pid=$!
     wait "$watcher" || true
     t0=$(head -n1 "$work/launch.out")

@@ -5,12 +5,15 @@
 # everything it needs by itself), then the installed programs answer, the
 # installed service serves, the CLI searches it, and the installed player,
 # shown on an Xvfb display of this machine, searches, plays a song from a
-# double-click and exits from its close button. A screenshot of the playing
-# window is left beside the chroot.
+# double-click and exits from its close button. Then a new user with tagged
+# songs in ~/Music starts the player as the desktop entry does, with no
+# service running: the player starts its own, the window finds and plays a
+# song of that folder, and closing the player leaves no service behind.
+# Screenshots of the playing windows are left beside the chroot.
 #
 # Not part of the test command: it downloads a few hundred packages and takes
-# several minutes. Needs root, debootstrap, Xvfb, xdotool and ImageMagick on
-# this machine (scripts/setup-deps.sh test installs the last three).
+# several minutes. Needs root, debootstrap, Xvfb, xdotool, ImageMagick and
+# the encoders on this machine (scripts/setup-deps.sh test installs them).
 # Usage: tools/check-clean-install.sh [path/to/velmor_*.deb] [chroot folder]
 #        (defaults: a package made with CPack from build/; /var/tmp/velmor-clean)
 set -euo pipefail
@@ -18,7 +21,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${VELMOR_BUILD_DIR:-$root/build}"
 deb="${1:-}"
 chroot_dir="${2:-/var/tmp/velmor-clean}"
-display=:93
+display="${VELMOR_CLEAN_DISPLAY:-:93}"
 mirror="${VELMOR_DEBIAN_MIRROR:-http://deb.debian.org/debian}"
 
 [ "$(id -u)" = 0 ] || { echo "run as root (debootstrap and chroot)" >&2; exit 1; }
@@ -37,7 +40,7 @@ xvfb_pid=
 cleanup() {
     # By process id only: the same program names may be running (or being
     # compiled) outside the chroot.
-    for pidfile in velmor.pid musicd.pid; do
+    for pidfile in velmor.pid musicd.pid listener.pid; do
         if [ -s "$chroot_dir/tmp/$pidfile" ]; then
             kill "$(cat "$chroot_dir/tmp/$pidfile")" 2>/dev/null || true
         fi
@@ -135,4 +138,73 @@ if kill -0 "$(cat "$chroot_dir/tmp/velmor.pid")" 2>/dev/null; then
     echo "FAIL: the player did not exit from its close button" >&2
     exit 1
 fi
-echo "PASS: installed, searched, played and closed on a clean Debian 12"
+
+echo "== a new user's player from the menu, on ~/Music"
+in_root sh -c 'id listener >/dev/null 2>&1 || useradd -m listener'
+uid="$(in_root id -u listener)"
+music="$chroot_dir/home/listener/Music"
+rm -rf "$music" "$chroot_dir/tmp/run-listener"
+mkdir -p "$music/Lan Shore/Rivers" "$chroot_dir/tmp/run-listener"
+# Tagged songs in several formats, made here (the new system has no
+# encoders), one with a lyric beside it.
+song() { # FILE TITLE ARTIST HERTZ
+    ffmpeg -v error -f lavfi -i "sine=frequency=$4:duration=4" -metadata "title=$2" \
+        -metadata "artist=$3" -metadata "album=Rivers" -y "$music/Lan Shore/Rivers/$1"
+}
+song "01 Blue River.mp3" "Blue River" "Lan Shore" 440
+song "02 Green Hill.flac" "Green Hill" "Lan Shore" 523
+song "03 Night Rain.ogg" "Night Rain" "Lan Shore" 587
+printf '[00:00.50]Blue water line one\n[00:02.00]Blue water line two\n' \
+    >"$music/Lan Shore/Rivers/01 Blue River.lrc"
+chown -R "$uid:$uid" "$chroot_dir/home/listener" "$chroot_dir/tmp/run-listener"
+chmod 700 "$chroot_dir/tmp/run-listener"
+# As the desktop starts it: the entry's Exec, in a login session's
+# environment, no --service and nothing serving.
+chroot --userspec=listener:listener "$chroot_dir" env -i PATH=/usr/bin:/bin \
+    HOME=/home/listener USER=listener LANG=C.UTF-8 XDG_RUNTIME_DIR=/tmp/run-listener \
+    DISPLAY="$display" VELMOR_AUDIO_OUTPUT=null \
+    sh -c "$(sed -n 's/^Exec=//p' "$chroot_dir/usr/share/applications/org.velmor.Velmor.desktop" |
+        sed 's/ *%[fFuU]//') >/tmp/run-listener/velmor.err 2>&1 & echo \$! >/tmp/listener.pid"
+window=
+for _ in $(seq 100); do
+    window="$(xdotool search --onlyvisible --name 'Velmor' 2>/dev/null | head -1)" && [ -n "$window" ] && break
+    sleep 0.1
+done
+[ -n "$window" ] || { cat "$chroot_dir/tmp/run-listener/velmor.err" >&2; echo "FAIL: no window for the new user" >&2; exit 1; }
+for _ in $(seq 100); do
+    [ -s "$chroot_dir/tmp/run-listener/velmor/service.json" ] && break
+    sleep 0.1
+done
+echo "the player's own service: $(cat "$chroot_dir/tmp/run-listener/velmor/service.json" 2>/dev/null)"
+service_pid="$(pgrep -u "$uid" -x velmor-musicd || true)"
+[ -n "$service_pid" ] || { cat "$chroot_dir/tmp/run-listener/velmor.err" >&2; echo "FAIL: the player started no service" >&2; exit 1; }
+playing=
+for _ in 1 2 3 4 5; do
+    xdotool windowfocus --sync "$window" mousemove --window "$window" 100 70 click 1
+    xdotool key ctrl+a type --delay 20 "Blue River"
+    xdotool key Return
+    sleep 1.5
+    xdotool mousemove --window "$window" 200 128 click --repeat 2 1
+    sleep 3
+    title="$(xdotool getwindowname "$window")"
+    case "$title" in 正在播放：*Blue\ River*) playing=1; break ;; esac
+done
+sleep 2
+import -window "$window" "$chroot_dir.own-service.png"
+echo "title: $title"
+echo "screenshot: $chroot_dir.own-service.png"
+[ -n "$playing" ] || { cat "$chroot_dir/tmp/run-listener/velmor.err" >&2; echo "FAIL: the new user's song did not play" >&2; exit 1; }
+xdotool mousemove --window "$window" 957 20 click 1
+for _ in $(seq 150); do kill -0 "$(cat "$chroot_dir/tmp/listener.pid")" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$(cat "$chroot_dir/tmp/listener.pid")" 2>/dev/null; then
+    echo "FAIL: the new user's player did not exit from its close button" >&2
+    exit 1
+fi
+for _ in $(seq 50); do kill -0 "$service_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$service_pid" 2>/dev/null; then
+    kill "$service_pid"
+    echo "FAIL: the player left its service behind" >&2
+    exit 1
+fi
+[ ! -e "$chroot_dir/tmp/run-listener/velmor/service.json" ] || { echo "FAIL: the service's announcement stayed" >&2; exit 1; }
+echo "PASS: installed, searched, played and closed on a clean Debian 12; a new user's player brought its own service and took it away"

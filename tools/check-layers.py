@@ -25,9 +25,10 @@ import sys
 LAYERS = {
     "net": [],
     "files": [],
+    "ownservice": ["net", "files"],
     "gfx": [],
     "player": [],
-    "service": ["net"],
+    "service": ["net", "ownservice"],
     "downloads": ["net", "files"],
     "playback/libraries": [],
     "playback/sources": ["net"],
@@ -48,7 +49,7 @@ LAYERS = {
     "app": ["desktop", "window"],
     # The two other programs.
     "cli": ["service"],
-    "musicd": [],
+    "musicd": ["ownservice"],
 }
 
 MAX_SOURCES = 25

@@ -200,6 +200,13 @@ public:
     // the line alone meanwhile and takes it back afterwards.
     void showStatusMessage(const QString &text, int ms);
     bool statusMessageShown() const;
+    // The music service's own news (its start, the library's scan) in the
+    // status box, unless the box shows a search's summary; urgent news (a
+    // service that could not start) is shown whatever the box holds.
+    void showServiceStatus(const QString &text, bool urgent = false);
+    // A note added to every search's summary while it is set (the library
+    // still being scanned); "" for none.
+    void setSearchNote(const QString &note);
 
     // ---- playback ---------------------------------------------------------
     short knobGrabX = 0;       // twips into a knob where the left button went down
@@ -404,6 +411,10 @@ private:
     const ImageControl::Looks &playButtonLooks();
     // What the status line said when a page could not be fetched.
     QString m_lastFetchError;
+    // What showServiceStatus last put in the status box, and the note for
+    // the search summaries.
+    QString m_serviceStatus;
+    QString m_searchNote;
     // lyricList's entries as the clock reads them.
     LyricIndex m_lyrics;
     // A message held in the status line (a failure, a balloon without a

@@ -102,9 +102,23 @@ void MainWindow::onSearchClicked()
     if (!m_lastFetchError.isEmpty())
         statusEdit->setText(statusEdit->text() + QStringLiteral("（") + m_lastFetchError +
                             QStringLiteral("）"));
+    if (!m_searchNote.isEmpty())
+        statusEdit->setText(statusEdit->text() + m_searchNote);
     focusHolder->clear();
     focusHolder->setFocus();
     heaptrim::returnFreedPagesSoon(); // the pages' text is parsed and gone
+}
+
+void MainWindow::showServiceStatus(const QString &text, bool urgent)
+{
+    if (urgent || statusEdit->text().isEmpty() || statusEdit->text() == m_serviceStatus)
+        statusEdit->setText(text);
+    m_serviceStatus = text;
+}
+
+void MainWindow::setSearchNote(const QString &note)
+{
+    m_searchNote = note;
 }
 
 void MainWindow::onStopClicked()

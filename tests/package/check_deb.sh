@@ -32,6 +32,9 @@ expected="$work/expected"
     for s in $sizes; do echo "./usr/share/icons/hicolor/${s}x${s}/apps/$app_id.png"; done
     for p in velmor velmor-cli velmor-musicd; do echo "./usr/share/man/man1/$p.1.gz"; done
     echo "./usr/share/doc/velmor/copyright"
+    echo "./usr/share/doc/velmor/README.md"
+    # The service as a systemd user unit.
+    echo "./usr/lib/systemd/user/velmor-musicd.service"
     # The window's font, cut at build time, with its licence.
     echo "./usr/share/velmor/fonts/VelmorSansCJK-Regular.otf"
     echo "./usr/share/velmor/fonts/OFL.txt"

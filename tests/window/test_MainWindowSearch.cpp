@@ -213,3 +213,24 @@ TEST_F(MainWindowSearchTest, SongInformationIsFilledFromTheSelectedRow)
     EXPECT_EQ(form->songInfoWindow()->songIdEdit->text(), form->resultsView->text(1, 0));
     EXPECT_TRUE(form->songInfoWindow()->linkEdit->text().startsWith(QStringLiteral("http")));
 }
+
+TEST_F(MainWindowSearchTest, ServiceNewsWaitsForTheSearchSummaryAndTheNoteFollowsIt)
+{
+    // The service's news fills an empty box and replaces its own last news.
+    form->showServiceStatus(QStringLiteral("正在扫描音乐库：1 / 9 首"));
+    form->showServiceStatus(QStringLiteral("正在扫描音乐库：5 / 9 首"));
+    EXPECT_EQ(form->statusEdit->text(), QStringLiteral("正在扫描音乐库：5 / 9 首"));
+    // While the first scan runs, a search says its results are still growing.
+    const QString note = QStringLiteral("（音乐库仍在扫描，结果还会增加）");
+    form->setSearchNote(note);
+    search(QStringLiteral("load30"));
+    EXPECT_EQ(form->statusEdit->text(), summary(30) + note);
+    // A search's summary stays over later news; a failure does not wait.
+    form->setSearchNote(QString());
+    form->showServiceStatus(QStringLiteral("音乐库共 9 首"));
+    EXPECT_EQ(form->statusEdit->text(), summary(30) + note);
+    form->showServiceStatus(QStringLiteral("未能启动音乐服务：找不到 velmor-musicd"), true);
+    EXPECT_EQ(form->statusEdit->text(), QStringLiteral("未能启动音乐服务：找不到 velmor-musicd"));
+    search(QStringLiteral("load30"));
+    EXPECT_EQ(form->statusEdit->text(), summary(30));
+}

@@ -1,0 +1,164 @@
+#include "ownservice/LibrarySettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QUrl>
+
+namespace {
+
+constexpr int kFormatVersion = 1;
+
+const QString kVersionKey = QStringLiteral("version");
+const QString kFoldersKey = QStringLiteral("folders");
+const QString kServerKey = QStringLiteral("server");
+
+QString textProblem(const QJsonValue &value, const QString &key)
+{
+    if (!value.isString())
+        return QStringLiteral("\"%1\" is not a text").arg(key);
+    if (value.toString().size() > LibrarySettingsFile::kMaxTextLength)
+        return QStringLiteral("\"%1\" is longer than %2 characters")
+            .arg(key)
+            .arg(LibrarySettingsFile::kMaxTextLength);
+    return QString();
+}
+
+// Why root is not a library choice ("" when it is); fills *choice.
+QString readChoice(const QJsonObject &root, LibraryChoice *choice)
+{
+    if (root.value(kVersionKey) != QJsonValue(kFormatVersion))
+        return QStringLiteral("unknown version");
+    if (root.contains(kFoldersKey)) {
+        const QJsonValue folders = root.value(kFoldersKey);
+        if (!folders.isArray())
+            return QStringLiteral("\"%1\" is not a list").arg(kFoldersKey);
+        if (folders.toArray().size() > LibrarySettingsFile::kMaxFolders)
+            return QStringLiteral("more than %1 folders").arg(LibrarySettingsFile::kMaxFolders);
+        for (const QJsonValue &folder : folders.toArray()) {
+            if (QString why = textProblem(folder, kFoldersKey); !why.isEmpty())
+                return why;
+            // Relative folders would depend on where a program was started.
+            if (!QDir::isAbsolutePath(folder.toString()))
+                return QStringLiteral("folder \"%1\" is not an absolute path")
+                    .arg(folder.toString());
+            choice->folders.append(QDir::cleanPath(folder.toString()));
+        }
+    }
+    if (root.contains(kServerKey)) {
+        if (QString why = textProblem(root.value(kServerKey), kServerKey); !why.isEmpty())
+            return why;
+        const QString server = root.value(kServerKey).toString();
+        const QUrl url(server, QUrl::StrictMode);
+        const QString scheme = url.scheme().toLower();
+        if (!server.isEmpty() &&
+            (!url.isValid() || url.host().isEmpty() ||
+             (scheme != QLatin1String("http") && scheme != QLatin1String("https"))))
+            return QStringLiteral("\"%1\" is not an http:// or https:// address").arg(kServerKey);
+        choice->server = server;
+    }
+    return QString();
+}
+
+} // namespace
+
+QString LibrarySettingsFile::defaultPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/velmor/library.json");
+}
+
+QString LibrarySettingsFile::defaultMusicFolder()
+{
+    // Qt reads XDG_MUSIC_DIR from user-dirs.dirs, so a localised name
+    // ("~/音乐") is found as the desktop set it up.
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    return music.isEmpty() ? QDir::homePath() + QStringLiteral("/Music") : music;
+}
+
+QStringList LibrarySettingsFile::servedFolders(const LibraryChoice &choice)
+{
+    return choice.folders.isEmpty() ? QStringList{defaultMusicFolder()} : choice.folders;
+}
+
+LibrarySettingsFile::ReadResult LibrarySettingsFile::parse(const QByteArray &bytes)
+{
+    ReadResult result;
+    result.found = true;
+    if (bytes.size() > kMaxFileBytes) {
+        result.warning = QStringLiteral("larger than %1 bytes").arg(kMaxFileBytes);
+        return result;
+    }
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError) {
+        result.warning =
+            QStringLiteral("not JSON (%1 at byte %2)").arg(error.errorString()).arg(error.offset);
+        return result;
+    }
+    if (!document.isObject()) {
+        result.warning = QStringLiteral("not a JSON object");
+        return result;
+    }
+    LibraryChoice choice;
+    result.warning = readChoice(document.object(), &choice);
+    if (result.warning.isEmpty())
+        result.choice = choice;
+    return result;
+}
+
+QByteArray LibrarySettingsFile::serialise(const LibraryChoice &choice)
+{
+    QJsonObject root;
+    root.insert(kVersionKey, kFormatVersion);
+    root.insert(kFoldersKey, QJsonArray::fromStringList(choice.folders));
+    root.insert(kServerKey, choice.server);
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+LibrarySettingsFile::ReadResult LibrarySettingsFile::read(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {};
+    ReadResult result;
+    result.found = true;
+    // Only a regular file: a FIFO put there would block the open.
+    if (!info.isFile()) {
+        result.warning = QStringLiteral("not a regular file");
+        return result;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.warning = QStringLiteral("cannot be read (%1)").arg(file.errorString());
+        return result;
+    }
+    return parse(file.read(kMaxFileBytes + 1));
+}
+
+bool LibrarySettingsFile::write(const QString &path, const LibraryChoice &choice, QString *error)
+{
+    const auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return fail(QStringLiteral("cannot create %1").arg(QFileInfo(path).absolutePath()));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(file.errorString());
+    const QByteArray bytes = serialise(choice);
+    // flush() pushes the whole buffer out now, so a full disk shows here
+    // rather than being lost inside commit().
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        return fail(file.errorString());
+    if (!file.commit())
+        return fail(file.errorString());
+    return true;
+}
