@@ -9,6 +9,8 @@
 //   GET /music/ID.EXT                                  audio, Range supported
 //   GET /search/artist?key=NAME                        singer page (HTML)
 //   GET /ting/pic/item/KEY.jpg                         singer picture (JPEG)
+//   GET /local/add?token=T&path=HEX                    takes the user's files
+//                                                      (loopback, per-run token)
 #pragma once
 
 #include "musicd/MusicSource.h"
@@ -33,6 +35,9 @@ public:
 
     // Must be set once the port is known, before requests arrive.
     void setPort(int port);
+    // The secret a request to take files must carry; none (the default)
+    // refuses every such request.
+    void setIntakeToken(const std::string &token) { m_intakeToken = token; }
     void install(httplib::Server &server);
 
     MusicSource &source() const { return *m_source; }
@@ -42,6 +47,9 @@ public:
     static qint64 parsePageNumber(const std::string &text);
     // A song ID from text of digits only; 0 otherwise.
     static qint64 parseSongId(const std::string &text);
+    // Whether a peer address (as the HTTP library gives it) is this
+    // computer's loopback.
+    static bool isLoopbackPeer(const std::string &address);
 
 private:
     QString hostOf(const httplib::Request &req) const;
@@ -51,9 +59,11 @@ private:
     void audio(const httplib::Request &req, httplib::Response &res);
     void singerPage(const httplib::Request &req, httplib::Response &res) const;
     void picture(const httplib::Request &req, httplib::Response &res);
+    void addFiles(const httplib::Request &req, httplib::Response &res);
 
     std::unique_ptr<MusicSource> m_source;
     QString m_fallbackHost;
+    std::string m_intakeToken;
 };
 
 } // namespace musicd

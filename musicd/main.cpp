@@ -9,6 +9,7 @@
 #include "musicd/LibrarySource.h"
 #include "musicd/MusicService.h"
 #include "musicd/RequestLog.h"
+#include "ownservice/FileIntakeToken.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -355,19 +356,36 @@ int main(int argc, char **argv)
                            "this address can search and play this music")
                 .arg(hostInUrl)
                 .arg(bound));
+    // This user's player may hand over files to a library service: it
+    // proves itself with a secret only this user can read.
+    const bool takesFiles = scanner != nullptr;
+    if (takesFiles) {
+        const QByteArray token = FileIntakeToken::create();
+        QString error;
+        if (FileIntakeToken::write(bound, token, &error))
+            service.setIntakeToken(token.toStdString());
+        else
+            say(QStringLiteral("cannot write %1 (%2): the player cannot hand over files")
+                    .arg(FileIntakeToken::path(bound), error));
+    }
     std::unique_ptr<ScanLoop> scanLoop;
     if (scanner)
         scanLoop = std::make_unique<ScanLoop>(*index, *scanner, *librarySource, rescanSeconds);
     auto *log = new musicd::RequestLog(STDOUT_FILENO, kMaxQueuedLogLines); // lives until exit
     server.set_logger([log](const httplib::Request &req, const httplib::Response &res) {
-        log->add(req.method + " " + req.target + " " + std::to_string(res.status));
+        // A request handing over files carries the run's secret and the
+        // user's paths: its path alone is logged.
+        const std::string &target = req.path == "/local/add" ? req.path : req.target;
+        log->add(req.method + " " + target + " " + std::to_string(res.status));
     });
 
     std::atomic<bool> finished{false};
-    std::thread stopper([&server, &finished, stopSignals, log] {
+    std::thread stopper([&server, &finished, stopSignals, log, takesFiles, bound] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
         server.stopServing();
+        if (takesFiles)
+            FileIntakeToken::remove(bound);
         const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
         while (!finished.load() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -378,6 +396,8 @@ int main(int argc, char **argv)
     });
 
     const bool ok = server.serve();
+    if (takesFiles)
+        FileIntakeToken::remove(bound);
     scanLoop.reset(); // stops between two files; everything committed stays
     finished = true;
     // The stopper uses the server and the flag on this stack, so it ends
