@@ -270,6 +270,12 @@ std::vector<qint64> LibraryScanner::addFiles(const std::vector<std::string> &pat
     return ids;
 }
 
+void LibraryScanner::loadSearchMemory()
+{
+    std::lock_guard<std::mutex> lock(m_writing);
+    m_index.reloadShortIndex();
+}
+
 void LibraryScanner::walk(const std::string &dir, int depth, Pass &pass)
 {
     if (depth > kMaxDepth || (pass.stop && pass.stop->load()))

@@ -87,6 +87,10 @@ public:
     // what was done.
     ScanSummary scan(const ProgressFn &progress = {}, const std::atomic<bool> *stop = nullptr);
 
+    // Fills the index's search memory from its file, between the writes of
+    // handed-over files (at start, before the first pass).
+    void loadSearchMemory();
+
     // The canonical form of a path (symlinks resolved); empty if it has none.
     static std::string canonical(const std::string &path);
 

@@ -112,9 +112,8 @@ void reportSummary(const musicd::ScanSummary &s, bool first)
 class ScanLoop
 {
 public:
-    ScanLoop(musicd::LibraryIndex &index, musicd::LibraryScanner &scanner,
-             musicd::LibrarySource &source, int rescanSeconds)
-        : m_index(index), m_scanner(scanner), m_source(source), m_rescanSeconds(rescanSeconds)
+    ScanLoop(musicd::LibraryScanner &scanner, musicd::LibrarySource &source, int rescanSeconds)
+        : m_scanner(scanner), m_source(source), m_rescanSeconds(rescanSeconds)
     {
         m_thread = std::thread([this] { run(); });
     }
@@ -131,7 +130,7 @@ public:
 private:
     void run()
     {
-        m_index.reloadShortIndex();
+        m_scanner.loadSearchMemory();
         bool first = true;
         for (;;) {
             QElapsedTimer shown;
@@ -164,7 +163,6 @@ private:
         }
     }
 
-    musicd::LibraryIndex &m_index;
     musicd::LibraryScanner &m_scanner;
     musicd::LibrarySource &m_source;
     const int m_rescanSeconds;
@@ -370,7 +368,7 @@ int main(int argc, char **argv)
     }
     std::unique_ptr<ScanLoop> scanLoop;
     if (scanner)
-        scanLoop = std::make_unique<ScanLoop>(*index, *scanner, *librarySource, rescanSeconds);
+        scanLoop = std::make_unique<ScanLoop>(*scanner, *librarySource, rescanSeconds);
     auto *log = new musicd::RequestLog(STDOUT_FILENO, kMaxQueuedLogLines); // lives until exit
     server.set_logger([log](const httplib::Request &req, const httplib::Response &res) {
         // A request handing over files carries the run's secret and the
