@@ -179,13 +179,18 @@ std::vector<std::string> LibraryScanner::audioFilesAt(const std::string &path, s
 {
     std::vector<std::string> files;
     std::vector<std::pair<dev_t, ino_t>> visited;
+    // A folder handed over by mistake (the home folder, a whole disk) is
+    // looked through only this far.
+    constexpr size_t kMaxEntriesLooked = 100000;
+    size_t looked = 0;
     // Depth first, names sorted, as the scan walks.
     const std::function<void(const std::string &, int)> visit = [&](const std::string &at,
                                                                     int depth) {
         struct stat st
         {
         };
-        if (files.size() >= maxFiles || depth > kMaxDepth || ::stat(at.c_str(), &st) != 0)
+        if (files.size() >= maxFiles || depth > kMaxDepth || ++looked > kMaxEntriesLooked ||
+            ::stat(at.c_str(), &st) != 0)
             return;
         if (S_ISREG(st.st_mode)) {
             if (TagReader::isAudioSuffix(suffixOf(at)))

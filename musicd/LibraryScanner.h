@@ -78,7 +78,7 @@ public:
     std::vector<qint64> addFiles(const std::vector<std::string> &paths, bool *changed = nullptr);
     // The regular audio files at a canonical path: the file itself, or a
     // folder's files in name order, its subfolders walked (at most maxFiles
-    // files; links followed, each folder once).
+    // files and 100,000 entries looked at; links followed, each folder once).
     static std::vector<std::string> audioFilesAt(const std::string &path, size_t maxFiles);
 
     using ProgressFn = std::function<void(const ScanProgress &)>;

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QTest>
@@ -197,6 +198,14 @@ TEST_F(MainWindowLibraryTest, DroppedFolderIsAddedAndPlayedLikeALibrarySong)
         << form->lyricLine->text().toStdString();
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return form->singerPicture->picture().toImage() != defaultPicture; }, 5000));
+
+    // A service on another computer cannot read this one's files: the
+    // status line says so and the playlist stays as it was.
+    ServiceConfig::setHost(QStringLiteral("http://192.0.2.2:18750"));
+    form->openFiles({folder});
+    EXPECT_TRUE(form->statusLabel->text().contains(QStringLiteral("不在本机")))
+        << form->statusLabel->text().toStdString();
+    EXPECT_EQ(form->playlistView->listCount(), 1);
 }
 
 } // namespace
