@@ -2,6 +2,9 @@
 
 #include "service/ServiceConfig.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace {
 
 // Options of the toolkit's application object, accepted here so that the
@@ -45,6 +48,10 @@ PlayerOptions parsePlayerCommandLine(const QStringList &args)
         QStringLiteral("Start a player of its own even when one is running."));
     parser.addOption(service);
     parser.addOption(newInstance);
+    parser.addPositionalArgument(
+        QStringLiteral("FILE|FOLDER"),
+        QStringLiteral("Audio files, or folders of them, to add to the playlist and play."),
+        QStringLiteral("[FILE|FOLDER...]"));
     for (const char *name : kToolkitValueOptions) {
         QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         option.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -60,11 +67,14 @@ PlayerOptions parsePlayerCommandLine(const QStringList &args)
     options.result = commandline::parse(parser, args, kPlayerProgram);
     if (options.result.outcome != commandline::Outcome::Proceed)
         return options;
-    if (!parser.positionalArguments().isEmpty()) {
-        options.result = {commandline::Outcome::UsageError,
-                          QStringLiteral("unexpected argument '%1'")
-                              .arg(parser.positionalArguments().constFirst())};
-        return options;
+    for (const QString &path : parser.positionalArguments()) {
+        const QFileInfo file(path);
+        if (!file.exists()) {
+            options.result = {commandline::Outcome::UsageError,
+                              QStringLiteral("no such file or folder: '%1'").arg(path)};
+            return options;
+        }
+        options.files.append(QDir::cleanPath(file.absoluteFilePath()));
     }
     QString error;
     if (!ServiceConfig::configureHost(parser.value(service), &error)) {
@@ -75,4 +85,19 @@ PlayerOptions parsePlayerCommandLine(const QStringList &args)
     options.serviceNamed = !parser.value(service).trimmed().isEmpty() ||
                            !qEnvironmentVariable("VELMOR_SERVICE_URL").trimmed().isEmpty();
     return options;
+}
+
+QStringList handedArguments(const QStringList &args, const PlayerOptions &options)
+{
+    return QStringList{args.value(0, kPlayerProgram)} + options.files;
+}
+
+QStringList handedFiles(const QStringList &handed)
+{
+    QStringList files;
+    for (const QString &arg : handed) {
+        if (QFileInfo(arg).isAbsolute())
+            files.append(arg);
+    }
+    return files;
 }

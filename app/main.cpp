@@ -99,7 +99,7 @@ int main(int argc, char **argv)
     std::optional<SingleInstance> instance;
     if (!options.newInstance) {
         instance.emplace();
-        switch (instance->claim(commandline::argumentsOf(argc, argv))) {
+        switch (instance->claim(handedArguments(commandline::argumentsOf(argc, argv), options))) {
         case SingleInstance::Claim::HandedOff:
             return 0;
         case SingleInstance::Claim::Unanswered:
@@ -147,7 +147,15 @@ int main(int argc, char **argv)
     MainWindow window(&state);
     if (instance) {
         QObject::connect(&*instance, &SingleInstance::argumentsReceived, &window,
-                         [&window](const QStringList &) { bringToFront(window); });
+                         [&window](const QStringList &args) {
+                             bringToFront(window);
+                             // Out of the socket's handler: adding waits for
+                             // the music service.
+                             const QStringList files = handedFiles(args);
+                             if (!files.isEmpty())
+                                 QTimer::singleShot(0, &window,
+                                                    [&window, files] { window.openFiles(files); });
+                         });
     }
     SettingsKeeper settings(&state, PlayerSettingsFile::defaultPath());
     settings.keepDownloads(window.downloads());
@@ -177,6 +185,10 @@ int main(int argc, char **argv)
     if (!options.serviceNamed)
         useOwnService(ownService);
     window.show();
+    // Files from the command line (the desktop's "open with") once the
+    // window is up.
+    if (!options.files.isEmpty())
+        QTimer::singleShot(0, &window, [&window, &options] { window.openFiles(options.files); });
     // The bus is joined once the window is up, so start-up does not wait
     // for it.
     QTimer::singleShot(0, &state, [&state] { MprisService::startOnSessionBus(&state); });

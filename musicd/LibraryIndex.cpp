@@ -304,6 +304,11 @@ bool LibraryIndex::openFile(QString *error)
             return false;
         }
     }
+    // Older indexes of this format lack the table of handed-over files.
+    if (!exec(m_writer, "CREATE TABLE IF NOT EXISTS added(path BLOB PRIMARY KEY)")) {
+        *error = QString::fromUtf8(sqlite3_errmsg(m_writer));
+        return false;
+    }
     // An empty index is all in memory already; one with tracks is not
     // until reloadShortIndex has read them.
     Statement any(m_writer, "SELECT EXISTS(SELECT 1 FROM tracks)");
@@ -347,6 +352,47 @@ std::unordered_map<std::string, FileStamp> LibraryIndex::stamps() const
                                               sqlite3_column_int64(all.get(), 3)});
     }
     return out;
+}
+
+std::optional<FileStamp> LibraryIndex::stampOf(const std::string &path) const
+{
+    Statement one(m_writer, "SELECT id, size, mtime FROM tracks WHERE path=?");
+    if (!one)
+        return std::nullopt;
+    sqlite3_bind_blob(one.get(), 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
+    if (sqlite3_step(one.get()) != SQLITE_ROW)
+        return std::nullopt;
+    return FileStamp{sqlite3_column_int64(one.get(), 0), sqlite3_column_int64(one.get(), 1),
+                     sqlite3_column_int64(one.get(), 2)};
+}
+
+std::vector<std::string> LibraryIndex::addedFiles() const
+{
+    std::vector<std::string> out;
+    Statement all(m_writer, "SELECT path FROM added ORDER BY path");
+    while (all && sqlite3_step(all.get()) == SQLITE_ROW) {
+        const auto *path = static_cast<const char *>(sqlite3_column_blob(all.get(), 0));
+        out.emplace_back(path ? path : "", static_cast<size_t>(sqlite3_column_bytes(all.get(), 0)));
+    }
+    return out;
+}
+
+bool LibraryIndex::markAdded(const std::string &path)
+{
+    Statement add(m_writer, "INSERT OR IGNORE INTO added(path) VALUES(?)");
+    if (!add)
+        return false;
+    sqlite3_bind_blob(add.get(), 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
+    return sqlite3_step(add.get()) == SQLITE_DONE;
+}
+
+bool LibraryIndex::forgetAdded(const std::string &path)
+{
+    Statement gone(m_writer, "DELETE FROM added WHERE path=?");
+    if (!gone)
+        return false;
+    sqlite3_bind_blob(gone.get(), 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
+    return sqlite3_step(gone.get()) == SQLITE_DONE;
 }
 
 void LibraryIndex::begin()

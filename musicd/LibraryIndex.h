@@ -75,6 +75,13 @@ public:
     qint64 insert(const IndexedTrack &track); // the new ID, 0 on failure
     bool update(const IndexedTrack &track);   // by track.id
     bool remove(qint64 id);
+    // The stamp of the indexed file at path, if there is one.
+    std::optional<FileStamp> stampOf(const std::string &path) const;
+    // Files the user handed over one by one (outside the roots): kept in the
+    // index across restarts and rescans for as long as they exist.
+    std::vector<std::string> addedFiles() const;
+    bool markAdded(const std::string &path);
+    bool forgetAdded(const std::string &path);
     // Commits, then lets searches see the batch's new tracks.
     bool commit();
     // Refills the short-word index from the file (after changes to existing

@@ -9,7 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
-#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace musicd {
@@ -108,6 +108,10 @@ LibraryScanner::LibraryScanner(LibraryIndex &index, const QStringList &roots) : 
         if (std::find(m_roots.begin(), m_roots.end(), path) == m_roots.end())
             m_roots.push_back(path);
     }
+    for (const std::string &path : m_index.addedFiles()) {
+        m_added.insert(path);
+        m_addedFolders.insert(parentOf(path));
+    }
 }
 
 std::string LibraryScanner::canonical(const std::string &path)
@@ -137,6 +141,154 @@ bool LibraryScanner::isUnderRoots(const std::string &path) const
             return true;
     }
     return false;
+}
+
+bool LibraryScanner::isAdded(const std::string &path) const
+{
+    std::shared_lock<std::shared_mutex> lock(m_addedMutex);
+    return m_added.count(path) > 0;
+}
+
+bool LibraryScanner::isServed(const std::string &path) const
+{
+    if (isUnderRoots(path))
+        return true;
+    std::shared_lock<std::shared_mutex> lock(m_addedMutex);
+    return m_addedFolders.count(parentOf(path)) > 0;
+}
+
+const std::string &LibraryScanner::rootOf(const std::string &path) const
+{
+    for (const std::string &root : m_roots) {
+        if (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
+            path[root.size()] == '/')
+            return root;
+    }
+    static const std::string none;
+    return none;
+}
+
+void LibraryScanner::consider(const std::string &path, const struct stat &st, Pass &pass)
+{
+    const auto it = pass.known.find(path);
+    if (it != pass.known.end() && it->second.size == qint64(st.st_size) &&
+        it->second.mtimeNs == mtimeOf(st)) {
+        ++pass.summary.unchanged;
+        m_liveChecked.store(++pass.state.checked, std::memory_order_relaxed);
+        pass.known.erase(it);
+    } else {
+        pass.toRead.push_back(Found{path, qint64(st.st_size), mtimeOf(st)});
+    }
+    m_liveFound.store(pass.state.found + 1, std::memory_order_relaxed);
+    // The caller decides how often to show it.
+    if (++pass.state.found % kWalkReportEvery == 0 && pass.progress)
+        pass.progress(pass.state);
+}
+
+std::vector<std::string> LibraryScanner::audioFilesAt(const std::string &path, size_t maxFiles)
+{
+    std::vector<std::string> files;
+    std::vector<std::pair<dev_t, ino_t>> visited;
+    // A folder handed over by mistake (the home folder, a whole disk) is
+    // looked through only this far.
+    constexpr size_t kMaxEntriesLooked = 100000;
+    size_t looked = 0;
+    // Depth first, names sorted, as the scan walks.
+    const std::function<void(const std::string &, int)> visit = [&](const std::string &at,
+                                                                    int depth) {
+        struct stat st
+        {
+        };
+        if (files.size() >= maxFiles || depth > kMaxDepth || ++looked > kMaxEntriesLooked ||
+            ::stat(at.c_str(), &st) != 0)
+            return;
+        if (S_ISREG(st.st_mode)) {
+            if (TagReader::isAudioSuffix(suffixOf(at)))
+                files.push_back(at);
+            return;
+        }
+        if (!S_ISDIR(st.st_mode))
+            return; // FIFOs, devices and sockets are never read
+        const std::pair<dev_t, ino_t> key{st.st_dev, st.st_ino};
+        if (std::find(visited.begin(), visited.end(), key) != visited.end())
+            return;
+        visited.push_back(key);
+        DIR *d = ::opendir(at.c_str());
+        if (!d)
+            return;
+        std::vector<std::string> names;
+        while (const dirent *e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        ::closedir(d);
+        std::sort(names.begin(), names.end());
+        for (const std::string &name : names)
+            visit(at == "/" ? "/" + name : at + "/" + name, depth + 1);
+    };
+    visit(path, 0);
+    return files;
+}
+
+std::vector<qint64> LibraryScanner::addFiles(const std::vector<std::string> &paths, bool *changed)
+{
+    std::vector<qint64> ids;
+    bool updated = false;
+    bool inserted = false;
+    ++m_addsWaiting;
+    std::lock_guard<std::mutex> lock(m_writing);
+    --m_addsWaiting;
+    m_index.begin();
+    for (const std::string &path : paths) {
+        struct stat st
+        {
+        };
+        if (ids.size() >= kMaxAddedAtOnce || ::stat(path.c_str(), &st) != 0 ||
+            !S_ISREG(st.st_mode) || !TagReader::isAudioSuffix(suffixOf(path))) {
+            ids.push_back(0);
+            continue;
+        }
+        const std::optional<FileStamp> stamp = m_index.stampOf(path);
+        qint64 id = 0;
+        if (stamp && stamp->size == qint64(st.st_size) && stamp->mtimeNs == mtimeOf(st)) {
+            id = stamp->id;
+        } else if (const std::optional<TrackTags> tags =
+                       st.st_size > 0
+                           ? TagReader::read(QFile::decodeName(QByteArray::fromStdString(path)))
+                           : std::nullopt) {
+            IndexedTrack track =
+                trackFromTags(path, rootOf(path), qint64(st.st_size), mtimeOf(st), *tags);
+            if (stamp) {
+                track.id = stamp->id;
+                if (m_index.update(track)) {
+                    id = track.id;
+                    updated = true;
+                }
+            } else {
+                id = m_index.insert(track);
+                inserted = inserted || id > 0;
+            }
+        }
+        if (id > 0 && !isUnderRoots(path) && !isAdded(path) && m_index.markAdded(path)) {
+            std::unique_lock<std::shared_mutex> added(m_addedMutex);
+            m_added.insert(path);
+            m_addedFolders.insert(parentOf(path));
+        }
+        ids.push_back(id);
+    }
+    m_index.commit();
+    if (updated)
+        m_index.reloadShortIndex();
+    if (changed)
+        *changed = updated || inserted;
+    return ids;
+}
+
+void LibraryScanner::loadSearchMemory()
+{
+    std::lock_guard<std::mutex> lock(m_writing);
+    m_index.reloadShortIndex();
 }
 
 void LibraryScanner::walk(const std::string &dir, int depth, Pass &pass)
@@ -181,19 +333,7 @@ void LibraryScanner::walk(const std::string &dir, int depth, Pass &pass)
             pass.visited.push_back(key);
             walk(path, depth + 1, pass);
         } else if (S_ISREG(st.st_mode) && TagReader::isAudioSuffix(suffixOf(name))) {
-            const auto it = pass.known.find(path);
-            if (it != pass.known.end() && it->second.size == qint64(st.st_size) &&
-                it->second.mtimeNs == mtimeOf(st)) {
-                ++pass.summary.unchanged;
-                m_liveChecked.store(++pass.state.checked, std::memory_order_relaxed);
-                pass.known.erase(it);
-            } else {
-                pass.toRead.push_back(Found{path, qint64(st.st_size), mtimeOf(st)});
-            }
-            m_liveFound.store(pass.state.found + 1, std::memory_order_relaxed);
-            // The caller decides how often to show it.
-            if (++pass.state.found % kWalkReportEvery == 0 && pass.progress)
-                pass.progress(pass.state);
+            consider(path, st, pass);
         }
     }
 }
@@ -220,7 +360,9 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
     m_liveFound = 0;
     m_liveChecked = 0;
     m_liveWalking = true;
+    std::unique_lock<std::mutex> writing(m_writing);
     pass.known = m_index.stamps();
+    writing.unlock();
     // Walk every root; remember which could be read at all.
     std::vector<bool> rootWalked;
     for (const std::string &root : m_roots) {
@@ -235,25 +377,40 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
         pass.visited.emplace_back(st.st_dev, st.st_ino);
         walk(root, 0, pass);
     }
+    // Handed-over files outside the roots are looked at as a root's files
+    // are; one that is gone leaves with the vanished ones.
+    std::vector<std::string> added;
+    {
+        std::shared_lock<std::shared_mutex> lock(m_addedMutex);
+        added.assign(m_added.begin(), m_added.end());
+    }
+    for (const std::string &path : added) {
+        struct stat st
+        {
+        };
+        if (!isUnderRoots(path) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            consider(path, st, pass);
+    }
     state.walking = false;
     m_liveWalking = false;
     std::unordered_map<std::string, FileStamp> &known = pass.known;
-    const auto rootOf = [this](const std::string &path) -> const std::string & {
-        for (const std::string &root : m_roots) {
-            if (path.size() > root.size() && path.compare(0, root.size(), root) == 0 &&
-                path[root.size()] == '/')
-                return root;
-        }
-        static const std::string none;
-        return none;
-    };
     int inBatch = 0;
     QElapsedTimer batchClock;
     bool needShortReload = false;
+    const auto startBatch = [&] {
+        writing.lock();
+        m_index.begin();
+    };
     const auto flush = [&] {
         if (inBatch > 0)
             m_index.commit();
         inBatch = 0;
+        if (writing.owns_lock()) {
+            writing.unlock();
+            // A file handed over meanwhile goes in before the next batch.
+            while (m_addsWaiting.load() > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     };
     for (const Found &f : pass.toRead) {
         if (stop && stop->load())
@@ -262,7 +419,7 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
         const auto it = known.find(f.path);
         const bool isKnown = it != known.end();
         if (inBatch == 0) {
-            m_index.begin();
+            startBatch();
             batchClock.restart();
         }
         ++inBatch;
@@ -307,10 +464,15 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
             if (rootMissing)
                 continue;
             if (inBatch == 0)
-                m_index.begin();
+                startBatch();
             ++inBatch;
             if (m_index.remove(stamp.id))
                 ++summary.removed;
+            if (isAdded(path) && m_index.forgetAdded(path)) {
+                std::unique_lock<std::shared_mutex> lock(m_addedMutex);
+                m_added.erase(path);
+                m_addedFolders.erase(m_addedFolders.find(parentOf(path)));
+            }
             if (inBatch >= kBatchFiles)
                 flush();
         }
@@ -321,10 +483,12 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
     // before the search memory is rebuilt or compacted, not after.
     pass.toRead = {};
     pass.known = {};
+    writing.lock();
     if (needShortReload)
         m_index.reloadShortIndex();
     else if (summary.added > 0)
         m_index.compactMemory();
+    writing.unlock();
 
     summary.tracks = m_index.trackCount();
     summary.seconds = clock.elapsed() / 1000.0;

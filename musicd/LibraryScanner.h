@@ -19,7 +19,11 @@
 #include <QStringList>
 #include <atomic>
 #include <functional>
+#include <mutex>
+#include <set>
+#include <shared_mutex>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unordered_map>
 #include <vector>
@@ -59,6 +63,23 @@ public:
     const std::vector<std::string> &roots() const { return m_roots; }
     // Whether a canonical path lies under (or is) one of the roots.
     bool isUnderRoots(const std::string &canonicalPath) const;
+    // Whether the service may read the file at a canonical path: under a
+    // root, or in the folder of a file the user handed over (the file
+    // itself, its sidecar lyric, its folder's picture).
+    bool isServed(const std::string &canonicalPath) const;
+
+    // Files the user handed over (addFiles), outside the roots.
+    static constexpr size_t kMaxAddedAtOnce = 1000;
+    // Takes regular audio files at canonical paths into the index (reading
+    // their tags when new or changed), and keeps those outside the roots
+    // across rescans. From any thread, between the scan's batches. The IDs
+    // in order, 0 for a file that could not be read; *changed tells whether
+    // the index changed.
+    std::vector<qint64> addFiles(const std::vector<std::string> &paths, bool *changed = nullptr);
+    // The regular audio files at a canonical path: the file itself, or a
+    // folder's files in name order, its subfolders walked (at most maxFiles
+    // files and 100,000 entries looked at; links followed, each folder once).
+    static std::vector<std::string> audioFilesAt(const std::string &path, size_t maxFiles);
 
     using ProgressFn = std::function<void(const ScanProgress &)>;
     // One pass. progress is called now and then (about once a second and at
@@ -68,6 +89,9 @@ public:
 
     // The running (or last) pass's counts as they are now, for any thread.
     ScanProgress liveProgress() const;
+    // Fills the index's search memory from its file, between the writes of
+    // handed-over files (at start, before the first pass).
+    void loadSearchMemory();
 
     // The canonical form of a path (symlinks resolved); empty if it has none.
     static std::string canonical(const std::string &path);
@@ -93,6 +117,11 @@ private:
         const std::atomic<bool> *stop = nullptr;
     };
     void walk(const std::string &dir, int depth, Pass &pass);
+    // A regular audio file the walk found: unchanged, or to be read.
+    void consider(const std::string &path, const struct stat &st, Pass &pass);
+    // The root a path lies under, "" for none.
+    const std::string &rootOf(const std::string &path) const;
+    bool isAdded(const std::string &path) const;
 
     LibraryIndex &m_index;
     std::vector<std::string> m_roots;
@@ -100,6 +129,14 @@ private:
     std::atomic<qint64> m_liveFound{0};
     std::atomic<qint64> m_liveChecked{0};
     std::atomic<bool> m_liveWalking{false};
+    // Taken for each transaction, by the scan and by addFiles; a waiting
+    // addFiles is let in between two batches of a long scan.
+    std::mutex m_writing;
+    std::atomic<int> m_addsWaiting{0};
+    // The handed-over files outside the roots, and their folders.
+    mutable std::shared_mutex m_addedMutex;
+    std::set<std::string> m_added;
+    std::multiset<std::string> m_addedFolders;
 };
 
 // The tags the index keeps for a file, with the fallbacks for missing tags:

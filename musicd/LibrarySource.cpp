@@ -68,7 +68,7 @@ std::string pictureFileIn(const std::string &dir)
 
 } // namespace
 
-LibrarySource::LibrarySource(const LibraryIndex &index, const LibraryScanner &scanner)
+LibrarySource::LibrarySource(const LibraryIndex &index, LibraryScanner &scanner)
     : m_index(index), m_scanner(scanner), m_small(kSmallCacheBytes)
 {
 }
@@ -98,7 +98,7 @@ std::string LibrarySource::cacheKey(const char *kind, qint64 id) const
 std::optional<std::string> LibrarySource::safePath(const IndexedTrack &track) const
 {
     const std::string real = LibraryScanner::canonical(track.path);
-    if (real.empty() || !m_scanner.isUnderRoots(real))
+    if (real.empty() || !m_scanner.isServed(real))
         return std::nullopt;
     return real;
 }
@@ -115,7 +115,7 @@ std::string LibrarySource::sidecarLyricPath(const std::string &audioPath) const
         if (::stat(candidate.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;
         const std::string real = LibraryScanner::canonical(candidate);
-        if (!real.empty() && m_scanner.isUnderRoots(real))
+        if (!real.empty() && m_scanner.isServed(real))
             return candidate;
     }
     return std::string();
@@ -194,7 +194,7 @@ QByteArray LibrarySource::pictureBytesFor(const IndexedTrack &track) const
     }
     if (!file.empty()) {
         const std::string real = LibraryScanner::canonical(file);
-        if (!real.empty() && m_scanner.isUnderRoots(real)) {
+        if (!real.empty() && m_scanner.isServed(real)) {
             const QByteArray bytes = readSmallFile(real, kMaxPictureFileBytes);
             if (!bytes.isEmpty())
                 return bytes;
@@ -229,6 +229,24 @@ std::optional<Payload> LibrarySource::lyric(qint64 id)
     if (lrc.isEmpty())
         return std::nullopt;
     return Payload{m_small.insert(key, std::move(lrc)), nullptr, kText};
+}
+
+std::optional<QList<Song>> LibrarySource::addFiles(const std::string &path)
+{
+    const std::string real = LibraryScanner::canonical(path);
+    if (real.empty())
+        return QList<Song>();
+    bool changed = false;
+    const std::vector<qint64> ids = m_scanner.addFiles(
+        LibraryScanner::audioFilesAt(real, LibraryScanner::kMaxAddedAtOnce), &changed);
+    if (changed)
+        libraryChanged();
+    QList<Song> songs;
+    for (const qint64 id : ids) {
+        if (const std::optional<Song> song = id > 0 ? songById(id) : std::nullopt)
+            songs.append(*song);
+    }
+    return songs;
 }
 
 std::optional<Payload> LibrarySource::audio(qint64 id, const QString &suffix)

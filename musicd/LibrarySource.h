@@ -4,8 +4,10 @@
 // lyrics; a singer's picture is an artist/folder/cover image in the album or
 // artist folder, else an embedded cover of one of the singer's tracks.
 //
-// No request text ever becomes a path: an ID picks an indexed track, and
-// its path is checked again (resolved, still under a root) before opening.
+// No request text ever becomes a path, but for the files this user's own
+// player hands over (addFiles, behind the service's per-run secret): an ID
+// picks an indexed track, and its path is checked again (resolved, still
+// under a root or among the handed-over files) before opening.
 #pragma once
 
 #include "musicd/ByteCache.h"
@@ -21,7 +23,7 @@ class LibrarySource : public MusicSource
 {
 public:
     // Both must outlive the source.
-    LibrarySource(const LibraryIndex &index, const LibraryScanner &scanner);
+    LibrarySource(const LibraryIndex &index, LibraryScanner &scanner);
 
     SearchPage search(const QString &query, qint64 page, int rowsPerPage) const override;
     std::optional<Song> songById(qint64 id) const override;
@@ -29,6 +31,7 @@ public:
     std::optional<Payload> lyric(qint64 id) override;
     std::optional<Payload> audio(qint64 id, const QString &suffix) override;
     std::optional<Payload> picture(const QString &key) override;
+    std::optional<QList<Song>> addFiles(const std::string &path) override;
 
     // Called after each scan pass that changed something: cached lyrics and
     // pictures of earlier files are not served again.
@@ -46,7 +49,7 @@ private:
     std::string cacheKey(const char *kind, qint64 id) const;
 
     const LibraryIndex &m_index;
-    const LibraryScanner &m_scanner;
+    LibraryScanner &m_scanner;
     ByteCache m_small; // lyrics and pictures
     std::atomic<quint64> m_generation{0};
 };

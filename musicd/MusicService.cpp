@@ -203,6 +203,8 @@ void MusicService::install(httplib::Server &server)
                [this](const httplib::Request &req, httplib::Response &res) { picture(req, res); });
     server.Get("/status",
                [this](const httplib::Request &req, httplib::Response &res) { status(req, res); });
+    server.Get("/local/add",
+               [this](const httplib::Request &req, httplib::Response &res) { addFiles(req, res); });
     server.set_error_handler([](const httplib::Request &, httplib::Response &res) {
         if (res.status == 404 && res.body.empty())
             notFound(res);
@@ -266,8 +268,7 @@ void MusicService::status(const httplib::Request &req, httplib::Response &res) c
 {
     // A service serving the LAN shows its counts there, but where the
     // music lies on this machine only to this machine.
-    const bool local = req.remote_addr.rfind("127.", 0) == 0 || req.remote_addr == "::1" ||
-                       req.remote_addr.rfind("::ffff:127.", 0) == 0;
+    const bool local = isLoopbackPeer(req.remote_addr);
     QByteArray json;
     if (m_statusAnswer) {
         json = m_statusAnswer(local);
@@ -278,6 +279,61 @@ void MusicService::status(const httplib::Request &req, httplib::Response &res) c
     // Read by the player every second during a scan: never kept.
     res.set_header("Cache-Control", "no-store");
     res.set_content(json.constData(), static_cast<size_t>(json.size()), kJson);
+}
+
+bool MusicService::isLoopbackPeer(const std::string &address)
+{
+    return address.rfind("127.", 0) == 0 || address == "::1" ||
+           address.rfind("::ffff:127.", 0) == 0;
+}
+
+namespace {
+
+// Compares every byte whatever the first difference, so the time taken
+// tells nothing of how much of a guess was right.
+bool sameSecret(const std::string &a, const std::string &b)
+{
+    if (a.size() != b.size())
+        return false;
+    unsigned char diff = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return diff == 0;
+}
+
+void plainAnswer(httplib::Response &res, int status, const char *text)
+{
+    res.status = status;
+    res.set_content(text, "text/plain; charset=utf-8");
+}
+
+} // namespace
+
+// The path travels as the hex of its bytes: a file name is any bytes but
+// '/' and NUL, which no query encoding of ours carries both ways unchanged.
+void MusicService::addFiles(const httplib::Request &req, httplib::Response &res)
+{
+    if (m_intakeToken.empty())
+        return plainAnswer(res, 501, "this service takes no files\n");
+    if (!isLoopbackPeer(req.remote_addr) ||
+        !sameSecret(req.get_param_value("token"), m_intakeToken))
+        return plainAnswer(res, 403, "refused\n");
+    const std::string hex = req.get_param_value("path");
+    const QByteArray path = QByteArray::fromHex(QByteArray::fromStdString(hex));
+    if (hex.empty() || hex.size() % 2 != 0 ||
+        hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos ||
+        !path.startsWith('/') || path.contains('\0'))
+        return plainAnswer(res, 400, "not an absolute path\n");
+    const std::optional<QList<Song>> songs = m_source->addFiles(path.toStdString());
+    if (!songs)
+        return plainAnswer(res, 501, "this service takes no files\n");
+    if (songs->isEmpty())
+        return plainAnswer(res, 404, "no audio file there\n");
+    SearchPage page;
+    page.total = songs->size();
+    page.rows = *songs;
+    const QByteArray html = resultPageHtml(QString(), 1, page);
+    res.set_content(html.constData(), static_cast<size_t>(html.size()), kHtml);
 }
 
 } // namespace musicd

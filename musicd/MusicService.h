@@ -11,6 +11,8 @@
 //   GET /ting/pic/item/KEY.jpg                         singer picture (JPEG)
 //   GET /status                                        the library's state (JSON,
 //                                                      ownservice/ServiceStatus.h)
+//   GET /local/add?token=T&path=HEX                    takes the user's files
+//                                                      (loopback, per-run token)
 #pragma once
 
 #include "musicd/MusicSource.h"
@@ -37,6 +39,9 @@ public:
 
     // Must be set once the port is known, before requests arrive.
     void setPort(int port);
+    // The secret a request to take files must carry; none (the default)
+    // refuses every such request.
+    void setIntakeToken(const std::string &token) { m_intakeToken = token; }
     void install(httplib::Server &server);
     // What GET /status answers for a library, with the folders' and files'
     // names or without them (for a client off this machine); without it the
@@ -51,6 +56,9 @@ public:
     static qint64 parsePageNumber(const std::string &text);
     // A song ID from text of digits only; 0 otherwise.
     static qint64 parseSongId(const std::string &text);
+    // Whether a peer address (as the HTTP library gives it) is this
+    // computer's loopback.
+    static bool isLoopbackPeer(const std::string &address);
 
 private:
     QString hostOf(const httplib::Request &req) const;
@@ -62,9 +70,12 @@ private:
     void picture(const httplib::Request &req, httplib::Response &res);
     void status(const httplib::Request &req, httplib::Response &res) const;
 
+    void addFiles(const httplib::Request &req, httplib::Response &res);
+
     std::unique_ptr<MusicSource> m_source;
     QString m_fallbackHost;
     StatusAnswer m_statusAnswer;
+    std::string m_intakeToken;
 };
 
 } // namespace musicd

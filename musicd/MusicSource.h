@@ -51,6 +51,16 @@ public:
     virtual std::optional<Payload> lyric(qint64 id) = 0;
     virtual std::optional<Payload> audio(qint64 id, const QString &suffix) = 0;
     virtual std::optional<Payload> picture(const QString &key) = 0;
+
+    // Takes the audio file at path, or the audio files under the folder at
+    // path, into what is served, and gives their songs in order (none when
+    // there is no readable audio file there). nullopt: this source serves
+    // no files of the user's.
+    virtual std::optional<QList<Song>> addFiles(const std::string &path)
+    {
+        (void)path;
+        return std::nullopt;
+    }
 };
 
 } // namespace musicd

@@ -14,6 +14,7 @@
 #include "musicd/MusicService.h"
 #include "musicd/RequestLog.h"
 #include "musicd/ScanStatus.h"
+#include "ownservice/FileIntakeToken.h"
 #include "ownservice/LibrarySettings.h"
 #include "ownservice/OwnService.h"
 #include "ownservice/RuntimeFolder.h"
@@ -119,10 +120,9 @@ void reportSummary(const musicd::ScanSummary &s, bool first)
 class ScanLoop
 {
 public:
-    ScanLoop(musicd::LibraryIndex &index, musicd::LibraryScanner &scanner,
-             musicd::LibrarySource &source, musicd::ScanStatus &status, int rescanSeconds)
-        : m_index(index), m_scanner(scanner), m_source(source), m_status(status),
-          m_rescanSeconds(rescanSeconds)
+    ScanLoop(musicd::LibraryScanner &scanner, musicd::LibrarySource &source,
+             musicd::ScanStatus &status, int rescanSeconds)
+        : m_scanner(scanner), m_source(source), m_status(status), m_rescanSeconds(rescanSeconds)
     {
         m_thread = std::thread([this] { run(); });
     }
@@ -139,7 +139,7 @@ public:
 private:
     void run()
     {
-        m_index.reloadShortIndex();
+        m_scanner.loadSearchMemory();
         bool first = true;
         QStringList lastWarnings;
         for (;;) {
@@ -182,7 +182,6 @@ private:
         }
     }
 
-    musicd::LibraryIndex &m_index;
     musicd::LibraryScanner &m_scanner;
     musicd::LibrarySource &m_source;
     musicd::ScanStatus &m_status;
@@ -446,17 +445,31 @@ int main(int argc, char **argv)
                            "this address can search and play this music")
                 .arg(hostInUrl)
                 .arg(bound));
+    // This user's player may hand over files to a library service: it
+    // proves itself with a secret only this user can read.
+    const bool takesFiles = scanner != nullptr;
+    if (takesFiles) {
+        const QByteArray token = FileIntakeToken::create();
+        QString error;
+        if (FileIntakeToken::write(bound, token, &error))
+            service.setIntakeToken(token.toStdString());
+        else
+            say(QStringLiteral("cannot write %1 (%2): the player cannot hand over files")
+                    .arg(FileIntakeToken::path(bound), error));
+    }
     std::unique_ptr<ScanLoop> scanLoop;
     if (scanner)
-        scanLoop = std::make_unique<ScanLoop>(*index, *scanner, *librarySource, *scanStatus,
-                                              rescanSeconds);
+        scanLoop = std::make_unique<ScanLoop>(*scanner, *librarySource, *scanStatus, rescanSeconds);
     auto *log = new musicd::RequestLog(STDOUT_FILENO, kMaxQueuedLogLines); // lives until exit
     server.set_logger([log](const httplib::Request &req, const httplib::Response &res) {
-        log->add(req.method + " " + req.target + " " + std::to_string(res.status));
+        // A request handing over files carries the run's secret and the
+        // user's paths: its path alone is logged.
+        const std::string &target = req.path == "/local/add" ? req.path : req.target;
+        log->add(req.method + " " + target + " " + std::to_string(res.status));
     });
 
     std::atomic<bool> finished{false};
-    std::thread stopper([&server, &finished, stopSignals, log, runtimeFolder] {
+    std::thread stopper([&server, &finished, stopSignals, log, runtimeFolder, takesFiles, bound] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
         // Gone from the runtime folder first: the process may leave below
@@ -464,6 +477,8 @@ int main(int argc, char **argv)
         if (!runtimeFolder.isEmpty())
             ownservice::withdraw(runtimeFolder);
         server.stopServing();
+        if (takesFiles)
+            FileIntakeToken::remove(bound);
         const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
         while (!finished.load() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -474,6 +489,8 @@ int main(int argc, char **argv)
     });
 
     const bool ok = server.serve();
+    if (takesFiles)
+        FileIntakeToken::remove(bound);
     scanLoop.reset(); // stops between two files; everything committed stays
     finished = true;
     // The stopper uses the server and the flag on this stack, so it ends

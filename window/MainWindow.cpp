@@ -86,6 +86,7 @@ MainWindow::MainWindow(PlayerState *state, const QString &skinPath, QWidget *par
     connectSearch();
     connectPlayback();
     connectState();
+    connectFileDrops();
     setupKeys();
     setupAccessibility();
     startUp();

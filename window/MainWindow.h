@@ -16,6 +16,7 @@
 //   MainWindowPlayback.cpp  the play path, play order, playlist mouse events
 //   MainWindowClock.cpp     clockTimer/displayTimer, the knobs, play/pause
 //   MainWindowCommands.cpp  playlist, tray and search-result menu commands
+//   MainWindowLibrary.cpp   the music library dialog, files dropped or opened
 //   MainWindowKeys.cpp      keyboard shortcuts, tab order, accessible names,
 //                           and the transport entry points the desktop's
 //                           media-player interface shares with them
@@ -27,6 +28,7 @@
 #pragma once
 
 #include "controls/image/ImageControl.h"
+#include "ownservice/LibrarySettings.h"
 #include "player/PlayerState.h"
 #include "service/LyricsView.h"
 #include "service/SearchView.h"
@@ -34,6 +36,7 @@
 
 #include <QList>
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -42,6 +45,7 @@ namespace Artwork {
 enum class Glyph;
 }
 class DownloadManager;
+class LibraryDialog;
 class SongInfoWindow;
 class MediaPlayer;
 class PopupMenus;
@@ -292,6 +296,16 @@ public:
     // What the exit command calls last (QCoreApplication::exit by default).
     void setQuitHandler(std::function<void(int)> quit);
 
+    // ---- the music library, and files from the desktop ----------------------
+    // Shows the "音乐库" dialog (brings it forward when it is open already);
+    // also for a library that turns out empty.
+    void showLibraryDialog();
+    LibraryDialog *libraryDialog() const;
+    // Adds the audio files (folders walked) to the playlist through this
+    // user's own music service and plays the first; the status line says
+    // what could not be added.
+    void openFiles(const QStringList &paths);
+
     // ---- SearchView ---------------------------------------------------------
     void appendResult(const SearchResult &row) override;
     int resultCount() const override;
@@ -312,6 +326,11 @@ public:
     void addLyricEntry(const QString &entry) override;
     void setLyricText(const QString &text) override;
     void setLyricBoxText(const QString &text) override;
+
+Q_SIGNALS:
+    // The library dialog's choice, saved; a server is used from the next
+    // search on. The program restarts its own service on new folders.
+    void libraryChosen(const LibraryChoice &choice);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -365,6 +384,7 @@ private:
     void scheduleDisplayTick();
     void connectPlayback();
     void connectCommands();
+    void connectFileDrops();
     void downloadSong(const Track &track);
     void setupKeys();
     void setupAccessibility();
@@ -393,6 +413,7 @@ private:
     QString m_skinPath;
     QLabel *m_titleIcon = nullptr;
     SongInfoWindow *m_songInfoWindow = nullptr;
+    QPointer<LibraryDialog> m_libraryDialog;
     QListWidget *m_lyricList = nullptr;
     // The playing song's whole lyric, for the song information window's
     // lyric box when that window is built later.

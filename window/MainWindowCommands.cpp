@@ -74,6 +74,7 @@ void MainWindow::connectCommands()
         {popupMenus->downloadPlaylistAction, &MainWindow::downloadPlaylistItem},
         {popupMenus->trayPreviousAction, &MainWindow::onTrayPreviousChosen},
         {popupMenus->trayNextAction, &MainWindow::onTrayNextChosen},
+        {popupMenus->libraryAction, &MainWindow::showLibraryDialog},
         {popupMenus->aboutAction, &MainWindow::showAbout},
         {popupMenus->exitAction, &MainWindow::exitPlayer},
         {popupMenus->singleRepeatAction, &MainWindow::onSingleRepeatChosen},

@@ -21,6 +21,8 @@ PopupMenus::PopupMenus(QWidget *window)
     separator(m_tray);
     trayNextAction = item(m_tray, "trayNextAction", QStringLiteral("下一首"));
     separator(m_tray);
+    libraryAction = item(m_tray, "libraryAction", QStringLiteral("音乐库…"));
+    separator(m_tray);
     aboutAction = item(m_tray, "aboutAction", QStringLiteral("关于"));
     separator(m_tray);
     exitAction = item(m_tray, "exitAction", QStringLiteral("退出程序"));

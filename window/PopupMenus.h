@@ -25,6 +25,7 @@ public:
     QAction *showWindowSeparator = nullptr; // the separator under showWindowAction
     QAction *trayPreviousAction = nullptr;  // "上一首"
     QAction *trayNextAction = nullptr;      // "下一首"
+    QAction *libraryAction = nullptr;       // "音乐库…"
     QAction *aboutAction = nullptr;         // "关于"
     QAction *exitAction = nullptr;          // "退出程序"
 

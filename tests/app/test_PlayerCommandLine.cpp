@@ -3,6 +3,10 @@
 #include "app/PlayerCommandLine.h"
 #include "service/ServiceConfig.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QtGlobal>
 #include <gtest/gtest.h>
 #include <ostream>
@@ -54,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{{QStringLiteral("--new-instance")}, Outcome::Proceed, "", true},
         CommandLineCase{{QStringLiteral("--bogus")}, Outcome::UsageError, "Unknown option 'bogus'"},
         CommandLineCase{
-            {QStringLiteral("song")}, Outcome::UsageError, "unexpected argument 'song'"},
+            {QStringLiteral("song")}, Outcome::UsageError, "no such file or folder: 'song'"},
         CommandLineCase{{QStringLiteral("--service")}, Outcome::UsageError, "Missing value"},
         CommandLineCase{
             {QStringLiteral("--service"), QStringLiteral("file:///etc/passwd")},
@@ -77,6 +81,32 @@ TEST(PlayerCommandLine, HelpLeavesOutTheToolkitsOptions)
         parsePlayerCommandLine({QStringLiteral("velmor"), QStringLiteral("--help")});
     EXPECT_FALSE(options.result.text.contains(QStringLiteral("platform")));
     EXPECT_TRUE(options.result.text.contains(QStringLiteral("--service <URL>")));
+}
+
+// Files are handed to a running player as absolute paths: a relative one
+// would name a file in the running player's folder.
+TEST(PlayerCommandLine, FilesAreHandedOverAbsolute)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QFile(dir.filePath(QStringLiteral("a b.mp3"))).open(QIODevice::WriteOnly));
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    const QStringList args{QStringLiteral("velmor"), QStringLiteral("a b.mp3"),
+                           QStringLiteral("--new-instance"), QStringLiteral(".")};
+    const PlayerOptions options = parsePlayerCommandLine(args);
+    QDir::setCurrent(before);
+    ASSERT_EQ(options.result.outcome, Outcome::Proceed) << options.result.text.toStdString();
+    const QString root = QDir(dir.path()).canonicalPath();
+    const QStringList expected{root + QStringLiteral("/a b.mp3"), root};
+    const QStringList canonical{QFileInfo(options.files.value(0)).canonicalFilePath(),
+                                QFileInfo(options.files.value(1)).canonicalFilePath()};
+    EXPECT_EQ(canonical, expected);
+    EXPECT_TRUE(QFileInfo(options.files.value(0)).isAbsolute());
+    const QStringList handed = handedArguments(args, options);
+    EXPECT_EQ(handed.first(), QStringLiteral("velmor"));
+    // The running player takes the paths and nothing else.
+    EXPECT_EQ(handedFiles(handed.mid(1) + QStringList{QStringLiteral("--new-instance")}),
+              options.files);
 }
 
 TEST(PlayerCommandLine, SetsTheServiceFromTheOptionElseTheEnvironment)

@@ -155,7 +155,8 @@ TEST_F(WindowOnX, WithoutANotificationAreaTheWindowOffersTheTrayMenuAndShowsBall
             captions << action->text();
     }
     EXPECT_EQ(captions, (QStringList{QStringLiteral("上一首"), QStringLiteral("下一首"),
-                                     QStringLiteral("关于"), QStringLiteral("退出程序")}));
+                                     QStringLiteral("音乐库…"), QStringLiteral("关于"),
+                                     QStringLiteral("退出程序")}));
     xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
     ASSERT_TRUE(QTest::qWaitFor([&] { return !menu->isVisible(); }, 5000));
 

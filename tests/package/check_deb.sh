@@ -130,7 +130,12 @@ if command -v desktop-file-validate >/dev/null; then
         fail "desktop-file-validate"
 fi
 grep -qx "Icon=$app_id" "$work/root/usr/share/applications/$app_id.desktop" || fail "desktop entry's Icon"
-grep -qx "Exec=velmor" "$work/root/usr/share/applications/$app_id.desktop" || fail "desktop entry's Exec"
+grep -qx "Exec=velmor %F" "$work/root/usr/share/applications/$app_id.desktop" || fail "desktop entry's Exec"
+# A file manager offers the player for the audio files it plays.
+for type in audio/mpeg audio/flac audio/ogg audio/mp4 audio/wav; do
+    grep -q "^MimeType=.*$type;" "$work/root/usr/share/applications/$app_id.desktop" ||
+        fail "desktop entry's MimeType lacks $type"
+done
 for s in $sizes; do
     png="$work/root/usr/share/icons/hicolor/${s}x${s}/apps/$app_id.png"
     file -b "$png" | grep -q "PNG image data, $s x $s, 8-bit/color RGBA" || fail "icon $s: $(file -b "$png")"

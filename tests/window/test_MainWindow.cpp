@@ -166,7 +166,7 @@ TEST_F(MainWindowTest, MenusCarryEveryItemWithTheStartMarks)
         QMenu *menu;
         const char16_t *items;
     } layouts[] = {
-        {m->trayMenu(), u"显示 - 上一首 - 下一首 - 关于 - 退出程序"},
+        {m->trayMenu(), u"显示 - 上一首 - 下一首 - 音乐库… - 关于 - 退出程序"},
         {m->resultMenu(), u"播放 - 添加到播放列表 - 下载歌曲 - 歌曲属性 - 选择列表"},
         {m->selectSubmenu(), u"全选 反选"},
         {m->playlistMenu(), u"播放 - 删除选择 - 清空 - 下载"},
@@ -202,13 +202,15 @@ TEST_F(MainWindowTest, MenusCarryEveryItemWithTheStartMarks)
     for (const auto &item : items)
         EXPECT_EQ(item.action->text(), QString::fromUtf16(item.caption));
 
-    // Only previous, next, about and exit remain visible in the tray menu.
+    // Only previous, next, the music library, about and exit remain
+    // visible in the tray menu.
     QStringList visible;
     for (const QAction *a : m->trayMenu()->actions())
         if (a->isVisible() && !a->isSeparator())
             visible << a->text();
     EXPECT_EQ(visible, (QStringList{QStringLiteral("上一首"), QStringLiteral("下一首"),
-                                    QStringLiteral("关于"), QStringLiteral("退出程序")}));
+                                    QStringLiteral("音乐库…"), QStringLiteral("关于"),
+                                    QStringLiteral("退出程序")}));
     EXPECT_FALSE(m->showWindowSeparator->isVisible());
     EXPECT_TRUE(m->listLoopAction->isChecked());
     EXPECT_FALSE(m->singleRepeatAction->isChecked() || m->randomAction->isChecked());

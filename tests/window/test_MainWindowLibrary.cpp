@@ -1,17 +1,25 @@
 // The player, unchanged, on velmor-musicd serving a generated music
 // library: searching finds the user's files, a double-click plays the file
 // itself (MP3, M4A and WAV), the lyric follows the playing second and the
-// singer's own picture replaces the default one.
+// singer's own picture replaces the default one. A file dropped on the
+// playlist from outside the library plays the same way.
 #include "tests/window/MainWindowFixture.h"
 
 #include "controls/image/ImageControl.h"
+#include "controls/listbox/PlaylistView.h"
 #include "playback/MediaPlayer.h"
 #include "service/ServiceConfig.h"
 #include "tests/common/MusicdServer.h"
 #include "tests/common/TestLibrary.h"
 
+#include <QDir>
+#include <QDropEvent>
+#include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QTest>
+#include <QUrl>
 #include <ostream>
 
 namespace {
@@ -23,6 +31,11 @@ protected:
     {
         s_library = new TestLibrary;
         ASSERT_TRUE(s_library->build()) << s_library->error().toStdString();
+        // The service leaves the secret for handed-over files here, where
+        // the window reads it.
+        s_runtime = new QTemporaryDir;
+        s_oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(s_runtime->path()));
         s_service = new MusicdServer;
         ASSERT_TRUE(s_service->start({QStringLiteral("--library"), s_library->root(),
                                       QStringLiteral("--index"), s_library->indexFile()}));
@@ -34,6 +47,9 @@ protected:
         s_service = nullptr;
         delete s_library;
         s_library = nullptr;
+        qputenv("XDG_RUNTIME_DIR", s_oldRuntime);
+        delete s_runtime;
+        s_runtime = nullptr;
     }
     void SetUp() override
     {
@@ -57,10 +73,14 @@ protected:
 
     static TestLibrary *s_library;
     static MusicdServer *s_service;
+    static QTemporaryDir *s_runtime;
+    static QByteArray s_oldRuntime;
 };
 
 TestLibrary *MainWindowLibraryTest::s_library = nullptr;
 MusicdServer *MainWindowLibraryTest::s_service = nullptr;
+QTemporaryDir *MainWindowLibraryTest::s_runtime = nullptr;
+QByteArray MainWindowLibraryTest::s_oldRuntime;
 
 // One played file of each kind the player streams differently: the lyric
 // and picture come from a GBK sidecar and an artist.png (MP3), the ©lyr atom
@@ -134,5 +154,58 @@ INSTANTIATE_TEST_SUITE_P(Formats, MainWindowLibraryPlayTest,
                          [](const ::testing::TestParamInfo<LibraryPlay> &info) {
                              return std::string(info.param.suffix);
                          });
+
+// A folder dropped from the desktop: its song is added with its tags and
+// played from the service, its embedded lyric and cover shown, as for a
+// song of the library. Anything but local files is refused.
+TEST_F(MainWindowLibraryTest, DroppedFolderIsAddedAndPlayedLikeALibrarySong)
+{
+    QTemporaryDir desktop;
+    const QString folder = desktop.filePath(QStringLiteral("拖来的"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(QFile::copy(s_library->path(QStringLiteral("Lin Harbor/Coast/04 海边晚风.m4a")),
+                            folder + QStringLiteral("/dropped.m4a")));
+    const QImage defaultPicture = form->defaultSingerPicture->picture().toImage();
+    const QPoint inside = form->playlistView->rect().center();
+
+    QMimeData text;
+    text.setText(QStringLiteral("/etc/passwd"));
+    QDragEnterEvent refused(inside, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form->playlistView, &refused);
+    EXPECT_FALSE(refused.isAccepted());
+
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(folder)});
+    QDragEnterEvent enter(inside, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form->playlistView, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(inside), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form->playlistView, &drop);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->playlistView->listCount() == 1; }, 10000))
+        << form->statusEdit->text().toStdString();
+    EXPECT_EQ(form->playlistView->title(0), QStringLiteral("海边晚风"));
+    EXPECT_EQ(form->playlistView->author(0), QStringLiteral("Lin Harbor"));
+
+    MediaPlayer *player = form->mediaPlayer;
+    const QString songId = form->playlistView->url(0);
+    EXPECT_TRUE(player->url().contains(QStringLiteral("/music/%1.m4a").arg(songId)))
+        << player->url().toStdString();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return player->playState() == MediaPlayer::kStatePlaying; }, 10000));
+    const QString second = TestLibrary::timedLines(QStringLiteral("m4a")).at(1);
+    player->controls().setCurrentPosition(1.6);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->lyricLine->text() == second; }, 5000))
+        << form->lyricLine->text().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return form->singerPicture->picture().toImage() != defaultPicture; }, 5000));
+
+    // A service on another computer cannot read this one's files: the
+    // status line says so and the playlist stays as it was.
+    ServiceConfig::setHost(QStringLiteral("http://192.0.2.2:18750"));
+    form->openFiles({folder});
+    EXPECT_TRUE(form->statusLabel->text().contains(QStringLiteral("不在本机")))
+        << form->statusLabel->text().toStdString();
+    EXPECT_EQ(form->playlistView->listCount(), 1);
+}
 
 } // namespace
