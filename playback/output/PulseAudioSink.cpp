@@ -46,6 +46,9 @@ PulseAudioSink::~PulseAudioSink()
 
 bool PulseAudioSink::open(int rate, int channels)
 {
+    // Opened again when a stream changes its format.
+    if (m_stream)
+        m_api.simple_free(m_stream);
     m_stream = connect(m_api, rate, channels);
     m_frameBytes = channels * 2;
     return m_stream != nullptr;
