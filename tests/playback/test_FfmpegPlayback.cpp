@@ -53,35 +53,6 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// A 16-bit WAV tone; `dataBytes` overrides the data chunk's size (a
-// streamed WAV of unknown length says 0xFFFFFFFF).
-QByteArray wavOf(double seconds, quint32 rate, int channels, quint32 dataBytes = 0)
-{
-    const auto frames = qint64(seconds * rate);
-    QByteArray data(frames * channels * 2, Qt::Uninitialized);
-    for (qint64 i = 0; i < frames; ++i) {
-        const auto v = qint16(8000 * std::sin(2 * M_PI * 440 * double(i) / rate));
-        for (int c = 0; c < channels; ++c)
-            qToLittleEndian(v, data.data() + (i * channels + c) * 2);
-    }
-    QByteArray wav(44, '\0');
-    char *h = wav.data();
-    const quint32 size = dataBytes ? dataBytes : quint32(data.size());
-    std::memcpy(h, "RIFF", 4);
-    qToLittleEndian<quint32>(36 + size, h + 4);
-    std::memcpy(h + 8, "WAVEfmt ", 8);
-    qToLittleEndian<quint32>(16, h + 16);
-    qToLittleEndian<quint16>(1, h + 20);
-    qToLittleEndian<quint16>(quint16(channels), h + 22);
-    qToLittleEndian<quint32>(rate, h + 24);
-    qToLittleEndian<quint32>(rate * channels * 2, h + 28);
-    qToLittleEndian<quint16>(quint16(channels * 2), h + 32);
-    qToLittleEndian<quint16>(16, h + 34);
-    std::memcpy(h + 36, "data", 4);
-    qToLittleEndian<quint32>(size, h + 40);
-    return wav + data;
-}
-
 // ---------------------------------------------------------------------------
 // The converter
 
@@ -413,7 +384,8 @@ protected:
         for (const auto &[rate, channels] : {std::pair{44100, 2}, std::pair{22050, 1}}) {
             const QString part = s_dir->filePath(QStringLiteral("part%1.ogg").arg(rate));
             QString error;
-            ASSERT_TRUE(TestLibrary::encode(wavOf(kPartSeconds, rate, channels), part, &error))
+            ASSERT_TRUE(TestLibrary::encode(TestLibrary::toneWav(kPartSeconds, 440, rate, channels),
+                                            part, &error))
                 << error.toStdString();
             QFile file(part);
             ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -421,7 +393,7 @@ protected:
         }
         ASSERT_TRUE(writeFile(s_dir->filePath(QStringLiteral("chained.ogg")), chained));
         QString error;
-        ASSERT_TRUE(TestLibrary::encode(wavOf(2.0, 22050, 1),
+        ASSERT_TRUE(TestLibrary::encode(TestLibrary::toneWav(2.0, 440),
                                         s_dir->filePath(QStringLiteral("segment.mp3")), &error))
             << error.toStdString();
         httplib::Server &http = s_server->http();
@@ -522,8 +494,9 @@ TEST_F(FfmpegPlaybackTest, RatesAndChannelCountsNoOutputPlaysAreRefused)
     };
     // Our WAV reader refuses these headers, so they reach FFmpeg.
     const Case cases[] = {
-        {"2 GHz", wavOf(0.0001, 2000000000u, 2), "采样率 2000000000 Hz 超出可播放的范围"},
-        {"40 channels", wavOf(0.5, 8000, 40), "声道数 40 超出可播放的范围"},
+        {"2 GHz", TestLibrary::toneWav(0.0001, 440, 2000000000, 2),
+         "采样率 2000000000 Hz 超出可播放的范围"},
+        {"40 channels", TestLibrary::toneWav(0.5, 440, 8000, 40), "声道数 40 超出可播放的范围"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
