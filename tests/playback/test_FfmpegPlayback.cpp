@@ -398,6 +398,11 @@ protected:
             << error.toStdString();
         httplib::Server &http = s_server->http();
         http.set_mount_point("/files", s_dir->path().toStdString());
+        const std::string local =
+            "file://" + s_dir->filePath(QStringLiteral("segment.mp3")).toStdString();
+        http.Get("/to-file", [local](const httplib::Request &, httplib::Response &res) {
+            res.set_redirect(local);
+        });
         ASSERT_TRUE(s_server->start());
     }
     static void TearDownTestSuite()
@@ -458,15 +463,19 @@ TEST_F(FfmpegPlaybackTest, ALinkCannotMakeThePlayerReadLocalFiles)
         {"HLS naming a network segment", hls(QStringLiteral("segment.mp3")), true, true},
         {"HLS on disk naming a FIFO", hls(QStringLiteral("file://") + fifo), false, false},
         {"a FIFO itself", {}, false, false},
+        {"a redirect to a local file", {}, true, false},
     };
     int n = 0;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         const QString name = QStringLiteral("list%1.m3u8").arg(n++);
         ASSERT_TRUE(c.list.isEmpty() || writeFile(s_dir->filePath(name), c.list));
-        const QByteArray target =
-            c.remote ? link(QStringLiteral("/files/") + name)
-                     : QFile::encodeName(c.list.isEmpty() ? fifo : s_dir->filePath(name));
+        QByteArray target = QFile::encodeName(s_dir->filePath(name));
+        if (c.remote)
+            target = link(c.list.isEmpty() ? QStringLiteral("/to-file")
+                                           : QStringLiteral("/files/") + name);
+        else if (c.list.isEmpty())
+            target = QFile::encodeName(fifo);
         // Run apart, so a blocked open fails the test instead of hanging it.
         auto played = std::async(std::launch::async, [target] { return playToTheEnd(target); });
         ASSERT_EQ(played.wait_for(60s), std::future_status::ready);
