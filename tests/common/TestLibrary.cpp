@@ -151,6 +151,22 @@ bool TestLibrary::encode(const QByteArray &wav, const QString &target, QString *
     return ok;
 }
 
+bool TestLibrary::encodeChainedOgg(double partSeconds, const QString &target, QString *error)
+{
+    QByteArray chained("ID3\x04\0\0\0\0\0\0", 10);
+    for (const auto &[rate, channels] : {std::pair{44100, 2}, std::pair{22050, 1}}) {
+        const QString part = target + QStringLiteral(".part.ogg");
+        if (!encode(toneWav(partSeconds, 440, rate, channels), part, error))
+            return false;
+        QFile file(part);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        chained += file.readAll();
+        file.remove();
+    }
+    return writeFile(target, chained);
+}
+
 bool TestLibrary::writeTags(const QString &file, const QString &title, const QString &artist,
                             const QString &album)
 {

@@ -74,23 +74,10 @@ protected:
             QString failure;
             ASSERT_TRUE(TestLibrary::encode(wav, file, &failure)) << failure.toStdString();
         }
-        // A chained Ogg stream (as radio sends): stereo at 44.1 kHz, then
-        // mono at 22.05 kHz, behind an ID3 header that sends it to FFmpeg.
-        QByteArray chained("ID3\x04\0\0\0\0\0\0", 10);
-        for (const auto &[rate, channels] : {std::pair{44100, 2}, std::pair{22050, 1}}) {
-            const QString part = s_dir->filePath(QStringLiteral("part%1.ogg").arg(rate));
-            QString failure;
-            ASSERT_TRUE(
-                TestLibrary::encode(TestLibrary::toneWav(1.5, 440, rate, channels), part, &failure))
-                << failure.toStdString();
-            QFile file(part);
-            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-            chained += file.readAll();
-        }
-        QFile chainedFile(s_dir->filePath(QStringLiteral("chained.ogg")));
-        ASSERT_TRUE(chainedFile.open(QIODevice::WriteOnly));
-        chainedFile.write(chained);
-        chainedFile.close();
+        QString failure;
+        ASSERT_TRUE(TestLibrary::encodeChainedOgg(
+            1.5, s_dir->filePath(QStringLiteral("chained.ogg")), &failure))
+            << failure.toStdString();
         httplib::Server &http = s_server->http();
         http.set_mount_point("/files", s_dir->path().toStdString());
         // Twelve seconds of MP3 of which the first arrive at once and the rest

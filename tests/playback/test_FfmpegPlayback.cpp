@@ -377,22 +377,10 @@ protected:
     {
         s_dir = new QTemporaryDir;
         s_server = new TestHttpServer;
-        // A chained Ogg stream, as radio stations send: stereo at 44.1 kHz,
-        // then a part in mono at 22.05 kHz, behind an ID3 header that sends
-        // it to FFmpeg.
-        QByteArray chained("ID3\x04\0\0\0\0\0\0", 10);
-        for (const auto &[rate, channels] : {std::pair{44100, 2}, std::pair{22050, 1}}) {
-            const QString part = s_dir->filePath(QStringLiteral("part%1.ogg").arg(rate));
-            QString error;
-            ASSERT_TRUE(TestLibrary::encode(TestLibrary::toneWav(kPartSeconds, 440, rate, channels),
-                                            part, &error))
-                << error.toStdString();
-            QFile file(part);
-            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-            chained += file.readAll();
-        }
-        ASSERT_TRUE(writeFile(s_dir->filePath(QStringLiteral("chained.ogg")), chained));
         QString error;
+        ASSERT_TRUE(TestLibrary::encodeChainedOgg(
+            kPartSeconds, s_dir->filePath(QStringLiteral("chained.ogg")), &error))
+            << error.toStdString();
         ASSERT_TRUE(TestLibrary::encode(TestLibrary::toneWav(2.0, 440),
                                         s_dir->filePath(QStringLiteral("segment.mp3")), &error))
             << error.toStdString();
