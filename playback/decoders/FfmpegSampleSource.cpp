@@ -1,11 +1,14 @@
 #include "playback/decoders/FfmpegSampleSource.h"
 
 #include "net/HttpConnection.h"
+#include "playback/decoders/PlayableFormat.h"
 #include "playback/libraries/FfmpegLibrary.h"
 #include "playback/sources/ByteReader.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -21,9 +24,13 @@ constexpr const char *kAnalyzeDurationUs = "500000";
 // to FFmpeg it is the socket's whole receive window, so the MP3 reader's look
 // at the tags at the end of a short song would wait for the song itself.
 constexpr const char *kShortSeekBytes = "16384";
-// Only plain network streams and local files: FFmpeg's other protocols
-// (concat:, subfile:, data:...) have no business in a song link.
-constexpr const char *kProtocols =
+// Only plain network streams: FFmpeg's other protocols (concat:, subfile:,
+// data:...) have no business in a song link, and a link from the network
+// must never reach the local file system (an HLS playlist or a concat list
+// naming file: segments would). A local path may name files.
+constexpr const char *kNetworkProtocols =
+    "http,https,tcp,tls,crypto,httpproxy,mmsh,mmst,rtsp,rtp,udp";
+constexpr const char *kLocalProtocols =
     "file,http,https,tcp,tls,crypto,httpproxy,mmsh,mmst,rtsp,rtp,udp";
 
 QString reasonForOpenError(int error)
@@ -64,6 +71,22 @@ int interruptRead(void *opaque)
     return static_cast<const std::atomic<bool> *>(opaque)->load() ? 1 : 0;
 }
 
+// Whether a file FFmpeg is about to open is one whose opening and reading
+// cannot block: a FIFO or a device would hold the playback's thread (and
+// the player's exit) in open() or read(), where no abort reaches it.
+bool openableWithoutBlocking(const char *url)
+{
+    // "file:/path", "file:///path", "crypto+file:..." or a bare path.
+    const char *path = url;
+    const char *file = std::strstr(url, "file:");
+    if (file && (file == url || file[-1] == '+'))
+        path = file + 5;
+    else if (url[0] != '/')
+        return true; // a network protocol: ended by the interrupt callback
+    struct stat info;
+    return ::stat(path, &info) == 0 && S_ISREG(info.st_mode);
+}
+
 // Whether the container's header already said all that playing needs: the
 // audio stream's codec, rate, channels and length. Then the stream is not
 // read ahead for analysis, which on a slow link would hold the first sound
@@ -87,8 +110,17 @@ bool headerTellsEnough(const FfmpegLibrary &api, AVFormatContext *format)
 
 FfmpegSampleSource::FfmpegSampleSource(const FfmpegLibrary &api, const std::atomic<bool> &abort,
                                        std::function<void()> wake)
-    : m_api(api), m_abort(abort), m_wake(std::move(wake))
+    : m_api(api), m_abort(abort), m_wake(std::move(wake)), m_converter(api), m_packets(api)
 {
+}
+
+int FfmpegSampleSource::openNested(AVFormatContext *format, AVIOContext **io, const char *url,
+                                   int flags, AVDictionary **options)
+{
+    auto *self = static_cast<FfmpegSampleSource *>(format->opaque);
+    if (!openableWithoutBlocking(url))
+        return AVERROR(EPERM);
+    return self->m_defaultOpen(format, io, url, flags, options);
 }
 
 FfmpegSampleSource::~FfmpegSampleSource()
@@ -100,7 +132,7 @@ FfmpegSampleSource::~FfmpegSampleSource()
     m_changed.notify_all();
     if (m_reader.joinable())
         m_reader.join();
-    clearPackets();
+    m_packets.clear();
     if (m_codec)
         m_api.codec_free_context(&m_codec);
     if (m_format)
@@ -110,18 +142,20 @@ FfmpegSampleSource::~FfmpegSampleSource()
         m_api.io_context_free(&m_io);
     }
     m_api.frame_free(&m_frame);
-    m_api.swr_free(&m_resampler);
 }
 
+// Those of the samples decoded last; until the first, what the stream's
+// header said.
 int FfmpegSampleSource::rate() const
 {
-    return m_codec->sample_rate;
+    return m_converter.rate() > 0 ? m_converter.rate() : m_codec->sample_rate;
 }
 
 int FfmpegSampleSource::channels() const
 {
     // Mono or stereo; more channels are mixed down.
-    return std::min(m_codec->ch_layout.nb_channels, 2);
+    return m_converter.channels() > 0 ? m_converter.channels()
+                                      : std::min(m_codec->ch_layout.nb_channels, 2);
 }
 
 bool FfmpegSampleSource::open(const QByteArray &target, std::unique_ptr<ByteReader> input,
@@ -152,6 +186,10 @@ bool FfmpegSampleSource::open(const QByteArray &target, std::unique_ptr<ByteRead
     }
     format->interrupt_callback.callback = &interruptRead;
     format->interrupt_callback.opaque = const_cast<std::atomic<bool> *>(&m_abort);
+    const bool localTarget = target.startsWith('/');
+    m_defaultOpen = format->io_open;
+    format->opaque = this;
+    format->io_open = &FfmpegSampleSource::openNested;
     AVDictionary *options = nullptr;
     api.dict_set(&options, "user_agent", HttpConnection::userAgent().constData(), 0);
     api.dict_set(&options, "reconnect", "1", 0);
@@ -159,11 +197,12 @@ bool FfmpegSampleSource::open(const QByteArray &target, std::unique_ptr<ByteRead
     api.dict_set(&options, "reconnect_on_network_error", "1", 0);
     api.dict_set(&options, "reconnect_delay_max", kReconnectDelayMaxSeconds, 0);
     api.dict_set(&options, "rw_timeout", kReadTimeoutUs, 0);
-    api.dict_set(&options, "protocol_whitelist", kProtocols, 0);
+    api.dict_set(&options, "protocol_whitelist", localTarget ? kLocalProtocols : kNetworkProtocols,
+                 0);
     api.dict_set(&options, "analyzeduration", kAnalyzeDurationUs, 0);
     api.dict_set(&options, "short_seek_size", kShortSeekBytes, 0);
     // A local path could hold a colon that FFmpeg would take for a protocol.
-    const QByteArray url = target.startsWith('/') ? "file:" + target : target;
+    const QByteArray url = localTarget ? "file:" + target : target;
     const int error = api.open_input(&format, url.constData(), nullptr, &options);
     api.dict_free(&options);
     if (error < 0) {
@@ -184,11 +223,13 @@ bool FfmpegSampleSource::open(const QByteArray &target, std::unique_ptr<ByteRead
     const AVCodec *decoder = api.find_decoder(stream->codecpar->codec_id);
     m_codec = decoder ? api.codec_alloc_context(decoder) : nullptr;
     if (!m_codec || api.parameters_to_context(m_codec, stream->codecpar) < 0 ||
-        api.codec_open(m_codec, decoder, nullptr) < 0 || m_codec->sample_rate <= 0 ||
-        m_codec->ch_layout.nb_channels <= 0) {
+        api.codec_open(m_codec, decoder, nullptr) < 0) {
         reason = QStringLiteral("不支持的文件格式");
         return false;
     }
+    reason = PlayableFormat::refusal(m_codec->sample_rate, m_codec->ch_layout.nb_channels);
+    if (!reason.isEmpty())
+        return false;
     // Only the audio stream is read ahead: cover art and the like are dropped
     // by the demuxer itself.
     for (unsigned i = 0; i < format->nb_streams; ++i) {
@@ -203,27 +244,6 @@ bool FfmpegSampleSource::open(const QByteArray &target, std::unique_ptr<ByteRead
         m_duration = double(stream->duration) * m_timeBase;
     m_reader = std::thread(&FfmpegSampleSource::readLoop, this);
     return true;
-}
-
-bool FfmpegSampleSource::readAheadFull() const
-{
-    return m_queuedBytes >= ReadAheadLimits::kReadAheadBytes ||
-           m_queuedSeconds >= ReadAheadLimits::kReadAheadSeconds;
-}
-
-bool FfmpegSampleSource::readAheadLow() const
-{
-    return m_queuedBytes < ReadAheadLimits::kReadAheadBytes * ReadAheadLimits::kReadOnBelow &&
-           m_queuedSeconds < ReadAheadLimits::kReadAheadSeconds * ReadAheadLimits::kReadOnBelow;
-}
-
-void FfmpegSampleSource::clearPackets()
-{
-    for (QueuedPacket &queued : m_packets)
-        m_api.packet_free(&queued.packet);
-    m_packets.clear();
-    m_queuedBytes = 0;
-    m_queuedSeconds = 0.0;
 }
 
 void FfmpegSampleSource::readLoop()
@@ -243,9 +263,9 @@ void FfmpegSampleSource::readLoop()
                     return true;
                 if (m_endOfInput)
                     return false;
-                if (readAheadFull())
+                if (m_packets.full())
                     filling = false;
-                else if (readAheadLow())
+                else if (m_packets.low())
                     filling = true;
                 return filling;
             });
@@ -254,7 +274,7 @@ void FfmpegSampleSource::readLoop()
             if (m_seekSerial != m_serial) {
                 const int serial = m_seekSerial;
                 const auto target = int64_t(m_seekTarget * AV_TIME_BASE);
-                clearPackets();
+                m_packets.clear();
                 m_endOfInput = false;
                 lock.unlock();
                 // On a stream that cannot seek, reading simply goes on.
@@ -284,9 +304,10 @@ void FfmpegSampleSource::readLoop()
                 // tells a cut stream from the end by the position reached.
                 m_endOfInput = true;
             } else {
-                m_queuedBytes += packet->size;
-                m_queuedSeconds += double(packet->duration) * m_timeBase;
-                m_packets.push_back({packet, readSerial});
+                // Read here, on the thread that reads the stream: the next
+                // part of a chained stream may count in other ticks.
+                m_packets.push(packet, readSerial,
+                               av_q2d(m_format->streams[m_streamIndex]->time_base));
                 packet = api.packet_alloc();
             }
         }
@@ -305,9 +326,7 @@ bool FfmpegSampleSource::inputReady()
 bool FfmpegSampleSource::refilled()
 {
     std::lock_guard lock(m_mutex);
-    return m_serial == m_outSerial &&
-           (m_endOfInput || m_queuedSeconds >= ReadAheadLimits::kRefillSeconds ||
-            m_queuedBytes >= ReadAheadLimits::kRefillBytes);
+    return m_serial == m_outSerial && (m_endOfInput || m_packets.refilled());
 }
 
 void FfmpegSampleSource::seek(double seconds)
@@ -322,49 +341,13 @@ void FfmpegSampleSource::seek(double seconds)
     m_decoderDrained = false;
 }
 
-bool FfmpegSampleSource::convert(const AVFrame *decoded, std::vector<int16_t> &samples)
-{
-    const FfmpegLibrary &api = m_api;
-    if (!m_resampler) {
-        AVChannelLayout inLayout;
-        AVChannelLayout outLayout;
-        if (decoded->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
-            api.channel_layout_default(&inLayout, decoded->ch_layout.nb_channels);
-        else
-            api.channel_layout_copy(&inLayout, &decoded->ch_layout);
-        api.channel_layout_default(&outLayout, channels());
-        // Same rate as the source (no resampling, so sample times stay exact).
-        if (api.swr_alloc_set_opts2(&m_resampler, &outLayout, AV_SAMPLE_FMT_S16, rate(), &inLayout,
-                                    AVSampleFormat(decoded->format), decoded->sample_rate, 0,
-                                    nullptr) < 0 ||
-            api.swr_init(m_resampler) < 0)
-            api.swr_free(&m_resampler);
-        api.channel_layout_uninit(&inLayout);
-        api.channel_layout_uninit(&outLayout);
-    }
-    if (!m_resampler)
-        return false;
-    const int room = api.swr_get_out_samples(m_resampler, decoded->nb_samples);
-    if (room <= 0)
-        return false;
-    samples.resize(size_t(room) * channels());
-    uint8_t *target = reinterpret_cast<uint8_t *>(samples.data());
-    const int count =
-        api.swr_convert(m_resampler, &target, room,
-                        const_cast<const uint8_t **>(decoded->extended_data), decoded->nb_samples);
-    if (count <= 0)
-        return false;
-    samples.resize(size_t(count) * channels());
-    return true;
-}
-
 SampleSource::Step FfmpegSampleSource::decode(std::vector<int16_t> &samples, double &seconds)
 {
     const FfmpegLibrary &api = m_api;
     while (!m_abort) {
         const int received = api.receive_frame(m_codec, m_frame);
         if (received == 0) {
-            if (!convert(m_frame, samples))
+            if (!m_converter.convert(*m_frame, samples))
                 continue;
             seconds = m_frame->best_effort_timestamp != AV_NOPTS_VALUE
                           ? double(m_frame->best_effort_timestamp) * m_timeBase
@@ -376,24 +359,16 @@ SampleSource::Step FfmpegSampleSource::decode(std::vector<int16_t> &samples, dou
         // Otherwise the decoder wants input; a broken frame (any other
         // error) is skipped as players do, and reading goes on.
         std::unique_lock lock(m_mutex);
-        while (!m_packets.empty() && m_packets.front().serial != m_outSerial) {
-            m_queuedBytes -= m_packets.front().packet->size;
-            m_api.packet_free(&m_packets.front().packet);
-            m_packets.pop_front();
-        }
+        // Packets read before the last seek are freed on the way.
+        AVPacket *packet = m_packets.take(m_outSerial, m_timeBase);
         const bool current = m_serial == m_outSerial;
-        if (current && !m_packets.empty()) {
-            QueuedPacket queued = m_packets.front();
-            m_packets.pop_front();
-            m_queuedBytes -= queued.packet->size;
-            m_queuedSeconds =
-                std::max(0.0, m_queuedSeconds - double(queued.packet->duration) * m_timeBase);
-            const bool low = readAheadLow();
+        if (packet) {
+            const bool low = m_packets.low();
             lock.unlock();
             if (low)
                 m_changed.notify_all(); // time for the reader to read on
-            api.send_packet(m_codec, queued.packet);
-            api.packet_free(&queued.packet);
+            api.send_packet(m_codec, packet);
+            api.packet_free(&packet);
             continue;
         }
         if (current && m_endOfInput) {

@@ -5,13 +5,14 @@
 // libavcodec and converts them with libswresample to 16-bit samples.
 #pragma once
 
+#include "playback/decoders/FrameConverter.h"
+#include "playback/decoders/PacketQueue.h"
 #include "playback/decoders/SampleSource.h"
 
 #include <QByteArray>
 #include <QString>
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -20,11 +21,10 @@
 class ByteReader;
 class FfmpegLibrary;
 struct AVCodecContext;
+struct AVDictionary;
 struct AVFormatContext;
 struct AVFrame;
 struct AVIOContext;
-struct AVPacket;
-struct SwrContext;
 
 class FfmpegSampleSource : public SampleSource
 {
@@ -53,17 +53,12 @@ public:
     const char *name() const override { return "ffmpeg"; }
 
 private:
-    struct QueuedPacket
-    {
-        AVPacket *packet;
-        int serial;
-    };
-
+    // Every file FFmpeg opens for the link (the link itself, or what a
+    // playlist in it names) goes through here, to be refused when opening
+    // it could block.
+    static int openNested(AVFormatContext *format, AVIOContext **io, const char *url, int flags,
+                          AVDictionary **options);
     void readLoop();
-    bool convert(const AVFrame *decoded, std::vector<int16_t> &samples);
-    void clearPackets();
-    bool readAheadFull() const;
-    bool readAheadLow() const;
 
     const FfmpegLibrary &m_api;
     const std::atomic<bool> &m_abort;
@@ -73,18 +68,21 @@ private:
     AVFormatContext *m_format = nullptr;
     AVCodecContext *m_codec = nullptr;
     AVFrame *m_frame = nullptr;
-    SwrContext *m_resampler = nullptr;
+    FrameConverter m_converter;
+    // FFmpeg's own opening of the files a playlist or the like names.
+    int (*m_defaultOpen)(AVFormatContext *, AVIOContext **, const char *, int,
+                         AVDictionary **) = nullptr;
     int m_streamIndex = -1;
-    double m_timeBase = 0.0; // seconds per tick of the stream's timestamps
+    // Seconds per tick of the timestamps of the packet sent last: a chained
+    // stream's next part may count in other ticks.
+    double m_timeBase = 0.0;
     double m_duration = 0.0;
     int m_outSerial = 0;
     bool m_decoderDrained = false;
 
     std::mutex m_mutex;
     std::condition_variable m_changed; // packets taken, a seek, stopping
-    std::deque<QueuedPacket> m_packets;
-    qint64 m_queuedBytes = 0;
-    double m_queuedSeconds = 0.0;
+    PacketQueue m_packets;
     bool m_endOfInput = false; // of the stream read since the last seek
     int m_serial = 0;          // the seek the read-ahead belongs to
     int m_seekSerial = 0;      // the seek asked for last

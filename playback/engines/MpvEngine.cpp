@@ -2,6 +2,7 @@
 // from its own threads and which only queues drainEvents onto the UI thread.
 #include "playback/engines/MpvEngine.h"
 
+#include "playback/decoders/PlayableFormat.h"
 #include "playback/libraries/MpvLibrary.h"
 #include <QPointer>
 #include <cmath>
@@ -100,6 +101,12 @@ bool MpvEngine::start(int volume)
     // observing it would wake the UI thread many times a second.
     m_api->observe_property(m_mpv, 0, "paused-for-cache", MPV_FORMAT_FLAG);
     m_api->observe_property(m_mpv, 0, "duration", MPV_FORMAT_DOUBLE);
+    // A rate or channel count no output plays is refused before decoding
+    // starts (mpv would size its buffers by it: gigabytes for a rate in
+    // the billions), and again should the decoded sound change to one.
+    m_api->hook_add(m_mpv, 0, "on_preloaded", 0);
+    m_api->observe_property(m_mpv, 0, "audio-params/samplerate", MPV_FORMAT_INT64);
+    m_api->observe_property(m_mpv, 0, "audio-params/channel-count", MPV_FORMAT_INT64);
     m_api->set_wakeup_callback(m_mpv, &MpvEngine::onMpvWakeup, this);
     return true;
 }
@@ -201,10 +208,50 @@ void MpvEngine::drainEvents()
     m_draining = false;
 }
 
+QString MpvEngine::audioRefusal(const char *rateProperty, const char *channelsProperty) const
+{
+    int64_t rate = 0;
+    int64_t channels = 0;
+    if (m_api->get_property(m_mpv, rateProperty, MPV_FORMAT_INT64, &rate) < 0 ||
+        m_api->get_property(m_mpv, channelsProperty, MPV_FORMAT_INT64, &channels) < 0)
+        return {}; // not known (yet): nothing to refuse
+    return PlayableFormat::refusal(rate, channels);
+}
+
+void MpvEngine::refuse(const QString &reason, uint64_t hookId)
+{
+    const char *stop[] = {"stop", nullptr};
+    m_api->command(m_mpv, stop);
+    if (hookId != 0)
+        m_api->hook_continue(m_mpv, hookId);
+    m_loaded = false;
+    m_entryId = -1;
+    m_listener.engineFailed(reason);
+}
+
 bool MpvEngine::handleEvent(const mpv_event &event)
 {
     QPointer<MpvEngine> alive(this);
     switch (event.event_id) {
+    case MPV_EVENT_HOOK: {
+        // The link is open and nothing decoded yet: its audio tracks say
+        // what they hold.
+        QString refusal;
+        int64_t tracks = 0;
+        if (m_startedEntryId == m_entryId && m_entryId >= 0)
+            m_api->get_property(m_mpv, "track-list/count", MPV_FORMAT_INT64, &tracks);
+        for (int64_t i = 0; i < tracks && refusal.isEmpty(); ++i) {
+            const QByteArray track = "track-list/" + QByteArray::number(i) + '/';
+            refusal = audioRefusal((track + "demux-samplerate").constData(),
+                                   (track + "demux-channel-count").constData());
+        }
+        const uint64_t hookId = static_cast<mpv_event_hook *>(event.data)->id;
+        if (refusal.isEmpty())
+            m_api->hook_continue(m_mpv, hookId);
+        else
+            refuse(refusal, hookId);
+        break;
+    }
     case MPV_EVENT_START_FILE:
         m_startedEntryId = static_cast<mpv_event_start_file *>(event.data)->playlist_entry_id;
         break;
@@ -227,6 +274,14 @@ bool MpvEngine::handleEvent(const mpv_event &event)
         return handleEndFile(event);
     case MPV_EVENT_PROPERTY_CHANGE: {
         const auto *property = static_cast<mpv_event_property *>(event.data);
+        if (m_entryId >= 0 && property->format == MPV_FORMAT_INT64 &&
+            qstrncmp(property->name, "audio-params/", 13) == 0) {
+            const QString refusal =
+                audioRefusal("audio-params/samplerate", "audio-params/channel-count");
+            if (!refusal.isEmpty())
+                refuse(refusal);
+            break;
+        }
         if (!m_loaded)
             break;
         if (qstrcmp(property->name, "duration") == 0 && property->format == MPV_FORMAT_DOUBLE)

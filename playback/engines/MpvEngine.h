@@ -39,6 +39,11 @@ private:
     // False when a Listener call destroyed the engine.
     bool handleEvent(const mpv_event &event);
     bool handleEndFile(const mpv_event &event);
+    // Why the link opened last cannot be played, empty when it can.
+    QString audioRefusal(const char *rateProperty, const char *channelsProperty) const;
+    // Ends the link with `reason`, first letting mpv go on from the hook
+    // `hookId` (0: none); the Listener call may destroy the engine.
+    void refuse(const QString &reason, uint64_t hookId = 0);
 
     const MpvLibrary *m_api = nullptr;
     mpv_handle *m_mpv = nullptr;

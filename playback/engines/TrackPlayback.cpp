@@ -3,6 +3,7 @@
 #include "playback/decoders/DecoderSampleSource.h"
 #include "playback/decoders/FfmpegSampleSource.h"
 #include "playback/decoders/Mpg123Decoder.h"
+#include "playback/decoders/PlayableFormat.h"
 #include "playback/decoders/SndfileDecoder.h"
 #include "playback/decoders/StreamSniffer.h"
 #include "playback/decoders/WavDecoder.h"
@@ -239,18 +240,35 @@ void TrackPlayback::run(Shared &s)
 
 void TrackPlayback::Shared::play(SampleSource &source)
 {
-    const int rate = source.rate();
-    const int channels = source.channels();
-    if (rate <= 0 || channels <= 0 || !sink->open(rate, channels))
-        return fail(QStringLiteral("音频设备无法打开"));
+    // The output's format: the stream's, followed when it changes.
+    int rate = source.rate();
+    int channels = source.channels();
+    int chunkFrames = 0;
+    // False, with the failure told, when the output cannot take the format.
+    const auto openOutput = [&](int newRate, int newChannels) {
+        const QString refusal = PlayableFormat::refusal(newRate, newChannels);
+        if (!refusal.isEmpty() || !sink->open(newRate, newChannels)) {
+            fail(refusal.isEmpty() ? QStringLiteral("音频设备无法打开") : refusal);
+            return false;
+        }
+        rate = newRate;
+        channels = newChannels;
+        chunkFrames = std::max(1, int(kChunkSeconds * rate));
+        return true;
+    };
+    if (!openOutput(rate, channels))
+        return;
     const double duration = source.duration();
-    const int chunkFrames = std::max(1, int(kChunkSeconds * rate));
 
     // Decoded samples from time outPts on; the first `written` frames of them
     // have gone to the output.
     std::vector<int16_t> out;
     std::vector<int16_t> decoded;
     std::vector<int16_t> scaled;
+    // Decoded in a format other than the output's (the next part of a
+    // chained stream): held until what came before has played out.
+    std::vector<int16_t> nextFormat;
+    double nextFormatPts = -1.0;
     double outPts = 0.0;
     qint64 written = 0;
     const auto outFrames = [&] { return qint64(out.size()) / channels; };
@@ -322,6 +340,7 @@ void TrackPlayback::Shared::play(SampleSource &source)
             source.seek(target);
             sink->flush();
             out.clear();
+            nextFormat.clear();
             written = 0;
             outPts = target;
             dropBefore = target;
@@ -351,13 +370,33 @@ void TrackPlayback::Shared::play(SampleSource &source)
         }
         wasPaused = false;
         const qint64 unwritten = outFrames() - written;
-        if (unwritten >= chunkFrames || (decoderDone && unwritten > 0)) {
+        const bool changing = !nextFormat.empty();
+        if (unwritten >= chunkFrames || ((decoderDone || changing) && unwritten > 0)) {
             lock.unlock();
             if (!writeChunk()) {
                 // The sound server went away: no use racing through the rest.
                 notify({EventType::Failed, 0.0, QStringLiteral("音频设备无法打开")});
                 ended = true;
             }
+            continue;
+        }
+        if (changing) {
+            lock.unlock();
+            // The output is opened again for the new format once it has
+            // played all of the old; the position goes on from there.
+            const double followOn = outPts + double(outFrames()) / rate;
+            sink->drain();
+            if (!openOutput(source.rate(), source.channels())) {
+                ended = true;
+                continue;
+            }
+            out.clear();
+            written = 0;
+            outPts = followOn;
+            setClock(followOn, 0.0, false);
+            decoded.swap(nextFormat);
+            nextFormat.clear();
+            append(dropBefore >= 0 ? nextFormatPts : followOn);
             continue;
         }
         if (decoderDone) {
@@ -389,6 +428,11 @@ void TrackPlayback::Shared::play(SampleSource &source)
         const SampleSource::Step step = source.decode(decoded, pts);
         if (step == SampleSource::Step::Samples) {
             dry = false;
+            if (source.rate() != rate || source.channels() != channels) {
+                nextFormat.swap(decoded);
+                nextFormatPts = pts;
+                continue;
+            }
             append(pts);
             if (!loaded && !out.empty()) {
                 loaded = true;

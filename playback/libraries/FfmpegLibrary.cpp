@@ -39,6 +39,7 @@ bool FfmpegLibrary::load()
         resolveSymbol(util, "av_channel_layout_default", channel_layout_default) &&
         resolveSymbol(util, "av_channel_layout_copy", channel_layout_copy) &&
         resolveSymbol(util, "av_channel_layout_uninit", channel_layout_uninit) &&
+        resolveSymbol(util, "av_channel_layout_compare", channel_layout_compare) &&
         resolveSymbol(codec, "avcodec_find_decoder", find_decoder) &&
         resolveSymbol(codec, "avcodec_alloc_context3", codec_alloc_context) &&
         resolveSymbol(codec, "avcodec_free_context", codec_free_context) &&

@@ -28,6 +28,7 @@ public:
     decltype(&::av_channel_layout_default) channel_layout_default = nullptr;
     decltype(&::av_channel_layout_copy) channel_layout_copy = nullptr;
     decltype(&::av_channel_layout_uninit) channel_layout_uninit = nullptr;
+    decltype(&::av_channel_layout_compare) channel_layout_compare = nullptr;
 
     decltype(&::avcodec_find_decoder) find_decoder = nullptr;
     decltype(&::avcodec_alloc_context3) codec_alloc_context = nullptr;

@@ -36,5 +36,7 @@ bool MpvLibrary::load()
            resolveSymbol(lib, "mpv_free_node_contents", free_node_contents) &&
            resolveSymbol(lib, "mpv_wait_event", wait_event) &&
            resolveSymbol(lib, "mpv_get_property", get_property) &&
-           resolveSymbol(lib, "mpv_set_property", set_property);
+           resolveSymbol(lib, "mpv_set_property", set_property) &&
+           resolveSymbol(lib, "mpv_hook_add", hook_add) &&
+           resolveSymbol(lib, "mpv_hook_continue", hook_continue);
 }

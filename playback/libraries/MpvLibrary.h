@@ -26,6 +26,8 @@ public:
     decltype(&::mpv_wait_event) wait_event = nullptr;
     decltype(&::mpv_get_property) get_property = nullptr;
     decltype(&::mpv_set_property) set_property = nullptr;
+    decltype(&::mpv_hook_add) hook_add = nullptr;
+    decltype(&::mpv_hook_continue) hook_continue = nullptr;
 
 private:
     template <typename T> friend const T *loadedLibrary();

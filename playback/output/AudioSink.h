@@ -9,6 +9,7 @@ class AudioSink
 {
 public:
     virtual ~AudioSink() = default;
+    // Called again, after drain(), when the stream changes its format.
     virtual bool open(int rate, int channels) = 0;
     virtual bool write(const int16_t *samples, int frames) = 0;
     // Seconds written but not heard yet.

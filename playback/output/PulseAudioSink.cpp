@@ -46,6 +46,9 @@ PulseAudioSink::~PulseAudioSink()
 
 bool PulseAudioSink::open(int rate, int channels)
 {
+    // Opened again when a stream changes its format.
+    if (m_stream)
+        m_api.simple_free(m_stream);
     m_stream = connect(m_api, rate, channels);
     m_frameBytes = channels * 2;
     return m_stream != nullptr;
@@ -53,12 +56,17 @@ bool PulseAudioSink::open(int rate, int channels)
 
 bool PulseAudioSink::write(const int16_t *samples, int frames)
 {
+    // No stream: opening one again for a new format failed.
+    if (!m_stream)
+        return false;
     int error = 0;
     return m_api.simple_write(m_stream, samples, size_t(frames) * m_frameBytes, &error) == 0;
 }
 
 double PulseAudioSink::latency()
 {
+    if (!m_stream)
+        return 0.0;
     int error = 0;
     const pa_usec_t usec = m_api.simple_get_latency(m_stream, &error);
     return usec == pa_usec_t(-1) ? 0.0 : double(usec) / 1e6;
@@ -66,12 +74,16 @@ double PulseAudioSink::latency()
 
 void PulseAudioSink::flush()
 {
+    if (!m_stream)
+        return;
     int error = 0;
     m_api.simple_flush(m_stream, &error);
 }
 
 void PulseAudioSink::drain()
 {
+    if (!m_stream)
+        return;
     int error = 0;
     m_api.simple_drain(m_stream, &error);
 }

@@ -14,9 +14,12 @@ FileByteSource::~FileByteSource()
 bool FileByteSource::open(qint64 offset)
 {
     if (m_fd < 0) {
-        m_fd = ::open(m_path.constData(), O_RDONLY | O_CLOEXEC);
+        // Without blocking: opening a FIFO would wait for a writer, holding
+        // the playback (and the player's exit) where no abort reaches it.
+        m_fd = ::open(m_path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         struct stat info;
-        if (m_fd < 0 || ::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode))
+        if (m_fd < 0 || ::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+            ::fcntl(m_fd, F_SETFL, O_RDONLY) != 0)
             return false;
         m_size = info.st_size;
     }

@@ -75,14 +75,14 @@ QString TestLibrary::timedLyric(const QString &suffix)
     return QStringLiteral("[00:00.50]%1\n[00:01.50]%2\n").arg(lines.at(0), lines.at(1));
 }
 
-QByteArray TestLibrary::toneWav(double seconds, double hertz)
+QByteArray TestLibrary::toneWav(double seconds, double hertz, int rate, int channels)
 {
-    const int rate = 22050;
-    const int samples = static_cast<int>(seconds * rate);
-    QByteArray data(samples * 2, Qt::Uninitialized);
-    for (int i = 0; i < samples; ++i) {
-        const qint16 v = static_cast<qint16>(9000 * std::sin(2 * M_PI * hertz * i / rate));
-        qToLittleEndian(v, data.data() + 2 * i);
+    const auto frames = static_cast<qsizetype>(seconds * rate);
+    QByteArray data(frames * channels * 2, Qt::Uninitialized);
+    for (qsizetype i = 0; i < frames; ++i) {
+        const qint16 v = static_cast<qint16>(9000 * std::sin(2 * M_PI * hertz * double(i) / rate));
+        for (int c = 0; c < channels; ++c)
+            qToLittleEndian(v, data.data() + 2 * (i * channels + c));
     }
     QByteArray wav("RIFF");
     const auto u32 = [](quint32 v) {
@@ -95,8 +95,9 @@ QByteArray TestLibrary::toneWav(double seconds, double hertz)
         qToLittleEndian(v, b.data());
         return b;
     };
-    wav += u32(36 + data.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(1) + u32(rate) +
-           u32(rate * 2) + u16(2) + u16(16) + "data" + u32(data.size()) + data;
+    wav += u32(36 + data.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(channels) + u32(rate) +
+           u32(quint32(rate) * channels * 2) + u16(channels * 2) + u16(16) + "data" +
+           u32(data.size()) + data;
     return wav;
 }
 
@@ -148,6 +149,22 @@ bool TestLibrary::encode(const QByteArray &wav, const QString &target, QString *
         *error = QStringLiteral("%1 failed for %2: %3")
                      .arg(program, target, QString::fromLocal8Bit(p.readAllStandardError()));
     return ok;
+}
+
+bool TestLibrary::encodeChainedOgg(double partSeconds, const QString &target, QString *error)
+{
+    QByteArray chained("ID3\x04\0\0\0\0\0\0", 10);
+    for (const auto &[rate, channels] : {std::pair{44100, 2}, std::pair{22050, 1}}) {
+        const QString part = target + QStringLiteral(".part.ogg");
+        if (!encode(toneWav(partSeconds, 440, rate, channels), part, error))
+            return false;
+        QFile file(part);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        chained += file.readAll();
+        file.remove();
+    }
+    return writeFile(target, chained);
 }
 
 bool TestLibrary::writeTags(const QString &file, const QString &title, const QString &artist,

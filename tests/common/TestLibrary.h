@@ -51,11 +51,16 @@ public:
     static QStringList timedLines(const QString &suffix);
     static QString timedLyric(const QString &suffix);
 
-    // A WAV tone (mono, 22050 Hz, 16 bit) of the given length and pitch.
-    static QByteArray toneWav(double seconds, double hertz);
+    // A 16-bit WAV tone of the given length and pitch (every channel the
+    // same).
+    static QByteArray toneWav(double seconds, double hertz, int rate = 22050, int channels = 1);
     // Encodes wav bytes to target with lame/flac/oggenc/opusenc/ffmpeg by
     // suffix (a .wav target gets the bytes as they are).
     static bool encode(const QByteArray &wav, const QString &target, QString *error);
+    // A chained Ogg Vorbis stream, as radio stations send: a part of stereo
+    // at 44.1 kHz, then one of mono at 22.05 kHz (`partSeconds` each),
+    // behind a 10-byte ID3 header that keeps the light decoders off it.
+    static bool encodeChainedOgg(double partSeconds, const QString &target, QString *error);
     // Writes title/artist/album through TagLib.
     static bool writeTags(const QString &file, const QString &title, const QString &artist,
                           const QString &album);

@@ -74,6 +74,10 @@ protected:
             QString failure;
             ASSERT_TRUE(TestLibrary::encode(wav, file, &failure)) << failure.toStdString();
         }
+        QString failure;
+        ASSERT_TRUE(TestLibrary::encodeChainedOgg(
+            1.5, s_dir->filePath(QStringLiteral("chained.ogg")), &failure))
+            << failure.toStdString();
         httplib::Server &http = s_server->http();
         http.set_mount_point("/files", s_dir->path().toStdString());
         // Twelve seconds of MP3 of which the first arrive at once and the rest
@@ -300,6 +304,24 @@ TEST_F(FfmpegEngineTest, ADroppedConnectionResumesAndThePlayGoesOnToTheEnd)
     ASSERT_TRUE(waitForState(player, MediaPlayer::kStateStopped));
     EXPECT_EQ(player.status(), QStringLiteral("播放完毕"));
     EXPECT_EQ(states(spy), (std::vector<int>{9, 3, 8, 1}));
+}
+
+TEST_F(FfmpegEngineTest, AChainedStreamPlaysOnThroughAChangeOfFormat)
+{
+    player.setUrl(link(QStringLiteral("/files/chained.ogg")));
+    ASSERT_TRUE(waitForState(player, MediaPlayer::kStatePlaying));
+    EXPECT_EQ(player.decoderName(), QStringLiteral("ffmpeg"));
+    double last = 0.0;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            last = std::max(last, player.controls().currentPosition());
+            return player.playState() == MediaPlayer::kStateStopped;
+        },
+        kWaitMs));
+    // Both parts were heard, the second after the first.
+    EXPECT_EQ(player.status(), QStringLiteral("播放完毕"));
+    EXPECT_EQ(states(spy), (std::vector<int>{9, 3, 8, 1}));
+    EXPECT_GT(last, 2.5);
 }
 
 TEST_F(FfmpegEngineTest, BrokenAndEmptyAudioFailsWithAReason)

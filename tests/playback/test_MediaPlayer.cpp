@@ -20,6 +20,7 @@
 #include <httplib.h>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 // Readable QString values in failure messages.
 void PrintTo(const QString &text, std::ostream *out)
@@ -95,6 +96,34 @@ protected:
         // 75 min 2 s at the lowest rate mpv's output takes, to keep it small.
         serve("/long.wav", makeWav(75 * 60 + 2, 2000, 8), "audio/wav");
         serve("/page.html", "<html><body>no audio here</body></html>", "text/html");
+        // Endless WAV streams (lengths left 0) of a rate or a channel count
+        // no output plays; our own WAV reader refuses the headers.
+        for (const auto &[path, rate, channels] : {std::tuple{"/endless-2ghz.wav", 2000000000u, 2},
+                                                   std::tuple{"/endless-40ch.wav", 8000u, 40}})
+            http.Get(path, [rate, channels](const httplib::Request &, httplib::Response &res) {
+                std::string header = makeWav(0, 8000);
+                const auto put = [&header](size_t at, uint32_t value, int count) {
+                    for (int i = 0; i < count; ++i)
+                        header[at + i] = char((value >> (8 * i)) & 0xff);
+                };
+                put(4, 36, 4); // a streamed WAV's writer leaves both lengths 0
+                put(22, channels, 2);
+                put(24, rate, 4);
+                put(28, rate * channels * 2, 4);
+                put(32, channels * 2, 2);
+                put(40, 0, 4);
+                // Four gigabytes of silence after it, made as they are asked for.
+                res.set_content_provider(
+                    size_t(1) << 32, "audio/wav",
+                    [header](size_t offset, size_t length, httplib::DataSink &sink) {
+                        if (s_server->stopping())
+                            return false;
+                        if (offset < header.size())
+                            return sink.write(header.data() + offset, header.size() - offset);
+                        static const std::string silence(64 * 1024, '\0');
+                        return sink.write(silence.data(), std::min(length, silence.size()));
+                    });
+            });
         http.Get("/stall", [](const httplib::Request &, httplib::Response &) {
             for (int i = 0; i < 1000 && !s_server->stopping(); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -247,6 +276,23 @@ TEST_F(MediaPlayerTest, BadLinksSettleStoppedWithAReason)
         for (int never :
              {MediaPlayer::kStatePlaying, MediaPlayer::kStateMediaEnded, MediaPlayer::kStateReady})
             EXPECT_EQ(std::count(seen.begin(), seen.end(), never), 0);
+    }
+}
+
+TEST_F(MediaPlayerTest, RatesAndChannelCountsNoOutputPlaysAreRefused)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"/endless-2ghz.wav", "无法播放：采样率 2000000000 Hz 超出可播放的范围"},
+        {"/endless-40ch.wav", "无法播放：声道数 40 超出可播放的范围"},
+    };
+    for (const auto &[path, status] : cases) {
+        SCOPED_TRACE(path);
+        spy.clear();
+        player.setUrl(link(path));
+        EXPECT_TRUE(waitForState(player, MediaPlayer::kStateStopped));
+        EXPECT_EQ(player.status(), QString::fromUtf8(status));
+        const std::vector<int> seen = states(spy);
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), MediaPlayer::kStatePlaying), 0);
     }
 }
 

@@ -151,4 +151,26 @@ TEST_F(PulseAudioOutput, PlayingIsHeardPauseAndVolumeZeroAreSilence)
     player.controls().stop();
 }
 
+TEST_F(PulseAudioOutput, AChainedStreamIsHeardThroughItsChangeOfFormat)
+{
+    const QString chained = m_dir.filePath(QStringLiteral("chained.ogg"));
+    QString error;
+    ASSERT_TRUE(TestLibrary::encodeChainedOgg(2.0, chained, &error)) << error.toStdString();
+    ASSERT_TRUE(startRecording()) << "parec records nothing";
+    MediaPlayer player;
+    player.settings().setVolume(100);
+    player.setUrl(chained);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return player.playState() == MediaPlayer::kStatePlaying; }, kWaitMs))
+        << player.status().toStdString();
+    EXPECT_GT(loudness(1000), 1000.0) << "the first part (stereo, 44.1 kHz) is not heard";
+    // The output is opened again for the second part (mono, 22.05 kHz).
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return player.controls().currentPosition() > 2.4; }, kWaitMs));
+    EXPECT_GT(loudness(1000), 1000.0) << "the second part (mono, 22.05 kHz) is not heard";
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return player.playState() == MediaPlayer::kStateStopped; }, kWaitMs));
+    EXPECT_EQ(player.status(), QStringLiteral("播放完毕"));
+}
+
 } // namespace
