@@ -63,9 +63,11 @@ public:
     LibraryIndex(const LibraryIndex &) = delete;
     LibraryIndex &operator=(const LibraryIndex &) = delete;
 
-    // Opens or creates the index file. A file that is not an index of ours
-    // (corrupt, foreign, another schema) is renamed to FILE.broken and a new
-    // one started; note then says so. False only when no index can be made.
+    // Opens or creates the index file. A file that is positively not an
+    // index of ours (not SQLite, another schema, failing SQLite's check) is
+    // renamed to FILE.broken and a new one started; note then says so. One
+    // that cannot be opened for writing (a full disk, permissions, a lock,
+    // a read-only file) is left as it is and false returned, note saying why.
     bool open(const QString &file, QString *note = nullptr);
     QString fileName() const { return m_file; }
 
@@ -77,6 +79,9 @@ public:
     bool remove(qint64 id);
     // Commits, then lets searches see the batch's new tracks.
     bool commit();
+    // Why the first write that failed since the last call failed; empty
+    // when every write went through.
+    QString takeWriteError();
     // Refills the short-word index from the file (after changes to existing
     // tracks, which cannot be patched in place).
     void reloadShortIndex();
@@ -107,7 +112,11 @@ private:
     enum WriterStatement { kInsert, kUpdate, kRemove, kWriterStatementCount };
     // Prepared once, reset for each use.
     sqlite3_stmt *writerStatement(WriterStatement which);
-    bool openFile(QString *error);
+    bool stepWriter(sqlite3_stmt *stmt);
+    void noteWriteFailure();
+    // What opening the file found: only NotAnIndex lets open set it aside.
+    enum class OpenOutcome { Opened, NotAnIndex, Unavailable };
+    OpenOutcome openFile(QString *error);
     void closeAll();
     std::unique_ptr<Reader> openReader() const;
     std::vector<uint32_t> ftsIds(Reader &reader, const QString &match) const;
@@ -137,6 +146,7 @@ private:
     // index, else once reloadShortIndex has read the file.
     bool m_memoryComplete = false;
     std::vector<std::pair<uint32_t, QString>> m_pendingShort; // inserted, not yet committed
+    QString m_writeError;
 };
 
 } // namespace musicd

@@ -312,6 +312,7 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
     else if (summary.added > 0)
         m_index.compactMemory();
 
+    summary.writeError = m_index.takeWriteError();
     summary.tracks = m_index.trackCount();
     summary.seconds = clock.elapsed() / 1000.0;
     state.seconds = summary.seconds;

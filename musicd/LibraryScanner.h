@@ -44,6 +44,9 @@ struct ScanSummary
     qint64 skipped = 0;       // unreadable audio files
     QStringList skippedNames; // the first few of them
     qint64 outsideLinks = 0;  // links leading out of the roots
+    // Why the index could not take what the pass found (a full disk);
+    // empty when every write went through.
+    QString writeError;
     double seconds = 0;
     bool changedAnything() const { return added + changed + removed > 0; }
 };

@@ -7,9 +7,11 @@
 #include "tests/common/MusicdServer.h"
 #include "tests/common/TestLibrary.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -20,6 +22,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -39,6 +42,12 @@ qint64 bytesReadByProcess()
             return line.mid(6).trimmed().toLongLong();
     }
     return -1;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 bool makeFifo(const QString &path)
@@ -179,6 +188,137 @@ TEST(LibraryHostileFiles, FifoInPlaceOfATrackHoldsNoWorker)
     ASSERT_TRUE(search);
     EXPECT_NE(search->body.find("Starlight Road"), std::string::npos);
     EXPECT_EQ(notFound.load(), kRequests);
+}
+
+// The index on a small file system of its own: the test runs itself again
+// as root in a private mount namespace with a 1 MiB tmpfs, and is skipped
+// where that cannot be done.
+TEST(LibraryHostileFiles, IndexOnAFullOrReadOnlyDiskIsKeptAsItIs)
+{
+    const QByteArray tinyDisk = qgetenv("VELMOR_TINY_DISK");
+    if (tinyDisk.isEmpty()) {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "mounting a small file system needs root";
+        QTemporaryDir mountPoint;
+        ASSERT_TRUE(mountPoint.isValid());
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VELMOR_TINY_DISK"), mountPoint.path());
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        const QString script = QStringLiteral(
+            "mount -t tmpfs -o size=1m tmpfs \"$1\" || exit 77; exec \"$2\" "
+            "--gtest_filter=LibraryHostileFiles.IndexOnAFullOrReadOnlyDiskIsKeptAsItIs");
+        child.start(QStringLiteral("unshare"),
+                    {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"), script,
+                     QStringLiteral("sh"), mountPoint.path(),
+                     QCoreApplication::applicationFilePath()});
+        ASSERT_TRUE(child.waitForFinished(120000));
+        if (child.exitCode() == 77)
+            GTEST_SKIP() << "no file system can be mounted here";
+        EXPECT_EQ(child.exitCode(), 0);
+        return;
+    }
+    // A service killed after its scan: the tracks are in the -wal, and
+    // there is no -shm yet. Made elsewhere, copied while its writer is open.
+    const QString disk = QString::fromLocal8Bit(tinyDisk);
+    const QString file = disk + QStringLiteral("/index.sqlite");
+    const QString wal = file + QStringLiteral("-wal");
+    constexpr int kTracks = 300;
+    QTemporaryDir work;
+    {
+        const QString source = work.filePath(QStringLiteral("index.sqlite"));
+        LibraryIndex writer;
+        ASSERT_TRUE(writer.open(source));
+        writer.begin();
+        for (int i = 0; i < kTracks; ++i) {
+            IndexedTrack t;
+            t.path = "/music/" + std::to_string(i) + ".mp3";
+            t.title = QStringLiteral("歌 %1").arg(i);
+            ASSERT_GT(writer.insert(t), 0);
+        }
+        ASSERT_TRUE(writer.commit());
+        ASSERT_TRUE(QFile::copy(source, file));
+        ASSERT_TRUE(QFile::copy(source + QStringLiteral("-wal"), wal));
+    }
+    const QByteArray fileBefore = fileBytes(file);
+    const QByteArray walBefore = fileBytes(wal);
+    ASSERT_FALSE(walBefore.isEmpty());
+    ASSERT_FALSE(QFileInfo::exists(file + QStringLiteral("-shm")));
+
+    const QString filler = disk + QStringLiteral("/filler");
+    {
+        const int fd = ::open(QFile::encodeName(filler).constData(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        const QByteArray block(4096, 'f');
+        while (::write(fd, block.constData(), size_t(block.size())) > 0) {
+        }
+        ::close(fd);
+    }
+    {
+        LibraryIndex index;
+        QString note;
+        EXPECT_FALSE(index.open(file, &note));
+        EXPECT_TRUE(note.contains(QLatin1String("kept as it is"))) << note.toStdString();
+    }
+    EXPECT_EQ(fileBytes(file), fileBefore);
+    EXPECT_EQ(fileBytes(wal), walBefore);
+    EXPECT_FALSE(QFileInfo::exists(file + QStringLiteral(".broken")));
+    // The service says so and ends, the index still untouched.
+    QProcess service;
+    service.start(QStringLiteral(VELMOR_MUSICD_PATH),
+                  {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--library"),
+                   work.path(), QStringLiteral("--index"), file});
+    ASSERT_TRUE(service.waitForFinished(30000));
+    EXPECT_EQ(service.exitCode(), 1);
+    EXPECT_TRUE(service.readAllStandardError().contains("kept as it is"));
+    EXPECT_EQ(fileBytes(file), fileBefore);
+    EXPECT_EQ(fileBytes(wal), walBefore);
+
+    // With room again every track is there.
+    ASSERT_TRUE(QFile::remove(filler));
+    {
+        LibraryIndex index;
+        ASSERT_TRUE(index.open(file));
+        EXPECT_EQ(index.trackCount(), kTracks);
+    }
+    // A file it may not write (here a read-only mount of the file alone, as
+    // a file of another user would be): it says it cannot write, and keeps it.
+    const QByteArray name = QFile::encodeName(file);
+    ASSERT_EQ(::mount(name.constData(), name.constData(), nullptr, MS_BIND, nullptr), 0);
+    ASSERT_EQ(
+        ::mount(nullptr, name.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+    {
+        LibraryIndex index;
+        QString note;
+        EXPECT_FALSE(index.open(file, &note));
+        EXPECT_TRUE(note.contains(QLatin1String("read-only"))) << note.toStdString();
+    }
+    ASSERT_EQ(::umount(name.constData()), 0);
+    LibraryIndex index;
+    ASSERT_TRUE(index.open(file));
+    EXPECT_EQ(index.trackCount(), kTracks);
+
+    // A disk that fills while the index is open: the batch is refused, and
+    // the index says why.
+    {
+        const int fd = ::open(QFile::encodeName(filler).constData(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        const QByteArray block(4096, 'f');
+        while (::write(fd, block.constData(), size_t(block.size())) > 0) {
+        }
+        ::close(fd);
+    }
+    index.begin();
+    for (int i = 0; i < 2000; ++i) {
+        IndexedTrack t;
+        t.path = "/more/" + std::to_string(i) + ".mp3";
+        t.title = QString(200, QLatin1Char('x')) + QString::number(i);
+        index.insert(t);
+    }
+    EXPECT_FALSE(index.commit());
+    EXPECT_FALSE(index.takeWriteError().isEmpty());
+    EXPECT_EQ(index.trackCount(), kTracks);
 }
 
 } // namespace
