@@ -56,6 +56,11 @@ const char kSchema[] = "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT);"
                        " INSERT INTO tracks_fts(rowid, title, artist, album)"
                        " VALUES (new.id, new.title, new.artist, new.album); END;";
 
+// Added after the first schema, so created where it is missing: an older
+// index of ours keeps its tracks and IDs.
+const char kUnreadableSchema[] = "CREATE TABLE IF NOT EXISTS unreadable("
+                                 " path BLOB PRIMARY KEY, size INTEGER, mtime INTEGER)";
+
 const char kTrackColumns[] = "id, path, size, mtime, title, artist, album, duration, lyrics, cover";
 
 // A prepared statement that finalises itself.
@@ -358,6 +363,8 @@ LibraryIndex::OpenOutcome LibraryIndex::openFile(QString *error)
             return OpenOutcome::NotAnIndex;
         }
     }
+    if (!exec(m_writer, kUnreadableSchema))
+        return failed();
     // An empty index is all in memory already; one with tracks is not
     // until reloadShortIndex has read them.
     Statement any(m_writer, "SELECT EXISTS(SELECT 1 FROM tracks)");
@@ -388,12 +395,15 @@ std::unique_ptr<LibraryIndex::Reader> LibraryIndex::openReader() const
 std::unordered_map<std::string, FileStamp> LibraryIndex::stamps() const
 {
     std::unordered_map<std::string, FileStamp> out;
-    Statement all(m_writer, "SELECT path, id, size, mtime FROM tracks");
+    Statement all(m_writer, "SELECT path, id, size, mtime FROM tracks UNION ALL "
+                            "SELECT path, 0, size, mtime FROM unreadable");
     if (!all)
         return out;
     while (sqlite3_step(all.get()) == SQLITE_ROW) {
         const auto *path = static_cast<const char *>(sqlite3_column_blob(all.get(), 0));
         std::string key(path ? path : "", static_cast<size_t>(sqlite3_column_bytes(all.get(), 0)));
+        // A path both a track and remembered unreadable (never written so)
+        // counts as the track.
         out.emplace(std::move(key), FileStamp{sqlite3_column_int64(all.get(), 1),
                                               sqlite3_column_int64(all.get(), 2),
                                               sqlite3_column_int64(all.get(), 3)});
@@ -443,7 +453,9 @@ sqlite3_stmt *LibraryIndex::writerStatement(WriterStatement which)
         "lyrics, cover) VALUES(?,?,?,?,?,?,?,?,?,?)",
         "UPDATE tracks SET path=?, size=?, mtime=?, title=?, artist=?, album=?, artist_key=?, "
         "duration=?, lyrics=?, cover=? WHERE id=?",
-        "DELETE FROM tracks WHERE id=?"};
+        "DELETE FROM tracks WHERE id=?",
+        "INSERT OR REPLACE INTO unreadable(path, size, mtime) VALUES(?,?,?)",
+        "DELETE FROM unreadable WHERE path=?"};
     sqlite3_stmt *&stmt = m_writerStatements[which];
     if (!stmt && sqlite3_prepare_v2(m_writer, kSql[which], -1, &stmt, nullptr) != SQLITE_OK)
         noteWriteFailure();
@@ -484,6 +496,26 @@ bool LibraryIndex::remove(qint64 id)
     if (!stmt)
         return false;
     sqlite3_bind_int64(stmt, 1, id);
+    return stepWriter(stmt);
+}
+
+bool LibraryIndex::rememberUnreadable(const std::string &path, qint64 size, qint64 mtimeNs)
+{
+    sqlite3_stmt *stmt = writerStatement(kRememberUnreadable);
+    if (!stmt)
+        return false;
+    sqlite3_bind_blob(stmt, 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int64(stmt, 2, size);
+    sqlite3_bind_int64(stmt, 3, mtimeNs);
+    return stepWriter(stmt);
+}
+
+bool LibraryIndex::forgetUnreadable(const std::string &path)
+{
+    sqlite3_stmt *stmt = writerStatement(kForgetUnreadable);
+    if (!stmt)
+        return false;
+    sqlite3_bind_blob(stmt, 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
     return stepWriter(stmt);
 }
 

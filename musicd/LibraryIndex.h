@@ -50,7 +50,7 @@ struct IndexedTrack
 // What the scan compares a file on disk with.
 struct FileStamp
 {
-    qint64 id = 0;
+    qint64 id = 0; // 0: a file found unreadable, remembered so it is not read again
     qint64 size = 0;
     qint64 mtimeNs = 0;
 };
@@ -72,11 +72,16 @@ public:
     QString fileName() const { return m_file; }
 
     // ---- the writer's side (one thread) ----
+    // Tracks and remembered unreadable files, by path.
     std::unordered_map<std::string, FileStamp> stamps() const;
     void begin();
     qint64 insert(const IndexedTrack &track); // the new ID, 0 on failure
     bool update(const IndexedTrack &track);   // by track.id
     bool remove(qint64 id);
+    // Files that are not tracks, kept by size and time so that a rescan or
+    // a restart does not read them again until they change.
+    bool rememberUnreadable(const std::string &path, qint64 size, qint64 mtimeNs);
+    bool forgetUnreadable(const std::string &path);
     // Commits, then lets searches see the batch's new tracks.
     bool commit();
     // Why the first write that failed since the last call failed; empty
@@ -109,7 +114,14 @@ private:
     struct Reader;
     class ReaderLease;
 
-    enum WriterStatement { kInsert, kUpdate, kRemove, kWriterStatementCount };
+    enum WriterStatement {
+        kInsert,
+        kUpdate,
+        kRemove,
+        kRememberUnreadable,
+        kForgetUnreadable,
+        kWriterStatementCount
+    };
     // Prepared once, reset for each use.
     sqlite3_stmt *writerStatement(WriterStatement which);
     bool stepWriter(sqlite3_stmt *stmt);

@@ -130,6 +130,13 @@ bool LibraryScanner::isUnderRoots(const std::string &path) const
     return false;
 }
 
+void LibraryScanner::Pass::skip(const std::string &path)
+{
+    ++summary.skipped;
+    if (summary.skippedNames.size() < kSkippedNamesKept)
+        summary.skippedNames.append(QFile::decodeName(QByteArray::fromStdString(path)));
+}
+
 void LibraryScanner::walk(const std::string &dir, int depth, Pass &pass)
 {
     if (depth > kMaxDepth || (pass.stop && pass.stop->load()))
@@ -175,7 +182,10 @@ void LibraryScanner::walk(const std::string &dir, int depth, Pass &pass)
             const auto it = pass.known.find(path);
             if (it != pass.known.end() && it->second.size == qint64(st.st_size) &&
                 it->second.mtimeNs == mtimeOf(st)) {
-                ++pass.summary.unchanged;
+                if (it->second.id == 0)
+                    pass.skip(path); // unreadable before, and unchanged since
+                else
+                    ++pass.summary.unchanged;
                 ++pass.state.checked;
                 pass.known.erase(it);
             } else {
@@ -255,22 +265,29 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
         const std::optional<TrackTags> tags =
             f.size > 0 ? TagReader::read(QFile::decodeName(QByteArray::fromStdString(f.path)))
                        : std::nullopt;
+        const bool wasUnreadable = isKnown && it->second.id == 0;
         if (!tags) {
-            ++summary.skipped;
-            if (summary.skippedNames.size() < kSkippedNamesKept)
-                summary.skippedNames.append(QFile::decodeName(QByteArray::fromStdString(f.path)));
+            pass.skip(f.path);
+            m_index.rememberUnreadable(f.path, f.size, f.mtimeNs);
             // An indexed file that turned unreadable leaves the index:
             // it stays in `known` and goes with the vanished ones.
+            if (wasUnreadable)
+                known.erase(it);
         } else {
             IndexedTrack track = trackFromTags(f.path, rootOf(f.path), f.size, f.mtimeNs, *tags);
-            if (isKnown) {
+            if (isKnown && !wasUnreadable) {
                 track.id = it->second.id;
                 m_index.update(track);
                 needShortReload = true;
                 ++summary.changed;
                 known.erase(it);
-            } else if (m_index.insert(track) > 0) {
-                ++summary.added;
+            } else {
+                if (wasUnreadable) {
+                    m_index.forgetUnreadable(f.path);
+                    known.erase(it);
+                }
+                if (m_index.insert(track) > 0)
+                    ++summary.added;
             }
         }
         if (inBatch >= kBatchFiles || batchClock.elapsed() >= kBatchMilliseconds)
@@ -295,7 +312,9 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
             if (inBatch == 0)
                 m_index.begin();
             ++inBatch;
-            if (m_index.remove(stamp.id))
+            if (stamp.id == 0)
+                m_index.forgetUnreadable(path);
+            else if (m_index.remove(stamp.id))
                 ++summary.removed;
             if (inBatch >= kBatchFiles)
                 flush();

@@ -50,6 +50,12 @@ QByteArray fileBytes(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.flush();
+}
+
 bool makeFifo(const QString &path)
 {
     QFile::remove(path);
@@ -188,6 +194,71 @@ TEST(LibraryHostileFiles, FifoInPlaceOfATrackHoldsNoWorker)
     ASSERT_TRUE(search);
     EXPECT_NE(search->body.find("Starlight Road"), std::string::npos);
     EXPECT_EQ(notFound.load(), kRequests);
+}
+
+// A file found unreadable is not read again while its size and time stay
+// the same, across a restart too; once either changes, it is.
+TEST(LibraryHostileFiles, UnreadableFilesAreReadAgainOnlyWhenTheyChange)
+{
+    TestLibrary library;
+    ASSERT_TRUE(library.build()) << library.error().toStdString();
+    const QByteArray track =
+        fileBytes(library.path(QStringLiteral("Eli Brooks - Paper Roads.mp3")));
+    ASSERT_FALSE(track.isEmpty());
+    const QByteArray garbage(track.size(), '\x01');
+    QTemporaryDir dir;
+    const QString root = dir.filePath(QStringLiteral("music"));
+    ASSERT_TRUE(QDir().mkpath(root));
+    const QString file = root + QStringLiteral("/Singer - Song.mp3");
+    const QString indexFile = dir.filePath(QStringLiteral("index.sqlite"));
+    // Writes the bytes with the given time (seconds), as a copy that keeps
+    // times would.
+    const auto put = [&](const QByteArray &bytes, time_t seconds) {
+        const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        return writeFile(file, bytes) &&
+               ::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0) == 0;
+    };
+    struct Step
+    {
+        const char *what;
+        QByteArray bytes; // empty: the file is removed
+        time_t time;
+        bool restart; // a new index object on the same file
+        qint64 added;
+        qint64 removed;
+        qint64 skipped;
+    };
+    const Step steps[] = {
+        {"unreadable", garbage, 1000000, false, 0, 0, 1},
+        {"a track now, same size and time", track, 1000000, false, 0, 0, 1},
+        {"after a restart", track, 1000000, true, 0, 0, 1},
+        {"a new time", track, 2000000, false, 1, 0, 0},
+        {"unreadable again", garbage, 3000000, false, 0, 1, 1},
+        {"back to the track, same time", track, 3000000, false, 0, 0, 1},
+        {"gone", {}, 0, false, 0, 0, 0},
+        {"back, with the time it had when unreadable", track, 3000000, false, 1, 0, 0},
+    };
+    auto index = std::make_unique<LibraryIndex>();
+    ASSERT_TRUE(index->open(indexFile));
+    auto scanner = std::make_unique<LibraryScanner>(*index, QStringList{root});
+    for (const Step &step : steps) {
+        if (step.bytes.isEmpty())
+            ASSERT_TRUE(QFile::remove(file));
+        else
+            ASSERT_TRUE(put(step.bytes, step.time)) << step.what;
+        if (step.restart) {
+            scanner.reset();
+            index = std::make_unique<LibraryIndex>();
+            ASSERT_TRUE(index->open(indexFile));
+            scanner = std::make_unique<LibraryScanner>(*index, QStringList{root});
+        }
+        const ScanSummary summary = scanner->scan();
+        EXPECT_EQ(summary.added, step.added) << step.what;
+        EXPECT_EQ(summary.removed, step.removed) << step.what;
+        EXPECT_EQ(summary.skipped, step.skipped) << step.what;
+        EXPECT_EQ(summary.skippedNames.size(), step.skipped) << step.what;
+        EXPECT_TRUE(summary.writeError.isEmpty()) << step.what;
+    }
 }
 
 // The index on a small file system of its own: the test runs itself again
