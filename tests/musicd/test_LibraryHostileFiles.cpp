@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <fcntl.h>
 #include <functional>
@@ -54,6 +55,16 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.flush();
+}
+
+// Writes to the file until the disk is full.
+bool fillDisk(const QString &filler)
+{
+    const int fd = ::open(QFile::encodeName(filler).constData(), O_WRONLY | O_CREAT, 0600);
+    const QByteArray block(4096, 'f');
+    while (fd >= 0 && ::write(fd, block.constData(), size_t(block.size())) > 0) {
+    }
+    return fd >= 0 && errno == ENOSPC && ::close(fd) == 0;
 }
 
 bool makeFifo(const QString &path)
@@ -105,10 +116,8 @@ TEST(LibraryHostileFiles, HugeFilesThatAreNotAudioAreReadOnlyInPart)
     // Far below the file, above what the read budgets allow with the
     // stream's own read-ahead.
     constexpr qint64 kMostRead = 40 * 1024 * 1024;
-    const QByteArray realMp3 = [&] {
-        QFile f(library.path(QStringLiteral("Eli Brooks - Paper Roads.mp3")));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }();
+    const QByteArray realMp3 =
+        fileBytes(library.path(QStringLiteral("Eli Brooks - Paper Roads.mp3")));
     ASSERT_FALSE(realMp3.isEmpty());
     struct Case
     {
@@ -270,6 +279,9 @@ TEST(LibraryHostileFiles, IndexOnAFullOrReadOnlyDiskIsKeptAsItIs)
     if (tinyDisk.isEmpty()) {
         if (::geteuid() != 0)
             GTEST_SKIP() << "mounting a small file system needs root";
+        if (QProcess::execute(QStringLiteral("unshare"),
+                              {QStringLiteral("-m"), QStringLiteral("true")}) != 0)
+            GTEST_SKIP() << "no private mount namespace here";
         QTemporaryDir mountPoint;
         ASSERT_TRUE(mountPoint.isValid());
         QProcess child;
@@ -318,14 +330,7 @@ TEST(LibraryHostileFiles, IndexOnAFullOrReadOnlyDiskIsKeptAsItIs)
     ASSERT_FALSE(QFileInfo::exists(file + QStringLiteral("-shm")));
 
     const QString filler = disk + QStringLiteral("/filler");
-    {
-        const int fd = ::open(QFile::encodeName(filler).constData(), O_WRONLY | O_CREAT, 0600);
-        ASSERT_GE(fd, 0);
-        const QByteArray block(4096, 'f');
-        while (::write(fd, block.constData(), size_t(block.size())) > 0) {
-        }
-        ::close(fd);
-    }
+    ASSERT_TRUE(fillDisk(filler));
     {
         LibraryIndex index;
         QString note;
@@ -372,14 +377,7 @@ TEST(LibraryHostileFiles, IndexOnAFullOrReadOnlyDiskIsKeptAsItIs)
 
     // A disk that fills while the index is open: the batch is refused, and
     // the index says why.
-    {
-        const int fd = ::open(QFile::encodeName(filler).constData(), O_WRONLY | O_CREAT, 0600);
-        ASSERT_GE(fd, 0);
-        const QByteArray block(4096, 'f');
-        while (::write(fd, block.constData(), size_t(block.size())) > 0) {
-        }
-        ::close(fd);
-    }
+    ASSERT_TRUE(fillDisk(filler));
     index.begin();
     for (int i = 0; i < 2000; ++i) {
         IndexedTrack t;
