@@ -262,13 +262,20 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
             batchClock.restart();
         }
         ++inBatch;
+        bool opened = true;
         const std::optional<TrackTags> tags =
-            f.size > 0 ? TagReader::read(QFile::decodeName(QByteArray::fromStdString(f.path)))
-                       : std::nullopt;
+            f.size > 0
+                ? TagReader::read(QFile::decodeName(QByteArray::fromStdString(f.path)), &opened)
+                : std::nullopt;
         const bool wasUnreadable = isKnown && it->second.id == 0;
         if (!tags) {
             pass.skip(f.path);
-            m_index.rememberUnreadable(f.path, f.size, f.mtimeNs);
+            // Only a file read and found wanting is remembered: one that
+            // could not be opened may be readable next time as it is.
+            if (opened)
+                m_index.rememberUnreadable(f.path, f.size, f.mtimeNs);
+            else if (wasUnreadable)
+                m_index.forgetUnreadable(f.path);
             // An indexed file that turned unreadable leaves the index:
             // it stays in `known` and goes with the vanished ones.
             if (wasUnreadable)

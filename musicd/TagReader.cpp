@@ -365,9 +365,12 @@ OpenedFile openBytes(const QByteArray &bytes, const QString &suffix)
 
 } // namespace
 
-std::optional<TrackTags> TagReader::read(const QString &path)
+std::optional<TrackTags> TagReader::read(const QString &path, bool *opened)
 {
-    return tagsOf(openPath(path).file.get());
+    const OpenedFile file = openPath(path);
+    if (opened)
+        *opened = file.stream != nullptr;
+    return tagsOf(file.file.get());
 }
 
 std::optional<TrackTags> TagReader::readBytes(const QByteArray &bytes, const QString &suffix)
