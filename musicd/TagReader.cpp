@@ -52,13 +52,12 @@ constexpr qint64 kReadBudget = 64 * 1024 * 1024;
 class BoundedFileStream : public TagLib::IOStream
 {
 public:
-    // Takes the descriptor.
-    explicit BoundedFileStream(int fd) : m_file(fd, true)
+    // Takes the descriptor. The position is kept here (every seek and read
+    // passes through), which spares the stream's own asking the system.
+    BoundedFileStream(int fd, qint64 length) : m_file(fd, true), m_length(long(length))
     {
         if (!m_file.isOpen())
             ::close(fd);
-        else
-            m_length = m_file.length();
     }
 
     TagLib::FileName name() const override { return m_file.name(); }
@@ -67,13 +66,13 @@ public:
         if (m_spent)
             return TagLib::ByteVector();
         const bool searchStep = length <= kSearchStepBytes;
-        const qint64 wanted = std::min<qint64>(qint64(length), m_length - m_file.tell());
+        const qint64 wanted = std::min<qint64>(qint64(length), m_length - m_position);
         if (wanted > m_readLeft || (searchStep && wanted > m_searchLeft)) {
-            m_position = m_file.tell();
             m_spent = true;
             return TagLib::ByteVector();
         }
         TagLib::ByteVector bytes = m_file.readBlock(length);
+        m_position += long(bytes.size());
         m_readLeft -= bytes.size();
         if (searchStep)
             m_searchLeft -= bytes.size();
@@ -86,25 +85,23 @@ public:
     bool isOpen() const override { return m_file.isOpen(); }
     void seek(long offset, Position p = Beginning) override
     {
-        if (!m_spent) {
-            m_file.seek(offset, p);
-            return;
-        }
         const long base = p == Beginning ? 0 : p == Current ? m_position : m_length;
         m_position = std::max(0L, base + offset);
+        if (!m_spent)
+            m_file.seek(m_position, Beginning);
     }
     void clear() override { m_file.clear(); }
-    long tell() const override { return m_spent ? m_position : m_file.tell(); }
+    long tell() const override { return m_position; }
     long length() override { return m_length; }
     void truncate(long) override {}
 
 private:
     TagLib::FileStream m_file;
-    long m_length = 0;
+    const long m_length;
+    long m_position = 0;
     qint64 m_searchLeft = kSearchBudget;
     qint64 m_readLeft = kReadBudget;
     bool m_spent = false;
-    long m_position = 0; // once spent
 };
 
 // A parsed file and the stream it reads from (TagLib does not own it).
@@ -147,10 +144,11 @@ OpenedFile openStream(std::unique_ptr<TagLib::IOStream> stream, const QString &s
 
 OpenedFile openPath(const QString &path)
 {
-    const int fd = OpenFile::openRegular(path);
+    qint64 size = 0;
+    const int fd = OpenFile::openRegular(path, &size);
     if (fd < 0)
         return {};
-    auto stream = std::make_unique<BoundedFileStream>(fd);
+    auto stream = std::make_unique<BoundedFileStream>(fd, size);
     if (!stream->isOpen())
         return {};
     const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
