@@ -118,12 +118,16 @@ bool exec(sqlite3 *db, const char *sql)
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-// SQLite's message with the system's reason, which tells a full disk
-// ("disk I/O error (No space left on device)") from a lock or a permission.
+// SQLite's message, with the system's reason for an I/O error, which tells
+// a full disk ("disk I/O error (No space left on device)") from a broken
+// one. SQLite keeps that reason until the next I/O error, so it is added
+// only to one.
 QString failureText(sqlite3 *db)
 {
     QString text = QString::fromUtf8(sqlite3_errmsg(db));
-    if (const int code = sqlite3_system_errno(db); code != 0)
+    const int result = sqlite3_errcode(db);
+    if (const int code = sqlite3_system_errno(db);
+        code != 0 && (result == SQLITE_IOERR || result == SQLITE_CANTOPEN))
         text += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(code)));
     return text;
 }
