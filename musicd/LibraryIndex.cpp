@@ -1,11 +1,14 @@
 #include "musicd/LibraryIndex.h"
+#include "musicd/SqliteStatement.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
+#include <cstring>
 #include <sqlite3.h>
+#include <utility>
 
 namespace musicd {
 namespace {
@@ -54,27 +57,12 @@ const char kSchema[] = "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT);"
                        " INSERT INTO tracks_fts(rowid, title, artist, album)"
                        " VALUES (new.id, new.title, new.artist, new.album); END;";
 
+// Added after the first schema, so created where it is missing: an older
+// index of ours keeps its tracks and IDs.
+const char kUnreadableSchema[] = "CREATE TABLE IF NOT EXISTS unreadable("
+                                 " path BLOB PRIMARY KEY, size INTEGER, mtime INTEGER)";
+
 const char kTrackColumns[] = "id, path, size, mtime, title, artist, album, duration, lyrics, cover";
-
-// A prepared statement that finalises itself.
-class Statement
-{
-public:
-    Statement(sqlite3 *db, const char *sql)
-    {
-        if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
-            m_stmt = nullptr;
-    }
-    ~Statement() { sqlite3_finalize(m_stmt); }
-    Statement(const Statement &) = delete;
-    Statement &operator=(const Statement &) = delete;
-
-    explicit operator bool() const { return m_stmt != nullptr; }
-    sqlite3_stmt *get() const { return m_stmt; }
-
-private:
-    sqlite3_stmt *m_stmt = nullptr;
-};
 
 void bindText(sqlite3_stmt *stmt, int index, const QString &text)
 {
@@ -111,13 +99,29 @@ bool exec(sqlite3 *db, const char *sql)
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-sqlite3 *openConnection(const QString &file, bool readOnly, int cacheKiB)
+// SQLite's message, with the system's reason for an I/O error, which tells
+// a full disk ("disk I/O error (No space left on device)") from a broken
+// one. SQLite keeps that reason until the next I/O error, so it is added
+// only to one.
+QString failureText(sqlite3 *db)
+{
+    QString text = QString::fromUtf8(sqlite3_errmsg(db));
+    const int result = sqlite3_errcode(db);
+    if (const int code = sqlite3_system_errno(db);
+        code != 0 && (result == SQLITE_IOERR || result == SQLITE_CANTOPEN))
+        text += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(code)));
+    return text;
+}
+
+sqlite3 *openConnection(const QString &file, bool readOnly, int cacheKiB, QString *error = nullptr)
 {
     sqlite3 *db = nullptr;
     const int flags =
         (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
         SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(QFile::encodeName(file).constData(), &db, flags, nullptr) != SQLITE_OK) {
+        if (error)
+            *error = failureText(db);
         sqlite3_close(db);
         return nullptr;
     }
@@ -236,15 +240,31 @@ bool LibraryIndex::open(const QString &file, QString *note)
 {
     closeAll();
     m_file = file;
+    m_writeError.clear();
     QDir().mkpath(QFileInfo(file).absolutePath());
     QString error;
-    if (openFile(&error))
+    const OpenOutcome outcome = openFile(&error);
+    if (outcome == OpenOutcome::Opened)
         return true;
-    // Not ours or damaged: keep it for whoever wants to look, start anew.
     closeAll();
+    if (outcome == OpenOutcome::Unavailable) {
+        // A full disk, a lock or a permission says nothing about the file:
+        // it stays as it is, with its -wal, which holds the last commits of
+        // a service that was killed.
+        if (note)
+            *note = QStringLiteral("cannot use the library index %1: %2; it is kept as it is")
+                        .arg(file, error);
+        return false;
+    }
+    // Not ours or damaged: keep it for whoever wants to look, start anew.
+    // Its -wal goes with it, so the copy opens as the file was; a -wal left
+    // behind would be replayed into the new index.
     const QString aside = file + QStringLiteral(".broken");
-    QFile::remove(aside);
+    for (const QString &part : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+        QFile::remove(aside + part);
     const bool moved = QFile::rename(file, aside);
+    if (moved)
+        QFile::rename(file + QStringLiteral("-wal"), aside + QStringLiteral("-wal"));
     QFile::remove(file + QStringLiteral("-wal"));
     QFile::remove(file + QStringLiteral("-shm"));
     if (note) {
@@ -254,10 +274,15 @@ bool LibraryIndex::open(const QString &file, QString *note)
     }
     if (!moved && QFileInfo::exists(file))
         return false;
-    return openFile(&error);
+    if (openFile(&error) == OpenOutcome::Opened)
+        return true;
+    closeAll();
+    if (note)
+        *note += QStringLiteral("; a new index cannot be made either: %1").arg(error);
+    return false;
 }
 
-bool LibraryIndex::openFile(QString *error)
+LibraryIndex::OpenOutcome LibraryIndex::openFile(QString *error)
 {
     {
         std::unique_lock<std::shared_mutex> lock(m_shortMutex);
@@ -265,61 +290,78 @@ bool LibraryIndex::openFile(QString *error)
         m_memoryComplete = false;
         m_pendingShort.clear();
     }
-    m_writer = openConnection(m_file, false, kWriterCacheKiB);
-    if (!m_writer) {
-        *error = QStringLiteral("cannot open");
-        return false;
+    m_writer = openConnection(m_file, false, kWriterCacheKiB, error);
+    if (!m_writer)
+        return OpenOutcome::Unavailable;
+    // Only SQLite saying the bytes are not a database, or are damaged, is
+    // about the file; anything else (a full disk, an I/O error, a lock) is
+    // about this moment, and the file must survive it.
+    const auto failed = [this, error](const QString &what = QString()) {
+        *error = what.isEmpty() ? failureText(m_writer) : what;
+        const int code = sqlite3_errcode(m_writer);
+        return code == SQLITE_CORRUPT || code == SQLITE_NOTADB ? OpenOutcome::NotAnIndex
+                                                               : OpenOutcome::Unavailable;
+    };
+    // SQLite opens a file it may not write read-only, and every write then
+    // fails: a scan would find nothing new, silently.
+    if (sqlite3_db_readonly(m_writer, "main") == 1) {
+        *error = QStringLiteral("the file is read-only, so nothing found can be written to it");
+        return OpenOutcome::Unavailable;
     }
     // WAL lets readers go on while the scan writes; NORMAL sync is still
     // safe against a killed process (only a power cut may lose the last
     // commits, never the file).
-    if (!exec(m_writer, "PRAGMA journal_mode=WAL") ||
-        !exec(m_writer, "PRAGMA synchronous=NORMAL")) {
-        *error = QString::fromUtf8(sqlite3_errmsg(m_writer));
-        return false;
-    }
+    if (!exec(m_writer, "PRAGMA journal_mode=WAL") || !exec(m_writer, "PRAGMA synchronous=NORMAL"))
+        return failed();
     Statement tables(m_writer, "SELECT count(*) FROM sqlite_master");
-    if (!tables || sqlite3_step(tables.get()) != SQLITE_ROW) {
-        *error = QString::fromUtf8(sqlite3_errmsg(m_writer));
-        return false;
-    }
+    if (!tables || sqlite3_step(tables.get()) != SQLITE_ROW)
+        return failed();
     if (sqlite3_column_int(tables.get(), 0) == 0) {
         const QByteArray setup = QByteArray("BEGIN;") + kSchema +
                                  "INSERT INTO meta VALUES('format','" + kFormat + "');COMMIT;";
         if (!exec(m_writer, setup.constData())) {
-            *error = QString::fromUtf8(sqlite3_errmsg(m_writer));
-            return false;
+            const OpenOutcome outcome = failed();
+            exec(m_writer, "ROLLBACK");
+            return outcome;
         }
     } else {
         Statement format(m_writer, "SELECT value FROM meta WHERE key='format'");
-        if (!format || sqlite3_step(format.get()) != SQLITE_ROW ||
-            columnText(format.get(), 0) != QLatin1String(kFormat)) {
+        if (!format) {
+            // No meta table at all: another program's database.
+            if (sqlite3_errcode(m_writer) != SQLITE_ERROR)
+                return failed();
             *error = QStringLiteral("not a library index");
-            return false;
+            return OpenOutcome::NotAnIndex;
+        }
+        const int step = sqlite3_step(format.get());
+        if (step != SQLITE_ROW && step != SQLITE_DONE)
+            return failed();
+        if (step == SQLITE_DONE || columnText(format.get(), 0) != QLatin1String(kFormat)) {
+            *error = QStringLiteral("not a library index");
+            return OpenOutcome::NotAnIndex;
         }
         Statement check(m_writer, "PRAGMA quick_check(1)");
-        if (!check || sqlite3_step(check.get()) != SQLITE_ROW ||
-            columnText(check.get(), 0) != QLatin1String("ok")) {
+        if (!check || sqlite3_step(check.get()) != SQLITE_ROW)
+            return failed();
+        if (columnText(check.get(), 0) != QLatin1String("ok")) {
             *error = QStringLiteral("damaged");
-            return false;
+            return OpenOutcome::NotAnIndex;
         }
     }
     // Older indexes of this format lack the table of handed-over files.
-    if (!exec(m_writer, "CREATE TABLE IF NOT EXISTS added(path BLOB PRIMARY KEY)")) {
-        *error = QString::fromUtf8(sqlite3_errmsg(m_writer));
-        return false;
-    }
+    if (!exec(m_writer, "CREATE TABLE IF NOT EXISTS added(path BLOB PRIMARY KEY)"))
+        return failed();
+    if (!exec(m_writer, kUnreadableSchema))
+        return failed();
     // An empty index is all in memory already; one with tracks is not
     // until reloadShortIndex has read them.
     Statement any(m_writer, "SELECT EXISTS(SELECT 1 FROM tracks)");
-    if (!any || sqlite3_step(any.get()) != SQLITE_ROW) {
-        *error = QString::fromUtf8(sqlite3_errmsg(m_writer));
-        return false;
-    }
+    if (!any || sqlite3_step(any.get()) != SQLITE_ROW)
+        return failed();
     const bool empty = sqlite3_column_int(any.get(), 0) == 0;
     std::unique_lock<std::shared_mutex> lock(m_shortMutex);
     m_memoryComplete = empty;
-    return true;
+    return OpenOutcome::Opened;
 }
 
 std::unique_ptr<LibraryIndex::Reader> LibraryIndex::openReader() const
@@ -338,66 +380,21 @@ std::unique_ptr<LibraryIndex::Reader> LibraryIndex::openReader() const
     return reader;
 }
 
-std::unordered_map<std::string, FileStamp> LibraryIndex::stamps() const
-{
-    std::unordered_map<std::string, FileStamp> out;
-    Statement all(m_writer, "SELECT path, id, size, mtime FROM tracks");
-    if (!all)
-        return out;
-    while (sqlite3_step(all.get()) == SQLITE_ROW) {
-        const auto *path = static_cast<const char *>(sqlite3_column_blob(all.get(), 0));
-        std::string key(path ? path : "", static_cast<size_t>(sqlite3_column_bytes(all.get(), 0)));
-        out.emplace(std::move(key), FileStamp{sqlite3_column_int64(all.get(), 1),
-                                              sqlite3_column_int64(all.get(), 2),
-                                              sqlite3_column_int64(all.get(), 3)});
-    }
-    return out;
-}
-
-std::optional<FileStamp> LibraryIndex::stampOf(const std::string &path) const
-{
-    Statement one(m_writer, "SELECT id, size, mtime FROM tracks WHERE path=?");
-    if (!one)
-        return std::nullopt;
-    sqlite3_bind_blob(one.get(), 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
-    if (sqlite3_step(one.get()) != SQLITE_ROW)
-        return std::nullopt;
-    return FileStamp{sqlite3_column_int64(one.get(), 0), sqlite3_column_int64(one.get(), 1),
-                     sqlite3_column_int64(one.get(), 2)};
-}
-
-std::vector<std::string> LibraryIndex::addedFiles() const
-{
-    std::vector<std::string> out;
-    Statement all(m_writer, "SELECT path FROM added ORDER BY path");
-    while (all && sqlite3_step(all.get()) == SQLITE_ROW) {
-        const auto *path = static_cast<const char *>(sqlite3_column_blob(all.get(), 0));
-        out.emplace_back(path ? path : "", static_cast<size_t>(sqlite3_column_bytes(all.get(), 0)));
-    }
-    return out;
-}
-
-bool LibraryIndex::markAdded(const std::string &path)
-{
-    Statement add(m_writer, "INSERT OR IGNORE INTO added(path) VALUES(?)");
-    if (!add)
-        return false;
-    sqlite3_bind_blob(add.get(), 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
-    return sqlite3_step(add.get()) == SQLITE_DONE;
-}
-
-bool LibraryIndex::forgetAdded(const std::string &path)
-{
-    Statement gone(m_writer, "DELETE FROM added WHERE path=?");
-    if (!gone)
-        return false;
-    sqlite3_bind_blob(gone.get(), 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
-    return sqlite3_step(gone.get()) == SQLITE_DONE;
-}
-
 void LibraryIndex::begin()
 {
-    exec(m_writer, "BEGIN IMMEDIATE");
+    if (!exec(m_writer, "BEGIN IMMEDIATE"))
+        noteWriteFailure();
+}
+
+void LibraryIndex::noteWriteFailure()
+{
+    if (m_writeError.isEmpty())
+        m_writeError = failureText(m_writer);
+}
+
+QString LibraryIndex::takeWriteError()
+{
+    return std::exchange(m_writeError, QString());
 }
 
 namespace {
@@ -425,10 +422,12 @@ sqlite3_stmt *LibraryIndex::writerStatement(WriterStatement which)
         "lyrics, cover) VALUES(?,?,?,?,?,?,?,?,?,?)",
         "UPDATE tracks SET path=?, size=?, mtime=?, title=?, artist=?, album=?, artist_key=?, "
         "duration=?, lyrics=?, cover=? WHERE id=?",
-        "DELETE FROM tracks WHERE id=?"};
+        "DELETE FROM tracks WHERE id=?",
+        "INSERT OR REPLACE INTO unreadable(path, size, mtime) VALUES(?,?,?)",
+        "DELETE FROM unreadable WHERE path=?"};
     sqlite3_stmt *&stmt = m_writerStatements[which];
-    if (!stmt)
-        sqlite3_prepare_v2(m_writer, kSql[which], -1, &stmt, nullptr);
+    if (!stmt && sqlite3_prepare_v2(m_writer, kSql[which], -1, &stmt, nullptr) != SQLITE_OK)
+        noteWriteFailure();
     if (stmt) {
         sqlite3_reset(stmt);
         sqlite3_clear_bindings(stmt);
@@ -442,9 +441,7 @@ qint64 LibraryIndex::insert(const IndexedTrack &track)
     if (!stmt)
         return 0;
     bindTrack(stmt, track);
-    const int rc = sqlite3_step(stmt);
-    sqlite3_reset(stmt);
-    if (rc != SQLITE_DONE)
+    if (!stepWriter(stmt))
         return 0;
     const qint64 id = sqlite3_last_insert_rowid(m_writer);
     m_pendingShort.emplace_back(static_cast<uint32_t>(id),
@@ -459,9 +456,7 @@ bool LibraryIndex::update(const IndexedTrack &track)
         return false;
     bindTrack(stmt, track);
     sqlite3_bind_int64(stmt, 11, track.id);
-    const int rc = sqlite3_step(stmt);
-    sqlite3_reset(stmt);
-    return rc == SQLITE_DONE;
+    return stepWriter(stmt);
 }
 
 bool LibraryIndex::remove(qint64 id)
@@ -470,7 +465,14 @@ bool LibraryIndex::remove(qint64 id)
     if (!stmt)
         return false;
     sqlite3_bind_int64(stmt, 1, id);
+    return stepWriter(stmt);
+}
+
+bool LibraryIndex::stepWriter(sqlite3_stmt *stmt)
+{
     const int rc = sqlite3_step(stmt);
+    if (rc != SQLITE_DONE)
+        noteWriteFailure();
     sqlite3_reset(stmt);
     return rc == SQLITE_DONE;
 }
@@ -478,8 +480,10 @@ bool LibraryIndex::remove(qint64 id)
 bool LibraryIndex::commit()
 {
     const bool ok = exec(m_writer, "COMMIT");
-    if (!ok)
+    if (!ok) {
+        noteWriteFailure();
         exec(m_writer, "ROLLBACK");
+    }
     {
         std::unique_lock<std::shared_mutex> lock(m_shortMutex);
         if (ok) {
@@ -698,38 +702,6 @@ qint64 LibraryIndex::trackCount() const
         return 0;
     Statement stmt(lease.get()->db, "SELECT count(*) FROM tracks");
     return stmt && sqlite3_step(stmt.get()) == SQLITE_ROW ? sqlite3_column_int64(stmt.get(), 0) : 0;
-}
-
-QString LibraryIndex::looseKey(const QString &name)
-{
-    QString key;
-    for (const QChar c : name.toCaseFolded()) {
-        if (c.isLetterOrNumber())
-            key += c;
-    }
-    return key;
-}
-
-QString LibraryIndex::foldedText(const QString &title, const QString &artist, const QString &album)
-{
-    return (title + QLatin1Char('\n') + artist + QLatin1Char('\n') + album).toCaseFolded();
-}
-
-Song LibraryIndex::songOf(const IndexedTrack &track)
-{
-    Song song;
-    song.id = track.id;
-    song.title = track.title;
-    song.singer = track.artist;
-    song.album = track.album;
-    song.hasLyrics = track.hasLyrics;
-    const std::string::size_type dot = track.path.rfind('.');
-    song.audioSuffix = dot == std::string::npos
-                           ? QString()
-                           : QString::fromUtf8(track.path.substr(dot + 1)).toLower();
-    song.durationSeconds = track.durationSeconds;
-    song.audioBytes = track.size;
-    return song;
 }
 
 } // namespace musicd

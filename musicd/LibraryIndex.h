@@ -50,7 +50,7 @@ struct IndexedTrack
 // What the scan compares a file on disk with.
 struct FileStamp
 {
-    qint64 id = 0;
+    qint64 id = 0; // 0: a file found unreadable, remembered so it is not read again
     qint64 size = 0;
     qint64 mtimeNs = 0;
 };
@@ -63,13 +63,16 @@ public:
     LibraryIndex(const LibraryIndex &) = delete;
     LibraryIndex &operator=(const LibraryIndex &) = delete;
 
-    // Opens or creates the index file. A file that is not an index of ours
-    // (corrupt, foreign, another schema) is renamed to FILE.broken and a new
-    // one started; note then says so. False only when no index can be made.
+    // Opens or creates the index file. A file that is positively not an
+    // index of ours (not SQLite, another schema, failing SQLite's check) is
+    // renamed to FILE.broken and a new one started; note then says so. One
+    // that cannot be opened for writing (a full disk, permissions, a lock,
+    // a read-only file) is left as it is and false returned, note saying why.
     bool open(const QString &file, QString *note = nullptr);
     QString fileName() const { return m_file; }
 
     // ---- the writer's side (one thread) ----
+    // Tracks and remembered unreadable files, by path.
     std::unordered_map<std::string, FileStamp> stamps() const;
     void begin();
     qint64 insert(const IndexedTrack &track); // the new ID, 0 on failure
@@ -82,8 +85,15 @@ public:
     std::vector<std::string> addedFiles() const;
     bool markAdded(const std::string &path);
     bool forgetAdded(const std::string &path);
+    // Files that are not tracks, kept by size and time so that a rescan or
+    // a restart does not read them again until they change.
+    bool rememberUnreadable(const std::string &path, qint64 size, qint64 mtimeNs);
+    bool forgetUnreadable(const std::string &path);
     // Commits, then lets searches see the batch's new tracks.
     bool commit();
+    // Why the first write that failed since the last call failed; empty
+    // when every write went through.
+    QString takeWriteError();
     // Refills the short-word index from the file (after changes to existing
     // tracks, which cannot be patched in place).
     void reloadShortIndex();
@@ -111,10 +121,21 @@ private:
     struct Reader;
     class ReaderLease;
 
-    enum WriterStatement { kInsert, kUpdate, kRemove, kWriterStatementCount };
+    enum WriterStatement {
+        kInsert,
+        kUpdate,
+        kRemove,
+        kRememberUnreadable,
+        kForgetUnreadable,
+        kWriterStatementCount
+    };
     // Prepared once, reset for each use.
     sqlite3_stmt *writerStatement(WriterStatement which);
-    bool openFile(QString *error);
+    bool stepWriter(sqlite3_stmt *stmt);
+    void noteWriteFailure();
+    // What opening the file found: only NotAnIndex lets open set it aside.
+    enum class OpenOutcome { Opened, NotAnIndex, Unavailable };
+    OpenOutcome openFile(QString *error);
     void closeAll();
     std::unique_ptr<Reader> openReader() const;
     std::vector<uint32_t> ftsIds(Reader &reader, const QString &match) const;
@@ -144,6 +165,7 @@ private:
     // index, else once reloadShortIndex has read the file.
     bool m_memoryComplete = false;
     std::vector<std::pair<uint32_t, QString>> m_pendingShort; // inserted, not yet committed
+    QString m_writeError;
 };
 
 } // namespace musicd

@@ -173,7 +173,10 @@ void LibraryScanner::consider(const std::string &path, const struct stat &st, Pa
     const auto it = pass.known.find(path);
     if (it != pass.known.end() && it->second.size == qint64(st.st_size) &&
         it->second.mtimeNs == mtimeOf(st)) {
-        ++pass.summary.unchanged;
+        if (it->second.id == 0)
+            pass.skip(path); // unreadable before, and unchanged since
+        else
+            ++pass.summary.unchanged;
         m_liveChecked.store(++pass.state.checked, std::memory_order_relaxed);
         pass.known.erase(it);
     } else {
@@ -289,6 +292,13 @@ void LibraryScanner::loadSearchMemory()
 {
     std::lock_guard<std::mutex> lock(m_writing);
     m_index.reloadShortIndex();
+}
+
+void LibraryScanner::Pass::skip(const std::string &path)
+{
+    ++summary.skipped;
+    if (summary.skippedNames.size() < kSkippedNamesKept)
+        summary.skippedNames.append(QFile::decodeName(QByteArray::fromStdString(path)));
 }
 
 void LibraryScanner::walk(const std::string &dir, int depth, Pass &pass)
@@ -423,25 +433,39 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
             batchClock.restart();
         }
         ++inBatch;
+        bool opened = true;
         const std::optional<TrackTags> tags =
-            f.size > 0 ? TagReader::read(QFile::decodeName(QByteArray::fromStdString(f.path)))
-                       : std::nullopt;
+            f.size > 0
+                ? TagReader::read(QFile::decodeName(QByteArray::fromStdString(f.path)), &opened)
+                : std::nullopt;
+        const bool wasUnreadable = isKnown && it->second.id == 0;
         if (!tags) {
-            ++summary.skipped;
-            if (summary.skippedNames.size() < kSkippedNamesKept)
-                summary.skippedNames.append(QFile::decodeName(QByteArray::fromStdString(f.path)));
+            pass.skip(f.path);
+            // Only a file read and found wanting is remembered: one that
+            // could not be opened may be readable next time as it is.
+            if (opened)
+                m_index.rememberUnreadable(f.path, f.size, f.mtimeNs);
+            else if (wasUnreadable)
+                m_index.forgetUnreadable(f.path);
             // An indexed file that turned unreadable leaves the index:
             // it stays in `known` and goes with the vanished ones.
+            if (wasUnreadable)
+                known.erase(it);
         } else {
             IndexedTrack track = trackFromTags(f.path, rootOf(f.path), f.size, f.mtimeNs, *tags);
-            if (isKnown) {
+            if (isKnown && !wasUnreadable) {
                 track.id = it->second.id;
                 m_index.update(track);
                 needShortReload = true;
                 ++summary.changed;
                 known.erase(it);
-            } else if (m_index.insert(track) > 0) {
-                ++summary.added;
+            } else {
+                if (wasUnreadable) {
+                    m_index.forgetUnreadable(f.path);
+                    known.erase(it);
+                }
+                if (m_index.insert(track) > 0)
+                    ++summary.added;
             }
         }
         if (inBatch >= kBatchFiles || batchClock.elapsed() >= kBatchMilliseconds)
@@ -466,7 +490,9 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
             if (inBatch == 0)
                 startBatch();
             ++inBatch;
-            if (m_index.remove(stamp.id))
+            if (stamp.id == 0)
+                m_index.forgetUnreadable(path);
+            else if (m_index.remove(stamp.id))
                 ++summary.removed;
             if (isAdded(path) && m_index.forgetAdded(path)) {
                 std::unique_lock<std::shared_mutex> lock(m_addedMutex);
@@ -490,6 +516,7 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
         m_index.compactMemory();
     writing.unlock();
 
+    summary.writeError = m_index.takeWriteError();
     summary.tracks = m_index.trackCount();
     summary.seconds = clock.elapsed() / 1000.0;
     state.seconds = summary.seconds;

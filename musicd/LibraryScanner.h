@@ -2,7 +2,9 @@
 // walks the roots (cheap: directory entries and stat only), comparing each
 // file with the index as it goes, so only new and changed files (by size
 // and modification time) are kept in memory; it then reads their tags with
-// TagLib, and finally drops the tracks whose files are gone. Writes go in
+// TagLib, and finally drops the tracks whose files are gone. Files found
+// unreadable are remembered the same way, so they are read again only when
+// they change, across restarts too. Writes go in
 // small transactions, so searches see tracks appear while a long first scan
 // runs and a killed service keeps everything committed.
 //
@@ -48,6 +50,9 @@ struct ScanSummary
     qint64 skipped = 0;       // unreadable audio files
     QStringList skippedNames; // the first few of them
     qint64 outsideLinks = 0;  // links leading out of the roots
+    // Why the index could not take what the pass found (a full disk);
+    // empty when every write went through.
+    QString writeError;
     double seconds = 0;
     bool changedAnything() const { return added + changed + removed > 0; }
 };
@@ -115,6 +120,8 @@ private:
         ScanProgress state;
         ProgressFn progress;
         const std::atomic<bool> *stop = nullptr;
+        // Counts an unreadable file, naming the first few.
+        void skip(const std::string &path);
     };
     void walk(const std::string &dir, int depth, Pass &pass);
     // A regular audio file the walk found: unchanged, or to be read.

@@ -16,18 +16,32 @@ OpenFile::~OpenFile()
 
 std::shared_ptr<const OpenFile> OpenFile::open(const QString &path)
 {
-    // Non-blocking, so a FIFO planted under the name cannot hang the open.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    qint64 size = 0;
+    const int fd = openRegular(path, &size);
     if (fd < 0)
         return nullptr;
+    return std::shared_ptr<const OpenFile>(new OpenFile(fd, size));
+}
+
+int OpenFile::openRegular(const QString &path, qint64 *size)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
     struct stat st
     {
     };
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    // A regular file, with the descriptor blocking again: its reads are
+    // ordinary file reads, and a stdio stream made of it expects them so.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         ::close(fd);
-        return nullptr;
+        return -1;
     }
-    return std::shared_ptr<const OpenFile>(new OpenFile(fd, static_cast<qint64>(st.st_size)));
+    if (size)
+        *size = static_cast<qint64>(st.st_size);
+    return fd;
 }
 
 qint64 OpenFile::read(qint64 offset, char *buffer, qint64 length) const

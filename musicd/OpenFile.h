@@ -18,6 +18,12 @@ public:
 
     // A regular file only (no directory, device or FIFO); null otherwise.
     static std::shared_ptr<const OpenFile> open(const QString &path);
+    // A blocking read-only descriptor of the regular file at path, or -1
+    // (missing, unreadable, or a directory, device or FIFO). The open itself
+    // never blocks: a FIFO planted under a library file's name would
+    // otherwise hold the caller until someone writes to it. The caller
+    // closes it; size, when given, gets the file's size.
+    static int openRegular(const QString &path, qint64 *size = nullptr);
 
     qint64 size() const { return m_size; }
     // Bytes read at offset (fewer at the end), -1 on an error.

@@ -1,7 +1,10 @@
 #include "musicd/TagReader.h"
 
+#include "musicd/OpenFile.h"
+
 #include <QFile>
 #include <QStringDecoder>
+#include <algorithm>
 #include <memory>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/audioproperties.h>
@@ -20,6 +23,7 @@
 #include <taglib/vorbisfile.h>
 #include <taglib/wavfile.h>
 #include <taglib/xiphcomment.h>
+#include <unistd.h>
 
 namespace musicd {
 namespace {
@@ -28,6 +32,77 @@ namespace {
 constexpr int kMaxTagChars = 256;
 // Lyrics beyond this are cut as well (a whole opera libretto fits).
 constexpr int kMaxLyricChars = 256 * 1024;
+
+// How much TagLib may read of one file. Its searches for a tag, a frame
+// sync or an Ogg page step through a file 1 KiB at a time up to its end,
+// so a large file that is not what its name says (a disk image named .mp3,
+// gigabytes of zeros) held a scan for minutes. Reads of a search step's
+// size stop after kSearchBudget bytes, and all reads together after
+// kReadBudget, which is more than any real tag with its pictures holds; a
+// file that needs more is unreadable. A real file's searches end within a
+// few steps of where they start.
+constexpr unsigned long kSearchStepBytes = 4096;
+constexpr qint64 kSearchBudget = 2 * 1024 * 1024;
+constexpr qint64 kReadBudget = 64 * 1024 * 1024;
+
+// A file TagLib reads through a descriptor opened here (see
+// OpenFile::openRegular), within the budgets above. Once a budget is spent
+// every read is empty and seeking no longer touches the file, so TagLib's
+// loops that step back through a whole file run on without reading it.
+class BoundedFileStream : public TagLib::IOStream
+{
+public:
+    // Takes the descriptor. The position is kept here (every seek and read
+    // passes through), which spares the stream's own asking the system.
+    BoundedFileStream(int fd, qint64 length) : m_file(fd, true), m_length(long(length))
+    {
+        if (!m_file.isOpen())
+            ::close(fd);
+    }
+
+    TagLib::FileName name() const override { return m_file.name(); }
+    TagLib::ByteVector readBlock(unsigned long length) override
+    {
+        if (m_spent)
+            return TagLib::ByteVector();
+        const bool searchStep = length <= kSearchStepBytes;
+        const qint64 wanted = std::min<qint64>(qint64(length), m_length - m_position);
+        if (wanted > m_readLeft || (searchStep && wanted > m_searchLeft)) {
+            m_spent = true;
+            return TagLib::ByteVector();
+        }
+        TagLib::ByteVector bytes = m_file.readBlock(length);
+        m_position += long(bytes.size());
+        m_readLeft -= bytes.size();
+        if (searchStep)
+            m_searchLeft -= bytes.size();
+        return bytes;
+    }
+    void writeBlock(const TagLib::ByteVector &) override {}
+    void insert(const TagLib::ByteVector &, unsigned long, unsigned long) override {}
+    void removeBlock(unsigned long, unsigned long) override {}
+    bool readOnly() const override { return true; }
+    bool isOpen() const override { return m_file.isOpen(); }
+    void seek(long offset, Position p = Beginning) override
+    {
+        const long base = p == Beginning ? 0 : p == Current ? m_position : m_length;
+        m_position = std::max(0L, base + offset);
+        if (!m_spent)
+            m_file.seek(m_position, Beginning);
+    }
+    void clear() override { m_file.clear(); }
+    long tell() const override { return m_position; }
+    long length() override { return m_length; }
+    void truncate(long) override {}
+
+private:
+    TagLib::FileStream m_file;
+    const long m_length;
+    long m_position = 0;
+    qint64 m_searchLeft = kSearchBudget;
+    qint64 m_readLeft = kReadBudget;
+    bool m_spent = false;
+};
 
 // A parsed file and the stream it reads from (TagLib does not own it).
 struct OpenedFile
@@ -69,8 +144,11 @@ OpenedFile openStream(std::unique_ptr<TagLib::IOStream> stream, const QString &s
 
 OpenedFile openPath(const QString &path)
 {
-    const QByteArray name = QFile::encodeName(path);
-    auto stream = std::make_unique<TagLib::FileStream>(name.constData(), true);
+    qint64 size = 0;
+    const int fd = OpenFile::openRegular(path, &size);
+    if (fd < 0)
+        return {};
+    auto stream = std::make_unique<BoundedFileStream>(fd, size);
     if (!stream->isOpen())
         return {};
     const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
@@ -285,9 +363,12 @@ OpenedFile openBytes(const QByteArray &bytes, const QString &suffix)
 
 } // namespace
 
-std::optional<TrackTags> TagReader::read(const QString &path)
+std::optional<TrackTags> TagReader::read(const QString &path, bool *opened)
 {
-    return tagsOf(openPath(path).file.get());
+    const OpenedFile file = openPath(path);
+    if (opened)
+        *opened = file.stream != nullptr;
+    return tagsOf(file.file.get());
 }
 
 std::optional<TrackTags> TagReader::readBytes(const QByteArray &bytes, const QString &suffix)

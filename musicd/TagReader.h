@@ -31,8 +31,10 @@ class TagReader
 {
 public:
     // The file's tags; none when TagLib cannot make an audio file of it
-    // (garbage, truncated beyond use, an unknown suffix).
-    static std::optional<TrackTags> read(const QString &path);
+    // (garbage, truncated beyond use, an unknown suffix). opened, when
+    // given, says whether the file could be opened at all: one that could
+    // not (a permission, a FIFO) may be fine the next time without changing.
+    static std::optional<TrackTags> read(const QString &path, bool *opened = nullptr);
     // The same over bytes in memory, the format picked by the suffix
     // ("mp3", "flac"...): what the fuzz target drives.
     static std::optional<TrackTags> readBytes(const QByteArray &bytes, const QString &suffix);

@@ -111,6 +111,11 @@ void reportSummary(const musicd::ScanSummary &s, bool first)
             .arg(s.seconds, 0, 'f', 1));
     for (const QString &name : s.skippedNames)
         say(QStringLiteral("skipped (unreadable): %1").arg(name));
+    if (!s.writeError.isEmpty())
+        say(QStringLiteral(
+                "cannot write the library index: %1; some of what this pass found is not "
+                "kept")
+                .arg(s.writeError));
     if (s.outsideLinks > 0)
         say(QStringLiteral("%1 links leading out of the library not followed").arg(s.outsideLinks));
 }
@@ -165,7 +170,7 @@ private:
             m_status.passEnded(summary);
             if (summary.changedAnything())
                 m_source.libraryChanged();
-            if (first || summary.changedAnything())
+            if (first || summary.changedAnything() || !summary.writeError.isEmpty())
                 reportSummary(summary, first);
             first = false;
             // A pass holds every path of the library for a moment; give
@@ -382,7 +387,8 @@ int main(int argc, char **argv)
             parser.isSet(indexOption) ? parser.value(indexOption) : defaultIndexFile();
         QString note;
         if (!index->open(indexFile, &note)) {
-            say(QStringLiteral("cannot open the library index %1").arg(indexFile));
+            say(note.isEmpty() ? QStringLiteral("cannot open the library index %1").arg(indexFile)
+                               : note);
             return 1;
         }
         if (!note.isEmpty())

@@ -1,0 +1,121 @@
+// The index's bookkeeping of files: the stamps a scan compares with, the
+// files the user handed over and the files remembered as unreadable; and
+// the plain text keys and song rows made from a track.
+#include "musicd/LibraryIndex.h"
+#include "musicd/SqliteStatement.h"
+
+namespace musicd {
+
+std::unordered_map<std::string, FileStamp> LibraryIndex::stamps() const
+{
+    std::unordered_map<std::string, FileStamp> out;
+    Statement all(m_writer, "SELECT path, id, size, mtime FROM tracks UNION ALL "
+                            "SELECT path, 0, size, mtime FROM unreadable");
+    if (!all)
+        return out;
+    while (sqlite3_step(all.get()) == SQLITE_ROW) {
+        const auto *path = static_cast<const char *>(sqlite3_column_blob(all.get(), 0));
+        std::string key(path ? path : "", static_cast<size_t>(sqlite3_column_bytes(all.get(), 0)));
+        // A path both a track and remembered unreadable (never written so)
+        // counts as the track.
+        out.emplace(std::move(key), FileStamp{sqlite3_column_int64(all.get(), 1),
+                                              sqlite3_column_int64(all.get(), 2),
+                                              sqlite3_column_int64(all.get(), 3)});
+    }
+    return out;
+}
+
+std::optional<FileStamp> LibraryIndex::stampOf(const std::string &path) const
+{
+    Statement one(m_writer, "SELECT id, size, mtime FROM tracks WHERE path=?");
+    if (!one)
+        return std::nullopt;
+    sqlite3_bind_blob(one.get(), 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
+    if (sqlite3_step(one.get()) != SQLITE_ROW)
+        return std::nullopt;
+    return FileStamp{sqlite3_column_int64(one.get(), 0), sqlite3_column_int64(one.get(), 1),
+                     sqlite3_column_int64(one.get(), 2)};
+}
+
+std::vector<std::string> LibraryIndex::addedFiles() const
+{
+    std::vector<std::string> out;
+    Statement all(m_writer, "SELECT path FROM added ORDER BY path");
+    while (all && sqlite3_step(all.get()) == SQLITE_ROW) {
+        const auto *path = static_cast<const char *>(sqlite3_column_blob(all.get(), 0));
+        out.emplace_back(path ? path : "", static_cast<size_t>(sqlite3_column_bytes(all.get(), 0)));
+    }
+    return out;
+}
+
+bool LibraryIndex::markAdded(const std::string &path)
+{
+    Statement add(m_writer, "INSERT OR IGNORE INTO added(path) VALUES(?)");
+    if (!add)
+        return false;
+    sqlite3_bind_blob(add.get(), 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
+    return sqlite3_step(add.get()) == SQLITE_DONE;
+}
+
+bool LibraryIndex::forgetAdded(const std::string &path)
+{
+    Statement gone(m_writer, "DELETE FROM added WHERE path=?");
+    if (!gone)
+        return false;
+    sqlite3_bind_blob(gone.get(), 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
+    return sqlite3_step(gone.get()) == SQLITE_DONE;
+}
+
+bool LibraryIndex::rememberUnreadable(const std::string &path, qint64 size, qint64 mtimeNs)
+{
+    sqlite3_stmt *stmt = writerStatement(kRememberUnreadable);
+    if (!stmt)
+        return false;
+    sqlite3_bind_blob(stmt, 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int64(stmt, 2, size);
+    sqlite3_bind_int64(stmt, 3, mtimeNs);
+    return stepWriter(stmt);
+}
+
+bool LibraryIndex::forgetUnreadable(const std::string &path)
+{
+    sqlite3_stmt *stmt = writerStatement(kForgetUnreadable);
+    if (!stmt)
+        return false;
+    sqlite3_bind_blob(stmt, 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
+    return stepWriter(stmt);
+}
+
+QString LibraryIndex::looseKey(const QString &name)
+{
+    QString key;
+    for (const QChar c : name.toCaseFolded()) {
+        if (c.isLetterOrNumber())
+            key += c;
+    }
+    return key;
+}
+
+QString LibraryIndex::foldedText(const QString &title, const QString &artist, const QString &album)
+{
+    return (title + QLatin1Char('\n') + artist + QLatin1Char('\n') + album).toCaseFolded();
+}
+
+Song LibraryIndex::songOf(const IndexedTrack &track)
+{
+    Song song;
+    song.id = track.id;
+    song.title = track.title;
+    song.singer = track.artist;
+    song.album = track.album;
+    song.hasLyrics = track.hasLyrics;
+    const std::string::size_type dot = track.path.rfind('.');
+    song.audioSuffix = dot == std::string::npos
+                           ? QString()
+                           : QString::fromUtf8(track.path.substr(dot + 1)).toLower();
+    song.durationSeconds = track.durationSeconds;
+    song.audioBytes = track.size;
+    return song;
+}
+
+} // namespace musicd
