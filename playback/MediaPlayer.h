@@ -186,6 +186,10 @@ private:
     bool m_hiddenBeforeFullScreen = false;
     QRect m_normalGeometry;
     bool m_pressed = false;
+    // A double click's button is still down: its press and release, which
+    // reach the full-screen view that the double click just opened under
+    // the pointer, are no click.
+    bool m_doubleClickHeld = false;
     QTimer *m_repaintTimer = nullptr;
     QTimer *m_watchTimer = nullptr;
     // Since when the link has been connecting or buffering; invalid while

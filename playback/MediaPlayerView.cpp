@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QTimer>
 
 namespace {
@@ -72,7 +73,7 @@ void MediaPlayer::hideEvent(QHideEvent *event)
 
 void MediaPlayer::mousePressEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::LeftButton)
+    if (event->button() == Qt::LeftButton && !m_doubleClickHeld)
         m_pressed = true;
     QWidget::mousePressEvent(event);
 }
@@ -82,6 +83,8 @@ void MediaPlayer::mouseReleaseEvent(QMouseEvent *event)
     const bool click = m_pressed && event->button() == Qt::LeftButton &&
                        rect().contains(event->position().toPoint());
     m_pressed = false;
+    if (event->button() == Qt::LeftButton)
+        m_doubleClickHeld = false;
     if (!click)
         return;
     // A click still waiting was not followed by a double click: it stands.
@@ -99,13 +102,15 @@ void MediaPlayer::mouseDoubleClickEvent(QMouseEvent *event)
     m_pressed = false;
     if (event->button() != Qt::LeftButton)
         return;
+    m_doubleClickHeld = true;
     m_clickTimer->stop();
     Q_EMIT doubleClicked();
 }
 
 void MediaPlayer::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Escape && m_fullScreen) {
+    // Escape leaves full screen, and so does F11, the key that entered it.
+    if ((event->key() == Qt::Key_Escape || event->key() == Qt::Key_F11) && m_fullScreen) {
         setFullScreen(false);
         return;
     }
@@ -129,7 +134,12 @@ void MediaPlayer::setFullScreen(bool on)
     if (on) {
         m_normalGeometry = geometry();
         m_hiddenBeforeFullScreen = isHidden();
+        QScreen *screen = window()->screen();
         setWindowFlag(Qt::Window, true);
+        // The full-screen state is a request to a window manager; without
+        // one nothing would size the view, so it takes the screen itself.
+        if (screen)
+            setGeometry(screen->geometry());
         showFullScreen();
         activateWindow();
         setFocus(Qt::OtherFocusReason);
@@ -138,5 +148,8 @@ void MediaPlayer::setFullScreen(bool on)
         setWindowFlag(Qt::Window, false);
         setGeometry(m_normalGeometry);
         setVisible(!m_hiddenBeforeFullScreen);
+        // The keys go back to the window the view sits in (without a
+        // window manager nobody else would give them).
+        window()->activateWindow();
     }
 }

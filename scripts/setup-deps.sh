@@ -29,12 +29,14 @@ run_packages=(
 # drive the player with playerctl as well. The toolkit's private headers let
 # a test switch accessibility on, as a screen reader does, to catch the
 # events the playlist sends. A private sound server (with a null sink and its
-# recorder) lets a test hear what the player sends to it.
+# recorder) lets a test hear what the player sends to it. The window tests
+# on the virtual display start a small window manager (openbox) where a
+# desktop would have one, and draw Arabic and Hebrew titles (DejaVu).
 test_packages=(
     git
     libgtest-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    x11-utils xdotool imagemagick mpv libxcb1-dev
+    x11-utils xdotool openbox fonts-dejavu-core imagemagick mpv libxcb1-dev
     lame flac vorbis-tools opus-tools ffmpeg
     appstream lintian desktop-file-utils dpkg-dev fakeroot file
     dbus-daemon dbus-bin playerctl

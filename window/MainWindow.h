@@ -166,6 +166,8 @@ public:
     void onSingerPictureClicked();
     void onPlayerClicked();
     void onPlayerDoubleClicked();
+    // F11: the player's view fills the screen, or leaves it.
+    void toggleFullScreen();
     // The search-prompt restore of a background press (before the drag).
     void restoreSearchPrompt();
     // Pops the tray menu up at a screen position (a right press on the title
@@ -336,6 +338,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -444,4 +447,6 @@ private:
     QString m_statusBeforeMessage;
     // The seek knob moved since the press: only then does a release seek.
     bool m_seekKnobMoved = false;
+    // The first show gave the search box the focus.
+    bool m_firstFocusGiven = false;
 };

@@ -44,6 +44,11 @@ public:
     void setLyricBoxText(const QString &) override {}
 };
 
+// Status line of an add that found the playlist full: its room, then how
+// many songs stayed out; and how long the line says it.
+const QString kPlaylistFullStatus = QStringLiteral("播放列表已满（最多 %1 首），%2 首歌曲未添加");
+constexpr int kPlaylistFullMessageMs = 8000;
+
 } // namespace
 
 void MainWindow::connectCommands()
@@ -194,10 +199,16 @@ void MainWindow::addResultsToPlaylist()
 
     SearchState &search = musicservice::searchState();
     search.playlistAddInProgress = rows > 0;
+    QList<PlaylistView::NewItem> items;
+    items.reserve(outcome.rows.size());
     for (const int row : outcome.rows) {
         const SearchResult &result = resultsView->row(row);
-        playlistView->addItem(result.title, result.singer, result.songId, QString());
+        items.append({result.title, result.singer, result.songId, QString()});
     }
+    const qsizetype refused = items.size() - playlistView->appendItems(items);
+    if (refused > 0)
+        showStatusMessage(kPlaylistFullStatus.arg(PlaylistView::kMaxItems).arg(refused),
+                          kPlaylistFullMessageMs);
     for (int i = 0; i < rows; ++i) {
         if (ticks.at(i) != outcome.ticks.at(i))
             resultsView->setTicked(i, outcome.ticks.at(i));
@@ -238,8 +249,14 @@ void MainWindow::onInvertChosen()
 
 void MainWindow::onResultsReleased(int button)
 {
-    if (resultsView->rowCount() > 0 && button == 2)
+    if (button != 2)
+        return;
+    // An empty list has no rows to act on: the window's own menu (about,
+    // exit) answers the right click instead of nothing.
+    if (resultsView->rowCount() > 0)
         popupMenus->resultMenu()->popup(QCursor::pos());
+    else
+        showWindowMenu(QCursor::pos());
 }
 
 void MainWindow::onResultsHovered(const QPoint &viewportPos)

@@ -318,6 +318,11 @@ void MainWindow::onPlayerDoubleClicked()
     attempt([&] { mediaPlayer->setFullScreen(true); });
 }
 
+void MainWindow::toggleFullScreen()
+{
+    mediaPlayer->setFullScreen(!mediaPlayer->fullScreen());
+}
+
 QString MainWindow::fetchAnsiText(const QString &url)
 {
     return musicservice::httpGetAnsi(url);

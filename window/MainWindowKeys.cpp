@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QSlider>
 #include <algorithm>
 #include <cmath>
@@ -50,6 +51,8 @@ constexpr SpokenText kCloseText{"关闭", "将窗口隐藏到通知区域，播�
 constexpr SpokenText kPlayModeText{"播放模式", "选择单曲播放、列表循环播放或随机播放"};
 constexpr SpokenText kVolumeText{"音量", "拖动调节音量，Ctrl+上/下 键每次调节 5%"};
 constexpr SpokenText kSeekText{"播放进度", "拖动跳到歌曲的某一位置，左/右键每次跳 5 秒"};
+constexpr SpokenText kSingerPictureText{
+    "歌手图片", "单击显示播放画面；按 F11 或双击播放画面全屏显示，按 Esc 或 F11 退出全屏"};
 
 void speak(QWidget *widget, const SpokenText &text)
 {
@@ -127,6 +130,9 @@ void MainWindow::seekTo(double seconds)
         return;
     mediaPlayer->controls().setCurrentPosition(seconds);
     m_state->announceSeek(mediaPlayer->controls().currentPosition());
+    // The knob and the clock show the new place at once, as after a drag:
+    // a paused player has no running clock to do it later.
+    onClockTick();
 }
 
 void MainWindow::setVolumePercent(int volume)
@@ -220,6 +226,7 @@ void MainWindow::setupKeys()
         bind(QKeySequence(Qt::CTRL | Qt::Key_Down), quieter),
         bind(QKeySequence(Qt::Key_Delete), &MainWindow::removeSelectedItem),
         bind(QKeySequence(Qt::CTRL | Qt::Key_Q), &MainWindow::exitPlayer),
+        bind(QKeySequence(Qt::Key_F11), &MainWindow::toggleFullScreen),
         // The media keys, where no desktop shell takes them first. The
         // play key of most keyboards is the play/pause toggle.
         bind(QKeySequence(Qt::Key_MediaPlay), &MainWindow::togglePlayback),
@@ -301,6 +308,24 @@ void MainWindow::setupKeys()
         QWidget::setTabOrder(chain.at(i - 1), chain.at(i));
 }
 
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (event->spontaneous())
+        return;
+    // Without a window manager nothing gives a new window the keyboard; it
+    // takes it itself, as the tray's show does.
+    activateWindow();
+    // The keys start where the tab order does: the search box, its prompt
+    // selected so that typing replaces it.
+    if (!m_firstFocusGiven) {
+        m_firstFocusGiven = true;
+        searchEdit->setFocus(Qt::OtherFocusReason);
+        if (searchEdit->text() == kSearchPrompt)
+            searchEdit->selectAll();
+    }
+}
+
 // ---- screen readers -------------------------------------------------------------
 
 void MainWindow::setupAccessibility()
@@ -315,6 +340,7 @@ void MainWindow::setupAccessibility()
         speak(volume, kVolumeText);
     for (ImageControl *seek : {seekKnob, seekTrack})
         speak(seek, kSeekText);
+    speak(singerPicture, kSingerPictureText);
     for (ImageControl *button : {previousButton, nextButton, playButton, searchImageButton,
                                  minimiseButton, closeButton, playModeButton})
         button->setAccessibleRole(QAccessible::Button);

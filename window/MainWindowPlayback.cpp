@@ -225,8 +225,13 @@ void MainWindow::onPlaylistMousePressed(short, short, float x, float y)
 
 void MainWindow::onPlaylistMouseReleased(short button, short, float, float)
 {
-    if (playlistView->listCount() >= 1 && button == 2)
+    if (button != 2)
+        return;
+    // As on the result list: an empty playlist offers the window's menu.
+    if (playlistView->listCount() >= 1)
         popupMenus->playlistMenu()->popup(QCursor::pos());
+    else
+        showWindowMenu(QCursor::pos());
 }
 
 // ---- play order -------------------------------------------------------------

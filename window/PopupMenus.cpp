@@ -46,6 +46,10 @@ PopupMenus::PopupMenus(QWidget *window)
     clearPlaylistAction = item(m_playlist, "clearPlaylistAction", QStringLiteral("清空"));
     separator(m_playlist);
     downloadPlaylistAction = item(m_playlist, "downloadPlaylistAction", QStringLiteral("下载"));
+    // About closes the window's two list menus as well as the tray menu:
+    // a right click is where a user looks for it.
+    separator(m_playlist);
+    m_playlist.items.append(aboutAction);
 
     singleRepeatAction = item(m_playMode, "singleRepeatAction", QStringLiteral("单曲播放"));
     listLoopAction = item(m_playMode, "listLoopAction", QStringLiteral("列表循环"));
@@ -87,8 +91,11 @@ QMenu *PopupMenus::trayMenu()
 
 QMenu *PopupMenus::resultMenu()
 {
-    if (!m_result.built)
+    if (!m_result.built) {
         build(m_result)->addMenu(selectSubmenu());
+        m_result.built->addSeparator();
+        m_result.built->addAction(aboutAction);
+    }
     return m_result.built;
 }
 

@@ -26,7 +26,7 @@ public:
     QAction *trayPreviousAction = nullptr;  // "上一首"
     QAction *trayNextAction = nullptr;      // "下一首"
     QAction *libraryAction = nullptr;       // "音乐库…"
-    QAction *aboutAction = nullptr;         // "关于"
+    QAction *aboutAction = nullptr;         // "关于", last in the two list menus as well
     QAction *exitAction = nullptr;          // "退出程序"
 
     // Search-result menu "选择", with the submenu "选择列表".

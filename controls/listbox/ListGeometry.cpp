@@ -184,4 +184,12 @@ TextFit fitText(const QString &text, int cellWidth, const Measure &measure)
     return {false, chars, measure(text, chars)};
 }
 
+CutPlacement placeCut(const TextFit &fit, int x, int width, int ellipsisWidth, bool rightToLeft)
+{
+    if (!rightToLeft)
+        return {x, x + fit.prefixWidth};
+    const int textLeft = x + width - fit.prefixWidth;
+    return {textLeft, textLeft - ellipsisWidth};
+}
+
 } // namespace listgeo

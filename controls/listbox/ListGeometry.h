@@ -95,8 +95,9 @@ RowCells rowCells(const Layout &layout, int numberWidth, int authorWidth, int ti
 int centredTop(int rowTop, int itemHeight, int contentHeight);
 
 // How a text is shortened to fit a cell. When it fits, all of it is drawn
-// with the cell's alignment. Otherwise the first `chars` characters are drawn
-// left-aligned in [x, x + prefixWidth) and "..." in [x + prefixWidth, x + w).
+// with the cell's alignment. Otherwise the first `chars` characters (the
+// logical start, whatever the direction) are kept and the ellipsis follows
+// them where the text's direction ends: see placeCut.
 struct TextFit
 {
     bool fits = true;
@@ -107,7 +108,19 @@ struct TextFit
 using Measure = std::function<int(const QString &text, int length)>;
 TextFit fitText(const QString &text, int cellWidth, const Measure &measure);
 
-// The marker drawn after a shortened text.
-inline constexpr char16_t kEllipsis[] = u"...";
+// Where a shortened text goes in the cell [x, x + width): a left-to-right
+// text's kept start at the cell's left with the ellipsis after it; a
+// right-to-left one's at the cell's right, with the ellipsis to its left,
+// where a right-to-left reader's line ends.
+struct CutPlacement
+{
+    int textLeft = 0;
+    int ellipsisLeft = 0;
+};
+CutPlacement placeCut(const TextFit &fit, int x, int width, int ellipsisWidth, bool rightToLeft);
+
+// The marker drawn where a shortened text ends (U+2026, the one the result
+// list's cut texts end in too).
+inline constexpr char16_t kEllipsis[] = u"\u2026";
 
 } // namespace listgeo

@@ -175,22 +175,31 @@ void PlaylistView::drawTextFit(QPainter &painter, const QString &text, int x, in
     const int baseline = y + m_metrics.ascent();
     const listgeo::TextFit fit =
         listgeo::fitText(text, w, [this](const QString &s, int n) { return cachedWidth(s, n); });
-    if (fit.fits) {
-        const int left = alignment == kAlignCentre ? x + (w - fit.prefixWidth) / 2 : x;
-        painter.drawText(QPoint(left, baseline), text);
-        return;
-    }
-    // A shortened text is left-aligned whatever the cell asks for. The
-    // prefix leaves room for the ellipsis, except when not even one
-    // character fits: then the ellipsis is cut at the cell's edge.
-    const QString ellipsis = QString::fromUtf16(listgeo::kEllipsis);
-    if (fit.chars > 0) {
-        painter.drawText(QPoint(x, baseline), text.left(fit.chars));
-        painter.drawText(QPoint(x + fit.prefixWidth, baseline), ellipsis);
+    // A right-to-left text (its first strong character says so) is laid
+    // out in its own direction, so its runs keep their order.
+    const bool rightToLeft = text.isRightToLeft();
+    const int fitLeft = alignment == kAlignCentre ? x + (w - fit.prefixWidth) / 2 : x;
+    if (fit.fits && !rightToLeft) {
+        painter.drawText(QPoint(fitLeft, baseline), text);
         return;
     }
     painter.save();
+    if (rightToLeft)
+        painter.setLayoutDirection(Qt::RightToLeft);
+    if (fit.fits) {
+        painter.drawText(QPoint(fitLeft, baseline), text);
+        painter.restore();
+        return;
+    }
+    // A shortened text keeps its start and ends in the ellipsis where its
+    // direction ends, whatever the cell's alignment. When not even one
+    // character fits, only the ellipsis shows, cut at the cell's edge.
+    const QString ellipsis = QString::fromUtf16(listgeo::kEllipsis);
+    const listgeo::CutPlacement place =
+        listgeo::placeCut(fit, x, w, cachedWidth(ellipsis, int(ellipsis.size())), rightToLeft);
     painter.setClipRect(QRect(x, y, w, h), Qt::IntersectClip);
-    painter.drawText(QPoint(x + fit.prefixWidth, baseline), ellipsis);
+    if (fit.chars > 0)
+        painter.drawText(QPoint(place.textLeft, baseline), text.left(fit.chars));
+    painter.drawText(QPoint(place.ellipsisLeft, baseline), ellipsis);
     painter.restore();
 }

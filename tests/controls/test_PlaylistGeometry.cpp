@@ -101,7 +101,7 @@ TEST(ListGeometry, CentredTopRoundsHalvesToEven)
     EXPECT_EQ(listgeo::centredTop(0, 10, 13), -2);  // -1.5 -> -2
 }
 
-// Every UTF-16 unit 10 pixels wide, so "..." is 30.
+// Every UTF-16 unit 10 pixels wide, so the ellipsis is 10.
 int fixedWidth(const QString &, int length)
 {
     return 10 * length;
@@ -119,13 +119,14 @@ TEST(ListGeometry, FitTextCutsAndLeavesRoomForEllipsis)
     };
     const Case cases[] = {
         {QStringLiteral("abc"), 30, true, 3, 30},
-        {QStringLiteral("abcdef"), 50, false, 2, 20},
-        {QStringLiteral("abcdef"), 59, false, 2, 20},
+        {QStringLiteral("abcdef"), 50, false, 4, 40},
+        {QStringLiteral("abcdef"), 59, false, 4, 40},
         // Nothing fits: the ellipsis still starts after the first character.
-        {QStringLiteral("abcdef"), 25, false, 0, 10},
+        {QStringLiteral("abcdef"), 15, false, 0, 10},
         {QString(), -5, false, 0, 0},
         // a b 😀 c d e f: the cut must not split the emoji's surrogate pair.
-        {QStringLiteral("ab\U0001F600cdef"), 60, false, 2, 20},
+        {QStringLiteral("ab\U0001F600cdef"), 40, false, 2, 20},
+        {QStringLiteral("ab\U0001F600cdef"), 60, false, 5, 50},
     };
     for (const Case &c : cases) {
         const listgeo::TextFit fit = listgeo::fitText(c.text, c.width, fixedWidth);
@@ -148,7 +149,8 @@ TEST(ListGeometry, FitTextFindsTheLongestPrefixLikeTryingEveryLength)
     const QString text = QStringLiteral("The quick brown fox jumps over the lazy dog 0123456789");
     for (int width = 0; width < uneven(text, int(text.size())) + 5; ++width) {
         const listgeo::TextFit fit = listgeo::fitText(text, width, uneven);
-        const int room = width - uneven(QStringLiteral("..."), 3);
+        const QString ellipsis = QString::fromUtf16(listgeo::kEllipsis);
+        const int room = width - uneven(ellipsis, int(ellipsis.size()));
         int expected = 0;
         for (int n = int(text.size()); n >= 1; --n) {
             if (room >= uneven(text, n)) {
@@ -187,7 +189,7 @@ TEST(ListGeometry, FitTextKeepsTheLongestPrefixWhenJoiningNarrowsIt)
     const Case cases[] = {{"pairs", pairs}, {"words", words}, {"plain", fixedWidth}};
     const QString text = QString(40, QLatin1Char('x'));
     for (const Case &c : cases) {
-        const int ellipsis = c.measure(QStringLiteral("..."), 3);
+        const int ellipsis = c.measure(QString::fromUtf16(listgeo::kEllipsis), 1);
         for (int width = 0; width < 420; ++width) {
             const listgeo::TextFit fit = listgeo::fitText(text, width, c.measure);
             if (fit.fits)
@@ -202,9 +204,10 @@ TEST(ListGeometry, FitTextKeepsTheLongestPrefixWhenJoiningNarrowsIt)
             EXPECT_EQ(fit.chars, expected) << c.name << " width " << width;
         }
     }
-    // The fault as seen: 28 pixels of room after "..." (30 wide) keeps
-    // four characters (28 wide), not the two a search for the boundary finds.
-    EXPECT_EQ(listgeo::fitText(text, 58, pairs).chars, 4);
+    // The fault as seen: 28 pixels of room after the ellipsis (10 wide)
+    // keeps four characters (28 wide), not the two a search for the
+    // boundary finds.
+    EXPECT_EQ(listgeo::fitText(text, 38, pairs).chars, 4);
 }
 
 TEST(ListGeometry, RowArithmeticStaysInRangeForAnyRowHeight)

@@ -84,6 +84,119 @@ bool XServer::start()
     return true;
 }
 
+namespace {
+
+// Whether a window manager says it manages the screen: the root window
+// names its check window (EWMH's _NET_SUPPORTING_WM_CHECK).
+bool windowManagerRuns()
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    if (!connection || xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return false;
+    }
+    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    const char name[] = "_NET_SUPPORTING_WM_CHECK";
+    xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 1, std::strlen(name), name), nullptr);
+    bool runs = false;
+    if (screen && atom && atom->atom != XCB_ATOM_NONE) {
+        xcb_get_property_reply_t *property = xcb_get_property_reply(
+            connection,
+            xcb_get_property(connection, 0, screen->root, atom->atom, XCB_ATOM_WINDOW, 0, 1),
+            nullptr);
+        runs = property && xcb_get_property_value_length(property) > 0;
+        std::free(property);
+    }
+    std::free(atom);
+    xcb_disconnect(connection);
+    return runs;
+}
+
+// Whether a window mapped now gets managed: the manager sets WM_STATE on
+// it. A manager names itself before its event loop runs, and a window that
+// asks to be mapped in between is never shown; so a probe window is mapped
+// until one is managed.
+bool windowManagerManages()
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    if (!connection || xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return false;
+    }
+    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    const char name[] = "WM_STATE";
+    xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
+    bool managed = false;
+    for (int tries = 0; screen && atom && !managed && tries < kStartTimeoutMs / 500; ++tries) {
+        const xcb_window_t probe = xcb_generate_id(connection);
+        xcb_create_window(connection, XCB_COPY_FROM_PARENT, probe, screen->root, 0, 0, 8, 8, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_map_window(connection, probe);
+        xcb_flush(connection);
+        for (int waited = 0; waited < 500 && !managed; waited += 50) {
+            ::usleep(50 * 1000);
+            xcb_get_property_reply_t *property = xcb_get_property_reply(
+                connection, xcb_get_property(connection, 0, probe, atom->atom, atom->atom, 0, 2),
+                nullptr);
+            managed = property && xcb_get_property_value_length(property) > 0;
+            std::free(property);
+        }
+        xcb_destroy_window(connection, probe);
+        xcb_flush(connection);
+    }
+    std::free(atom);
+    xcb_disconnect(connection);
+    return managed;
+}
+
+} // namespace
+
+WindowManager::~WindowManager()
+{
+    if (m_pid <= 0)
+        return;
+    ::kill(m_pid, SIGTERM);
+    for (int i = 0; i < 50; ++i) {
+        if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid)
+            return;
+        ::usleep(100 * 1000);
+    }
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+}
+
+bool WindowManager::start()
+{
+    const QByteArray openbox =
+        QStandardPaths::findExecutable(QStringLiteral("openbox")).toLocal8Bit();
+    if (openbox.isEmpty())
+        return false;
+    m_pid = ::fork();
+    if (m_pid < 0)
+        return false;
+    if (m_pid == 0) {
+        const int devNull = ::open("/dev/null", O_WRONLY);
+        if (devNull >= 0) {
+            ::dup2(devNull, STDOUT_FILENO);
+            ::dup2(devNull, STDERR_FILENO);
+        }
+        ::execl(openbox.constData(), "openbox", "--sm-disable", static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    for (int waited = 0; waited < kStartTimeoutMs; waited += 50) {
+        if (windowManagerRuns())
+            return windowManagerManages();
+        if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+            m_pid = -1;
+            return false;
+        }
+        ::usleep(50 * 1000);
+    }
+    return false;
+}
+
 FakeTray::FakeTray()
 {
     m_connection = xcb_connect(nullptr, nullptr);

@@ -42,6 +42,25 @@ private:
     quint32 m_window = 0;
 };
 
+// A small window manager (openbox, from the distribution) on the test
+// display while the object lives: it frames, places and focuses windows
+// and honours the full-screen state, as a desktop does.
+class WindowManager
+{
+public:
+    WindowManager() = default;
+    ~WindowManager();
+    WindowManager(const WindowManager &) = delete;
+    WindowManager &operator=(const WindowManager &) = delete;
+
+    // Starts it and waits until it manages the screen. False when it is
+    // missing or does not come up.
+    bool start();
+
+private:
+    pid_t m_pid = -1;
+};
+
 // Whether this test program runs on its own X server (set by its main;
 // false when Xvfb is missing, and the tests that need it skip).
 bool onXServer();

@@ -37,6 +37,10 @@ protected:
         form->setQuitHandler([this](int code) { quitCodes.append(code); });
         QApplication::setActiveWindow(form.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+        // The window starts in the search box, which keeps Space, the
+        // arrows and Delete for its text; the window's own keys are
+        // pressed elsewhere.
+        form->focusHolder->setFocus();
         player = form->mediaPlayer;
         list = form->playlistView;
     }

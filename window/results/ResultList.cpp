@@ -2,6 +2,8 @@
 
 #include "window/results/ResultListAccessible.h"
 
+#include "controls/listbox/ListGeometry.h"
+
 #include <QAccessible>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -349,9 +351,47 @@ void ResultList::paintRow(QPainter &painter, int row)
         if (right <= left || right < 0 || left > m_geometry.viewWidth)
             continue;
         const QRect cell(left, rect.top(), right - left, rect.height());
-        painter.drawText(cell, Qt::AlignLeft | Qt::AlignVCenter,
-                         metrics.elidedText(text(row, c), Qt::ElideRight, cell.width()));
+        drawCellText(painter, metrics, cell, text(row, c));
     }
+}
+
+void ResultList::drawCellText(QPainter &painter, const QFontMetrics &metrics, const QRect &cell,
+                              const QString &text)
+{
+    // A right-to-left text (its first strong character says so) is laid
+    // out in its own direction, so its runs keep their order.
+    const bool rightToLeft = text.isRightToLeft();
+    const int flags = Qt::AlignLeft | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextDontClip;
+    const listgeo::TextFit fit =
+        listgeo::fitText(text, cell.width(), [&metrics](const QString &s, int n) {
+            return metrics.horizontalAdvance(n >= s.size() ? s : s.left(n));
+        });
+    if (fit.fits && !rightToLeft) {
+        painter.drawText(cell, flags, text);
+        return;
+    }
+    painter.save();
+    painter.setLayoutDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+    if (fit.fits) {
+        painter.drawText(cell, flags, text);
+        painter.restore();
+        return;
+    }
+    // Cut as the playlist cuts: the start kept, the ellipsis where the
+    // text's direction ends (the toolkit's own elision would fall back to
+    // three dots in a font without the ellipsis, and put it at the
+    // paragraph's end, not the text's).
+    const QString ellipsis = QString::fromUtf16(listgeo::kEllipsis);
+    const int ellipsisWidth = metrics.horizontalAdvance(ellipsis);
+    const listgeo::CutPlacement place =
+        listgeo::placeCut(fit, cell.left(), cell.width(), ellipsisWidth, rightToLeft);
+    painter.setClipRect(cell, Qt::IntersectClip);
+    if (fit.chars > 0)
+        painter.drawText(QRect(place.textLeft, cell.top(), fit.prefixWidth, cell.height()), flags,
+                         text.left(fit.chars));
+    painter.drawText(QRect(place.ellipsisLeft, cell.top(), ellipsisWidth, cell.height()), flags,
+                     ellipsis);
+    painter.restore();
 }
 
 void ResultList::paintHeader(QPainter &painter, const QRect &area)

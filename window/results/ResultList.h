@@ -28,6 +28,7 @@
 #include <QList>
 #include <QStringList>
 
+class QFontMetrics;
 class ResultListHeader;
 
 class ResultList : public QAbstractScrollArea
@@ -120,6 +121,9 @@ private:
     friend class ResultListHeader;
 
     void paintHeader(QPainter &painter, const QRect &area);
+    // One cell's text, cut to the cell with the playlist's ellipsis.
+    static void drawCellText(QPainter &painter, const QFontMetrics &metrics, const QRect &cell,
+                             const QString &text);
     void paintRow(QPainter &painter, int row);
     void headerPressed(const QPoint &pos);
     void headerMoved(const QPoint &pos, Qt::MouseButtons buttons);
