@@ -55,8 +55,19 @@ void showOwnService(OwnServiceController &controller, MainWindow &window)
     QObject::connect(
         &controller, &OwnServiceController::serviceChanged, &window,
         [](const QString &url) { ServiceConfig::setHost(url.isEmpty() ? kNoServiceYet : url); });
+    // An empty library offers the music library dialog, once a run.
     QObject::connect(&controller, &OwnServiceController::statusChanged, &window,
-                     [&window](const QString &text) { window.showServiceStatus(text); });
+                     [&window, &controller, offered = false](const QString &text) mutable {
+                         window.showServiceStatus(text);
+                         const ServiceStatus &status = controller.status();
+                         if (!offered && status.library && !status.firstScan &&
+                             status.tracks == 0) {
+                             offered = true;
+                             window.showLibraryDialog();
+                         }
+                     });
+    QObject::connect(&window, &MainWindow::libraryChosen, &controller,
+                     &OwnServiceController::apply);
     QObject::connect(&controller, &OwnServiceController::failed, &window,
                      [&window](const QString &text) { window.showServiceStatus(text, true); });
     QObject::connect(&controller, &OwnServiceController::firstScanChanged, &window,
@@ -186,9 +197,25 @@ int main(int argc, char **argv)
         useOwnService(ownService);
     window.show();
     // Files from the command line (the desktop's "open with") once the
-    // window is up.
-    if (!options.files.isEmpty())
+    // window is up, and our own service with it: it is the one that takes
+    // them.
+    if (!options.files.isEmpty() && options.serviceNamed) {
         QTimer::singleShot(0, &window, [&window, &options] { window.openFiles(options.files); });
+    } else if (!options.files.isEmpty()) {
+        auto *waiting = new QMetaObject::Connection;
+        *waiting = QObject::connect(&ownService, &OwnServiceController::serviceChanged, &window,
+                                    [&window, &options, waiting](const QString &url) {
+                                        if (url.isEmpty())
+                                            return;
+                                        QObject::disconnect(*waiting);
+                                        delete waiting;
+                                        // Out of the controller's signal: adding waits for the
+                                        // service.
+                                        QTimer::singleShot(0, &window, [&window, &options] {
+                                            window.openFiles(options.files);
+                                        });
+                                    });
+    }
     // The bus is joined once the window is up, so start-up does not wait
     // for it.
     QTimer::singleShot(0, &state, [&state] { MprisService::startOnSessionBus(&state); });

@@ -15,7 +15,8 @@ namespace FileIntakeToken {
 // Hex characters in a token.
 inline constexpr int kLength = 32;
 
-// <runtime folder>/velmor-musicd-<port>.token: one per service, by port.
+// <runtime folder>/musicd-<port>.token: one per service, by port ("" when
+// the runtime folder is not safe to use).
 QString path(int port);
 // A new token from the system's random source.
 QByteArray create();

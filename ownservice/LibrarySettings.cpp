@@ -1,5 +1,8 @@
 #include "ownservice/LibrarySettings.h"
 
+#include "files/CheckedCommit.h"
+#include "files/RegularFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -123,19 +126,17 @@ QByteArray LibrarySettingsFile::serialise(const LibraryChoice &choice)
 
 LibrarySettingsFile::ReadResult LibrarySettingsFile::read(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return {};
-    ReadResult result;
-    result.found = true;
-    // Only a regular file: a FIFO put there would block the open.
-    if (!info.isFile()) {
-        result.warning = QStringLiteral("not a regular file");
-        return result;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.warning = QStringLiteral("cannot be read (%1)").arg(file.errorString());
+    QFile file;
+    QString why;
+    bool missing = false;
+    // Only a regular file, opened without waiting: a FIFO put there would
+    // otherwise block the open.
+    if (!RegularFile::open(path, file, &why, &missing)) {
+        if (missing)
+            return {};
+        ReadResult result;
+        result.found = true;
+        result.warning = why;
         return result;
     }
     return parse(file.read(kMaxFileBytes + 1));
@@ -154,11 +155,9 @@ bool LibrarySettingsFile::write(const QString &path, const LibraryChoice &choice
     if (!file.open(QIODevice::WriteOnly))
         return fail(file.errorString());
     const QByteArray bytes = serialise(choice);
-    // flush() pushes the whole buffer out now, so a full disk shows here
-    // rather than being lost inside commit().
-    if (file.write(bytes) != bytes.size() || !file.flush())
+    if (file.write(bytes) != bytes.size())
         return fail(file.errorString());
-    if (!file.commit())
-        return fail(file.errorString());
-    return true;
+    // The old file stays unless every byte reached the disk.
+    const CheckedCommit commit = CheckedCommit::commit(file, bytes.size());
+    return commit.saved || fail(commit.reason);
 }

@@ -178,7 +178,7 @@ TEST_F(OwnService, AFailedStartIsReportedWithItsReason)
              QFile blocker(m_home.filePath(QStringLiteral("cache/velmor")));
              ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
          },
-         QStringLiteral(VELMOR_MUSICD_PATH), QStringLiteral("cannot open the library index")},
+         QStringLiteral(VELMOR_MUSICD_PATH), QStringLiteral("cannot use the library index")},
         {"runtime folder open to others",
          [this] {
              QDir().mkpath(runtime());
