@@ -98,9 +98,12 @@ protected:
         serve("/page.html", "<html><body>no audio here</body></html>", "text/html");
         // Endless WAV streams (lengths left 0) of a rate or a channel count
         // no output plays; our own WAV reader refuses the headers.
-        for (const auto &[path, rate, channels] : {std::tuple{"/endless-2ghz.wav", 2000000000u, 2},
-                                                   std::tuple{"/endless-40ch.wav", 8000u, 40}})
-            http.Get(path, [rate, channels](const httplib::Request &, httplib::Response &res) {
+        for (const auto &[path, wavRate, wavChannels] :
+             {std::tuple{"/endless-2ghz.wav", 2000000000u, 2},
+              std::tuple{"/endless-40ch.wav", 8000u, 40}})
+            // Copied into the lambda: clang 14 cannot capture a structured binding.
+            http.Get(path, [rate = wavRate, channels = wavChannels](const httplib::Request &,
+                                                                    httplib::Response &res) {
                 std::string header = makeWav(0, 8000);
                 const auto put = [&header](size_t at, uint32_t value, int count) {
                     for (int i = 0; i < count; ++i)
