@@ -1,15 +1,10 @@
 #include "desktop/PlayerSettings.h"
 
-#include "files/CheckedCommit.h"
-#include "files/RegularFile.h"
+#include "files/SmallFile.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <cmath>
 
@@ -205,38 +200,18 @@ QByteArray PlayerSettingsFile::serialise(const PlayerSettings &s)
 
 PlayerSettingsFile::ReadResult PlayerSettingsFile::read(const QString &path)
 {
-    QFile file;
-    QString why;
-    bool missing = false;
-    // A FIFO or a device in the file's place is refused, not waited on.
-    if (!RegularFile::open(path, file, &why, &missing)) {
-        if (missing)
-            return {};
-        ReadResult result;
-        result.found = true;
-        result.warning = why;
-        return result;
-    }
-    // Read one byte past the limit, so a huge file is refused without
-    // loading all of it.
-    return parse(file.read(kMaxFileBytes + 1));
+    const smallfile::Contents file = smallfile::read(path, kMaxFileBytes);
+    if (file.missing)
+        return {};
+    if (file.problem.isEmpty())
+        return parse(file.bytes);
+    ReadResult result;
+    result.found = true;
+    result.warning = file.problem;
+    return result;
 }
 
 bool PlayerSettingsFile::write(const QString &path, const PlayerSettings &settings, QString *error)
 {
-    const auto fail = [error](const QString &why) {
-        if (error)
-            *error = why;
-        return false;
-    };
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-        return fail(QStringLiteral("cannot create %1").arg(QFileInfo(path).absolutePath()));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    const QByteArray bytes = serialise(settings);
-    if (file.write(bytes) != bytes.size())
-        return fail(file.errorString());
-    const CheckedCommit commit = CheckedCommit::commit(file, bytes.size());
-    return commit.saved || fail(commit.reason);
+    return smallfile::replace(path, serialise(settings), error);
 }

@@ -1,15 +1,11 @@
 #include "ownservice/LibrarySettings.h"
 
-#include "files/CheckedCommit.h"
-#include "files/RegularFile.h"
+#include "files/SmallFile.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -126,38 +122,18 @@ QByteArray LibrarySettingsFile::serialise(const LibraryChoice &choice)
 
 LibrarySettingsFile::ReadResult LibrarySettingsFile::read(const QString &path)
 {
-    QFile file;
-    QString why;
-    bool missing = false;
-    // Only a regular file, opened without waiting: a FIFO put there would
-    // otherwise block the open.
-    if (!RegularFile::open(path, file, &why, &missing)) {
-        if (missing)
-            return {};
-        ReadResult result;
-        result.found = true;
-        result.warning = why;
-        return result;
-    }
-    return parse(file.read(kMaxFileBytes + 1));
+    const smallfile::Contents file = smallfile::read(path, kMaxFileBytes);
+    if (file.missing)
+        return {};
+    if (file.problem.isEmpty())
+        return parse(file.bytes);
+    ReadResult result;
+    result.found = true;
+    result.warning = file.problem;
+    return result;
 }
 
 bool LibrarySettingsFile::write(const QString &path, const LibraryChoice &choice, QString *error)
 {
-    const auto fail = [error](const QString &why) {
-        if (error)
-            *error = why;
-        return false;
-    };
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-        return fail(QStringLiteral("cannot create %1").arg(QFileInfo(path).absolutePath()));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    const QByteArray bytes = serialise(choice);
-    if (file.write(bytes) != bytes.size())
-        return fail(file.errorString());
-    // The old file stays unless every byte reached the disk.
-    const CheckedCommit commit = CheckedCommit::commit(file, bytes.size());
-    return commit.saved || fail(commit.reason);
+    return smallfile::replace(path, serialise(choice), error);
 }

@@ -8,7 +8,8 @@
 # double-click and exits from its close button. Then a new user with tagged
 # songs in ~/Music starts the player as the desktop entry does, with no
 # service running: the player starts its own, the window finds and plays a
-# song of that folder, and closing the player leaves no service behind.
+# song of that folder, `velmor FILE` plays a file from elsewhere in the
+# running player, and closing the player leaves no service behind.
 # Screenshots of the playing windows are left beside the chroot.
 #
 # Not part of the test command: it downloads a few hundred packages and takes
@@ -194,6 +195,25 @@ import -window "$window" "$chroot_dir.own-service.png"
 echo "title: $title"
 echo "screenshot: $chroot_dir.own-service.png"
 [ -n "$playing" ] || { cat "$chroot_dir/tmp/run-listener/velmor.err" >&2; echo "FAIL: the new user's song did not play" >&2; exit 1; }
+# A file outside the music folder, opened as a file manager opens it: a
+# second `velmor FILE` hands it to the running player, which plays it.
+downloads="$chroot_dir/home/listener/Downloads"
+mkdir -p "$downloads"
+ffmpeg -v error -f lavfi -i "sine=frequency=659:duration=4" -metadata "title=Harbour Lights" \
+    -metadata "artist=Mira Vale" -y "$downloads/harbour.ogg"
+chown -R "$uid:$uid" "$downloads"
+chroot --userspec=listener:listener "$chroot_dir" env -i PATH=/usr/bin:/bin \
+    HOME=/home/listener USER=listener LANG=C.UTF-8 XDG_RUNTIME_DIR=/tmp/run-listener \
+    DISPLAY="$display" VELMOR_AUDIO_OUTPUT=null velmor /home/listener/Downloads/harbour.ogg ||
+    { echo "FAIL: velmor FILE did not hand the file to the running player" >&2; exit 1; }
+opened=
+for _ in $(seq 100); do
+    title="$(xdotool getwindowname "$window")"
+    case "$title" in 正在播放：Harbour\ Lights--Mira\ Vale) opened=1; break ;; esac
+    sleep 0.1
+done
+echo "title after velmor FILE: $title"
+[ -n "$opened" ] || { cat "$chroot_dir/tmp/run-listener/velmor.err" >&2; echo "FAIL: velmor FILE did not play the file" >&2; exit 1; }
 xdotool mousemove --window "$window" 957 20 click 1
 for _ in $(seq 150); do kill -0 "$(cat "$chroot_dir/tmp/listener.pid")" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$(cat "$chroot_dir/tmp/listener.pid")" 2>/dev/null; then
@@ -207,4 +227,4 @@ if kill -0 "$service_pid" 2>/dev/null; then
     exit 1
 fi
 [ ! -e "$chroot_dir/tmp/run-listener/velmor/service.json" ] || { echo "FAIL: the service's announcement stayed" >&2; exit 1; }
-echo "PASS: installed, searched, played and closed on a clean Debian 12; a new user's player brought its own service and took it away"
+echo "PASS: installed, searched, played and closed on a clean Debian 12; a new user's player brought its own service, opened a file and took the service away"

@@ -143,6 +143,43 @@ TEST_F(OwnService, StartsTheServiceBesideThePlayerAndTheCliFindsItsSongs)
     EXPECT_TRUE(ownservice::findRunning().isEmpty());
 }
 
+// What the music library dialog hands the program: new folders restart the
+// player's own service on them, a server stops it and takes its place.
+TEST_F(OwnService, AnotherChoiceChangesWhatASearchFinds)
+{
+    TestLibrary library;
+    ASSERT_TRUE(library.build()) << library.error().toStdString();
+    QTemporaryDir other;
+    ASSERT_TRUE(other.isValid());
+    OwnServiceController controller;
+    controller.setProgram(QStringLiteral(VELMOR_MUSICD_PATH));
+    QSignalSpy failed(&controller, &OwnServiceController::failed);
+    const auto searchFinds = [&](const QString &title) {
+        return QTest::qWaitFor([&] { return !controller.firstScanRunning(); }, 60000) &&
+               cliSearch(title).out.contains(title);
+    };
+
+    controller.apply({{library.root()}, QString()});
+    ASSERT_TRUE(waitReady(controller, failed));
+    const qint64 first = controller.serviceProcessId();
+    EXPECT_TRUE(searchFinds(QStringLiteral("Starlight Road")));
+
+    controller.apply({{other.path()}, QString()});
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return controller.serviceProcessId() != first && !controller.url().isEmpty(); },
+        30000));
+    EXPECT_FALSE(processLives(first));
+    EXPECT_FALSE(searchFinds(QStringLiteral("Starlight Road")));
+
+    const qint64 second = controller.serviceProcessId();
+    const QString server = QStringLiteral("http://192.0.2.7:4533");
+    controller.apply({{}, server});
+    EXPECT_EQ(controller.url(), server);
+    EXPECT_FALSE(controller.startedService());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !processLives(second); }, 10000));
+    EXPECT_EQ(failed.count(), 0);
+}
+
 TEST_F(OwnService, TwoRacingStartsStartOneService)
 {
     QTemporaryDir music;
