@@ -287,10 +287,6 @@ bool HttpConnection::readHead()
         if (m_socket < 0)
             return false; // the head was cut short
     }
-    m_status = status;
-    m_chunked = header("Transfer-Encoding").toLower().contains("chunked");
-    m_chunkLeft = 0;
-    m_bodyDone = false;
     QList<QByteArray> lengths;
     for (const QByteArray &line : std::as_const(m_headers)) {
         const qsizetype colon = line.indexOf(':');
@@ -299,7 +295,11 @@ bool HttpConnection::readHead()
             lengths.append(line.mid(colon + 1));
     }
     if (!contentLengthsAgree(lengths))
-        return fail(Failure::Malformed);
+        return fail(Failure::Malformed); // and no status: the answer is not taken
+    m_status = status;
+    m_chunked = header("Transfer-Encoding").toLower().contains("chunked");
+    m_chunkLeft = 0;
+    m_bodyDone = false;
     bool lengthKnown = false;
     const qint64 length = lengths.value(0).split(',').value(0).trimmed().toLongLong(&lengthKnown);
     m_bodyLength = !m_chunked && lengthKnown && length >= 0 ? length : -1;
