@@ -8,7 +8,7 @@
 # double-click and exits from its close button. Then a new user with tagged
 # songs in ~/Music starts the player as the desktop entry does, with no
 # service running: the player starts its own, the window finds and plays a
-# song of that folder, `velmor FILE` plays a file from elsewhere in the
+# song of that folder with its picture, `velmor FILE` plays a file from elsewhere in the
 # running player, and closing the player leaves no service behind.
 # Screenshots of the playing windows are left beside the chroot.
 #
@@ -157,6 +157,8 @@ song "02 Green Hill.flac" "Green Hill" "Lan Shore" 523
 song "03 Night Rain.ogg" "Night Rain" "Lan Shore" 587
 printf '[00:00.50]Blue water line one\n[00:02.00]Blue water line two\n' \
     >"$music/Lan Shore/Rivers/01 Blue River.lrc"
+# The album's picture: one colour, so the screenshot shows whether it came.
+convert -size 300x300 xc:'#c83c32' "$music/Lan Shore/Rivers/cover.jpg"
 chown -R "$uid:$uid" "$chroot_dir/home/listener" "$chroot_dir/tmp/run-listener"
 chmod 700 "$chroot_dir/tmp/run-listener"
 # As the desktop starts it: the entry's Exec, in a login session's
@@ -193,8 +195,13 @@ done
 sleep 2
 import -window "$window" "$chroot_dir.own-service.png"
 echo "title: $title"
+# The middle of the singer picture's frame.
+picture="$(convert "$chroot_dir.own-service.png" -format '%[fx:int(255*p{738,124}.r)],%[fx:int(255*p{738,124}.g)]' info:)"
+echo "singer picture's middle (red,green): $picture"
 echo "screenshot: $chroot_dir.own-service.png"
 [ -n "$playing" ] || { cat "$chroot_dir/tmp/run-listener/velmor.err" >&2; echo "FAIL: the new user's song did not play" >&2; exit 1; }
+[ "${picture%,*}" -ge 150 ] && [ "${picture#*,}" -le 100 ] ||
+    { echo "FAIL: the song's picture is not shown" >&2; exit 1; }
 # A file outside the music folder, opened as a file manager opens it: a
 # second `velmor FILE` hands it to the running player, which plays it.
 downloads="$chroot_dir/home/listener/Downloads"
