@@ -18,20 +18,26 @@ namespace {
 // How long the server may take to name its display.
 constexpr int kStartTimeoutMs = 15000;
 
+// Asks a child to end, and makes it after five seconds.
+void stopChild(pid_t pid)
+{
+    if (pid <= 0)
+        return;
+    ::kill(pid, SIGTERM);
+    for (int i = 0; i < 50; ++i) {
+        if (::waitpid(pid, nullptr, WNOHANG) == pid)
+            return;
+        ::usleep(100 * 1000);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+}
+
 } // namespace
 
 XServer::~XServer()
 {
-    if (m_pid <= 0)
-        return;
-    ::kill(m_pid, SIGTERM);
-    for (int i = 0; i < 50; ++i) {
-        if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid)
-            return;
-        ::usleep(100 * 1000);
-    }
-    ::kill(m_pid, SIGKILL);
-    ::waitpid(m_pid, nullptr, 0);
+    stopChild(m_pid);
 }
 
 bool XServer::start()
@@ -155,16 +161,7 @@ bool windowManagerManages()
 
 WindowManager::~WindowManager()
 {
-    if (m_pid <= 0)
-        return;
-    ::kill(m_pid, SIGTERM);
-    for (int i = 0; i < 50; ++i) {
-        if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid)
-            return;
-        ::usleep(100 * 1000);
-    }
-    ::kill(m_pid, SIGKILL);
-    ::waitpid(m_pid, nullptr, 0);
+    stopChild(m_pid);
 }
 
 bool WindowManager::start()
