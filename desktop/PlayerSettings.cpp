@@ -152,23 +152,12 @@ PlayerSettingsFile::ReadResult PlayerSettingsFile::parse(const QByteArray &bytes
 {
     ReadResult result;
     result.found = true;
-    if (bytes.size() > kMaxFileBytes) {
-        result.warning = QStringLiteral("larger than %1 bytes").arg(kMaxFileBytes);
+    QJsonObject root;
+    result.warning = smallfile::jsonObjectIn(bytes, kMaxFileBytes, &root);
+    if (!result.warning.isEmpty())
         return result;
-    }
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError) {
-        result.warning =
-            QStringLiteral("not JSON (%1 at byte %2)").arg(error.errorString()).arg(error.offset);
-        return result;
-    }
-    if (!document.isObject()) {
-        result.warning = QStringLiteral("not a JSON object");
-        return result;
-    }
     try {
-        result.settings = readSettings(document.object());
+        result.settings = readSettings(root);
     } catch (const Refused &refused) {
         result.warning = refused.why;
     }

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QSaveFile>
 
 namespace smallfile {
@@ -19,6 +20,22 @@ Contents read(const QString &path, qint64 maxBytes)
     else if (contents.missing)
         contents.problem.clear();
     return contents;
+}
+
+QString jsonObjectIn(const QByteArray &bytes, qint64 maxBytes, QJsonObject *object)
+{
+    if (bytes.size() > maxBytes)
+        return QStringLiteral("larger than %1 bytes").arg(maxBytes);
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError)
+        return QStringLiteral("not JSON (%1 at byte %2)")
+            .arg(error.errorString())
+            .arg(error.offset);
+    if (!document.isObject())
+        return QStringLiteral("not a JSON object");
+    *object = document.object();
+    return QString();
 }
 
 bool replace(const QString &path, const QByteArray &bytes, QString *error)

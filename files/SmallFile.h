@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 
 namespace smallfile {
@@ -22,6 +23,10 @@ struct Contents
 };
 
 Contents read(const QString &path, qint64 maxBytes);
+
+// The JSON object bytes hold; "" when they hold one, else one line saying
+// why not (more than maxBytes, not JSON, not an object).
+QString jsonObjectIn(const QByteArray &bytes, qint64 maxBytes, QJsonObject *object);
 
 // Replaces path with bytes atomically, creating its folder; false with one
 // line in *error when given.

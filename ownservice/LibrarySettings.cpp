@@ -89,23 +89,12 @@ LibrarySettingsFile::ReadResult LibrarySettingsFile::parse(const QByteArray &byt
 {
     ReadResult result;
     result.found = true;
-    if (bytes.size() > kMaxFileBytes) {
-        result.warning = QStringLiteral("larger than %1 bytes").arg(kMaxFileBytes);
+    QJsonObject root;
+    result.warning = smallfile::jsonObjectIn(bytes, kMaxFileBytes, &root);
+    if (!result.warning.isEmpty())
         return result;
-    }
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError) {
-        result.warning =
-            QStringLiteral("not JSON (%1 at byte %2)").arg(error.errorString()).arg(error.offset);
-        return result;
-    }
-    if (!document.isObject()) {
-        result.warning = QStringLiteral("not a JSON object");
-        return result;
-    }
     LibraryChoice choice;
-    result.warning = readChoice(document.object(), &choice);
+    result.warning = readChoice(root, &choice);
     if (result.warning.isEmpty())
         result.choice = choice;
     return result;
