@@ -412,7 +412,7 @@ TEST(LibraryServerCommandLine, TheNetworkIsServedUnderTheKey)
 
     const CliRun search = runCli(service, {QStringLiteral("search"), QStringLiteral("starlight")});
     EXPECT_EQ(search.exitCode, 0) << search.err.toStdString();
-    EXPECT_EQ(search.out.size(), 30) << search.err.toStdString();
+    EXPECT_EQ(search.out.size(), 61) << search.err.toStdString(); // every page followed
     const CliRun lyrics = runCli(service, {QStringLiteral("lyrics"), QStringLiteral("100001"),
                                            QStringLiteral("a"), QStringLiteral("b")});
     EXPECT_EQ(lyrics.exitCode, 0) << lyrics.err.toStdString();
