@@ -1,15 +1,17 @@
 #include "musicd/HttpServer.h"
 
-#include "musicd/OutgoingAnswer.h"
+#include "musicd/GzipText.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <microhttpd.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
+#include <strings.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,176 +19,326 @@
 namespace musicd {
 namespace {
 
-// A refused client gets this long to take the answer before the socket is
-// closed under whatever it is still sending.
-constexpr auto kLingerTime = std::chrono::milliseconds(1000);
-// How often deadlines are checked.
-constexpr int kTickMs = 100;
-constexpr size_t kReadChunk = 16 * 1024;
-constexpr int kMaxEvents = 256;
-// Body bytes read for one connection before the loop turns to the others.
-constexpr size_t kWriteBudget = 256 * 1024;
+// How often the sweep looks for requests that did not arrive in time.
+constexpr auto kSweepInterval = std::chrono::milliseconds(100);
 // Descriptors kept free of connections: listening, epoll, logs, the index.
 constexpr size_t kReservedFiles = 64;
-// Connections past the limit being answered 503 at one time; past these,
-// the listen backlog holds the rest.
+// Connections past the limit that may be open at once to be answered 503;
+// past these the library closes a new connection at once, unanswered.
 constexpr size_t kMaxRefusing = 64;
+// The largest piece of a streamed body read at a time: the memory a stalled
+// client holds (the library sends it from the connection's own memory,
+// which may hold less).
+constexpr size_t kStreamBlockBytes = 32 * 1024;
 
-const char *reasonOf(int status)
-{
-    switch (status) {
-    case 400:
-        return "Bad Request";
-    case 408:
-        return "Request Timeout";
-    case 411:
-        return "Length Required";
-    case 413:
-        return "Payload Too Large";
-    case 414:
-        return "URI Too Long";
-    case 431:
-        return "Request Header Fields Too Large";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return "Error";
-    }
-}
-
-void ipAndPort(const sockaddr_storage &addr, std::string &ip, int &port)
-{
-    char text[INET6_ADDRSTRLEN] = {};
-    if (addr.ss_family == AF_INET) {
-        const auto &a = reinterpret_cast<const sockaddr_in &>(addr);
-        inet_ntop(AF_INET, &a.sin_addr, text, sizeof(text));
-        port = ntohs(a.sin_port);
-    } else if (addr.ss_family == AF_INET6) {
-        const auto &a = reinterpret_cast<const sockaddr_in6 &>(addr);
-        inet_ntop(AF_INET6, &a.sin6_addr, text, sizeof(text));
-        port = ntohs(a.sin6_port);
-    }
-    ip = text;
-}
-
-// One whole request, already received, for the library to read, and the
-// answer it writes, kept in memory for the connection loop to send. Reading
-// past the request gives end of data: the library never waits on the
-// client, and never writes to it.
-class RequestStream : public httplib::Stream
-{
-public:
-    RequestStream(int fd, const char *request, size_t size, OutgoingAnswer &answer,
-                  size_t answerLimit)
-        : m_fd(fd), m_request(request), m_size(size), m_answer(answer), m_answerLimit(answerLimit)
-    {
-    }
-
-    bool failed() const { return m_failed; }
-
-    bool is_readable() const override { return m_pos < m_size; }
-    bool is_writable() const override { return !m_failed; }
-
-    ssize_t read(char *ptr, size_t size) override
-    {
-        const size_t n = std::min(size, m_size - m_pos);
-        std::memcpy(ptr, m_request + m_pos, n);
-        m_pos += n;
-        return static_cast<ssize_t>(n);
-    }
-
-    ssize_t write(const char *ptr, size_t size) override
-    {
-        if (m_failed || !m_answer.append(std::string_view(ptr, size), m_answerLimit)) {
-            m_failed = true;
-            return -1;
-        }
-        return static_cast<ssize_t>(size);
-    }
-
-    void get_remote_ip_and_port(std::string &ip, int &port) const override
-    {
-        sockaddr_storage addr{};
-        socklen_t len = sizeof(addr);
-        if (getpeername(m_fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
-            ipAndPort(addr, ip, port);
-    }
-    void get_local_ip_and_port(std::string &ip, int &port) const override
-    {
-        sockaddr_storage addr{};
-        socklen_t len = sizeof(addr);
-        if (getsockname(m_fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
-            ipAndPort(addr, ip, port);
-    }
-    socket_t socket() const override { return m_fd; }
-
-private:
-    int m_fd;
-    const char *m_request;
-    size_t m_size;
-    size_t m_pos = 0;
-    OutgoingAnswer &m_answer;
-    size_t m_answerLimit;
-    bool m_failed = false;
+enum Phase : int {
+    Idle,    // between requests
+    Reading, // the request line is in, the headers are coming
+    Taking,  // the headers are in; a body may be coming
+    Working, // at a worker (the connection is suspended)
+    Ready,   // the worker's answer waits to be queued
+    Sending, // the answer is going out
+    Expired, // answered 408 by the sweep: nothing more is done
 };
 
-// The answer the worker on this thread is building; the library's
-// post-routing hook has no other way to reach it.
-thread_local OutgoingAnswer *t_answer = nullptr;
+unsigned int wholeSeconds(std::chrono::milliseconds ms)
+{
+    return static_cast<unsigned int>((ms.count() + 999) / 1000);
+}
+
+// Decodes %XX (a malformed escape stays as it is) and, in a query, '+'.
+std::string percentDecoded(std::string_view text, bool plusIsSpace)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char ch = text[i];
+        if (ch == '%' && i + 2 < text.size() && isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+        } else if (ch == '+' && plusIsSpace) {
+            out += ' ';
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+void parseQuery(std::string_view query, std::vector<std::pair<std::string, std::string>> &params)
+{
+    while (!query.empty()) {
+        const size_t amp = query.find('&');
+        const std::string_view item = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+        if (item.empty())
+            continue;
+        const size_t eq = item.find('=');
+        params.emplace_back(percentDecoded(item.substr(0, eq), true),
+                            eq == std::string_view::npos
+                                ? std::string()
+                                : percentDecoded(item.substr(eq + 1), true));
+    }
+}
+
+bool isDigits(const std::string &text)
+{
+    return !text.empty() && text.size() <= 18 &&
+           text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+bool takesBody(const std::string &method)
+{
+    return method == "POST" || method == "PUT" || method == "PATCH";
+}
+
+// Whether the client takes gzip: offered, and not with q=0.
+bool acceptsGzip(const std::string &acceptEncoding)
+{
+    size_t from = 0;
+    while (from < acceptEncoding.size()) {
+        size_t comma = acceptEncoding.find(',', from);
+        if (comma == std::string::npos)
+            comma = acceptEncoding.size();
+        std::string token = acceptEncoding.substr(from, comma - from);
+        from = comma + 1;
+        token.erase(0, token.find_first_not_of(" \t"));
+        const size_t semicolon = token.find(';');
+        std::string name = token.substr(0, semicolon);
+        name.erase(name.find_last_not_of(" \t") + 1);
+        if (strcasecmp(name.c_str(), "gzip") != 0)
+            continue;
+        if (semicolon == std::string::npos)
+            return true;
+        std::string q = token.substr(semicolon + 1);
+        q.erase(std::remove(q.begin(), q.end(), ' '), q.end());
+        return q.rfind("q=0", 0) != 0 || q.find_first_of("123456789", 3) != std::string::npos;
+    }
+    return false;
+}
+
+bool compressible(const std::string &type)
+{
+    return type.rfind("text/", 0) == 0 || type.rfind("application/json", 0) == 0;
+}
 
 } // namespace
 
-struct HttpServer::Connection
+struct HttpServer::Route
 {
-    int fd = -1;
-    std::string buffer; // received and not yet answered
-    size_t served = 0;
-    Clock::time_point deadline;
-    bool begun = false;         // the current request's first byte is in
-    bool peerClosed = false;    // the client sent all it will send
-    bool lingering = false;     // refused: waits for the close, reading nothing
-    bool overLimit = false;     // refused for being past the connection limit
-    bool writing = false;       // an answer is going out
-    bool closeWhenSent = false; // the answer going out is the last
-    uint32_t events = 0;        // what the loop watches for; 0 when not watched
-    OutgoingAnswer answer;
+    std::string method;
+    std::regex pattern;
+    Handler handler;
+    Scope scope;
 };
 
-HttpServer::HttpServer(Limits limits) : m_limits(limits), m_maxConnections(limits.maxConnections)
+struct HttpServer::Connection
 {
-    // Only for the Keep-Alive header the library writes into answers.
-    set_keep_alive_timeout(
-        std::chrono::duration_cast<std::chrono::seconds>(limits.idleTimeout).count());
-    set_keep_alive_max_count(limits.maxRequestsPerConnection);
-    set_payload_max_length(limits.request.maxBodyBytes);
-    set_post_routing_handler(
-        [this](const httplib::Request &req, httplib::Response &res) { takeBody(req, res); });
-}
+    MHD_Connection *mhd = nullptr;
+    int fd = -1;
+    bool overLimit = false;
+    size_t served = 0;
+    std::string peer;
+    std::atomic<int> phase{Idle};
+    Clock::time_point begun;
+    std::string target; // as sent, the base path in it
+    size_t bodyExpected = 0;
+    HttpRequest request;
+    HttpAnswer answer;
+};
+
+struct HttpServer::Job
+{
+    HttpServer::Connection *connection;
+};
+
+// The library calls plain functions; these reach the server's members.
+struct ServerCallbacks
+{
+    static MHD_Result access(void *cls, MHD_Connection *mhd, const char *, const char *method,
+                             const char *, const char *upload, size_t *uploadSize,
+                             void **requestContext)
+    {
+        auto *server = static_cast<HttpServer *>(cls);
+        auto *c = static_cast<HttpServer::Connection *>(*requestContext);
+        if (!c)
+            return MHD_NO;
+        return server->onAccess(mhd, method, upload, uploadSize, *c) == MHD_YES ? MHD_YES : MHD_NO;
+    }
+
+    // The request line is in: the request has begun, and its own time-out
+    // (ours, answered 408) runs instead of the idle one.
+    static void *uri(void *cls, const char *uri, MHD_Connection *mhd)
+    {
+        auto *server = static_cast<HttpServer *>(cls);
+        const MHD_ConnectionInfo *info =
+            MHD_get_connection_info(mhd, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        if (!info || !info->socket_context)
+            return nullptr;
+        auto *c = static_cast<HttpServer::Connection *>(info->socket_context);
+        c->target = uri ? uri : "";
+        c->begun = HttpServer::Clock::now();
+        c->phase.store(Reading, std::memory_order_release);
+        MHD_set_connection_option(mhd, MHD_CONNECTION_OPTION_TIMEOUT,
+                                  wholeSeconds(server->m_limits.requestTimeout) + 1);
+        return c;
+    }
+
+    static void connection(void *cls, MHD_Connection *mhd, void **socketContext,
+                           MHD_ConnectionNotificationCode event)
+    {
+        auto *server = static_cast<HttpServer *>(cls);
+        if (event == MHD_CONNECTION_NOTIFY_STARTED) {
+            auto *c = new HttpServer::Connection;
+            c->mhd = mhd;
+            const MHD_ConnectionInfo *fd =
+                MHD_get_connection_info(mhd, MHD_CONNECTION_INFO_CONNECTION_FD);
+            c->fd = fd ? fd->connect_fd : -1;
+            const MHD_ConnectionInfo *addr =
+                MHD_get_connection_info(mhd, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+            if (addr && addr->client_addr) {
+                char host[NI_MAXHOST] = {};
+                const socklen_t len = addr->client_addr->sa_family == AF_INET6
+                                          ? sizeof(sockaddr_in6)
+                                          : sizeof(sockaddr_in);
+                if (getnameinfo(addr->client_addr, len, host, sizeof(host), nullptr, 0,
+                                NI_NUMERICHOST) == 0)
+                    c->peer = host;
+            }
+            // Headers and body leave in separate writes; with Nagle on, the
+            // body waits for the client's delayed ACK on a reused connection.
+            int yes = 1;
+            setsockopt(c->fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof(yes));
+            const size_t open = ++server->m_openCount;
+            c->overLimit = open > server->m_maxConnections;
+            std::lock_guard<std::mutex> lock(server->m_connectionsMutex);
+            server->m_connections.insert(c);
+            *socketContext = c;
+        } else if (event == MHD_CONNECTION_NOTIFY_CLOSED) {
+            auto *c = static_cast<HttpServer::Connection *>(*socketContext);
+            if (!c)
+                return;
+            {
+                std::lock_guard<std::mutex> lock(server->m_connectionsMutex);
+                server->m_connections.erase(c);
+            }
+            --server->m_openCount;
+            delete c;
+            *socketContext = nullptr;
+        }
+    }
+
+    static void completed(void *cls, MHD_Connection *mhd, void **requestContext,
+                          MHD_RequestTerminationCode reason)
+    {
+        auto *server = static_cast<HttpServer *>(cls);
+        auto *c = static_cast<HttpServer::Connection *>(*requestContext);
+        if (!c)
+            return;
+        const bool whole = reason == MHD_REQUEST_TERMINATED_COMPLETED_OK;
+        if (c->answer.stream && c->answer.stream->finished)
+            c->answer.stream->finished(whole);
+        c->answer = HttpAnswer();
+        c->request = HttpRequest();
+        c->phase.store(Idle, std::memory_order_release);
+        // Waiting for the next request: the idle time-out again.
+        if (whole)
+            MHD_set_connection_option(
+                mhd, MHD_CONNECTION_OPTION_TIMEOUT,
+                static_cast<unsigned int>(server->m_limits.idleTimeout.count()));
+    }
+
+    static ssize_t read(void *cls, uint64_t position, char *buffer, size_t max)
+    {
+        auto &stream = *static_cast<std::shared_ptr<HttpAnswer::Stream> *>(cls);
+        if (position >= stream->length)
+            return MHD_CONTENT_READER_END_OF_STREAM;
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(max, stream->length - position));
+        const ssize_t n = stream->read(position, buffer, want);
+        // A body that ends short (a file that shrank) closes the connection:
+        // the client sees a short body, never another answer's bytes.
+        return n > 0 ? n : MHD_CONTENT_READER_END_WITH_ERROR;
+    }
+
+    static void release(void *cls)
+    {
+        delete static_cast<std::shared_ptr<HttpAnswer::Stream> *>(cls);
+    }
+
+    static MHD_Result header(void *cls, MHD_ValueKind, const char *key, const char *value)
+    {
+        static_cast<HttpRequest *>(cls)->headers.emplace_back(key ? key : "", value ? value : "");
+        return MHD_YES;
+    }
+};
+
+HttpServer::HttpServer(Limits limits) : m_limits(limits), m_maxConnections(limits.maxConnections) {}
 
 HttpServer::~HttpServer()
 {
     stopServing();
-    for (int fd : {m_listenFd, m_epollFd, m_wakeFd}) {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    svr_sock_ = INVALID_SOCKET; // closed above, not the library's to close
+    if (m_daemon)
+        MHD_stop_daemon(m_daemon);
+    if (m_listenFd >= 0)
+        ::close(m_listenFd);
+}
+
+void HttpServer::addRoute(const char *method, const std::string &pattern, Handler handler,
+                          Scope scope)
+{
+    m_routes.push_back(std::make_unique<Route>(
+        Route{method, std::regex(pattern, std::regex::ECMAScript), std::move(handler), scope}));
+}
+
+void HttpServer::get(const std::string &pattern, Handler handler, Scope scope)
+{
+    addRoute("GET", pattern, std::move(handler), scope);
+}
+
+void HttpServer::post(const std::string &pattern, Handler handler, Scope scope)
+{
+    addRoute("POST", pattern, std::move(handler), scope);
+}
+
+void HttpServer::setBasePath(std::string basePath, bool required)
+{
+    while (!basePath.empty() && basePath.back() == '/')
+        basePath.pop_back();
+    m_basePath = std::move(basePath);
+    m_basePathRequired = required && !m_basePath.empty();
 }
 
 int HttpServer::bindAndListen(const std::string &host, int port)
 {
-    const int bound = port == 0 ? bind_to_any_port(host) : (bind_to_port(host, port) ? port : -1);
-    if (bound <= 0)
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_PASSIVE;
+    addrinfo *found = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found)
         return -1;
-    m_listenFd = svr_sock_;
-    // The library listens with a backlog of 5: a burst of connections
-    // overflows it and clients wait for SYN retries or give up. Listening
-    // again on a listening socket only changes the backlog.
-    if (::listen(m_listenFd, SOMAXCONN) != 0)
+    const int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    m_ipv6 = found->ai_family == AF_INET6;
+    // SO_REUSEADDR alone allows a quick restart while old connections sit
+    // in TIME_WAIT, and a busy port still fails to bind, as it should (no
+    // SO_REUSEPORT, which would let a second service share the port).
+    int yes = 1;
+    const bool ok = fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes)) == 0 &&
+                    ::bind(fd, found->ai_addr, found->ai_addrlen) == 0 &&
+                    ::listen(fd, SOMAXCONN) == 0;
+    freeaddrinfo(found);
+    if (!ok) {
+        if (fd >= 0)
+            ::close(fd);
         return -1;
-    fcntl(m_listenFd, F_SETFL, fcntl(m_listenFd, F_GETFL) | O_NONBLOCK);
+    }
+    sockaddr_storage bound{};
+    socklen_t len = sizeof(bound);
+    getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &len);
+    m_listenFd = fd;
     // Each connection may hold its socket and a file it streams; a few
-    // descriptors stay for everything else (the index, logs, refusals).
+    // descriptors stay for everything else.
     rlimit files{};
     if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY) {
         const size_t allowed = static_cast<size_t>(files.rlim_cur);
@@ -194,369 +346,271 @@ int HttpServer::bindAndListen(const std::string &host, int port)
         m_maxConnections = std::min(m_limits.maxConnections,
                                     allowed > reserved ? (allowed - reserved) / 2 : size_t(1));
     }
-    // Made here, before serve() runs on its thread, so stopServing() can
-    // wake it from the first moment on.
-    m_epollFd = epoll_create1(EPOLL_CLOEXEC);
-    m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_epollFd < 0 || m_wakeFd < 0)
-        return -1;
-    return bound;
-}
-
-void HttpServer::stopServing()
-{
-    m_stopping = true;
-    m_ready.notify_all();
-    wake();
-}
-
-void HttpServer::wake()
-{
-    if (m_wakeFd >= 0) {
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof(one));
-    }
+    return ntohs(bound.ss_family == AF_INET6
+                     ? reinterpret_cast<const sockaddr_in6 &>(bound).sin6_port
+                     : reinterpret_cast<const sockaddr_in &>(bound).sin_port);
 }
 
 bool HttpServer::serve()
 {
-    if (m_listenFd < 0 || m_epollFd < 0 || m_wakeFd < 0)
+    if (m_listenFd < 0 || m_stopping.load())
         return false;
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.fd = m_listenFd;
-    epoll_ctl(m_epollFd, EPOLL_CTL_ADD, m_listenFd, &ev);
-    ev.data.fd = m_wakeFd;
-    epoll_ctl(m_epollFd, EPOLL_CTL_ADD, m_wakeFd, &ev);
+    const unsigned int flags =
+        MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | (m_ipv6 ? MHD_USE_IPv6 : 0);
+    const unsigned int ioThreads =
+        static_cast<unsigned int>(std::max<size_t>(1, m_limits.ioThreads));
+    m_daemon = MHD_start_daemon(
+        flags, 0, nullptr, nullptr, &ServerCallbacks::access, this, MHD_OPTION_LISTEN_SOCKET,
+        m_listenFd, MHD_OPTION_THREAD_POOL_SIZE, ioThreads, MHD_OPTION_CONNECTION_LIMIT,
+        static_cast<unsigned int>(m_maxConnections + kMaxRefusing), MHD_OPTION_CONNECTION_TIMEOUT,
+        static_cast<unsigned int>(m_limits.idleTimeout.count()), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        m_limits.connectionMemoryBytes, MHD_OPTION_NOTIFY_CONNECTION, &ServerCallbacks::connection,
+        this, MHD_OPTION_NOTIFY_COMPLETED, &ServerCallbacks::completed, this,
+        MHD_OPTION_URI_LOG_CALLBACK, &ServerCallbacks::uri, this, MHD_OPTION_END);
+    if (!m_daemon)
+        return false;
+    m_listenFd = -1; // the library's now: MHD_stop_daemon closes it
     for (size_t i = 0; i < m_limits.workers; ++i)
         m_workers.emplace_back([this] { workerLoop(); });
+    m_sweeper = std::thread([this] { sweepLoop(); });
 
-    epoll_event events[kMaxEvents];
-    auto nextSweep = Clock::now();
-    while (!m_stopping.load()) {
-        const int n = epoll_wait(m_epollFd, events, kMaxEvents, kTickMs);
-        for (int i = 0; i < n; ++i) {
-            const int fd = events[i].data.fd;
-            if (fd == m_listenFd) {
-                acceptAll();
-            } else if (fd == m_wakeFd) {
-                uint64_t count = 0;
-                [[maybe_unused]] const ssize_t r = ::read(m_wakeFd, &count, sizeof(count));
-                std::deque<std::unique_ptr<Connection>> returned;
-                {
-                    std::lock_guard<std::mutex> lock(m_mutex);
-                    returned.swap(m_returned);
-                }
-                for (auto &c : returned)
-                    watch(std::move(c));
-            } else if (static_cast<size_t>(fd) < m_watched.size() && m_watched[fd]) {
-                Connection &c = *m_watched[fd];
-                if (c.writing)
-                    writeTo(c);
-                else
-                    readFrom(c);
-            }
-        }
-        const auto now = Clock::now();
-        if (now >= nextSweep) {
-            expire(now);
-            nextSweep = now + std::chrono::milliseconds(kTickMs);
-        }
-        if (m_acceptPaused && now >= m_acceptAgain &&
-            (m_open - m_refused < m_maxConnections || m_refused < kMaxRefusing)) {
-            ev.events = EPOLLIN;
-            ev.data.fd = m_listenFd;
-            if (epoll_ctl(m_epollFd, EPOLL_CTL_ADD, m_listenFd, &ev) == 0)
-                m_acceptPaused = false;
-        }
-        m_openCount = m_open;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_stopped.wait(lock, [this] { return m_stopping.load(); });
     }
-
+    // The workers finish what they hold (a job left waiting is answered
+    // 503) and resume their connections before the library goes.
     m_ready.notify_all();
     for (auto &t : m_workers)
         t.join();
     m_workers.clear();
-    for (auto &c : m_watched) {
-        if (c)
-            ::close(c->fd);
-    }
-    m_watched.clear();
-    for (auto *queue : {&m_work, &m_returned}) {
-        for (auto &c : *queue)
-            ::close(c->fd);
-        queue->clear();
-    }
-    m_open = m_refused = 0;
-    m_openCount = 0;
+    m_sweeper.join();
+    MHD_stop_daemon(m_daemon);
+    m_daemon = nullptr;
     return true;
 }
 
-void HttpServer::acceptAll()
+void HttpServer::stopServing()
 {
-    for (;;) {
-        const bool full = m_open - m_refused >= m_maxConnections;
-        if (full && m_refused >= kMaxRefusing)
-            break; // refusing as many as it may: the backlog holds the rest
-        const int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    m_stopped.notify_all();
+    m_ready.notify_all();
+}
+
+void HttpServer::sweepLoop()
+{
+    static const char kTimedOut[] = "HTTP/1.1 408 Request Timeout\r\nContent-Length: 0\r\n"
+                                    "Connection: close\r\n\r\n";
+    std::unique_lock<std::mutex> stop(m_mutex);
+    while (!m_stopped.wait_for(stop, kSweepInterval, [this] { return m_stopping.load(); })) {
+        const auto now = Clock::now();
+        std::lock_guard<std::mutex> lock(m_connectionsMutex);
+        for (Connection *c : m_connections) {
+            if (c->phase.load(std::memory_order_acquire) != Reading ||
+                now - c->begun < m_limits.requestTimeout)
                 continue;
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-                // Out of descriptors: the backlog holds the rest a while.
-                m_acceptAgain = Clock::now() + std::chrono::milliseconds(kTickMs);
-                break;
-            }
-            return;
+            int expected = Reading;
+            if (!c->phase.compare_exchange_strong(expected, Expired))
+                continue; // its headers came in just now
+            // The library closes a late request without a word; the client
+            // is told instead. Nothing of an answer has been written (the
+            // headers are not all in), and the library, finding the socket
+            // shut, closes the connection. A connection closes only after
+            // it is taken out of this set, under this lock, so its socket
+            // is still its own here.
+            [[maybe_unused]] const ssize_t n =
+                ::send(c->fd, kTimedOut, sizeof(kTimedOut) - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            ::shutdown(c->fd, SHUT_RDWR);
         }
-        // Headers and body leave in separate writes; with Nagle on, the
-        // body waits for the client's delayed ACK on a reused connection.
-        int yes = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof(yes));
-        auto c = std::make_unique<Connection>();
-        c->fd = fd;
-        c->deadline = Clock::now() + m_limits.idleTimeout;
-        c->overLimit = full;
-        ++m_open;
-        m_refused += full;
-        watch(std::move(c));
-        if (full && static_cast<size_t>(fd) < m_watched.size() && m_watched[fd])
-            refuse(fd, 503);
-    }
-    // Full (or out of descriptors): stop taking connections for a while.
-    if (epoll_ctl(m_epollFd, EPOLL_CTL_DEL, m_listenFd, nullptr) == 0)
-        m_acceptPaused = true;
-}
-
-bool HttpServer::listenForEvents(Connection &c, uint32_t events)
-{
-    if (c.events == events)
-        return true;
-    epoll_event ev{};
-    ev.events = events;
-    ev.data.fd = c.fd;
-    const int op = events == 0 ? EPOLL_CTL_DEL : (c.events == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD);
-    if (epoll_ctl(m_epollFd, op, c.fd, &ev) != 0)
-        return false;
-    c.events = events;
-    return true;
-}
-
-void HttpServer::watch(std::unique_ptr<Connection> c)
-{
-    const int fd = c->fd;
-    if (static_cast<size_t>(fd) >= m_watched.size())
-        m_watched.resize(static_cast<size_t>(fd) + 1);
-    Connection &conn = *c;
-    m_watched[fd] = std::move(c);
-    if (conn.overLimit)
-        return; // refused by the caller at once
-    // A worker hands back an answer to send, then perhaps the start of the
-    // next request.
-    if (conn.answer.pending()) {
-        conn.writing = true;
-        conn.deadline = Clock::now() + m_limits.writeTimeout;
-        return writeTo(conn);
-    }
-    if (conn.closeWhenSent)
-        return closeConnection(fd);
-    carryOn(conn);
-}
-
-void HttpServer::writeTo(Connection &c)
-{
-    size_t sent = 0;
-    const OutgoingAnswer::Progress progress = c.answer.writeTo(c.fd, kWriteBudget, &sent);
-    if (sent > 0)
-        c.deadline = Clock::now() + m_limits.writeTimeout;
-    switch (progress) {
-    case OutgoingAnswer::Progress::Done:
-        c.writing = false;
-        if (c.closeWhenSent)
-            return closeConnection(c.fd);
-        return carryOn(c);
-    case OutgoingAnswer::Progress::Blocked:
-    case OutgoingAnswer::Progress::Yielded:
-        if (!listenForEvents(c, EPOLLOUT))
-            closeConnection(c.fd);
-        return;
-    case OutgoingAnswer::Progress::Failed:
-        return closeConnection(c.fd);
     }
 }
 
-void HttpServer::carryOn(Connection &c)
+int HttpServer::refuse(MHD_Connection *mhd, Connection &c, int status)
 {
-    const RequestExtent extent = measureRequest(c.buffer, m_limits.request);
-    if (extent.state == RequestExtent::State::Complete)
-        return dispatch(c.fd);
-    if (extent.state == RequestExtent::State::Refused)
-        return refuse(c.fd, extent.status);
-    if (c.peerClosed)
-        return closeConnection(c.fd);
-    c.begun = !c.buffer.empty();
-    c.deadline = Clock::now() + (c.begun ? m_limits.requestTimeout : m_limits.idleTimeout);
-    if (!listenForEvents(c, EPOLLIN))
-        closeConnection(c.fd);
+    MHD_Response *response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+    if (status == MHD_HTTP_SERVICE_UNAVAILABLE)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_RETRY_AFTER, "1");
+    c.phase.store(Sending);
+    const MHD_Result queued = MHD_queue_response(mhd, static_cast<unsigned int>(status), response);
+    MHD_destroy_response(response);
+    return queued;
 }
 
-void HttpServer::readFrom(Connection &c)
+int HttpServer::onAccess(MHD_Connection *mhd, const char *method, const char *upload,
+                         size_t *uploadSize, Connection &c)
 {
-    const int fd = c.fd;
-    char chunk[kReadChunk];
-    const ssize_t n = ::recv(fd, chunk, sizeof(chunk), 0);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR))
-        return;
-    if (n <= 0) {
-        c.peerClosed = true;
-        // A client may send its request and close its side at once.
-        if (n < 0 ||
-            measureRequest(c.buffer, m_limits.request).state != RequestExtent::State::Complete)
-            return closeConnection(fd);
-        return dispatch(fd);
+    const int phase = c.phase.load(std::memory_order_acquire);
+    if (phase == Reading) {
+        int expected = Reading;
+        if (!c.phase.compare_exchange_strong(expected, Taking))
+            return MHD_NO; // answered 408 by the sweep
+        ++c.served;
+        if (c.overLimit || m_stopping.load())
+            return refuse(mhd, c, MHD_HTTP_SERVICE_UNAVAILABLE);
+        c.request = readRequest(mhd, c, method);
+        const HttpRequest &r = c.request;
+        const size_t lengths = r.headerCount("Content-Length");
+        const bool chunked = r.hasHeader("Transfer-Encoding");
+        const std::string length = r.header("Content-Length");
+        // The answer to each is decided before any of a body is read, so a
+        // client announcing 500 MB has sent the kernel's buffers' worth at
+        // most when the connection closes.
+        if (lengths > 1 || (lengths == 1 && chunked) || (lengths == 1 && !isDigits(length)))
+            return refuse(mhd, c, MHD_HTTP_BAD_REQUEST);
+        if (!takesBody(r.method)) {
+            if (chunked || (lengths == 1 && std::stoull(length) > 0))
+                return refuse(mhd, c, MHD_HTTP_CONTENT_TOO_LARGE);
+        } else if (chunked) {
+            return refuse(mhd, c, MHD_HTTP_LENGTH_REQUIRED);
+        } else if (lengths == 1 && std::stoull(length) > m_limits.maxBodyBytes) {
+            return refuse(mhd, c, MHD_HTTP_CONTENT_TOO_LARGE);
+        }
+        c.bodyExpected = lengths == 1 ? std::stoull(length) : 0;
+        return MHD_YES;
     }
-    if (!c.begun) {
-        c.begun = true;
-        c.deadline = Clock::now() + m_limits.requestTimeout;
+    if (phase == Taking) {
+        if (*uploadSize > 0) {
+            const size_t room = c.bodyExpected - std::min(c.bodyExpected, c.request.body.size());
+            c.request.body.append(upload, std::min(room, *uploadSize));
+            *uploadSize = 0;
+            return MHD_YES;
+        }
+        c.phase.store(Working);
+        MHD_suspend_connection(mhd);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_jobs.push_back(std::make_unique<Job>(Job{&c}));
+        }
+        m_ready.notify_one();
+        return MHD_YES;
     }
-    c.buffer.append(chunk, static_cast<size_t>(n));
-    const RequestExtent extent = measureRequest(c.buffer, m_limits.request);
-    if (extent.state == RequestExtent::State::Refused)
-        refuse(fd, extent.status);
-    else if (extent.state == RequestExtent::State::Complete)
-        dispatch(fd);
+    if (phase == Ready)
+        return queueAnswer(mhd, c);
+    return MHD_YES;
 }
 
-void HttpServer::refuse(int fd, int status)
+HttpRequest HttpServer::readRequest(MHD_Connection *mhd, Connection &c, const char *method)
 {
-    Connection &c = *m_watched[fd];
-    const std::string answer = "HTTP/1.1 " + std::to_string(status) + " " + reasonOf(status) +
-                               "\r\nContent-Length: 0\r\nConnection: close\r\n" +
-                               (status == 503 ? "Retry-After: 1\r\n" : "") + "\r\n";
-    // A fresh socket's send buffer takes these few bytes at once; a client
-    // that has not read its earlier answers loses this one.
-    [[maybe_unused]] const ssize_t n =
-        ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    // Nothing more is read: what the client still sends fills the kernel's
-    // buffer and then waits, and the close tells it to stop. (No shutdown of
-    // our side first: a half-closed socket has the kernel take in and drop
-    // whatever arrives, as fast as the client can send.)
-    listenForEvents(c, 0);
-    c.lingering = true;
-    c.writing = false;
-    c.answer.clear();
-    std::string().swap(c.buffer);
-    c.deadline = Clock::now() + kLingerTime;
-}
-
-void HttpServer::expire(Clock::time_point now)
-{
-    for (auto &c : m_watched) {
-        if (!c || c->deadline > now)
-            continue;
-        // A client that took nothing of its answer for the write time-out
-        // is dropped like one that lingers.
-        if (c->begun && !c->lingering && !c->writing)
-            refuse(c->fd, 408);
-        else
-            closeConnection(c->fd);
+    HttpRequest r;
+    r.method = method ? method : "";
+    r.peer = c.peer;
+    MHD_get_connection_values(mhd, MHD_HEADER_KIND, &ServerCallbacks::header, &r);
+    r.host = r.header("Host");
+    std::string_view target = c.target;
+    // The base path, when there is one, is cut off first; what is logged
+    // and routed is the rest.
+    if (!m_basePath.empty() && target.substr(0, m_basePath.size()) == m_basePath &&
+        target.size() > m_basePath.size() && target[m_basePath.size()] == '/') {
+        r.basePath = m_basePath;
+        target.remove_prefix(m_basePath.size());
     }
-}
-
-void HttpServer::closeConnection(int fd)
-{
-    std::unique_ptr<Connection> c = std::move(m_watched[fd]);
-    if (c->events != 0)
-        epoll_ctl(m_epollFd, EPOLL_CTL_DEL, fd, nullptr);
-    ::close(fd);
-    m_refused -= c->overLimit;
-    --m_open;
-}
-
-void HttpServer::dispatch(int fd)
-{
-    listenForEvents(*m_watched[fd], 0);
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_work.push_back(std::move(m_watched[fd]));
-    }
-    m_ready.notify_one();
-}
-
-void HttpServer::giveBack(std::unique_ptr<Connection> c)
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_returned.push_back(std::move(c));
-    }
-    wake();
+    r.target = std::string(target);
+    const size_t question = target.find('?');
+    r.path = percentDecoded(target.substr(0, question), false);
+    if (question != std::string_view::npos)
+        parseQuery(target.substr(question + 1), r.params);
+    return r;
 }
 
 void HttpServer::workerLoop()
 {
     for (;;) {
-        std::unique_ptr<Connection> c;
+        std::unique_ptr<Job> job;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_ready.wait(lock, [this] { return m_stopping.load() || !m_work.empty(); });
-            if (m_stopping.load())
+            m_ready.wait(lock, [this] { return m_stopping.load() || !m_jobs.empty(); });
+            if (m_jobs.empty())
                 return;
-            c = std::move(m_work.front());
-            m_work.pop_front();
+            job = std::move(m_jobs.front());
+            m_jobs.pop_front();
         }
-        answer(*c);
-        giveBack(std::move(c));
+        Connection &c = *job->connection;
+        if (m_stopping.load()) {
+            c.answer = HttpAnswer();
+            c.answer.status = MHD_HTTP_SERVICE_UNAVAILABLE;
+        } else {
+            run(*job);
+        }
+        c.phase.store(Ready, std::memory_order_release);
+        MHD_resume_connection(c.mhd);
     }
 }
 
-void HttpServer::answer(Connection &c)
+void HttpServer::run(Job &job)
 {
-    const RequestExtent extent = measureRequest(c.buffer, m_limits.request);
-    if (extent.state != RequestExtent::State::Complete) {
-        c.closeWhenSent = true; // only whole requests come here
-        return;
+    Connection &c = *job.connection;
+    HttpRequest &r = c.request;
+    HttpAnswer &a = c.answer;
+    const std::string method = r.method == "HEAD" ? std::string("GET") : r.method;
+    const bool outside = m_basePathRequired && r.basePath.empty();
+    const Route *route = nullptr;
+    for (const auto &candidate : m_routes) {
+        if (candidate->method != method || (outside && candidate->scope != Scope::Anywhere))
+            continue;
+        std::smatch m;
+        if (std::regex_match(r.path, m, candidate->pattern)) {
+            for (const auto &group : m)
+                r.matches.push_back(group.str());
+            route = candidate.get();
+            break;
+        }
     }
-    // The library answers a Range it cannot parse (another unit, a number
-    // of 20 digits) with 416 before any handler sees it; the header is kept
-    // from it and given back to the handlers as it was.
-    bool hasRange = false;
-    const std::string range =
-        headerValue(std::string_view(c.buffer).substr(0, extent.headBytes), "Range", &hasRange);
-    const size_t removed = hasRange ? removeHeader(c.buffer, extent.headBytes, "Range") : 0;
-    const size_t length = extent.headBytes - removed + extent.bodyBytes;
-
-    RequestStream stream(c.fd, c.buffer.data(), length, c.answer, m_limits.maxBufferedAnswerBytes);
-    const bool last = ++c.served >= m_limits.maxRequestsPerConnection || m_stopping.load();
-    bool closedByClient = false;
-    t_answer = &c.answer;
-    const bool ok = process_request(stream, last, closedByClient, [&](httplib::Request &req) {
-        if (hasRange)
-            req.headers.emplace("Range", range);
-    });
-    t_answer = nullptr;
-    c.buffer.erase(0, length);
-    // An answer too large to hold is not sent in part.
-    if (stream.failed())
-        c.answer.clear();
-    c.closeWhenSent = !ok || stream.failed() || closedByClient || last;
+    if (route) {
+        route->handler(r, a);
+    } else if (m_fallback) {
+        a.status = 404;
+        m_fallback(r, a);
+    } else {
+        a.status = 404;
+    }
+    // Text is sent gzipped to a client that takes it (compressing here, on
+    // a worker, not on the library's thread that serves the connections).
+    if (!a.stream && !a.body.empty() && compressible(a.contentType) &&
+        acceptsGzip(r.header("Accept-Encoding"))) {
+        std::string packed;
+        if (gzipText(a.body, packed) && packed.size() < a.body.size()) {
+            a.body = std::move(packed);
+            a.setHeader("Content-Encoding", "gzip");
+        }
+    }
+    if (!a.stream && compressible(a.contentType))
+        a.setHeader("Vary", "Accept-Encoding");
+    if (m_logger)
+        m_logger(r, a);
 }
 
-void HttpServer::takeBody(const httplib::Request &req, httplib::Response &res)
+int HttpServer::queueAnswer(MHD_Connection *mhd, Connection &c)
 {
-    // Called by the library once the headers are final and before it writes
-    // anything. Only a body of known length that the library would send
-    // whole is taken: HEAD sends none, and ranges the library applied itself
-    // would be cut by it. With the provider gone the library writes the
-    // headers alone. (The provider fields are Response members the library
-    // declares public but calls its own; the streaming tests would fail on a
-    // library version that used them differently.)
-    if (!t_answer || req.method == "HEAD" || !res.content_provider_ ||
-        res.is_chunked_content_provider_ || !req.ranges.empty() || !res.body.empty() ||
-        res.get_header_value("Content-Length") != std::to_string(res.content_length_))
-        return;
-    t_answer->setBody(std::move(res.content_provider_), res.content_length_,
-                      std::move(res.content_provider_resource_releaser_));
-    res.content_provider_ = nullptr;
-    res.content_provider_resource_releaser_ = nullptr;
+    HttpAnswer &a = c.answer;
+    MHD_Response *response = nullptr;
+    if (a.stream) {
+        response = MHD_create_response_from_callback(
+            a.stream->length, kStreamBlockBytes, &ServerCallbacks::read,
+            new std::shared_ptr<HttpAnswer::Stream>(a.stream), &ServerCallbacks::release);
+    } else {
+        response =
+            MHD_create_response_from_buffer(a.body.size(), a.body.data(), MHD_RESPMEM_MUST_COPY);
+    }
+    if (!response)
+        return MHD_NO;
+    for (const auto &[name, value] : a.headers)
+        MHD_add_response_header(response, name.c_str(), value.c_str());
+    if (!a.contentType.empty())
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, a.contentType.c_str());
+    if (c.served >= m_limits.maxRequestsPerConnection || m_stopping.load())
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+    c.phase.store(Sending);
+    // A client that takes nothing of its answer for this long is dropped.
+    MHD_set_connection_option(mhd, MHD_CONNECTION_OPTION_TIMEOUT,
+                              static_cast<unsigned int>(m_limits.writeTimeout.count()));
+    const MHD_Result queued =
+        MHD_queue_response(mhd, static_cast<unsigned int>(a.status), response);
+    MHD_destroy_response(response);
+    return queued;
 }
 
 } // namespace musicd

@@ -1,128 +1,163 @@
-// velmor-musicd's HTTP server: the HTTP library's request handling (routes,
-// answers, compression, logging) behind an accept, dispatch and write loop
-// of our own. The library's loop gives every connection a worker for as
-// long as it stays open, reading the request and writing the answer there,
-// so a few dozen clients sending a byte now and then, or reading a long
-// file slowly, hold every worker; it listens with a backlog of 5, and it
-// drops a second request already sent on a connection.
+// velmor-musicd's HTTP server on GNU libmicrohttpd. The library reads the
+// requests and writes the answers on its own epoll threads, without ever
+// blocking on a client: a client that sends a byte now and then, or reads
+// a long file slowly, costs a socket and a little memory, never a thread.
+// A request that has arrived whole is put aside (the library's suspend)
+// and goes to one of our workers, which runs its route and hands the
+// answer back; so a slow search never holds up the connections the library
+// thread serves. A streamed body (audio, pictures) is read a piece at a
+// time on the library's thread as the client's socket drains.
 //
-// Here one thread accepts (with the system's backlog), gathers each
-// request, head and body, without blocking, and writes each answer without
-// blocking as the client takes it. Only a request that has fully arrived
-// goes to a worker, which builds the answer in memory and hands it back:
-// headers and small bodies as bytes, a body from a content provider (audio,
-// pictures) as the provider itself, read a chunk at a time by the loop as
-// the socket drains. So no worker ever waits on a client, and a streaming
-// client holds one chunk of memory at most.
-//
-// A request that does not arrive in time is answered 408, a body where none
-// is taken or over the limit 413, without reading on; a client that takes
-// nothing of its answer for a while is dropped; connections past the limit
-// are answered 503 and closed. Idle keep-alive connections cost a socket,
-// not a worker. Requests sent back to back on one connection are answered
-// in order, each once the answer before it has gone out.
+// What the library does not do itself is done here: a request begun but
+// not whole in time is answered 408 (the library would close it without a
+// word), a body where none is taken or over the limit 413, connections
+// past the limit 503 (the library would close them unanswered), and a
+// connection's last request says Connection: close. Requests may come
+// under a secret base path (/k/KEY), which is taken off before routing.
 #pragma once
 
-#include "musicd/RequestHead.h"
+#include "musicd/HttpAnswer.h"
+#include "musicd/HttpRequest.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <httplib.h>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
+
+struct MHD_Daemon;
+struct MHD_Connection;
 
 namespace musicd {
 
-class HttpServer : public httplib::Server
+class HttpServer
 {
 public:
     struct Limits
     {
+        // Threads that build answers.
         size_t workers = 32;
-        RequestLimits request;
-        // A connection with no request begun is closed after this long.
-        std::chrono::milliseconds idleTimeout{5000};
-        // A request must arrive whole this long after its first byte.
+        // The library's epoll threads, which read requests and write
+        // answers (its thread pool).
+        size_t ioThreads = 2;
+        // Each connection's memory in the library: the request line and
+        // headers must fit in it (a head of 36,000 bytes passes, one of
+        // 40,000 is refused), and a streamed body goes out through it, so it
+        // is also what a stalled reader holds. Over 32 KB the library maps
+        // it on its own instead of taking it from the heap, so it goes back
+        // to the system when the connection closes: with 16 KB from the heap
+        // the service kept about 5 MiB more after 240 streaming clients left.
+        size_t connectionMemoryBytes = 33 * 1024;
+        // Bodies of methods that take one; methods that take none refuse any.
+        size_t maxBodyBytes = 4 * 1024;
+        // A connection with nothing going on is closed after this long (the
+        // library counts whole seconds).
+        std::chrono::seconds idleTimeout{5};
+        // A request must arrive whole this long after its request line.
         std::chrono::milliseconds requestTimeout{10000};
         // A client that takes nothing of its answer for this long is
-        // dropped. Generous: a stalled reader costs a socket and one chunk,
-        // and a player whose read-ahead is full (or that is paused) rightly
-        // stops reading for a while.
-        std::chrono::milliseconds writeTimeout{30000};
+        // dropped. Generous: a stalled reader costs a socket and one piece
+        // of memory, and a player whose read-ahead is full (or that is
+        // paused) rightly stops reading for a while.
+        std::chrono::seconds writeTimeout{30};
         size_t maxRequestsPerConnection = 100;
         // Connections beyond this are answered 503 and closed. Each may hold
-        // a socket, an open file and one chunk of a body; the limit is also
-        // kept under half the process's open-file limit.
+        // a socket and an open file; the limit is also kept under half the
+        // process's open-file limit.
         size_t maxConnections = 2048;
-        // An answer a worker builds in memory (everything but a provider's
-        // body) larger than this is not sent: the connection is closed.
-        size_t maxBufferedAnswerBytes = 8 * 1024 * 1024;
+    };
+
+    using Handler = std::function<void(const HttpRequest &, HttpAnswer &)>;
+    using Logger = std::function<void(const HttpRequest &, const HttpAnswer &)>;
+
+    // Where a route is served when the server has a base path.
+    enum class Scope {
+        UnderBasePath, // only under the base path when it is required
+        Anywhere,      // with or without it (a protocol with its own login)
     };
 
     explicit HttpServer(Limits limits);
     HttpServer() : HttpServer(Limits()) {}
-    ~HttpServer() override;
+    ~HttpServer();
+    HttpServer(const HttpServer &) = delete;
+    HttpServer &operator=(const HttpServer &) = delete;
+
+    // Routes, tried in the order added: the pattern (ECMAScript) must match
+    // the whole decoded path; its groups are in HttpRequest::matches. A GET
+    // route answers HEAD as well. Set before bindAndListen().
+    void get(const std::string &pattern, Handler handler, Scope scope = Scope::UnderBasePath);
+    void post(const std::string &pattern, Handler handler, Scope scope = Scope::UnderBasePath);
+    // What a request no route takes gets (by default an empty 404).
+    void setFallback(Handler handler) { m_fallback = std::move(handler); }
+    // Told of every routed answer, on a worker thread.
+    void setLogger(Logger logger) { m_logger = std::move(logger); }
+    // Requests under basePath ("/k/KEY") have it taken off before routing;
+    // when required, a request outside it reaches only Anywhere routes.
+    void setBasePath(std::string basePath, bool required);
 
     // Binds host:port (0 picks a free port) and listens with the system's
     // backlog. The port bound, or -1.
     int bindAndListen(const std::string &host, int port);
-    // Serves until stopServing(); false when not bound.
+    // Serves until stopServing(); false when not bound or the library
+    // cannot start.
     bool serve();
-    // From any thread: the loop ends and every connection is closed.
+    // From any thread: serve() returns and every connection is closed.
     void stopServing();
-    // Connections open now (reading, writing, at a worker, or refused and
-    // about to close); for tests and figures.
+    // Connections open now; for tests and figures.
     size_t openConnections() const { return m_openCount.load(); }
 
-private:
     struct Connection;
+    struct Route;
+
+private:
+    struct Job;
     using Clock = std::chrono::steady_clock;
 
-    void acceptAll();
-    void readFrom(Connection &c);
-    void writeTo(Connection &c);
-    // After an answer has gone out: the next request, or waiting for one.
-    void carryOn(Connection &c);
-    void expire(Clock::time_point now);
-    void dispatch(int fd);
-    void refuse(int fd, int status);
-    void closeConnection(int fd);
-    void watch(std::unique_ptr<Connection> c);
-    // Sets what the loop watches the connection for (0: nothing).
-    bool listenForEvents(Connection &c, uint32_t events);
+    void addRoute(const char *method, const std::string &pattern, Handler handler, Scope scope);
     void workerLoop();
-    // Builds the answer to the first request in the buffer.
-    void answer(Connection &c);
-    void giveBack(std::unique_ptr<Connection> c);
-    void wake();
-    // Takes a content provider's body out of a finished response so the
-    // loop streams it instead of the worker.
-    void takeBody(const httplib::Request &req, httplib::Response &res);
+    void sweepLoop();
+    void run(Job &job);
+    HttpRequest readRequest(MHD_Connection *mhd, Connection &c, const char *method);
+    void submit(MHD_Connection *mhd, Connection &c, HttpRequest request);
+
+    int onAccess(MHD_Connection *mhd, const char *method, const char *upload, size_t *uploadSize,
+                 Connection &c);
+    int queueAnswer(MHD_Connection *mhd, Connection &c);
+    int refuse(MHD_Connection *mhd, Connection &c, int status);
+    // The library's callbacks, which reach the members above.
+    friend struct ServerCallbacks;
 
     Limits m_limits;
+    std::vector<std::unique_ptr<Route>> m_routes;
+    Handler m_fallback;
+    Logger m_logger;
+    std::string m_basePath;
+    bool m_basePathRequired = false;
+
     int m_listenFd = -1;
-    int m_epollFd = -1;
-    int m_wakeFd = -1;
-    std::atomic<bool> m_stopping{false};
-    // Owned by the loop thread: the connections it watches, by descriptor.
-    std::vector<std::unique_ptr<Connection>> m_watched;
-    size_t m_open = 0;    // watched, lingering and at the workers
-    size_t m_refused = 0; // of those, refused for being over the limit
+    bool m_ipv6 = false;
     size_t m_maxConnections = 0;
+    MHD_Daemon *m_daemon = nullptr;
+    std::atomic<bool> m_stopping{false};
     std::atomic<size_t> m_openCount{0};
-    bool m_acceptPaused = false;
-    Clock::time_point m_acceptAgain; // after running out of descriptors
+
+    // The connections open, for the sweep that answers 408.
+    std::mutex m_connectionsMutex;
+    std::unordered_set<Connection *> m_connections;
 
     std::mutex m_mutex;
     std::condition_variable m_ready;
-    std::deque<std::unique_ptr<Connection>> m_work;     // whole requests for the workers
-    std::deque<std::unique_ptr<Connection>> m_returned; // back from the workers
+    std::condition_variable m_stopped;
+    std::deque<std::unique_ptr<Job>> m_jobs;
     std::vector<std::thread> m_workers;
+    std::thread m_sweeper;
 };
 
 } // namespace musicd

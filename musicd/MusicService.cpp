@@ -1,5 +1,8 @@
 #include "musicd/MusicService.h"
 
+#include "musicd/HttpAnswer.h"
+#include "musicd/HttpRequest.h"
+#include "musicd/HttpServer.h"
 #include "musicd/LinkAnswer.h"
 #include "musicd/LyricFile.h"
 #include "musicd/QueryText.h"
@@ -9,7 +12,8 @@
 #include "musicd/SyntheticSource.h"
 #include "ownservice/ServiceStatus.h"
 
-#include <httplib.h>
+#include <algorithm>
+#include <cstring>
 
 namespace musicd {
 namespace {
@@ -20,10 +24,10 @@ constexpr size_t kMaxNumberDigits = 12;
 const char kHtml[] = "text/html; charset=utf-8";
 const char kJson[] = "application/json; charset=utf-8";
 
-void notFound(httplib::Response &res)
+void notFound(HttpAnswer &res)
 {
     res.status = 404;
-    res.set_content("<html><body><h1>404 Not Found</h1></body></html>\r\n", kHtml);
+    res.setContent("<html><body><h1>404 Not Found</h1></body></html>\r\n", kHtml);
 }
 
 // A single byte range clamped to the content, per RFC 7233; false when it
@@ -51,66 +55,58 @@ bool resolveRange(const ByteRange &range, size_t size, size_t &first, size_t &la
 // The largest piece read from a file for one write to the client.
 constexpr size_t kFileChunkBytes = 64 * 1024;
 
-// Sends a payload (cached bytes or an open file), answering a single Range
-// itself. The HTTP library's own range handling neither clamps a range that
-// runs past the end (it announces bytes it never sends) nor refuses one that
-// starts past it (it announces a length near 2^64), so the Range header is
-// read here and the library is left no ranges of its own. Several ranges at
-// once get the whole file, which HTTP allows; so does a Range in another
-// unit.
-void sendPayload(const httplib::Request &req, httplib::Response &res, const Payload &payload)
+// Sends a payload (cached bytes or an open file) a piece at a time as the
+// client takes it, answering a single Range itself. Several ranges at once
+// get the whole file, which HTTP allows; so does a Range in another unit.
+void sendPayload(const HttpRequest &req, HttpAnswer &res, const Payload &payload)
 {
     const size_t size = static_cast<size_t>(payload.size());
     const std::string &type = payload.contentType;
-    // The request object belongs to the server and is not itself const.
-    httplib::Ranges &ranges = const_cast<httplib::Request &>(req).ranges;
-    ranges.clear();
-    const std::vector<ByteRange> asked = parseByteRanges(req.get_header_value("Range"));
+    const std::vector<ByteRange> asked = parseByteRanges(req.header("Range"));
     size_t first = 0;
     size_t last = size == 0 ? 0 : size - 1;
+    res.setHeader("Accept-Ranges", "bytes");
     if (asked.size() == 1) {
         if (!resolveRange(asked.front(), size, first, last)) {
             res.status = 416;
-            res.set_header("Content-Range", "bytes */" + std::to_string(size));
+            res.setHeader("Content-Range", "bytes */" + std::to_string(size));
             return;
         }
         res.status = 206;
-        res.set_header("Content-Range", "bytes " + std::to_string(first) + "-" +
-                                            std::to_string(last) + "/" + std::to_string(size));
+        res.setHeader("Content-Range", "bytes " + std::to_string(first) + "-" +
+                                           std::to_string(last) + "/" + std::to_string(size));
     }
     if (size == 0) {
-        res.set_content("", type);
+        res.setContent("", type);
         return;
     }
     if (payload.bytes) {
-        // The provider keeps the bytes alive while they are sent.
+        // The reader keeps the bytes alive while they are sent.
         const ByteCache::Value value = payload.bytes;
-        res.set_content_provider(
-            last - first + 1, type,
-            [value, first, last](size_t offset, size_t length, httplib::DataSink &sink) {
-                const size_t begin = first + offset;
-                if (begin > last)
-                    return false;
-                return sink.write(value->constData() + begin, std::min(length, last - begin + 1));
-            });
+        res.setStream(last - first + 1, type,
+                      [value, first, last](uint64_t offset, char *buffer, size_t max) -> ssize_t {
+                          const size_t begin = first + static_cast<size_t>(offset);
+                          if (begin > last)
+                              return 0;
+                          const size_t n = std::min(max, last - begin + 1);
+                          std::memcpy(buffer, value->constData() + begin, n);
+                          return static_cast<ssize_t>(n);
+                      });
         return;
     }
-    // A file read as it goes; one that shrank under us ends the response
+    // A file read as it goes; one that shrank under us ends the answer
     // early (the client sees a short body) rather than sending garbage.
     const std::shared_ptr<const OpenFile> file = payload.file;
-    res.set_content_provider(
-        last - first + 1, type,
-        [file, first, last](size_t offset, size_t length, httplib::DataSink &sink) {
-            const size_t begin = first + offset;
-            if (begin > last)
-                return false;
-            std::string chunk(std::min({length, last - begin + 1, kFileChunkBytes}), '\0');
-            const qint64 n = file->read(static_cast<qint64>(begin), chunk.data(),
-                                        static_cast<qint64>(chunk.size()));
-            if (n <= 0)
-                return false;
-            return sink.write(chunk.data(), static_cast<size_t>(n));
-        });
+    res.setStream(last - first + 1, type,
+                  [file, first, last](uint64_t offset, char *buffer, size_t max) -> ssize_t {
+                      const size_t begin = first + static_cast<size_t>(offset);
+                      if (begin > last)
+                          return 0;
+                      const qint64 n = file->read(
+                          static_cast<qint64>(begin), buffer,
+                          static_cast<qint64>(std::min({max, last - begin + 1, kFileChunkBytes})));
+                      return n > 0 ? static_cast<ssize_t>(n) : 0;
+                  });
 }
 
 } // namespace
@@ -146,129 +142,87 @@ qint64 MusicService::parseSongId(const std::string &text)
     return std::stoll(text);
 }
 
-namespace {
-
-// The HTTP library compresses with brotli at its top quality whenever a
-// client offers it, which costs around a hundred milliseconds for one search
-// page here, many times what building the page costs. gzip compresses just
-// as usefully and fast, so brotli is taken out of what the client offers.
-void dropBrotli(const httplib::Request &req)
+QString MusicService::hostOf(const HttpRequest &req) const
 {
-    // The request object belongs to the server and is not itself const.
-    httplib::Headers &headers = const_cast<httplib::Request &>(req).headers;
-    const auto it = headers.find("Accept-Encoding");
-    if (it == headers.end() || it->second.find("br") == std::string::npos)
-        return;
-    std::string kept;
-    size_t from = 0;
-    while (from <= it->second.size()) {
-        size_t comma = it->second.find(',', from);
-        if (comma == std::string::npos)
-            comma = it->second.size();
-        std::string token = it->second.substr(from, comma - from);
-        token.erase(0, token.find_first_not_of(' '));
-        token.erase(token.find_last_not_of(' ') + 1);
-        if (!token.empty() && token != "br" && token.rfind("br;", 0) != 0)
-            kept += (kept.empty() ? "" : ", ") + token;
-        from = comma + 1;
-    }
-    it->second = kept.empty() ? std::string("identity") : kept;
+    return sanitisedHost(req.host, m_fallbackHost) + QString::fromStdString(req.basePath);
 }
 
-} // namespace
-
-QString MusicService::hostOf(const httplib::Request &req) const
+void MusicService::install(HttpServer &server)
 {
-    return sanitisedHost(req.get_header_value("Host"), m_fallbackHost);
+    // Each route: a path pattern and the method that answers it.
+    const auto route = [this](auto method) {
+        return
+            [this, method](const HttpRequest &req, HttpAnswer &res) { (this->*method)(req, res); };
+    };
+    server.get("/app/search/searchList.php", route(&MusicService::search));
+    server.get("/app/link/getLinks.php", route(&MusicService::link));
+    server.get(R"(/lrc/([0-9]{1,12})\.[lL][rR][cC])", route(&MusicService::lyric));
+    server.get(R"(/music/([0-9]{1,12})\.([a-z0-9]{1,5}))", route(&MusicService::audio));
+    server.get("/search/artist", route(&MusicService::singerPage));
+    server.get(R"(/ting/pic/item/([0-9a-f]{1,32})\.jpg)", route(&MusicService::picture));
+    server.get("/status", route(&MusicService::status));
+    server.get("/local/add", route(&MusicService::addFiles));
+    server.setFallback([](const HttpRequest &, HttpAnswer &res) { notFound(res); });
 }
 
-void MusicService::install(httplib::Server &server)
+void MusicService::search(const HttpRequest &req, HttpAnswer &res) const
 {
-    server.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &) {
-        dropBrotli(req);
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-    server.Get("/app/search/searchList.php",
-               [this](const httplib::Request &req, httplib::Response &res) { search(req, res); });
-    server.Get("/app/link/getLinks.php",
-               [this](const httplib::Request &req, httplib::Response &res) { link(req, res); });
-    server.Get(R"(/lrc/([0-9]{1,12})\.[lL][rR][cC])",
-               [this](const httplib::Request &req, httplib::Response &res) { lyric(req, res); });
-    server.Get(R"(/music/([0-9]{1,12})\.([a-z0-9]{1,5}))",
-               [this](const httplib::Request &req, httplib::Response &res) { audio(req, res); });
-    server.Get("/search/artist", [this](const httplib::Request &req, httplib::Response &res) {
-        singerPage(req, res);
-    });
-    server.Get(R"(/ting/pic/item/([0-9a-f]{1,32})\.jpg)",
-               [this](const httplib::Request &req, httplib::Response &res) { picture(req, res); });
-    server.Get("/status",
-               [this](const httplib::Request &req, httplib::Response &res) { status(req, res); });
-    server.Get("/local/add",
-               [this](const httplib::Request &req, httplib::Response &res) { addFiles(req, res); });
-    server.set_error_handler([](const httplib::Request &, httplib::Response &res) {
-        if (res.status == 404 && res.body.empty())
-            notFound(res);
-    });
-}
-
-void MusicService::search(const httplib::Request &req, httplib::Response &res) const
-{
-    const QString query = decodePlayerQuery(req.get_param_value("qword"));
-    const qint64 pageNo = parsePageNumber(req.get_param_value("page"));
+    const QString query = decodePlayerQuery(req.param("qword"));
+    const qint64 pageNo = parsePageNumber(req.param("page"));
     const SearchPage page = m_source->search(query, pageNo, kRowsPerPage);
     const QByteArray html =
         page.total == 0 ? noMatchPageHtml(query) : resultPageHtml(query, pageNo, page);
-    res.set_content(html.constData(), static_cast<size_t>(html.size()), kHtml);
+    res.setContent(html.toStdString(), kHtml);
 }
 
-void MusicService::link(const httplib::Request &req, httplib::Response &res) const
+void MusicService::link(const HttpRequest &req, HttpAnswer &res) const
 {
     // Only the ID picks the song; artist and title are informational.
-    const std::optional<Song> song = m_source->songById(parseSongId(req.get_param_value("songId")));
+    const std::optional<Song> song = m_source->songById(parseSongId(req.param("songId")));
     const QByteArray json = linkAnswerJson(song, hostOf(req));
-    res.set_content(json.constData(), static_cast<size_t>(json.size()), kJson);
+    res.setContent(json.toStdString(), kJson);
 }
 
-void MusicService::lyric(const httplib::Request &req, httplib::Response &res)
+void MusicService::lyric(const HttpRequest &req, HttpAnswer &res)
 {
-    const std::optional<Payload> payload = m_source->lyric(parseSongId(req.matches[1]));
+    const std::optional<Payload> payload = m_source->lyric(parseSongId(req.matches.at(1)));
     if (!payload)
         return notFound(res);
     sendPayload(req, res, *payload);
 }
 
-void MusicService::audio(const httplib::Request &req, httplib::Response &res)
+void MusicService::audio(const HttpRequest &req, HttpAnswer &res)
 {
     const std::optional<Payload> payload =
-        m_source->audio(parseSongId(req.matches[1]), QString::fromStdString(req.matches[2].str()));
+        m_source->audio(parseSongId(req.matches.at(1)), QString::fromStdString(req.matches[2]));
     if (!payload)
         return notFound(res);
     sendPayload(req, res, *payload);
 }
 
-void MusicService::singerPage(const httplib::Request &req, httplib::Response &res) const
+void MusicService::singerPage(const HttpRequest &req, HttpAnswer &res) const
 {
-    const QString name = decodePlayerQuery(req.get_param_value("key"));
+    const QString name = decodePlayerQuery(req.param("key"));
     const std::optional<SingerEntry> singer = m_source->singerByName(name);
     const QByteArray html =
         singerPageHtml(singer ? &*singer : nullptr, name.trimmed(), hostOf(req));
-    res.set_content(html.constData(), static_cast<size_t>(html.size()), kHtml);
+    res.setContent(html.toStdString(), kHtml);
 }
 
-void MusicService::picture(const httplib::Request &req, httplib::Response &res)
+void MusicService::picture(const HttpRequest &req, HttpAnswer &res)
 {
     const std::optional<Payload> payload =
-        m_source->picture(QString::fromStdString(req.matches[1].str()));
+        m_source->picture(QString::fromStdString(req.matches[1]));
     if (!payload)
         return notFound(res);
     sendPayload(req, res, *payload);
 }
 
-void MusicService::status(const httplib::Request &req, httplib::Response &res) const
+void MusicService::status(const HttpRequest &req, HttpAnswer &res) const
 {
     // A service serving the LAN shows its counts there, but where the
     // music lies on this machine only to this machine.
-    const bool local = isLoopbackPeer(req.remote_addr);
+    const bool local = isLoopbackPeer(req.peer);
     QByteArray json;
     if (m_statusAnswer) {
         json = m_statusAnswer(local);
@@ -277,8 +231,8 @@ void MusicService::status(const httplib::Request &req, httplib::Response &res) c
         json = none.toJson();
     }
     // Read by the player every second during a scan: never kept.
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(json.constData(), static_cast<size_t>(json.size()), kJson);
+    res.setHeader("Cache-Control", "no-store");
+    res.setContent(json.toStdString(), kJson);
 }
 
 bool MusicService::isLoopbackPeer(const std::string &address)
@@ -301,24 +255,23 @@ bool sameSecret(const std::string &a, const std::string &b)
     return diff == 0;
 }
 
-void plainAnswer(httplib::Response &res, int status, const char *text)
+void plainAnswer(HttpAnswer &res, int status, const char *text)
 {
     res.status = status;
-    res.set_content(text, "text/plain; charset=utf-8");
+    res.setContent(text, "text/plain; charset=utf-8");
 }
 
 } // namespace
 
 // The path travels as the hex of its bytes: a file name is any bytes but
 // '/' and NUL, which no query encoding of ours carries both ways unchanged.
-void MusicService::addFiles(const httplib::Request &req, httplib::Response &res)
+void MusicService::addFiles(const HttpRequest &req, HttpAnswer &res)
 {
     if (m_intakeToken.empty())
         return plainAnswer(res, 501, "this service takes no files\n");
-    if (!isLoopbackPeer(req.remote_addr) ||
-        !sameSecret(req.get_param_value("token"), m_intakeToken))
+    if (!isLoopbackPeer(req.peer) || !sameSecret(req.param("token"), m_intakeToken))
         return plainAnswer(res, 403, "refused\n");
-    const std::string hex = req.get_param_value("path");
+    const std::string hex = req.param("path");
     const QByteArray path = QByteArray::fromHex(QByteArray::fromStdString(hex));
     if (hex.empty() || hex.size() % 2 != 0 ||
         hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos ||
@@ -333,7 +286,7 @@ void MusicService::addFiles(const httplib::Request &req, httplib::Response &res)
     page.total = songs->size();
     page.rows = *songs;
     const QByteArray html = resultPageHtml(QString(), 1, page);
-    res.set_content(html.constData(), static_cast<size_t>(html.size()), kHtml);
+    res.setContent(html.toStdString(), kHtml);
 }
 
 } // namespace musicd

@@ -1,7 +1,10 @@
-// The HTTP face of velmor-musicd: installs the service's routes on a
-// cpp-httplib server. Every absolute URL in an answer is built on the Host
-// the client used (falling back to 127.0.0.1:<port>), so a client that
-// addresses the service as localhost sees localhost links.
+// The HTTP face of velmor-musicd: installs the service's routes on its
+// HTTP server, one method per route, each taking the request and filling
+// the answer. Every absolute URL in an answer is built on the Host the
+// client used (falling back to 127.0.0.1:<port>) and the base path the
+// request came under (/k/KEY on a network address), so a client that
+// addresses the service as localhost sees localhost links, and one that
+// came in under the key follows links under it.
 //
 //   GET /app/search/searchList.php?qword=W[&page=N]   result pages (HTML)
 //   GET /app/link/getLinks.php?songId=ID&...           link answer (JSON-like)
@@ -22,13 +25,11 @@
 #include <functional>
 #include <memory>
 
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-} // namespace httplib
-
 namespace musicd {
+
+class HttpServer;
+struct HttpRequest;
+struct HttpAnswer;
 
 class MusicService
 {
@@ -42,7 +43,7 @@ public:
     // The secret a request to take files must carry; none (the default)
     // refuses every such request.
     void setIntakeToken(const std::string &token) { m_intakeToken = token; }
-    void install(httplib::Server &server);
+    void install(HttpServer &server);
     // What GET /status answers for a library, with the folders' and files'
     // names or without them (for a client off this machine); without it the
     // service says it serves no library. Called from request threads.
@@ -56,21 +57,21 @@ public:
     static qint64 parsePageNumber(const std::string &text);
     // A song ID from text of digits only; 0 otherwise.
     static qint64 parseSongId(const std::string &text);
-    // Whether a peer address (as the HTTP library gives it) is this
+    // Whether a peer address (numeric, as the server gives it) is this
     // computer's loopback.
     static bool isLoopbackPeer(const std::string &address);
 
 private:
-    QString hostOf(const httplib::Request &req) const;
-    void search(const httplib::Request &req, httplib::Response &res) const;
-    void link(const httplib::Request &req, httplib::Response &res) const;
-    void lyric(const httplib::Request &req, httplib::Response &res);
-    void audio(const httplib::Request &req, httplib::Response &res);
-    void singerPage(const httplib::Request &req, httplib::Response &res) const;
-    void picture(const httplib::Request &req, httplib::Response &res);
-    void status(const httplib::Request &req, httplib::Response &res) const;
+    QString hostOf(const HttpRequest &req) const;
+    void search(const HttpRequest &req, HttpAnswer &res) const;
+    void link(const HttpRequest &req, HttpAnswer &res) const;
+    void lyric(const HttpRequest &req, HttpAnswer &res);
+    void audio(const HttpRequest &req, HttpAnswer &res);
+    void singerPage(const HttpRequest &req, HttpAnswer &res) const;
+    void picture(const HttpRequest &req, HttpAnswer &res);
+    void status(const HttpRequest &req, HttpAnswer &res) const;
 
-    void addFiles(const httplib::Request &req, httplib::Response &res);
+    void addFiles(const HttpRequest &req, HttpAnswer &res);
 
     std::unique_ptr<MusicSource> m_source;
     QString m_fallbackHost;

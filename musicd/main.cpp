@@ -7,7 +7,10 @@
 // without --library, the folders chosen in the player's music library
 // settings (the music folder by default). The first stdout line is the URL
 // it serves; after it, one line per request. Scan progress, summaries and
-// folders it cannot read go to stderr. SIGINT and SIGTERM end it.
+// folders it cannot read go to stderr. SIGINT and SIGTERM end it. On an
+// address other than loopback the player's protocol is served only under a
+// secret base path, /k/KEY (--key, or a random key), and the URL line
+// carries it.
 #include "musicd/HttpServer.h"
 #include "musicd/LibraryScanner.h"
 #include "musicd/LibrarySource.h"
@@ -23,6 +26,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QString>
 #include <arpa/inet.h>
@@ -54,6 +58,10 @@ constexpr int kHeapArenas = 2;
 constexpr size_t kMaxQueuedLogLines = 20000;
 // How long the last log lines may take to leave at the end.
 constexpr auto kLogDrainTime = std::chrono::milliseconds(300);
+
+// A key given with --key: 16 characters of base64url are 96 bits.
+constexpr int kMinKeyLength = 16;
+constexpr int kMaxKeyLength = 128;
 
 // How often a running service looks at its folders again, by default.
 constexpr int kDefaultRescanSeconds = 300;
@@ -211,6 +219,33 @@ bool isLoopback(const QString &address)
     return address.startsWith(QLatin1String("127.")) || address == QLatin1String("::1");
 }
 
+// A key of 128 random bits, URL-safe (22 characters of base64url).
+QString randomKey()
+{
+    QByteArray bits(16, '\0');
+    QRandomGenerator::system()->generate(reinterpret_cast<quint32 *>(bits.data()),
+                                         reinterpret_cast<quint32 *>(bits.data() + bits.size()));
+    return QString::fromLatin1(
+        bits.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+// Whether a key given on the command line can stand in a URL path as it is
+// and is long enough not to be guessed.
+bool isUsableKey(const QString &key)
+{
+    if (key.size() < kMinKeyLength || key.size() > kMaxKeyLength)
+        return false;
+    for (const QChar c : key) {
+        const bool ok = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+                        (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+                        (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-') ||
+                        c == QLatin1Char('_');
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
 QString defaultIndexFile()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
@@ -278,8 +313,16 @@ int main(int argc, char **argv)
                        "--library the folders chosen in the player's music library (%1; "
                        "default the music folder).")
             .arg(LibrarySettingsFile::defaultPath()));
-    parser.addOptions(
-        {portOption, libraryOption, indexOption, listenOption, rescanOption, announceOption});
+    const QCommandLineOption keyOption(
+        QStringLiteral("key"),
+        QStringLiteral("On an address other than loopback, serve the player's protocol only "
+                       "under /k/KEY (letters, digits, '-' and '_', %1 to %2 of them); without "
+                       "it a random key is made. The URL printed carries it.")
+            .arg(kMinKeyLength)
+            .arg(kMaxKeyLength),
+        QStringLiteral("KEY"));
+    parser.addOptions({portOption, libraryOption, indexOption, listenOption, rescanOption,
+                       announceOption, keyOption});
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser, parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
@@ -307,6 +350,22 @@ int main(int argc, char **argv)
         if (!isIpAddress(listen))
             return usageError(parser, QStringLiteral("not an IP address: %1").arg(listen));
     }
+    QString key;
+    if (parser.isSet(keyOption)) {
+        key = parser.value(keyOption);
+        if (!isUsableKey(key))
+            return usageError(parser, QStringLiteral("not a usable key (%1 to %2 letters, digits, "
+                                                     "'-' or '_'): %3")
+                                          .arg(kMinKeyLength)
+                                          .arg(kMaxKeyLength)
+                                          .arg(key));
+    }
+    // Anyone on the network could otherwise use it; on loopback the key is
+    // taken but not needed.
+    const bool keyRequired = !isLoopback(listen);
+    if (keyRequired && key.isEmpty())
+        key = randomKey();
+    const QString basePath = key.isEmpty() ? QString() : QStringLiteral("/k/") + key;
     int rescanSeconds = kDefaultRescanSeconds;
     if (parser.isSet(rescanOption)) {
         bool ok = false;
@@ -411,15 +470,8 @@ int main(int argc, char **argv)
         setrlimit(RLIMIT_NOFILE, &files);
     }
     musicd::HttpServer server;
-    // The library's default is SO_REUSEPORT, which lets a second service bind
-    // the same port and silently share its connections. SO_REUSEADDR alone
-    // still allows a quick restart while old connections sit in TIME_WAIT,
-    // but a busy port fails to bind, as it should.
-    server.set_socket_options([](int sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
-    });
     service.install(server);
+    server.setBasePath(basePath.toStdString(), keyRequired);
 
     const int bound = server.bindAndListen(listen.toStdString(), port);
     const QString hostInUrl =
@@ -431,7 +483,8 @@ int main(int argc, char **argv)
     }
     service.setPort(bound);
     // The URL line goes out before any log line can: nothing is served yet.
-    std::printf("http://%s:%d\n", qPrintable(hostInUrl), bound);
+    const QString servedPath = keyRequired ? basePath : QString();
+    std::printf("http://%s:%d%s\n", qPrintable(hostInUrl), bound, qPrintable(servedPath));
     std::fflush(stdout);
     if (announcing) {
         // The player reaches a service on every address through loopback.
@@ -442,13 +495,15 @@ int main(int argc, char **argv)
         QString why;
         if (!ownservice::announce(
                 runtimeFolder,
-                {QStringLiteral("http://%1:%2").arg(host).arg(bound), qint64(::getpid()), bound},
+                {QStringLiteral("http://%1:%2%3").arg(host).arg(bound).arg(servedPath),
+                 qint64(::getpid()), bound},
                 &why))
             say(QStringLiteral("cannot announce the service: %1").arg(why));
     }
     if (!isLoopback(listen))
-        say(QStringLiteral("serving the network on %1:%2 (read-only): anyone who can reach "
-                           "this address can search and play this music")
+        say(QStringLiteral("serving the network on %1:%2 (read-only) under a secret path, "
+                           "the URL on the first line of stdout: anyone who has that URL can "
+                           "search and play this music")
                 .arg(hostInUrl)
                 .arg(bound));
     // This user's player may hand over files to a library service: it
@@ -467,9 +522,10 @@ int main(int argc, char **argv)
     if (scanner)
         scanLoop = std::make_unique<ScanLoop>(*scanner, *librarySource, *scanStatus, rescanSeconds);
     auto *log = new musicd::RequestLog(STDOUT_FILENO, kMaxQueuedLogLines); // lives until exit
-    server.set_logger([log](const httplib::Request &req, const httplib::Response &res) {
+    server.setLogger([log](const musicd::HttpRequest &req, const musicd::HttpAnswer &res) {
         // A request handing over files carries the run's secret and the
-        // user's paths: its path alone is logged.
+        // user's paths: its path alone is logged. The base path (the key)
+        // is never in the target.
         const std::string &target = req.path == "/local/add" ? req.path : req.target;
         log->add(req.method + " " + target + " " + std::to_string(res.status));
     });

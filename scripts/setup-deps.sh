@@ -8,15 +8,15 @@ set -euo pipefail
 
 # Building and running: compilers, Qt, the playback libraries (libmpv,
 # FFmpeg's, PulseAudio's, libmpg123 and libsndfile: headers to build, opened
-# at run time), the HTTP
-# server library, zlib (downloads sent compressed), the fonts of the Chinese
+# at run time), the HTTP libraries (cpp-httplib for the tests' clients and
+# servers, libmicrohttpd for velmor-musicd), zlib (downloads sent compressed), the fonts of the Chinese
 # interface (and fonttools, which cuts the window's own font from them), Qt's
 # own Chinese texts for its dialogs, and the virtual display run.sh opens the
 # player on when there is no display.
 run_packages=(
     build-essential cmake ninja-build pkg-config curl ca-certificates
     qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
-    libmpv-dev libcpp-httplib-dev zlib1g-dev
+    libmpv-dev libcpp-httplib-dev libmicrohttpd-dev zlib1g-dev
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libpulse-dev
     libmpg123-dev libsndfile1-dev
     libtag1-dev libsqlite3-dev

@@ -1,8 +1,8 @@
-// velmor-musicd's accept, dispatch and write loop under the attacks that
-// starved the HTTP library's own: bodies far too large, clients that send a
-// byte now and then, clients that stop reading a long answer, a thousand
-// connections at once, requests sent back to back, more connections than
-// allowed.
+// velmor-musicd's HTTP server over real sockets, under the attacks that
+// starve a server with a thread per connection: bodies far too large,
+// clients that send a byte now and then, clients that stop reading a long
+// answer, a thousand connections at once, requests sent back to back, more
+// connections than allowed; and the secret base path.
 // The server runs in this process with a few workers and short time-outs,
 // so each attack needs little time and few connections.
 #include "musicd/HttpServer.h"
@@ -10,9 +10,13 @@
 #include "tests/hardening/ProcessMemory.h"
 
 #include <QElapsedTimer>
+#include <arpa/inet.h>
 #include <atomic>
+#include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
@@ -25,8 +29,9 @@ namespace {
 class HttpServerTest : public ::testing::Test
 {
 protected:
-    void start(size_t workers = 4, std::chrono::milliseconds writeTimeout = 2s,
-               size_t maxConnections = 1024)
+    void start(size_t workers = 4, std::chrono::seconds writeTimeout = 2s,
+               size_t maxConnections = 1024, size_t maxRequestsPerConnection = 100,
+               const std::string &basePath = std::string())
     {
         musicd::HttpServer::Limits limits;
         limits.workers = workers;
@@ -34,28 +39,45 @@ protected:
         limits.requestTimeout = 1500ms;
         limits.writeTimeout = writeTimeout;
         limits.maxConnections = maxConnections;
+        limits.maxRequestsPerConnection = maxRequestsPerConnection;
         server = std::make_unique<musicd::HttpServer>(limits);
+        using musicd::HttpAnswer;
+        using musicd::HttpRequest;
         // n bytes of a pattern, produced as they are sent, as an audio file
-        // is read; the releaser counts bodies sent whole and cut off.
-        server->Get("/big", [this](const httplib::Request &req, httplib::Response &res) {
-            const size_t n = std::stoul(req.get_param_value("n"));
-            res.set_content_provider(
+        // is read; `finished` counts bodies sent whole and cut off.
+        server->get("/big", [this](const HttpRequest &req, HttpAnswer &res) {
+            const size_t n = std::stoul(req.param("n"));
+            res.setStream(
                 n, "application/octet-stream",
-                [](size_t offset, size_t length, httplib::DataSink &sink) {
-                    const std::string bytes = patternBytes(offset, std::min<size_t>(length, 50000));
-                    return sink.write(bytes.data(), bytes.size());
+                [](uint64_t offset, char *buffer, size_t max) -> ssize_t {
+                    const std::string bytes = patternBytes(offset, std::min<size_t>(max, 50000));
+                    std::memcpy(buffer, bytes.data(), bytes.size());
+                    return ssize_t(bytes.size());
                 },
                 [this](bool complete) { ++(complete ? bodiesSent : bodiesCut); });
         });
-        server->Get("/ok", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content("ok", "text/plain");
+        server->get("/ok", [](const HttpRequest &, HttpAnswer &res) {
+            res.setContent("ok", "text/plain");
         });
-        server->Get("/echo", [](const httplib::Request &req, httplib::Response &res) {
-            res.set_content(req.get_param_value("n"), "text/plain");
+        server->get("/echo", [](const HttpRequest &req, HttpAnswer &res) {
+            res.setContent(req.param("n"), "text/plain");
         });
-        server->Post("/post", [](const httplib::Request &req, httplib::Response &res) {
-            res.set_content(req.body, "text/plain");
+        server->post("/post", [](const HttpRequest &req, HttpAnswer &res) {
+            res.setContent(req.body, "text/plain");
         });
+        server->get(
+            "/rest/(.*)",
+            [](const HttpRequest &req, HttpAnswer &res) {
+                res.setContent("rest " + req.matches.at(1), "text/plain");
+            },
+            musicd::HttpServer::Scope::Anywhere);
+        server->setLogger([this](const HttpRequest &req, const HttpAnswer &res) {
+            std::lock_guard<std::mutex> lock(logMutex);
+            logged.push_back(req.method + " " + req.target + " " + std::to_string(res.status) +
+                             " " + req.basePath);
+        });
+        if (!basePath.empty())
+            server->setBasePath(basePath, true);
         port = server->bindAndListen("127.0.0.1", 0);
         ASSERT_GT(port, 0);
         loop = std::thread([this] { server->serve(); });
@@ -94,6 +116,8 @@ protected:
     int port = 0;
     std::atomic<int> bodiesSent{0};
     std::atomic<int> bodiesCut{0};
+    std::mutex logMutex;
+    std::vector<std::string> logged;
 };
 
 struct RefusalCase
@@ -115,9 +139,9 @@ TEST_F(HttpServerTest, RequestsAreMeasuredBeforeAnyWorkerSeesThem)
         {"two lengths", "POST /post HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd",
          400},
         {"length not a number", "POST /post HTTP/1.1\r\nContent-Length: 4x\r\n\r\nabcd", 400},
-        {"head too large", "GET /ok HTTP/1.1\r\nX-Filler: " + std::string(20000, 'a') + "\r\n\r\n",
+        {"head too large", "GET /ok HTTP/1.1\r\nX-Filler: " + std::string(48000, 'a') + "\r\n\r\n",
          431},
-        {"request line too long", "GET /" + std::string(20000, 'a'), 414},
+        {"request line too long", "GET /" + std::string(48000, 'a'), 414},
         {"small body taken", "POST /post HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello", 200},
         {"plain GET", "GET /ok HTTP/1.1\r\nHost: x\r\n\r\n", 200},
     };
@@ -171,21 +195,26 @@ TEST_F(HttpServerTest, HugeBodiesAreRefusedWithoutBeingRead)
     EXPECT_LT(growth, qint64(64) << 20);
 }
 
-// Slow clients, many times the worker count, each send a request a byte at
-// a time. A normal request is still answered, and the slow ones are answered
-// 408 once their time is up; a connection that never sent a byte is closed
-// without an answer.
+// Slow clients, many times the worker count, each send their headers a
+// byte at a time. A normal request is still answered, and the slow ones are
+// answered 408 once their time is up; a connection that never sent a byte,
+// or stopped inside its request line, is closed without an answer (the
+// server library reads no request until its line is whole).
 TEST_F(HttpServerTest, SlowClientsCannotStarveTheWorkers)
 {
     start(2);
-    const std::string request = "GET /ok HTTP/1.1\r\nHost: slow\r\n\r\n";
+    const std::string headers = "Host: slow\r\n\r\n";
     std::vector<int> slow;
-    for (int i = 0; i < 40; ++i)
+    for (int i = 0; i < 40; ++i) {
         slow.push_back(rawhttp::connectTo(port));
+        rawhttp::sendAll(slow.back(), "GET /ok HTTP/1.1\r\n");
+    }
     const int silent = rawhttp::connectTo(port);
+    const int halfLine = rawhttp::connectTo(port);
+    rawhttp::sendAll(halfLine, "GET /o");
     for (size_t step = 0; step < 4; ++step) {
         for (int fd : slow)
-            rawhttp::sendAll(fd, request.substr(step, 1));
+            rawhttp::sendAll(fd, headers.substr(step, 1));
         std::this_thread::sleep_for(200ms);
     }
     QElapsedTimer clock;
@@ -203,15 +232,17 @@ TEST_F(HttpServerTest, SlowClientsCannotStarveTheWorkers)
         ::close(fd);
     }
     EXPECT_EQ(timedOut, 40);
-    bool closed = false;
-    EXPECT_TRUE(rawhttp::readAnswers(silent, 1, 2s, &closed).empty());
-    EXPECT_TRUE(closed);
-    ::close(silent);
+    for (int fd : {silent, halfLine}) {
+        bool closed = false;
+        EXPECT_TRUE(rawhttp::readAnswers(fd, 1, 3s, &closed).empty());
+        EXPECT_TRUE(closed);
+        ::close(fd);
+    }
 }
 
 // A thousand connections opened at once, each with one request: every one
-// is answered. With a listen backlog of 5 the kernel drops most of the
-// connection attempts of such a burst.
+// is answered. With a small listen backlog the kernel would drop most of
+// the connection attempts of such a burst.
 TEST_F(HttpServerTest, BurstOfConnectionsIsAnsweredInFull)
 {
     if (!rawhttp::allowOpenFiles(2200))
@@ -309,7 +340,7 @@ TEST_F(HttpServerTest, RequestsSentBackToBackAreAnsweredInOrder)
 }
 
 // Clients many times the worker count ask for a long answer and read none
-// of it. Each gets the start of its answer at once (no worker waits on any
+// of it. Each gets the start of its answer at once (no thread waits on any
 // of them), a normal request is answered while they all still hold their
 // connections, and after the write time-out they are dropped and their
 // bodies released.
@@ -424,6 +455,71 @@ TEST_F(HttpServerTest, ConnectionsPastTheLimitAreAnswered503)
     EXPECT_EQ(status, 200);
     for (int fd : held)
         ::close(fd);
+}
+
+// The last request a connection may carry says so and the connection
+// closes after it; requests sent behind it are not answered.
+TEST_F(HttpServerTest, AConnectionCarriesAtMostItsRequestCount)
+{
+    start(4, 2s, 1024, 3);
+    const int fd = rawhttp::connectTo(port);
+    ASSERT_GE(fd, 0);
+    std::string requests;
+    for (int i = 1; i <= 4; ++i)
+        requests += "GET /echo?n=" + std::to_string(i) + " HTTP/1.1\r\n\r\n";
+    ASSERT_TRUE(rawhttp::sendAll(fd, requests));
+    bool closed = false;
+    const auto answers = rawhttp::readAnswers(fd, 4, 5s, &closed);
+    ASSERT_EQ(answers.size(), 3u);
+    EXPECT_EQ(answers[2].body, "3");
+    EXPECT_EQ(answers[1].headers.find("close"), std::string::npos) << answers[1].headers;
+    EXPECT_NE(answers[2].headers.find("close"), std::string::npos) << answers[2].headers;
+    EXPECT_TRUE(closed);
+    ::close(fd);
+}
+
+struct BasePathCase
+{
+    const char *target;
+    int status;
+    const char *body;
+};
+
+// With a required base path, routes are reached only under it, but for
+// those open anywhere; the log never shows the key.
+TEST_F(HttpServerTest, ABasePathGuardsTheRoutes)
+{
+    start(4, 2s, 1024, 100, "/k/s3cret_KEY-0123");
+    const BasePathCase cases[] = {
+        {"/k/s3cret_KEY-0123/echo?n=a%20b+c", 200, "a b c"},
+        {"/echo?n=1", 404, ""},
+        {"/k/s3cret_KEY-012/echo?n=1", 404, ""},
+        {"/k/s3cret_KEY-01234/echo?n=1", 404, ""},
+        {"/k/s3cret_KEY-0123", 404, ""},
+        {"/k/s3cret_KEY-0123echo?n=1", 404, ""},
+        {"/rest/ping.view", 200, "rest ping.view"},
+        {"/k/s3cret_KEY-0123/rest/ping.view", 200, "rest ping.view"},
+    };
+    for (const BasePathCase &c : cases) {
+        const rawhttp::Answer answer =
+            rawhttp::ask(port, std::string("GET ") + c.target + " HTTP/1.1\r\n\r\n", 5s);
+        EXPECT_EQ(answer.status, c.status) << c.target;
+        if (c.status == 200) {
+            EXPECT_EQ(answer.body, c.body) << c.target;
+        }
+    }
+    std::lock_guard<std::mutex> lock(logMutex);
+    ASSERT_FALSE(logged.empty());
+    EXPECT_EQ(logged.front(), "GET /echo?n=a%20b+c 200 /k/s3cret_KEY-0123");
+    // Every request that came under the key is logged without it.
+    size_t underKey = 0;
+    for (const std::string &line : logged) {
+        if (line.size() < 18 || line.compare(line.size() - 18, 18, "/k/s3cret_KEY-0123") != 0)
+            continue;
+        ++underKey;
+        EXPECT_EQ(line.find("s3cret"), line.size() - 15) << line;
+    }
+    EXPECT_EQ(underKey, 2u);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QUrl>
@@ -339,6 +340,8 @@ TEST(LibraryServerCommandLine, HelpVersionAndUsageErrors)
         {{QStringLiteral("--port"), QStringLiteral("abc")}, 2, "", "abc"},
         {{QStringLiteral("--listen"), QStringLiteral("not-an-address")}, 2, "", "not-an-address"},
         {{QStringLiteral("--rescan"), QStringLiteral("-5")}, 2, "", "-5"},
+        {{QStringLiteral("--key"), QStringLiteral("short")}, 2, "", "short"},
+        {{QStringLiteral("--key"), QStringLiteral("has/slash_0123456789")}, 2, "", "slash"},
         {{QStringLiteral("stray")}, 2, "", "stray"},
     };
     for (const Case &c : cases) {
@@ -376,6 +379,79 @@ TEST(LibraryServerCommandLine, ListenNamesTheAddressServed)
     httplib::Client other("127.0.0.1", url.port());
     EXPECT_FALSE(other.Get("/app/search/searchList.php?qword=starlight"));
     EXPECT_FALSE(server.waitForStderr(QStringLiteral("serving the network"), 300));
+}
+
+CliRun runCli(const QString &service, const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(VELMOR_CLI_PATH),
+            QStringList{QStringLiteral("--service"), service} + args);
+    CliRun run;
+    EXPECT_TRUE(p.waitForFinished(60000));
+    run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    run.out = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    run.err = QString::fromUtf8(p.readAllStandardError());
+    return run;
+}
+
+// On a network address the player's protocol is served only under
+// /k/KEY: the URL line carries it, velmor-cli given that URL searches and
+// follows the links, lyrics and pictures the answers point at, and the
+// same requests without the key find nothing. (The service listens on
+// every address; the test talks to it on loopback only.)
+TEST(LibraryServerCommandLine, TheNetworkIsServedUnderTheKey)
+{
+    const QString key = QStringLiteral("Test_key-0123456789abcdef");
+    MusicdServer server;
+    ASSERT_TRUE(server.start(
+        {QStringLiteral("--listen"), QStringLiteral("0.0.0.0"), QStringLiteral("--key"), key}));
+    const QUrl url(server.url());
+    EXPECT_EQ(url.path(), QStringLiteral("/k/") + key);
+    EXPECT_TRUE(server.waitForStderr(QStringLiteral("serving the network"), 5000));
+    const QString service = QStringLiteral("http://127.0.0.1:%1/k/%2").arg(url.port()).arg(key);
+
+    const CliRun search = runCli(service, {QStringLiteral("search"), QStringLiteral("starlight")});
+    EXPECT_EQ(search.exitCode, 0) << search.err.toStdString();
+    EXPECT_EQ(search.out.size(), 61) << search.err.toStdString(); // every page followed
+    const CliRun lyrics = runCli(service, {QStringLiteral("lyrics"), QStringLiteral("100001"),
+                                           QStringLiteral("a"), QStringLiteral("b")});
+    EXPECT_EQ(lyrics.exitCode, 0) << lyrics.err.toStdString();
+    EXPECT_TRUE(lyrics.out.join(u'\n').contains(QStringLiteral("[ti:")))
+        << lyrics.err.toStdString();
+    const CliRun picture = runCli(service, {QStringLiteral("picture"), QStringLiteral("晴川")});
+    EXPECT_EQ(picture.exitCode, 0) << picture.err.toStdString();
+
+    httplib::Client http("127.0.0.1", url.port());
+    const std::string base = "/k/" + key.toStdString();
+    const auto link = http.Get(base + "/app/link/getLinks.php?songId=100001");
+    ASSERT_TRUE(link);
+    EXPECT_NE(link->body.find("\\/k\\/" + key.toStdString() + "\\/music\\/100001."),
+              std::string::npos)
+        << link->body;
+    for (const std::string &path :
+         {std::string("/app/search/searchList.php?qword=starlight"), std::string("/status"),
+          std::string("/music/100001.wav"), "/k/x" + base + "/status"}) {
+        const auto res = http.Get(path);
+        ASSERT_TRUE(res) << path;
+        EXPECT_EQ(res->status, 404) << path;
+    }
+    const CliRun keyless = runCli(QStringLiteral("http://127.0.0.1:%1").arg(url.port()),
+                                  {QStringLiteral("search"), QStringLiteral("starlight")});
+    EXPECT_NE(keyless.exitCode, 0);
+    // The log shows what was asked, never the key.
+    const QStringList log = server.waitForLogLine(QStringLiteral("getLinks.php"), 5000);
+    ASSERT_FALSE(log.isEmpty());
+    for (const QString &line : log) {
+        EXPECT_FALSE(line.contains(key) && line.startsWith(QStringLiteral("GET /app")))
+            << line.toStdString();
+    }
+
+    // Without --key a key of 128 random bits is made.
+    MusicdServer keyed;
+    ASSERT_TRUE(keyed.start({QStringLiteral("--listen"), QStringLiteral("0.0.0.0")}));
+    const QString made = QUrl(keyed.url()).path();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^/k/[A-Za-z0-9_-]{22}$")).match(made).hasMatch())
+        << made.toStdString();
 }
 
 } // namespace

@@ -1,57 +1,12 @@
-// The request measuring and Range reading of velmor-musicd's server, as
-// pure functions over received bytes.
+// The Range reading of velmor-musicd's server, as a pure function.
 #include "musicd/RequestHead.h"
 
 #include <gtest/gtest.h>
+#include <limits>
 
 using musicd::ByteRange;
-using musicd::RequestExtent;
 
 namespace {
-
-TEST(RequestHead, RequestsAreMeasuredAsTheyArrive)
-{
-    const musicd::RequestLimits limits;
-    const std::string two = "GET /a HTTP/1.1\r\nHost: x\r\n\r\n"
-                            "POST /b HTTP/1.1\r\ncontent-length: 3\r\n\r\nabc";
-    // Every cut of the first request short of its blank line is incomplete.
-    for (size_t cut = 0; cut < 28; ++cut)
-        EXPECT_EQ(musicd::measureRequest(std::string_view(two).substr(0, cut), limits).state,
-                  RequestExtent::State::Incomplete)
-            << cut;
-    const RequestExtent first = musicd::measureRequest(two, limits);
-    EXPECT_EQ(first.state, RequestExtent::State::Complete);
-    EXPECT_EQ(first.headBytes, 28u);
-    EXPECT_EQ(first.bodyBytes, 0u);
-
-    const std::string_view second = std::string_view(two).substr(28);
-    EXPECT_EQ(musicd::measureRequest(second.substr(0, second.size() - 1), limits).state,
-              RequestExtent::State::Incomplete);
-    const RequestExtent whole = musicd::measureRequest(second, limits);
-    EXPECT_EQ(whole.state, RequestExtent::State::Complete);
-    EXPECT_EQ(whole.headBytes + whole.bodyBytes, second.size());
-
-    // A bare LF line does not end the head, as the library skips it too.
-    EXPECT_EQ(musicd::measureRequest("GET / HTTP/1.1\r\nA: b\n\n", limits).state,
-              RequestExtent::State::Incomplete);
-}
-
-TEST(RequestHead, HeadersAreFoundAndRemovedWithoutTouchingTheRest)
-{
-    std::string bytes = "GET /a HTTP/1.1\r\nRange: bytes=0-1\r\nHost: x\r\nrange: again\r\n\r\n"
-                        "GET /next HTTP/1.1\r\nRange: kept\r\n\r\n";
-    const size_t head = musicd::measureRequest(bytes, {}).headBytes;
-    bool found = false;
-    EXPECT_EQ(musicd::headerValue(std::string_view(bytes).substr(0, head), "RANGE", &found),
-              "bytes=0-1");
-    EXPECT_TRUE(found);
-    musicd::headerValue("GET / HTTP/1.1\r\n\r\n", "Range", &found);
-    EXPECT_FALSE(found);
-
-    const size_t removed = musicd::removeHeader(bytes, head, "Range");
-    EXPECT_EQ(removed, 32u);
-    EXPECT_EQ(bytes, "GET /a HTTP/1.1\r\nHost: x\r\n\r\nGET /next HTTP/1.1\r\nRange: kept\r\n\r\n");
-}
 
 struct RangeCase
 {
