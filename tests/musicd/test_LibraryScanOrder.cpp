@@ -102,10 +102,12 @@ TEST_F(LibraryScanOrder, FirstScanNumbersTracksInFolderOrder)
     EXPECT_EQ(summary.added, qint64(m_expected.size()));
     EXPECT_EQ(summary.skipped, 2000 - qint64(m_expected.size()));
     EXPECT_EQ(pathsById(m_indexFile), m_expected);
-    // Search memory filled batch by batch answers as the file does.
+    // Search memory filled batch by batch answers as the file does: the
+    // file names are the titles and singers, the folders (no digits) the
+    // albums.
     EXPECT_EQ(index.search(QStringLiteral("singer 3"), 1, 30).total,
               qint64(std::count_if(m_expected.begin(), m_expected.end(), [](const std::string &p) {
-                  return p.find("Singer 3 -") != std::string::npos;
+                  return p.find('3', p.rfind('/')) < p.size() - 4; // not in .mp3
               })));
 }
 
