@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -197,8 +198,20 @@ void LibraryScanner::consider(const std::string &path, const struct stat &st, Pa
 const KnownFile *LibraryScanner::Pass::take(const std::string &path)
 {
     const uint64_t hash = LibraryIndex::hashOf(path);
-    auto it = std::lower_bound(known.begin(), known.end(), hash,
-                               [](const KnownFile &k, uint64_t h) { return k.pathHash < h; });
+    if (known.empty())
+        return nullptr;
+    // Hashes spread evenly, so the entry lies near its share of the list:
+    // a step or two from there, where a binary search of a million entries
+    // missed the cache twenty times a file.
+    const auto below = [hash](const KnownFile &k) { return k.pathHash < hash; };
+    size_t lo = size_t((hash >> 32) * uint64_t(known.size()) >> 32);
+    size_t hi = lo + 1;
+    for (size_t step = 8; lo > 0 && !below(known[lo]); step *= 2)
+        lo = lo > step ? lo - step : 0;
+    for (size_t step = 8; hi < known.size() && below(known[hi - 1]); step *= 2)
+        hi = std::min(known.size(), hi + step);
+    auto it = std::partition_point(known.begin() + std::ptrdiff_t(lo),
+                                   known.begin() + std::ptrdiff_t(hi), below);
     for (; it != known.end() && it->pathHash == hash; ++it) {
         const size_t at = static_cast<size_t>(it - known.begin());
         if (!found[at]) {
@@ -330,22 +343,27 @@ void LibraryScanner::walk(const std::string &dir, int depth, Pass &pass)
     DIR *d = ::opendir(dir.c_str());
     if (!d)
         return;
-    std::vector<std::string> names;
+    std::vector<std::pair<std::string, unsigned char>> entries; // name, type
     while (const dirent *e = ::readdir(d)) {
         const std::string name = e->d_name;
         if (name == "." || name == "..")
             continue;
-        names.push_back(name);
+        // A regular file that is no audio (a cover, a lyric) needs no stat.
+        if (e->d_type == DT_REG && !TagReader::isAudioSuffix(suffixOf(name)))
+            continue;
+        entries.emplace_back(name, e->d_type);
     }
-    ::closedir(d);
     // Sorted, so a first scan numbers tracks in folder order.
-    std::sort(names.begin(), names.end());
-    for (const std::string &name : names) {
+    std::sort(entries.begin(), entries.end());
+    // Each entry is looked up in its open folder, not by its whole path
+    // again: a restart's pass is mostly these lookups.
+    const int fd = ::dirfd(d);
+    for (const auto &[name, type] : entries) {
         const std::string path = dir + "/" + name;
         struct stat st
         {
         };
-        if (::lstat(path.c_str(), &st) != 0)
+        if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         if (S_ISLNK(st.st_mode)) {
             const std::string target = canonical(path);
@@ -366,6 +384,7 @@ void LibraryScanner::walk(const std::string &dir, int depth, Pass &pass)
             consider(path, st, pass);
         }
     }
+    ::closedir(d);
 }
 
 ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<bool> *stop)
