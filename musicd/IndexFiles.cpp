@@ -4,25 +4,54 @@
 #include "musicd/LibraryIndex.h"
 #include "musicd/SqliteStatement.h"
 
+#include <algorithm>
+#include <string_view>
+
 namespace musicd {
 
-std::unordered_map<std::string, FileStamp> LibraryIndex::stamps() const
+uint64_t LibraryIndex::hashOf(std::string_view path)
 {
-    std::unordered_map<std::string, FileStamp> out;
+    return std::hash<std::string_view>{}(path);
+}
+
+std::vector<KnownFile> LibraryIndex::knownFiles() const
+{
+    std::vector<KnownFile> out;
+    Statement count(m_writer, "SELECT (SELECT count(*) FROM tracks) + "
+                              "(SELECT count(*) FROM unreadable)");
+    if (count && sqlite3_step(count.get()) == SQLITE_ROW)
+        out.reserve(static_cast<size_t>(sqlite3_column_int64(count.get(), 0)));
     Statement all(m_writer, "SELECT path, id, size, mtime FROM tracks UNION ALL "
-                            "SELECT path, 0, size, mtime FROM unreadable");
+                            "SELECT path, -rowid, size, mtime FROM unreadable");
     if (!all)
         return out;
     while (sqlite3_step(all.get()) == SQLITE_ROW) {
         const auto *path = static_cast<const char *>(sqlite3_column_blob(all.get(), 0));
-        std::string key(path ? path : "", static_cast<size_t>(sqlite3_column_bytes(all.get(), 0)));
-        // A path both a track and remembered unreadable (never written so)
-        // counts as the track.
-        out.emplace(std::move(key), FileStamp{sqlite3_column_int64(all.get(), 1),
-                                              sqlite3_column_int64(all.get(), 2),
-                                              sqlite3_column_int64(all.get(), 3)});
+        const std::string_view key(path ? path : "",
+                                   static_cast<size_t>(sqlite3_column_bytes(all.get(), 0)));
+        out.push_back(KnownFile{hashOf(key), sqlite3_column_int64(all.get(), 1),
+                                sqlite3_column_int64(all.get(), 2),
+                                sqlite3_column_int64(all.get(), 3)});
     }
+    // A path both a track and remembered unreadable (never written so)
+    // counts as the track: it comes first.
+    std::sort(out.begin(), out.end(), [](const KnownFile &a, const KnownFile &b) {
+        return a.pathHash != b.pathHash ? a.pathHash < b.pathHash : a.id > b.id;
+    });
     return out;
+}
+
+std::string LibraryIndex::pathOf(const KnownFile &file) const
+{
+    Statement one(m_writer, file.unreadable() ? "SELECT path FROM unreadable WHERE rowid=?"
+                                              : "SELECT path FROM tracks WHERE id=?");
+    if (!one)
+        return std::string();
+    sqlite3_bind_int64(one.get(), 1, file.unreadable() ? -file.id : file.id);
+    if (sqlite3_step(one.get()) != SQLITE_ROW)
+        return std::string();
+    const auto *path = static_cast<const char *>(sqlite3_column_blob(one.get(), 0));
+    return std::string(path ? path : "", static_cast<size_t>(sqlite3_column_bytes(one.get(), 0)));
 }
 
 std::optional<FileStamp> LibraryIndex::stampOf(const std::string &path) const

@@ -46,9 +46,6 @@ const char kSchema[] = "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT);"
                        "CREATE INDEX tracks_artist ON tracks(artist_key);"
                        "CREATE VIRTUAL TABLE tracks_fts USING fts5(title, artist, album,"
                        " content='tracks', content_rowid='id', tokenize='trigram');"
-                       "CREATE TRIGGER tracks_ai AFTER INSERT ON tracks BEGIN"
-                       " INSERT INTO tracks_fts(rowid, title, artist, album)"
-                       " VALUES (new.id, new.title, new.artist, new.album); END;"
                        "CREATE TRIGGER tracks_ad AFTER DELETE ON tracks BEGIN"
                        " INSERT INTO tracks_fts(tracks_fts, rowid, title, artist, album)"
                        " VALUES ('delete', old.id, old.title, old.artist, old.album); END;"
@@ -368,6 +365,10 @@ LibraryIndex::OpenOutcome LibraryIndex::openFile(QString *error)
         return failed();
     if (!upgradeSchema())
         return failed();
+    // New tracks go into the trigram index a batch at a time (see
+    // flushNewToFts); older indexes did it row by row in a trigger.
+    if (!exec(m_writer, "DROP TRIGGER IF EXISTS tracks_ai"))
+        return failed();
     // An empty index is all in memory already; one with tracks is not
     // until reloadShortIndex has read them.
     Statement any(m_writer, "SELECT EXISTS(SELECT 1 FROM tracks)");
@@ -397,6 +398,7 @@ std::unique_ptr<LibraryIndex::Reader> LibraryIndex::openReader() const
 
 void LibraryIndex::begin()
 {
+    m_ftsFrom = 0;
     if (!exec(m_writer, "BEGIN IMMEDIATE"))
         noteWriteFailure();
 }
@@ -481,13 +483,40 @@ qint64 LibraryIndex::insert(const IndexedTrack &track)
         return 0;
     const qint64 id = sqlite3_last_insert_rowid(m_writer);
     linkArtists(id, groups);
+    if (m_ftsFrom == 0)
+        m_ftsFrom = id;
+    if (sqlite3_get_autocommit(m_writer))
+        flushNewToFts(); // no batch to wait for
     m_pendingShort.emplace_back(static_cast<uint32_t>(id),
                                 foldedText(track.title, track.artist, track.album));
     return id;
 }
 
+bool LibraryIndex::flushNewToFts()
+{
+    if (m_ftsFrom == 0)
+        return true;
+    // One statement for the batch: FTS5 writes its pending terms out at
+    // every statement on it, so a row at a time (as a trigger does) made
+    // a segment per track and cost six times what the rest of the insert
+    // did; this way a first scan's writer keeps up with the tag readers.
+    Statement add(m_writer, "INSERT INTO tracks_fts(rowid, title, artist, album)"
+                            " SELECT id, title, artist, album FROM tracks WHERE id >= ?");
+    if (!add)
+        return false;
+    sqlite3_bind_int64(add.get(), 1, m_ftsFrom);
+    m_ftsFrom = 0;
+    if (sqlite3_step(add.get()) == SQLITE_DONE)
+        return true;
+    noteWriteFailure();
+    return false;
+}
+
 bool LibraryIndex::update(const IndexedTrack &track)
 {
+    // The update's trigger takes the old text out of the trigram index,
+    // which must hold it by then.
+    flushNewToFts();
     leaveGroups(track.id);
     const Groups groups = groupsOf(track);
     sqlite3_stmt *stmt = writerStatement(kUpdate);
@@ -498,11 +527,16 @@ bool LibraryIndex::update(const IndexedTrack &track)
     if (!stepWriter(stmt))
         return false;
     linkArtists(track.id, groups);
+    // Only this thread changes m_short, so its own reading needs no lock.
+    if (!m_short.holdsText(static_cast<uint32_t>(track.id),
+                           foldedText(track.title, track.artist, track.album)))
+        m_shortStale = true;
     return true;
 }
 
 bool LibraryIndex::remove(qint64 id)
 {
+    flushNewToFts();
     leaveGroups(id);
     sqlite3_stmt *stmt = writerStatement(kRemove);
     if (!stmt)
@@ -523,7 +557,7 @@ bool LibraryIndex::stepWriter(sqlite3_stmt *stmt)
 bool LibraryIndex::commit()
 {
     refreshAlbums();
-    const bool ok = exec(m_writer, "COMMIT");
+    const bool ok = flushNewToFts() && exec(m_writer, "COMMIT");
     if (!ok) {
         noteWriteFailure();
         exec(m_writer, "ROLLBACK");
@@ -591,8 +625,21 @@ void LibraryIndex::reloadShortIndex()
         std::unique_lock<std::shared_mutex> lock(m_shortMutex);
         m_short = std::move(fresh);
         m_memoryComplete = true;
+        m_shortStale = false;
     }
     forgetResults();
+}
+
+bool LibraryIndex::searchMemoryComplete() const
+{
+    std::shared_lock<std::shared_mutex> lock(m_shortMutex);
+    return m_memoryComplete;
+}
+
+void LibraryIndex::refreshShortIndex()
+{
+    if (m_shortStale || !m_memoryComplete)
+        reloadShortIndex();
 }
 
 void LibraryIndex::compactMemory()

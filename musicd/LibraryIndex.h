@@ -26,6 +26,7 @@
 #include <optional>
 #include <shared_mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -63,6 +64,18 @@ struct FileStamp
     qint64 mtimeNs = 0;
 };
 
+// A file the index holds, as a scan compares it: the path only by its hash,
+// so a scan of a million-track library does not hold every path at once.
+struct KnownFile
+{
+    uint64_t pathHash = 0;
+    // A track's ID; minus the row of a file remembered as unreadable.
+    qint64 id = 0;
+    qint64 size = 0;
+    qint64 mtimeNs = 0;
+    bool unreadable() const { return id < 0; }
+};
+
 class LibraryIndex
 {
 public:
@@ -80,8 +93,12 @@ public:
     QString fileName() const { return m_file; }
 
     // ---- the writer's side (one thread) ----
-    // Tracks and remembered unreadable files, by path.
-    std::unordered_map<std::string, FileStamp> stamps() const;
+    // Tracks and remembered unreadable files, by path hash (see hashOf),
+    // tracks before unreadable files of the same hash.
+    std::vector<KnownFile> knownFiles() const;
+    // The path of one of them; empty when it is no longer in the index.
+    std::string pathOf(const KnownFile &file) const;
+    static uint64_t hashOf(std::string_view path);
     void begin();
     qint64 insert(const IndexedTrack &track); // the new ID, 0 on failure
     bool update(const IndexedTrack &track);   // by track.id
@@ -105,6 +122,11 @@ public:
     // Refills the short-word index from the file (after changes to existing
     // tracks, which cannot be patched in place).
     void reloadShortIndex();
+    // Whether the short-word index holds every committed track.
+    bool searchMemoryComplete() const;
+    // The same, only when an update since the last fill changed a track's
+    // searched text (a retag that changed something else costs nothing).
+    void refreshShortIndex();
     // Gives back what the in-memory search lists grew by while tracks were
     // added one batch at a time (after a scan that added some).
     void compactMemory();
@@ -201,6 +223,8 @@ private:
     // Prepared once, reset for each use.
     sqlite3_stmt *writerStatement(WriterStatement which);
     bool stepWriter(sqlite3_stmt *stmt);
+    // Puts the tracks inserted since begin() into the trigram index.
+    bool flushNewToFts();
     void noteWriteFailure();
     // What opening the file found: only NotAnIndex lets open set it aside.
     enum class OpenOutcome { Opened, NotAnIndex, Unavailable };
@@ -234,6 +258,8 @@ private:
     // index, else once reloadShortIndex has read the file.
     bool m_memoryComplete = false;
     std::vector<std::pair<uint32_t, QString>> m_pendingShort; // inserted, not yet committed
+    bool m_shortStale = false; // an update changed a text m_short holds
+    qint64 m_ftsFrom = 0;      // the first track inserted since begin(), 0 for none
     QString m_writeError;
     // The writer's small caches of group IDs by key, dropped when they
     // grow past a few thousand names or a commit fails.

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -20,8 +21,13 @@ namespace {
 constexpr int kBatchFiles = 500;
 constexpr qint64 kBatchMilliseconds = 500;
 constexpr qint64 kProgressMilliseconds = 1000;
-// Files found between two progress calls while walking.
-constexpr qint64 kWalkReportEvery = 256;
+// Files found new or changed that wait for their tags to be read at most:
+// enough to keep every reader busy, few enough that a first scan does not
+// hold the paths of the whole library.
+constexpr size_t kFilesWaiting = 4096;
+// How long the writer waits for the next file before it looks at its batch
+// and the progress again.
+constexpr int kWaitMilliseconds = 100;
 // Unreadable files named in the summary; the rest are only counted.
 constexpr int kSkippedNamesKept = 5;
 // Deeper trees than this are not music folders but traps.
@@ -177,22 +183,50 @@ const std::string &LibraryScanner::rootOf(const std::string &path) const
 
 void LibraryScanner::consider(const std::string &path, const struct stat &st, Pass &pass)
 {
-    const auto it = pass.known.find(path);
-    if (it != pass.known.end() && it->second.size == qint64(st.st_size) &&
-        it->second.mtimeNs == mtimeOf(st)) {
-        if (it->second.id == 0)
+    const KnownFile *known = pass.take(path);
+    if (known && known->size == qint64(st.st_size) && known->mtimeNs == mtimeOf(st)) {
+        if (known->unreadable())
             pass.skip(path); // unreadable before, and unchanged since
         else
             ++pass.summary.unchanged;
-        m_liveChecked.store(++pass.state.checked, std::memory_order_relaxed);
-        pass.known.erase(it);
+        m_liveChecked.fetch_add(1, std::memory_order_relaxed);
     } else {
-        pass.toRead.push_back(Found{path, qint64(st.st_size), mtimeOf(st)});
+        ScanPipeline::PendingFile file;
+        file.path = path;
+        file.size = qint64(st.st_size);
+        file.mtimeNs = mtimeOf(st);
+        if (known)
+            file.known = *known;
+        pass.pipeline->push(std::move(file));
     }
-    m_liveFound.store(pass.state.found + 1, std::memory_order_relaxed);
-    // The caller decides how often to show it.
-    if (++pass.state.found % kWalkReportEvery == 0 && pass.progress)
-        pass.progress(pass.state);
+    m_liveFound.fetch_add(1, std::memory_order_relaxed);
+}
+
+const KnownFile *LibraryScanner::Pass::take(const std::string &path)
+{
+    const uint64_t hash = LibraryIndex::hashOf(path);
+    if (known.empty())
+        return nullptr;
+    // Hashes spread evenly, so the entry lies near its share of the list:
+    // a step or two from there, where a binary search of a million entries
+    // missed the cache twenty times a file.
+    const auto below = [hash](const KnownFile &k) { return k.pathHash < hash; };
+    size_t lo = size_t((hash >> 32) * uint64_t(known.size()) >> 32);
+    size_t hi = lo + 1;
+    for (size_t step = 8; lo > 0 && !below(known[lo]); step *= 2)
+        lo = lo > step ? lo - step : 0;
+    for (size_t step = 8; hi < known.size() && below(known[hi - 1]); step *= 2)
+        hi = std::min(known.size(), hi + step);
+    auto it = std::partition_point(known.begin() + std::ptrdiff_t(lo),
+                                   known.begin() + std::ptrdiff_t(hi), below);
+    for (; it != known.end() && it->pathHash == hash; ++it) {
+        const size_t at = static_cast<size_t>(it - known.begin());
+        if (!found[at]) {
+            found[at] = true;
+            return &*it;
+        }
+    }
+    return nullptr;
 }
 
 std::vector<std::string> LibraryScanner::audioFilesAt(const std::string &path, size_t maxFiles)
@@ -289,7 +323,7 @@ std::vector<qint64> LibraryScanner::addFiles(const std::vector<std::string> &pat
     }
     m_index.commit();
     if (updated)
-        m_index.reloadShortIndex();
+        m_index.refreshShortIndex();
     if (changed)
         *changed = updated || inserted;
     return ids;
@@ -303,6 +337,7 @@ void LibraryScanner::loadSearchMemory()
 
 void LibraryScanner::Pass::skip(const std::string &path)
 {
+    std::lock_guard<std::mutex> lock(skipMutex);
     ++summary.skipped;
     if (summary.skippedNames.size() < kSkippedNamesKept)
         summary.skippedNames.append(QFile::decodeName(QByteArray::fromStdString(path)));
@@ -315,22 +350,27 @@ void LibraryScanner::walk(const std::string &dir, int depth, Pass &pass)
     DIR *d = ::opendir(dir.c_str());
     if (!d)
         return;
-    std::vector<std::string> names;
+    std::vector<std::pair<std::string, unsigned char>> entries; // name, type
     while (const dirent *e = ::readdir(d)) {
         const std::string name = e->d_name;
         if (name == "." || name == "..")
             continue;
-        names.push_back(name);
+        // A regular file that is no audio (a cover, a lyric) needs no stat.
+        if (e->d_type == DT_REG && !TagReader::isAudioSuffix(suffixOf(name)))
+            continue;
+        entries.emplace_back(name, e->d_type);
     }
-    ::closedir(d);
     // Sorted, so a first scan numbers tracks in folder order.
-    std::sort(names.begin(), names.end());
-    for (const std::string &name : names) {
+    std::sort(entries.begin(), entries.end());
+    // Each entry is looked up in its open folder, not by its whole path
+    // again: a restart's pass is mostly these lookups.
+    const int fd = ::dirfd(d);
+    for (const auto &[name, type] : entries) {
         const std::string path = dir + "/" + name;
         struct stat st
         {
         };
-        if (::lstat(path.c_str(), &st) != 0)
+        if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         if (S_ISLNK(st.st_mode)) {
             const std::string target = canonical(path);
@@ -344,79 +384,96 @@ void LibraryScanner::walk(const std::string &dir, int depth, Pass &pass)
                 continue;
         }
         if (S_ISDIR(st.st_mode)) {
-            const std::pair<dev_t, ino_t> key{st.st_dev, st.st_ino};
-            if (std::find(pass.visited.begin(), pass.visited.end(), key) != pass.visited.end())
+            if (!pass.visited.emplace(st.st_dev, st.st_ino).second)
                 continue; // a loop, or a folder linked twice
-            pass.visited.push_back(key);
             walk(path, depth + 1, pass);
         } else if (S_ISREG(st.st_mode) && TagReader::isAudioSuffix(suffixOf(name))) {
             consider(path, st, pass);
         }
     }
+    ::closedir(d);
 }
 
 ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<bool> *stop)
 {
     Pass pass;
     ScanSummary &summary = pass.summary;
-    ScanProgress &state = pass.state;
     QElapsedTimer clock;
     clock.start();
     QElapsedTimer lastReport;
     lastReport.start();
-    const auto report = [&](const ScanProgress &s) {
-        if (!progress || (s.walking && lastReport.elapsed() < kProgressMilliseconds))
+    const auto report = [&] {
+        if (!progress)
             return;
-        ScanProgress copy = s;
-        copy.seconds = clock.elapsed() / 1000.0;
-        progress(copy);
+        ScanProgress now = liveProgress();
+        now.seconds = clock.elapsed() / 1000.0;
+        progress(now);
         lastReport.restart();
     };
-    pass.progress = report;
+    const auto stopped = [stop] { return stop && stop->load(); };
     pass.stop = stop;
     m_liveFound = 0;
     m_liveChecked = 0;
     m_liveWalking = true;
     std::unique_lock<std::mutex> writing(m_writing);
-    pass.known = m_index.stamps();
+    pass.known = m_index.knownFiles();
     writing.unlock();
-    // Walk every root; remember which could be read at all.
-    std::vector<bool> rootWalked;
-    for (const std::string &root : m_roots) {
-        struct stat st
+    pass.found.assign(pass.known.size(), false);
+    // The first pass of a service started on an existing index fills the
+    // search memory meanwhile (the trigram index answers until then): on
+    // another core, and the writer waits for it only when it has a batch.
+    std::thread loader;
+    if (!m_index.searchMemoryComplete())
+        loader = std::thread([this] { loadSearchMemory(); });
+
+    // The walk runs on a thread of its own, handing new and changed files to
+    // the tag readers as it finds them; this thread writes what they read.
+    // Every core reads tags; this writer and the readers overlap.
+    const int readers = std::max(1, int(std::thread::hardware_concurrency()));
+    ScanPipeline pipeline(kFilesWaiting, readers);
+    pass.pipeline = &pipeline;
+    std::vector<bool> rootWalked(m_roots.size(), false);
+    std::thread walker([&] {
+        // Walk every root; remember which could be read at all.
+        for (size_t i = 0; i < m_roots.size(); ++i) {
+            const std::string &root = m_roots.at(i);
+            struct stat st
+            {
+            };
+            const bool readable = ::stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+                                  ::access(root.c_str(), R_OK | X_OK) == 0;
+            rootWalked[i] = readable;
+            if (!readable)
+                continue;
+            pass.visited.emplace(st.st_dev, st.st_ino);
+            walk(root, 0, pass);
+        }
+        // Handed-over files outside the roots are looked at as a root's
+        // files are; one that is gone leaves with the vanished ones.
+        std::vector<std::string> added;
         {
-        };
-        const bool readable = ::stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-                              ::access(root.c_str(), R_OK | X_OK) == 0;
-        rootWalked.push_back(readable);
-        if (!readable)
-            continue;
-        pass.visited.emplace_back(st.st_dev, st.st_ino);
-        walk(root, 0, pass);
-    }
-    // Handed-over files outside the roots are looked at as a root's files
-    // are; one that is gone leaves with the vanished ones.
-    std::vector<std::string> added;
-    {
-        std::shared_lock<std::shared_mutex> lock(m_addedMutex);
-        added.assign(m_added.begin(), m_added.end());
-    }
-    for (const std::string &path : added) {
-        struct stat st
-        {
-        };
-        if (!isUnderRoots(path) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            consider(path, st, pass);
-    }
-    state.walking = false;
-    m_liveWalking = false;
-    std::unordered_map<std::string, FileStamp> &known = pass.known;
+            std::shared_lock<std::shared_mutex> lock(m_addedMutex);
+            added.assign(m_added.begin(), m_added.end());
+        }
+        for (const std::string &path : added) {
+            struct stat st
+            {
+            };
+            if (!stopped() && !isUnderRoots(path) && ::stat(path.c_str(), &st) == 0 &&
+                S_ISREG(st.st_mode))
+                consider(path, st, pass);
+        }
+        m_liveWalking = false;
+        pipeline.close();
+    });
+
     int inBatch = 0;
     QElapsedTimer batchClock;
     bool needShortReload = false;
     const auto startBatch = [&] {
         writing.lock();
         m_index.begin();
+        batchClock.restart();
     };
     const auto flush = [&] {
         if (inBatch > 0)
@@ -429,77 +486,86 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     };
-    for (const Found &f : pass.toRead) {
-        if (stop && stop->load())
+    for (;;) {
+        if (stopped()) {
+            pipeline.cancel();
             break;
-        m_liveChecked.store(++state.checked, std::memory_order_relaxed);
-        const auto it = known.find(f.path);
-        const bool isKnown = it != known.end();
-        if (inBatch == 0) {
-            startBatch();
-            batchClock.restart();
         }
+        if (lastReport.elapsed() >= kProgressMilliseconds)
+            report();
+        ScanPipeline::PendingFile *f = pipeline.front(kWaitMilliseconds);
+        if (!f) {
+            if (pipeline.done())
+                break;
+            // Waiting on the readers: searches need not wait on the batch.
+            if (inBatch > 0 && batchClock.elapsed() >= kBatchMilliseconds)
+                flush();
+            continue;
+        }
+        m_liveChecked.fetch_add(1, std::memory_order_relaxed);
+        if (inBatch == 0)
+            startBatch();
         ++inBatch;
-        bool opened = true;
-        const std::optional<TrackTags> tags =
-            f.size > 0
-                ? TagReader::read(QFile::decodeName(QByteArray::fromStdString(f.path)), &opened)
-                : std::nullopt;
-        const bool wasUnreadable = isKnown && it->second.id == 0;
-        if (!tags) {
-            pass.skip(f.path);
+        std::optional<KnownFile> known = f->known;
+        // Paths are known by their hash: a track's ID is taken over only
+        // when the index has it under this very path.
+        if (known && !known->unreadable()) {
+            const std::optional<FileStamp> stamp = m_index.stampOf(f->path);
+            if (!stamp || stamp->id != known->id)
+                known.reset();
+        }
+        const bool wasUnreadable = known && known->unreadable();
+        if (!f->tags) {
+            pass.skip(f->path);
             // Only a file read and found wanting is remembered: one that
             // could not be opened may be readable next time as it is.
-            if (opened)
-                m_index.rememberUnreadable(f.path, f.size, f.mtimeNs);
+            if (f->opened)
+                m_index.rememberUnreadable(f->path, f->size, f->mtimeNs);
             else if (wasUnreadable)
-                m_index.forgetUnreadable(f.path);
-            // An indexed file that turned unreadable leaves the index:
-            // it stays in `known` and goes with the vanished ones.
-            if (wasUnreadable)
-                known.erase(it);
+                m_index.forgetUnreadable(f->path);
+            // An indexed file that turned unreadable leaves the index, as
+            // the vanished ones do.
+            if (known && !wasUnreadable)
+                pass.turnedUnreadable.emplace_back(f->path, *known);
         } else {
-            IndexedTrack track = trackFromTags(f.path, rootOf(f.path), f.size, f.mtimeNs, *tags);
-            if (isKnown && !wasUnreadable) {
-                track.id = it->second.id;
+            IndexedTrack track =
+                trackFromTags(f->path, rootOf(f->path), f->size, f->mtimeNs, *f->tags);
+            if (known && !wasUnreadable) {
+                track.id = known->id;
                 m_index.update(track);
                 needShortReload = true;
                 ++summary.changed;
-                known.erase(it);
             } else {
-                if (wasUnreadable) {
-                    m_index.forgetUnreadable(f.path);
-                    known.erase(it);
-                }
+                if (wasUnreadable)
+                    m_index.forgetUnreadable(f->path);
                 if (m_index.insert(track) > 0)
                     ++summary.added;
             }
         }
+        pipeline.pop();
         if (inBatch >= kBatchFiles || batchClock.elapsed() >= kBatchMilliseconds)
             flush();
-        if (lastReport.elapsed() >= kProgressMilliseconds)
-            report(state);
     }
+    walker.join();
     flush();
+    if (loader.joinable())
+        loader.join();
 
-    // What is left in `known` was not found again: gone, unless its root
-    // could not be read this time, or the pass was cut short.
-    if (!(stop && stop->load())) {
-        for (const auto &[path, stamp] : known) {
-            bool rootMissing = false;
+    // What the walk did not find again is gone, unless its root could not
+    // be read this time, or the pass was cut short.
+    if (!stopped()) {
+        const auto drop = [&](const std::string &path, const KnownFile &file) {
             for (size_t i = 0; i < m_roots.size(); ++i) {
                 const std::string &root = m_roots.at(i);
                 if (!rootWalked.at(i) && path.compare(0, root.size() + 1, root + "/") == 0)
-                    rootMissing = true;
+                    return;
             }
-            if (rootMissing)
-                continue;
             if (inBatch == 0)
                 startBatch();
             ++inBatch;
-            if (stamp.id == 0)
+            if (file.unreadable())
                 m_index.forgetUnreadable(path);
-            else if (m_index.remove(stamp.id))
+            else if (m_index.remove(file.id))
                 ++summary.removed;
             if (isAdded(path) && m_index.forgetAdded(path)) {
                 std::unique_lock<std::shared_mutex> lock(m_addedMutex);
@@ -508,27 +574,48 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
             }
             if (inBatch >= kBatchFiles)
                 flush();
+        };
+        for (const auto &[path, file] : pass.turnedUnreadable)
+            drop(path, file);
+        for (size_t i = 0; i < pass.known.size(); ++i) {
+            if (pass.found[i])
+                continue;
+            // Paths of the gone files only are read back, one by one.
+            std::unique_lock<std::mutex> reading(m_writing, std::defer_lock);
+            if (!writing.owns_lock())
+                reading.lock();
+            const std::string path = m_index.pathOf(pass.known[i]);
+            if (reading.owns_lock())
+                reading.unlock();
+            if (!path.empty())
+                drop(path, pass.known[i]);
         }
         flush();
-        needShortReload = needShortReload || summary.removed > 0;
     }
-    // The path lists of a large first pass are megabytes: let them go
-    // before the search memory is rebuilt or compacted, not after.
-    pass.toRead = {};
+    // The stamps of a large library are megabytes: let them go before the
+    // search memory is rebuilt or compacted, not after.
     pass.known = {};
+    pass.found = {};
     writing.lock();
-    if (needShortReload)
+    if (summary.removed > 0) {
         m_index.reloadShortIndex();
-    else if (summary.added > 0)
-        m_index.compactMemory();
+    } else {
+        if (needShortReload)
+            m_index.refreshShortIndex();
+        if (summary.added > 0)
+            m_index.compactMemory();
+    }
     writing.unlock();
 
     summary.writeError = m_index.takeWriteError();
     summary.tracks = m_index.trackCount();
     summary.seconds = clock.elapsed() / 1000.0;
-    state.seconds = summary.seconds;
-    if (progress)
-        progress(state);
+    if (progress) {
+        ScanProgress last = liveProgress();
+        last.walking = false;
+        last.seconds = summary.seconds;
+        progress(last);
+    }
     return summary;
 }
 

@@ -15,6 +15,7 @@
 #pragma once
 
 #include "musicd/LibraryIndex.h"
+#include "musicd/ScanPipeline.h"
 #include "musicd/TagReader.h"
 
 #include <QString>
@@ -95,33 +96,33 @@ public:
     // The running (or last) pass's counts as they are now, for any thread.
     ScanProgress liveProgress() const;
     // Fills the index's search memory from its file, between the writes of
-    // handed-over files (at start, before the first pass).
+    // handed-over files. A pass does it itself when it is needed, while it
+    // walks the folders.
     void loadSearchMemory();
 
     // The canonical form of a path (symlinks resolved); empty if it has none.
     static std::string canonical(const std::string &path);
 
 private:
-    struct Found
-    {
-        std::string path;
-        qint64 size;
-        qint64 mtimeNs;
-    };
     // What one pass carries through the walk.
     struct Pass
     {
-        // Indexed files by path; the walk takes out those it finds unchanged,
-        // so the ones left are to read again or gone.
-        std::unordered_map<std::string, FileStamp> known;
-        std::vector<Found> toRead; // new and changed files, in walk order
-        std::vector<std::pair<dev_t, ino_t>> visited;
+        // Indexed files by path hash; the walk marks those it finds, so the
+        // ones left unmarked are gone.
+        std::vector<KnownFile> known;
+        std::vector<bool> found; // beside known
+        // Indexed files found unreadable now, leaving with the gone ones.
+        std::vector<std::pair<std::string, KnownFile>> turnedUnreadable;
+        std::set<std::pair<dev_t, ino_t>> visited;
         ScanSummary summary;
-        ScanProgress state;
-        ProgressFn progress;
+        ScanPipeline *pipeline = nullptr;
         const std::atomic<bool> *stop = nullptr;
+        // The walk and the writer both count and name unreadable files.
+        std::mutex skipMutex;
         // Counts an unreadable file, naming the first few.
         void skip(const std::string &path);
+        // The first not yet found entry of known for the path, or null.
+        const KnownFile *take(const std::string &path);
     };
     void walk(const std::string &dir, int depth, Pass &pass);
     // A regular audio file the walk found: unchanged, or to be read.

@@ -1,6 +1,7 @@
 #include "musicd/PostingList.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace musicd {
 namespace {
@@ -21,8 +22,16 @@ uint32_t readGap(const std::vector<uint8_t> &bytes, size_t &offset)
 
 void PostingList::append(uint32_t id)
 {
+    if (isBitmap()) {
+        appendBit(id);
+        return;
+    }
     if (m_count > 0 && m_count % kBlock == 0)
         m_skips.push_back({m_last, static_cast<uint32_t>(m_bytes.size())});
+    // Grown by a quarter, not doubled: a first scan fills every list at
+    // once, and doubling left a third of their memory unused at its peak.
+    if (m_bytes.capacity() - m_bytes.size() < 5)
+        m_bytes.reserve(m_bytes.capacity() + m_bytes.capacity() / 4 + 8);
     uint32_t gap = id - m_last; // the first ID's gap is from 0
     while (gap >= 0x80) {
         m_bytes.push_back(static_cast<uint8_t>(gap | 0x80));
@@ -33,10 +42,66 @@ void PostingList::append(uint32_t id)
     ++m_count;
 }
 
+void PostingList::appendBit(uint32_t id)
+{
+    const size_t word = id / 64;
+    if (word >= m_bits.size()) {
+        if (word >= m_bits.capacity())
+            m_bits.reserve(word + word / 4 + 1);
+        m_bits.resize(word + 1, 0);
+    }
+    // Every bit set so far lies below id, so the stretches begun since the
+    // last set bit start after all of them.
+    while (m_ranks.size() <= id / kRankBits)
+        m_ranks.push_back(m_count);
+    m_bits[word] |= uint64_t(1) << (id % 64);
+    m_last = id;
+    ++m_count;
+}
+
 void PostingList::compact()
 {
+    const size_t bitmapBytes = m_last / 8 + 1 + (m_last / kRankBits + 1) * sizeof(uint32_t);
+    if (!isBitmap() && m_count > 0 && bitmapBytes < m_bytes.size()) {
+        const Ids ids = all();
+        m_bytes = {};
+        m_skips = {};
+        m_count = 0;
+        m_bits.reserve(m_last / 64 + 1);
+        m_ranks.reserve(m_last / kRankBits + 1);
+        for (const uint32_t id : ids)
+            appendBit(id);
+    }
     m_bytes.shrink_to_fit();
     m_skips.shrink_to_fit();
+    m_bits.shrink_to_fit();
+    m_ranks.shrink_to_fit();
+}
+
+PostingList::Ids PostingList::bitmapSlice(size_t from, size_t count) const
+{
+    Ids out;
+    const size_t wanted = std::min<size_t>(count, m_count - from);
+    out.reserve(wanted);
+    // The last stretch starting with at most `from` set bits before it.
+    const size_t stretch = static_cast<size_t>(
+        std::upper_bound(m_ranks.begin(), m_ranks.end(), uint32_t(from)) - m_ranks.begin() - 1);
+    size_t seen = m_ranks[stretch];
+    for (size_t w = stretch * (kRankBits / 64); w < m_bits.size() && out.size() < wanted; ++w) {
+        uint64_t word = m_bits[w];
+        const size_t inWord = static_cast<size_t>(std::popcount(word));
+        if (seen + inWord <= from) {
+            seen += inWord;
+            continue;
+        }
+        while (word && out.size() < wanted) {
+            const int bit = std::countr_zero(word);
+            word &= word - 1;
+            if (seen++ >= from)
+                out.push_back(static_cast<uint32_t>(w * 64 + size_t(bit)));
+        }
+    }
+    return out;
 }
 
 PostingList::Ids PostingList::slice(size_t from, size_t count) const
@@ -44,6 +109,8 @@ PostingList::Ids PostingList::slice(size_t from, size_t count) const
     Ids out;
     if (from >= m_count)
         return out;
+    if (isBitmap())
+        return bitmapSlice(from, count);
     const size_t end = std::min<size_t>(m_count, from + std::min<size_t>(count, m_count));
     out.reserve(end - from);
     const size_t block = from / kBlock;
@@ -60,6 +127,14 @@ PostingList::Ids PostingList::slice(size_t from, size_t count) const
 void PostingList::keepCommon(Ids &ids) const
 {
     size_t kept = 0;
+    if (isBitmap()) {
+        for (const uint32_t id : ids) {
+            if (id / 64 < m_bits.size() && (m_bits[id / 64] >> (id % 64) & 1))
+                ids[kept++] = id;
+        }
+        ids.resize(kept);
+        return;
+    }
     size_t index = 0;  // position of current
     size_t offset = 0; // the byte after current's
     uint32_t current = m_count > 0 ? readGap(m_bytes, offset) : 0;

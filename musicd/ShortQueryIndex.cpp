@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <string>
-#include <unordered_set>
+#include <utility>
 
 namespace musicd {
 namespace {
@@ -41,47 +41,57 @@ ShortQueryIndex::Ids::const_iterator gallop(ShortQueryIndex::Ids::const_iterator
 
 void ShortQueryIndex::add(uint32_t id, const QString &foldedText)
 {
-    std::unordered_set<uint32_t> keys;
+    // Every occurrence is looked up, repeats too: a list takes an ID once,
+    // and a lookup in the flat table costs less than sorting out repeats.
+    const auto take = [this, id](uint32_t key) {
+        PostingList &ids = listFor(key);
+        if (ids.empty() || ids.last() < id)
+            ids.append(id);
+    };
     const qsizetype n = foldedText.size();
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t a = foldedText.at(i).unicode();
         if (a == u'\n')
             continue; // the separator between fields: no word holds it
-        keys.insert(keyOf(a));
+        take(keyOf(a));
         if (i + 1 < n && foldedText.at(i + 1).unicode() != u'\n')
-            keys.insert(keyOf(a, foldedText.at(i + 1).unicode()));
-    }
-    for (const uint32_t key : keys) {
-        PostingList &ids = m_postings[key];
-        if (ids.empty() || ids.last() < id)
-            ids.append(id);
+            take(keyOf(a, foldedText.at(i + 1).unicode()));
     }
     if (m_ids.empty() || m_ids.back() < id) {
         m_ids.push_back(id);
         const QByteArray utf8 = foldedText.toUtf8();
-        m_text.insert(m_text.end(), utf8.begin(), utf8.end());
-        m_starts.push_back(static_cast<uint32_t>(m_text.size()));
+        // Tag values are cut at 256 characters, so this never cuts one.
+        const size_t length = std::min<size_t>(size_t(utf8.size()), UINT16_MAX);
+        if (m_blocks.empty() || m_blockUsed + length > kTextBlock) {
+            m_blocks.push_back(std::make_unique_for_overwrite<char[]>(kTextBlock));
+            m_blockUsed = 0;
+        }
+        std::copy_n(utf8.constData(), length, m_blocks.back().get() + m_blockUsed);
+        m_starts.push_back(static_cast<uint32_t>((m_blocks.size() - 1) * kTextBlock + m_blockUsed));
+        m_lengths.push_back(static_cast<uint16_t>(length));
+        m_blockUsed += length;
     }
 }
 
 void ShortQueryIndex::clear()
 {
-    m_postings.clear();
+    m_lists.clear();
+    m_slots.clear();
     m_ids.clear();
-    m_starts.assign(1, 0);
-    m_text.clear();
+    m_starts.clear();
+    m_lengths.clear();
+    m_blocks.clear();
+    m_blockUsed = 0;
 }
 
 void ShortQueryIndex::compact()
 {
-    for (auto &[key, ids] : m_postings)
+    for (PostingList &ids : m_lists)
         ids.compact();
+    m_lists.shrink_to_fit();
     m_ids.shrink_to_fit();
     m_starts.shrink_to_fit();
-    // The text is the largest block, and giving back its slack means a
-    // copy that, for a moment, holds it twice: worth it only for a lot.
-    if (m_text.capacity() - m_text.size() > m_text.size() / 4)
-        m_text.shrink_to_fit();
+    m_lengths.shrink_to_fit();
 }
 
 const PostingList *ShortQueryIndex::find(QStringView foldedWord) const
@@ -93,8 +103,17 @@ const PostingList *ShortQueryIndex::find(QStringView foldedWord) const
         key = keyOf(foldedWord.at(0).unicode(), foldedWord.at(1).unicode());
     else
         return nullptr;
-    const auto it = m_postings.find(key);
-    return it == m_postings.end() || it->second.empty() ? nullptr : &it->second;
+    if (m_slots.empty())
+        return nullptr;
+    for (size_t at = slotOf(key);; at = (at + 1) & (m_slots.size() - 1)) {
+        const uint64_t slot = m_slots[at];
+        if (slot == 0)
+            return nullptr;
+        if (slot >> 32 == key) {
+            const PostingList &ids = m_lists[uint32_t(slot) - 1];
+            return ids.empty() ? nullptr : &ids;
+        }
+    }
 }
 
 ShortQueryIndex::Ids ShortQueryIndex::findAll(const QList<QStringView> &foldedWords) const
@@ -164,10 +183,55 @@ ShortQueryIndex::Ids ShortQueryIndex::findAll(const QList<QStringView> &foldedWo
     return ids;
 }
 
+size_t ShortQueryIndex::slotOf(uint32_t key) const
+{
+    // Fibonacci hashing: neighbouring characters land far apart.
+    return size_t((uint64_t(key) * 0x9E3779B97F4A7C15ull) >> 40) & (m_slots.size() - 1);
+}
+
+PostingList &ShortQueryIndex::listFor(uint32_t key)
+{
+    // At most half full, so a probe ends after a slot or two.
+    if ((m_lists.size() + 1) * 2 > m_slots.size()) {
+        const size_t grown = std::max<size_t>(1024, m_slots.size() * 2);
+        const std::vector<uint64_t> old = std::exchange(m_slots, std::vector<uint64_t>(grown));
+        for (const uint64_t slot : old) {
+            if (slot == 0)
+                continue;
+            size_t at = slotOf(uint32_t(slot >> 32));
+            while (m_slots[at] != 0)
+                at = (at + 1) & (m_slots.size() - 1);
+            m_slots[at] = slot;
+        }
+    }
+    size_t at = slotOf(key);
+    for (;; at = (at + 1) & (m_slots.size() - 1)) {
+        const uint64_t slot = m_slots[at];
+        if (slot == 0)
+            break;
+        if (slot >> 32 == key)
+            return m_lists[uint32_t(slot) - 1];
+    }
+    m_lists.emplace_back();
+    m_slots[at] = uint64_t(key) << 32 | uint64_t(m_lists.size());
+    return m_lists.back();
+}
+
+bool ShortQueryIndex::holdsText(uint32_t id, const QString &foldedText) const
+{
+    const auto at = std::lower_bound(m_ids.cbegin(), m_ids.cend(), id);
+    if (at == m_ids.cend() || *at != id)
+        return false;
+    const QByteArray utf8 = foldedText.toUtf8();
+    return textOf(static_cast<size_t>(at - m_ids.cbegin())) ==
+           std::string_view(utf8.constData(), static_cast<size_t>(utf8.size()));
+}
+
 std::string_view ShortQueryIndex::textOf(size_t index) const
 {
     const uint32_t start = m_starts.at(index);
-    return std::string_view(m_text.data() + start, m_starts.at(index + 1) - start);
+    return std::string_view(m_blocks[start / kTextBlock].get() + start % kTextBlock,
+                            m_lengths.at(index));
 }
 
 } // namespace musicd

@@ -15,8 +15,8 @@
 #include <QString>
 #include <QStringView>
 #include <cstdint>
+#include <memory>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace musicd {
@@ -41,19 +41,34 @@ public:
     // without white space, of any length), ascending.
     Ids findAll(const QList<QStringView> &foldedWords) const;
 
-    size_t keyCount() const { return m_postings.size(); }
+    // Whether the track's text here is this one (so a retagged track whose
+    // searched text stayed needs no refill).
+    bool holdsText(uint32_t id, const QString &foldedText) const;
+
+    size_t keyCount() const { return m_lists.size(); }
 
 private:
-    // The folded text of the track at m_ids[i] is m_text[m_starts[i] ..
-    // m_starts[i + 1]), in UTF-8: one buffer, not a string per track, and
-    // half the bytes of UTF-16 for Latin names, to keep the memory of a
-    // large library down.
+    // The folded text of the track at m_ids[i], in UTF-8: m_lengths[i]
+    // bytes from m_starts[i], an offset into blocks of kTextBlock bytes that
+    // no text crosses. Not a string per track, and half the bytes of UTF-16
+    // for Latin names, to keep the memory of a large library down; and
+    // blocks, not one buffer, since a growing buffer is for a moment held
+    // twice over, which is most of a large first scan's peak.
     std::string_view textOf(size_t index) const;
 
-    std::unordered_map<uint32_t, PostingList> m_postings;
+    static constexpr size_t kTextBlock = size_t(1) << 20;
+    // The list of each key, found through an open-addressing table: each
+    // slot holds a key and its list's index + 1 (0: empty). A node-based
+    // map's lookups were half of what filling the memory cost.
+    size_t slotOf(uint32_t key) const;
+    PostingList &listFor(uint32_t key);
+    std::vector<PostingList> m_lists;
+    std::vector<uint64_t> m_slots;
     Ids m_ids;
-    std::vector<uint32_t> m_starts{0};
-    std::vector<char> m_text;
+    std::vector<uint32_t> m_starts;
+    std::vector<uint16_t> m_lengths;
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    size_t m_blockUsed = 0;
 };
 
 } // namespace musicd

@@ -95,9 +95,15 @@ void say(const QString &line)
 
 QString progressLine(const musicd::ScanProgress &p)
 {
-    if (p.walking)
-        return QStringLiteral("looking for music: %1 files found").arg(p.found);
     const double rate = p.seconds > 0 ? p.checked / p.seconds : 0;
+    // The walk goes on while the first files are read: no end to tell yet.
+    if (p.walking && p.checked == 0)
+        return QStringLiteral("looking for music: %1 files found").arg(p.found);
+    if (p.walking)
+        return QStringLiteral("scanning: %1 of %2 files found so far, %3 files/s")
+            .arg(p.checked)
+            .arg(p.found)
+            .arg(qint64(rate));
     const qint64 left = rate > 0 ? qint64((p.found - p.checked) / rate + 0.5) : 0;
     return QStringLiteral("scanning: %1 of %2 files, %3 files/s, about %4 s left")
         .arg(p.checked)
@@ -152,7 +158,6 @@ public:
 private:
     void run()
     {
-        m_scanner.loadSearchMemory();
         bool first = true;
         QStringList lastWarnings;
         for (;;) {

@@ -1,0 +1,140 @@
+// The scan reads tags on several threads but writes on one: a first scan
+// must still number tracks in folder order, whichever reader finished first,
+// and a pass cut short must keep its committed batches in that order, so the
+// next pass only appends the rest.
+#include "musicd/LibraryIndex.h"
+#include "musicd/LibraryScanner.h"
+#include "tests/common/TestLibrary.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <thread>
+
+using namespace musicd;
+
+namespace {
+
+// Paths of the indexed tracks, by ID.
+std::vector<std::string> pathsById(const QString &indexFile)
+{
+    std::vector<std::string> paths;
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(indexFile).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt *stmt = nullptr;
+    sqlite3_prepare_v2(db, "SELECT path FROM tracks ORDER BY id", -1, &stmt, nullptr);
+    while (stmt && sqlite3_step(stmt) == SQLITE_ROW)
+        paths.emplace_back(static_cast<const char *>(sqlite3_column_blob(stmt, 0)),
+                           size_t(sqlite3_column_bytes(stmt, 0)));
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return paths;
+}
+
+class LibraryScanOrder : public ::testing::Test
+{
+protected:
+    // Folders whose names sort differently by byte and by folding ("B" before
+    // "a", "a b" before "a/"), each holding good files between empty and
+    // garbage ones, which readers finish at once while a good file takes
+    // TagLib a while: the readers finish out of order all the time.
+    void SetUp() override
+    {
+        QString error;
+        const QString source = m_dir.filePath(QStringLiteral("tone.mp3"));
+        ASSERT_TRUE(TestLibrary::encode(TestLibrary::toneWav(0.2, 440), source, &error))
+            << error.toStdString();
+        QFile f(source);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray mp3 = f.readAll();
+        m_root = m_dir.filePath(QStringLiteral("music"));
+        const QStringList folders{QStringLiteral("a"), QStringLiteral("a b"),
+                                  QStringLiteral("B/deep/er"), QStringLiteral("ä"),
+                                  QStringLiteral("a/x")};
+        int n = 0;
+        for (const QString &folder : folders) {
+            QDir().mkpath(m_root + u'/' + folder);
+            for (int i = 0; i < 400; ++i, ++n) {
+                const QString name = QStringLiteral("%1/%2/Singer %3 - Song %4.mp3")
+                                         .arg(m_root, folder)
+                                         .arg(n % 7)
+                                         .arg(n);
+                QFile out(name);
+                ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+                const int kind = n % 5;
+                if (kind != 0)
+                    out.write(mp3); // four of five are tracks
+                else if (n % 2 == 0)
+                    out.write("garbage, no audio at all");
+                out.close();
+                if (kind != 0)
+                    m_expected.push_back(QFile::encodeName(name).toStdString());
+            }
+        }
+        // The walk's order: names sorted by byte in each folder, depth first.
+        std::sort(
+            m_expected.begin(), m_expected.end(), [](const std::string &a, const std::string &b) {
+                return std::lexicographical_compare(
+                    a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+                        const auto rank = [](char c) { return c == '/' ? 0 : int(uint8_t(c)) + 1; };
+                        return rank(x) < rank(y);
+                    });
+            });
+        m_indexFile = m_dir.filePath(QStringLiteral("i.sqlite"));
+    }
+
+    QTemporaryDir m_dir;
+    QString m_root;
+    QString m_indexFile;
+    std::vector<std::string> m_expected;
+};
+
+TEST_F(LibraryScanOrder, FirstScanNumbersTracksInFolderOrder)
+{
+    LibraryIndex index;
+    ASSERT_TRUE(index.open(m_indexFile));
+    LibraryScanner scanner(index, {m_root});
+    const ScanSummary summary = scanner.scan();
+    EXPECT_EQ(summary.added, qint64(m_expected.size()));
+    EXPECT_EQ(summary.skipped, 2000 - qint64(m_expected.size()));
+    EXPECT_EQ(pathsById(m_indexFile), m_expected);
+    // Search memory filled batch by batch answers as the file does: the
+    // file names are the titles and singers, the folders (no digits) the
+    // albums.
+    EXPECT_EQ(index.search(QStringLiteral("singer 3"), 1, 30).total,
+              qint64(std::count_if(m_expected.begin(), m_expected.end(), [](const std::string &p) {
+                  return p.find('3', p.rfind('/')) < p.size() - 4; // not in .mp3
+              })));
+}
+
+TEST_F(LibraryScanOrder, PassCutShortKeepsItsBatchesAndTheNextAppendsTheRest)
+{
+    LibraryIndex index;
+    ASSERT_TRUE(index.open(m_indexFile));
+    LibraryScanner scanner(index, {m_root});
+    std::atomic<bool> stop{false};
+    std::thread stopper([&] {
+        while (scanner.liveProgress().checked < 200 && !stop)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        stop = true;
+    });
+    const ScanSummary cut = scanner.scan({}, &stop);
+    stop = true;
+    stopper.join();
+    const std::vector<std::string> kept = pathsById(m_indexFile);
+    EXPECT_EQ(cut.added, qint64(kept.size()));
+    ASSERT_LT(kept.size(), m_expected.size());
+    EXPECT_TRUE(std::equal(kept.begin(), kept.end(), m_expected.begin()));
+
+    const ScanSummary rest = scanner.scan();
+    EXPECT_EQ(rest.added, qint64(m_expected.size() - kept.size()));
+    EXPECT_EQ(rest.unchanged, qint64(kept.size()));
+    EXPECT_EQ(rest.removed, 0);
+    EXPECT_EQ(pathsById(m_indexFile), m_expected);
+}
+
+} // namespace
