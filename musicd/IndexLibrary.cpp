@@ -34,7 +34,9 @@ QByteArray IndexLibrary::albumListSql(AlbumOrder order, bool yearsDown)
         " JOIN (SELECT t.album_id AS aid, sum(p.count) AS c, max(p.last) AS l FROM plays p"
         " JOIN tracks t ON t.id=p.track_id WHERE p.user=?1 GROUP BY t.album_id) x"
         " ON x.aid=al.id";
-    const QByteArray sql = kAlbumSelect;
+    // IDs only: SQLite works out a row's columns before it sorts, and an
+    // album's play counts are subqueries; the page's rows are read after.
+    const QByteArray sql = "SELECT al.id FROM albums al";
     switch (order) {
     case AlbumOrder::Newest:
         return sql + listed + " ORDER BY al.created DESC, al.id DESC" + page;
@@ -262,15 +264,60 @@ QList<ApiAlbum> IndexLibrary::albumsOfArtist(qint64 artistId, const QString &use
 
 std::optional<ApiAlbum> IndexLibrary::album(qint64 id, const QString &user) const
 {
-    static const QByteArray kSql = QByteArray(kAlbumSelect) + " WHERE al.id=?2 AND al.song_count>0";
     LibraryIndex::ReaderLease lease(m_index);
-    sqlite3_stmt *stmt = lease.prepared(kSql.constData());
-    if (!stmt)
-        return std::nullopt;
-    bind(stmt, 1, user);
-    sqlite3_bind_int64(stmt, 2, id);
-    const QList<ApiAlbum> rows = albumRows(stmt);
+    const QList<ApiAlbum> rows = albumsById(lease, {id}, user);
     return rows.isEmpty() ? std::nullopt : std::optional<ApiAlbum>(rows.front());
+}
+
+std::vector<qint64> IndexLibrary::idRows(sqlite3_stmt *stmt)
+{
+    std::vector<qint64> ids;
+    while (stmt && sqlite3_step(stmt) == SQLITE_ROW)
+        ids.push_back(sqlite3_column_int64(stmt, 0));
+    if (stmt)
+        sqlite3_reset(stmt);
+    return ids;
+}
+
+QList<ApiAlbum> IndexLibrary::albumsById(const LibraryIndex::ReaderLease &lease,
+                                         const std::vector<qint64> &ids, const QString &user) const
+{
+    static const QByteArray kSql = QByteArray(kAlbumSelect) + " WHERE al.id=?2 AND al.song_count>0";
+    sqlite3_stmt *stmt = lease.prepared(kSql.constData());
+    QList<ApiAlbum> out;
+    if (!stmt)
+        return out;
+    const bool inTransaction =
+        ids.size() > 1 && sqlite3_exec(lease.db(), "BEGIN", nullptr, nullptr, nullptr) == 0;
+    bind(stmt, 1, user);
+    for (const qint64 id : ids) {
+        sqlite3_bind_int64(stmt, 2, id);
+        if (sqlite3_step(stmt) == SQLITE_ROW)
+            out.append(albumOfRow(stmt));
+        sqlite3_reset(stmt);
+    }
+    if (inTransaction)
+        sqlite3_exec(lease.db(), "COMMIT", nullptr, nullptr, nullptr);
+    return out;
+}
+
+QList<ApiArtist> IndexLibrary::artistsById(const LibraryIndex::ReaderLease &lease,
+                                           const std::vector<qint64> &ids,
+                                           const QString &user) const
+{
+    static const QByteArray kSql = QByteArray(kArtistSelect) + " WHERE ar.id=?2";
+    sqlite3_stmt *stmt = lease.prepared(kSql.constData());
+    QList<ApiArtist> out;
+    if (!stmt)
+        return out;
+    bind(stmt, 1, user);
+    for (const qint64 id : ids) {
+        sqlite3_bind_int64(stmt, 2, id);
+        if (sqlite3_step(stmt) == SQLITE_ROW)
+            out.append(artistOfRow(stmt));
+        sqlite3_reset(stmt);
+    }
+    return out;
 }
 
 QList<ApiSong> IndexLibrary::songsOfAlbum(qint64 albumId, const QString &user) const
@@ -345,7 +392,7 @@ QList<ApiAlbum> IndexLibrary::albumList(const AlbumQuery &query, const QString &
     } else if (query.order == AlbumOrder::ByGenre) {
         bind(stmt, 4, query.genre);
     }
-    return albumRows(stmt);
+    return albumsById(lease, idRows(stmt), user);
 }
 
 QList<ApiSong> IndexLibrary::randomSongs(int size, const QString &genre, int fromYear, int toYear,
@@ -443,19 +490,22 @@ ApiSearchResult IndexLibrary::search(const ApiSearch &search, const QString &use
             bind(stmt, int(4 + i), words.at(i));
         return stmt;
     };
+    // IDs first, rows for the page after: see albumListSql.
     if (search.albumCount > 0) {
         sqlite3_stmt *stmt =
-            named(QByteArray(kAlbumSelect) + " WHERE al.song_count>0", "al.folded",
+            named("SELECT al.id FROM albums al WHERE al.song_count>0", "al.folded",
                   search.albumCount, search.albumOffset, " ORDER BY al.folded, al.id");
-        result.albums = albumRows(stmt);
+        const std::vector<qint64> ids = idRows(stmt);
         sqlite3_finalize(stmt);
+        result.albums = albumsById(lease, ids, user);
     }
     if (search.artistCount > 0) {
         sqlite3_stmt *stmt =
-            named(QByteArray(kArtistSelect) + " WHERE" + kListedArtist, "ar.folded",
+            named(QByteArray("SELECT ar.id FROM artists ar WHERE") + kListedArtist, "ar.folded",
                   search.artistCount, search.artistOffset, " ORDER BY ar.folded, ar.id");
-        result.artists = artistRows(stmt);
+        const std::vector<qint64> ids = idRows(stmt);
         sqlite3_finalize(stmt);
+        result.artists = artistsById(lease, ids, user);
     }
     return result;
 }

@@ -74,6 +74,11 @@ private:
     static QList<ApiArtist> artistRows(sqlite3_stmt *stmt);
     QList<ApiSong> songsById(const LibraryIndex::ReaderLease &lease,
                              const std::vector<uint32_t> &ids, const QString &user) const;
+    static std::vector<qint64> idRows(sqlite3_stmt *stmt);
+    QList<ApiAlbum> albumsById(const LibraryIndex::ReaderLease &lease,
+                               const std::vector<qint64> &ids, const QString &user) const;
+    QList<ApiArtist> artistsById(const LibraryIndex::ReaderLease &lease,
+                                 const std::vector<qint64> &ids, const QString &user) const;
     QList<ApiSong> playlistEntries(const LibraryIndex::ReaderLease &lease, qint64 id,
                                    const QString &user) const;
 
