@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <algorithm>
 #include <sqlite3.h>
 
 namespace musicd {
@@ -375,6 +376,11 @@ QList<ApiAlbum> IndexLibrary::albumList(const AlbumQuery &query, const QString &
         all.append(albumListSql(AlbumOrder::ByYear, true));
         return all;
     }();
+    if (query.order == AlbumOrder::Random) {
+        LibraryIndex::ReaderLease lease(m_index);
+        if (const std::optional<std::vector<qint64>> ids = sampledAlbums(lease, query.size))
+            return albumsById(lease, *ids, user);
+    }
     const bool yearsDown = query.order == AlbumOrder::ByYear && query.fromYear > query.toYear;
     const int which = yearsDown ? kOrders : int(query.order);
     if (which < 0 || which >= kSql.size())
@@ -393,6 +399,41 @@ QList<ApiAlbum> IndexLibrary::albumList(const AlbumQuery &query, const QString &
         bind(stmt, 4, query.genre);
     }
     return albumsById(lease, idRows(stmt), user);
+}
+
+std::optional<std::vector<qint64>>
+IndexLibrary::sampledAlbums(const LibraryIndex::ReaderLease &lease, int size) const
+{
+    // Shuffling every album costs milliseconds in a large library: there,
+    // each pick is the first listed album from a random ID on (SQLite's
+    // random()), a few lookups of the ID index. A small library is
+    // shuffled whole (the caller's ORDER BY random()).
+    constexpr qint64 kShuffleAll = 2000;
+    static const char kCount[] = "SELECT count(*), max(id) FROM albums WHERE song_count>0";
+    static const char kPick[] = "SELECT id FROM albums WHERE song_count>0 AND"
+                                " id>=abs(random())%?1+1 ORDER BY id LIMIT 1";
+    sqlite3_stmt *count = lease.prepared(kCount);
+    if (!count || sqlite3_step(count) != SQLITE_ROW)
+        return std::nullopt;
+    const qint64 listed = sqlite3_column_int64(count, 0);
+    const qint64 maxId = sqlite3_column_int64(count, 1);
+    sqlite3_reset(count);
+    if (listed <= kShuffleAll)
+        return std::nullopt;
+    sqlite3_stmt *pick = lease.prepared(kPick);
+    if (!pick)
+        return std::nullopt;
+    std::vector<qint64> ids;
+    for (int tries = 0; int(ids.size()) < size && tries < 4 * size; ++tries) {
+        sqlite3_bind_int64(pick, 1, maxId);
+        if (sqlite3_step(pick) == SQLITE_ROW) {
+            const qint64 id = sqlite3_column_int64(pick, 0);
+            if (std::find(ids.begin(), ids.end(), id) == ids.end())
+                ids.push_back(id);
+        }
+        sqlite3_reset(pick);
+    }
+    return ids;
 }
 
 QList<ApiSong> IndexLibrary::randomSongs(int size, const QString &genre, int fromYear, int toYear,
