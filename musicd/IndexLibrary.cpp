@@ -251,9 +251,13 @@ std::optional<ApiArtist> IndexLibrary::artist(qint64 id, const QString &user) co
 
 QList<ApiAlbum> IndexLibrary::albumsOfArtist(qint64 artistId, const QString &user) const
 {
-    static const QByteArray kSql = QByteArray(kAlbumSelect) +
-                                   " WHERE al.artist_id=?2 AND al.song_count>0"
-                                   " ORDER BY al.year, al.folded, al.id";
+    // The artist's few albums by their index, not the whole year-ordered
+    // list walked for them, which the planner may prefer to sorting.
+    static const QByteArray kSql =
+        QByteArray(kAlbumSelect)
+            .replace("FROM albums al", "FROM albums al INDEXED BY albums_artist") +
+        " WHERE al.artist_id=?2 AND al.song_count>0"
+        " ORDER BY al.year, al.folded, al.id";
     LibraryIndex::ReaderLease lease(m_index);
     sqlite3_stmt *stmt = lease.prepared(kSql.constData());
     if (!stmt)
