@@ -295,12 +295,15 @@ void apiFigures(const QString &work)
     QList<QString> albumNames;
     for (int a = 0; a < 10000; ++a)
         albumNames.append(words(rng, 2) + QString::number(a % 97));
+    QList<QString> artistNames;
+    for (int a = 0; a < 2000; ++a)
+        artistNames.append(words(rng, 1) + QString::number(a));
     for (int i = 0; i < 100000; ++i) {
         const int album = i / 10;
         IndexedTrack t;
         t.path = "/nowhere/" + std::to_string(i) + ".mp3";
         t.title = words(rng, 1 + rng.bounded(3)) + QString::number(i % 977);
-        t.artist = words(rng, 1) + QString::number(album % 2000);
+        t.artist = artistNames.at(album % artistNames.size());
         t.album = albumNames.at(album);
         t.track = i % 10 + 1;
         t.year = 1960 + album % 60;

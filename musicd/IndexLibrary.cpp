@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <algorithm>
 #include <sqlite3.h>
 
 namespace musicd {
@@ -34,7 +35,9 @@ QByteArray IndexLibrary::albumListSql(AlbumOrder order, bool yearsDown)
         " JOIN (SELECT t.album_id AS aid, sum(p.count) AS c, max(p.last) AS l FROM plays p"
         " JOIN tracks t ON t.id=p.track_id WHERE p.user=?1 GROUP BY t.album_id) x"
         " ON x.aid=al.id";
-    const QByteArray sql = kAlbumSelect;
+    // IDs only: SQLite works out a row's columns before it sorts, and an
+    // album's play counts are subqueries; the page's rows are read after.
+    const QByteArray sql = "SELECT al.id FROM albums al";
     switch (order) {
     case AlbumOrder::Newest:
         return sql + listed + " ORDER BY al.created DESC, al.id DESC" + page;
@@ -248,9 +251,13 @@ std::optional<ApiArtist> IndexLibrary::artist(qint64 id, const QString &user) co
 
 QList<ApiAlbum> IndexLibrary::albumsOfArtist(qint64 artistId, const QString &user) const
 {
-    static const QByteArray kSql = QByteArray(kAlbumSelect) +
-                                   " WHERE al.artist_id=?2 AND al.song_count>0"
-                                   " ORDER BY al.year, al.folded, al.id";
+    // The artist's few albums by their index, not the whole year-ordered
+    // list walked for them, which the planner may prefer to sorting.
+    static const QByteArray kSql =
+        QByteArray(kAlbumSelect)
+            .replace("FROM albums al", "FROM albums al INDEXED BY albums_artist") +
+        " WHERE al.artist_id=?2 AND al.song_count>0"
+        " ORDER BY al.year, al.folded, al.id";
     LibraryIndex::ReaderLease lease(m_index);
     sqlite3_stmt *stmt = lease.prepared(kSql.constData());
     if (!stmt)
@@ -262,15 +269,60 @@ QList<ApiAlbum> IndexLibrary::albumsOfArtist(qint64 artistId, const QString &use
 
 std::optional<ApiAlbum> IndexLibrary::album(qint64 id, const QString &user) const
 {
-    static const QByteArray kSql = QByteArray(kAlbumSelect) + " WHERE al.id=?2 AND al.song_count>0";
     LibraryIndex::ReaderLease lease(m_index);
-    sqlite3_stmt *stmt = lease.prepared(kSql.constData());
-    if (!stmt)
-        return std::nullopt;
-    bind(stmt, 1, user);
-    sqlite3_bind_int64(stmt, 2, id);
-    const QList<ApiAlbum> rows = albumRows(stmt);
+    const QList<ApiAlbum> rows = albumsById(lease, {id}, user);
     return rows.isEmpty() ? std::nullopt : std::optional<ApiAlbum>(rows.front());
+}
+
+std::vector<qint64> IndexLibrary::idRows(sqlite3_stmt *stmt)
+{
+    std::vector<qint64> ids;
+    while (stmt && sqlite3_step(stmt) == SQLITE_ROW)
+        ids.push_back(sqlite3_column_int64(stmt, 0));
+    if (stmt)
+        sqlite3_reset(stmt);
+    return ids;
+}
+
+QList<ApiAlbum> IndexLibrary::albumsById(const LibraryIndex::ReaderLease &lease,
+                                         const std::vector<qint64> &ids, const QString &user) const
+{
+    static const QByteArray kSql = QByteArray(kAlbumSelect) + " WHERE al.id=?2 AND al.song_count>0";
+    sqlite3_stmt *stmt = lease.prepared(kSql.constData());
+    QList<ApiAlbum> out;
+    if (!stmt)
+        return out;
+    const bool inTransaction =
+        ids.size() > 1 && sqlite3_exec(lease.db(), "BEGIN", nullptr, nullptr, nullptr) == 0;
+    bind(stmt, 1, user);
+    for (const qint64 id : ids) {
+        sqlite3_bind_int64(stmt, 2, id);
+        if (sqlite3_step(stmt) == SQLITE_ROW)
+            out.append(albumOfRow(stmt));
+        sqlite3_reset(stmt);
+    }
+    if (inTransaction)
+        sqlite3_exec(lease.db(), "COMMIT", nullptr, nullptr, nullptr);
+    return out;
+}
+
+QList<ApiArtist> IndexLibrary::artistsById(const LibraryIndex::ReaderLease &lease,
+                                           const std::vector<qint64> &ids,
+                                           const QString &user) const
+{
+    static const QByteArray kSql = QByteArray(kArtistSelect) + " WHERE ar.id=?2";
+    sqlite3_stmt *stmt = lease.prepared(kSql.constData());
+    QList<ApiArtist> out;
+    if (!stmt)
+        return out;
+    bind(stmt, 1, user);
+    for (const qint64 id : ids) {
+        sqlite3_bind_int64(stmt, 2, id);
+        if (sqlite3_step(stmt) == SQLITE_ROW)
+            out.append(artistOfRow(stmt));
+        sqlite3_reset(stmt);
+    }
+    return out;
 }
 
 QList<ApiSong> IndexLibrary::songsOfAlbum(qint64 albumId, const QString &user) const
@@ -328,6 +380,11 @@ QList<ApiAlbum> IndexLibrary::albumList(const AlbumQuery &query, const QString &
         all.append(albumListSql(AlbumOrder::ByYear, true));
         return all;
     }();
+    if (query.order == AlbumOrder::Random) {
+        LibraryIndex::ReaderLease lease(m_index);
+        if (const std::optional<std::vector<qint64>> ids = sampledAlbums(lease, query.size))
+            return albumsById(lease, *ids, user);
+    }
     const bool yearsDown = query.order == AlbumOrder::ByYear && query.fromYear > query.toYear;
     const int which = yearsDown ? kOrders : int(query.order);
     if (which < 0 || which >= kSql.size())
@@ -345,7 +402,42 @@ QList<ApiAlbum> IndexLibrary::albumList(const AlbumQuery &query, const QString &
     } else if (query.order == AlbumOrder::ByGenre) {
         bind(stmt, 4, query.genre);
     }
-    return albumRows(stmt);
+    return albumsById(lease, idRows(stmt), user);
+}
+
+std::optional<std::vector<qint64>>
+IndexLibrary::sampledAlbums(const LibraryIndex::ReaderLease &lease, int size) const
+{
+    // Shuffling every album costs milliseconds in a large library: there,
+    // each pick is the first listed album from a random ID on (SQLite's
+    // random()), a few lookups of the ID index. A small library is
+    // shuffled whole (the caller's ORDER BY random()).
+    constexpr qint64 kShuffleAll = 2000;
+    static const char kCount[] = "SELECT count(*), max(id) FROM albums WHERE song_count>0";
+    static const char kPick[] = "SELECT id FROM albums WHERE song_count>0 AND"
+                                " id>=abs(random())%?1+1 ORDER BY id LIMIT 1";
+    sqlite3_stmt *count = lease.prepared(kCount);
+    if (!count || sqlite3_step(count) != SQLITE_ROW)
+        return std::nullopt;
+    const qint64 listed = sqlite3_column_int64(count, 0);
+    const qint64 maxId = sqlite3_column_int64(count, 1);
+    sqlite3_reset(count);
+    if (listed <= kShuffleAll)
+        return std::nullopt;
+    sqlite3_stmt *pick = lease.prepared(kPick);
+    if (!pick)
+        return std::nullopt;
+    std::vector<qint64> ids;
+    for (int tries = 0; int(ids.size()) < size && tries < 4 * size; ++tries) {
+        sqlite3_bind_int64(pick, 1, maxId);
+        if (sqlite3_step(pick) == SQLITE_ROW) {
+            const qint64 id = sqlite3_column_int64(pick, 0);
+            if (std::find(ids.begin(), ids.end(), id) == ids.end())
+                ids.push_back(id);
+        }
+        sqlite3_reset(pick);
+    }
+    return ids;
 }
 
 QList<ApiSong> IndexLibrary::randomSongs(int size, const QString &genre, int fromYear, int toYear,
@@ -443,19 +535,22 @@ ApiSearchResult IndexLibrary::search(const ApiSearch &search, const QString &use
             bind(stmt, int(4 + i), words.at(i));
         return stmt;
     };
+    // IDs first, rows for the page after: see albumListSql.
     if (search.albumCount > 0) {
         sqlite3_stmt *stmt =
-            named(QByteArray(kAlbumSelect) + " WHERE al.song_count>0", "al.folded",
+            named("SELECT al.id FROM albums al WHERE al.song_count>0", "al.folded",
                   search.albumCount, search.albumOffset, " ORDER BY al.folded, al.id");
-        result.albums = albumRows(stmt);
+        const std::vector<qint64> ids = idRows(stmt);
         sqlite3_finalize(stmt);
+        result.albums = albumsById(lease, ids, user);
     }
     if (search.artistCount > 0) {
         sqlite3_stmt *stmt =
-            named(QByteArray(kArtistSelect) + " WHERE" + kListedArtist, "ar.folded",
+            named(QByteArray("SELECT ar.id FROM artists ar WHERE") + kListedArtist, "ar.folded",
                   search.artistCount, search.artistOffset, " ORDER BY ar.folded, ar.id");
-        result.artists = artistRows(stmt);
+        const std::vector<qint64> ids = idRows(stmt);
         sqlite3_finalize(stmt);
+        result.artists = artistsById(lease, ids, user);
     }
     return result;
 }

@@ -74,6 +74,15 @@ private:
     static QList<ApiArtist> artistRows(sqlite3_stmt *stmt);
     QList<ApiSong> songsById(const LibraryIndex::ReaderLease &lease,
                              const std::vector<uint32_t> &ids, const QString &user) const;
+    static std::vector<qint64> idRows(sqlite3_stmt *stmt);
+    // Random listed albums picked by ID in a large library; none in a
+    // small one, which is shuffled whole.
+    std::optional<std::vector<qint64>> sampledAlbums(const LibraryIndex::ReaderLease &lease,
+                                                     int size) const;
+    QList<ApiAlbum> albumsById(const LibraryIndex::ReaderLease &lease,
+                               const std::vector<qint64> &ids, const QString &user) const;
+    QList<ApiArtist> artistsById(const LibraryIndex::ReaderLease &lease,
+                                 const std::vector<qint64> &ids, const QString &user) const;
     QList<ApiSong> playlistEntries(const LibraryIndex::ReaderLease &lease, qint64 id,
                                    const QString &user) const;
 
