@@ -6,10 +6,12 @@
 #include "musicd/RequestHead.h"
 #include "musicd/SearchPageHtml.h"
 #include "musicd/SingerPage.h"
+#include "musicd/SubsonicApi.h"
 #include "musicd/SyntheticSource.h"
 #include "ownservice/ServiceStatus.h"
 
 #include <httplib.h>
+#include <thread>
 
 namespace musicd {
 namespace {
@@ -205,6 +207,11 @@ void MusicService::install(httplib::Server &server)
                [this](const httplib::Request &req, httplib::Response &res) { status(req, res); });
     server.Get("/local/add",
                [this](const httplib::Request &req, httplib::Response &res) { addFiles(req, res); });
+    const auto rest = [this](const httplib::Request &req, httplib::Response &res) {
+        subsonic(req, res);
+    };
+    server.Get(R"(/rest/([A-Za-z0-9]{1,64}(?:\.view)?))", rest);
+    server.Post(R"(/rest/([A-Za-z0-9]{1,64}(?:\.view)?))", rest);
     server.set_error_handler([](const httplib::Request &, httplib::Response &res) {
         if (res.status == 404 && res.body.empty())
             notFound(res);
@@ -334,6 +341,31 @@ void MusicService::addFiles(const httplib::Request &req, httplib::Response &res)
     page.rows = *songs;
     const QByteArray html = resultPageHtml(QString(), 1, page);
     res.set_content(html.constData(), static_cast<size_t>(html.size()), kHtml);
+}
+
+// The HTTP side of the Subsonic API: everything but carrying the request
+// and the answer (and holding a refusal back) is SubsonicApi's.
+void MusicService::subsonic(const httplib::Request &req, httplib::Response &res)
+{
+    if (!m_subsonic)
+        return notFound(res);
+    SubsonicRequest request;
+    request.endpoint = QString::fromStdString(req.matches[1].str());
+    // Query and form-body parameters alike; a repeated name keeps its order.
+    for (const auto &[name, value] : req.params)
+        request.params.append({QString::fromStdString(name), QString::fromUtf8(value)});
+    request.peerAddress = QString::fromStdString(req.remote_addr);
+    request.host = hostOf(req);
+    const SubsonicAnswer answer = m_subsonic->answer(request);
+    // The answer to refused credentials waits here; SubsonicAuth keeps this
+    // to half a second, and turns a repeating address away unheard.
+    if (answer.delay.count() > 0)
+        std::this_thread::sleep_for(answer.delay);
+    res.status = answer.httpStatus;
+    if (answer.payload)
+        return sendPayload(req, res, *answer.payload);
+    res.set_content(answer.body.constData(), static_cast<size_t>(answer.body.size()),
+                    answer.contentType.c_str());
 }
 
 } // namespace musicd

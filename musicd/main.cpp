@@ -14,6 +14,8 @@
 #include "musicd/MusicService.h"
 #include "musicd/RequestLog.h"
 #include "musicd/ScanStatus.h"
+#include "musicd/SubsonicApi.h"
+#include "musicd/SubsonicUsers.h"
 #include "ownservice/FileIntakeToken.h"
 #include "ownservice/LibrarySettings.h"
 #include "ownservice/OwnService.h"
@@ -23,6 +25,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QString>
 #include <arpa/inet.h>
@@ -239,11 +242,16 @@ int main(int argc, char **argv)
         "  the player starts 'velmor-musicd --announce' itself on the folders chosen\n"
         "    in its 音乐库 (music library) dialog, and stops it when it exits;\n"
         "  'systemctl --user enable --now velmor-musicd' keeps it running on the same\n"
-        "    folders ('systemctl --user edit velmor-musicd' and\n"
+        "    folders (with a user added, 'systemctl --user edit velmor-musicd' and\n"
         "    Environment=\"VELMOR_MUSICD_OPTIONS=--listen 0.0.0.0 --port 18750\"\n"
         "    serve the LAN);\n"
         "  by hand: velmor-musicd --library DIR.\n"
-        "GET /status answers the library's state (JSON)."));
+        "GET /status answers the library's state (JSON).\n"
+        "\n"
+        "Subsonic apps: the Subsonic API (1.16.1, OpenSubsonic) answers at /rest/. Without a\n"
+        "users file it answers this computer only, and --listen on another address is\n"
+        "refused unless --no-auth is given. The users file keeps each password as it is\n"
+        "(the API's token login needs it): protect it like a password store."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption portOption(
@@ -278,8 +286,24 @@ int main(int argc, char **argv)
                        "--library the folders chosen in the player's music library (%1; "
                        "default the music folder).")
             .arg(LibrarySettingsFile::defaultPath()));
-    parser.addOptions(
-        {portOption, libraryOption, indexOption, listenOption, rescanOption, announceOption});
+    const QCommandLineOption usersOption(
+        QStringLiteral("users"),
+        QStringLiteral("The Subsonic API's users file (default %1, used when it exists; mode "
+                       "0600, it holds passwords).")
+            .arg(musicd::SubsonicUsers::defaultPath()),
+        QStringLiteral("FILE"));
+    const QCommandLineOption addUserOption(
+        QStringLiteral("add-user"),
+        QStringLiteral("Add NAME to the users file (or give NAME a new password), asking for "
+                       "the password (one line of stdin when it is not a terminal); prints "
+                       "the user's API key, then ends."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption noAuthOption(
+        QStringLiteral("no-auth"),
+        QStringLiteral("Serve a --listen address off this computer without a users file: "
+                       "anyone who reaches it may use every endpoint, /rest/ included."));
+    parser.addOptions({portOption, libraryOption, indexOption, listenOption, rescanOption,
+                       announceOption, usersOption, addUserOption, noAuthOption});
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser, parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
@@ -293,6 +317,24 @@ int main(int argc, char **argv)
     if (!parser.positionalArguments().isEmpty())
         return usageError(parser, QStringLiteral("unexpected argument: %1")
                                       .arg(parser.positionalArguments().constFirst()));
+    const QString usersFile = parser.isSet(usersOption) ? parser.value(usersOption)
+                                                        : musicd::SubsonicUsers::defaultPath();
+    if (parser.isSet(addUserOption)) {
+        QString error;
+        const QString password = musicd::SubsonicUsers::readNewPassword(&error);
+        const QString apiKey = password.isEmpty()
+                                   ? QString()
+                                   : musicd::SubsonicUsers::addUser(
+                                         usersFile, parser.value(addUserOption), password, &error);
+        if (apiKey.isEmpty()) {
+            say(error);
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(apiKey));
+        say(QStringLiteral("%1 saved in %2; the line above is the user's API key")
+                .arg(parser.value(addUserOption), usersFile));
+        return 0;
+    }
     int port = VELMOR_DEFAULT_PORT;
     if (parser.isSet(portOption)) {
         port = parsePort(parser.values(portOption).constLast());
@@ -315,6 +357,26 @@ int main(int argc, char **argv)
             return usageError(
                 parser,
                 QStringLiteral("not a number of seconds: %1").arg(parser.value(rescanOption)));
+    }
+    // The users file is read when named, and when it lies where it would by
+    // default; a broken one stops the service rather than leave it open.
+    std::optional<musicd::SubsonicUsers> users;
+    if (parser.isSet(usersOption) || QFileInfo::exists(usersFile)) {
+        QString error;
+        users = musicd::SubsonicUsers::load(usersFile, &error);
+        if (!users) {
+            say(error);
+            return 1;
+        }
+    }
+    const bool noAuth = parser.isSet(noAuthOption);
+    const bool haveUsers = users.has_value();
+    if (!isLoopback(listen) && !haveUsers && !noAuth) {
+        say(QStringLiteral("refusing to serve %1 without a users file: add a user with "
+                           "'velmor-musicd --add-user NAME', or give --no-auth to serve it "
+                           "to anyone")
+                .arg(listen));
+        return 2;
     }
     const bool announcing = parser.isSet(announceOption);
     QStringList libraryDirs = parser.values(libraryOption);
@@ -400,6 +462,10 @@ int main(int argc, char **argv)
         scanStatus = std::make_unique<musicd::ScanStatus>(*index, *scanner, roots);
     }
     musicd::MusicService service(std::move(source));
+    musicd::SubsonicApi subsonic(nullptr, service.source(),
+                                 std::make_unique<musicd::SubsonicAuth>(std::move(users), noAuth),
+                                 QCoreApplication::applicationVersion());
+    service.setSubsonic(&subsonic);
     if (scanStatus)
         service.setStatusAnswer(
             [&scanStatus](bool withNames) { return scanStatus->json(withNames); });
@@ -446,11 +512,18 @@ int main(int argc, char **argv)
                 &why))
             say(QStringLiteral("cannot announce the service: %1").arg(why));
     }
-    if (!isLoopback(listen))
-        say(QStringLiteral("serving the network on %1:%2 (read-only): anyone who can reach "
-                           "this address can search and play this music")
+    if (!isLoopback(listen) && !haveUsers)
+        say(QStringLiteral("--no-auth: serving the network on %1:%2 without a users file: "
+                           "anyone who can reach this address can search and play this "
+                           "music, through the Subsonic API too")
                 .arg(hostInUrl)
                 .arg(bound));
+    else if (!isLoopback(listen))
+        say(QStringLiteral("serving the network on %1:%2; the Subsonic API asks for the "
+                           "users of %3")
+                .arg(hostInUrl)
+                .arg(bound)
+                .arg(usersFile));
     // This user's player may hand over files to a library service: it
     // proves itself with a secret only this user can read.
     const bool takesFiles = scanner != nullptr;
@@ -470,7 +543,8 @@ int main(int argc, char **argv)
     server.set_logger([log](const httplib::Request &req, const httplib::Response &res) {
         // A request handing over files carries the run's secret and the
         // user's paths: its path alone is logged.
-        const std::string &target = req.path == "/local/add" ? req.path : req.target;
+        const std::string target =
+            req.path == "/local/add" ? req.path : musicd::RequestLog::redacted(req.target);
         log->add(req.method + " " + target + " " + std::to_string(res.status));
     });
 
