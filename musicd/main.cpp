@@ -467,6 +467,12 @@ int main(int argc, char **argv)
                                  QCoreApplication::applicationVersion());
     service.setSubsonic(&subsonic);
     if (scanStatus)
+        subsonic.setScanState([&scanStatus] {
+            const std::optional<ServiceStatus> now =
+                ServiceStatus::fromJson(scanStatus->json(false));
+            return now ? std::pair{now->scanning, now->tracks} : std::pair<bool, qint64>();
+        });
+    if (scanStatus)
         service.setStatusAnswer(
             [&scanStatus](bool withNames) { return scanStatus->json(withNames); });
     // Every open connection is a descriptor; the usual soft limit of 1,024
