@@ -100,10 +100,10 @@ SubsonicCaller SubsonicAuth::check(const SubsonicRequest &request)
                 m_failures.erase(it);
             } else if (now - it->last < waitAfter(it->count)) {
                 // Turned away unheard: a guess in this time proves nothing.
+                // At once, so a flood of them holds no request thread.
                 caller.errorCode = 40;
                 caller.message =
                     QStringLiteral("too many wrong credentials from this address; try later");
-                caller.delay = kRefusalDelay;
                 return caller;
             }
         }

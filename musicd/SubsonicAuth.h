@@ -4,8 +4,10 @@
 // answered (as "velmor", no credentials needed), unless the service was told
 // to serve everyone without them.
 //
-// Refused credentials are answered late, and later for an address that
-// keeps failing: a guesser gets a few tries a second at most. The table of
+// Refused credentials are answered half a second late; an address that
+// keeps failing is turned away unheard (and at once) for a while, longer
+// with each failure, so a guesser gets a handful of tries a minute and a
+// flood of wrong requests holds no request thread for long. The table of
 // failing addresses is bounded; the oldest entry goes first.
 #pragma once
 
