@@ -42,8 +42,9 @@ public:
     SubsonicCaller check(const SubsonicRequest &request);
 
     static bool isLoopback(const QString &address);
-    // For tests: the delay an address's next refusal gets.
-    std::chrono::milliseconds nextDelay(const QString &address) const;
+    // How long an address is turned away after its last failure (0: it is
+    // heard); for tests.
+    std::chrono::milliseconds turnedAwayFor(const QString &address) const;
 
 private:
     SubsonicCaller refuse(const QString &address, int code, const QString &message);

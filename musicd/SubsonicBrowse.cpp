@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 #include <QMap>
+#include <algorithm>
+#include <climits>
 
 namespace musicd {
 
