@@ -41,12 +41,11 @@ bool SubsonicAuth::isLoopback(const QString &address)
            address.startsWith(QLatin1String("::ffff:127."));
 }
 
-std::chrono::milliseconds SubsonicAuth::nextDelay(const QString &address) const
+std::chrono::milliseconds SubsonicAuth::turnedAwayFor(const QString &address) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto it = m_failures.constFind(address);
-    return kRefusalDelay +
-           (it == m_failures.cend() ? std::chrono::milliseconds(0) : waitAfter(it->count));
+    return it == m_failures.cend() ? std::chrono::milliseconds(0) : waitAfter(it->count);
 }
 
 SubsonicCaller SubsonicAuth::refuse(const QString &address, int code, const QString &message)
