@@ -168,7 +168,9 @@ public:
     enum class Kind { Song, Album, Artist };
     virtual bool setStarred(const QString &user, Kind kind, qint64 id, bool starred) = 0;
     virtual ApiStarred starred(const QString &user) const = 0;
-    // A play of the song at time (submission), or only "now playing" (not counted).
+    // A play of the song at time (a submission: counted, and the last play
+    // when it is the latest; 0 is now). "Now playing" alone is not passed
+    // here, as it counts nothing.
     virtual bool scrobble(const QString &user, qint64 songId, qint64 time) = 0;
 
     // Playlists: the user's own and everyone's public ones.

@@ -1,6 +1,7 @@
 #include "musicd/LibraryIndex.h"
 #include "musicd/SqliteStatement.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -163,6 +164,8 @@ struct LibraryIndex::Reader
 {
     ~Reader()
     {
+        for (const auto &[sql, stmt] : cached)
+            sqlite3_finalize(stmt);
         sqlite3_finalize(byId);
         sqlite3_finalize(ftsAll);
         sqlite3_close(db);
@@ -170,49 +173,59 @@ struct LibraryIndex::Reader
     sqlite3 *db = nullptr;
     sqlite3_stmt *byId = nullptr;
     sqlite3_stmt *ftsAll = nullptr;
+    std::unordered_map<const char *, sqlite3_stmt *> cached; // by the SQL's address
 };
 
-// Borrows a reader from the pool for one call and gives it back.
-class LibraryIndex::ReaderLease
+LibraryIndex::ReaderLease::ReaderLease(const LibraryIndex &index) : m_index(index)
 {
-public:
-    explicit ReaderLease(const LibraryIndex &index) : m_index(index)
     {
-        {
-            std::unique_lock<std::mutex> lock(index.m_poolMutex);
-            index.m_readerFree.wait(lock, [&index] {
-                return !index.m_pool.empty() || index.m_openReaders < kMaxReaders;
-            });
-            if (!index.m_pool.empty()) {
-                m_reader = std::move(index.m_pool.back());
-                index.m_pool.pop_back();
-                return;
-            }
-            ++index.m_openReaders;
-        }
-        m_reader = index.openReader();
-        if (!m_reader) {
-            std::lock_guard<std::mutex> lock(index.m_poolMutex);
-            --index.m_openReaders;
-            index.m_readerFree.notify_one();
-        }
-    }
-    ~ReaderLease()
-    {
-        if (!m_reader)
+        std::unique_lock<std::mutex> lock(index.m_poolMutex);
+        index.m_readerFree.wait(
+            lock, [&index] { return !index.m_pool.empty() || index.m_openReaders < kMaxReaders; });
+        if (!index.m_pool.empty()) {
+            m_reader = std::move(index.m_pool.back());
+            index.m_pool.pop_back();
             return;
-        {
-            std::lock_guard<std::mutex> lock(m_index.m_poolMutex);
-            m_index.m_pool.push_back(std::move(m_reader));
         }
-        m_index.m_readerFree.notify_one();
+        ++index.m_openReaders;
     }
-    Reader *get() const { return m_reader.get(); }
+    m_reader = index.openReader();
+    if (!m_reader) {
+        std::lock_guard<std::mutex> lock(index.m_poolMutex);
+        --index.m_openReaders;
+        index.m_readerFree.notify_one();
+    }
+}
 
-private:
-    const LibraryIndex &m_index;
-    std::unique_ptr<Reader> m_reader;
-};
+LibraryIndex::ReaderLease::~ReaderLease()
+{
+    if (!m_reader)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_index.m_poolMutex);
+        m_index.m_pool.push_back(std::move(m_reader));
+    }
+    m_index.m_readerFree.notify_one();
+}
+
+sqlite3 *LibraryIndex::ReaderLease::db() const
+{
+    return m_reader ? m_reader->db : nullptr;
+}
+
+sqlite3_stmt *LibraryIndex::ReaderLease::prepared(const char *sql) const
+{
+    if (!m_reader)
+        return nullptr;
+    sqlite3_stmt *&stmt = m_reader->cached[sql];
+    if (!stmt && sqlite3_prepare_v2(m_reader->db, sql, -1, &stmt, nullptr) != SQLITE_OK)
+        stmt = nullptr;
+    if (stmt) {
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+    }
+    return stmt;
+}
 
 LibraryIndex::LibraryIndex() = default;
 
@@ -353,6 +366,8 @@ LibraryIndex::OpenOutcome LibraryIndex::openFile(QString *error)
         return failed();
     if (!exec(m_writer, kUnreadableSchema))
         return failed();
+    if (!upgradeSchema())
+        return failed();
     // An empty index is all in memory already; one with tracks is not
     // until reloadShortIndex has read them.
     Statement any(m_writer, "SELECT EXISTS(SELECT 1 FROM tracks)");
@@ -399,7 +414,7 @@ QString LibraryIndex::takeWriteError()
 
 namespace {
 
-void bindTrack(sqlite3_stmt *stmt, const IndexedTrack &t)
+void bindTrack(sqlite3_stmt *stmt, const IndexedTrack &t, qint64 albumId, qint64 artistId)
 {
     sqlite3_bind_blob(stmt, 1, t.path.data(), static_cast<int>(t.path.size()), SQLITE_TRANSIENT);
     sqlite3_bind_int64(stmt, 2, t.size);
@@ -411,6 +426,14 @@ void bindTrack(sqlite3_stmt *stmt, const IndexedTrack &t)
     sqlite3_bind_int(stmt, 8, t.durationSeconds);
     sqlite3_bind_int(stmt, 9, t.hasLyrics ? 1 : 0);
     sqlite3_bind_int(stmt, 10, t.hasCover ? 1 : 0);
+    bindText(stmt, 11, t.albumArtist);
+    sqlite3_bind_int(stmt, 12, t.track);
+    sqlite3_bind_int(stmt, 13, t.disc);
+    sqlite3_bind_int(stmt, 14, t.year);
+    bindText(stmt, 15, t.genre);
+    sqlite3_bind_int(stmt, 16, t.bitRateKbps);
+    sqlite3_bind_int64(stmt, 17, albumId);
+    sqlite3_bind_int64(stmt, 18, artistId);
 }
 
 } // namespace
@@ -419,12 +442,23 @@ sqlite3_stmt *LibraryIndex::writerStatement(WriterStatement which)
 {
     static const char *const kSql[] = {
         "INSERT INTO tracks(path, size, mtime, title, artist, album, artist_key, duration, "
-        "lyrics, cover) VALUES(?,?,?,?,?,?,?,?,?,?)",
-        "UPDATE tracks SET path=?, size=?, mtime=?, title=?, artist=?, album=?, artist_key=?, "
-        "duration=?, lyrics=?, cover=? WHERE id=?",
+        "lyrics, cover, album_artist, track, disc, year, genre, bitrate, album_id, artist_id, "
+        "created) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19)",
+        "UPDATE tracks SET path=?1, size=?2, mtime=?3, title=?4, artist=?5, album=?6, "
+        "artist_key=?7, duration=?8, lyrics=?9, cover=?10, album_artist=?11, track=?12, "
+        "disc=?13, year=?14, genre=?15, bitrate=?16, album_id=?17, artist_id=?18 WHERE id=?19",
         "DELETE FROM tracks WHERE id=?",
         "INSERT OR REPLACE INTO unreadable(path, size, mtime) VALUES(?,?,?)",
-        "DELETE FROM unreadable WHERE path=?"};
+        "DELETE FROM unreadable WHERE path=?",
+        "SELECT id FROM artists WHERE key=?",
+        "INSERT INTO artists(name, key, folded) VALUES(?,?,?)",
+        "SELECT id FROM albums WHERE key=?",
+        "INSERT INTO albums(key, name, folded, artist, artist_folded, artist_id, created) "
+        "VALUES(?,?,?,?,?,?,?)",
+        "INSERT OR IGNORE INTO track_artists(track_id, artist_id, position) VALUES(?,?,?)",
+        "DELETE FROM track_artists WHERE track_id=?",
+        "SELECT album_id FROM tracks WHERE id=?",
+        kRefreshAlbumSql};
     sqlite3_stmt *&stmt = m_writerStatements[which];
     if (!stmt && sqlite3_prepare_v2(m_writer, kSql[which], -1, &stmt, nullptr) != SQLITE_OK)
         noteWriteFailure();
@@ -437,13 +471,16 @@ sqlite3_stmt *LibraryIndex::writerStatement(WriterStatement which)
 
 qint64 LibraryIndex::insert(const IndexedTrack &track)
 {
+    const Groups groups = groupsOf(track);
     sqlite3_stmt *stmt = writerStatement(kInsert);
     if (!stmt)
         return 0;
-    bindTrack(stmt, track);
+    bindTrack(stmt, track, groups.albumId, groups.artistIds.value(0));
+    sqlite3_bind_int64(stmt, 19, QDateTime::currentSecsSinceEpoch());
     if (!stepWriter(stmt))
         return 0;
     const qint64 id = sqlite3_last_insert_rowid(m_writer);
+    linkArtists(id, groups);
     m_pendingShort.emplace_back(static_cast<uint32_t>(id),
                                 foldedText(track.title, track.artist, track.album));
     return id;
@@ -451,16 +488,22 @@ qint64 LibraryIndex::insert(const IndexedTrack &track)
 
 bool LibraryIndex::update(const IndexedTrack &track)
 {
+    leaveGroups(track.id);
+    const Groups groups = groupsOf(track);
     sqlite3_stmt *stmt = writerStatement(kUpdate);
     if (!stmt)
         return false;
-    bindTrack(stmt, track);
-    sqlite3_bind_int64(stmt, 11, track.id);
-    return stepWriter(stmt);
+    bindTrack(stmt, track, groups.albumId, groups.artistIds.value(0));
+    sqlite3_bind_int64(stmt, 19, track.id);
+    if (!stepWriter(stmt))
+        return false;
+    linkArtists(track.id, groups);
+    return true;
 }
 
 bool LibraryIndex::remove(qint64 id)
 {
+    leaveGroups(id);
     sqlite3_stmt *stmt = writerStatement(kRemove);
     if (!stmt)
         return false;
@@ -479,10 +522,13 @@ bool LibraryIndex::stepWriter(sqlite3_stmt *stmt)
 
 bool LibraryIndex::commit()
 {
+    refreshAlbums();
     const bool ok = exec(m_writer, "COMMIT");
     if (!ok) {
         noteWriteFailure();
         exec(m_writer, "ROLLBACK");
+        // IDs of rows the rollback took back must not be handed out.
+        forgetGroupCache();
     }
     {
         std::unique_lock<std::shared_mutex> lock(m_shortMutex);
@@ -573,21 +619,36 @@ SearchPage LibraryIndex::search(const QString &query, qint64 page, int rowsPerPa
     SearchPage result;
     if (page < 1 || rowsPerPage < 1)
         return result;
-    static const QRegularExpression space(QStringLiteral("\\s+"));
-    const QStringList words = query.toCaseFolded().split(space, Qt::SkipEmptyParts);
-    if (words.isEmpty())
-        return result;
     const qint64 first = std::min<qint64>((page - 1) * qint64(rowsPerPage), kMaxOffset);
-
     ReaderLease lease(*this);
     Reader *reader = lease.get();
     if (!reader)
         return result;
+    MatchPage match = matchOn(*reader, query, first, rowsPerPage);
+    result.total = match.total;
+    return fetchRows(*reader, match.ids, std::move(result));
+}
 
-    std::vector<uint32_t> pageIds;
+LibraryIndex::MatchPage LibraryIndex::matchIds(const QString &query, qint64 offset, int count) const
+{
+    ReaderLease lease(*this);
+    if (!lease.get() || offset < 0 || count < 1)
+        return {};
+    return matchOn(*lease.get(), query, std::min(offset, kMaxOffset), count);
+}
+
+LibraryIndex::MatchPage LibraryIndex::matchOn(Reader &reader, const QString &query, qint64 first,
+                                              int count) const
+{
+    MatchPage result;
+    static const QRegularExpression space(QStringLiteral("\\s+"));
+    const QStringList words = query.toCaseFolded().split(space, Qt::SkipEmptyParts);
+    if (words.isEmpty())
+        return result;
+    std::vector<uint32_t> &pageIds = result.ids;
     const auto slice = [&](const std::vector<uint32_t> &ids) {
         result.total = static_cast<qint64>(ids.size());
-        for (qint64 i = first; i < result.total && i < first + rowsPerPage; ++i)
+        for (qint64 i = first; i < result.total && i < first + count; ++i)
             pageIds.push_back(ids.at(static_cast<size_t>(i)));
     };
     // The player asks for every page of a result in turn: the first page
@@ -595,52 +656,49 @@ SearchPage LibraryIndex::search(const QString &query, qint64 page, int rowsPerPa
     const QString key = words.join(u' ');
     if (const std::shared_ptr<const std::vector<uint32_t>> known = cachedResult(key)) {
         slice(*known);
-    } else {
-        std::vector<uint32_t> ids;
-        bool answered = false;
-        QStringList ftsWords;
-        {
-            std::shared_lock<std::shared_mutex> lock(m_shortMutex);
-            if (words.size() == 1 && words.front().size() <= ShortQueryIndex::kMaxWordLength) {
-                // One short word: the count is its list's length and the
-                // page a slice of it, nothing copied but the page.
-                if (const PostingList *found = m_short.find(words.front())) {
-                    result.total = static_cast<qint64>(found->size());
-                    pageIds = found->slice(static_cast<size_t>(first), size_t(rowsPerPage));
-                }
-                answered = true;
-            } else {
-                // Until the memory holds every track (the first moments of
-                // a service started on an existing index), words of three
-                // characters or more go to the trigram index on disk.
-                QList<QStringView> inMemory;
-                for (const QString &w : words) {
-                    if (m_memoryComplete || codePointCount(w) < 3)
-                        inMemory.append(w);
-                    else
-                        ftsWords.append(w);
-                }
-                if (!inMemory.isEmpty()) {
-                    ids = m_short.findAll(inMemory);
-                    answered = ids.empty();
-                }
-            }
-        }
-        if (answered)
-            return fetchRows(*reader, pageIds, std::move(result));
-        if (!ftsWords.isEmpty()) {
-            QStringList phrases;
-            for (const QString &w : ftsWords)
-                phrases.append(ftsPhrase(w));
-            std::vector<uint32_t> found = ftsIds(*reader, phrases.join(QStringLiteral(" AND ")));
-            ids = ids.empty() && ftsWords.size() == words.size() ? std::move(found)
-                                                                 : intersect(ids, found);
-        }
-        auto shared = std::make_shared<const std::vector<uint32_t>>(std::move(ids));
-        rememberResult(key, shared);
-        slice(*shared);
+        return result;
     }
-    return fetchRows(*reader, pageIds, std::move(result));
+    std::vector<uint32_t> ids;
+    QStringList ftsWords;
+    {
+        std::shared_lock<std::shared_mutex> lock(m_shortMutex);
+        if (words.size() == 1 && words.front().size() <= ShortQueryIndex::kMaxWordLength) {
+            // One short word: the count is its list's length and the
+            // page a slice of it, nothing copied but the page.
+            if (const PostingList *found = m_short.find(words.front())) {
+                result.total = static_cast<qint64>(found->size());
+                pageIds = found->slice(static_cast<size_t>(first), size_t(count));
+            }
+            return result;
+        }
+        // Until the memory holds every track (the first moments of
+        // a service started on an existing index), words of three
+        // characters or more go to the trigram index on disk.
+        QList<QStringView> inMemory;
+        for (const QString &w : words) {
+            if (m_memoryComplete || codePointCount(w) < 3)
+                inMemory.append(w);
+            else
+                ftsWords.append(w);
+        }
+        if (!inMemory.isEmpty()) {
+            ids = m_short.findAll(inMemory);
+            if (ids.empty())
+                return result;
+        }
+    }
+    if (!ftsWords.isEmpty()) {
+        QStringList phrases;
+        for (const QString &w : ftsWords)
+            phrases.append(ftsPhrase(w));
+        std::vector<uint32_t> found = ftsIds(reader, phrases.join(QStringLiteral(" AND ")));
+        ids = ids.empty() && ftsWords.size() == words.size() ? std::move(found)
+                                                             : intersect(ids, found);
+    }
+    auto shared = std::make_shared<const std::vector<uint32_t>>(std::move(ids));
+    rememberResult(key, shared);
+    slice(*shared);
+    return result;
 }
 
 SearchPage LibraryIndex::fetchRows(Reader &reader, const std::vector<uint32_t> &pageIds,

@@ -18,6 +18,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <condition_variable>
 #include <list>
 #include <memory>
@@ -45,6 +46,13 @@ struct IndexedTrack
     int durationSeconds = 0;
     bool hasLyrics = false; // embedded lyrics
     bool hasCover = false;  // embedded picture
+    QString albumArtist;
+    QStringList artists; // each artist; empty: artist is the one
+    QString genre;
+    int track = 0;
+    int disc = 0;
+    int year = 0;
+    int bitRateKbps = 0;
 };
 
 // What the scan compares a file on disk with.
@@ -103,6 +111,14 @@ public:
 
     // ---- readers (any thread) ----
     SearchPage search(const QString &query, qint64 page, int rowsPerPage) const;
+    // The same match as search, as track IDs: the total and the IDs from
+    // offset on (at most count), in ID order.
+    struct MatchPage
+    {
+        qint64 total = 0;
+        std::vector<uint32_t> ids;
+    };
+    MatchPage matchIds(const QString &query, qint64 offset, int count) const;
     std::optional<IndexedTrack> track(qint64 id) const;
     // Tracks of the artist whose loose key (see looseKey) is given, by ID.
     QList<IndexedTrack> tracksOfArtist(const QString &artistKey, int limit) const;
@@ -119,16 +135,69 @@ public:
 
 private:
     struct Reader;
-    class ReaderLease;
 
+public:
+    // Borrows a reader connection from the pool for one call and gives it
+    // back: for the queries of the library's other faces.
+    class ReaderLease
+    {
+    public:
+        explicit ReaderLease(const LibraryIndex &index);
+        ~ReaderLease();
+        ReaderLease(const ReaderLease &) = delete;
+        ReaderLease &operator=(const ReaderLease &) = delete;
+        Reader *get() const { return m_reader.get(); }
+        sqlite3 *db() const; // nullptr when no connection could be opened
+        // A statement prepared once per connection, reset, bindings
+        // cleared. It is kept by the SQL's address, so sql must live as
+        // long as the program (a literal or a static).
+        sqlite3_stmt *prepared(const char *sql) const;
+
+    private:
+        const LibraryIndex &m_index;
+        std::unique_ptr<Reader> m_reader;
+    };
+
+private:
     enum WriterStatement {
         kInsert,
         kUpdate,
         kRemove,
         kRememberUnreadable,
         kForgetUnreadable,
+        kArtistByKey,
+        kArtistInsert,
+        kAlbumByKey,
+        kAlbumInsert,
+        kLinkArtist,
+        kUnlinkArtists,
+        kAlbumOfTrack,
+        kRefreshAlbum,
         kWriterStatementCount
     };
+    // The album and artist rows a track belongs to (IndexGroups.cpp); rows
+    // are made on first use and kept, so an ID stays with its name.
+    struct Groups
+    {
+        qint64 albumId = 0;
+        QList<qint64> artistIds; // in tag order
+    };
+    Groups groupsOf(const IndexedTrack &track);
+    qint64 artistIdOf(const QString &name);
+    void linkArtists(qint64 trackId, const Groups &groups);
+    // Before a track changes or goes: its artist links go, its album is
+    // counted again at commit.
+    void leaveGroups(qint64 trackId);
+    // Counts, lengths, year, genre and cover of the albums the batch
+    // touched, so listing albums reads rows instead of grouping tracks.
+    void refreshAlbums();
+    void forgetGroupCache();
+    // Adds the columns and tables of album and artist grouping and of the
+    // users' state to an index of an older schema, marking its tracks to
+    // be read again (their IDs kept).
+    bool upgradeSchema();
+    static const char kRefreshAlbumSql[];
+    MatchPage matchOn(Reader &reader, const QString &query, qint64 first, int count) const;
     // Prepared once, reset for each use.
     sqlite3_stmt *writerStatement(WriterStatement which);
     bool stepWriter(sqlite3_stmt *stmt);
@@ -166,6 +235,11 @@ private:
     bool m_memoryComplete = false;
     std::vector<std::pair<uint32_t, QString>> m_pendingShort; // inserted, not yet committed
     QString m_writeError;
+    // The writer's small caches of group IDs by key, dropped when they
+    // grow past a few thousand names or a commit fails.
+    std::unordered_map<QString, qint64> m_artistIds;
+    std::unordered_map<QString, qint64> m_albumIds;
+    std::vector<qint64> m_dirtyAlbums;
 };
 
 } // namespace musicd

@@ -75,6 +75,13 @@ IndexedTrack trackFromTags(const std::string &path, const std::string &root, qin
     t.durationSeconds = tags.durationSeconds;
     t.hasLyrics = tags.hasLyrics;
     t.hasCover = tags.hasCover;
+    t.albumArtist = tags.albumArtist;
+    t.artists = tags.artists;
+    t.genre = tags.genre;
+    t.track = tags.track;
+    t.disc = tags.disc;
+    t.year = tags.year;
+    t.bitRateKbps = tags.bitRateKbps;
 
     // "Artist - Title.ext" when the tags say nothing.
     const QString base = TagReader::cleanText(baseName(path));

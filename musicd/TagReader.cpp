@@ -10,6 +10,7 @@
 #include <taglib/audioproperties.h>
 #include <taglib/fileref.h>
 #include <taglib/flacfile.h>
+#include <taglib/id3v1genres.h>
 #include <taglib/id3v2frame.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/infotag.h>
@@ -322,6 +323,71 @@ QByteArray coverOf(TagLib::File *file)
     return QByteArray();
 }
 
+// The leading number of "3" or "3/12"; 0 when there is none.
+int leadingNumber(const TagLib::String &text)
+{
+    const QString value = TagReader::cleanText(text);
+    qsizetype end = 0;
+    while (end < value.size() && end < 4 && value.at(end).isDigit())
+        ++end;
+    return value.left(end).toInt();
+}
+
+// A genre as TagLib gives it; an ID3v1 number ("17", "(17)") that came
+// through as it stands becomes its name.
+QString genreName(const QString &cleaned)
+{
+    QString genre = cleaned;
+    QString number = genre;
+    if (number.startsWith(QLatin1Char('(')) && number.endsWith(QLatin1Char(')')))
+        number = number.mid(1, number.size() - 2);
+    bool isNumber = false;
+    const int n = number.toInt(&isNumber);
+    if (isNumber && n >= 0 && n < 256) {
+        const QString name = TagReader::cleanText(TagLib::ID3v1::genre(n));
+        if (!name.isEmpty())
+            genre = name;
+    }
+    return genre;
+}
+
+// What the format-neutral property map adds to the plain tag: the album
+// artist (ID3 TPE2, MP4 aART, ALBUMARTIST), each artist of a multi-valued
+// tag, the disc, and a genre TagLib keeps as a list.
+void readProperties(const TagLib::PropertyMap &properties, TrackTags &tags)
+{
+    const auto values = [&properties](const char *key) {
+        const auto it = properties.find(key);
+        return it == properties.end() ? TagLib::StringList() : it->second;
+    };
+    const auto cleanList = [](const TagLib::StringList &list) {
+        QStringList out;
+        for (const TagLib::String &value : list) {
+            const QString text = TagReader::cleanText(value);
+            if (!text.isEmpty() && !out.contains(text))
+                out.append(text);
+        }
+        return out;
+    };
+    if (const TagLib::StringList albumArtist = values("ALBUMARTIST"); !albumArtist.isEmpty())
+        tags.albumArtist = TagReader::cleanText(albumArtist.front());
+    const QStringList artist = cleanList(values("ARTIST"));
+    const QStringList artists = cleanList(values("ARTISTS"));
+    tags.artists = artists.isEmpty() ? artist : artists;
+    if (artist.size() > 1)
+        tags.artist = artist.join(QStringLiteral(" / "));
+    else if (tags.artist.isEmpty() && !artist.isEmpty())
+        tags.artist = artist.front();
+    if (tags.artist.isEmpty() && !tags.artists.isEmpty())
+        tags.artist = tags.artists.join(QStringLiteral(" / "));
+    if (const TagLib::StringList disc = values("DISCNUMBER"); !disc.isEmpty())
+        tags.disc = leadingNumber(disc.front());
+    if (const TagLib::StringList genre = values("GENRE"); !genre.isEmpty())
+        tags.genre = genreName(TagReader::cleanText(genre.front()));
+    else
+        tags.genre = genreName(tags.genre);
+}
+
 std::optional<TrackTags> tagsOf(TagLib::File *file)
 {
     if (!file)
@@ -334,7 +400,11 @@ std::optional<TrackTags> tagsOf(TagLib::File *file)
         tags.title = TagReader::cleanText(tag->title());
         tags.artist = TagReader::cleanText(tag->artist());
         tags.album = TagReader::cleanText(tag->album());
+        tags.track = static_cast<int>(std::min(tag->track(), 9999u));
+        tags.year = static_cast<int>(std::min(tag->year(), 9999u));
+        tags.genre = TagReader::cleanText(tag->genre());
     }
+    readProperties(file->properties(), tags);
     // A WAV file's tag() is its ID3 tag only; many writers use the RIFF
     // INFO chunk instead, or as well, so each field missing from one comes
     // from the other.
@@ -348,6 +418,7 @@ std::optional<TrackTags> tagsOf(TagLib::File *file)
         }
     }
     tags.durationSeconds = (audio->lengthInMilliseconds() + 500) / 1000;
+    tags.bitRateKbps = std::max(0, audio->bitrate());
     tags.hasLyrics = !lyricsOf(file).isEmpty();
     tags.hasCover = !coverOf(file).isEmpty();
     return tags;

@@ -1,13 +1,14 @@
 // Reads what the library index keeps about an audio file through TagLib:
-// title, artist, album, length, and whether lyrics or a front cover are
-// embedded; and, on request, the embedded lyrics and cover themselves.
-// Everything coming out is cleaned text: legacy GBK/GB2312 bytes that an old
-// tagger stored as Latin-1 are decoded as such, control characters become
-// spaces and overlong values are cut, so a hostile tag cannot reach a page.
+// title, artist(s), album, album artist, track and disc numbers, year,
+// genre, length, bit rate, and whether lyrics or a front cover are embedded; and, on request, the
+// embedded lyrics and cover themselves. Everything coming out is cleaned text: legacy GBK/GB2312
+// bytes that an old tagger stored as Latin-1 are decoded as such, control characters become spaces
+// and overlong values are cut, so a hostile tag cannot reach a page.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace TagLib {
@@ -22,6 +23,15 @@ struct TrackTags
     QString title; // empty when the file has no such tag
     QString artist;
     QString album;
+    QString albumArtist;
+    // Each artist as its own value, when the tag holds several (ID3v2.4's
+    // list, repeated Vorbis ARTIST or ARTISTS fields); never split here.
+    QStringList artists;
+    QString genre; // the first
+    int track = 0; // 0 when untagged
+    int disc = 0;
+    int year = 0;
+    int bitRateKbps = 0;
     int durationSeconds = 0;
     bool hasLyrics = false; // embedded lyrics of any kind
     bool hasCover = false;  // an embedded picture

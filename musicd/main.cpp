@@ -9,6 +9,7 @@
 // it serves; after it, one line per request. Scan progress, summaries and
 // folders it cannot read go to stderr. SIGINT and SIGTERM end it.
 #include "musicd/HttpServer.h"
+#include "musicd/IndexLibrary.h"
 #include "musicd/LibraryScanner.h"
 #include "musicd/LibrarySource.h"
 #include "musicd/MusicService.h"
@@ -462,7 +463,12 @@ int main(int argc, char **argv)
         scanStatus = std::make_unique<musicd::ScanStatus>(*index, *scanner, roots);
     }
     musicd::MusicService service(std::move(source));
-    musicd::SubsonicApi subsonic(nullptr, service.source(),
+    // The Subsonic face browses the index; without a library it serves
+    // the built-in catalogue's audio by ID alone.
+    std::unique_ptr<musicd::IndexLibrary> apiLibrary;
+    if (index)
+        apiLibrary = std::make_unique<musicd::IndexLibrary>(*index, scanner->roots());
+    musicd::SubsonicApi subsonic(apiLibrary.get(), service.source(),
                                  std::make_unique<musicd::SubsonicAuth>(std::move(users), noAuth),
                                  QCoreApplication::applicationVersion());
     service.setSubsonic(&subsonic);

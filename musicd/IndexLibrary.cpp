@@ -1,0 +1,463 @@
+#include "musicd/IndexLibrary.h"
+
+#include "musicd/SqliteStatement.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <sqlite3.h>
+
+namespace musicd {
+namespace {
+
+void bind(sqlite3_stmt *stmt, int index, const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_bind_text(stmt, index, utf8.constData(), static_cast<int>(utf8.size()),
+                      SQLITE_TRANSIENT);
+}
+
+QString text(sqlite3_stmt *stmt, int column)
+{
+    const auto *chars = reinterpret_cast<const char *>(sqlite3_column_text(stmt, column));
+    return chars ? QString::fromUtf8(chars, sqlite3_column_bytes(stmt, column)) : QString();
+}
+
+} // namespace
+
+// Where a list of albums is a page of all listed albums in one order.
+QByteArray IndexLibrary::albumListSql(AlbumOrder order, bool yearsDown)
+{
+    const QByteArray page = " LIMIT ?2 OFFSET ?3";
+    const QByteArray listed = " WHERE al.song_count>0";
+    // The user's plays summed per album: few rows for any one user.
+    const QByteArray played =
+        " JOIN (SELECT t.album_id AS aid, sum(p.count) AS c, max(p.last) AS l FROM plays p"
+        " JOIN tracks t ON t.id=p.track_id WHERE p.user=?1 GROUP BY t.album_id) x"
+        " ON x.aid=al.id";
+    const QByteArray sql = kAlbumSelect;
+    switch (order) {
+    case AlbumOrder::Newest:
+        return sql + listed + " ORDER BY al.created DESC, al.id DESC" + page;
+    case AlbumOrder::AlphabeticalByName:
+        return sql + listed + " ORDER BY al.folded, al.id" + page;
+    case AlbumOrder::AlphabeticalByArtist:
+        return sql + listed + " ORDER BY al.artist_folded, al.folded, al.id" + page;
+    case AlbumOrder::Random:
+        return sql + listed + " ORDER BY random()" + page;
+    case AlbumOrder::ByYear:
+        return sql + listed + " AND al.year BETWEEN ?4 AND ?5 ORDER BY al.year" +
+               (yearsDown ? " DESC" : "") + ", al.folded, al.id" + page;
+    case AlbumOrder::ByGenre:
+        return sql + listed + " AND al.genre=?4 ORDER BY al.folded, al.id" + page;
+    case AlbumOrder::Frequent:
+        return sql + played + listed + " ORDER BY x.c DESC, x.l DESC, al.id" + page;
+    case AlbumOrder::Recent:
+        return sql + played + listed + " ORDER BY x.l DESC, al.id" + page;
+    case AlbumOrder::Starred:
+        return sql + " JOIN stars s2 ON s2.user=?1 AND s2.kind=1 AND s2.item_id=al.id" + listed +
+               " ORDER BY s2.time DESC, al.id" + page;
+    }
+    return sql + listed + page;
+}
+
+namespace {
+
+// The words of a search as the player's search takes them: split at white
+// space, case-folded.
+QStringList searchWords(const QString &query)
+{
+    static const QRegularExpression space(QStringLiteral("\\s+"));
+    return query.toCaseFolded().split(space, Qt::SkipEmptyParts);
+}
+
+// "AND instr(COLUMN, ?N)>0" for each word, its text bound from ?first on.
+QByteArray wordConditions(const char *column, qsizetype words, int first)
+{
+    QByteArray sql;
+    for (qsizetype i = 0; i < words; ++i)
+        sql += QByteArray(" AND instr(") + column + ", ?" + QByteArray::number(first + i) + ")>0";
+    return sql;
+}
+
+} // namespace
+
+// An artist is shown while it names a listed album or a track.
+const char IndexLibrary::kListedArtist[] =
+    " (EXISTS(SELECT 1 FROM albums a2 WHERE a2.artist_id=ar.id AND a2.song_count>0) OR"
+    " EXISTS(SELECT 1 FROM track_artists ta WHERE ta.artist_id=ar.id))";
+
+const char IndexLibrary::kSongSelect[] =
+    "SELECT t.id, t.title, t.artist, t.album, t.album_artist, t.album_id, t.artist_id, t.genre,"
+    " t.track, t.disc, t.year, t.duration, t.bitrate, t.size, t.path, t.cover, t.created,"
+    " coalesce(s.time,0), coalesce(p.count,0), coalesce(p.last,0) FROM tracks t"
+    " LEFT JOIN stars s ON s.user=?1 AND s.kind=0 AND s.item_id=t.id"
+    " LEFT JOIN plays p ON p.user=?1 AND p.track_id=t.id";
+const char IndexLibrary::kAlbumSelect[] =
+    "SELECT al.id, al.name, al.artist, al.artist_id, al.song_count, al.duration, al.year,"
+    " al.genre, al.created, al.cover_id, coalesce(s.time,0),"
+    " (SELECT coalesce(sum(p.count),0) FROM tracks t JOIN plays p ON p.user=?1 AND"
+    " p.track_id=t.id WHERE t.album_id=al.id),"
+    " (SELECT coalesce(max(p.last),0) FROM tracks t JOIN plays p ON p.user=?1 AND"
+    " p.track_id=t.id WHERE t.album_id=al.id)"
+    " FROM albums al LEFT JOIN stars s ON s.user=?1 AND s.kind=1 AND s.item_id=al.id";
+const char IndexLibrary::kArtistSelect[] =
+    "SELECT ar.id, ar.name,"
+    " (SELECT count(*) FROM albums a2 WHERE a2.artist_id=ar.id AND a2.song_count>0),"
+    " coalesce((SELECT max(a2.cover_id) FROM albums a2 WHERE a2.artist_id=ar.id AND"
+    " a2.song_count>0),0), coalesce(s.time,0)"
+    " FROM artists ar LEFT JOIN stars s ON s.user=?1 AND s.kind=2 AND s.item_id=ar.id";
+
+IndexLibrary::IndexLibrary(const LibraryIndex &index, std::vector<std::string> roots)
+    : m_index(index), m_roots(std::move(roots))
+{
+}
+
+IndexLibrary::~IndexLibrary()
+{
+    sqlite3_close(m_writer);
+}
+
+ApiSong IndexLibrary::songOfRow(sqlite3_stmt *stmt) const
+{
+    ApiSong s;
+    s.id = sqlite3_column_int64(stmt, 0);
+    s.title = text(stmt, 1);
+    s.artist = text(stmt, 2);
+    s.album = text(stmt, 3);
+    s.albumArtist = text(stmt, 4);
+    s.albumId = sqlite3_column_int64(stmt, 5);
+    s.artistId = sqlite3_column_int64(stmt, 6);
+    s.genre = text(stmt, 7);
+    s.track = sqlite3_column_int(stmt, 8);
+    s.disc = sqlite3_column_int(stmt, 9);
+    s.year = sqlite3_column_int(stmt, 10);
+    s.durationSeconds = sqlite3_column_int(stmt, 11);
+    s.bitRateKbps = sqlite3_column_int(stmt, 12);
+    s.size = sqlite3_column_int64(stmt, 13);
+    const auto *bytes = static_cast<const char *>(sqlite3_column_blob(stmt, 14));
+    const std::string path(bytes ? bytes : "", size_t(sqlite3_column_bytes(stmt, 14)));
+    // Shown relative to its root; a file handed over from elsewhere by
+    // its name alone.
+    std::string shown = path.substr(path.rfind('/') + 1);
+    for (const std::string &root : m_roots) {
+        if (path.size() > root.size() + 1 && path.compare(0, root.size(), root) == 0 &&
+            path.at(root.size()) == '/')
+            shown = path.substr(root.size() + 1);
+    }
+    s.path = QFile::decodeName(QByteArray::fromStdString(shown));
+    const std::string::size_type dot = shown.rfind('.');
+    if (dot != std::string::npos)
+        s.suffix = QString::fromUtf8(shown.substr(dot + 1)).toLower();
+    s.hasCover = sqlite3_column_int(stmt, 15) != 0;
+    s.created = sqlite3_column_int64(stmt, 16);
+    s.starred = sqlite3_column_int64(stmt, 17);
+    s.playCount = sqlite3_column_int64(stmt, 18);
+    s.lastPlayed = sqlite3_column_int64(stmt, 19);
+    return s;
+}
+
+ApiAlbum IndexLibrary::albumOfRow(sqlite3_stmt *stmt)
+{
+    ApiAlbum a;
+    a.id = sqlite3_column_int64(stmt, 0);
+    a.name = text(stmt, 1);
+    a.artist = text(stmt, 2);
+    a.artistId = sqlite3_column_int64(stmt, 3);
+    a.songCount = sqlite3_column_int(stmt, 4);
+    a.durationSeconds = sqlite3_column_int(stmt, 5);
+    a.year = sqlite3_column_int(stmt, 6);
+    a.genre = text(stmt, 7);
+    a.created = sqlite3_column_int64(stmt, 8);
+    a.coverSongId = sqlite3_column_int64(stmt, 9);
+    a.starred = sqlite3_column_int64(stmt, 10);
+    a.playCount = sqlite3_column_int64(stmt, 11);
+    a.lastPlayed = sqlite3_column_int64(stmt, 12);
+    return a;
+}
+
+ApiArtist IndexLibrary::artistOfRow(sqlite3_stmt *stmt)
+{
+    ApiArtist a;
+    a.id = sqlite3_column_int64(stmt, 0);
+    a.name = text(stmt, 1);
+    a.albumCount = sqlite3_column_int(stmt, 2);
+    a.coverSongId = sqlite3_column_int64(stmt, 3);
+    a.starred = sqlite3_column_int64(stmt, 4);
+    return a;
+}
+
+QList<ApiSong> IndexLibrary::songRows(sqlite3_stmt *stmt) const
+{
+    QList<ApiSong> out;
+    while (stmt && sqlite3_step(stmt) == SQLITE_ROW)
+        out.append(songOfRow(stmt));
+    if (stmt)
+        sqlite3_reset(stmt);
+    return out;
+}
+
+QList<ApiAlbum> IndexLibrary::albumRows(sqlite3_stmt *stmt)
+{
+    QList<ApiAlbum> out;
+    while (stmt && sqlite3_step(stmt) == SQLITE_ROW)
+        out.append(albumOfRow(stmt));
+    if (stmt)
+        sqlite3_reset(stmt);
+    return out;
+}
+
+QList<ApiArtist> IndexLibrary::artistRows(sqlite3_stmt *stmt)
+{
+    QList<ApiArtist> out;
+    while (stmt && sqlite3_step(stmt) == SQLITE_ROW)
+        out.append(artistOfRow(stmt));
+    if (stmt)
+        sqlite3_reset(stmt);
+    return out;
+}
+
+QList<ApiArtist> IndexLibrary::artists(const QString &user) const
+{
+    // Grouped from the listed albums, not counted per artist.
+    static const char kSql[] =
+        "SELECT ar.id, ar.name, count(*), max(al.cover_id), coalesce(s.time,0)"
+        " FROM albums al JOIN artists ar ON ar.id=al.artist_id"
+        " LEFT JOIN stars s ON s.user=?1 AND s.kind=2 AND s.item_id=ar.id"
+        " WHERE al.song_count>0 GROUP BY ar.id ORDER BY ar.folded, ar.id";
+    LibraryIndex::ReaderLease lease(m_index);
+    sqlite3_stmt *stmt = lease.prepared(kSql);
+    if (!stmt)
+        return {};
+    bind(stmt, 1, user);
+    return artistRows(stmt);
+}
+
+std::optional<ApiArtist> IndexLibrary::artist(qint64 id, const QString &user) const
+{
+    static const QByteArray kSql =
+        QByteArray(kArtistSelect) + " WHERE ar.id=?2 AND" + kListedArtist;
+    LibraryIndex::ReaderLease lease(m_index);
+    sqlite3_stmt *stmt = lease.prepared(kSql.constData());
+    if (!stmt)
+        return std::nullopt;
+    bind(stmt, 1, user);
+    sqlite3_bind_int64(stmt, 2, id);
+    const QList<ApiArtist> rows = artistRows(stmt);
+    return rows.isEmpty() ? std::nullopt : std::optional<ApiArtist>(rows.front());
+}
+
+QList<ApiAlbum> IndexLibrary::albumsOfArtist(qint64 artistId, const QString &user) const
+{
+    static const QByteArray kSql = QByteArray(kAlbumSelect) +
+                                   " WHERE al.artist_id=?2 AND al.song_count>0"
+                                   " ORDER BY al.year, al.folded, al.id";
+    LibraryIndex::ReaderLease lease(m_index);
+    sqlite3_stmt *stmt = lease.prepared(kSql.constData());
+    if (!stmt)
+        return {};
+    bind(stmt, 1, user);
+    sqlite3_bind_int64(stmt, 2, artistId);
+    return albumRows(stmt);
+}
+
+std::optional<ApiAlbum> IndexLibrary::album(qint64 id, const QString &user) const
+{
+    static const QByteArray kSql = QByteArray(kAlbumSelect) + " WHERE al.id=?2 AND al.song_count>0";
+    LibraryIndex::ReaderLease lease(m_index);
+    sqlite3_stmt *stmt = lease.prepared(kSql.constData());
+    if (!stmt)
+        return std::nullopt;
+    bind(stmt, 1, user);
+    sqlite3_bind_int64(stmt, 2, id);
+    const QList<ApiAlbum> rows = albumRows(stmt);
+    return rows.isEmpty() ? std::nullopt : std::optional<ApiAlbum>(rows.front());
+}
+
+QList<ApiSong> IndexLibrary::songsOfAlbum(qint64 albumId, const QString &user) const
+{
+    static const QByteArray kSql =
+        QByteArray(kSongSelect) +
+        " WHERE t.album_id=?2 ORDER BY t.disc, t.track, t.title COLLATE NOCASE, t.id";
+    LibraryIndex::ReaderLease lease(m_index);
+    sqlite3_stmt *stmt = lease.prepared(kSql.constData());
+    if (!stmt || albumId <= 0)
+        return {};
+    bind(stmt, 1, user);
+    sqlite3_bind_int64(stmt, 2, albumId);
+    return songRows(stmt);
+}
+
+std::optional<ApiSong> IndexLibrary::song(qint64 id, const QString &user) const
+{
+    LibraryIndex::ReaderLease lease(m_index);
+    const QList<ApiSong> rows = songsById(lease, {static_cast<uint32_t>(id)}, user);
+    return rows.isEmpty() || id <= 0 ? std::nullopt : std::optional<ApiSong>(rows.front());
+}
+
+QList<ApiSong> IndexLibrary::songsById(const LibraryIndex::ReaderLease &lease,
+                                       const std::vector<uint32_t> &ids, const QString &user) const
+{
+    static const QByteArray kSql = QByteArray(kSongSelect) + " WHERE t.id=?2";
+    sqlite3_stmt *stmt = lease.prepared(kSql.constData());
+    QList<ApiSong> out;
+    if (!stmt)
+        return out;
+    // One read transaction for the page, as the player's search does.
+    const bool inTransaction =
+        ids.size() > 1 && sqlite3_exec(lease.db(), "BEGIN", nullptr, nullptr, nullptr) == 0;
+    bind(stmt, 1, user);
+    for (const uint32_t id : ids) {
+        sqlite3_bind_int64(stmt, 2, id);
+        if (sqlite3_step(stmt) == SQLITE_ROW)
+            out.append(songOfRow(stmt));
+        sqlite3_reset(stmt);
+    }
+    if (inTransaction)
+        sqlite3_exec(lease.db(), "COMMIT", nullptr, nullptr, nullptr);
+    return out;
+}
+
+QList<ApiAlbum> IndexLibrary::albumList(const AlbumQuery &query, const QString &user) const
+{
+    constexpr int kOrders = int(AlbumOrder::Starred) + 1;
+    // One statement per order (two for years), made once.
+    static const QList<QByteArray> kSql = [] {
+        QList<QByteArray> all;
+        for (int i = 0; i < kOrders; ++i)
+            all.append(albumListSql(AlbumOrder(i), false));
+        all.append(albumListSql(AlbumOrder::ByYear, true));
+        return all;
+    }();
+    const bool yearsDown = query.order == AlbumOrder::ByYear && query.fromYear > query.toYear;
+    const int which = yearsDown ? kOrders : int(query.order);
+    if (which < 0 || which >= kSql.size())
+        return {};
+    LibraryIndex::ReaderLease lease(m_index);
+    sqlite3_stmt *stmt = lease.prepared(kSql.at(which).constData());
+    if (!stmt)
+        return {};
+    bind(stmt, 1, user);
+    sqlite3_bind_int(stmt, 2, std::max(0, query.size));
+    sqlite3_bind_int(stmt, 3, std::max(0, query.offset));
+    if (query.order == AlbumOrder::ByYear) {
+        sqlite3_bind_int(stmt, 4, std::min(query.fromYear, query.toYear));
+        sqlite3_bind_int(stmt, 5, std::max(query.fromYear, query.toYear));
+    } else if (query.order == AlbumOrder::ByGenre) {
+        bind(stmt, 4, query.genre);
+    }
+    return albumRows(stmt);
+}
+
+QList<ApiSong> IndexLibrary::randomSongs(int size, const QString &genre, int fromYear, int toYear,
+                                         const QString &user) const
+{
+    // Only IDs are shuffled; the rows are read for the few picked.
+    static const QByteArray kSql =
+        QByteArray(kSongSelect) +
+        " WHERE t.id IN (SELECT id FROM tracks WHERE (?2='' OR genre=?2) AND"
+        " (?3=0 OR year>=?3) AND (?4=0 OR year<=?4) ORDER BY random() LIMIT ?5)"
+        " ORDER BY random()";
+    LibraryIndex::ReaderLease lease(m_index);
+    sqlite3_stmt *stmt = lease.prepared(kSql.constData());
+    if (!stmt)
+        return {};
+    bind(stmt, 1, user);
+    bind(stmt, 2, genre);
+    sqlite3_bind_int(stmt, 3, fromYear);
+    sqlite3_bind_int(stmt, 4, toYear);
+    sqlite3_bind_int(stmt, 5, std::max(0, size));
+    return songRows(stmt);
+}
+
+QList<ApiGenre> IndexLibrary::genres() const
+{
+    static const char kSql[] =
+        "SELECT genre, count(*), count(DISTINCT nullif(album_id,0)) FROM tracks"
+        " WHERE genre<>'' GROUP BY genre ORDER BY genre";
+    LibraryIndex::ReaderLease lease(m_index);
+    sqlite3_stmt *stmt = lease.prepared(kSql);
+    QList<ApiGenre> out;
+    while (stmt && sqlite3_step(stmt) == SQLITE_ROW)
+        out.append({text(stmt, 0), sqlite3_column_int(stmt, 1), sqlite3_column_int(stmt, 2)});
+    if (stmt)
+        sqlite3_reset(stmt);
+    return out;
+}
+
+QList<ApiSong> IndexLibrary::songsByGenre(const QString &genre, int count, int offset,
+                                          const QString &user) const
+{
+    static const QByteArray kSql =
+        QByteArray(kSongSelect) + " WHERE t.genre=?2 ORDER BY t.id LIMIT ?3 OFFSET ?4";
+    LibraryIndex::ReaderLease lease(m_index);
+    sqlite3_stmt *stmt = lease.prepared(kSql.constData());
+    if (!stmt)
+        return {};
+    bind(stmt, 1, user);
+    bind(stmt, 2, genre);
+    sqlite3_bind_int(stmt, 3, std::max(0, count));
+    sqlite3_bind_int(stmt, 4, std::max(0, offset));
+    return songRows(stmt);
+}
+
+ApiSearchResult IndexLibrary::search(const ApiSearch &search, const QString &user) const
+{
+    ApiSearchResult result;
+    const QStringList words = searchWords(search.query);
+    // Songs: the player's own matching, from the in-memory word lists.
+    std::vector<uint32_t> songIds;
+    if (search.songCount > 0) {
+        if (words.isEmpty()) {
+            LibraryIndex::ReaderLease lease(m_index);
+            static const char kAll[] = "SELECT id FROM tracks ORDER BY id LIMIT ?1 OFFSET ?2";
+            if (sqlite3_stmt *all = lease.prepared(kAll)) {
+                sqlite3_bind_int(all, 1, search.songCount);
+                sqlite3_bind_int(all, 2, std::max(0, search.songOffset));
+                while (sqlite3_step(all) == SQLITE_ROW)
+                    songIds.push_back(uint32_t(sqlite3_column_int64(all, 0)));
+                sqlite3_reset(all);
+            }
+        } else {
+            songIds =
+                m_index.matchIds(search.query, std::max(0, search.songOffset), search.songCount)
+                    .ids;
+        }
+    }
+    LibraryIndex::ReaderLease lease(m_index);
+    if (!lease.db())
+        return result;
+    result.songs = songsById(lease, songIds, user);
+    // Albums and artists: every word in the name, case-folded. There are
+    // far fewer of them than tracks, so a pass over their names is enough.
+    const auto named = [&](const QByteArray &head, const char *column, int count, int offset,
+                           const QByteArray &orderBy) -> sqlite3_stmt * {
+        const QByteArray sql =
+            head + wordConditions(column, words.size(), 4) + orderBy + " LIMIT ?2 OFFSET ?3";
+        sqlite3_stmt *stmt = nullptr;
+        if (sqlite3_prepare_v2(lease.db(), sql.constData(), -1, &stmt, nullptr) != SQLITE_OK)
+            return nullptr;
+        bind(stmt, 1, user);
+        sqlite3_bind_int(stmt, 2, count);
+        sqlite3_bind_int(stmt, 3, std::max(0, offset));
+        for (qsizetype i = 0; i < words.size(); ++i)
+            bind(stmt, int(4 + i), words.at(i));
+        return stmt;
+    };
+    if (search.albumCount > 0) {
+        sqlite3_stmt *stmt =
+            named(QByteArray(kAlbumSelect) + " WHERE al.song_count>0", "al.folded",
+                  search.albumCount, search.albumOffset, " ORDER BY al.folded, al.id");
+        result.albums = albumRows(stmt);
+        sqlite3_finalize(stmt);
+    }
+    if (search.artistCount > 0) {
+        sqlite3_stmt *stmt =
+            named(QByteArray(kArtistSelect) + " WHERE" + kListedArtist, "ar.folded",
+                  search.artistCount, search.artistOffset, " ORDER BY ar.folded, ar.id");
+        result.artists = artistRows(stmt);
+        sqlite3_finalize(stmt);
+    }
+    return result;
+}
+
+} // namespace musicd
