@@ -479,6 +479,10 @@ int HttpServer::onAccess(MHD_Connection *mhd, const char *method, const char *up
             *uploadSize = 0;
             return MHD_YES;
         }
+        // A form's fields join the query's, as the form was sent instead
+        // of a query string.
+        if (c.request.header("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0)
+            parseQuery(c.request.body, c.request.params);
         c.phase.store(Working);
         MHD_suspend_connection(mhd);
         {

@@ -56,7 +56,7 @@ public:
         // the service kept about 5 MiB more after 240 streaming clients left.
         size_t connectionMemoryBytes = 33 * 1024;
         // Bodies of methods that take one; methods that take none refuse any.
-        size_t maxBodyBytes = 4 * 1024;
+        size_t maxBodyBytes = 64 * 1024;
         // A connection with nothing going on is closed after this long (the
         // library counts whole seconds).
         std::chrono::seconds idleTimeout{5};

@@ -282,4 +282,19 @@ std::optional<Payload> LibrarySource::picture(const QString &key)
     return Payload{m_small.insert(cache, std::move(jpeg)), nullptr, kJpeg};
 }
 
+std::optional<Payload> LibrarySource::cover(qint64 id)
+{
+    const std::string cache = cacheKey("cover", id);
+    if (ByteCache::Value value = m_small.find(cache))
+        return Payload{value, nullptr, value->startsWith("\x89PNG") ? "image/png" : kJpeg};
+    const std::optional<IndexedTrack> track = m_index.track(id);
+    if (!track)
+        return std::nullopt;
+    QByteArray bytes = pictureBytesFor(*track);
+    if (bytes.isEmpty())
+        return std::nullopt;
+    const std::string type = bytes.startsWith("\x89PNG") ? "image/png" : kJpeg;
+    return Payload{m_small.insert(cache, std::move(bytes)), nullptr, type};
+}
+
 } // namespace musicd

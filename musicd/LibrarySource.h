@@ -31,6 +31,7 @@ public:
     std::optional<Payload> lyric(qint64 id) override;
     std::optional<Payload> audio(qint64 id, const QString &suffix) override;
     std::optional<Payload> picture(const QString &key) override;
+    std::optional<Payload> cover(qint64 id) override;
     std::optional<QList<Song>> addFiles(const std::string &path) override;
 
     // Called after each scan pass that changed something: cached lyrics and

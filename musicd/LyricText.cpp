@@ -81,4 +81,37 @@ QByteArray LyricText::served(const QString &text, int durationSeconds)
     return (out + QStringLiteral("\r\n")).toUtf8();
 }
 
+QList<LyricText::TimedLine> LyricText::timedLines(const QString &lrc)
+{
+    static const QRegularExpression leadingTag(
+        QStringLiteral("^\\[(\\d{1,3}):(\\d{1,2})(?:[.:](\\d{1,3}))?\\]"));
+    QList<TimedLine> lines;
+    for (const QString &raw : lrc.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")))) {
+        QString rest = raw.trimmed();
+        QList<qint64> starts;
+        for (QRegularExpressionMatch m = leadingTag.match(rest); m.hasMatch();
+             m = leadingTag.match(rest)) {
+            const QString fraction = m.captured(3);
+            // ".5" is half a second, ".05" five hundredths, ".005" 5 ms.
+            const qint64 ms = fraction.isEmpty()
+                                  ? 0
+                                  : fraction.toLongLong() * (fraction.size() == 1   ? 100
+                                                             : fraction.size() == 2 ? 10
+                                                                                    : 1);
+            starts.append(m.captured(1).toLongLong() * 60000 + m.captured(2).toLongLong() * 1000 +
+                          ms);
+            rest = rest.mid(m.capturedLength());
+        }
+        rest = rest.trimmed();
+        for (const qint64 start : starts)
+            lines.append({start, rest});
+        if (lines.size() >= kMaxLines)
+            break;
+    }
+    // Stable: lines sung at the same moment keep the file's order.
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const TimedLine &a, const TimedLine &b) { return a.startMs < b.startMs; });
+    return lines;
+}
+
 } // namespace musicd

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace musicd {
@@ -25,6 +26,16 @@ public:
 
     // Whether the text has at least one [mm:ss] time tag.
     static bool hasTimeTags(const QString &text);
+
+    struct TimedLine
+    {
+        qint64 startMs = 0;
+        QString text;
+    };
+    // The sung lines of an LRC text in time order: a line with several
+    // tags once for each, header tags ([ti:], [ar:], [offset:]) skipped,
+    // lines without a time tag left out.
+    static QList<TimedLine> timedLines(const QString &lrc);
 };
 
 } // namespace musicd

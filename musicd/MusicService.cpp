@@ -9,11 +9,13 @@
 #include "musicd/RequestHead.h"
 #include "musicd/SearchPageHtml.h"
 #include "musicd/SingerPage.h"
+#include "musicd/SubsonicApi.h"
 #include "musicd/SyntheticSource.h"
 #include "ownservice/ServiceStatus.h"
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace musicd {
 namespace {
@@ -162,6 +164,11 @@ void MusicService::install(HttpServer &server)
     server.get(R"(/ting/pic/item/([0-9a-f]{1,32})\.jpg)", route(&MusicService::picture));
     server.get("/status", route(&MusicService::status));
     server.get("/local/add", route(&MusicService::addFiles));
+    // The Subsonic API checks its own credentials, so it is served under
+    // the network key and without it.
+    const char kRestPath[] = R"(/rest/([A-Za-z0-9]{1,64}(?:\.view)?))";
+    server.get(kRestPath, route(&MusicService::subsonic), HttpServer::Scope::Anywhere);
+    server.post(kRestPath, route(&MusicService::subsonic), HttpServer::Scope::Anywhere);
     server.setFallback([](const HttpRequest &, HttpAnswer &res) { notFound(res); });
 }
 
@@ -287,6 +294,31 @@ void MusicService::addFiles(const HttpRequest &req, HttpAnswer &res)
     page.rows = *songs;
     const QByteArray html = resultPageHtml(QString(), 1, page);
     res.setContent(html.toStdString(), kHtml);
+}
+
+// The HTTP side of the Subsonic API: everything but carrying the request
+// and the answer (and holding a refusal back) is SubsonicApi's.
+void MusicService::subsonic(const HttpRequest &req, HttpAnswer &res)
+{
+    if (!m_subsonic)
+        return notFound(res);
+    SubsonicRequest request;
+    request.endpoint = QString::fromStdString(req.matches.at(1));
+    // Query and form-body parameters alike; a repeated name keeps its order.
+    for (const auto &param : req.params)
+        request.params.append(
+            {QString::fromStdString(param.first), QString::fromUtf8(param.second)});
+    request.peerAddress = QString::fromStdString(req.peer);
+    request.host = hostOf(req);
+    const SubsonicAnswer answer = m_subsonic->answer(request);
+    // The answer to refused credentials waits here; SubsonicAuth keeps this
+    // to half a second, and turns a repeating address away unheard.
+    if (answer.delay.count() > 0)
+        std::this_thread::sleep_for(answer.delay);
+    res.status = answer.httpStatus;
+    if (answer.payload)
+        return sendPayload(req, res, *answer.payload);
+    res.setContent(answer.body.toStdString(), answer.contentType);
 }
 
 } // namespace musicd

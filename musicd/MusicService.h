@@ -16,6 +16,7 @@
 //                                                      ownservice/ServiceStatus.h)
 //   GET /local/add?token=T&path=HEX                    takes the user's files
 //                                                      (loopback, per-run token)
+//   GET, POST /rest/NAME[.view]                        the Subsonic API (SubsonicApi)
 #pragma once
 
 #include "musicd/MusicSource.h"
@@ -30,6 +31,7 @@ namespace musicd {
 class HttpServer;
 struct HttpRequest;
 struct HttpAnswer;
+class SubsonicApi;
 
 class MusicService
 {
@@ -49,6 +51,10 @@ public:
     // service says it serves no library. Called from request threads.
     using StatusAnswer = std::function<QByteArray(bool withNames)>;
     void setStatusAnswer(StatusAnswer answer) { m_statusAnswer = std::move(answer); }
+
+    // Where /rest/ requests go; none (the default) answers them 404. Must
+    // outlive the service.
+    void setSubsonic(SubsonicApi *api) { m_subsonic = api; }
 
     MusicSource &source() const { return *m_source; }
 
@@ -72,11 +78,13 @@ private:
     void status(const HttpRequest &req, HttpAnswer &res) const;
 
     void addFiles(const HttpRequest &req, HttpAnswer &res);
+    void subsonic(const HttpRequest &req, HttpAnswer &res);
 
     std::unique_ptr<MusicSource> m_source;
     QString m_fallbackHost;
     StatusAnswer m_statusAnswer;
     std::string m_intakeToken;
+    SubsonicApi *m_subsonic = nullptr;
 };
 
 } // namespace musicd

@@ -54,6 +54,28 @@ void RequestLog::run()
     }
 }
 
+std::string RequestLog::redacted(const std::string &target)
+{
+    const size_t question = target.find('?');
+    if (target.rfind("/rest/", 0) != 0 || question == std::string::npos)
+        return target;
+    std::string out = target.substr(0, question + 1);
+    size_t from = question + 1;
+    while (from <= target.size()) {
+        size_t end = target.find('&', from);
+        if (end == std::string::npos)
+            end = target.size();
+        const std::string pair = target.substr(from, end - from);
+        const std::string name = pair.substr(0, pair.find('='));
+        const bool secret = name == "p" || name == "t" || name == "s" || name == "apiKey";
+        out += secret ? name + "=-" : pair;
+        if (end < target.size())
+            out += '&';
+        from = end + 1;
+    }
+    return out;
+}
+
 bool RequestLog::writeAll(const std::string &text)
 {
     size_t done = 0;

@@ -27,6 +27,10 @@ public:
     // Waits until the queue is written or the time is up.
     void drain(std::chrono::milliseconds limit);
 
+    // The request target as logged: a Subsonic request's secrets (p, t, s
+    // and apiKey values) replaced by "-", everything else as it came.
+    static std::string redacted(const std::string &target);
+
 private:
     void run();
     bool writeAll(const std::string &text);

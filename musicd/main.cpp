@@ -12,11 +12,14 @@
 // secret base path, /k/KEY (--key, or a random key), and the URL line
 // carries it.
 #include "musicd/HttpServer.h"
+#include "musicd/IndexLibrary.h"
 #include "musicd/LibraryScanner.h"
 #include "musicd/LibrarySource.h"
 #include "musicd/MusicService.h"
 #include "musicd/RequestLog.h"
 #include "musicd/ScanStatus.h"
+#include "musicd/SubsonicApi.h"
+#include "musicd/SubsonicUsers.h"
 #include "ownservice/FileIntakeToken.h"
 #include "ownservice/LibrarySettings.h"
 #include "ownservice/OwnService.h"
@@ -26,6 +29,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QString>
@@ -279,11 +283,16 @@ int main(int argc, char **argv)
         "  the player starts 'velmor-musicd --announce' itself on the folders chosen\n"
         "    in its 音乐库 (music library) dialog, and stops it when it exits;\n"
         "  'systemctl --user enable --now velmor-musicd' keeps it running on the same\n"
-        "    folders ('systemctl --user edit velmor-musicd' and\n"
+        "    folders (with a user added, 'systemctl --user edit velmor-musicd' and\n"
         "    Environment=\"VELMOR_MUSICD_OPTIONS=--listen 0.0.0.0 --port 18750\"\n"
         "    serve the LAN);\n"
         "  by hand: velmor-musicd --library DIR.\n"
-        "GET /status answers the library's state (JSON)."));
+        "GET /status answers the library's state (JSON).\n"
+        "\n"
+        "Subsonic apps: the Subsonic API (1.16.1, OpenSubsonic) answers at /rest/. Without a\n"
+        "users file it answers this computer only, and --listen on another address is\n"
+        "refused unless --no-auth is given. The users file keeps each password as it is\n"
+        "(the API's token login needs it): protect it like a password store."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption portOption(
@@ -326,8 +335,24 @@ int main(int argc, char **argv)
             .arg(kMinKeyLength)
             .arg(kMaxKeyLength),
         QStringLiteral("KEY"));
+    const QCommandLineOption usersOption(
+        QStringLiteral("users"),
+        QStringLiteral("The Subsonic API's users file (default %1, used when it exists; mode "
+                       "0600, it holds passwords).")
+            .arg(musicd::SubsonicUsers::defaultPath()),
+        QStringLiteral("FILE"));
+    const QCommandLineOption addUserOption(
+        QStringLiteral("add-user"),
+        QStringLiteral("Add NAME to the users file (or give NAME a new password), asking for "
+                       "the password (one line of stdin when it is not a terminal); prints "
+                       "the user's API key, then ends."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption noAuthOption(
+        QStringLiteral("no-auth"),
+        QStringLiteral("Serve a --listen address off this computer without a users file: "
+                       "anyone who reaches it may use every endpoint, /rest/ included."));
     parser.addOptions({portOption, libraryOption, indexOption, listenOption, rescanOption,
-                       announceOption, keyOption});
+                       announceOption, keyOption, usersOption, addUserOption, noAuthOption});
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser, parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
@@ -341,6 +366,24 @@ int main(int argc, char **argv)
     if (!parser.positionalArguments().isEmpty())
         return usageError(parser, QStringLiteral("unexpected argument: %1")
                                       .arg(parser.positionalArguments().constFirst()));
+    const QString usersFile = parser.isSet(usersOption) ? parser.value(usersOption)
+                                                        : musicd::SubsonicUsers::defaultPath();
+    if (parser.isSet(addUserOption)) {
+        QString error;
+        const QString password = musicd::SubsonicUsers::readNewPassword(&error);
+        const QString apiKey = password.isEmpty()
+                                   ? QString()
+                                   : musicd::SubsonicUsers::addUser(
+                                         usersFile, parser.value(addUserOption), password, &error);
+        if (apiKey.isEmpty()) {
+            say(error);
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(apiKey));
+        say(QStringLiteral("%1 saved in %2; the line above is the user's API key")
+                .arg(parser.value(addUserOption), usersFile));
+        return 0;
+    }
     int port = VELMOR_DEFAULT_PORT;
     if (parser.isSet(portOption)) {
         port = parsePort(parser.values(portOption).constLast());
@@ -379,6 +422,26 @@ int main(int argc, char **argv)
             return usageError(
                 parser,
                 QStringLiteral("not a number of seconds: %1").arg(parser.value(rescanOption)));
+    }
+    // The users file is read when named, and when it lies where it would by
+    // default; a broken one stops the service rather than leave it open.
+    std::optional<musicd::SubsonicUsers> users;
+    if (parser.isSet(usersOption) || QFileInfo::exists(usersFile)) {
+        QString error;
+        users = musicd::SubsonicUsers::load(usersFile, &error);
+        if (!users) {
+            say(error);
+            return 1;
+        }
+    }
+    const bool noAuth = parser.isSet(noAuthOption);
+    const bool haveUsers = users.has_value();
+    if (!isLoopback(listen) && !haveUsers && !noAuth) {
+        say(QStringLiteral("refusing to serve %1 without a users file: add a user with "
+                           "'velmor-musicd --add-user NAME', or give --no-auth to serve it "
+                           "to anyone")
+                .arg(listen));
+        return 2;
     }
     const bool announcing = parser.isSet(announceOption);
     QStringList libraryDirs = parser.values(libraryOption);
@@ -464,6 +527,21 @@ int main(int argc, char **argv)
         scanStatus = std::make_unique<musicd::ScanStatus>(*index, *scanner, roots);
     }
     musicd::MusicService service(std::move(source));
+    // The Subsonic face browses the index; without a library it serves
+    // the built-in catalogue's audio by ID alone.
+    std::unique_ptr<musicd::IndexLibrary> apiLibrary;
+    if (index)
+        apiLibrary = std::make_unique<musicd::IndexLibrary>(*index, scanner->roots());
+    musicd::SubsonicApi subsonic(apiLibrary.get(), service.source(),
+                                 std::make_unique<musicd::SubsonicAuth>(std::move(users), noAuth),
+                                 QCoreApplication::applicationVersion());
+    service.setSubsonic(&subsonic);
+    if (scanStatus)
+        subsonic.setScanState([&scanStatus] {
+            const std::optional<ServiceStatus> now =
+                ServiceStatus::fromJson(scanStatus->json(false));
+            return now ? std::pair{now->scanning, now->tracks} : std::pair<bool, qint64>();
+        });
     if (scanStatus)
         service.setStatusAnswer(
             [&scanStatus](bool withNames) { return scanStatus->json(withNames); });
@@ -505,12 +583,20 @@ int main(int argc, char **argv)
                 &why))
             say(QStringLiteral("cannot announce the service: %1").arg(why));
     }
-    if (!isLoopback(listen))
-        say(QStringLiteral("serving the network on %1:%2 (read-only) under a secret path, "
-                           "the URL on the first line of stdout: anyone who has that URL can "
-                           "search and play this music")
+    if (!isLoopback(listen) && !haveUsers)
+        say(QStringLiteral("--no-auth: serving the network on %1:%2 without a users file: "
+                           "anyone who can reach this address can use the Subsonic API, and "
+                           "anyone who has the URL on the first line of stdout can search and "
+                           "play this music")
                 .arg(hostInUrl)
                 .arg(bound));
+    else if (!isLoopback(listen))
+        say(QStringLiteral("serving the network on %1:%2: the player's protocol under a "
+                           "secret path (the URL on the first line of stdout), the Subsonic "
+                           "API to the users of %3")
+                .arg(hostInUrl)
+                .arg(bound)
+                .arg(usersFile));
     // This user's player may hand over files to a library service: it
     // proves itself with a secret only this user can read.
     const bool takesFiles = scanner != nullptr;
@@ -530,8 +616,9 @@ int main(int argc, char **argv)
     server.setLogger([log](const musicd::HttpRequest &req, const musicd::HttpAnswer &res) {
         // A request handing over files carries the run's secret and the
         // user's paths: its path alone is logged. The base path (the key)
-        // is never in the target.
-        const std::string &target = req.path == "/local/add" ? req.path : req.target;
+        // is never in the target; the Subsonic API's credentials are masked.
+        const std::string target =
+            req.path == "/local/add" ? req.path : musicd::RequestLog::redacted(req.target);
         log->add(req.method + " " + target + " " + std::to_string(res.status));
     });
 

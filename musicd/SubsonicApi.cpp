@@ -1,0 +1,192 @@
+#include "musicd/SubsonicApi.h"
+
+#include "musicd/SubsonicBrowse.h"
+#include "musicd/SubsonicMedia.h"
+
+namespace musicd {
+namespace {
+
+const char kXml[] = "text/xml; charset=utf-8";
+const char kJson[] = "application/json; charset=utf-8";
+const QLatin1String kViewSuffix(".view");
+
+// The API version spoken: 1.16.1, so clients of any 1.x up to it are served.
+constexpr int kMajor = 1;
+constexpr int kMinor = 16;
+
+// The OpenSubsonic extensions answered, each with the versions spoken.
+const char *const kExtensions[] = {"apiKeyAuthentication", "formPost", "songLyrics"};
+
+// 0 when the version is one this API serves, else its error code.
+int versionProblem(const QString &version)
+{
+    const QStringList parts = version.split(QLatin1Char('.'));
+    bool okMajor = false;
+    bool okMinor = parts.size() < 2;
+    const int major = parts.value(0).toInt(&okMajor);
+    const int minor = parts.size() < 2 ? 0 : parts.at(1).toInt(&okMinor);
+    if (!okMajor || !okMinor)
+        return 0;
+    if (major < kMajor)
+        return 20; // the client must upgrade
+    if (major > kMajor || minor > kMinor)
+        return 30; // the server must upgrade
+    return 0;
+}
+
+} // namespace
+
+const char SubsonicApi::kApiVersion[] = "1.16.1";
+
+SubsonicApi::SubsonicApi(ApiLibrary *library, MusicSource &media,
+                         std::unique_ptr<SubsonicAuth> auth, QString serverVersion)
+    : m_auth(std::move(auth)),
+      m_browse(library ? std::make_unique<SubsonicBrowse>(*library) : nullptr),
+      m_media(std::make_unique<SubsonicMedia>(library, media)),
+      m_serverVersion(std::move(serverVersion))
+{
+}
+
+SubsonicApi::~SubsonicApi() = default;
+
+SubsonicNode SubsonicApi::envelope(bool ok) const
+{
+    SubsonicNode root(QStringLiteral("subsonic-response"));
+    root.set(QStringLiteral("status"), ok ? QStringLiteral("ok") : QStringLiteral("failed"))
+        .set(QStringLiteral("version"), QString::fromLatin1(kApiVersion))
+        .set(QStringLiteral("type"), QStringLiteral("velmor"))
+        .set(QStringLiteral("serverVersion"), m_serverVersion)
+        .set(QStringLiteral("openSubsonic"), true);
+    return root;
+}
+
+SubsonicAnswer SubsonicApi::written(const SubsonicRequest &request, SubsonicNode root) const
+{
+    SubsonicAnswer answer;
+    if (request.value(QStringLiteral("f")) == QLatin1String("json")) {
+        answer.contentType = kJson;
+        answer.body = root.toJson();
+    } else {
+        answer.contentType = kXml;
+        answer.body = root.toXml();
+    }
+    return answer;
+}
+
+SubsonicAnswer SubsonicApi::answer(const SubsonicRequest &request)
+{
+    QString endpoint = request.endpoint;
+    if (endpoint.endsWith(kViewSuffix))
+        endpoint.chop(kViewSuffix.size());
+    const auto failed = [&](int code, const QString &message, std::chrono::milliseconds delay) {
+        SubsonicNode root = envelope(false);
+        root.add(SubsonicNode(QStringLiteral("error"))
+                     .set(QStringLiteral("code"), code)
+                     .set(QStringLiteral("message"), message));
+        SubsonicAnswer answer = written(request, std::move(root));
+        answer.delay = delay;
+        return answer;
+    };
+
+    SubsonicCall call{request, QString(), false};
+    // OpenSubsonic asks for the extension list to be open to everyone, so
+    // a client can learn how to log in before it does.
+    if (endpoint != QLatin1String("getOpenSubsonicExtensions")) {
+        if (!request.has(QStringLiteral("v")))
+            return failed(10, QStringLiteral("Required parameter is missing: v"), {});
+        if (const int code = versionProblem(request.value(QStringLiteral("v"))))
+            return failed(code,
+                          code == 20 ? QStringLiteral("Incompatible Subsonic REST protocol "
+                                                      "version. Client must upgrade.")
+                                     : QStringLiteral("Incompatible Subsonic REST protocol "
+                                                      "version. Server must upgrade."),
+                          {});
+        const SubsonicCaller caller = m_auth->check(request);
+        if (caller.errorCode != 0)
+            return failed(caller.errorCode, caller.message, caller.delay);
+        call.user = caller.user;
+        call.admin = caller.admin;
+    }
+    SubsonicResult result = dispatch(endpoint, call);
+    if (result.raw)
+        return std::move(*result.raw);
+    if (result.errorCode >= 0)
+        return failed(result.errorCode, result.message, {});
+    SubsonicNode root = envelope(true);
+    if (result.element)
+        root.add(std::move(*result.element));
+    return written(request, std::move(root));
+}
+
+SubsonicResult SubsonicApi::dispatch(const QString &endpoint, const SubsonicCall &call)
+{
+    if (endpoint == QLatin1String("ping"))
+        return SubsonicResult::ok();
+    if (endpoint == QLatin1String("getLicense"))
+        return SubsonicResult::of(
+            SubsonicNode(QStringLiteral("license")).set(QStringLiteral("valid"), true));
+    if (endpoint == QLatin1String("getOpenSubsonicExtensions")) {
+        SubsonicResult result;
+        // The extensions are a list directly in the envelope.
+        SubsonicNode root = envelope(true);
+        for (const char *name : kExtensions)
+            root.add(
+                SubsonicNode(QStringLiteral("openSubsonicExtensions"), SubsonicNode::Shape::List)
+                    .set(QStringLiteral("name"), QString::fromLatin1(name))
+                    .add(SubsonicNode(QStringLiteral("versions"), SubsonicNode::Shape::ScalarList)
+                             .setText(1)));
+        result.raw = written(call.request, std::move(root));
+        return result;
+    }
+    if (endpoint == QLatin1String("getUser"))
+        return user(call);
+    if (endpoint == QLatin1String("getScanStatus"))
+        return scanStatus();
+    if (SubsonicMedia::answers(endpoint))
+        return m_media->answer(endpoint, call);
+    if (SubsonicBrowse::answers(endpoint)) {
+        if (!m_browse)
+            return SubsonicResult::error(0, QStringLiteral("this service serves no music "
+                                                           "library (start it with --library)"));
+        return m_browse->answer(endpoint, call);
+    }
+    return SubsonicResult::error(0, QStringLiteral("Unknown endpoint: %1").arg(endpoint));
+}
+
+SubsonicResult SubsonicApi::user(const SubsonicCall &call) const
+{
+    const QString asked = call.request.value(QStringLiteral("username"));
+    if (!asked.isEmpty() && asked != call.user && !call.admin)
+        return SubsonicResult::error(50, QStringLiteral("User is not authorized for the given "
+                                                        "operation."));
+    if (!asked.isEmpty() && asked != call.user)
+        return SubsonicResult::error(70, QStringLiteral("User not found"));
+    SubsonicNode node(QStringLiteral("user"));
+    node.set(QStringLiteral("username"), call.user)
+        .set(QStringLiteral("scrobblingEnabled"), true)
+        .set(QStringLiteral("adminRole"), call.admin)
+        .set(QStringLiteral("settingsRole"), false)
+        .set(QStringLiteral("downloadRole"), true)
+        .set(QStringLiteral("uploadRole"), false)
+        .set(QStringLiteral("playlistRole"), true)
+        .set(QStringLiteral("coverArtRole"), true)
+        .set(QStringLiteral("commentRole"), false)
+        .set(QStringLiteral("podcastRole"), false)
+        .set(QStringLiteral("streamRole"), true)
+        .set(QStringLiteral("jukeboxRole"), false)
+        .set(QStringLiteral("shareRole"), false)
+        .set(QStringLiteral("videoConversionRole"), false)
+        .add(SubsonicNode(QStringLiteral("folder"), SubsonicNode::Shape::ScalarList)
+                 .setText(SubsonicBrowse::kFolderId));
+    return SubsonicResult::of(std::move(node));
+}
+
+SubsonicResult SubsonicApi::scanStatus() const
+{
+    const auto [scanning, count] = m_scanState ? m_scanState() : std::pair<bool, qint64>();
+    return SubsonicResult::of(SubsonicNode(QStringLiteral("scanStatus"))
+                                  .set(QStringLiteral("scanning"), scanning)
+                                  .set(QStringLiteral("count"), count));
+}
+
+} // namespace musicd

@@ -1,0 +1,83 @@
+// velmor-musicd's Subsonic face (API 1.16.1 with the OpenSubsonic
+// extensions it lists): answer() turns one request under /rest/ into its
+// answer, XML by default or JSON with f=json, errors as the API numbers
+// them with HTTP 200 as the API does. The browsing, list, search, star and
+// playlist endpoints are SubsonicBrowse's, the media ones (stream, cover
+// art, lyrics) SubsonicMedia's; this class checks the version and the
+// caller and writes the envelope. Called from many request threads at once.
+#pragma once
+
+#include "musicd/ApiLibrary.h"
+#include "musicd/MusicSource.h"
+#include "musicd/SubsonicAuth.h"
+#include "musicd/SubsonicNode.h"
+#include "musicd/SubsonicRequest.h"
+
+#include <functional>
+#include <memory>
+
+namespace musicd {
+
+class SubsonicBrowse;
+class SubsonicMedia;
+
+// What one endpoint gives: an element for the envelope (or none: a bare
+// "ok"), an API error, or bytes of its own (a stream, a picture).
+struct SubsonicResult
+{
+    std::optional<SubsonicNode> element;
+    int errorCode = -1; // -1: no error
+    QString message;
+    std::optional<SubsonicAnswer> raw;
+
+    static SubsonicResult ok() { return {}; }
+    static SubsonicResult of(SubsonicNode node) { return {std::move(node), -1, QString(), {}}; }
+    static SubsonicResult error(int code, const QString &message)
+    {
+        return {std::nullopt, code, message, {}};
+    }
+};
+
+// The caller of an endpoint: who asks, and what they asked.
+struct SubsonicCall
+{
+    const SubsonicRequest &request;
+    QString user;
+    bool admin = false;
+};
+
+class SubsonicApi
+{
+public:
+    static const char kApiVersion[];
+
+    // library: none without --library (browsing endpoints then answer
+    // error 0); media: where audio, lyrics and pictures come from. Both
+    // must outlive the API.
+    SubsonicApi(ApiLibrary *library, MusicSource &media, std::unique_ptr<SubsonicAuth> auth,
+                QString serverVersion);
+    ~SubsonicApi();
+
+    // The scan's state for getScanStatus: scanning or not, tracks indexed.
+    using ScanState = std::function<std::pair<bool, qint64>()>;
+    void setScanState(ScanState state) { m_scanState = std::move(state); }
+
+    SubsonicAnswer answer(const SubsonicRequest &request);
+
+    // The envelope alone, for tests and for errors: status "ok" or "failed".
+    SubsonicNode envelope(bool ok) const;
+
+private:
+    SubsonicResult dispatch(const QString &endpoint, const SubsonicCall &call);
+    SubsonicResult user(const SubsonicCall &call) const;
+    SubsonicResult scanStatus() const;
+    SubsonicAnswer written(const SubsonicRequest &request, SubsonicNode root) const;
+
+    std::unique_ptr<SubsonicAuth> m_auth;
+    std::unique_ptr<SubsonicBrowse> m_browse;
+    std::unique_ptr<SubsonicMedia> m_media;
+    QString m_serverVersion;
+    ScanState m_scanState;
+};
+
+} // namespace musicd
