@@ -134,7 +134,7 @@ TEST_F(HttpServerTest, RequestsAreMeasuredBeforeAnyWorkerSeesThem)
         {"body on GET", "GET /ok HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello", 413},
         {"chunked GET", "GET /ok HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", 413},
         {"500 MB announced", "POST /post HTTP/1.1\r\nContent-Length: 524288000\r\n\r\n", 413},
-        {"just over the cap", "POST /post HTTP/1.1\r\nContent-Length: 4097\r\n\r\n", 413},
+        {"just over the cap", "POST /post HTTP/1.1\r\nContent-Length: 65537\r\n\r\n", 413},
         {"chunked POST", "POST /post HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", 411},
         {"two lengths", "POST /post HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd",
          400},
