@@ -93,6 +93,12 @@ FakeSubsonic::FakeSubsonic()
             for (int i = 0; i < 200 && !m_http.stopping(); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             return answer(res, envelope({}));
+        case Mode::Trickle:
+            return res.set_chunked_content_provider(
+                "application/json", [this](size_t, httplib::DataSink &sink) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                    return !m_http.stopping() && sink.write(" ", 1);
+                });
         case Mode::WrongTypes:
             return answer(res, "{\"subsonic-response\":{\"status\":\"ok\",\"searchResult3\":"
                                "{\"song\":[{\"id\":{},\"title\":[1]},{\"id\":\"x\",\"duration\":"

@@ -1,7 +1,7 @@
 // A Subsonic server inside the test: canned JSON built from a song table,
 // token authentication checked as a real server checks it, and modes that
 // turn every answer hostile (garbage, failed status, huge, slow, wrong
-// types, deep nesting). Listens on 127.0.0.1 with a free port.
+// types, deep nesting, silence, a trickle). Listens on 127.0.0.1 with a free port.
 #pragma once
 
 #include "tests/common/TestHttpServer.h"
@@ -30,7 +30,17 @@ public:
         QString coverArt;
     };
 
-    enum class Mode { Normal, Garbage, Failed, Huge, Slow, WrongTypes, DeepNesting, HttpError };
+    enum class Mode {
+        Normal,
+        Garbage,
+        Failed,
+        Huge,
+        Slow,    // says nothing for ten seconds
+        Trickle, // a byte every 200 ms, for good
+        WrongTypes,
+        DeepNesting,
+        HttpError
+    };
 
     FakeSubsonic();
     bool start() { return m_http.start(); }

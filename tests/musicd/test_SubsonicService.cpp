@@ -37,8 +37,9 @@ CliRun cli(const QString &service, const QStringList &args)
 QString writePasswordFile(const QTemporaryDir &dir, const QByteArray &password,
                           QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner)
 {
-    const QString path = dir.filePath(QStringLiteral("password"));
-    QFile::remove(path);
+    // A file of its own per call: a test may prepare several at once.
+    static int made = 0;
+    const QString path = dir.filePath(QStringLiteral("password-%1").arg(++made));
     QFile f(path);
     f.open(QIODevice::WriteOnly);
     f.write(password + "\n");
