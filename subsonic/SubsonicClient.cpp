@@ -227,7 +227,9 @@ QString SubsonicClient::signedUrl(const QString &method, const Params &params) c
     QString base = QString::fromLatin1(QUrl(m_settings.baseUrl).toEncoded());
     while (base.endsWith(QLatin1Char('/')))
         base.chop(1);
-    return base + QStringLiteral("/rest/") + method + QLatin1Char('?') + query(all);
+    // ".view": the original server answers only these paths; every later one
+    // takes both.
+    return base + QStringLiteral("/rest/") + method + QStringLiteral(".view?") + query(all);
 }
 
 std::string SubsonicClient::cacheKey(const QString &method, const Params &params)

@@ -146,7 +146,7 @@ TEST_F(SubsonicBridge, LinkSendsThePlayerToTheServersSignedStream)
         const QUrl url(musicservice::cutSongLink(json));
         EXPECT_EQ(url.host(), QStringLiteral("127.0.0.1"));
         EXPECT_EQ(url.port(), m_fake.port());
-        EXPECT_EQ(url.path(), QStringLiteral("/rest/stream"));
+        EXPECT_EQ(url.path(), QStringLiteral("/rest/stream.view"));
         const QUrlQuery q(url);
         EXPECT_EQ(q.queryItemValue(QStringLiteral("id")), QStringLiteral("alpha-7"));
         EXPECT_EQ(q.queryItemValue(QStringLiteral("c")), QStringLiteral("velmor"));

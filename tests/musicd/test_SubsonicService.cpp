@@ -208,7 +208,7 @@ TEST(SubsonicService, BridgeServesTheLibraryOfOwnSubsonicApi)
         ASSERT_EQ(link.exitCode, 0) << track.title.toStdString();
         const QUrl url(link.out.value(0));
         EXPECT_EQ(url.port(), ownUrl.port());
-        EXPECT_EQ(url.path(), QStringLiteral("/rest/stream"));
+        EXPECT_EQ(url.path(), QStringLiteral("/rest/stream.view"));
         httplib::Client audio(ownUrl.host().toStdString(), ownUrl.port());
         const auto bytes =
             audio.Get(url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority).toStdString());

@@ -243,7 +243,7 @@ TEST_F(MainWindowLibraryTest, PlaysTheLibraryThroughTheSubsonicBridge)
     MediaPlayer *player = form->mediaPlayer;
     const QUrl played(player->url());
     EXPECT_EQ(played.port(), own.port()) << player->url().toStdString();
-    EXPECT_EQ(played.path(), QStringLiteral("/rest/stream"));
+    EXPECT_EQ(played.path(), QStringLiteral("/rest/stream.view"));
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return player->playState() == MediaPlayer::kStatePlaying; }, 10000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return player->currentMedia().duration() > 0; }, 5000));
