@@ -219,10 +219,10 @@ QString SubsonicClient::signedUrl(const QString &method, const Params &params) c
     const QString salt = QString::fromLatin1(saltBytes.toHex());
     Params all = params;
     all += Params{{QStringLiteral("u"), m_settings.user},
-            {QStringLiteral("t"), token(m_settings.password, salt)},
-            {QStringLiteral("s"), salt},
-            {QStringLiteral("v"), QLatin1String(kApiVersion)},
-            {QStringLiteral("c"), QLatin1String(kClientName)}};
+                  {QStringLiteral("t"), token(m_settings.password, salt)},
+                  {QStringLiteral("s"), salt},
+                  {QStringLiteral("v"), QLatin1String(kApiVersion)},
+                  {QStringLiteral("c"), QLatin1String(kClientName)}};
     // Percent-encoded: the player cuts the link out of its answer as ASCII.
     QString base = QString::fromLatin1(QUrl(m_settings.baseUrl).toEncoded());
     while (base.endsWith(QLatin1Char('/')))
