@@ -33,6 +33,9 @@ struct Song
     QString audioSuffix;
     int durationSeconds = -1;
     qint64 audioBytes = -1;
+    // Where the player fetches the audio when it is not served here (a
+    // Subsonic server's signed stream URL); empty for our own /music/ path.
+    QString audioUrl;
 };
 
 // One result page of a search.

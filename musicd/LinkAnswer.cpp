@@ -60,8 +60,11 @@ QByteArray linkAnswerJson(const std::optional<Song> &song, const QString &host)
                                  "found\",\"data\":{\"lyric_url\":\"\",\"songId\":\"\"}}");
 
     const Song &s = *song;
-    QString url = QStringLiteral("\"url\":\"") + escapedUrl(host, audioPath(s)) +
-                  QStringLiteral("?xcode=") + xcode(s);
+    // Audio kept elsewhere is fetched from there, by the URL as it is.
+    QString url = QStringLiteral("\"url\":\"") +
+                  (s.audioUrl.isEmpty()
+                       ? escapedUrl(host, audioPath(s)) + QStringLiteral("?xcode=") + xcode(s)
+                       : jsonEscape(s.audioUrl));
     if (linkHasSrcParameter(s))
         url += QStringLiteral("&src=") + jsonEscape(QStringLiteral("/app/search/searchList.php"));
     url += QStringLiteral("\",");

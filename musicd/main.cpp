@@ -20,6 +20,7 @@
 #include "musicd/ScanStatus.h"
 #include "musicd/SubsonicApi.h"
 #include "musicd/SubsonicUsers.h"
+#include "musicd/SubsonicSource.h"
 #include "ownservice/FileIntakeToken.h"
 #include "ownservice/LibrarySettings.h"
 #include "ownservice/OwnService.h"
@@ -286,7 +287,10 @@ int main(int argc, char **argv)
         "    folders (with a user added, 'systemctl --user edit velmor-musicd' and\n"
         "    Environment=\"VELMOR_MUSICD_OPTIONS=--listen 0.0.0.0 --port 18750\"\n"
         "    serve the LAN);\n"
-        "  by hand: velmor-musicd --library DIR.\n"
+        "  by hand: velmor-musicd --library DIR;\n"
+        "  from a Subsonic server: velmor-musicd --subsonic http://HOST:PORT --user NAME\n"
+        "    --password-file FILE (the password on the file's first line; the file\n"
+        "    readable by you alone); audio then streams from the server itself.\n"
         "GET /status answers the library's state (JSON).\n"
         "\n"
         "Subsonic apps: the Subsonic API (1.16.1, OpenSubsonic) answers at /rest/. Without a\n"
@@ -351,8 +355,21 @@ int main(int argc, char **argv)
         QStringLiteral("no-auth"),
         QStringLiteral("Serve a --listen address off this computer without a users file: "
                        "anyone who reaches it may use every endpoint, /rest/ included."));
+    const QCommandLineOption subsonicOption(
+        QStringLiteral("subsonic"),
+        QStringLiteral("Serve the songs of the Subsonic server at URL (http:// only; may "
+                       "include a path) instead of a library or the built-in catalogue."),
+        QStringLiteral("URL"));
+    const QCommandLineOption userOption(QStringLiteral("user"),
+                                        QStringLiteral("The user name on the Subsonic server."),
+                                        QStringLiteral("NAME"));
+    const QCommandLineOption passwordFileOption(
+        QStringLiteral("password-file"),
+        QStringLiteral("The Subsonic password: the first line of FILE, which only you may read."),
+        QStringLiteral("FILE"));
     parser.addOptions({portOption, libraryOption, indexOption, listenOption, rescanOption,
-                       announceOption, keyOption, usersOption, addUserOption, noAuthOption});
+                       announceOption, keyOption, usersOption, addUserOption, noAuthOption,
+                       subsonicOption, userOption, passwordFileOption});
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser, parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
@@ -444,8 +461,13 @@ int main(int argc, char **argv)
         return 2;
     }
     const bool announcing = parser.isSet(announceOption);
+    const bool bridging = parser.isSet(subsonicOption);
+    if (bridging && parser.isSet(libraryOption))
+        return usageError(parser, QStringLiteral("--subsonic and --library exclude each other"));
+    if (!bridging && (parser.isSet(userOption) || parser.isSet(passwordFileOption)))
+        return usageError(parser, QStringLiteral("--user and --password-file go with --subsonic"));
     QStringList libraryDirs = parser.values(libraryOption);
-    if (announcing && libraryDirs.isEmpty()) {
+    if (announcing && libraryDirs.isEmpty() && !bridging) {
         const LibrarySettingsFile::ReadResult settings =
             LibrarySettingsFile::read(LibrarySettingsFile::defaultPath());
         if (!settings.warning.isEmpty())
@@ -525,6 +547,16 @@ int main(int argc, char **argv)
         librarySource = library.get();
         source = std::move(library);
         scanStatus = std::make_unique<musicd::ScanStatus>(*index, *scanner, roots);
+    }
+    if (bridging) {
+        QString why;
+        source =
+            musicd::SubsonicSource::open(parser.value(subsonicOption), parser.value(userOption),
+                                         parser.value(passwordFileOption), &why);
+        if (!source) {
+            say(why);
+            return 1;
+        }
     }
     musicd::MusicService service(std::move(source));
     // The Subsonic face browses the index; without a library it serves

@@ -49,7 +49,8 @@ LAYERS = {
     "app": ["desktop", "window"],
     # The two other programs.
     "cli": ["service"],
-    "musicd": ["ownservice"],
+    "subsonic": ["net"],
+    "musicd": ["ownservice", "subsonic"],
 }
 
 MAX_SOURCES = 25
