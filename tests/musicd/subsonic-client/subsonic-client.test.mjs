@@ -36,7 +36,7 @@ if (!musicd || !makeLibrary) {
 
 const work = mkdtempSync(path.join(tmpdir(), 'velmor-subsonic-'));
 const library = JSON.parse(execFileSync(makeLibrary, [path.join(work, 'music')], {
-    encoding: 'utf8',
+    encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'],
 }));
 const tracks = library.tracks;
 const fileOf = (track) => readFileSync(path.join(library.root, track.path));
