@@ -31,7 +31,9 @@ run_packages=(
 # events the playlist sends. A private sound server (with a null sink and its
 # recorder) lets a test hear what the player sends to it. The window tests
 # on the virtual display start a small window manager (openbox) where a
-# desktop would have one, and draw Arabic and Hebrew titles (DejaVu).
+# desktop would have one, and draw Arabic and Hebrew titles (DejaVu). The
+# Subsonic face of the service is driven by a GTK client's own adapter
+# (sublime-music) and its XML answers are checked with xmllint.
 test_packages=(
     git
     libgtest-dev libbenchmark-dev
@@ -42,6 +44,7 @@ test_packages=(
     dbus-daemon dbus-bin playerctl
     qt6-base-private-dev
     pulseaudio pulseaudio-utils
+    sublime-music libxml2-utils
 )
 
 group="${1:-test}"
@@ -65,4 +68,21 @@ if [ ${#missing[@]} -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive
     $SUDO apt-get -o DPkg::Lock::Timeout=600 update -q
     $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The Subsonic client test runs an npm package under Node.js: Debian's node
+# and npm where the machine has neither, then the exact versions of its
+# package-lock.json (again only when the lock changed since the last one).
+if [ "$group" = test ]; then
+    if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+        if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+        export DEBIAN_FRONTEND=noninteractive
+        $SUDO apt-get -o DPkg::Lock::Timeout=600 update -q
+        $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends nodejs npm
+    fi
+    client="$(cd "$(dirname "$0")/.." && pwd)/tests/musicd/subsonic-client"
+    if ! cmp -s "$client/package-lock.json" "$client/node_modules/.velmor-lock"; then
+        (cd "$client" && npm ci --no-audit --no-fund --loglevel=error)
+        cp "$client/package-lock.json" "$client/node_modules/.velmor-lock"
+    fi
 fi
