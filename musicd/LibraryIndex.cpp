@@ -88,7 +88,9 @@ IndexedTrack trackOfRow(sqlite3_stmt *stmt)
     t.album = columnText(stmt, 6);
     t.durationSeconds = sqlite3_column_int(stmt, 7);
     t.hasLyrics = sqlite3_column_int(stmt, 8) != 0;
-    t.hasCover = sqlite3_column_int(stmt, 9) != 0;
+    // The cover column: 1 an embedded picture, 2 a picture file beside it.
+    t.hasCover = (sqlite3_column_int(stmt, 9) & 1) != 0;
+    t.hasFolderPicture = (sqlite3_column_int(stmt, 9) & 2) != 0;
     return t;
 }
 
@@ -427,7 +429,7 @@ void bindTrack(sqlite3_stmt *stmt, const IndexedTrack &t, qint64 albumId, qint64
     bindText(stmt, 7, LibraryIndex::looseKey(t.artist));
     sqlite3_bind_int(stmt, 8, t.durationSeconds);
     sqlite3_bind_int(stmt, 9, t.hasLyrics ? 1 : 0);
-    sqlite3_bind_int(stmt, 10, t.hasCover ? 1 : 0);
+    sqlite3_bind_int(stmt, 10, (t.hasCover ? 1 : 0) | (t.hasFolderPicture ? 2 : 0));
     bindText(stmt, 11, t.albumArtist);
     sqlite3_bind_int(stmt, 12, t.track);
     sqlite3_bind_int(stmt, 13, t.disc);

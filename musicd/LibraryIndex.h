@@ -47,6 +47,9 @@ struct IndexedTrack
     int durationSeconds = 0;
     bool hasLyrics = false; // embedded lyrics
     bool hasCover = false;  // embedded picture
+    // A picture file in the album folder, or the artist folder above it,
+    // when the file was read.
+    bool hasFolderPicture = false;
     QString albumArtist;
     QStringList artists; // each artist; empty: artist is the one
     QString genre;

@@ -16,6 +16,11 @@
 namespace musicd {
 namespace {
 
+// Picture files, in order of preference, compared ignoring case.
+const char *const kPictureNames[] = {"artist", "folder", "cover"};
+const char *const kPictureSuffixes[] = {"jpg", "jpeg", "png"};
+
+
 // Files per transaction, and the longest a batch stays open: small enough
 // that searches see a long scan grow, large enough that commits stay cheap.
 constexpr int kBatchFiles = 500;
@@ -81,6 +86,7 @@ IndexedTrack trackFromTags(const std::string &path, const std::string &root, qin
     t.durationSeconds = tags.durationSeconds;
     t.hasLyrics = tags.hasLyrics;
     t.hasCover = tags.hasCover;
+    t.hasFolderPicture = LibraryScanner::hasFolderPicture(path, root);
     t.albumArtist = tags.albumArtist;
     t.artists = tags.artists;
     t.genre = tags.genre;
@@ -617,6 +623,56 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
         progress(last);
     }
     return summary;
+}
+
+std::string LibraryScanner::pictureFileIn(const std::string &dir)
+{
+    DIR *d = ::opendir(dir.c_str());
+    if (!d)
+        return std::string();
+    std::vector<std::string> names;
+    while (const dirent *e = ::readdir(d))
+        names.emplace_back(e->d_name);
+    ::closedir(d);
+    for (const char *want : kPictureNames) {
+        for (const char *suffix : kPictureSuffixes) {
+            const QString wanted =
+                QStringLiteral("%1.%2").arg(QLatin1String(want), QLatin1String(suffix));
+            for (const std::string &name : names) {
+                if (QString::fromUtf8(name).compare(wanted, Qt::CaseInsensitive) == 0)
+                    return dir + "/" + name;
+            }
+        }
+    }
+    return std::string();
+}
+
+
+bool LibraryScanner::hasFolderPicture(const std::string &path, const std::string &root)
+{
+    // Files arrive folder by folder, so the same folders are asked about
+    // again and again: the last answers (album, artist) save reading them.
+    thread_local std::pair<std::string, bool> lastAnswers[2];
+    const auto pictureIn = [](const std::string &dir, std::pair<std::string, bool> &last) {
+        if (dir != last.first)
+            last = {dir, !pictureFileIn(dir).empty()};
+        return last.second;
+    };
+    const std::string::size_type slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0)
+        return false;
+    const std::string albumDir = path.substr(0, slash);
+    if (pictureIn(albumDir, lastAnswers[0]))
+        return true;
+    const std::string::size_type up = albumDir.rfind('/');
+    if (up == std::string::npos || up == 0)
+        return false;
+    const std::string artistDir = albumDir.substr(0, up);
+    // The artist folder counts only inside the root, not the root itself.
+    const bool inside = !root.empty() && artistDir.size() > root.size() &&
+                        artistDir.compare(0, root.size(), root) == 0 &&
+                        artistDir[root.size()] == '/';
+    return inside && pictureIn(artistDir, lastAnswers[1]);
 }
 
 } // namespace musicd

@@ -100,6 +100,12 @@ public:
     // walks the folders.
     void loadSearchMemory();
 
+    // The picture file of a folder (artist, folder or cover .jpg/.jpeg/.png,
+    // names compared ignoring case, in that order), or empty.
+    static std::string pictureFileIn(const std::string &dir);
+    // Whether the album folder of the file at path, or the artist folder
+    // above it (inside root, not root itself), has a picture file.
+    static bool hasFolderPicture(const std::string &path, const std::string &root);
     // The canonical form of a path (symlinks resolved); empty if it has none.
     static std::string canonical(const std::string &path);
 

@@ -21,10 +21,6 @@ constexpr int kSingerTracksLooked = 50;
 const char kText[] = "text/plain; charset=utf-8";
 const char kJpeg[] = "image/jpeg";
 
-// Picture files, in order of preference, compared ignoring case.
-const char *const kPictureNames[] = {"artist", "folder", "cover"};
-const char *const kPictureSuffixes[] = {"jpg", "jpeg", "png"};
-
 std::string parentOf(const std::string &path)
 {
     const std::string::size_type slash = path.rfind('/');
@@ -41,29 +37,6 @@ QByteArray readSmallFile(const std::string &path, qint64 maxBytes)
     if (file->read(0, bytes.data(), bytes.size()) != bytes.size())
         return QByteArray();
     return bytes;
-}
-
-// The picture file of a folder, if it has one (names compared ignoring case).
-std::string pictureFileIn(const std::string &dir)
-{
-    DIR *d = ::opendir(dir.c_str());
-    if (!d)
-        return std::string();
-    std::vector<std::string> names;
-    while (const dirent *e = ::readdir(d))
-        names.emplace_back(e->d_name);
-    ::closedir(d);
-    for (const char *want : kPictureNames) {
-        for (const char *suffix : kPictureSuffixes) {
-            const QString wanted =
-                QStringLiteral("%1.%2").arg(QLatin1String(want), QLatin1String(suffix));
-            for (const std::string &name : names) {
-                if (QString::fromUtf8(name).compare(wanted, Qt::CaseInsensitive) == 0)
-                    return dir + "/" + name;
-            }
-        }
-    }
-    return std::string();
 }
 
 } // namespace
@@ -167,7 +140,7 @@ bool LibrarySource::hasPicture(const IndexedTrack &track) const
     if (track.hasCover)
         return true;
     const std::string albumDir = parentOf(track.path);
-    if (!pictureFileIn(albumDir).empty())
+    if (!LibraryScanner::pictureFileIn(albumDir).empty())
         return true;
     const std::string artistDir = parentOf(albumDir);
     // The artist folder counts only inside a root, and not the root itself
@@ -176,13 +149,13 @@ bool LibrarySource::hasPicture(const IndexedTrack &track) const
     bool isRoot = false;
     for (const std::string &root : m_scanner.roots())
         isRoot = isRoot || real == root;
-    return !isRoot && m_scanner.isUnderRoots(real) && !pictureFileIn(artistDir).empty();
+    return !isRoot && m_scanner.isUnderRoots(real) && !LibraryScanner::pictureFileIn(artistDir).empty();
 }
 
 QByteArray LibrarySource::pictureBytesFor(const IndexedTrack &track) const
 {
     const std::string albumDir = parentOf(track.path);
-    std::string file = pictureFileIn(albumDir);
+    std::string file = LibraryScanner::pictureFileIn(albumDir);
     if (file.empty()) {
         const std::string artistDir = parentOf(albumDir);
         const std::string real = LibraryScanner::canonical(artistDir);
@@ -190,7 +163,7 @@ QByteArray LibrarySource::pictureBytesFor(const IndexedTrack &track) const
         for (const std::string &root : m_scanner.roots())
             isRoot = isRoot || real == root;
         if (!isRoot && m_scanner.isUnderRoots(real))
-            file = pictureFileIn(artistDir);
+            file = LibraryScanner::pictureFileIn(artistDir);
     }
     if (!file.empty()) {
         const std::string real = LibraryScanner::canonical(file);
