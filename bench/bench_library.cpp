@@ -18,9 +18,9 @@
 // The libraries are generated here: tones encoded once by lame/flac/oggenc,
 // then copied and tagged through TagLib (10,000 files); the 100,000-track
 // library is hard links of one untagged file under "Artist - Title" names.
-#include "musicd/IndexLibrary.h"
-#include "musicd/LibraryIndex.h"
-#include "musicd/LibraryScanner.h"
+#include "musicd/library/IndexLibrary.h"
+#include "musicd/library/LibraryIndex.h"
+#include "musicd/library/LibraryScanner.h"
 #include "musicd/SearchPageHtml.h"
 #include "tests/common/MusicdServer.h"
 #include "tests/common/TestLibrary.h"

@@ -4,7 +4,7 @@
 // bounded length) and a length is never negative; the embedded lyrics and
 // cover readers get the same bytes and must come back.
 #include "fuzz/FuzzCheck.h"
-#include "musicd/TagReader.h"
+#include "musicd/library/TagReader.h"
 
 #include <QStringList>
 #include <cstdint>

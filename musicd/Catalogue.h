@@ -4,6 +4,8 @@
 // stored. Read-only after construction, so request threads share it freely.
 #pragma once
 
+#include "musicd/search/Song.h"
+
 #include <QList>
 #include <QString>
 #include <optional>
@@ -16,33 +18,6 @@ struct Singer
     bool latin = false;      // lyrics in English rather than Chinese
     bool hasPicture = false; // the singer page shows a cover picture
     QString pictureKey;      // file name (without ".jpg") of the picture
-};
-
-struct Song
-{
-    qint64 id = 0;
-    int index = 0; // position in the catalogue or among the synthetic rows
-    QString title;
-    QString singer;
-    QString album; // without book-title marks; empty when the song has none
-    bool latin = false;
-    bool hasLyrics = true;
-    int singerIndex = -1; // into Catalogue::singers(); -1 for synthetic rows
-    // A library file's own format, length and size; a synthesised song is a
-    // WAV whose length and size its Tune tells (these stay empty/negative).
-    QString audioSuffix;
-    int durationSeconds = -1;
-    qint64 audioBytes = -1;
-    // Where the player fetches the audio when it is not served here (a
-    // Subsonic server's signed stream URL); empty for our own /music/ path.
-    QString audioUrl;
-};
-
-// One result page of a search.
-struct SearchPage
-{
-    qint64 total = 0; // every song the words match
-    QList<Song> rows; // the songs of the page asked for (none beyond the last)
 };
 
 class Catalogue

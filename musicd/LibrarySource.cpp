@@ -2,7 +2,7 @@
 
 #include "musicd/LyricText.h"
 #include "musicd/SingerPage.h"
-#include "musicd/TagReader.h"
+#include "musicd/library/TagReader.h"
 
 #include <QFile>
 #include <dirent.h>
@@ -149,7 +149,8 @@ bool LibrarySource::hasPicture(const IndexedTrack &track) const
     bool isRoot = false;
     for (const std::string &root : m_scanner.roots())
         isRoot = isRoot || real == root;
-    return !isRoot && m_scanner.isUnderRoots(real) && !LibraryScanner::pictureFileIn(artistDir).empty();
+    return !isRoot && m_scanner.isUnderRoots(real) &&
+           !LibraryScanner::pictureFileIn(artistDir).empty();
 }
 
 QByteArray LibrarySource::pictureBytesFor(const IndexedTrack &track) const

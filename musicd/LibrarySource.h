@@ -11,9 +11,9 @@
 #pragma once
 
 #include "musicd/ByteCache.h"
-#include "musicd/LibraryIndex.h"
-#include "musicd/LibraryScanner.h"
 #include "musicd/MusicSource.h"
+#include "musicd/library/LibraryIndex.h"
+#include "musicd/library/LibraryScanner.h"
 
 #include <atomic>
 

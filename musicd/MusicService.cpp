@@ -1,16 +1,16 @@
 #include "musicd/MusicService.h"
 
-#include "musicd/HttpAnswer.h"
-#include "musicd/HttpRequest.h"
-#include "musicd/HttpServer.h"
 #include "musicd/LinkAnswer.h"
 #include "musicd/LyricFile.h"
 #include "musicd/QueryText.h"
-#include "musicd/RequestHead.h"
 #include "musicd/SearchPageHtml.h"
 #include "musicd/SingerPage.h"
 #include "musicd/SubsonicApi.h"
 #include "musicd/SyntheticSource.h"
+#include "musicd/http/HttpAnswer.h"
+#include "musicd/http/HttpRequest.h"
+#include "musicd/http/HttpServer.h"
+#include "musicd/http/RequestHead.h"
 #include "ownservice/ServiceStatus.h"
 
 #include <algorithm>

@@ -7,7 +7,7 @@
 
 #include "musicd/ByteCache.h"
 #include "musicd/Catalogue.h"
-#include "musicd/OpenFile.h"
+#include "musicd/library/OpenFile.h"
 
 #include <QList>
 #include <QString>

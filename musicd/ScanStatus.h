@@ -4,8 +4,8 @@
 // scan thread reports pass starts and ends; request threads read.
 #pragma once
 
-#include "musicd/LibraryIndex.h"
-#include "musicd/LibraryScanner.h"
+#include "musicd/library/LibraryIndex.h"
+#include "musicd/library/LibraryScanner.h"
 #include "ownservice/ServiceStatus.h"
 
 #include <QByteArray>

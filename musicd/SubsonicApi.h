@@ -7,11 +7,11 @@
 // caller and writes the envelope. Called from many request threads at once.
 #pragma once
 
-#include "musicd/ApiLibrary.h"
 #include "musicd/MusicSource.h"
 #include "musicd/SubsonicAuth.h"
 #include "musicd/SubsonicNode.h"
 #include "musicd/SubsonicRequest.h"
+#include "musicd/library/ApiLibrary.h"
 
 #include <functional>
 #include <memory>

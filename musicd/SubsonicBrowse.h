@@ -4,8 +4,8 @@
 // elements; a missing parameter is error 10, an unknown ID 70.
 #pragma once
 
-#include "musicd/ApiLibrary.h"
 #include "musicd/SubsonicApi.h"
+#include "musicd/library/ApiLibrary.h"
 
 namespace musicd {
 

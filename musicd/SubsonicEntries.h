@@ -6,8 +6,8 @@
 // getMusicDirectory or getCoverArt ID says what it names.
 #pragma once
 
-#include "musicd/ApiLibrary.h"
 #include "musicd/SubsonicNode.h"
+#include "musicd/library/ApiLibrary.h"
 
 namespace musicd::subsonic {
 

@@ -6,10 +6,10 @@
 // song) and the artist's info with picture URLs on getCoverArt.
 #pragma once
 
-#include "musicd/ApiLibrary.h"
 #include "musicd/ByteCache.h"
 #include "musicd/MusicSource.h"
 #include "musicd/SubsonicApi.h"
+#include "musicd/library/ApiLibrary.h"
 
 namespace musicd {
 

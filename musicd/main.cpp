@@ -11,16 +11,16 @@
 // address other than loopback the player's protocol is served only under a
 // secret base path, /k/KEY (--key, or a random key), and the URL line
 // carries it.
-#include "musicd/HttpServer.h"
-#include "musicd/IndexLibrary.h"
-#include "musicd/LibraryScanner.h"
 #include "musicd/LibrarySource.h"
 #include "musicd/MusicService.h"
-#include "musicd/RequestLog.h"
 #include "musicd/ScanStatus.h"
 #include "musicd/SubsonicApi.h"
-#include "musicd/SubsonicUsers.h"
 #include "musicd/SubsonicSource.h"
+#include "musicd/SubsonicUsers.h"
+#include "musicd/http/HttpServer.h"
+#include "musicd/http/RequestLog.h"
+#include "musicd/library/IndexLibrary.h"
+#include "musicd/library/LibraryScanner.h"
 #include "ownservice/FileIntakeToken.h"
 #include "ownservice/LibrarySettings.h"
 #include "ownservice/OwnService.h"

@@ -50,7 +50,10 @@ LAYERS = {
     # The two other programs.
     "cli": ["service"],
     "subsonic": ["net"],
-    "musicd": ["ownservice", "subsonic"],
+    "musicd/http": [],
+    "musicd/search": [],
+    "musicd/library": ["musicd/search"],
+    "musicd": ["ownservice", "subsonic", "musicd/http", "musicd/library"],
 }
 
 MAX_SOURCES = 25

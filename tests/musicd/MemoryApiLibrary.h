@@ -4,7 +4,7 @@
 // picture) come from MemoryMedia.
 #pragma once
 
-#include "musicd/ApiLibrary.h"
+#include "musicd/library/ApiLibrary.h"
 #include "musicd/MusicSource.h"
 
 #include <QBuffer>

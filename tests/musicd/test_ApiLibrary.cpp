@@ -4,10 +4,10 @@
 // titles) scanned into the index, then browsed, searched, starred, played
 // and put on playlists by two users; and an index of the older schema
 // brought up to date in place.
-#include "musicd/IndexLibrary.h"
-#include "musicd/LibraryIndex.h"
-#include "musicd/LibraryScanner.h"
-#include "musicd/SqliteStatement.h"
+#include "musicd/library/IndexLibrary.h"
+#include "musicd/library/LibraryIndex.h"
+#include "musicd/library/LibraryScanner.h"
+#include "musicd/library/SqliteStatement.h"
 #include "tests/common/TestLibrary.h"
 
 #include <QDir>

@@ -5,7 +5,7 @@
 // connections than allowed; and the secret base path.
 // The server runs in this process with a few workers and short time-outs,
 // so each attack needs little time and few connections.
-#include "musicd/HttpServer.h"
+#include "musicd/http/HttpServer.h"
 #include "tests/common/RawHttp.h"
 #include "tests/hardening/ProcessMemory.h"
 

@@ -1,9 +1,9 @@
 // The music library against what a hostile or unlucky disk holds: FIFOs in
 // place of tracks, huge files that are not what their names say, files that
 // stay unreadable across passes, and an index on a full or read-only disk.
-#include "musicd/LibraryIndex.h"
-#include "musicd/LibraryScanner.h"
-#include "musicd/TagReader.h"
+#include "musicd/library/LibraryIndex.h"
+#include "musicd/library/LibraryScanner.h"
+#include "musicd/library/TagReader.h"
 #include "tests/common/MusicdServer.h"
 #include "tests/common/TestLibrary.h"
 

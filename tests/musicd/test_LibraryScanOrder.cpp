@@ -2,8 +2,8 @@
 // must still number tracks in folder order, whichever reader finished first,
 // and a pass cut short must keep its committed batches in that order, so the
 // next pass only appends the rest.
-#include "musicd/LibraryIndex.h"
-#include "musicd/LibraryScanner.h"
+#include "musicd/library/LibraryIndex.h"
+#include "musicd/library/LibraryScanner.h"
 #include "tests/common/TestLibrary.h"
 
 #include <QDir>

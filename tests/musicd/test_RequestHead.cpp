@@ -1,5 +1,5 @@
 // The Range reading of velmor-musicd's server, as a pure function.
-#include "musicd/RequestHead.h"
+#include "musicd/http/RequestHead.h"
 
 #include <gtest/gtest.h>
 #include <limits>

@@ -2,7 +2,7 @@
 // shape in XML and JSON against a library in memory, the error codes, the
 // forms of logging in, the user's own state, and the media endpoints.
 #include "MemoryApiLibrary.h"
-#include "musicd/RequestLog.h"
+#include "musicd/http/RequestLog.h"
 #include "musicd/SubsonicApi.h"
 #include "musicd/SubsonicUsers.h"
 

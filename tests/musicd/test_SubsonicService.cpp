@@ -201,7 +201,14 @@ TEST(SubsonicService, BridgeServesTheLibraryOfOwnSubsonicApi)
                 row = r;
         }
         ASSERT_EQ(row.size(), 4) << track.title.toStdString();
-        EXPECT_EQ(row.at(2), track.artist) << track.title.toStdString();
+        // The singer as the library's own search page shows it to the player.
+        QStringList ownRow;
+        for (const QStringList &r : searchRows(own.url(), track.title)) {
+            if (r.at(1) == track.title)
+                ownRow = r;
+        }
+        ASSERT_EQ(ownRow.size(), 4) << track.title.toStdString();
+        EXPECT_EQ(row.at(2), ownRow.at(2)) << track.title.toStdString();
 
         const CliRun link =
             cli(bridge.url(), {QStringLiteral("link"), row.at(0), track.artist, track.title});

@@ -13,8 +13,8 @@
 // never handed out again.
 #pragma once
 
-#include "musicd/Catalogue.h"
-#include "musicd/ShortQueryIndex.h"
+#include "musicd/search/ShortQueryIndex.h"
+#include "musicd/search/Song.h"
 
 #include <QList>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "musicd/OpenFile.h"
+#include "musicd/library/OpenFile.h"
 
 #include <QFile>
 

@@ -1,8 +1,8 @@
 // The index's grouping of tracks into albums and artists, kept by the
 // writer as tracks come and go, and the schema that holds it with each
 // user's stars, plays and playlists.
-#include "musicd/LibraryIndex.h"
-#include "musicd/SqliteStatement.h"
+#include "musicd/library/LibraryIndex.h"
+#include "musicd/library/SqliteStatement.h"
 
 #include <QDateTime>
 #include <algorithm>

@@ -1,6 +1,6 @@
-#include "musicd/IndexLibrary.h"
+#include "musicd/library/IndexLibrary.h"
 
-#include "musicd/SqliteStatement.h"
+#include "musicd/library/SqliteStatement.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -1,4 +1,4 @@
-#include "musicd/RequestHead.h"
+#include "musicd/http/RequestHead.h"
 
 #include <algorithm>
 #include <limits>

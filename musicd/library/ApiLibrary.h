@@ -24,7 +24,7 @@ struct ApiSong
 {
     qint64 id = 0;
     QString title;
-    QString artist;      // as tagged (several joined with " / ")
+    QString artist; // as tagged (several joined with " / ")
     QString album;
     QString albumArtist; // the tag; empty when the file has none
     qint64 albumId = 0;
@@ -36,8 +36,8 @@ struct ApiSong
     int durationSeconds = 0;
     int bitRateKbps = 0;
     qint64 size = 0;
-    QString suffix; // "mp3", "flac"... lower case
-    QString path;   // relative to its folder, for showing: "Artist/Album/01 Song.mp3"
+    QString suffix;        // "mp3", "flac"... lower case
+    QString path;          // relative to its folder, for showing: "Artist/Album/01 Song.mp3"
     bool hasCover = false; // an embedded or folder picture to be had
     qint64 created = 0;    // when the index first took it
     qint64 starred = 0;    // by the asking user
@@ -58,7 +58,7 @@ struct ApiAlbum
     qint64 created = 0;     // the earliest of its songs'
     qint64 coverSongId = 0; // a song whose picture stands for the album; 0 none
     qint64 starred = 0;
-    qint64 playCount = 0;   // the sum over its songs, the asking user's
+    qint64 playCount = 0; // the sum over its songs, the asking user's
     qint64 lastPlayed = 0;
 };
 
@@ -94,15 +94,15 @@ struct ApiPlaylist
 
 // getAlbumList2's kinds.
 enum class AlbumOrder {
-    Newest,               // by created, newest first
+    Newest, // by created, newest first
     AlphabeticalByName,
     AlphabeticalByArtist, // by artist, then album name
     Random,
-    ByYear,               // fromYear..toYear; descending when fromYear > toYear
+    ByYear, // fromYear..toYear; descending when fromYear > toYear
     ByGenre,
-    Frequent,             // the user's play count, most first; unplayed left out
-    Recent,               // the user's last play, latest first; unplayed left out
-    Starred,              // the user's stars, latest first
+    Frequent, // the user's play count, most first; unplayed left out
+    Recent,   // the user's last play, latest first; unplayed left out
+    Starred,  // the user's stars, latest first
 };
 
 struct AlbumQuery
@@ -185,8 +185,8 @@ public:
         std::optional<QString> name;
         std::optional<QString> comment;
         std::optional<bool> isPublic;
-        QList<qint64> songIdsToAdd;  // appended in order
-        QList<int> indexesToRemove;  // positions before the change
+        QList<qint64> songIdsToAdd;                // appended in order
+        QList<int> indexesToRemove;                // positions before the change
         std::optional<QList<qint64>> replaceSongs; // createPlaylist with an ID
     };
     virtual bool updatePlaylist(const QString &user, qint64 id, const PlaylistChange &change) = 0;

@@ -1,4 +1,4 @@
-#include "musicd/PostingList.h"
+#include "musicd/search/PostingList.h"
 
 #include <algorithm>
 #include <bit>

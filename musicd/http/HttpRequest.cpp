@@ -1,4 +1,4 @@
-#include "musicd/HttpRequest.h"
+#include "musicd/http/HttpRequest.h"
 
 #include <strings.h>
 

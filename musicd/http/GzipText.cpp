@@ -1,4 +1,4 @@
-#include "musicd/GzipText.h"
+#include "musicd/http/GzipText.h"
 
 #include <zlib.h>
 

@@ -1,6 +1,6 @@
-#include "musicd/TagReader.h"
+#include "musicd/library/TagReader.h"
 
-#include "musicd/OpenFile.h"
+#include "musicd/library/OpenFile.h"
 
 #include <QFile>
 #include <QStringDecoder>

@@ -1,8 +1,8 @@
 // The index's bookkeeping of files: the stamps a scan compares with, the
 // files the user handed over and the files remembered as unreadable; and
 // the plain text keys and song rows made from a track.
-#include "musicd/LibraryIndex.h"
-#include "musicd/SqliteStatement.h"
+#include "musicd/library/LibraryIndex.h"
+#include "musicd/library/SqliteStatement.h"
 
 #include <algorithm>
 #include <string_view>

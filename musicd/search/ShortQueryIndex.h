@@ -9,7 +9,7 @@
 // index; not thread-safe on its own (LibraryIndex guards it).
 #pragma once
 
-#include "musicd/PostingList.h"
+#include "musicd/search/PostingList.h"
 
 #include <QList>
 #include <QString>

@@ -7,8 +7,8 @@
 // first scan of a million files never holds the whole list of their paths.
 #pragma once
 
-#include "musicd/LibraryIndex.h"
-#include "musicd/TagReader.h"
+#include "musicd/library/LibraryIndex.h"
+#include "musicd/library/TagReader.h"
 
 #include <condition_variable>
 #include <deque>

@@ -1,4 +1,4 @@
-#include "musicd/RequestLog.h"
+#include "musicd/http/RequestLog.h"
 
 #include <cerrno>
 #include <thread>

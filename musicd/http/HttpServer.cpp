@@ -1,6 +1,6 @@
-#include "musicd/HttpServer.h"
+#include "musicd/http/HttpServer.h"
 
-#include "musicd/GzipText.h"
+#include "musicd/http/GzipText.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

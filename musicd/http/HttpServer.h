@@ -16,8 +16,8 @@
 // under a secret base path (/k/KEY), which is taken off before routing.
 #pragma once
 
-#include "musicd/HttpAnswer.h"
-#include "musicd/HttpRequest.h"
+#include "musicd/http/HttpAnswer.h"
+#include "musicd/http/HttpRequest.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,7 +1,7 @@
 // Each user's own state in the index: stars, plays and playlists.
-#include "musicd/IndexLibrary.h"
+#include "musicd/library/IndexLibrary.h"
 
-#include "musicd/SqliteStatement.h"
+#include "musicd/library/SqliteStatement.h"
 
 #include <QDateTime>
 #include <QFile>

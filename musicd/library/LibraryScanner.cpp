@@ -1,6 +1,6 @@
-#include "musicd/LibraryScanner.h"
+#include "musicd/library/LibraryScanner.h"
 
-#include "musicd/TagReader.h"
+#include "musicd/library/TagReader.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -19,7 +19,6 @@ namespace {
 // Picture files, in order of preference, compared ignoring case.
 const char *const kPictureNames[] = {"artist", "folder", "cover"};
 const char *const kPictureSuffixes[] = {"jpg", "jpeg", "png"};
-
 
 // Files per transaction, and the longest a batch stays open: small enough
 // that searches see a long scan grow, large enough that commits stay cheap.
@@ -646,7 +645,6 @@ std::string LibraryScanner::pictureFileIn(const std::string &dir)
     }
     return std::string();
 }
-
 
 bool LibraryScanner::hasFolderPicture(const std::string &path, const std::string &root)
 {

@@ -1,4 +1,4 @@
-#include "musicd/ShortQueryIndex.h"
+#include "musicd/search/ShortQueryIndex.h"
 
 #include <algorithm>
 #include <string>

@@ -14,9 +14,9 @@
 // be read keeps its tracks (an unmounted disk is not a deleted library).
 #pragma once
 
-#include "musicd/LibraryIndex.h"
-#include "musicd/ScanPipeline.h"
-#include "musicd/TagReader.h"
+#include "musicd/library/LibraryIndex.h"
+#include "musicd/library/ScanPipeline.h"
+#include "musicd/library/TagReader.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "musicd/ScanPipeline.h"
+#include "musicd/library/ScanPipeline.h"
 
 #include <QFile>
 #include <chrono>

@@ -7,8 +7,8 @@
 // thread but at most for a scan batch's commit.
 #pragma once
 
-#include "musicd/ApiLibrary.h"
-#include "musicd/LibraryIndex.h"
+#include "musicd/library/ApiLibrary.h"
+#include "musicd/library/LibraryIndex.h"
 
 #include <functional>
 #include <mutex>
