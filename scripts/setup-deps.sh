@@ -31,7 +31,8 @@ run_packages=(
 # events the playlist sends. A private sound server (with a null sink and its
 # recorder) lets a test hear what the player sends to it. The window tests
 # on the virtual display start a small window manager (openbox) where a
-# desktop would have one, and draw Arabic and Hebrew titles (DejaVu).
+# desktop would have one, and draw Arabic and Hebrew titles (DejaVu). The
+# library benchmark at scale runs mpd beside the service and plots the two.
 test_packages=(
     git
     libgtest-dev libbenchmark-dev
@@ -42,6 +43,7 @@ test_packages=(
     dbus-daemon dbus-bin playerctl
     qt6-base-private-dev
     pulseaudio pulseaudio-utils
+    mpd python3-matplotlib
 )
 
 group="${1:-test}"
