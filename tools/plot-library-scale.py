@@ -6,7 +6,10 @@ Four panels, velmor-musicd beside mpd, each with its goal as a dashed line:
 first-scan rate (>= 10,000 files/s), resident memory while serving
 (< 150 MiB), peak memory (< 200 MiB) and the 99th percentile of a search
 (< 10 ms). Where a size was measured more than once, the last run counts.
+It also prints the figures as a Markdown table and compares the search
+counts of both services from queries.csv beside the results.
 """
+import csv
 import json
 import os
 import sys
@@ -37,6 +40,44 @@ def load(path):
                 r = json.loads(line)
                 latest[(r["service"], r["size"])] = r
     return latest
+
+
+TABLE = [("first scan s", "first_scan_s"), ("files/s", "scan_files_per_s"),
+         ("peak MiB", "peak_mib"), ("serving MiB", "rss_serving_mib"),
+         ("index B/track", "index_bytes_per_track"), ("restart answer s", "restart_answer_s"),
+         ("restart ready s", "restart_ready_s"), ("1,000 changed s", "rescan_changed_s"),
+         ("search median ms", "search_median_ms"), ("search p99 ms", "search_p99_ms")]
+
+
+def print_table(results, sizes):
+    """The figures as a Markdown table, one row per size and service."""
+    print("| tracks | service | " + " | ".join(name for name, _ in TABLE) + " |")
+    print("|---" * (len(TABLE) + 2) + "|")
+    for size in sizes:
+        for service in STYLE:
+            r = results.get((service, size))
+            if r:
+                cells = [str(r.get(key, "")) for _, key in TABLE]
+                print(f"| {size:,} | {service} | " + " | ".join(cells) + " |")
+
+
+def compare_counts(queries_csv):
+    """Compares the last count each service gave for each size and word."""
+    last = {}
+    with open(queries_csv, newline="") as f:
+        for row in csv.DictReader(f):
+            for service in ("velmor", "mpd"):
+                if row[service + "_count"] != "":
+                    last[(int(row["size"]), row["word"], service)] = int(row[service + "_count"])
+    compared = mismatched = 0
+    for (size, word, service), count in sorted(last.items()):
+        other = last.get((size, word, "mpd"))
+        if service == "velmor" and other is not None:
+            compared += 1
+            if other != count:
+                mismatched += 1
+                print(f"count mismatch at {size:,} for {word!r}: velmor-musicd {count}, mpd {other}")
+    print(f"search counts compared: {compared}, mismatched: {mismatched}")
 
 
 def main():
@@ -82,6 +123,10 @@ def main():
     fig.tight_layout()
     fig.savefig(out, dpi=100)
     print(out)
+    print_table(results, sizes)
+    queries = os.path.join(os.path.dirname(os.path.abspath(sys.argv[1])), "queries.csv")
+    if os.path.exists(queries):
+        compare_counts(queries)
     return 0
 
 
