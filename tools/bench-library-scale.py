@@ -204,6 +204,7 @@ def bench_velmor(args, library, size, run_dir, gen):
     r.update(figures)
     r["rss_serving_mib"] = mib(proc_kib(v.proc.pid, "VmRSS"))
     r["peak_mib"] = mib(proc_kib(v.proc.pid, "VmHWM"))
+    print("scanned and searched:", json.dumps(r, ensure_ascii=False), flush=True)
     v.stop()
     size_bytes = sum(os.path.getsize(index + s) for s in ("", "-wal")
                      if os.path.exists(index + s))
@@ -326,6 +327,7 @@ def bench_mpd(args, library, size, run_dir, gen):
     r.update(figures)
     r["rss_serving_mib"] = mib(proc_kib(m.proc.pid, "VmRSS"))
     r["peak_mib"] = mib(proc_kib(m.proc.pid, "VmHWM"))
+    print("scanned and searched:", json.dumps(r, ensure_ascii=False), flush=True)
     m.stop()
     r["index_bytes_per_track"] = round(os.path.getsize(m.db) / size)
 
