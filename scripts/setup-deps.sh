@@ -33,7 +33,8 @@ run_packages=(
 # on the virtual display start a small window manager (openbox) where a
 # desktop would have one, and draw Arabic and Hebrew titles (DejaVu). The
 # Subsonic face of the service is driven by a GTK client's own adapter
-# (sublime-music) and its XML answers are checked with xmllint.
+# (sublime-music) and its XML answers are checked with xmllint. The
+# library benchmark at scale runs mpd beside the service and plots the two.
 test_packages=(
     git
     libgtest-dev libbenchmark-dev
@@ -45,6 +46,7 @@ test_packages=(
     qt6-base-private-dev
     pulseaudio pulseaudio-utils
     sublime-music libxml2-utils
+    mpd python3-matplotlib
 )
 
 group="${1:-test}"
