@@ -18,10 +18,10 @@
 // The libraries are generated here: tones encoded once by lame/flac/oggenc,
 // then copied and tagged through TagLib (10,000 files); the 100,000-track
 // library is hard links of one untagged file under "Artist - Title" names.
+#include "musicd/SearchPageHtml.h"
 #include "musicd/library/IndexLibrary.h"
 #include "musicd/library/LibraryIndex.h"
 #include "musicd/library/LibraryScanner.h"
-#include "musicd/SearchPageHtml.h"
 #include "tests/common/MusicdServer.h"
 #include "tests/common/TestLibrary.h"
 

@@ -4,8 +4,8 @@
 // picture) come from MemoryMedia.
 #pragma once
 
-#include "musicd/library/ApiLibrary.h"
 #include "musicd/MusicSource.h"
+#include "musicd/library/ApiLibrary.h"
 
 #include <QBuffer>
 #include <QHash>

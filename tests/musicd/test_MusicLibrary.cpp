@@ -2,12 +2,12 @@
 // the lyric text over a real generated library, the index's search against
 // a brute-force scan of the same rows, and the scanner's incremental passes,
 // stable IDs and safety rules.
-#include "musicd/library/LibraryIndex.h"
-#include "musicd/library/LibraryScanner.h"
 #include "musicd/LibrarySource.h"
 #include "musicd/LyricText.h"
-#include "musicd/search/PostingList.h"
+#include "musicd/library/LibraryIndex.h"
+#include "musicd/library/LibraryScanner.h"
 #include "musicd/library/TagReader.h"
+#include "musicd/search/PostingList.h"
 #include "tests/common/TestLibrary.h"
 
 #include <QDir>
