@@ -519,6 +519,85 @@ void restartFigures(const QStringList &args, const QString &indexFile)
 
 // VELMOR_BENCH_TRACKS sizes the generated library (100,000 by default);
 // VELMOR_BENCH_LIBRARY names a library folder to scan instead, only read.
+// 200 Subsonic apps at once, each browsing (search3, an album list, an
+// album, getArtists now and then) and streaming a song of what it found, as
+// an app does when it opens and starts to play.
+void subsonicClientFigures(const QUrl &url, qint64 pid)
+{
+    constexpr int kClients = 200;
+    constexpr int kRounds = 5;
+    const std::string auth = "&u=velmor&v=1.16.1&c=bench&f=json";
+    const char *words[] = {"%E7%88%B1", "ea", "golden", "%E6%9C%88%E5%85%89", "rain", "7"};
+    const char *lists[] = {"newest",   "random", "alphabeticalByName", "alphabeticalByArtist",
+                           "frequent", "recent"};
+    std::atomic<int> errors{0};
+    std::atomic<int> stalls{0};
+    std::atomic<int> requests{0};
+    std::vector<double> worst(kClients, 0);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kClients; ++i) {
+        threads.emplace_back([&, i] {
+            httplib::Client c(url.host().toStdString(), url.port());
+            c.set_read_timeout(30, 0);
+            c.set_connection_timeout(30, 0);
+            const auto ask = [&](const std::string &path, bool stream = false) {
+                QElapsedTimer t;
+                t.start();
+                const auto res = stream ? c.Get(path, {{"Range", "bytes=0-"}}) : c.Get(path);
+                const double ms = t.nsecsElapsed() / 1e6;
+                worst[i] = std::max(worst[i], ms);
+                ++requests;
+                if (ms > 1000)
+                    ++stalls;
+                const bool ok =
+                    res && (res->status == 200 || res->status == 206) &&
+                    (stream || res->body.find("\"status\":\"ok\"") != std::string::npos);
+                if (!ok)
+                    ++errors;
+                return ok ? res->body : std::string();
+            };
+            const auto firstId = [](const std::string &body, const char *after) {
+                const size_t at = body.find(after);
+                const size_t id = at == std::string::npos ? at : body.find("\"id\":\"", at);
+                if (id == std::string::npos)
+                    return std::string();
+                const size_t from = id + 6;
+                return body.substr(from, body.find('"', from) - from);
+            };
+            for (int r = 0; r < kRounds; ++r) {
+                const std::string found =
+                    ask(std::string("/rest/search3?query=") + words[(i + r) % 6] +
+                        "&songCount=20&albumCount=5&artistCount=5" + auth);
+                const std::string albums =
+                    ask(std::string("/rest/getAlbumList2?type=") + lists[(i + r) % 6] +
+                        "&size=20&offset=" + std::to_string((i * 7 + r) % 50) + auth);
+                const std::string album = firstId(albums, "\"album\"");
+                if (!album.empty())
+                    ask("/rest/getAlbum?id=" + album + auth);
+                if ((i + r) % 20 == 0)
+                    ask("/rest/getArtists?" + auth.substr(1));
+                const std::string song = firstId(found, "\"song\"");
+                if (!song.empty())
+                    ask("/rest/stream?id=" + song + auth, true);
+            }
+        });
+    }
+    for (std::thread &th : threads)
+        th.join();
+    line("200 concurrent Subsonic clients, browse + stream, loopback",
+         QStringLiteral("%1 requests, %2 errors, %3 over 1 s, worst %4 ms")
+             .arg(requests.load())
+             .arg(errors.load())
+             .arg(stalls.load())
+             .arg(*std::max_element(worst.begin(), worst.end()), 0, 'f', 0),
+         "no error, no stall over 1 s");
+    line("velmor-musicd resident memory with the Subsonic API in use",
+         QStringLiteral("%1 MiB (peak %2 MiB)")
+             .arg(statusKiB(pid, "VmRSS:") / 1024.0, 0, 'f', 1)
+             .arg(statusKiB(pid, "VmHWM:") / 1024.0, 0, 'f', 1),
+         "< 60 MiB");
+}
+
 void processFigures(const QString &work)
 {
     const int count = qEnvironmentVariableIsSet("VELMOR_BENCH_TRACKS")
@@ -631,6 +710,7 @@ void processFigures(const QString &work)
          "no error, no stall over 1 s");
     line("velmor-musicd resident memory after the clients",
          QStringLiteral("%1 MiB").arg(statusKiB(pid, "VmRSS:") / 1024.0, 0, 'f', 1), "< 60 MiB");
+    subsonicClientFigures(url, pid);
     server.stop();
     restartFigures(args, indexFile);
 }
