@@ -68,13 +68,6 @@ bool exec(sqlite3 *db, const char *sql)
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-void bind(sqlite3_stmt *stmt, int index, const QString &text)
-{
-    const QByteArray utf8 = text.toUtf8();
-    sqlite3_bind_text(stmt, index, utf8.constData(), static_cast<int>(utf8.size()),
-                      SQLITE_TRANSIENT);
-}
-
 // The key a name is grouped by: its loose key, or for a name with no
 // letter or digit at all ("!!!") the case-folded name itself.
 QString groupKey(const QString &name)
@@ -140,7 +133,7 @@ qint64 LibraryIndex::artistIdOf(const QString &name)
     sqlite3_stmt *find = writerStatement(kArtistByKey);
     if (!find)
         return 0;
-    bind(find, 1, key);
+    bindText(find, 1, key);
     if (sqlite3_step(find) == SQLITE_ROW)
         id = sqlite3_column_int64(find, 0);
     sqlite3_reset(find);
@@ -148,9 +141,9 @@ qint64 LibraryIndex::artistIdOf(const QString &name)
         sqlite3_stmt *add = writerStatement(kArtistInsert);
         if (!add)
             return 0;
-        bind(add, 1, name);
-        bind(add, 2, key);
-        bind(add, 3, name.toCaseFolded());
+        bindText(add, 1, name);
+        bindText(add, 2, key);
+        bindText(add, 3, name.toCaseFolded());
         if (!stepWriter(add))
             return 0;
         id = sqlite3_last_insert_rowid(m_writer);
@@ -184,7 +177,7 @@ LibraryIndex::Groups LibraryIndex::groupsOf(const IndexedTrack &track)
     sqlite3_stmt *find = writerStatement(kAlbumByKey);
     if (!find)
         return groups;
-    bind(find, 1, key);
+    bindText(find, 1, key);
     if (sqlite3_step(find) == SQLITE_ROW)
         groups.albumId = sqlite3_column_int64(find, 0);
     sqlite3_reset(find);
@@ -193,11 +186,11 @@ LibraryIndex::Groups LibraryIndex::groupsOf(const IndexedTrack &track)
         sqlite3_stmt *add = writerStatement(kAlbumInsert);
         if (!add)
             return groups;
-        bind(add, 1, key);
-        bind(add, 2, track.album);
-        bind(add, 3, track.album.toCaseFolded());
-        bind(add, 4, owner);
-        bind(add, 5, owner.toCaseFolded());
+        bindText(add, 1, key);
+        bindText(add, 2, track.album);
+        bindText(add, 3, track.album.toCaseFolded());
+        bindText(add, 4, owner);
+        bindText(add, 5, owner.toCaseFolded());
         sqlite3_bind_int64(add, 6, ownerId);
         sqlite3_bind_int64(add, 7, QDateTime::currentSecsSinceEpoch());
         if (!stepWriter(add))

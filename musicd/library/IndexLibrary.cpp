@@ -10,17 +10,28 @@
 namespace musicd {
 namespace {
 
-void bind(sqlite3_stmt *stmt, int index, const QString &text)
+// The rows of the IDs given (?2), in their order, for the user (?1); one
+// read transaction for them all, as the player's search reads a page.
+template <typename Row, typename Id, typename RowOf>
+QList<Row> rowsById(const LibraryIndex::ReaderLease &lease, const char *sql,
+                    const std::vector<Id> &ids, const QString &user, RowOf rowOf)
 {
-    const QByteArray utf8 = text.toUtf8();
-    sqlite3_bind_text(stmt, index, utf8.constData(), static_cast<int>(utf8.size()),
-                      SQLITE_TRANSIENT);
-}
-
-QString text(sqlite3_stmt *stmt, int column)
-{
-    const auto *chars = reinterpret_cast<const char *>(sqlite3_column_text(stmt, column));
-    return chars ? QString::fromUtf8(chars, sqlite3_column_bytes(stmt, column)) : QString();
+    sqlite3_stmt *stmt = lease.prepared(sql);
+    QList<Row> out;
+    if (!stmt)
+        return out;
+    const bool inTransaction =
+        ids.size() > 1 && sqlite3_exec(lease.db(), "BEGIN", nullptr, nullptr, nullptr) == 0;
+    bindText(stmt, 1, user);
+    for (const Id id : ids) {
+        sqlite3_bind_int64(stmt, 2, static_cast<sqlite3_int64>(id));
+        if (sqlite3_step(stmt) == SQLITE_ROW)
+            out.append(rowOf(stmt));
+        sqlite3_reset(stmt);
+    }
+    if (inTransaction)
+        sqlite3_exec(lease.db(), "COMMIT", nullptr, nullptr, nullptr);
+    return out;
 }
 
 } // namespace
@@ -124,13 +135,13 @@ ApiSong IndexLibrary::songOfRow(sqlite3_stmt *stmt) const
 {
     ApiSong s;
     s.id = sqlite3_column_int64(stmt, 0);
-    s.title = text(stmt, 1);
-    s.artist = text(stmt, 2);
-    s.album = text(stmt, 3);
-    s.albumArtist = text(stmt, 4);
+    s.title = columnText(stmt, 1);
+    s.artist = columnText(stmt, 2);
+    s.album = columnText(stmt, 3);
+    s.albumArtist = columnText(stmt, 4);
     s.albumId = sqlite3_column_int64(stmt, 5);
     s.artistId = sqlite3_column_int64(stmt, 6);
-    s.genre = text(stmt, 7);
+    s.genre = columnText(stmt, 7);
     s.track = sqlite3_column_int(stmt, 8);
     s.disc = sqlite3_column_int(stmt, 9);
     s.year = sqlite3_column_int(stmt, 10);
@@ -163,13 +174,13 @@ ApiAlbum IndexLibrary::albumOfRow(sqlite3_stmt *stmt)
 {
     ApiAlbum a;
     a.id = sqlite3_column_int64(stmt, 0);
-    a.name = text(stmt, 1);
-    a.artist = text(stmt, 2);
+    a.name = columnText(stmt, 1);
+    a.artist = columnText(stmt, 2);
     a.artistId = sqlite3_column_int64(stmt, 3);
     a.songCount = sqlite3_column_int(stmt, 4);
     a.durationSeconds = sqlite3_column_int(stmt, 5);
     a.year = sqlite3_column_int(stmt, 6);
-    a.genre = text(stmt, 7);
+    a.genre = columnText(stmt, 7);
     a.created = sqlite3_column_int64(stmt, 8);
     a.coverSongId = sqlite3_column_int64(stmt, 9);
     a.starred = sqlite3_column_int64(stmt, 10);
@@ -182,7 +193,7 @@ ApiArtist IndexLibrary::artistOfRow(sqlite3_stmt *stmt)
 {
     ApiArtist a;
     a.id = sqlite3_column_int64(stmt, 0);
-    a.name = text(stmt, 1);
+    a.name = columnText(stmt, 1);
     a.albumCount = sqlite3_column_int(stmt, 2);
     a.coverSongId = sqlite3_column_int64(stmt, 3);
     a.starred = sqlite3_column_int64(stmt, 4);
@@ -231,7 +242,7 @@ QList<ApiArtist> IndexLibrary::artists(const QString &user) const
     sqlite3_stmt *stmt = lease.prepared(kSql);
     if (!stmt)
         return {};
-    bind(stmt, 1, user);
+    bindText(stmt, 1, user);
     return artistRows(stmt);
 }
 
@@ -243,7 +254,7 @@ std::optional<ApiArtist> IndexLibrary::artist(qint64 id, const QString &user) co
     sqlite3_stmt *stmt = lease.prepared(kSql.constData());
     if (!stmt)
         return std::nullopt;
-    bind(stmt, 1, user);
+    bindText(stmt, 1, user);
     sqlite3_bind_int64(stmt, 2, id);
     const QList<ApiArtist> rows = artistRows(stmt);
     return rows.isEmpty() ? std::nullopt : std::optional<ApiArtist>(rows.front());
@@ -262,7 +273,7 @@ QList<ApiAlbum> IndexLibrary::albumsOfArtist(qint64 artistId, const QString &use
     sqlite3_stmt *stmt = lease.prepared(kSql.constData());
     if (!stmt)
         return {};
-    bind(stmt, 1, user);
+    bindText(stmt, 1, user);
     sqlite3_bind_int64(stmt, 2, artistId);
     return albumRows(stmt);
 }
@@ -288,22 +299,7 @@ QList<ApiAlbum> IndexLibrary::albumsById(const LibraryIndex::ReaderLease &lease,
                                          const std::vector<qint64> &ids, const QString &user) const
 {
     static const QByteArray kSql = QByteArray(kAlbumSelect) + " WHERE al.id=?2 AND al.song_count>0";
-    sqlite3_stmt *stmt = lease.prepared(kSql.constData());
-    QList<ApiAlbum> out;
-    if (!stmt)
-        return out;
-    const bool inTransaction =
-        ids.size() > 1 && sqlite3_exec(lease.db(), "BEGIN", nullptr, nullptr, nullptr) == 0;
-    bind(stmt, 1, user);
-    for (const qint64 id : ids) {
-        sqlite3_bind_int64(stmt, 2, id);
-        if (sqlite3_step(stmt) == SQLITE_ROW)
-            out.append(albumOfRow(stmt));
-        sqlite3_reset(stmt);
-    }
-    if (inTransaction)
-        sqlite3_exec(lease.db(), "COMMIT", nullptr, nullptr, nullptr);
-    return out;
+    return rowsById<ApiAlbum>(lease, kSql.constData(), ids, user, &IndexLibrary::albumOfRow);
 }
 
 QList<ApiArtist> IndexLibrary::artistsById(const LibraryIndex::ReaderLease &lease,
@@ -311,18 +307,7 @@ QList<ApiArtist> IndexLibrary::artistsById(const LibraryIndex::ReaderLease &leas
                                            const QString &user) const
 {
     static const QByteArray kSql = QByteArray(kArtistSelect) + " WHERE ar.id=?2";
-    sqlite3_stmt *stmt = lease.prepared(kSql.constData());
-    QList<ApiArtist> out;
-    if (!stmt)
-        return out;
-    bind(stmt, 1, user);
-    for (const qint64 id : ids) {
-        sqlite3_bind_int64(stmt, 2, id);
-        if (sqlite3_step(stmt) == SQLITE_ROW)
-            out.append(artistOfRow(stmt));
-        sqlite3_reset(stmt);
-    }
-    return out;
+    return rowsById<ApiArtist>(lease, kSql.constData(), ids, user, &IndexLibrary::artistOfRow);
 }
 
 QList<ApiSong> IndexLibrary::songsOfAlbum(qint64 albumId, const QString &user) const
@@ -334,7 +319,7 @@ QList<ApiSong> IndexLibrary::songsOfAlbum(qint64 albumId, const QString &user) c
     sqlite3_stmt *stmt = lease.prepared(kSql.constData());
     if (!stmt || albumId <= 0)
         return {};
-    bind(stmt, 1, user);
+    bindText(stmt, 1, user);
     sqlite3_bind_int64(stmt, 2, albumId);
     return songRows(stmt);
 }
@@ -350,23 +335,8 @@ QList<ApiSong> IndexLibrary::songsById(const LibraryIndex::ReaderLease &lease,
                                        const std::vector<uint32_t> &ids, const QString &user) const
 {
     static const QByteArray kSql = QByteArray(kSongSelect) + " WHERE t.id=?2";
-    sqlite3_stmt *stmt = lease.prepared(kSql.constData());
-    QList<ApiSong> out;
-    if (!stmt)
-        return out;
-    // One read transaction for the page, as the player's search does.
-    const bool inTransaction =
-        ids.size() > 1 && sqlite3_exec(lease.db(), "BEGIN", nullptr, nullptr, nullptr) == 0;
-    bind(stmt, 1, user);
-    for (const uint32_t id : ids) {
-        sqlite3_bind_int64(stmt, 2, id);
-        if (sqlite3_step(stmt) == SQLITE_ROW)
-            out.append(songOfRow(stmt));
-        sqlite3_reset(stmt);
-    }
-    if (inTransaction)
-        sqlite3_exec(lease.db(), "COMMIT", nullptr, nullptr, nullptr);
-    return out;
+    return rowsById<ApiSong>(lease, kSql.constData(), ids, user,
+                             [this](sqlite3_stmt *stmt) { return songOfRow(stmt); });
 }
 
 QList<ApiAlbum> IndexLibrary::albumList(const AlbumQuery &query, const QString &user) const
@@ -393,14 +363,14 @@ QList<ApiAlbum> IndexLibrary::albumList(const AlbumQuery &query, const QString &
     sqlite3_stmt *stmt = lease.prepared(kSql.at(which).constData());
     if (!stmt)
         return {};
-    bind(stmt, 1, user);
+    bindText(stmt, 1, user);
     sqlite3_bind_int(stmt, 2, std::max(0, query.size));
     sqlite3_bind_int(stmt, 3, std::max(0, query.offset));
     if (query.order == AlbumOrder::ByYear) {
         sqlite3_bind_int(stmt, 4, std::min(query.fromYear, query.toYear));
         sqlite3_bind_int(stmt, 5, std::max(query.fromYear, query.toYear));
     } else if (query.order == AlbumOrder::ByGenre) {
-        bind(stmt, 4, query.genre);
+        bindText(stmt, 4, query.genre);
     }
     return albumsById(lease, idRows(stmt), user);
 }
@@ -453,8 +423,8 @@ QList<ApiSong> IndexLibrary::randomSongs(int size, const QString &genre, int fro
     sqlite3_stmt *stmt = lease.prepared(kSql.constData());
     if (!stmt)
         return {};
-    bind(stmt, 1, user);
-    bind(stmt, 2, genre);
+    bindText(stmt, 1, user);
+    bindText(stmt, 2, genre);
     sqlite3_bind_int(stmt, 3, fromYear);
     sqlite3_bind_int(stmt, 4, toYear);
     sqlite3_bind_int(stmt, 5, std::max(0, size));
@@ -470,7 +440,7 @@ QList<ApiGenre> IndexLibrary::genres() const
     sqlite3_stmt *stmt = lease.prepared(kSql);
     QList<ApiGenre> out;
     while (stmt && sqlite3_step(stmt) == SQLITE_ROW)
-        out.append({text(stmt, 0), sqlite3_column_int(stmt, 1), sqlite3_column_int(stmt, 2)});
+        out.append({columnText(stmt, 0), sqlite3_column_int(stmt, 1), sqlite3_column_int(stmt, 2)});
     if (stmt)
         sqlite3_reset(stmt);
     return out;
@@ -485,8 +455,8 @@ QList<ApiSong> IndexLibrary::songsByGenre(const QString &genre, int count, int o
     sqlite3_stmt *stmt = lease.prepared(kSql.constData());
     if (!stmt)
         return {};
-    bind(stmt, 1, user);
-    bind(stmt, 2, genre);
+    bindText(stmt, 1, user);
+    bindText(stmt, 2, genre);
     sqlite3_bind_int(stmt, 3, std::max(0, count));
     sqlite3_bind_int(stmt, 4, std::max(0, offset));
     return songRows(stmt);
@@ -528,11 +498,11 @@ ApiSearchResult IndexLibrary::search(const ApiSearch &search, const QString &use
         sqlite3_stmt *stmt = nullptr;
         if (sqlite3_prepare_v2(lease.db(), sql.constData(), -1, &stmt, nullptr) != SQLITE_OK)
             return nullptr;
-        bind(stmt, 1, user);
+        bindText(stmt, 1, user);
         sqlite3_bind_int(stmt, 2, count);
         sqlite3_bind_int(stmt, 3, std::max(0, offset));
         for (qsizetype i = 0; i < words.size(); ++i)
-            bind(stmt, int(4 + i), words.at(i));
+            bindText(stmt, int(4 + i), words.at(i));
         return stmt;
     };
     // IDs first, rows for the page after: see albumListSql.

@@ -15,19 +15,6 @@ namespace {
 // A write of the users' state waits this long for a scan's batch.
 constexpr int kBusyMilliseconds = 5000;
 
-void bind(sqlite3_stmt *stmt, int index, const QString &text)
-{
-    const QByteArray utf8 = text.toUtf8();
-    sqlite3_bind_text(stmt, index, utf8.constData(), static_cast<int>(utf8.size()),
-                      SQLITE_TRANSIENT);
-}
-
-QString text(sqlite3_stmt *stmt, int column)
-{
-    const auto *chars = reinterpret_cast<const char *>(sqlite3_column_text(stmt, column));
-    return chars ? QString::fromUtf8(chars, sqlite3_column_bytes(stmt, column)) : QString();
-}
-
 qint64 now()
 {
     return QDateTime::currentSecsSinceEpoch();
@@ -79,7 +66,7 @@ bool isOwner(sqlite3 *db, qint64 playlistId, const QString &user)
     if (!stmt)
         return false;
     sqlite3_bind_int64(stmt.get(), 1, playlistId);
-    bind(stmt.get(), 2, user);
+    bindText(stmt.get(), 2, user);
     return sqlite3_step(stmt.get()) == SQLITE_ROW;
 }
 
@@ -131,7 +118,7 @@ bool IndexLibrary::setStarred(const QString &user, Kind kind, qint64 id, bool st
                                    : "DELETE FROM stars WHERE user=?1 AND kind=?2 AND item_id=?3");
         if (!stmt)
             return false;
-        bind(stmt.get(), 1, user);
+        bindText(stmt.get(), 1, user);
         sqlite3_bind_int(stmt.get(), 2, int(kind));
         sqlite3_bind_int64(stmt.get(), 3, id);
         if (starred)
@@ -156,15 +143,15 @@ ApiStarred IndexLibrary::starred(const QString &user) const
     ApiStarred out;
     LibraryIndex::ReaderLease lease(m_index);
     if (sqlite3_stmt *stmt = lease.prepared(kArtists.constData())) {
-        bind(stmt, 1, user);
+        bindText(stmt, 1, user);
         out.artists = artistRows(stmt);
     }
     if (sqlite3_stmt *stmt = lease.prepared(kAlbums.constData())) {
-        bind(stmt, 1, user);
+        bindText(stmt, 1, user);
         out.albums = albumRows(stmt);
     }
     if (sqlite3_stmt *stmt = lease.prepared(kSongs.constData())) {
-        bind(stmt, 1, user);
+        bindText(stmt, 1, user);
         out.songs = songRows(stmt);
     }
     return out;
@@ -180,7 +167,7 @@ bool IndexLibrary::scrobble(const QString &user, qint64 songId, qint64 time)
                            " last=max(last, excluded.last)");
         if (!stmt)
             return false;
-        bind(stmt.get(), 1, user);
+        bindText(stmt.get(), 1, user);
         sqlite3_bind_int64(stmt.get(), 2, songId);
         sqlite3_bind_int64(stmt.get(), 3, time > 0 ? time : now());
         return sqlite3_step(stmt.get()) == SQLITE_DONE;
@@ -191,9 +178,9 @@ ApiPlaylist IndexLibrary::playlistOfRow(sqlite3_stmt *stmt)
 {
     ApiPlaylist p;
     p.id = sqlite3_column_int64(stmt, 0);
-    p.name = text(stmt, 1);
-    p.comment = text(stmt, 2);
-    p.owner = text(stmt, 3);
+    p.name = columnText(stmt, 1);
+    p.comment = columnText(stmt, 2);
+    p.owner = columnText(stmt, 3);
     p.isPublic = sqlite3_column_int(stmt, 4) != 0;
     p.created = sqlite3_column_int64(stmt, 5);
     p.changed = sqlite3_column_int64(stmt, 6);
@@ -211,7 +198,7 @@ QList<ApiPlaylist> IndexLibrary::playlists(const QString &user) const
     QList<ApiPlaylist> out;
     if (!stmt)
         return out;
-    bind(stmt, 1, user);
+    bindText(stmt, 1, user);
     while (sqlite3_step(stmt) == SQLITE_ROW)
         out.append(playlistOfRow(stmt));
     sqlite3_reset(stmt);
@@ -228,7 +215,7 @@ QList<ApiSong> IndexLibrary::playlistEntries(const LibraryIndex::ReaderLease &le
     sqlite3_stmt *stmt = lease.prepared(kSql.constData());
     if (!stmt)
         return {};
-    bind(stmt, 1, user);
+    bindText(stmt, 1, user);
     sqlite3_bind_int64(stmt, 2, id);
     return songRows(stmt);
 }
@@ -240,7 +227,7 @@ std::optional<ApiPlaylist> IndexLibrary::playlist(qint64 id, const QString &user
     sqlite3_stmt *stmt = lease.prepared(kSql.constData());
     if (!stmt)
         return std::nullopt;
-    bind(stmt, 1, user);
+    bindText(stmt, 1, user);
     sqlite3_bind_int64(stmt, 2, id);
     std::optional<ApiPlaylist> out;
     if (sqlite3_step(stmt) == SQLITE_ROW)
@@ -262,8 +249,8 @@ qint64 IndexLibrary::createPlaylist(const QString &user, const QString &name,
                           " VALUES(?1,?2,'',0,?3,?3)");
         if (!add)
             return false;
-        bind(add.get(), 1, user);
-        bind(add.get(), 2, name);
+        bindText(add.get(), 1, user);
+        bindText(add.get(), 2, name);
         sqlite3_bind_int64(add.get(), 3, now());
         if (sqlite3_step(add.get()) != SQLITE_DONE)
             return false;
@@ -285,9 +272,9 @@ bool IndexLibrary::updatePlaylist(const QString &user, qint64 id, const Playlist
             return false;
         sqlite3_bind_int64(fields.get(), 1, id);
         if (change.name && !change.name->trimmed().isEmpty())
-            bind(fields.get(), 2, *change.name);
+            bindText(fields.get(), 2, *change.name);
         if (change.comment)
-            bind(fields.get(), 3, *change.comment);
+            bindText(fields.get(), 3, *change.comment);
         if (change.isPublic)
             sqlite3_bind_int(fields.get(), 4, *change.isPublic ? 1 : 0);
         sqlite3_bind_int64(fields.get(), 5, now());

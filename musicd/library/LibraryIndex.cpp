@@ -57,19 +57,6 @@ const char kUnreadableSchema[] = "CREATE TABLE IF NOT EXISTS unreadable("
 
 const char kTrackColumns[] = "id, path, size, mtime, title, artist, album, duration, lyrics, cover";
 
-void bindText(sqlite3_stmt *stmt, int index, const QString &text)
-{
-    const QByteArray utf8 = text.toUtf8();
-    sqlite3_bind_text(stmt, index, utf8.constData(), static_cast<int>(utf8.size()),
-                      SQLITE_TRANSIENT);
-}
-
-QString columnText(sqlite3_stmt *stmt, int column)
-{
-    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, column));
-    return text ? QString::fromUtf8(text, sqlite3_column_bytes(stmt, column)) : QString();
-}
-
 IndexedTrack trackOfRow(sqlite3_stmt *stmt)
 {
     IndexedTrack t;

@@ -2,6 +2,8 @@
 // source files.
 #pragma once
 
+#include <QByteArray>
+#include <QString>
 #include <sqlite3.h>
 
 namespace musicd {
@@ -25,5 +27,19 @@ public:
 private:
     sqlite3_stmt *m_stmt = nullptr;
 };
+
+// Text in and out of a statement, as UTF-8.
+inline void bindText(sqlite3_stmt *stmt, int index, const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_bind_text(stmt, index, utf8.constData(), static_cast<int>(utf8.size()),
+                      SQLITE_TRANSIENT);
+}
+
+inline QString columnText(sqlite3_stmt *stmt, int column)
+{
+    const auto *chars = reinterpret_cast<const char *>(sqlite3_column_text(stmt, column));
+    return chars ? QString::fromUtf8(chars, sqlite3_column_bytes(stmt, column)) : QString();
+}
 
 } // namespace musicd
