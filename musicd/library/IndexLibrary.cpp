@@ -34,6 +34,17 @@ QList<Row> rowsById(const LibraryIndex::ReaderLease &lease, const char *sql,
     return out;
 }
 
+// Every row the statement gives, then the statement reset for its next use.
+template <typename Row, typename RowOf> QList<Row> allRows(sqlite3_stmt *stmt, RowOf rowOf)
+{
+    QList<Row> out;
+    while (stmt && sqlite3_step(stmt) == SQLITE_ROW)
+        out.append(rowOf(stmt));
+    if (stmt)
+        sqlite3_reset(stmt);
+    return out;
+}
+
 } // namespace
 
 // Where a list of albums is a page of all listed albums in one order.
@@ -202,32 +213,17 @@ ApiArtist IndexLibrary::artistOfRow(sqlite3_stmt *stmt)
 
 QList<ApiSong> IndexLibrary::songRows(sqlite3_stmt *stmt) const
 {
-    QList<ApiSong> out;
-    while (stmt && sqlite3_step(stmt) == SQLITE_ROW)
-        out.append(songOfRow(stmt));
-    if (stmt)
-        sqlite3_reset(stmt);
-    return out;
+    return allRows<ApiSong>(stmt, [this](sqlite3_stmt *row) { return songOfRow(row); });
 }
 
 QList<ApiAlbum> IndexLibrary::albumRows(sqlite3_stmt *stmt)
 {
-    QList<ApiAlbum> out;
-    while (stmt && sqlite3_step(stmt) == SQLITE_ROW)
-        out.append(albumOfRow(stmt));
-    if (stmt)
-        sqlite3_reset(stmt);
-    return out;
+    return allRows<ApiAlbum>(stmt, &IndexLibrary::albumOfRow);
 }
 
 QList<ApiArtist> IndexLibrary::artistRows(sqlite3_stmt *stmt)
 {
-    QList<ApiArtist> out;
-    while (stmt && sqlite3_step(stmt) == SQLITE_ROW)
-        out.append(artistOfRow(stmt));
-    if (stmt)
-        sqlite3_reset(stmt);
-    return out;
+    return allRows<ApiArtist>(stmt, &IndexLibrary::artistOfRow);
 }
 
 QList<ApiArtist> IndexLibrary::artists(const QString &user) const

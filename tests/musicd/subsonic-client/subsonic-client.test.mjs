@@ -4,7 +4,7 @@
 //
 //   VELMOR_MUSICD=build/musicd/velmor-musicd \
 //   VELMOR_SUBSONIC_LIBRARY=build/tests/musicd/subsonic_library \
-//   node --test-reporter=spec subsonic-client.test.mjs
+//   node --test-reporter=tap subsonic-client.test.mjs
 //
 // subsonic_library writes the files and says what they hold; every
 // expectation here is computed from that, never typed in. Two services run:
