@@ -162,7 +162,7 @@ SubsonicResult SubsonicBrowse::indexes(const SubsonicCall &call, bool id3) const
         SubsonicNode index(QStringLiteral("index"), SubsonicNode::Shape::List);
         index.set(QStringLiteral("name"), letter);
         for (const ApiArtist &artist : groups.value(letter))
-            index.add(id3 ? artistId3Node(artist) : artistIndexNode(artist));
+            index.add(artistNode(artist));
         node.add(std::move(index));
     }
     return SubsonicResult::of(std::move(node));
@@ -177,7 +177,7 @@ SubsonicResult SubsonicBrowse::artist(const SubsonicCall &call) const
         id.kind == ApiLibrary::Kind::Artist ? m_library.artist(id.id, call.user) : std::nullopt;
     if (!artist)
         return notFound(QStringLiteral("Artist"));
-    SubsonicNode node = artistId3Node(*artist).asObject();
+    SubsonicNode node = artistNode(*artist).asObject();
     node.declareList(QStringLiteral("album"));
     for (const ApiAlbum &album : m_library.albumsOfArtist(artist->id, call.user))
         node.add(albumId3Node(album));
@@ -377,7 +377,7 @@ SubsonicResult SubsonicBrowse::search(const SubsonicCall &call, bool id3) const
         .declareList(QStringLiteral("album"))
         .declareList(QStringLiteral("song"));
     for (const ApiArtist &artist : found.artists)
-        node.add(id3 ? artistId3Node(artist) : artistIndexNode(artist));
+        node.add(artistNode(artist));
     for (const ApiAlbum &album : found.albums)
         node.add(id3 ? albumId3Node(album) : albumChildNode(album));
     for (const ApiSong &song : found.songs)
@@ -534,7 +534,7 @@ SubsonicResult SubsonicBrowse::starredList(const SubsonicCall &call, bool id3) c
         .declareList(QStringLiteral("album"))
         .declareList(QStringLiteral("song"));
     for (const ApiArtist &artist : starred.artists)
-        node.add(id3 ? artistId3Node(artist) : artistIndexNode(artist));
+        node.add(artistNode(artist));
     for (const ApiAlbum &album : starred.albums)
         node.add(id3 ? albumId3Node(album) : albumChildNode(album));
     for (const ApiSong &song : starred.songs)

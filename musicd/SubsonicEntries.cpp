@@ -160,19 +160,7 @@ SubsonicNode albumChildNode(const ApiAlbum &album, const QString &elementName)
     return node;
 }
 
-SubsonicNode artistId3Node(const ApiArtist &artist)
-{
-    SubsonicNode node(QStringLiteral("artist"), SubsonicNode::Shape::List);
-    node.set(QStringLiteral("id"), artistId(artist.id))
-        .set(QStringLiteral("name"), artist.name)
-        .set(QStringLiteral("coverArt"),
-             artist.coverSongId > 0 ? QVariant(artistId(artist.id)) : QVariant())
-        .set(QStringLiteral("albumCount"), artist.albumCount)
-        .set(QStringLiteral("starred"), timeOrNothing(artist.starred));
-    return node;
-}
-
-SubsonicNode artistIndexNode(const ApiArtist &artist)
+SubsonicNode artistNode(const ApiArtist &artist)
 {
     SubsonicNode node(QStringLiteral("artist"), SubsonicNode::Shape::List);
     node.set(QStringLiteral("id"), artistId(artist.id))

@@ -34,9 +34,9 @@ SubsonicNode albumId3Node(const ApiAlbum &album,
 // The album as a directory child (getAlbumList, getMusicDirectory, search2).
 SubsonicNode albumChildNode(const ApiAlbum &album,
                             const QString &elementName = QStringLiteral("album"));
-SubsonicNode artistId3Node(const ApiArtist &artist);
-// The plain form of getIndexes, search2 and getStarred.
-SubsonicNode artistIndexNode(const ApiArtist &artist);
+// An artist, in the ID3 lists and the plain ones (getIndexes, search2,
+// getStarred) alike: the plain form's attributes are a subset.
+SubsonicNode artistNode(const ApiArtist &artist);
 SubsonicNode playlistNode(const ApiPlaylist &playlist, bool withEntries);
 
 // The `index` groups of getIndexes and getArtists: by the first letter of
