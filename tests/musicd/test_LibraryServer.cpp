@@ -1,6 +1,7 @@
 // velmor-musicd serving a generated music library, driven as users drive
 // it: velmor-cli for search, link, lyrics and picture, plain HTTP for the
 // audio bytes, hostile requests and the command line.
+#include "tests/common/CliRun.h"
 #include "tests/common/MusicdServer.h"
 #include "tests/common/TestLibrary.h"
 
@@ -17,13 +18,6 @@
 #include <httplib.h>
 
 namespace {
-
-struct CliRun
-{
-    int exitCode = -1;
-    QStringList out;
-    QString err;
-};
 
 QByteArray fileBytes(const QString &path)
 {
@@ -379,19 +373,6 @@ TEST(LibraryServerCommandLine, ListenNamesTheAddressServed)
     httplib::Client other("127.0.0.1", url.port());
     EXPECT_FALSE(other.Get("/app/search/searchList.php?qword=starlight"));
     EXPECT_FALSE(server.waitForStderr(QStringLiteral("serving the network"), 300));
-}
-
-CliRun runCli(const QString &service, const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral(VELMOR_CLI_PATH),
-            QStringList{QStringLiteral("--service"), service} + args);
-    CliRun run;
-    EXPECT_TRUE(p.waitForFinished(60000));
-    run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    run.out = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
-    run.err = QString::fromUtf8(p.readAllStandardError());
-    return run;
 }
 
 // On a network address the player's protocol is served only under

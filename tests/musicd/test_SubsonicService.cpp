@@ -1,6 +1,7 @@
 // velmor-musicd --subsonic as users run it: velmor-cli against the bridge
 // in front of a fake Subsonic server, the refusals at start, and the bridge
 // in front of velmor-musicd's own Subsonic API on a generated library.
+#include "tests/common/CliRun.h"
 #include "tests/common/MusicdServer.h"
 #include "tests/common/TestLibrary.h"
 #include "tests/musicd/FakeSubsonic.h"
@@ -15,24 +16,6 @@
 #include <httplib.h>
 
 namespace {
-
-struct CliRun
-{
-    int exitCode = -1;
-    QStringList out;
-};
-
-CliRun cli(const QString &service, const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral(VELMOR_CLI_PATH),
-            QStringList{QStringLiteral("--service"), service} + args);
-    CliRun run;
-    EXPECT_TRUE(p.waitForFinished(60000));
-    run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    run.out = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
-    return run;
-}
 
 QString writePasswordFile(const QTemporaryDir &dir, const QByteArray &password,
                           QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner)
@@ -66,7 +49,7 @@ QPair<int, QString> runToEnd(const QStringList &args)
 QList<QStringList> searchRows(const QString &service, const QString &words)
 {
     QList<QStringList> rows;
-    for (const QString &line : cli(service, {QStringLiteral("search"), words}).out) {
+    for (const QString &line : runCli(service, {QStringLiteral("search"), words}).out) {
         const QStringList fields = line.split(u'\t');
         if (fields.size() == 4)
             rows.append(fields);
@@ -100,8 +83,8 @@ TEST(SubsonicService, CliSearchesLinksAndReadsLyricsThroughTheBridge)
     }
     ASSERT_FALSE(fifth.isEmpty());
 
-    const CliRun link = cli(bridge.url(), {QStringLiteral("link"), fifth, QStringLiteral("晴川"),
-                                           QStringLiteral("Harbour 5")});
+    const CliRun link = runCli(bridge.url(), {QStringLiteral("link"), fifth, QStringLiteral("晴川"),
+                                              QStringLiteral("Harbour 5")});
     ASSERT_EQ(link.exitCode, 0);
     ASSERT_EQ(link.out.size(), 1);
     const QUrl url(link.out.first());
@@ -115,13 +98,14 @@ TEST(SubsonicService, CliSearchesLinksAndReadsLyricsThroughTheBridge)
     EXPECT_EQ(answer->get_header_value("Content-Type"), "audio/mpeg");
     EXPECT_TRUE(fake.lastStream().contains(QStringLiteral("id=so-5")));
 
-    const CliRun lyrics = cli(bridge.url(), {QStringLiteral("lyrics"), fifth,
-                                             QStringLiteral("晴川"), QStringLiteral("Harbour 5")});
+    const CliRun lyrics =
+        runCli(bridge.url(), {QStringLiteral("lyrics"), fifth, QStringLiteral("晴川"),
+                              QStringLiteral("Harbour 5")});
     EXPECT_EQ(lyrics.exitCode, 0);
     EXPECT_TRUE(lyrics.out.join(u'\n').contains(QStringLiteral("灯火 line")))
         << lyrics.out.join(u'\n').toStdString();
-    const CliRun none = cli(bridge.url(), {QStringLiteral("lyrics"), rows.first().at(0),
-                                           QStringLiteral("晴川"), rows.first().at(1)});
+    const CliRun none = runCli(bridge.url(), {QStringLiteral("lyrics"), rows.first().at(0),
+                                              QStringLiteral("晴川"), rows.first().at(1)});
     EXPECT_EQ(none.out, QStringList{QStringLiteral("暂无歌词")});
 }
 
@@ -207,7 +191,7 @@ TEST(SubsonicService, BridgeServesTheLibraryOfOwnSubsonicApi)
         EXPECT_EQ(row.at(2), ownRow.at(2)) << track.title.toStdString();
 
         const CliRun link =
-            cli(bridge.url(), {QStringLiteral("link"), row.at(0), track.artist, track.title});
+            runCli(bridge.url(), {QStringLiteral("link"), row.at(0), track.artist, track.title});
         ASSERT_EQ(link.exitCode, 0) << track.title.toStdString();
         const QUrl url(link.out.value(0));
         EXPECT_EQ(url.port(), ownUrl.port());
@@ -223,11 +207,11 @@ TEST(SubsonicService, BridgeServesTheLibraryOfOwnSubsonicApi)
         }()) << track.title.toStdString();
 
         const CliRun lyrics =
-            cli(bridge.url(), {QStringLiteral("lyrics"), row.at(0), track.artist, track.title});
+            runCli(bridge.url(), {QStringLiteral("lyrics"), row.at(0), track.artist, track.title});
         EXPECT_EQ(lyrics.out != QStringList{QStringLiteral("暂无歌词")}, track.lyrics)
             << track.title.toStdString();
         if (track.picture) {
-            const CliRun picture = cli(bridge.url(), {QStringLiteral("picture"), track.artist});
+            const CliRun picture = runCli(bridge.url(), {QStringLiteral("picture"), track.artist});
             ASSERT_EQ(picture.exitCode, 0) << track.artist.toStdString();
             const QUrl pictureUrl(picture.out.value(0));
             httplib::Client pictures(pictureUrl.host().toStdString(), pictureUrl.port());
