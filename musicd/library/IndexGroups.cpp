@@ -47,11 +47,25 @@ const char kGroupSchema[] =
     "CREATE INDEX IF NOT EXISTS stars_time ON stars(user, kind, time);"
     "CREATE TABLE IF NOT EXISTS plays(user TEXT, track_id INTEGER, count INTEGER,"
     " last INTEGER, PRIMARY KEY(user, track_id)) WITHOUT ROWID;"
+    "CREATE INDEX IF NOT EXISTS plays_track ON plays(track_id);"
+    // Each user's plays summed per album, kept with every play and every
+    // change to an album's tracks, so that the most played and latest
+    // played albums are a walk down an index rather than a sum of all plays.
+    "CREATE TABLE IF NOT EXISTS album_plays(album_id INTEGER, user TEXT, count INTEGER,"
+    " last INTEGER, PRIMARY KEY(album_id, user)) WITHOUT ROWID;"
+    "CREATE INDEX IF NOT EXISTS album_plays_count ON album_plays(user, count, last);"
+    "CREATE INDEX IF NOT EXISTS album_plays_last ON album_plays(user, last);"
     "CREATE TABLE IF NOT EXISTS playlists(id INTEGER PRIMARY KEY AUTOINCREMENT, owner TEXT,"
     " name TEXT, comment TEXT DEFAULT '', public INTEGER DEFAULT 0, created INTEGER,"
     " changed INTEGER);"
     "CREATE TABLE IF NOT EXISTS playlist_items(playlist_id INTEGER, position INTEGER,"
     " track_id INTEGER, PRIMARY KEY(playlist_id, position)) WITHOUT ROWID;";
+
+// The sums of album_plays for an index that has plays but not the table.
+const char kAlbumPlaysFilled[] =
+    "INSERT INTO album_plays(album_id, user, count, last)"
+    " SELECT t.album_id, p.user, sum(p.count), max(p.last) FROM plays p"
+    " JOIN tracks t ON t.id=p.track_id WHERE t.album_id>0 GROUP BY t.album_id, p.user";
 
 const char kTrackColumnsAdded[] = "ALTER TABLE tracks ADD COLUMN album_artist TEXT DEFAULT '';"
                                   "ALTER TABLE tracks ADD COLUMN track INTEGER DEFAULT 0;"
@@ -89,6 +103,11 @@ const char LibraryIndex::kRefreshAlbumSql[] =
     "  ORDER BY disc, track, id LIMIT 1),0),"
     " created=coalesce((SELECT min(created) FROM tracks WHERE album_id=?1),created)"
     " WHERE id=?1";
+const char LibraryIndex::kRefreshAlbumPlaysSql[] =
+    "INSERT INTO album_plays(album_id, user, count, last)"
+    " SELECT ?1, p.user, sum(p.count), max(p.last) FROM tracks t"
+    " JOIN plays p ON p.track_id=t.id WHERE t.album_id=?1 GROUP BY p.user";
+const char LibraryIndex::kForgetAlbumPlaysSql[] = "DELETE FROM album_plays WHERE album_id=?1";
 
 bool LibraryIndex::upgradeSchema()
 {
@@ -102,10 +121,15 @@ bool LibraryIndex::upgradeSchema()
         return false;
     const int step = sqlite3_step(version.get());
     const int tagsVersion = step == SQLITE_ROW ? sqlite3_column_int(version.get(), 0) : 0;
+    Statement albumPlays(m_writer, "SELECT count(*) FROM sqlite_master WHERE name='album_plays'");
+    if (!albumPlays || sqlite3_step(albumPlays.get()) != SQLITE_ROW)
+        return false;
+    const bool hasAlbumPlays = sqlite3_column_int(albumPlays.get(), 0) > 0;
     if (!exec(m_writer, "BEGIN IMMEDIATE"))
         return false;
     bool ok = hasColumns || exec(m_writer, kTrackColumnsAdded);
     ok = ok && exec(m_writer, kGroupSchema);
+    ok = ok && (hasAlbumPlays || exec(m_writer, kAlbumPlaysFilled));
     if (ok && tagsVersion < kTagsVersion) {
         // A stamp no file has: the next scan reads every file again as
         // changed, which keeps its ID and fills the new columns.
@@ -238,12 +262,23 @@ void LibraryIndex::refreshAlbums()
     std::sort(m_dirtyAlbums.begin(), m_dirtyAlbums.end());
     m_dirtyAlbums.erase(std::unique(m_dirtyAlbums.begin(), m_dirtyAlbums.end()),
                         m_dirtyAlbums.end());
+    // Play sums are redone only where someone has played something: a
+    // first scan has no plays to sum.
+    bool played = false;
+    if (sqlite3_stmt *any = writerStatement(kAnyPlays)) {
+        played = sqlite3_step(any) == SQLITE_ROW;
+        sqlite3_reset(any);
+    }
     for (const qint64 id : m_dirtyAlbums) {
-        sqlite3_stmt *refresh = writerStatement(kRefreshAlbum);
-        if (!refresh)
-            break;
-        sqlite3_bind_int64(refresh, 1, id);
-        stepWriter(refresh);
+        for (const WriterStatement which : {kRefreshAlbum, kForgetAlbumPlays, kRefreshAlbumPlays}) {
+            if (which != kRefreshAlbum && !played)
+                break;
+            sqlite3_stmt *step = writerStatement(which);
+            if (!step)
+                break;
+            sqlite3_bind_int64(step, 1, id);
+            stepWriter(step);
+        }
     }
     m_dirtyAlbums.clear();
 }

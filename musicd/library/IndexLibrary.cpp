@@ -52,13 +52,11 @@ QByteArray IndexLibrary::albumListSql(AlbumOrder order, bool yearsDown)
 {
     const QByteArray page = " LIMIT ?2 OFFSET ?3";
     const QByteArray listed = " WHERE al.song_count>0";
-    // The user's plays summed per album: few rows for any one user.
-    const QByteArray played =
-        " JOIN (SELECT t.album_id AS aid, sum(p.count) AS c, max(p.last) AS l FROM plays p"
-        " JOIN tracks t ON t.id=p.track_id WHERE p.user=?1 GROUP BY t.album_id) x"
-        " ON x.aid=al.id";
-    // IDs only: SQLite works out a row's columns before it sorts, and an
-    // album's play counts are subqueries; the page's rows are read after.
+    // An album's play sums are kept only while it has tracks, so they need
+    // no look at the album to be listed.
+    const QByteArray played = "SELECT x.album_id FROM album_plays x WHERE x.user=?1";
+    // IDs only: SQLite works out a row's columns before it sorts; the
+    // page's rows are read after.
     const QByteArray sql = "SELECT al.id FROM albums al";
     switch (order) {
     case AlbumOrder::Newest:
@@ -75,9 +73,9 @@ QByteArray IndexLibrary::albumListSql(AlbumOrder order, bool yearsDown)
     case AlbumOrder::ByGenre:
         return sql + listed + " AND al.genre=?4 ORDER BY al.folded, al.id" + page;
     case AlbumOrder::Frequent:
-        return sql + played + listed + " ORDER BY x.c DESC, x.l DESC, al.id" + page;
+        return played + " ORDER BY x.count DESC, x.last DESC, x.album_id DESC" + page;
     case AlbumOrder::Recent:
-        return sql + played + listed + " ORDER BY x.l DESC, al.id" + page;
+        return played + " ORDER BY x.last DESC, x.album_id DESC" + page;
     case AlbumOrder::Starred:
         return sql + " JOIN stars s2 ON s2.user=?1 AND s2.kind=1 AND s2.item_id=al.id" + listed +
                " ORDER BY s2.time DESC, al.id" + page;
@@ -120,11 +118,9 @@ const char IndexLibrary::kSongSelect[] =
 const char IndexLibrary::kAlbumSelect[] =
     "SELECT al.id, al.name, al.artist, al.artist_id, al.song_count, al.duration, al.year,"
     " al.genre, al.created, al.cover_id, coalesce(s.time,0),"
-    " (SELECT coalesce(sum(p.count),0) FROM tracks t JOIN plays p ON p.user=?1 AND"
-    " p.track_id=t.id WHERE t.album_id=al.id),"
-    " (SELECT coalesce(max(p.last),0) FROM tracks t JOIN plays p ON p.user=?1 AND"
-    " p.track_id=t.id WHERE t.album_id=al.id)"
-    " FROM albums al LEFT JOIN stars s ON s.user=?1 AND s.kind=1 AND s.item_id=al.id";
+    " coalesce(x.count,0), coalesce(x.last,0)"
+    " FROM albums al LEFT JOIN stars s ON s.user=?1 AND s.kind=1 AND s.item_id=al.id"
+    " LEFT JOIN album_plays x ON x.album_id=al.id AND x.user=?1";
 const char IndexLibrary::kArtistSelect[] =
     "SELECT ar.id, ar.name,"
     " (SELECT count(*) FROM albums a2 WHERE a2.artist_id=ar.id AND a2.song_count>0),"
@@ -379,10 +375,14 @@ IndexLibrary::sampledAlbums(const LibraryIndex::ReaderLease &lease, int size) co
     // random()), a few lookups of the ID index. A small library is
     // shuffled whole (the caller's ORDER BY random()).
     constexpr qint64 kShuffleAll = 2000;
-    static const char kCount[] = "SELECT count(*), max(id) FROM albums WHERE song_count>0";
+    static const char kCount[] =
+        "SELECT (SELECT count(*) FROM (SELECT 1 FROM albums WHERE song_count>0 LIMIT ?1)),"
+        " (SELECT max(id) FROM albums)";
     static const char kPick[] = "SELECT id FROM albums WHERE song_count>0 AND"
                                 " id>=abs(random())%?1+1 ORDER BY id LIMIT 1";
     sqlite3_stmt *count = lease.prepared(kCount);
+    if (count)
+        sqlite3_bind_int64(count, 1, kShuffleAll + 1);
     if (!count || sqlite3_step(count) != SQLITE_ROW)
         return std::nullopt;
     const qint64 listed = sqlite3_column_int64(count, 0);

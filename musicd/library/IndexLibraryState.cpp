@@ -165,12 +165,20 @@ bool IndexLibrary::scrobble(const QString &user, qint64 songId, qint64 time)
         Statement stmt(db, "INSERT INTO plays(user, track_id, count, last) VALUES(?1,?2,1,?3)"
                            " ON CONFLICT(user, track_id) DO UPDATE SET count=count+1,"
                            " last=max(last, excluded.last)");
-        if (!stmt)
+        Statement album(db, "INSERT INTO album_plays(album_id, user, count, last)"
+                            " SELECT album_id, ?1, 1, ?3 FROM tracks WHERE id=?2 AND album_id>0"
+                            " ON CONFLICT(album_id, user) DO UPDATE SET count=count+1,"
+                            " last=max(last, excluded.last)");
+        if (!stmt || !album)
             return false;
-        bindText(stmt.get(), 1, user);
-        sqlite3_bind_int64(stmt.get(), 2, songId);
-        sqlite3_bind_int64(stmt.get(), 3, time > 0 ? time : now());
-        return sqlite3_step(stmt.get()) == SQLITE_DONE;
+        for (sqlite3_stmt *step : {stmt.get(), album.get()}) {
+            bindText(step, 1, user);
+            sqlite3_bind_int64(step, 2, songId);
+            sqlite3_bind_int64(step, 3, time > 0 ? time : now());
+            if (sqlite3_step(step) != SQLITE_DONE)
+                return false;
+        }
+        return true;
     });
 }
 

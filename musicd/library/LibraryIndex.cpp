@@ -444,7 +444,10 @@ sqlite3_stmt *LibraryIndex::writerStatement(WriterStatement which)
         "INSERT OR IGNORE INTO track_artists(track_id, artist_id, position) VALUES(?,?,?)",
         "DELETE FROM track_artists WHERE track_id=?",
         "SELECT album_id FROM tracks WHERE id=?",
-        kRefreshAlbumSql};
+        kRefreshAlbumSql,
+        "SELECT 1 FROM plays LIMIT 1",
+        kForgetAlbumPlaysSql,
+        kRefreshAlbumPlaysSql};
     sqlite3_stmt *&stmt = m_writerStatements[which];
     if (!stmt && sqlite3_prepare_v2(m_writer, kSql[which], -1, &stmt, nullptr) != SQLITE_OK)
         noteWriteFailure();

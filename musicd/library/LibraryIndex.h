@@ -198,6 +198,9 @@ private:
         kUnlinkArtists,
         kAlbumOfTrack,
         kRefreshAlbum,
+        kAnyPlays,
+        kForgetAlbumPlays,
+        kRefreshAlbumPlays,
         kWriterStatementCount
     };
     // The album and artist rows a track belongs to (IndexGroups.cpp); rows
@@ -222,6 +225,8 @@ private:
     // be read again (their IDs kept).
     bool upgradeSchema();
     static const char kRefreshAlbumSql[];
+    static const char kForgetAlbumPlaysSql[];
+    static const char kRefreshAlbumPlaysSql[];
     MatchPage matchOn(Reader &reader, const QString &query, qint64 first, int count) const;
     // Prepared once, reset for each use.
     sqlite3_stmt *writerStatement(WriterStatement which);

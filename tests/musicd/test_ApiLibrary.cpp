@@ -490,6 +490,58 @@ TEST_F(ApiLibraryTest, StarsPlaysAndPlaylistsAreEachUsersOwn)
     EXPECT_FALSE(lib.deletePlaylist(u"alice"_s, mix));
 }
 
+// An album's plays are its tracks' plays as they are now: a track retagged
+// to another album takes its plays along, a deleted one takes them away,
+// and an index written before the sums were kept has them worked out.
+TEST_F(ApiLibraryTest, AlbumPlaysFollowTheirTracks)
+{
+    const auto played = [](const IndexLibrary &lib, AlbumOrder order) {
+        QStringList out;
+        for (const ApiAlbum &a : lib.albumList(list(order, 10), u"alice"_s))
+            out.append(QStringLiteral("%1/%2 %3 %4")
+                           .arg(a.name, a.artist)
+                           .arg(a.playCount)
+                           .arg(a.lastPlayed));
+        return out;
+    };
+    {
+        const auto o = open();
+        ASSERT_TRUE(o);
+        IndexLibrary &lib = *o->library;
+        for (const auto &[title, time] : {std::pair{u"Morning"_s, 300},
+                                          {u"Evening"_s, 100},
+                                          {u"Evening"_s, 200},
+                                          {u"Road Song"_s, 400}})
+            ASSERT_TRUE(lib.scrobble(u"alice"_s, songId(lib, title), time));
+        EXPECT_EQ(played(lib, AlbumOrder::Frequent),
+                  QStringList({u"Road/Ann Lee 3 300"_s, u"Road/Bo Chen 1 400"_s}));
+        EXPECT_EQ(played(lib, AlbumOrder::Recent),
+                  QStringList({u"Road/Bo Chen 1 400"_s, u"Road/Ann Lee 3 300"_s}));
+
+        FileTags moved = kFiles.at(1);
+        moved.album = u"Dusk"_s;
+        ASSERT_TRUE(writeTags(path(moved.path), moved));
+        ::utime(QFile::encodeName(path(moved.path)).constData(), nullptr);
+        ASSERT_TRUE(QFile::remove(path(kFiles.at(2).path)));
+        o->scanner->scan();
+        EXPECT_EQ(played(lib, AlbumOrder::Frequent),
+                  QStringList({u"Dusk/Ann Lee 2 200"_s, u"Road/Ann Lee 1 300"_s}));
+        EXPECT_EQ(
+            lib.album(lib.song(songId(lib, u"Morning"_s), u"u"_s)->albumId, u"alice"_s)->playCount,
+            1);
+    }
+    {
+        sqlite3 *db = nullptr;
+        ASSERT_EQ(sqlite3_open(QFile::encodeName(indexFile()).constData(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, "DROP TABLE album_plays", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    const auto o = open();
+    ASSERT_TRUE(o);
+    EXPECT_EQ(played(*o->library, AlbumOrder::Recent),
+              QStringList({u"Road/Ann Lee 1 300"_s, u"Dusk/Ann Lee 2 200"_s}));
+}
+
 // An index as the service wrote it before albums and artists: its tracks
 // keep their IDs, and their files are read again for the new tags though
 // they did not change.
