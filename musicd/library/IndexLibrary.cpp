@@ -477,8 +477,7 @@ ApiSearchResult IndexLibrary::search(const ApiSearch &search, const QString &use
             }
         } else {
             songIds =
-                m_index.matchIds(search.query, std::max(0, search.songOffset), search.songCount)
-                    .ids;
+                m_index.matchIds(search.query, std::max(0, search.songOffset), search.songCount);
         }
     }
     LibraryIndex::ReaderLease lease(m_index);

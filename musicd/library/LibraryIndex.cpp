@@ -630,16 +630,16 @@ SearchPage LibraryIndex::search(const QString &query, qint64 page, int rowsPerPa
     return fetchRows(*reader, match.ids, std::move(result));
 }
 
-LibraryIndex::MatchPage LibraryIndex::matchIds(const QString &query, qint64 offset, int count) const
+std::vector<uint32_t> LibraryIndex::matchIds(const QString &query, qint64 offset, int count) const
 {
     ReaderLease lease(*this);
     if (!lease.get() || offset < 0 || count < 1)
         return {};
-    return matchOn(*lease.get(), query, std::min(offset, kMaxOffset), count);
+    return matchOn(*lease.get(), query, std::min(offset, kMaxOffset), count, false).ids;
 }
 
 LibraryIndex::MatchPage LibraryIndex::matchOn(Reader &reader, const QString &query, qint64 first,
-                                              int count) const
+                                              int count, bool counted) const
 {
     MatchPage result;
     static const QRegularExpression space(QStringLiteral("\\s+"));
@@ -683,6 +683,12 @@ LibraryIndex::MatchPage LibraryIndex::matchOn(Reader &reader, const QString &que
                 ftsWords.append(w);
         }
         if (!inMemory.isEmpty()) {
+            // Uncounted, the checks stop once the page is full; such a
+            // result is a prefix and is not remembered.
+            if (!counted && ftsWords.isEmpty()) {
+                slice(m_short.findAll(inMemory, size_t(first) + size_t(count)));
+                return result;
+            }
             ids = m_short.findAll(inMemory);
             if (ids.empty())
                 return result;

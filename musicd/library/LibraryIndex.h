@@ -136,14 +136,10 @@ public:
 
     // ---- readers (any thread) ----
     SearchPage search(const QString &query, qint64 page, int rowsPerPage) const;
-    // The same match as search, as track IDs: the total and the IDs from
-    // offset on (at most count), in ID order.
-    struct MatchPage
-    {
-        qint64 total = 0;
-        std::vector<uint32_t> ids;
-    };
-    MatchPage matchIds(const QString &query, qint64 offset, int count) const;
+    // The same match as search, as track IDs: those from offset on (at
+    // most count), in ID order. Matches past the page are not looked for,
+    // so a word in every fifth track costs a page's checks, not a count's.
+    std::vector<uint32_t> matchIds(const QString &query, qint64 offset, int count) const;
     std::optional<IndexedTrack> track(qint64 id) const;
     // Tracks of the artist whose loose key (see looseKey) is given, by ID.
     QList<IndexedTrack> tracksOfArtist(const QString &artistKey, int limit) const;
@@ -227,7 +223,13 @@ private:
     static const char kRefreshAlbumSql[];
     static const char kForgetAlbumPlaysSql[];
     static const char kRefreshAlbumPlaysSql[];
-    MatchPage matchOn(Reader &reader, const QString &query, qint64 first, int count) const;
+    struct MatchPage
+    {
+        qint64 total = 0; // every match when counted, else at least those up to the page
+        std::vector<uint32_t> ids;
+    };
+    MatchPage matchOn(Reader &reader, const QString &query, qint64 first, int count,
+                      bool counted = true) const;
     // Prepared once, reset for each use.
     sqlite3_stmt *writerStatement(WriterStatement which);
     bool stepWriter(sqlite3_stmt *stmt);

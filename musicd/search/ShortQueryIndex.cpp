@@ -116,7 +116,8 @@ const PostingList *ShortQueryIndex::find(QStringView foldedWord) const
     }
 }
 
-ShortQueryIndex::Ids ShortQueryIndex::findAll(const QList<QStringView> &foldedWords) const
+ShortQueryIndex::Ids ShortQueryIndex::findAll(const QList<QStringView> &foldedWords,
+                                              size_t enough) const
 {
     // A word of one or two units is answered by its own list. A longer one
     // needs all of its neighbouring pairs, but is checked against each
@@ -151,8 +152,10 @@ ShortQueryIndex::Ids ShortQueryIndex::findAll(const QList<QStringView> &foldedWo
     Ids ids = lists.front()->all();
     for (size_t l = 1; l < lists.size() && !ids.empty(); ++l)
         lists.at(l)->keepCommon(ids);
-    if (toCheck.empty() || ids.empty())
+    if (toCheck.empty() || ids.empty()) {
+        ids.resize(std::min(ids.size(), enough));
         return ids;
+    }
 
     // Longest first: it rules out the most tracks.
     std::sort(toCheck.begin(), toCheck.end(),
@@ -160,6 +163,8 @@ ShortQueryIndex::Ids ShortQueryIndex::findAll(const QList<QStringView> &foldedWo
     auto at = m_ids.cbegin();
     size_t kept = 0;
     for (const uint32_t id : ids) {
+        if (kept == enough)
+            break;
         at = gallop(at, m_ids.cend(), id);
         if (at == m_ids.cend())
             break;

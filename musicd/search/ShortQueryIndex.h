@@ -38,8 +38,9 @@ public:
     // when none does.
     const PostingList *find(QStringView foldedWord) const;
     // The IDs whose text contains every one of the folded words (each
-    // without white space, of any length), ascending.
-    Ids findAll(const QList<QStringView> &foldedWords) const;
+    // without white space, of any length), ascending; only the first
+    // `enough` of them when fewer are wanted.
+    Ids findAll(const QList<QStringView> &foldedWords, size_t enough = SIZE_MAX) const;
 
     // Whether the track's text here is this one (so a retagged track whose
     // searched text stayed needs no refill).
