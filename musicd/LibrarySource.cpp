@@ -189,20 +189,34 @@ std::optional<Payload> LibrarySource::lyric(qint64 id)
     const std::string key = cacheKey("lrc", id);
     if (ByteCache::Value value = m_small.find(key))
         return Payload{value, nullptr, kText};
-    QByteArray lrc;
-    const std::string sidecar = sidecarLyricPath(track->path);
-    if (!sidecar.empty())
-        lrc = LyricText::served(LyricText::decode(readSmallFile(sidecar, kMaxLyricFileBytes)),
-                                track->durationSeconds);
-    if (lrc.isEmpty() && track->hasLyrics) {
-        if (const std::optional<std::string> path = safePath(*track))
-            lrc = LyricText::served(
-                TagReader::lyrics(QFile::decodeName(QByteArray::fromStdString(*path))),
-                track->durationSeconds);
-    }
+    QByteArray lrc = LyricText::served(lyricOf(*track), track->durationSeconds);
     if (lrc.isEmpty())
         return std::nullopt;
     return Payload{m_small.insert(key, std::move(lrc)), nullptr, kText};
+}
+
+std::optional<QString> LibrarySource::writtenLyric(qint64 id)
+{
+    const std::optional<IndexedTrack> track = m_index.track(id);
+    if (!track)
+        return std::nullopt;
+    return lyricOf(*track);
+}
+
+QString LibrarySource::lyricOf(const IndexedTrack &track) const
+{
+    // The sidecar first, when it has a line to show; else the file's own.
+    const std::string sidecar = sidecarLyricPath(track.path);
+    if (!sidecar.empty()) {
+        const QString text = LyricText::decode(readSmallFile(sidecar, kMaxLyricFileBytes));
+        if (!LyricText::plainLines(text).isEmpty())
+            return text;
+    }
+    if (track.hasLyrics) {
+        if (const std::optional<std::string> path = safePath(track))
+            return TagReader::lyrics(QFile::decodeName(QByteArray::fromStdString(*path)));
+    }
+    return QString();
 }
 
 std::optional<QList<Song>> LibrarySource::addFiles(const std::string &path)

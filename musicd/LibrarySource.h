@@ -29,6 +29,7 @@ public:
     std::optional<Song> songById(qint64 id) const override;
     std::optional<SingerEntry> singerByName(const QString &name) const override;
     std::optional<Payload> lyric(qint64 id) override;
+    std::optional<QString> writtenLyric(qint64 id) override;
     std::optional<Payload> audio(qint64 id, const QString &suffix) override;
     std::optional<Payload> picture(const QString &key) override;
     std::optional<Payload> cover(qint64 id) override;
@@ -43,6 +44,7 @@ public:
 private:
     // The track's path if it still resolves to somewhere under a root.
     std::optional<std::string> safePath(const IndexedTrack &track) const;
+    QString lyricOf(const IndexedTrack &track) const;
     std::string sidecarLyricPath(const std::string &audioPath) const;
     // The picture file or embedded cover to show for a track; empty if none.
     QByteArray pictureBytesFor(const IndexedTrack &track) const;

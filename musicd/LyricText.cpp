@@ -49,7 +49,7 @@ bool LyricText::hasTimeTags(const QString &text)
     return timeTagPattern().match(text).hasMatch();
 }
 
-QByteArray LyricText::served(const QString &text, int durationSeconds)
+QStringList LyricText::plainLines(const QString &text)
 {
     QStringList lines;
     for (QString line : text.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")))) {
@@ -64,6 +64,12 @@ QByteArray LyricText::served(const QString &text, int durationSeconds)
         if (lines.size() >= kMaxLines)
             break;
     }
+    return lines;
+}
+
+QByteArray LyricText::served(const QString &text, int durationSeconds)
+{
+    const QStringList lines = plainLines(text);
     if (lines.isEmpty())
         return QByteArray();
 

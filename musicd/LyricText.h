@@ -24,6 +24,10 @@ public:
     // Empty when the text has no line worth showing.
     static QByteArray served(const QString &text, int durationSeconds);
 
+    // The text's lines worth showing: control characters blanked, ends
+    // trimmed, blank lines dropped, at most a few thousand.
+    static QStringList plainLines(const QString &text);
+
     // Whether the text has at least one [mm:ss] time tag.
     static bool hasTimeTags(const QString &text);
 

@@ -51,6 +51,13 @@ public:
     virtual std::optional<Payload> lyric(qint64 id) = 0;
     virtual std::optional<Payload> audio(qint64 id, const QString &suffix) = 0;
     virtual std::optional<Payload> picture(const QString &key) = 0;
+    // The song's lyric as written, LRC or plain lines, before plain lines
+    // are given times; none by default (then only lyric() says it).
+    virtual std::optional<QString> writtenLyric(qint64 id)
+    {
+        (void)id;
+        return std::nullopt;
+    }
     // The song's own picture as found (folder file or embedded cover), not
     // scaled; none by default.
     virtual std::optional<Payload> cover(qint64 id)

@@ -152,12 +152,27 @@ SubsonicResult SubsonicMedia::coverArt(const SubsonicCall &call)
     return payloadResult(Payload{m_scaled.insert(key, std::move(jpeg)), nullptr, kJpeg});
 }
 
-QString SubsonicMedia::lyricText(qint64 songId)
+SubsonicMedia::LyricLines SubsonicMedia::lyricLines(qint64 songId)
 {
-    const std::optional<Payload> payload = m_media.lyric(songId);
-    if (!payload || !payload->bytes)
-        return QString();
-    return QString::fromUtf8(*payload->bytes);
+    // The lyric as written where the source keeps it: the lyric the player
+    // gets has times spread over plain lines, which an app would take for
+    // the singer's.
+    QString text;
+    if (const std::optional<QString> written = m_media.writtenLyric(songId)) {
+        text = *written;
+    } else if (const std::optional<Payload> payload = m_media.lyric(songId);
+               payload && payload->bytes) {
+        text = QString::fromUtf8(*payload->bytes);
+    }
+    LyricLines out;
+    out.synced = LyricText::hasTimeTags(text);
+    if (out.synced) {
+        out.lines = LyricText::timedLines(text);
+    } else {
+        for (const QString &line : LyricText::plainLines(text))
+            out.lines.append(LyricText::TimedLine{0, line});
+    }
+    return out;
 }
 
 SubsonicResult SubsonicMedia::lyrics(const SubsonicCall &call)
@@ -177,7 +192,7 @@ SubsonicResult SubsonicMedia::lyrics(const SubsonicCall &call)
             (!artist.isEmpty() && !song.artist.contains(artist, Qt::CaseInsensitive)))
             continue;
         QStringList lines;
-        for (const LyricText::TimedLine &line : LyricText::timedLines(lyricText(song.id)))
+        for (const LyricText::TimedLine &line : lyricLines(song.id).lines)
             lines.append(line.text);
         if (lines.isEmpty())
             continue;
@@ -201,20 +216,21 @@ SubsonicResult SubsonicMedia::lyricsBySongId(const SubsonicCall &call)
         return notFound(QStringLiteral("Song"));
     SubsonicNode list(QStringLiteral("lyricsList"));
     list.declareList(QStringLiteral("structuredLyrics"));
-    const QList<LyricText::TimedLine> lines = LyricText::timedLines(lyricText(song->id));
-    if (!lines.isEmpty()) {
-        // The served lyric always has time tags (plain lyrics get them
-        // spread over the song), so the lines are always synced.
+    const LyricLines lines = lyricLines(song->id);
+    if (!lines.lines.isEmpty()) {
         SubsonicNode lyrics(QStringLiteral("structuredLyrics"), SubsonicNode::Shape::List);
         lyrics.set(QStringLiteral("displayArtist"), song->artist)
             .set(QStringLiteral("displayTitle"), song->title)
             .set(QStringLiteral("lang"), QStringLiteral("und"))
             .set(QStringLiteral("offset"), 0)
-            .set(QStringLiteral("synced"), true);
-        for (const LyricText::TimedLine &line : lines)
-            lyrics.add(SubsonicNode(QStringLiteral("line"), SubsonicNode::Shape::List)
-                           .set(QStringLiteral("start"), line.startMs)
-                           .setText(line.text));
+            .set(QStringLiteral("synced"), lines.synced);
+        for (const LyricText::TimedLine &line : lines.lines) {
+            SubsonicNode node(QStringLiteral("line"), SubsonicNode::Shape::List);
+            if (lines.synced)
+                node.set(QStringLiteral("start"), line.startMs);
+            node.setText(line.text);
+            lyrics.add(std::move(node));
+        }
         list.add(std::move(lyrics));
     }
     return SubsonicResult::of(std::move(list));

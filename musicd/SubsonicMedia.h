@@ -2,11 +2,12 @@
 // itself, byte for byte; maxBitRate and format are ignored, as the API lets
 // a server that does not transcode), getCoverArt (the song's, album's or
 // artist's picture, scaled down to `size` keeping its shape), the lyrics
-// (plain by artist and title; OpenSubsonic's structured, synced lines by
-// song) and the artist's info with picture URLs on getCoverArt.
+// (plain by artist and title; OpenSubsonic's structured lines by song,
+// synced when the lyric has times) and the artist's info with picture URLs on getCoverArt.
 #pragma once
 
 #include "musicd/ByteCache.h"
+#include "musicd/LyricText.h"
 #include "musicd/MusicSource.h"
 #include "musicd/SubsonicApi.h"
 #include "musicd/library/ApiLibrary.h"
@@ -30,8 +31,14 @@ private:
     SubsonicResult lyricsBySongId(const SubsonicCall &call);
     SubsonicResult artistInfo(const SubsonicCall &call, bool id3);
 
-    // The LRC text of a song's lyrics, empty when it has none.
-    QString lyricText(qint64 songId);
+    // A song's lyric lines, with their times when the lyric has them
+    // (synced); none when it has no lyric.
+    struct LyricLines
+    {
+        bool synced = false;
+        QList<LyricText::TimedLine> lines;
+    };
+    LyricLines lyricLines(qint64 songId);
     // The song whose picture stands for a song, album or artist ID; 0 none.
     qint64 pictureSong(const QString &id, const QString &user) const;
 

@@ -304,7 +304,8 @@ private:
 };
 
 // Audio of song N is N bytes counting up; song 11 has a 400x200 PNG cover
-// and LRC lyrics with one line sung twice.
+// and LRC lyrics with one line sung twice; song 21 plain lyrics, which the
+// player gets with times spread over the song.
 class MemoryMedia : public musicd::MusicSource
 {
 public:
@@ -329,8 +330,20 @@ public:
         return musicd::Payload{std::make_shared<const QByteArray>(audioOf(id)), nullptr,
                                "audio/mpeg"};
     }
+    std::optional<QString> writtenLyric(qint64 id) override
+    {
+        if (id == 21)
+            return QStringLiteral("Plain one\n\n  Plain two\n");
+        if (id == 11)
+            return QString::fromUtf8(*lyric(11)->bytes);
+        return QString();
+    }
     std::optional<musicd::Payload> lyric(qint64 id) override
     {
+        if (id == 21)
+            return musicd::Payload{std::make_shared<const QByteArray>(
+                                       "[00:00.00]Plain one\r\n[01:00.00]Plain two\r\n"),
+                                   nullptr, "text/plain"};
         if (id != 11)
             return std::nullopt;
         return musicd::Payload{std::make_shared<const QByteArray>(

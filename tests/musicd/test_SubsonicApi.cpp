@@ -2,9 +2,9 @@
 // shape in XML and JSON against a library in memory, the error codes, the
 // forms of logging in, the user's own state, and the media endpoints.
 #include "MemoryApiLibrary.h"
-#include "musicd/http/RequestLog.h"
 #include "musicd/SubsonicApi.h"
 #include "musicd/SubsonicUsers.h"
+#include "musicd/http/RequestLog.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -569,6 +569,22 @@ TEST_F(SubsonicApiTest, MediaComeAsTheyAreOrScaledAndLyricsAsLines)
                                           {{QStringLiteral("id"), QStringLiteral("12")}}, true)
                                           .body);
     EXPECT_EQ(jsonAt(none, QStringLiteral("lyricsList/structuredLyrics")).toArray().size(), 0);
+    // Plain lines are not synced, and have no times, though the player's
+    // copy has them spread over the song.
+    const QJsonArray plainLyrics =
+        jsonAt(jsonRoot(ask(QStringLiteral("getLyricsBySongId"),
+                            {{QStringLiteral("id"), QStringLiteral("21")}}, true)
+                            .body),
+               QStringLiteral("lyricsList/structuredLyrics"))
+            .toArray();
+    ASSERT_EQ(plainLyrics.size(), 1);
+    EXPECT_EQ(plainLyrics.at(0)[QLatin1String("synced")], QJsonValue(false));
+    QStringList plainLines;
+    for (const QJsonValue &line : plainLyrics.at(0)[QLatin1String("line")].toArray()) {
+        EXPECT_FALSE(line.toObject().contains(QLatin1String("start")));
+        plainLines.append(line[QLatin1String("value")].toString());
+    }
+    EXPECT_EQ(plainLines, QStringList({QStringLiteral("Plain one"), QStringLiteral("Plain two")}));
 
     const QList<XmlElement> plain = parseXml(
         ask(QStringLiteral("getLyrics"), {{QStringLiteral("artist"), QStringLiteral("aster")},
