@@ -93,15 +93,6 @@ QStringList searchWords(const QString &query)
     return query.toCaseFolded().split(space, Qt::SkipEmptyParts);
 }
 
-// "AND instr(COLUMN, ?N)>0" for each word, its text bound from ?first on.
-QByteArray wordConditions(const char *column, qsizetype words, int first)
-{
-    QByteArray sql;
-    for (qsizetype i = 0; i < words; ++i)
-        sql += QByteArray(" AND instr(") + column + ", ?" + QByteArray::number(first + i) + ")>0";
-    return sql;
-}
-
 } // namespace
 
 // An artist is shown while it names a listed album or a track.
@@ -128,8 +119,18 @@ const char IndexLibrary::kArtistSelect[] =
     " a2.song_count>0),0), coalesce(s.time,0)"
     " FROM artists ar LEFT JOIN stars s ON s.user=?1 AND s.kind=2 AND s.item_id=ar.id";
 
+const char *IndexLibrary::listedNamesSql(NameSearch::Kind kind)
+{
+    static const QByteArray albums = "SELECT id, folded FROM albums WHERE song_count>0 ORDER BY id";
+    static const QByteArray artists = QByteArray("SELECT ar.id, ar.folded FROM artists ar WHERE") +
+                                      kListedArtist + " ORDER BY ar.id";
+    return kind == NameSearch::Kind::Album ? albums.constData() : artists.constData();
+}
+
 IndexLibrary::IndexLibrary(const LibraryIndex &index, std::vector<std::string> roots)
-    : m_index(index), m_roots(std::move(roots))
+    : m_index(index), m_roots(std::move(roots)),
+      m_names(index, listedNamesSql(NameSearch::Kind::Album),
+              listedNamesSql(NameSearch::Kind::Artist))
 {
 }
 
@@ -484,38 +485,32 @@ ApiSearchResult IndexLibrary::search(const ApiSearch &search, const QString &use
     if (!lease.db())
         return result;
     result.songs = songsById(lease, songIds, user);
-    // Albums and artists: every word in the name, case-folded. There are
-    // far fewer of them than tracks, so a pass over their names is enough.
-    const auto named = [&](const QByteArray &head, const char *column, int count, int offset,
-                           const QByteArray &orderBy) -> sqlite3_stmt * {
-        const QByteArray sql =
-            head + wordConditions(column, words.size(), 4) + orderBy + " LIMIT ?2 OFFSET ?3";
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(lease.db(), sql.constData(), -1, &stmt, nullptr) != SQLITE_OK)
-            return nullptr;
-        bindText(stmt, 1, user);
-        sqlite3_bind_int(stmt, 2, count);
-        sqlite3_bind_int(stmt, 3, std::max(0, offset));
-        for (qsizetype i = 0; i < words.size(); ++i)
-            bindText(stmt, int(4 + i), words.at(i));
-        return stmt;
-    };
-    // IDs first, rows for the page after: see albumListSql.
-    if (search.albumCount > 0) {
+    // Albums and artists: every word in the name, case-folded, found in
+    // memory; with no word, all of them in name order from the index. IDs
+    // first, rows for the page after: see albumListSql.
+    static const char kAllAlbums[] = "SELECT al.id FROM albums al WHERE al.song_count>0"
+                                     " ORDER BY al.folded, al.id LIMIT ?1 OFFSET ?2";
+    static const QByteArray kAllArtists = QByteArray("SELECT ar.id FROM artists ar WHERE") +
+                                          kListedArtist +
+                                          " ORDER BY ar.folded, ar.id LIMIT ?1 OFFSET ?2";
+    const auto page = [&](NameSearch::Kind kind, int count, int offset) {
+        if (!words.isEmpty())
+            return m_names.find(kind, words, std::max(0, offset), count);
         sqlite3_stmt *stmt =
-            named("SELECT al.id FROM albums al WHERE al.song_count>0", "al.folded",
-                  search.albumCount, search.albumOffset, " ORDER BY al.folded, al.id");
-        const std::vector<qint64> ids = idRows(stmt);
-        sqlite3_finalize(stmt);
-        result.albums = albumsById(lease, ids, user);
+            lease.prepared(kind == NameSearch::Kind::Album ? kAllAlbums : kAllArtists.constData());
+        if (!stmt)
+            return std::vector<qint64>();
+        sqlite3_bind_int(stmt, 1, count);
+        sqlite3_bind_int(stmt, 2, std::max(0, offset));
+        return idRows(stmt);
+    };
+    if (search.albumCount > 0) {
+        result.albums = albumsById(
+            lease, page(NameSearch::Kind::Album, search.albumCount, search.albumOffset), user);
     }
     if (search.artistCount > 0) {
-        sqlite3_stmt *stmt =
-            named(QByteArray("SELECT ar.id FROM artists ar WHERE") + kListedArtist, "ar.folded",
-                  search.artistCount, search.artistOffset, " ORDER BY ar.folded, ar.id");
-        const std::vector<qint64> ids = idRows(stmt);
-        sqlite3_finalize(stmt);
-        result.artists = artistsById(lease, ids, user);
+        result.artists = artistsById(
+            lease, page(NameSearch::Kind::Artist, search.artistCount, search.artistOffset), user);
     }
     return result;
 }

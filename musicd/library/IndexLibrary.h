@@ -9,6 +9,7 @@
 
 #include "musicd/library/ApiLibrary.h"
 #include "musicd/library/LibraryIndex.h"
+#include "musicd/library/NameSearch.h"
 
 #include <functional>
 #include <mutex>
@@ -63,6 +64,8 @@ private:
     static const char kArtistSelect[];
     static const char kPlaylistSelect[];
     static const char kListedArtist[]; // a condition on ar
+    // (id, case-folded name) of the listed albums or artists, by ID.
+    static const char *listedNamesSql(NameSearch::Kind kind);
     static QByteArray albumListSql(AlbumOrder order, bool yearsDown);
     ApiSong songOfRow(sqlite3_stmt *stmt) const;
     static ApiAlbum albumOfRow(sqlite3_stmt *stmt);
@@ -93,6 +96,7 @@ private:
 
     const LibraryIndex &m_index;
     std::vector<std::string> m_roots;
+    NameSearch m_names;
     std::mutex m_writeMutex;
     sqlite3 *m_writer = nullptr;
 };

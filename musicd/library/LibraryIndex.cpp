@@ -537,6 +537,8 @@ bool LibraryIndex::stepWriter(sqlite3_stmt *stmt)
     const int rc = sqlite3_step(stmt);
     if (rc != SQLITE_DONE)
         noteWriteFailure();
+    else if (sqlite3_get_autocommit(m_writer))
+        m_changes.fetch_add(1, std::memory_order_release);
     sqlite3_reset(stmt);
     return rc == SQLITE_DONE;
 }
@@ -559,6 +561,8 @@ bool LibraryIndex::commit()
         }
         m_pendingShort.clear();
     }
+    if (ok)
+        m_changes.fetch_add(1, std::memory_order_release);
     forgetResults();
     return ok;
 }

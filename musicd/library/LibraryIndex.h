@@ -19,6 +19,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <condition_variable>
 #include <list>
 #include <memory>
@@ -147,6 +148,10 @@ public:
     // Forgets the remembered matches of earlier searches (they are also
     // forgotten whenever the index changes).
     void forgetResults() const;
+    // Goes up after each change a reader can see (a committed batch, a
+    // write outside one): what is worked out from the rows is current
+    // while it stays the same.
+    uint64_t changeCount() const { return m_changes.load(std::memory_order_acquire); }
 
     // Case-folded letters and digits only: how singer names are compared.
     static QString looseKey(const QString &name);
@@ -271,6 +276,7 @@ private:
     bool m_shortStale = false; // an update changed a text m_short holds
     qint64 m_ftsFrom = 0;      // the first track inserted since begin(), 0 for none
     QString m_writeError;
+    std::atomic<uint64_t> m_changes{0};
     // The writer's small caches of group IDs by key, dropped when they
     // grow past a few thousand names or a commit fails.
     std::unordered_map<QString, qint64> m_artistIds;

@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <set>
@@ -614,3 +615,73 @@ TEST_F(ApiLibraryTest, AnIndexOfTheOlderSchemaIsUpgradedInPlace)
 }
 
 } // namespace
+
+// Albums and artists found by name are those a plain scan of the names
+// finds, in name order, for any page; and a batch written after a search
+// is found by the next one.
+TEST(ApiLibraryNames, SearchMatchesAScanOfTheNames)
+{
+    QTemporaryDir dir;
+    LibraryIndex index;
+    ASSERT_TRUE(index.open(dir.filePath(u"names.sqlite"_s)));
+    const QStringList pool{u"爱"_s, u"晴川"_s, u"Star"_s, u"LIGHT"_s, u"Ünïcode"_s, u"road"_s,
+                           u"的"_s, u"de"_s,   u"𝄞"_s,    u"a"_s,     u"Roads"_s,   u"夏天"_s};
+    QRandomGenerator rng(11);
+    const auto name = [&] {
+        QString s;
+        for (int i = 0, n = 1 + rng.bounded(3); i < n; ++i)
+            s += pool.at(rng.bounded(pool.size())) + (rng.bounded(2) ? u" "_s : QString());
+        return s.trimmed();
+    };
+    int file = 0;
+    const auto addBatch = [&](int tracks) {
+        index.begin();
+        for (int i = 0; i < tracks; ++i) {
+            IndexedTrack t;
+            t.path = "/m/" + std::to_string(file++) + ".mp3";
+            t.title = u"t"_s;
+            t.artist = name();
+            t.album = name();
+            ASSERT_GT(index.insert(t), 0);
+        }
+        ASSERT_TRUE(index.commit());
+    };
+    addBatch(300);
+    IndexLibrary lib(index);
+    const QStringList queries{u"爱"_s,        u"晴川"_s, u"star"_s, u"ROAD"_s,  u"roads"_s,
+                              u"ünï"_s,       u"a de"_s, u"𝄞"_s,    u"夏 的"_s, u"light star"_s,
+                              u"starlight"_s, u"zzz"_s,  u"川爱"_s};
+    const auto compare = [&](const char *when) {
+        const QList<ApiAlbum> allAlbums =
+            lib.albumList(list(AlbumOrder::AlphabeticalByName, 100000), u"u"_s);
+        const QList<ApiArtist> allArtists = lib.artists(u"u"_s);
+        for (const QString &q : queries) {
+            const QStringList words = q.toCaseFolded().split(u' ', Qt::SkipEmptyParts);
+            const auto holds = [&](const QString &n) {
+                return std::all_of(words.begin(), words.end(),
+                                   [&](const QString &w) { return n.toCaseFolded().contains(w); });
+            };
+            QStringList albums;
+            for (const ApiAlbum &a : allAlbums) {
+                if (holds(a.name))
+                    albums.append(a.name + QLatin1Char('/') + a.artist);
+            }
+            QStringList artists;
+            for (const ApiArtist &a : allArtists) {
+                if (holds(a.name))
+                    artists.append(a.name);
+            }
+            for (const auto &[offset, count] : {std::pair{0, 500}, {0, 1}, {3, 5}, {40, 20}}) {
+                const ApiSearchResult r =
+                    lib.search(find(q, count, offset, count, offset, 0), u"u"_s);
+                EXPECT_EQ(albumLine(r.albums), albums.mid(offset, count))
+                    << q.toStdString() << " " << when << " from " << offset;
+                EXPECT_EQ(names(r.artists), artists.mid(offset, count))
+                    << q.toStdString() << " " << when << " from " << offset;
+            }
+        }
+    };
+    compare("first");
+    addBatch(100);
+    compare("after a batch");
+}
