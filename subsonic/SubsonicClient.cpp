@@ -254,8 +254,6 @@ std::string SubsonicClient::cacheKey(const QString &method, const Params &params
 Fetched SubsonicClient::fetch(const QByteArray &firstUrl, qint64 maxBytes,
                               Clock::time_point deadline)
 {
-    if (firstUrl.startsWith("https://"))
-        return m_https->get(QUrl::fromEncoded(firstUrl), maxBytes, m_settings.waitMs, deadline);
     Fetched out;
     std::atomic<bool> abort{false};
     const auto watch = m_watchdog->watch(deadline, &abort);
@@ -264,8 +262,9 @@ Fetched SubsonicClient::fetch(const QByteArray &firstUrl, qint64 maxBytes,
     for (int redirects = 0;; ++redirects) {
         HttpConnection::Target target;
         if (url.startsWith("https://")) {
-            // An http address that moves to https (a proxy's usual answer)
-            // goes on there, within what is left of the deadline.
+            // https goes through the network module: from the start, or when
+            // an http address moves there (a proxy's usual answer) within
+            // what is left of the deadline.
             m_watchdog->unwatch(watch);
             return m_https->get(QUrl::fromEncoded(url), maxBytes, m_settings.waitMs, deadline);
         }
