@@ -61,6 +61,10 @@ QString SubsonicSource::check(subsonic::SubsonicClient &client, const QString &b
     case Reply::Status::Unreachable:
         return QStringLiteral("cannot reach the Subsonic server at %1: %2")
             .arg(baseUrl, reply.message);
+    case Reply::Status::Untrusted:
+        return QStringLiteral("cannot reach the Subsonic server at %1: %2; if the server is "
+                              "yours, give its certificate (PEM) with --subsonic-ca-file")
+            .arg(baseUrl, reply.message);
     case Reply::Status::Garbage:
         return QStringLiteral("%1 does not answer as a Subsonic server (%2)")
             .arg(baseUrl, reply.message);
@@ -77,11 +81,24 @@ QString SubsonicSource::check(subsonic::SubsonicClient &client, const QString &b
 }
 
 std::unique_ptr<SubsonicSource> SubsonicSource::open(const QString &baseUrl, const QString &user,
-                                                     const QString &passwordFile, QString *error)
+                                                     const QString &passwordFile,
+                                                     const QString &caFile, QString *error)
 {
     *error = subsonic::SubsonicClient::checkBaseUrl(baseUrl);
     if (!error->isEmpty())
         return nullptr;
+    subsonic::SubsonicClient::Settings settings;
+    if (!caFile.isEmpty()) {
+        if (!baseUrl.startsWith(QLatin1String("https://"), Qt::CaseInsensitive)) {
+            *error = QStringLiteral("--subsonic-ca-file goes with an https:// server");
+            return nullptr;
+        }
+        const std::optional<QByteArray> pem =
+            subsonic::SubsonicClient::readCertificateFile(caFile, error);
+        if (!pem)
+            return nullptr;
+        settings.trustedCertificates = *pem;
+    }
     if (user.isEmpty()) {
         *error = QStringLiteral("--subsonic needs --user NAME");
         return nullptr;
@@ -95,7 +112,6 @@ std::unique_ptr<SubsonicSource> SubsonicSource::open(const QString &baseUrl, con
         subsonic::SubsonicClient::readPasswordFile(passwordFile, error);
     if (!password)
         return nullptr;
-    subsonic::SubsonicClient::Settings settings;
     settings.baseUrl = baseUrl;
     settings.user = user;
     settings.password = *password;
@@ -172,7 +188,8 @@ QByteArray SubsonicSource::lyricOf(const QString &serverId, const SongFacts &fac
         text = SubsonicAnswer::structuredLyrics(synced.body);
     // A server without the OpenSubsonic call says so in an answer; one that
     // answered nothing at all is not asked again for this lyric.
-    if (text.isEmpty() && synced.status != Reply::Status::Unreachable) {
+    if (text.isEmpty() && synced.status != Reply::Status::Unreachable &&
+        synced.status != Reply::Status::Untrusted) {
         const Reply plain =
             m_client->call(QStringLiteral("getLyrics"), {{QStringLiteral("artist"), facts.artist},
                                                          {QStringLiteral("title"), facts.title}});

@@ -38,10 +38,12 @@ public:
                          const QString &user);
     // The source velmor-musicd --subsonic serves: the address checked, the
     // password read from the first line of a file only its owner can read,
-    // the server asked whether it knows the user. Null, with the reason in
-    // error, when any of that fails.
+    // the server asked whether it knows the user. caFile (may be empty)
+    // holds certificates an https server is trusted by beside the system's.
+    // Null, with the reason in error, when any of that fails.
     static std::unique_ptr<SubsonicSource> open(const QString &baseUrl, const QString &user,
-                                                const QString &passwordFile, QString *error);
+                                                const QString &passwordFile, const QString &caFile,
+                                                QString *error);
 
     SearchPage search(const QString &query, qint64 page, int rowsPerPage) const override;
     std::optional<Song> songById(qint64 id) const override;

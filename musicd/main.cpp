@@ -288,9 +288,10 @@ int main(int argc, char **argv)
         "    Environment=\"VELMOR_MUSICD_OPTIONS=--listen 0.0.0.0 --port 18750\"\n"
         "    serve the LAN);\n"
         "  by hand: velmor-musicd --library DIR;\n"
-        "  from a Subsonic server: velmor-musicd --subsonic http://HOST:PORT --user NAME\n"
-        "    --password-file FILE (the password on the file's first line; the file\n"
-        "    readable by you alone); audio then streams from the server itself.\n"
+        "  from a Subsonic server: velmor-musicd --subsonic http[s]://HOST[:PORT] --user\n"
+        "    NAME --password-file FILE (the password on the file's first line; the file\n"
+        "    readable by you alone; a self-signed https server's certificate given\n"
+        "    with --subsonic-ca-file); audio then streams from the server itself.\n"
         "GET /status answers the library's state (JSON).\n"
         "\n"
         "Subsonic apps: the Subsonic API (1.16.1, OpenSubsonic) answers at /rest/. Without a\n"
@@ -357,8 +358,8 @@ int main(int argc, char **argv)
                        "anyone who reaches it may use every endpoint, /rest/ included."));
     const QCommandLineOption subsonicOption(
         QStringLiteral("subsonic"),
-        QStringLiteral("Serve the songs of the Subsonic server at URL (http:// only; may "
-                       "include a path) instead of a library or the built-in catalogue."),
+        QStringLiteral("Serve the songs of the Subsonic server at URL (http:// or https://; "
+                       "may include a path) instead of a library or the built-in catalogue."),
         QStringLiteral("URL"));
     const QCommandLineOption userOption(QStringLiteral("user"),
                                         QStringLiteral("The user name on the Subsonic server."),
@@ -367,9 +368,15 @@ int main(int argc, char **argv)
         QStringLiteral("password-file"),
         QStringLiteral("The Subsonic password: the first line of FILE, which only you may read."),
         QStringLiteral("FILE"));
+    const QCommandLineOption caFileOption(
+        QStringLiteral("subsonic-ca-file"),
+        QStringLiteral("Also trust the certificates in FILE (PEM) for an https:// --subsonic "
+                       "server, such as a home server's self-signed one; the system's "
+                       "certificates stay trusted."),
+        QStringLiteral("FILE"));
     parser.addOptions({portOption, libraryOption, indexOption, listenOption, rescanOption,
                        announceOption, keyOption, usersOption, addUserOption, noAuthOption,
-                       subsonicOption, userOption, passwordFileOption});
+                       subsonicOption, userOption, passwordFileOption, caFileOption});
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser, parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
@@ -464,8 +471,10 @@ int main(int argc, char **argv)
     const bool bridging = parser.isSet(subsonicOption);
     if (bridging && parser.isSet(libraryOption))
         return usageError(parser, QStringLiteral("--subsonic and --library exclude each other"));
-    if (!bridging && (parser.isSet(userOption) || parser.isSet(passwordFileOption)))
-        return usageError(parser, QStringLiteral("--user and --password-file go with --subsonic"));
+    if (!bridging && (parser.isSet(userOption) || parser.isSet(passwordFileOption) ||
+                      parser.isSet(caFileOption)))
+        return usageError(parser, QStringLiteral("--user, --password-file and --subsonic-ca-file "
+                                                 "go with --subsonic"));
     QStringList libraryDirs = parser.values(libraryOption);
     if (announcing && libraryDirs.isEmpty() && !bridging) {
         const LibrarySettingsFile::ReadResult settings =
@@ -550,9 +559,9 @@ int main(int argc, char **argv)
     }
     if (bridging) {
         QString why;
-        source =
-            musicd::SubsonicSource::open(parser.value(subsonicOption), parser.value(userOption),
-                                         parser.value(passwordFileOption), &why);
+        source = musicd::SubsonicSource::open(
+            parser.value(subsonicOption), parser.value(userOption),
+            parser.value(passwordFileOption), parser.value(caFileOption), &why);
         if (!source) {
             say(why);
             return 1;

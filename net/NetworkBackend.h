@@ -17,7 +17,16 @@
 #include <memory>
 
 // Why a transfer failed, for the caller's own wording.
-enum class NetworkFailure { None, Refused, Closed, HostNotFound, TimedOut, UnknownScheme, Other };
+enum class NetworkFailure {
+    None,
+    Refused,
+    Closed,
+    HostNotFound,
+    TimedOut,
+    UnknownScheme,
+    Certificate, // TLS refused the server's certificate
+    Other
+};
 
 // HttpClient's message for a failed request, whichever client made it.
 inline QString networkErrorText(NetworkFailure failure, bool timedOut = false,
@@ -52,6 +61,10 @@ public:
         QUrl url;
         int transferTimeoutMs = 0; // no bytes for this long ends it; 0: none
         QList<QPair<QByteArray, QByteArray>> headers;
+        int maxRedirects = -1; // -1: the network library's own limit
+        // PEM certificates trusted beside the system's (a home server's
+        // self-signed one); verification itself is never switched off.
+        QByteArray trustedCertificates;
     };
     // Called from the event loop, never from inside a call to the stream,
     // except that abort() calls finished before it returns.
@@ -76,6 +89,9 @@ public:
     virtual qint64 contentLength() const = 0;
     virtual QString contentType() const = 0;
     virtual NetworkFailure failure() const = 0;
+    // Why it failed, in the network library's words; for a refused
+    // certificate, each of its problems.
+    virtual QString failureText() const = 0;
 };
 
 class NetworkBackend

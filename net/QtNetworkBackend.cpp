@@ -5,11 +5,15 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QHash>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QSslConfiguration>
+#include <QSslError>
 #include <QTimer>
+#include <mutex>
 
 namespace {
 
@@ -48,6 +52,24 @@ NetworkFailure failureOf(QNetworkReply::NetworkError e)
     }
 }
 
+// The system's certificates and the given ones: set as one list, since a
+// configuration given its own list no longer looks up the system's on
+// demand. Made once per text; reading the system's store takes a while.
+QSslConfiguration trusting(const QByteArray &pem)
+{
+    static std::mutex mutex;
+    static QHash<QByteArray, QSslConfiguration> made;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = made.find(pem);
+    if (found == made.end()) {
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.setCaCertificates(QSslConfiguration::systemCaCertificates() +
+                                 QSslCertificate::fromData(pem, QSsl::Pem));
+        found = made.insert(pem, config);
+    }
+    return *found;
+}
+
 class QtHttpStream : public HttpStream
 {
 public:
@@ -61,7 +83,18 @@ public:
             get.setTransferTimeout(request.transferTimeoutMs);
         for (const auto &[name, value] : request.headers)
             get.setRawHeader(name, value);
+        if (request.maxRedirects >= 0)
+            get.setMaximumRedirectsAllowed(request.maxRedirects);
+        if (!request.trustedCertificates.isEmpty())
+            get.setSslConfiguration(trusting(request.trustedCertificates));
         m_reply = m_manager->get(get);
+        // Kept for the caller's message; the errors are not ignored, so the
+        // transfer fails.
+        QObject::connect(m_reply, &QNetworkReply::sslErrors, m_reply,
+                         [this](const QList<QSslError> &errors) {
+                             for (const QSslError &e : errors)
+                                 m_certificateProblems.append(e.errorString());
+                         });
         // Qt reads the body by the first of two lengths that differ: such an
         // answer is refused before any of its body is taken.
         QObject::connect(m_reply, &QNetworkReply::metaDataChanged, m_reply, [this] {
@@ -115,7 +148,18 @@ public:
     }
     NetworkFailure failure() const override
     {
+        // A handshake that failed for another reason (a plain http server
+        // on the port) is no certificate's fault.
+        if (!m_certificateProblems.isEmpty() &&
+            m_reply->error() == QNetworkReply::SslHandshakeFailedError)
+            return NetworkFailure::Certificate;
         return m_broken ? NetworkFailure::Other : failureOf(m_reply->error());
+    }
+    QString failureText() const override
+    {
+        if (!m_certificateProblems.isEmpty())
+            return m_certificateProblems.join(QStringLiteral("; "));
+        return m_reply->errorString();
     }
 
 private:
@@ -123,6 +167,7 @@ private:
     QNetworkReply *m_reply = nullptr;
     Handlers m_handlers;
     bool m_broken = false; // the answer contradicts itself
+    QStringList m_certificateProblems;
 };
 
 class QtNetworkBackend : public NetworkBackend

@@ -35,6 +35,8 @@ run_packages=(
 # Subsonic face of the service is driven by a GTK client's own adapter
 # (sublime-music) and its XML answers are checked with xmllint. The
 # library benchmark at scale runs mpd beside the service and plots the two.
+# The https tests make their servers' certificates with the openssl tool
+# (and cpp-httplib's https server needs OpenSSL's headers).
 test_packages=(
     git
     libgtest-dev libbenchmark-dev
@@ -47,6 +49,7 @@ test_packages=(
     pulseaudio pulseaudio-utils
     sublime-music libxml2-utils
     mpd python3-matplotlib
+    openssl libssl-dev
 )
 
 group="${1:-test}"

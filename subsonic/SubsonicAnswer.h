@@ -18,6 +18,7 @@ struct Reply
         Ok,          // status "ok": body holds the answer's members
         Failed,      // status "failed": errorCode and message say why
         Unreachable, // no answer came (refused, timed out, too large…)
+        Untrusted,   // TLS refused the server's certificate (message says why)
         Garbage,     // an answer came, but not a Subsonic one
     };
     Status status = Status::Garbage;

@@ -1,6 +1,7 @@
 #include "subsonic/SubsonicClient.h"
 
 #include "net/HttpConnection.h"
+#include "subsonic/HttpsTransport.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <list>
@@ -131,19 +133,12 @@ private:
     std::thread m_thread;
 };
 
-struct SubsonicClient::Fetched
-{
-    bool ok = false; // an answer came whole
-    int status = 0;
-    QByteArray body;
-    QString error;
-};
-
 SubsonicClient::SubsonicClient(Settings settings)
     : m_settings(std::move(settings)),
       m_answers(m_settings.cacheLifetime, kCachedAnswers, kCachedAnswerBytes),
       m_pictures(m_settings.cacheLifetime, kCachedPictures, kCachedPictureBytes),
-      m_watchdog(std::make_unique<Watchdog>())
+      m_watchdog(std::make_unique<Watchdog>()),
+      m_https(std::make_unique<HttpsTransport>(m_settings.trustedCertificates))
 {
 }
 
@@ -153,12 +148,10 @@ QString SubsonicClient::checkBaseUrl(const QString &url)
 {
     const QUrl parsed(url, QUrl::StrictMode);
     const QString scheme = parsed.scheme().toLower();
-    if (scheme == QLatin1String("https"))
-        return QStringLiteral("https servers are not supported by the bridge yet: give the "
-                              "server's http:// address (on this machine or a network you trust)");
-    if (!parsed.isValid() || scheme != QLatin1String("http") || parsed.host().isEmpty() ||
-        parsed.hasQuery() || parsed.hasFragment())
-        return QStringLiteral("not an http:// address of a server: %1").arg(url);
+    if (!parsed.isValid() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        parsed.host().isEmpty() || parsed.hasQuery() || parsed.hasFragment())
+        return QStringLiteral("not an http:// or https:// address of a server: %1").arg(url);
     return QString();
 }
 
@@ -205,6 +198,27 @@ std::optional<QString> SubsonicClient::readPasswordFile(const QString &path, QSt
     return password;
 }
 
+std::optional<QByteArray> SubsonicClient::readCertificateFile(const QString &path, QString *error)
+{
+    // A bundle of every public authority is about 200 KiB.
+    constexpr qint64 kMaxBytes = 4 * 1024 * 1024;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || f.size() > kMaxBytes) {
+        *error = QStringLiteral("cannot read the certificate file %1: %2")
+                     .arg(path, f.error() != QFile::NoError ? f.errorString()
+                                                            : QStringLiteral("too large"));
+        return std::nullopt;
+    }
+    const QByteArray pem = f.read(kMaxBytes);
+    if (!pem.contains("-----BEGIN CERTIFICATE-----")) {
+        *error = QStringLiteral("the certificate file %1 holds no PEM certificate (-----BEGIN "
+                                "CERTIFICATE-----)")
+                     .arg(path);
+        return std::nullopt;
+    }
+    return pem;
+}
+
 QString SubsonicClient::token(const QString &password, const QString &salt)
 {
     return QString::fromLatin1(
@@ -237,8 +251,8 @@ std::string SubsonicClient::cacheKey(const QString &method, const Params &params
     return (method + QLatin1Char('?') + query(params)).toStdString();
 }
 
-SubsonicClient::Fetched SubsonicClient::fetch(const QByteArray &firstUrl, qint64 maxBytes,
-                                              Clock::time_point deadline)
+Fetched SubsonicClient::fetch(const QByteArray &firstUrl, qint64 maxBytes,
+                              Clock::time_point deadline)
 {
     Fetched out;
     std::atomic<bool> abort{false};
@@ -247,6 +261,13 @@ SubsonicClient::Fetched SubsonicClient::fetch(const QByteArray &firstUrl, qint64
     QByteArray url = firstUrl;
     for (int redirects = 0;; ++redirects) {
         HttpConnection::Target target;
+        if (url.startsWith("https://")) {
+            // https goes through the network module: from the start, or when
+            // an http address moves there (a proxy's usual answer) within
+            // what is left of the deadline.
+            m_watchdog->unwatch(watch);
+            return m_https->get(QUrl::fromEncoded(url), maxBytes, m_settings.waitMs, deadline);
+        }
         if (!HttpConnection::Target::parse(url, target)) {
             out.error = QStringLiteral("moved to an address the bridge does not read");
             break;
@@ -311,8 +332,16 @@ Reply SubsonicClient::call(const QString &method, const Params &params,
         fetch(signedUrl(method, all).toUtf8(), m_settings.maxAnswerBytes, until);
     if (!fetched.ok) {
         Reply reply;
-        reply.status = Reply::Status::Unreachable;
+        reply.status = fetched.untrusted ? Reply::Status::Untrusted : Reply::Status::Unreachable;
         reply.message = fetched.error;
+        if (fetched.untrusted) {
+            // Every request fails alike until the certificate changes: told
+            // once, not once a request.
+            std::lock_guard<std::mutex> lock(m_logMutex);
+            if (m_lastLogged != fetched.error)
+                std::fprintf(stderr, "velmor-musicd: %s\n", qPrintable(fetched.error));
+            m_lastLogged = fetched.error;
+        }
         return reply;
     }
     Reply reply = SubsonicAnswer::parse(fetched.body);

@@ -4,10 +4,10 @@
 // for the whole exchange, a cap on the answer's size), keep good answers a
 // short while, and turn every failure into a Reply the caller checks.
 //
-// Requests go over the project's own plain http client (net/HttpConnection),
-// which needs no event loop and so runs on the service's request threads.
-// https servers are not read: Qt's network module waits in an event loop,
-// which velmor-musicd's workers do not run (checkBaseUrl refuses them).
+// http requests go over the project's own plain http client
+// (net/HttpConnection), which needs no event loop and so runs on the
+// service's request threads; https ones go through HttpsTransport, which
+// runs Qt's network library on a thread of its own, with the same bounds.
 #pragma once
 
 #include "subsonic/AnswerCache.h"
@@ -18,11 +18,15 @@
 #include <QString>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace subsonic {
 
 using Params = QList<QPair<QString, QString>>;
+
+struct Fetched;
+class HttpsTransport;
 
 class SubsonicClient
 {
@@ -35,7 +39,9 @@ public:
 
     struct Settings
     {
-        QString baseUrl; // http://host[:port][/path]
+        QString baseUrl; // http[s]://host[:port][/path]
+        // PEM certificates trusted for https beside the system's store.
+        QByteArray trustedCertificates;
         QString user;
         QString password;
         int waitMs = 3000;  // no byte for this long ends a request
@@ -67,12 +73,14 @@ public:
     // The first line of a password file, which no one but its owner may
     // read; nullopt with the reason in error otherwise.
     static std::optional<QString> readPasswordFile(const QString &path, QString *error);
+    // A file of PEM certificates to trust; nullopt with the reason in
+    // error when it cannot be read or holds none.
+    static std::optional<QByteArray> readCertificateFile(const QString &path, QString *error);
 
     // md5(password + salt) in lower-case hex, the API's token.
     static QString token(const QString &password, const QString &salt);
 
 private:
-    struct Fetched;
     Fetched fetch(const QByteArray &url, qint64 maxBytes, Clock::time_point deadline);
     static std::string cacheKey(const QString &method, const Params &params);
 
@@ -81,6 +89,9 @@ private:
     AnswerCache m_answers;
     AnswerCache m_pictures;
     std::unique_ptr<Watchdog> m_watchdog;
+    std::unique_ptr<HttpsTransport> m_https; // idle until the first https request
+    std::mutex m_logMutex;
+    QString m_lastLogged; // the last certificate refusal told on stderr
 };
 
 } // namespace subsonic

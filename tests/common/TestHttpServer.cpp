@@ -10,6 +10,14 @@ TestHttpServer::TestHttpServer() : m_server(std::make_unique<httplib::Server>())
     m_server->set_keep_alive_max_count(1);
 }
 
+TestHttpServer::TestHttpServer(const QString &certificateFile, const QString &keyFile)
+    : m_server(std::make_unique<httplib::SSLServer>(certificateFile.toLocal8Bit().constData(),
+                                                    keyFile.toLocal8Bit().constData())),
+      m_secure(true)
+{
+    m_server->set_keep_alive_max_count(1);
+}
+
 TestHttpServer::~TestHttpServer()
 {
     stop();
@@ -17,6 +25,8 @@ TestHttpServer::~TestHttpServer()
 
 bool TestHttpServer::start()
 {
+    if (!m_server->is_valid())
+        return false;
     m_port = m_server->bind_to_any_port("127.0.0.1");
     if (m_port <= 0)
         return false;
@@ -37,5 +47,7 @@ void TestHttpServer::stop()
 
 QString TestHttpServer::url() const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
+    return QStringLiteral("%1://127.0.0.1:%2")
+        .arg(m_secure ? QStringLiteral("https") : QStringLiteral("http"))
+        .arg(m_port);
 }

@@ -71,6 +71,17 @@ QString FakeSubsonic::lastStream() const
 
 FakeSubsonic::FakeSubsonic()
 {
+    route();
+}
+
+FakeSubsonic::FakeSubsonic(const TestCertificate &certificate)
+    : m_http(certificate.certificateFile(), certificate.keyFile())
+{
+    route();
+}
+
+void FakeSubsonic::route()
+{
     m_http.http().Get(R"(/rest/(\w+)(\.view)?)", [this](const httplib::Request &req,
                                                         httplib::Response &res) {
         const QString method = QString::fromStdString(req.matches[1].str());

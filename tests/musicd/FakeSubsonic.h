@@ -1,9 +1,11 @@
 // A Subsonic server inside the test: canned JSON built from a song table,
 // token authentication checked as a real server checks it, and modes that
 // turn every answer hostile (garbage, failed status, huge, slow, wrong
-// types, deep nesting, silence, a trickle). Listens on 127.0.0.1 with a free port.
+// types, deep nesting, silence, a trickle). Listens on 127.0.0.1 with a free
+// port, over https when given a certificate.
 #pragma once
 
+#include "tests/common/TestCertificate.h"
 #include "tests/common/TestHttpServer.h"
 
 #include <QList>
@@ -43,6 +45,7 @@ public:
     };
 
     FakeSubsonic();
+    explicit FakeSubsonic(const TestCertificate &certificate);
     bool start() { return m_http.start(); }
     QString url() const { return m_http.url(); }
     int port() const { return m_http.port(); }
@@ -58,6 +61,8 @@ public:
     static bool authenticated(const QString &user, const QString &token, const QString &salt);
 
 private:
+    void route();
+
     TestHttpServer m_http;
     QList<FakeSong> m_songs;
     mutable std::mutex m_mutex;

@@ -1,10 +1,13 @@
 // The Subsonic bridge's source in this process, against a fake Subsonic
 // server: result pages and their totals, the link the player gets (the
 // server's own stream URL, signed), lyrics by each route, singer pictures,
-// hostile servers, and the checks made at start.
+// hostile servers, the checks made at start, and https servers.
 #include "musicd/LinkAnswer.h"
 #include "musicd/SubsonicSource.h"
+#include "net/NetworkBackend.h"
 #include "service/ResolveSongLink.h"
+#include "tests/common/TestCertificate.h"
+#include "tests/common/TestHttpServer.h"
 #include "tests/musicd/FakeSubsonic.h"
 
 #include <QCryptographicHash>
@@ -14,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QUrlQuery>
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 using musicd::SubsonicSource;
 using subsonic::SubsonicClient;
@@ -302,10 +306,116 @@ TEST_F(SubsonicBridge, StartCheckSaysWhatIsWrong)
             EXPECT_TRUE(says.contains(c.says)) << says.toStdString();
         }
     }
-    EXPECT_TRUE(SubsonicClient::checkBaseUrl(QStringLiteral("https://music.example/sub"))
-                    .contains(QStringLiteral("https")));
+    EXPECT_TRUE(
+        SubsonicClient::checkBaseUrl(QStringLiteral("https://music.example/sub")).isEmpty());
     EXPECT_TRUE(SubsonicClient::checkBaseUrl(QStringLiteral("http://host:4533/sub")).isEmpty());
     EXPECT_FALSE(SubsonicClient::checkBaseUrl(QStringLiteral("ftp://host")).isEmpty());
+    // Only https loads the network module; every request above was http.
+    EXPECT_FALSE(NetworkBackend::ifLoaded());
+}
+
+// The bridge in front of https servers: one trusted through the
+// certificate it was given answers everything; a certificate not trusted is
+// refused with its reason; a server that takes the connection and then
+// stalls, trickles or floods ends each call within its bound.
+TEST(SubsonicHttps, TrustedServersAnswerOthersAreRefusedInTime)
+{
+    const TestCertificate certificate;
+    const TestCertificate otherName(QStringLiteral("DNS:music.example.org"));
+    ASSERT_TRUE(certificate.isValid()) << certificate.error().toStdString();
+    ASSERT_TRUE(otherName.isValid()) << otherName.error().toStdString();
+    const auto pem = [](const TestCertificate &c) {
+        QFile f(c.certificateFile());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    FakeSubsonic server(certificate);
+    FakeSubsonic misnamed(otherName);
+    // A proxy's usual front: every http request moved to https.
+    TestHttpServer moving;
+    moving.http().Get(R"(/rest/.*)",
+                      [&server](const httplib::Request &req, httplib::Response &res) {
+                          res.set_redirect((server.url().toStdString() + req.target).c_str());
+                      });
+    ASSERT_TRUE(moving.start());
+    for (FakeSubsonic *fake : {&server, &misnamed}) {
+        fake->songs().append({QStringLiteral("so-1"), QStringLiteral("Harbour lights"),
+                              QStringLiteral("晴川"), QStringLiteral("海"), 200,
+                              QStringLiteral("2000|灯火 line"), QString(), QStringLiteral("al-1")});
+        ASSERT_TRUE(fake->start());
+    }
+    struct Case
+    {
+        const char *name;
+        FakeSubsonic *fake;
+        QByteArray trusted;
+        FakeSubsonic::Mode mode;
+        QString says; // empty: everything answers
+        QString url;  // the bridge's address, when not the fake's own
+    };
+    const QList<Case> cases{
+        {"trusted", &server, pem(certificate), FakeSubsonic::Mode::Normal, QString(), QString()},
+        {"moved from http", &server, pem(certificate), FakeSubsonic::Mode::Normal, QString(),
+         moving.url()},
+        {"self-signed, not given", &server, QByteArray(), FakeSubsonic::Mode::Normal,
+         QStringLiteral("self-signed"), QString()},
+        {"given, but for another name", &misnamed, pem(otherName), FakeSubsonic::Mode::Normal,
+         QStringLiteral("host name did not match"), QString()},
+        {"stalls", &server, pem(certificate), FakeSubsonic::Mode::Slow,
+         QStringLiteral("no answer in time"), QString()},
+        {"trickles", &server, pem(certificate), FakeSubsonic::Mode::Trickle,
+         QStringLiteral("no answer in time"), QString()},
+        {"floods", &server, pem(certificate), FakeSubsonic::Mode::Huge,
+         QStringLiteral("answer too large"), QString()},
+    };
+    // Roomy enough for a loaded machine to encrypt the flood in time.
+    constexpr int kTotalMs = 2000;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        c.fake->mode = c.mode;
+        SubsonicClient::Settings s;
+        s.baseUrl = c.url.isEmpty() ? c.fake->url() : c.url;
+        s.user = QLatin1String(FakeSubsonic::kUser);
+        s.password = QString::fromUtf8(FakeSubsonic::kPassword);
+        s.trustedCertificates = c.trusted;
+        s.waitMs = 1000;
+        s.totalMs = kTotalMs;
+        auto client = std::make_unique<SubsonicClient>(s);
+        QElapsedTimer timer;
+        timer.start();
+        const QString says = SubsonicSource::check(*client, s.baseUrl, QStringLiteral("velmor"));
+        EXPECT_LT(timer.elapsed(), kTotalMs + 1000);
+        SubsonicSource source(std::move(client));
+        timer.restart();
+        const musicd::SearchPage page = source.search(QStringLiteral("harbour"), 1, kRowsPerPage);
+        EXPECT_LT(timer.elapsed(), kTotalMs + 1000);
+        if (!c.says.isEmpty()) {
+            EXPECT_TRUE(says.contains(c.says)) << says.toStdString();
+            if (c.mode == FakeSubsonic::Mode::Normal) {
+                EXPECT_TRUE(says.contains(QStringLiteral("127.0.0.1"))) << says.toStdString();
+                EXPECT_TRUE(says.contains(QStringLiteral("--subsonic-ca-file")));
+            }
+            EXPECT_EQ(page.total, 0);
+            continue;
+        }
+        EXPECT_TRUE(says.isEmpty()) << says.toStdString();
+        ASSERT_EQ(page.rows.size(), 1);
+        const qint64 id = page.rows.first().id;
+        const QUrl link(musicservice::cutSongLink(QString::fromUtf8(
+            musicd::linkAnswerJson(source.songById(id), QStringLiteral("127.0.0.1:9")))));
+        // The server's own address, as the bridge was given it.
+        EXPECT_EQ(link.scheme(), QUrl(s.baseUrl).scheme());
+        EXPECT_EQ(link.port(), QUrl(s.baseUrl).port());
+        EXPECT_EQ(QUrlQuery(link).queryItemValue(QStringLiteral("id")), QStringLiteral("so-1"));
+        const std::optional<musicd::Payload> lrc = source.lyric(id);
+        ASSERT_TRUE(lrc);
+        EXPECT_TRUE(QString::fromUtf8(*lrc->bytes).contains(QStringLiteral("[00:02.00]灯火 line")));
+        const std::optional<musicd::SingerEntry> singer =
+            source.singerByName(QStringLiteral("晴川"));
+        ASSERT_TRUE(singer);
+        const std::optional<musicd::Payload> picture = source.picture(singer->singer.pictureKey);
+        ASSERT_TRUE(picture);
+        EXPECT_EQ(QImage::fromData(*picture->bytes, "JPEG").size(), QSize(300, 200));
+    }
 }
 
 TEST(SubsonicPasswordFile, OnlyAPrivateFirstLineIsTaken)

@@ -1,8 +1,10 @@
 // velmor-musicd --subsonic as users run it: velmor-cli against the bridge
-// in front of a fake Subsonic server, the refusals at start, and the bridge
-// in front of velmor-musicd's own Subsonic API on a generated library.
+// in front of a fake Subsonic server over http and https, the refusals at
+// start, and the bridge in front of velmor-musicd's own Subsonic API on a
+// generated library.
 #include "tests/common/CliRun.h"
 #include "tests/common/MusicdServer.h"
+#include "tests/common/TestCertificate.h"
 #include "tests/common/TestLibrary.h"
 #include "tests/musicd/FakeSubsonic.h"
 
@@ -57,64 +59,91 @@ QList<QStringList> searchRows(const QString &service, const QString &words)
     return rows;
 }
 
+// Whether the process has the network module (Qt's network library) mapped.
+bool mapsNetworkModule(qint64 pid)
+{
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libvelmor-network");
+}
+
 TEST(SubsonicService, CliSearchesLinksAndReadsLyricsThroughTheBridge)
 {
-    FakeSubsonic fake;
-    for (int i = 0; i < 40; ++i)
-        fake.songs().append({QStringLiteral("so-%1").arg(i), QStringLiteral("Harbour %1").arg(i),
-                             QStringLiteral("晴川"), QStringLiteral("海"), 120, QString(),
-                             QString(), QString()});
-    fake.songs()[5].synced = QStringLiteral("2000|灯火 line");
-    ASSERT_TRUE(fake.start());
-    QTemporaryDir dir;
-    MusicdServer bridge;
-    ASSERT_TRUE(bridge.start({QStringLiteral("--subsonic"), fake.url(), QStringLiteral("--user"),
-                              QLatin1String(FakeSubsonic::kUser), QStringLiteral("--password-file"),
-                              writePasswordFile(dir, FakeSubsonic::kPassword)}))
-        << bridge.stderrText().toStdString();
+    const TestCertificate certificate;
+    ASSERT_TRUE(certificate.isValid()) << certificate.error().toStdString();
+    for (const bool secure : {false, true}) {
+        SCOPED_TRACE(secure ? "https" : "http");
+        auto fake =
+            secure ? std::make_unique<FakeSubsonic>(certificate) : std::make_unique<FakeSubsonic>();
+        for (int i = 0; i < 40; ++i)
+            fake->songs().append({QStringLiteral("so-%1").arg(i),
+                                  QStringLiteral("Harbour %1").arg(i), QStringLiteral("晴川"),
+                                  QStringLiteral("海"), 120, QString(), QString(), QString()});
+        fake->songs()[5].synced = QStringLiteral("2000|灯火 line");
+        ASSERT_TRUE(fake->start());
+        QTemporaryDir dir;
+        QStringList args{
+            QStringLiteral("--subsonic"),      fake->url(),
+            QStringLiteral("--user"),          QLatin1String(FakeSubsonic::kUser),
+            QStringLiteral("--password-file"), writePasswordFile(dir, FakeSubsonic::kPassword)};
+        if (secure)
+            args << QStringLiteral("--subsonic-ca-file") << certificate.certificateFile();
+        MusicdServer bridge;
+        ASSERT_TRUE(bridge.start(args)) << bridge.stderrText().toStdString();
 
-    // Two result pages, every song once.
-    const QList<QStringList> rows = searchRows(bridge.url(), QStringLiteral("harbour"));
-    ASSERT_EQ(rows.size(), 40);
-    QString fifth;
-    for (const QStringList &row : rows) {
-        if (row.at(1) == QStringLiteral("Harbour 5"))
-            fifth = row.at(0);
+        // Two result pages, every song once.
+        const QList<QStringList> rows = searchRows(bridge.url(), QStringLiteral("harbour"));
+        ASSERT_EQ(rows.size(), 40);
+        QString fifth;
+        for (const QStringList &row : rows) {
+            if (row.at(1) == QStringLiteral("Harbour 5"))
+                fifth = row.at(0);
+        }
+        ASSERT_FALSE(fifth.isEmpty());
+
+        const CliRun link =
+            runCli(bridge.url(), {QStringLiteral("link"), fifth, QStringLiteral("晴川"),
+                                  QStringLiteral("Harbour 5")});
+        ASSERT_EQ(link.exitCode, 0);
+        ASSERT_EQ(link.out.size(), 1);
+        const QUrl url(link.out.first());
+        EXPECT_EQ(url.scheme(), secure ? QStringLiteral("https") : QStringLiteral("http"));
+        EXPECT_EQ(url.port(), fake->port());
+        // The server takes the link as it is: the token proves the password.
+        httplib::Client client(url.toString(QUrl::RemovePath | QUrl::RemoveQuery).toStdString());
+        if (secure)
+            client.set_ca_cert_path(certificate.certificateFile().toStdString());
+        const auto answer =
+            client.Get(url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority).toStdString());
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->status, 200);
+        EXPECT_EQ(answer->get_header_value("Content-Type"), "audio/mpeg");
+        EXPECT_TRUE(fake->lastStream().contains(QStringLiteral("id=so-5")));
+
+        const CliRun lyrics =
+            runCli(bridge.url(), {QStringLiteral("lyrics"), fifth, QStringLiteral("晴川"),
+                                  QStringLiteral("Harbour 5")});
+        EXPECT_EQ(lyrics.exitCode, 0);
+        EXPECT_TRUE(lyrics.out.join(u'\n').contains(QStringLiteral("灯火 line")))
+            << lyrics.out.join(u'\n').toStdString();
+        const CliRun none = runCli(bridge.url(), {QStringLiteral("lyrics"), rows.first().at(0),
+                                                  QStringLiteral("晴川"), rows.first().at(1)});
+        EXPECT_EQ(none.out, QStringList{QStringLiteral("暂无歌词")});
+        // Qt's network library is opened for https only.
+        EXPECT_EQ(mapsNetworkModule(bridge.processId()), secure);
     }
-    ASSERT_FALSE(fifth.isEmpty());
-
-    const CliRun link = runCli(bridge.url(), {QStringLiteral("link"), fifth, QStringLiteral("晴川"),
-                                              QStringLiteral("Harbour 5")});
-    ASSERT_EQ(link.exitCode, 0);
-    ASSERT_EQ(link.out.size(), 1);
-    const QUrl url(link.out.first());
-    EXPECT_EQ(url.port(), fake.port());
-    // The server takes the link as it is: the token proves the password.
-    httplib::Client client("127.0.0.1", fake.port());
-    const auto answer =
-        client.Get(url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority).toStdString());
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(answer->status, 200);
-    EXPECT_EQ(answer->get_header_value("Content-Type"), "audio/mpeg");
-    EXPECT_TRUE(fake.lastStream().contains(QStringLiteral("id=so-5")));
-
-    const CliRun lyrics =
-        runCli(bridge.url(), {QStringLiteral("lyrics"), fifth, QStringLiteral("晴川"),
-                              QStringLiteral("Harbour 5")});
-    EXPECT_EQ(lyrics.exitCode, 0);
-    EXPECT_TRUE(lyrics.out.join(u'\n').contains(QStringLiteral("灯火 line")))
-        << lyrics.out.join(u'\n').toStdString();
-    const CliRun none = runCli(bridge.url(), {QStringLiteral("lyrics"), rows.first().at(0),
-                                              QStringLiteral("晴川"), rows.first().at(1)});
-    EXPECT_EQ(none.out, QStringList{QStringLiteral("暂无歌词")});
 }
 
 TEST(SubsonicService, StartRefusesWhatCannotWork)
 {
     FakeSubsonic fake;
     ASSERT_TRUE(fake.start());
+    const TestCertificate certificate;
+    ASSERT_TRUE(certificate.isValid()) << certificate.error().toStdString();
+    FakeSubsonic secure(certificate);
+    ASSERT_TRUE(secure.start());
     QTemporaryDir dir;
     const QString user = QLatin1String(FakeSubsonic::kUser);
+    const QString password = writePasswordFile(dir, FakeSubsonic::kPassword);
     struct Case
     {
         QStringList args;
@@ -131,11 +160,21 @@ TEST(SubsonicService, StartRefusesWhatCannotWork)
           writePasswordFile(dir, FakeSubsonic::kPassword)},
          1,
          QStringLiteral("cannot reach the Subsonic server")},
-        {{QStringLiteral("--subsonic"), QStringLiteral("https://127.0.0.1:1"),
-          QStringLiteral("--user"), user, QStringLiteral("--password-file"),
-          writePasswordFile(dir, FakeSubsonic::kPassword)},
+        {{QStringLiteral("--subsonic"), secure.url(), QStringLiteral("--user"), user,
+          QStringLiteral("--password-file"), password},
          1,
-         QStringLiteral("https servers are not supported")},
+         QStringLiteral("The certificate is self-signed, and untrusted; if the server is yours, "
+                        "give its certificate (PEM) with --subsonic-ca-file")},
+        {{QStringLiteral("--subsonic"), secure.url(), QStringLiteral("--user"), user,
+          QStringLiteral("--password-file"), password, QStringLiteral("--subsonic-ca-file"),
+          password},
+         1,
+         QStringLiteral("holds no PEM certificate")},
+        {{QStringLiteral("--subsonic"), fake.url(), QStringLiteral("--user"), user,
+          QStringLiteral("--password-file"), password, QStringLiteral("--subsonic-ca-file"),
+          certificate.certificateFile()},
+         1,
+         QStringLiteral("goes with an https:// server")},
         {{QStringLiteral("--subsonic"), fake.url(), QStringLiteral("--user"), user,
           QStringLiteral("--password-file"),
           writePasswordFile(dir, FakeSubsonic::kPassword,

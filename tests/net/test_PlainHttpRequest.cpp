@@ -293,8 +293,10 @@ TEST_F(PlainHttpTest, TheNetworkModuleRefusesLengthsThatDiffer)
         HttpStream::Handlers handlers;
         handlers.readyRead = [&] { streamed += stream->readAll(); };
         handlers.finished = [&] { loop.quit(); };
-        stream = module->open({QUrl(QString::fromLatin1(server.url("/song"))), 15000, {}},
-                              std::move(handlers));
+        HttpStream::Request request;
+        request.url = QUrl(QString::fromLatin1(server.url("/song")));
+        request.transferTimeoutMs = 15000;
+        stream = module->open(request, std::move(handlers));
         if (!stream->isFinished())
             loop.exec();
         streamed += stream->readAll();

@@ -2,7 +2,7 @@
 // file sends: the frame converter over every change of rate, layout and
 // sample format; the packet read-ahead over packet sizes; a chained stream
 // that changes its format mid-stream, played to an output that records what
-// it was given; playlists naming local files or FIFOs.
+// it was given; playlists naming local files or FIFOs; an https link.
 #include "playback/decoders/FfmpegSampleSource.h"
 #include "playback/decoders/FrameConverter.h"
 #include "playback/decoders/PacketQueue.h"
@@ -12,6 +12,7 @@
 #include "playback/sources/ByteReader.h"
 #include "playback/sources/ReadAheadLimits.h"
 #include "tests/common/Sanitizers.h"
+#include "tests/common/TestCertificate.h"
 #include "tests/common/TestHttpServer.h"
 #include "tests/common/TestLibrary.h"
 #include "tests/hardening/ProcessMemory.h"
@@ -392,9 +393,16 @@ protected:
             res.set_redirect(local);
         });
         ASSERT_TRUE(s_server->start());
+        s_certificate = new TestCertificate;
+        ASSERT_TRUE(s_certificate->isValid()) << s_certificate->error().toStdString();
+        s_secure = new TestHttpServer(s_certificate->certificateFile(), s_certificate->keyFile());
+        s_secure->http().set_mount_point("/files", s_dir->path().toStdString());
+        ASSERT_TRUE(s_secure->start());
     }
     static void TearDownTestSuite()
     {
+        delete s_secure;
+        delete s_certificate;
         delete s_server;
         delete s_dir;
     }
@@ -403,10 +411,27 @@ protected:
     static constexpr double kPartSeconds = 1.5;
     static QTemporaryDir *s_dir;
     static TestHttpServer *s_server;
+    static TestCertificate *s_certificate;
+    static TestHttpServer *s_secure; // the same files over https
 };
 
 QTemporaryDir *FfmpegPlaybackTest::s_dir = nullptr;
 TestHttpServer *FfmpegPlaybackTest::s_server = nullptr;
+TestCertificate *FfmpegPlaybackTest::s_certificate = nullptr;
+TestHttpServer *FfmpegPlaybackTest::s_secure = nullptr;
+
+// The link a Subsonic bridge hands out for an https server (its stream URL):
+// read over TLS, it plays to its end.
+TEST_F(FfmpegPlaybackTest, AnHttpsLinkPlaysToItsEnd)
+{
+    const PlaybackResult result =
+        playToTheEnd((s_secure->url() + QStringLiteral("/files/segment.mp3")).toUtf8());
+    EXPECT_EQ(result.last, TrackPlayback::EventType::Ended) << result.text.toStdString();
+    double seconds = 0;
+    for (const RecordingSink::Part &part : result.parts)
+        seconds += double(part.frames) / part.rate;
+    EXPECT_NEAR(seconds, 2.0, 0.15);
+}
 
 TEST_F(FfmpegPlaybackTest, AChainedStreamThatChangesItsFormatPlaysEachPartInItsOwn)
 {
