@@ -3,6 +3,10 @@
 #include "musicd/SubsonicBrowse.h"
 #include "musicd/SubsonicMedia.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace musicd {
 namespace {
 
@@ -34,13 +38,22 @@ int versionProblem(const QString &version)
     return 0;
 }
 
+// Gives the heap's free pages back to the system (glibc keeps them for the
+// thread that freed them otherwise).
+void trimHeap()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
 } // namespace
 
 const char SubsonicApi::kApiVersion[] = "1.16.1";
 
 SubsonicApi::SubsonicApi(ApiLibrary *library, MusicSource &media,
                          std::unique_ptr<SubsonicAuth> auth, QString serverVersion)
-    : m_auth(std::move(auth)),
+    : m_library(library), m_auth(std::move(auth)),
       m_browse(library ? std::make_unique<SubsonicBrowse>(*library) : nullptr),
       m_media(std::make_unique<SubsonicMedia>(library, media)),
       m_serverVersion(std::move(serverVersion))
@@ -79,11 +92,7 @@ SubsonicAnswer SubsonicApi::answer(const SubsonicRequest &request)
     if (endpoint.endsWith(kViewSuffix))
         endpoint.chop(kViewSuffix.size());
     const auto failed = [&](int code, const QString &message, std::chrono::milliseconds delay) {
-        SubsonicNode root = envelope(false);
-        root.add(SubsonicNode(QStringLiteral("error"))
-                     .set(QStringLiteral("code"), code)
-                     .set(QStringLiteral("message"), message));
-        SubsonicAnswer answer = written(request, std::move(root));
+        SubsonicAnswer answer = failure(request, code, message);
         answer.delay = delay;
         return answer;
     };
@@ -107,15 +116,68 @@ SubsonicAnswer SubsonicApi::answer(const SubsonicRequest &request)
         call.user = caller.user;
         call.admin = caller.admin;
     }
+    if (endpoint == QLatin1String("getArtists") || endpoint == QLatin1String("getIndexes"))
+        return kept(endpoint, call);
+    return answered(endpoint, call);
+}
+
+SubsonicAnswer SubsonicApi::answered(const QString &endpoint, const SubsonicCall &call)
+{
     SubsonicResult result = dispatch(endpoint, call);
     if (result.raw)
         return std::move(*result.raw);
     if (result.errorCode >= 0)
-        return failed(result.errorCode, result.message, {});
+        return failure(call.request, result.errorCode, result.message);
     SubsonicNode root = envelope(true);
     if (result.element)
         root.add(std::move(*result.element));
+    return written(call.request, std::move(root));
+}
+
+SubsonicAnswer SubsonicApi::failure(const SubsonicRequest &request, int code,
+                                    const QString &message) const
+{
+    SubsonicNode root = envelope(false);
+    root.add(SubsonicNode(QStringLiteral("error"))
+                 .set(QStringLiteral("code"), code)
+                 .set(QStringLiteral("message"), message));
     return written(request, std::move(root));
+}
+
+SubsonicAnswer SubsonicApi::kept(const QString &endpoint, const SubsonicCall &call)
+{
+    const std::optional<uint64_t> stamp = m_library ? m_library->stamp() : std::nullopt;
+    if (!stamp)
+        return answered(endpoint, call);
+    const QString key = endpoint + QLatin1Char('\n') + call.request.value(QStringLiteral("f")) +
+                        QLatin1Char('\n') + call.user;
+    const auto known = [&]() -> std::optional<SubsonicAnswer> {
+        std::lock_guard<std::mutex> lock(m_keptMutex);
+        const auto it = m_kept.constFind(key);
+        // Stamps only grow: one written after this call began will do.
+        if (it != m_kept.constEnd() && it->stamp >= *stamp)
+            return it->answer;
+        return std::nullopt;
+    };
+    if (std::optional<SubsonicAnswer> answer = known())
+        return *answer;
+    std::lock_guard<std::mutex> writing(m_writingKept);
+    if (std::optional<SubsonicAnswer> answer = known())
+        return *answer; // written while this call waited
+    SubsonicAnswer answer = answered(endpoint, call);
+    {
+        std::lock_guard<std::mutex> lock(m_keptMutex);
+        // A few users, two endpoints, two formats: more keys than this
+        // are callers trying names, not apps.
+        constexpr qsizetype kMaxKept = 16;
+        if (m_kept.size() >= kMaxKept && !m_kept.contains(key))
+            m_kept.clear();
+        m_kept.insert(key, KeptAnswer{*stamp, answer});
+    }
+    // What writing it took is given back to the system rather than kept
+    // by this thread's heap for an answer that will not be written again.
+    trimHeap();
+    return answer;
 }
 
 SubsonicResult SubsonicApi::dispatch(const QString &endpoint, const SubsonicCall &call)

@@ -13,8 +13,10 @@
 #include "musicd/SubsonicRequest.h"
 #include "musicd/library/ApiLibrary.h"
 
+#include <QHash>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 namespace musicd {
 
@@ -72,6 +74,25 @@ private:
     SubsonicResult user(const SubsonicCall &call) const;
     SubsonicResult scanStatus() const;
     SubsonicAnswer written(const SubsonicRequest &request, SubsonicNode root) const;
+    SubsonicAnswer failure(const SubsonicRequest &request, int code, const QString &message) const;
+    // The answer to a call, from the endpoint.
+    SubsonicAnswer answered(const QString &endpoint, const SubsonicCall &call);
+    // The same for a list of the whole library (every artist): written
+    // once per library stamp, user and format, one at a time, and given
+    // again while the stamp holds. At 50,000 artists an answer is a few
+    // megabytes written through ten times that, and the apps ask for it
+    // all at once when they start.
+    SubsonicAnswer kept(const QString &endpoint, const SubsonicCall &call);
+
+    struct KeptAnswer
+    {
+        uint64_t stamp = 0;
+        SubsonicAnswer answer;
+    };
+    ApiLibrary *m_library;
+    std::mutex m_writingKept; // held while a kept answer is written
+    std::mutex m_keptMutex;   // guards m_kept
+    QHash<QString, KeptAnswer> m_kept;
 
     std::unique_ptr<SubsonicAuth> m_auth;
     std::unique_ptr<SubsonicBrowse> m_browse;

@@ -1,11 +1,9 @@
 #include "musicd/SubsonicNode.h"
 
-#include <QHash>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonValue>
+#include <QLocale>
 #include <QXmlStreamWriter>
+#include <algorithm>
+#include <cmath>
 
 namespace musicd {
 namespace {
@@ -33,20 +31,49 @@ QString xmlText(const QVariant &value)
     return cleanText(value);
 }
 
-QJsonValue jsonScalar(const QVariant &value)
+void writeJsonString(QByteArray &out, const QString &text)
+{
+    static const char kHex[] = "0123456789abcdef";
+    out += '"';
+    const QByteArray utf8 = text.toUtf8();
+    for (const char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : "\\u00";
+            if (c != '\n' && c != '\r' && c != '\t') {
+                out += kHex[u >> 4];
+                out += kHex[u & 0xF];
+            }
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+void writeJsonScalar(QByteArray &out, const QVariant &value)
 {
     switch (value.typeId()) {
     case QMetaType::Bool:
-        return value.toBool();
+        out += value.toBool() ? "true" : "false";
+        return;
     case QMetaType::Int:
     case QMetaType::LongLong:
     case QMetaType::UInt:
     case QMetaType::ULongLong:
-        return value.toLongLong();
-    case QMetaType::Double:
-        return value.toDouble();
+        out += QByteArray::number(value.toLongLong());
+        return;
+    case QMetaType::Double: {
+        const double d = value.toDouble();
+        out += std::isfinite(d) ? QByteArray::number(d, 'g', QLocale::FloatingPointShortest)
+                                : QByteArray("null");
+        return;
+    }
     default:
-        return cleanText(value);
+        writeJsonString(out, cleanText(value));
     }
 }
 
@@ -100,36 +127,75 @@ QByteArray SubsonicNode::toXml() const
     return bytes;
 }
 
-QJsonValue SubsonicNode::jsonValue() const
+void SubsonicNode::writeJson(QByteArray &out) const
 {
-    if (m_shape == Shape::Scalar || m_shape == Shape::ScalarList)
-        return jsonScalar(m_text);
-    QJsonObject object;
-    for (const auto &[name, value] : m_attributes)
-        object.insert(name, jsonScalar(value));
-    if (m_text.isValid())
-        object.insert(QStringLiteral("value"), jsonScalar(m_text));
-    // Arrays are gathered apart: appending to one held in the object would
-    // copy it at every element.
-    QHash<QString, QJsonArray> arrays;
-    for (const QString &name : m_emptyLists)
-        arrays[name];
-    for (const SubsonicNode &child : m_children) {
-        if (child.m_shape == Shape::List || child.m_shape == Shape::ScalarList)
-            arrays[child.m_name].append(child.jsonValue());
-        else
-            object.insert(child.m_name, child.jsonValue());
+    if (m_shape == Shape::Scalar || m_shape == Shape::ScalarList) {
+        writeJsonScalar(out, m_text);
+        return;
     }
-    for (auto it = arrays.cbegin(); it != arrays.cend(); ++it)
-        object.insert(it.key(), it.value());
-    return object;
+    out += '{';
+    bool first = true;
+    const auto member = [&](const QString &name) {
+        if (!first)
+            out += ',';
+        first = false;
+        writeJsonString(out, name);
+        out += ':';
+    };
+    for (const auto &[name, value] : m_attributes) {
+        member(name);
+        writeJsonScalar(out, value);
+    }
+    if (m_text.isValid()) {
+        member(QStringLiteral("value"));
+        writeJsonScalar(out, m_text);
+    }
+    // Children of one name are one member: an array for the listed kinds
+    // (gathered from wherever they stand), else the object itself.
+    QList<QString> names = m_emptyLists;
+    for (const SubsonicNode &child : m_children) {
+        if (!names.contains(child.m_name))
+            names.append(child.m_name);
+    }
+    for (const QString &name : names) {
+        member(name);
+        const bool list =
+            m_emptyLists.contains(name) ||
+            std::any_of(m_children.cbegin(), m_children.cend(), [&](const SubsonicNode &c) {
+                return c.m_name == name &&
+                       (c.m_shape == Shape::List || c.m_shape == Shape::ScalarList);
+            });
+        if (list)
+            out += '[';
+        bool firstEntry = true;
+        for (const SubsonicNode &child : m_children) {
+            if (child.m_name != name)
+                continue;
+            if (list && !firstEntry)
+                out += ',';
+            firstEntry = false;
+            child.writeJson(out);
+            if (!list)
+                break; // one object per name: the API never repeats one
+        }
+        if (list)
+            out += ']';
+    }
+    out += '}';
 }
 
 QByteArray SubsonicNode::toJson() const
 {
-    QJsonObject root;
-    root.insert(m_name, jsonValue());
-    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+    // Written straight out, not through a QJsonDocument: that holds every
+    // value twice over, which for the whole artist list of a large library
+    // is tens of megabytes for an answer of a few.
+    QByteArray out;
+    out += "{";
+    writeJsonString(out, m_name);
+    out += ':';
+    writeJson(out);
+    out += '}';
+    return out;
 }
 
 } // namespace musicd

@@ -13,7 +13,6 @@
 #include <QVariant>
 #include <utility>
 
-class QJsonValue;
 class QXmlStreamWriter;
 
 namespace musicd {
@@ -62,7 +61,7 @@ private:
     QVariant m_text;
 
     void writeXml(QXmlStreamWriter &xml) const;
-    QJsonValue jsonValue() const;
+    void writeJson(QByteArray &out) const;
 };
 
 } // namespace musicd

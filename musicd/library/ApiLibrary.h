@@ -191,6 +191,12 @@ public:
     };
     virtual bool updatePlaylist(const QString &user, qint64 id, const PlaylistChange &change) = 0;
     virtual bool deletePlaylist(const QString &user, qint64 id) = 0;
+
+    // A stamp that changes whenever anything an answer shows may have
+    // changed (a scan's batch, a user's star, play or playlist), so an
+    // answer written for one stamp may be given again while it holds;
+    // none: nothing may be given again.
+    virtual std::optional<uint64_t> stamp() const { return std::nullopt; }
 };
 
 } // namespace musicd

@@ -11,6 +11,7 @@
 #include "musicd/library/LibraryIndex.h"
 #include "musicd/library/NameSearch.h"
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -55,6 +56,7 @@ public:
                           const QList<qint64> &songIds) override;
     bool updatePlaylist(const QString &user, qint64 id, const PlaylistChange &change) override;
     bool deletePlaylist(const QString &user, qint64 id) override;
+    std::optional<uint64_t> stamp() const override;
 
 private:
     // The SELECT heads of the rows below; each ends before its WHERE, and
@@ -99,6 +101,7 @@ private:
     NameSearch m_names;
     std::mutex m_writeMutex;
     sqlite3 *m_writer = nullptr;
+    std::atomic<uint32_t> m_userChanges{0}; // the users' committed changes
 };
 
 } // namespace musicd

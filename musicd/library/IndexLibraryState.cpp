@@ -97,10 +97,19 @@ bool IndexLibrary::writeTransaction(const std::function<bool(sqlite3 *)> &fn)
     }
     if (sqlite3_exec(m_writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
         return false;
-    if (fn(m_writer) && sqlite3_exec(m_writer, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK)
+    if (fn(m_writer) && sqlite3_exec(m_writer, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
+        m_userChanges.fetch_add(1, std::memory_order_release);
         return true;
+    }
     sqlite3_exec(m_writer, "ROLLBACK", nullptr, nullptr, nullptr);
     return false;
+}
+
+std::optional<uint64_t> IndexLibrary::stamp() const
+{
+    // The scans' changes above, the users' below: neither wraps in a
+    // service's life.
+    return (m_index.changeCount() << 32) | m_userChanges.load(std::memory_order_acquire);
 }
 
 bool IndexLibrary::setStarred(const QString &user, Kind kind, qint64 id, bool starred)

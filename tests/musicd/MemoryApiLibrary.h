@@ -179,8 +179,10 @@ public:
             m_stars[key(user, kind, id)] = 1700000000;
         else
             m_stars.erase(key(user, kind, id));
+        ++m_stamp;
         return true;
     }
+    std::optional<uint64_t> stamp() const override { return m_stamp; }
     musicd::ApiStarred starred(const QString &user) const override
     {
         musicd::ApiStarred r;
@@ -301,6 +303,7 @@ private:
     std::map<qint64, musicd::ApiPlaylist> m_playlists;
     std::map<qint64, QList<qint64>> m_entries;
     qint64 m_lastPlaylist = 0;
+    uint64_t m_stamp = 1; // only stars change what the artist lists show
 };
 
 // Audio of song N is N bytes counting up; song 11 has a 400x200 PNG cover

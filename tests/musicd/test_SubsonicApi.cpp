@@ -458,9 +458,24 @@ TEST_F(SubsonicApiTest, StarsPlaysAndPlaylistsAreTheCallers)
     const auto p = [](const char *name, const char *value) {
         return std::pair{QString::fromLatin1(name), QString::fromLatin1(value)};
     };
+    // The whole artist list is written once and given again, but never
+    // after something it shows changed, and never another format's.
+    const auto artistStarred = [&](const char *endpoint, bool json) {
+        const QByteArray body = ask(QString::fromLatin1(endpoint), {}, json).body;
+        EXPECT_EQ(body.startsWith('{'), json) << endpoint;
+        return body.contains("starred");
+    };
+    for (const bool json : {true, false}) {
+        EXPECT_FALSE(artistStarred("getArtists", json));
+        EXPECT_FALSE(artistStarred("getIndexes", json));
+    }
     EXPECT_EQ(changeOf(QStringLiteral("star"),
                        {p("id", "11"), p("albumId", "al-20"), p("artistId", "ar-2")}),
               -1);
+    for (const bool json : {true, false}) {
+        EXPECT_TRUE(artistStarred("getArtists", json));
+        EXPECT_TRUE(artistStarred("getIndexes", json));
+    }
     QJsonObject starred = jsonRoot(ask(QStringLiteral("getStarred2"), {}, true).body);
     EXPECT_EQ(jsonAt(starred, QStringLiteral("starred2/song")).toArray().size(), 1);
     EXPECT_EQ(jsonAt(starred, QStringLiteral("starred2/album"))
