@@ -1,13 +1,97 @@
 // The index's bookkeeping of files: the stamps a scan compares with, the
-// files the user handed over and the files remembered as unreadable; and
+// files the user handed over and the files remembered as unreadable, the
+// mark of an orderly close and the search memory kept beside the file; and
 // the plain text keys and song rows made from a track.
 #include "musicd/library/LibraryIndex.h"
 #include "musicd/library/SqliteStatement.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 
 namespace musicd {
+namespace {
+
+// The meta row an orderly close leaves and every open takes away: while it
+// is there, no connection has written since the file was last complete.
+constexpr char kClosedCleanly[] = "closed-cleanly";
+// The first bytes of a snapshot of the search memory, naming its layout.
+constexpr char kSnapshotFormat[] = "velmor-search-memory-1";
+
+} // namespace
+
+void LibraryIndex::markClosedCleanly()
+{
+    // Its value names the snapshot of the search memory written beside it,
+    // 0 for none.
+    const quint64 snapshot = saveSearchMemory();
+    const QByteArray mark = QByteArray("INSERT OR REPLACE INTO meta VALUES('") + kClosedCleanly +
+                            "','" + QByteArray::number(snapshot) + "')";
+    sqlite3_exec(m_writer, mark.constData(), nullptr, nullptr, nullptr);
+}
+
+bool LibraryIndex::clearCleanMark()
+{
+    const QByteArray unmark = QByteArray("DELETE FROM meta WHERE key='") + kClosedCleanly + "'";
+    return sqlite3_exec(m_writer, unmark.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+std::optional<quint64> LibraryIndex::closedCleanly() const
+{
+    const QByteArray sql = QByteArray("SELECT value FROM meta WHERE key='") + kClosedCleanly + "'";
+    Statement mark(m_writer, sql.constData());
+    if (!mark || sqlite3_step(mark.get()) != SQLITE_ROW)
+        return std::nullopt;
+    bool isNumber = false;
+    const quint64 snapshot = columnText(mark.get(), 0).toULongLong(&isNumber);
+    // A file cut short (a copy that stopped, a full disk during one) is
+    // shorter than its header says: that much is cheap to see.
+    Statement pages(m_writer, "SELECT page_count * page_size FROM pragma_page_count(), "
+                              "pragma_page_size()");
+    if (!isNumber || !pages || sqlite3_step(pages.get()) != SQLITE_ROW ||
+        QFileInfo(m_file).size() < sqlite3_column_int64(pages.get(), 0))
+        return std::nullopt;
+    return snapshot;
+}
+
+QString LibraryIndex::snapshotFile() const
+{
+    return m_file + QStringLiteral("-search");
+}
+
+quint64 LibraryIndex::saveSearchMemory() const
+{
+    std::shared_lock<std::shared_mutex> lock(m_shortMutex);
+    // Only memory that holds exactly the committed tracks is worth keeping.
+    if (!m_memoryComplete || m_shortStale || !m_pendingShort.empty() || m_short.trackCount() == 0)
+        return 0;
+    quint64 name = 0;
+    while (name == 0)
+        name = QRandomGenerator::system()->generate64();
+    SnapshotFile::Writer out(QFile::encodeName(snapshotFile()).toStdString());
+    out.put(kSnapshotFormat, sizeof kSnapshotFormat);
+    out.putValue(name);
+    m_short.save(out);
+    return out.finish() ? name : 0;
+}
+
+bool LibraryIndex::loadSearchMemory(quint64 name)
+{
+    SnapshotFile::Reader in(QFile::encodeName(snapshotFile()).toStdString());
+    char format[sizeof kSnapshotFormat] = {};
+    quint64 written = 0;
+    ShortQueryIndex loaded;
+    if (!in.isOpen() || !in.get(format, sizeof format) ||
+        std::memcmp(format, kSnapshotFormat, sizeof format) != 0 || !in.getValue(written) ||
+        written != name || !loaded.load(in) || !in.finish())
+        return false;
+    std::unique_lock<std::shared_mutex> lock(m_shortMutex);
+    m_short = std::move(loaded);
+    return true;
+}
 
 uint64_t LibraryIndex::hashOf(std::string_view path)
 {

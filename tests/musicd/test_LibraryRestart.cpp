@@ -1,0 +1,262 @@
+// A restart on the index of an earlier run: an orderly close lets the next
+// open skip reading the whole file and bring back the search memory, any
+// other close still gets the whole-file check (and a damaged file is still
+// set aside); and the first pass after a restart finds exactly what changed
+// on disk meanwhile, whichever way the index was closed.
+#include "musicd/library/LibraryIndex.h"
+#include "musicd/library/LibraryScanner.h"
+#include "tests/common/TestLibrary.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <fcntl.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+using namespace musicd;
+
+namespace {
+
+constexpr int kTracks = 2000;
+
+struct Stamp
+{
+    qint64 id = 0;
+    qint64 mtimeNs = 0;
+};
+
+// The indexed tracks by path, read as another program would.
+std::map<std::string, Stamp> stampsOf(const QString &indexFile)
+{
+    std::map<std::string, Stamp> stamps;
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(indexFile).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt *stmt = nullptr;
+    sqlite3_prepare_v2(db, "SELECT path, id, mtime FROM tracks", -1, &stmt, nullptr);
+    while (stmt && sqlite3_step(stmt) == SQLITE_ROW)
+        stamps[std::string(static_cast<const char *>(sqlite3_column_blob(stmt, 0)),
+                           size_t(sqlite3_column_bytes(stmt, 0)))] = {
+            sqlite3_column_int64(stmt, 1), sqlite3_column_int64(stmt, 2)};
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return stamps;
+}
+
+// A copy of the index as a crash leaves it: taken while it is open, its
+// last commits moved into the file so the copy needs no -wal.
+void copyWhileOpen(const QString &from, const QString &to)
+{
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(from).constData(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    ASSERT_TRUE(QFile::copy(from, to));
+}
+
+void overwrite(const QString &file, qint64 offset, const QByteArray &bytes)
+{
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.seek(offset));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+TEST(LibraryRestart, OnlyAnUncleanCloseIsCheckedAndDamageIsStillFound)
+{
+    QTemporaryDir dir;
+    const QString clean = dir.filePath(QStringLiteral("clean.sqlite"));
+    const QString crashed = dir.filePath(QStringLiteral("crashed.sqlite"));
+    const QString damaged = dir.filePath(QStringLiteral("damaged.sqlite"));
+    {
+        LibraryIndex index;
+        ASSERT_TRUE(index.open(clean));
+        EXPECT_FALSE(index.checkedAtOpen()); // a new file has nothing to check
+        index.begin();
+        for (int i = 0; i < kTracks; ++i) {
+            IndexedTrack t;
+            t.path = "/music/" + std::to_string(i) + ".mp3";
+            t.title = QStringLiteral("歌 %1 a title long enough to fill some pages").arg(i);
+            ASSERT_GT(index.insert(t), 0);
+        }
+        ASSERT_TRUE(index.commit());
+    }
+    {
+        // Closed in order: no check, and the search memory is back at once.
+        LibraryIndex index;
+        ASSERT_TRUE(index.open(clean));
+        EXPECT_FALSE(index.checkedAtOpen());
+        EXPECT_TRUE(index.searchMemoryComplete());
+        EXPECT_EQ(index.search(QStringLiteral("歌"), 1, 30).total, kTracks);
+        EXPECT_EQ(index.search(QStringLiteral("歌 1999"), 1, 30).total, 1);
+        copyWhileOpen(clean, crashed);
+        copyWhileOpen(clean, damaged);
+    }
+    overwrite(damaged, 10 * 4096, QByteArray(4096, 'Z'));
+
+    struct Case
+    {
+        const char *name;
+        QString file;
+        std::function<void()> before;
+        // Of the index open() ends with: a new one where the file was
+        // set aside.
+        bool checked;
+        bool setAside;
+        bool memoryBack;
+    };
+    const QString cut = dir.filePath(QStringLiteral("cut.sqlite"));
+    const QString staleMemory = dir.filePath(QStringLiteral("stale.sqlite"));
+    const Case cases[] = {
+        {"crashed", crashed, [] {}, true, false, false},
+        {"crashed and damaged", damaged, [] {}, false, true, true},
+        {"closed in order, then cut short", cut,
+         [&] {
+             ASSERT_TRUE(QFile::copy(clean, cut));
+             ASSERT_TRUE(QFile::resize(cut, QFileInfo(clean).size() / 2));
+         },
+         false, true, true},
+        {"closed in order, its search memory damaged", staleMemory,
+         [&] {
+             ASSERT_TRUE(QFile::copy(clean, staleMemory));
+             const QString memory = clean + QStringLiteral("-search");
+             ASSERT_TRUE(QFile::copy(memory, staleMemory + QStringLiteral("-search")));
+             overwrite(staleMemory + QStringLiteral("-search"), QFileInfo(memory).size() / 2,
+                       QByteArray(8, '\xff'));
+         },
+         false, false, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        c.before();
+        LibraryIndex index;
+        QString note;
+        ASSERT_TRUE(index.open(c.file, &note));
+        EXPECT_EQ(index.checkedAtOpen(), c.checked);
+        EXPECT_EQ(note.contains(QLatin1String("set aside")), c.setAside) << note.toStdString();
+        EXPECT_EQ(QFileInfo::exists(c.file + QStringLiteral(".broken")), c.setAside);
+        EXPECT_EQ(index.searchMemoryComplete(), c.memoryBack);
+        // Whatever came back is all there, and searches find all of it once
+        // the memory is filled from the file.
+        EXPECT_EQ(index.trackCount(), c.setAside ? 0 : kTracks);
+        index.reloadShortIndex();
+        EXPECT_EQ(index.search(QStringLiteral("歌"), 1, 30).total, c.setAside ? 0 : kTracks);
+    }
+}
+
+// Folders of a few files each, named "Singer - Song" (no tags: the name
+// says it), so the walk's threads each get folders of their own.
+class LibraryRestartScan : public ::testing::TestWithParam<bool>
+{
+protected:
+    void SetUp() override
+    {
+        m_root = m_dir.filePath(QStringLiteral("music"));
+        for (const char *folder : {"A", "B", "C", "D"}) {
+            QDir().mkpath(m_root + u'/' + QLatin1String(folder));
+            for (int i = 0; i < 4; ++i)
+                write(
+                    QStringLiteral("%1/Singer %1 - Song %2.wav").arg(QLatin1String(folder)).arg(i),
+                    i);
+        }
+        write(QStringLiteral("Loose - Song.wav"), 9);
+    }
+    void write(const QString &relative, int pitch)
+    {
+        QFile f(path(relative));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(TestLibrary::toneWav(0.05, 200 + 50 * pitch));
+    }
+    QString path(const QString &relative) const { return m_root + u'/' + relative; }
+    std::string bytes(const QString &relative) const
+    {
+        return QFile::encodeName(path(relative)).toStdString();
+    }
+
+    QTemporaryDir m_dir;
+    QString m_root;
+};
+
+TEST_P(LibraryRestartScan, FindsExactlyTheFilesAddedRemovedModifiedAndRenamed)
+{
+    const bool closedInOrder = GetParam();
+    const QString first = m_dir.filePath(QStringLiteral("index.sqlite"));
+    QString indexFile = first;
+    {
+        LibraryIndex index;
+        ASSERT_TRUE(index.open(first));
+        LibraryScanner scanner(index, {m_root});
+        ASSERT_EQ(scanner.scan().added, 17);
+        if (!closedInOrder) {
+            indexFile = m_dir.filePath(QStringLiteral("crashed.sqlite"));
+            copyWhileOpen(first, indexFile);
+        }
+    }
+    const std::map<std::string, Stamp> before = stampsOf(indexFile);
+    ASSERT_EQ(before.size(), 17u);
+    qint64 maxBefore = 0;
+    for (const auto &[path, stamp] : before)
+        maxBefore = std::max(maxBefore, stamp.id);
+
+    // While the service is down: one file added, one removed, one renamed
+    // into another folder, and one modified in place, its size kept and
+    // its time moved on (its folder's time stays as it was).
+    write(QStringLiteral("B/Newcomer - Fresh.wav"), 7);
+    ASSERT_TRUE(QFile::remove(path(QStringLiteral("A/Singer A - Song 1.wav"))));
+    ASSERT_TRUE(QFile::rename(path(QStringLiteral("A/Singer A - Song 3.wav")),
+                              path(QStringLiteral("D/Moved - Away.wav"))));
+    const QString modified = QStringLiteral("C/Singer C - Song 2.wav");
+    const qint64 size = QFileInfo(path(modified)).size();
+    overwrite(path(modified), size - 64, QByteArray(64, '\x11'));
+    const timespec later[2] = {{0, UTIME_OMIT},
+                               {time_t(before.at(bytes(modified)).mtimeNs / 1000000000 + 7), 5}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, bytes(modified).c_str(), later, 0), 0);
+    ASSERT_EQ(QFileInfo(path(modified)).size(), size);
+
+    LibraryIndex index;
+    ASSERT_TRUE(index.open(indexFile));
+    EXPECT_EQ(index.checkedAtOpen(), !closedInOrder);
+    LibraryScanner scanner(index, {m_root});
+    const ScanSummary summary = scanner.scan();
+    EXPECT_EQ(summary.added, 2);
+    EXPECT_EQ(summary.removed, 2);
+    EXPECT_EQ(summary.changed, 1);
+    EXPECT_EQ(summary.unchanged, 14);
+    EXPECT_EQ(summary.tracks, 17);
+
+    const std::map<std::string, Stamp> after = stampsOf(indexFile);
+    EXPECT_EQ(after.count(bytes(QStringLiteral("A/Singer A - Song 1.wav"))), 0u);
+    EXPECT_EQ(after.count(bytes(QStringLiteral("A/Singer A - Song 3.wav"))), 0u);
+    for (const auto &[path, stamp] : before) {
+        if (!after.count(path))
+            continue;
+        // Everything that stayed keeps its ID; only the modified file's
+        // time is new.
+        EXPECT_EQ(after.at(path).id, stamp.id) << path;
+        if (path == bytes(modified))
+            EXPECT_EQ(after.at(path).mtimeNs, (stamp.mtimeNs / 1000000000 + 7) * 1000000000 + 5);
+        else
+            EXPECT_EQ(after.at(path).mtimeNs, stamp.mtimeNs) << path;
+    }
+    for (const QString &fresh :
+         {QStringLiteral("B/Newcomer - Fresh.wav"), QStringLiteral("D/Moved - Away.wav")}) {
+        ASSERT_EQ(after.count(bytes(fresh)), 1u) << fresh.toStdString();
+        EXPECT_GT(after.at(bytes(fresh)).id, maxBefore);
+    }
+    // Searches see the same library, the one- and two-letter words too
+    // (answered from the search memory alone).
+    EXPECT_EQ(index.search(QStringLiteral("moved"), 1, 30).total, 1);
+    EXPECT_EQ(index.search(QStringLiteral("fresh"), 1, 30).total, 1);
+    EXPECT_EQ(index.search(QStringLiteral("song"), 1, 30).total, 15);
+    EXPECT_EQ(index.search(QStringLiteral("singer a"), 1, 30).total, 2);
+    EXPECT_EQ(index.search(QStringLiteral("ew"), 1, 30).total, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(ClosedInOrderOrNot, LibraryRestartScan, ::testing::Bool());
+
+} // namespace
