@@ -138,16 +138,19 @@ std::string LibraryIndex::pathOf(const KnownFile &file) const
     return std::string(path ? path : "", static_cast<size_t>(sqlite3_column_bytes(one.get(), 0)));
 }
 
-std::optional<FileStamp> LibraryIndex::stampOf(const std::string &path) const
+std::optional<FileStamp> LibraryIndex::stampOf(const std::string &path)
 {
-    Statement one(m_writer, "SELECT id, size, mtime FROM tracks WHERE path=?");
+    // Prepared once: a rescan asks it for every changed file.
+    sqlite3_stmt *one = writerStatement(kStampOf);
     if (!one)
         return std::nullopt;
-    sqlite3_bind_blob(one.get(), 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
-    if (sqlite3_step(one.get()) != SQLITE_ROW)
-        return std::nullopt;
-    return FileStamp{sqlite3_column_int64(one.get(), 0), sqlite3_column_int64(one.get(), 1),
-                     sqlite3_column_int64(one.get(), 2)};
+    sqlite3_bind_blob(one, 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
+    std::optional<FileStamp> stamp;
+    if (sqlite3_step(one) == SQLITE_ROW)
+        stamp = FileStamp{sqlite3_column_int64(one, 0), sqlite3_column_int64(one, 1),
+                          sqlite3_column_int64(one, 2)};
+    sqlite3_reset(one);
+    return stamp;
 }
 
 std::vector<std::string> LibraryIndex::addedFiles() const

@@ -43,12 +43,21 @@ const char kSchema[] = "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT);"
                        " content='tracks', content_rowid='id', tokenize='trigram');"
                        "CREATE TRIGGER tracks_ad AFTER DELETE ON tracks BEGIN"
                        " INSERT INTO tracks_fts(tracks_fts, rowid, title, artist, album)"
-                       " VALUES ('delete', old.id, old.title, old.artist, old.album); END;"
-                       "CREATE TRIGGER tracks_au AFTER UPDATE ON tracks BEGIN"
-                       " INSERT INTO tracks_fts(tracks_fts, rowid, title, artist, album)"
-                       " VALUES ('delete', old.id, old.title, old.artist, old.album);"
-                       " INSERT INTO tracks_fts(rowid, title, artist, album)"
-                       " VALUES (new.id, new.title, new.artist, new.album); END;";
+                       " VALUES ('delete', old.id, old.title, old.artist, old.album); END;";
+
+// Made at open where missing or different (older indexes updated the
+// trigram index on every update). The trigram index follows a track's text
+// only when the text changed: a
+// retag of the year or a file touched costs no trigram writes, which SQLite
+// makes a statement at a time (each a segment of its own).
+const char kUpdateTrigger[] =
+    "CREATE TRIGGER tracks_au AFTER UPDATE OF title, artist, album ON tracks"
+    " WHEN old.title IS NOT new.title OR old.artist IS NOT new.artist"
+    " OR old.album IS NOT new.album BEGIN"
+    " INSERT INTO tracks_fts(tracks_fts, rowid, title, artist, album)"
+    " VALUES ('delete', old.id, old.title, old.artist, old.album);"
+    " INSERT INTO tracks_fts(rowid, title, artist, album)"
+    " VALUES (new.id, new.title, new.artist, new.album); END";
 
 // Added after the first schema, so created where it is missing: an older
 // index of ours keeps its tracks and IDs.
@@ -376,6 +385,21 @@ LibraryIndex::OpenOutcome LibraryIndex::openFile(QString *error)
     // flushNewToFts); older indexes did it row by row in a trigger.
     if (!exec(m_writer, "DROP TRIGGER IF EXISTS tracks_ai"))
         return failed();
+    Statement trigger(m_writer, "SELECT sql FROM sqlite_master WHERE name='tracks_au'");
+    if (!trigger)
+        return failed();
+    const int found = sqlite3_step(trigger.get());
+    if (found != SQLITE_ROW && found != SQLITE_DONE)
+        return failed();
+    if (found == SQLITE_DONE || columnText(trigger.get(), 0) != QLatin1String(kUpdateTrigger)) {
+        const QByteArray replace =
+            QByteArray("BEGIN; DROP TRIGGER IF EXISTS tracks_au;") + kUpdateTrigger + "; COMMIT;";
+        if (!exec(m_writer, replace.constData())) {
+            const OpenOutcome outcome = failed();
+            exec(m_writer, "ROLLBACK");
+            return outcome;
+        }
+    }
     // An empty index is all in memory already; one with tracks is not
     // until reloadShortIndex has read them.
     Statement any(m_writer, "SELECT EXISTS(SELECT 1 FROM tracks)");
@@ -475,7 +499,8 @@ sqlite3_stmt *LibraryIndex::writerStatement(WriterStatement which)
         "INSERT OR IGNORE INTO track_artists(track_id, artist_id, position) VALUES(?,?,?)",
         "DELETE FROM track_artists WHERE track_id=?",
         "SELECT album_id FROM tracks WHERE id=?",
-        kRefreshAlbumSql};
+        kRefreshAlbumSql,
+        "SELECT id, size, mtime FROM tracks WHERE path=?"};
     sqlite3_stmt *&stmt = m_writerStatements[which];
     if (!stmt && sqlite3_prepare_v2(m_writer, kSql[which], -1, &stmt, nullptr) != SQLITE_OK)
         noteWriteFailure();

@@ -111,7 +111,7 @@ public:
     bool update(const IndexedTrack &track);   // by track.id
     bool remove(qint64 id);
     // The stamp of the indexed file at path, if there is one.
-    std::optional<FileStamp> stampOf(const std::string &path) const;
+    std::optional<FileStamp> stampOf(const std::string &path);
     // Files the user handed over one by one (outside the roots): kept in the
     // index across restarts and rescans for as long as they exist.
     std::vector<std::string> addedFiles() const;
@@ -202,6 +202,7 @@ private:
         kUnlinkArtists,
         kAlbumOfTrack,
         kRefreshAlbum,
+        kStampOf,
         kWriterStatementCount
     };
     // The album and artist rows a track belongs to (IndexGroups.cpp); rows

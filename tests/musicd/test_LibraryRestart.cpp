@@ -17,6 +17,7 @@
 #include <map>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <tuple>
 
 using namespace musicd;
 
@@ -146,6 +147,50 @@ TEST(LibraryRestart, OnlyAnUncleanCloseIsCheckedAndDamageIsStillFound)
         EXPECT_EQ(index.trackCount(), c.setAside ? 0 : kTracks);
         index.reloadShortIndex();
         EXPECT_EQ(index.search(QStringLiteral("歌"), 1, 30).total, c.setAside ? 0 : kTracks);
+    }
+}
+
+// How many tracks the trigram index finds for a word, asked directly.
+int trigramMatches(const QString &indexFile, const char *word)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(indexFile).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt *stmt = nullptr;
+    sqlite3_prepare_v2(db, "SELECT count(*) FROM tracks_fts WHERE tracks_fts MATCH ?", -1, &stmt,
+                       nullptr);
+    sqlite3_bind_text(stmt, 1, word, -1, SQLITE_STATIC);
+    const int count = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : -1;
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return count;
+}
+
+TEST(LibraryRestart, TrigramIndexFollowsTextChangesOnly)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("i.sqlite"));
+    LibraryIndex index;
+    ASSERT_TRUE(index.open(file));
+    IndexedTrack t;
+    t.path = "/music/a.mp3";
+    t.title = QStringLiteral("alpha song");
+    t.artist = QStringLiteral("someone");
+    index.begin();
+    t.id = index.insert(t);
+    ASSERT_TRUE(index.commit());
+    // A retag of the year leaves the words; a new title replaces them.
+    for (const auto &[title, year, gone, found] :
+         {std::tuple{"alpha song", 1999, "omega", "alpha"},
+          std::tuple{"omega song", 1999, "alpha", "omega"},
+          std::tuple{"omega song", 2001, "alpha", "omega"}}) {
+        t.title = QString::fromLatin1(title);
+        t.year = year;
+        index.begin();
+        ASSERT_TRUE(index.update(t));
+        ASSERT_TRUE(index.commit());
+        EXPECT_EQ(trigramMatches(file, found), 1) << title << year;
+        EXPECT_EQ(trigramMatches(file, gone), 0) << title << year;
+        EXPECT_EQ(trigramMatches(file, "someone"), 1) << title << year;
     }
 }
 
