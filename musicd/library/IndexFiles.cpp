@@ -105,6 +105,8 @@ std::vector<KnownFile> LibraryIndex::knownFiles() const
                               "(SELECT count(*) FROM unreadable)");
     if (count && sqlite3_step(count.get()) == SQLITE_ROW)
         out.reserve(static_cast<size_t>(sqlite3_column_int64(count.get(), 0)));
+    // Tracks in ID order (the order the first scan found them), then the
+    // unreadable files.
     Statement all(m_writer, "SELECT path, id, size, mtime FROM tracks UNION ALL "
                             "SELECT path, -rowid, size, mtime FROM unreadable");
     if (!all)
@@ -117,11 +119,6 @@ std::vector<KnownFile> LibraryIndex::knownFiles() const
                                 sqlite3_column_int64(all.get(), 2),
                                 sqlite3_column_int64(all.get(), 3)});
     }
-    // A path both a track and remembered unreadable (never written so)
-    // counts as the track: it comes first.
-    std::sort(out.begin(), out.end(), [](const KnownFile &a, const KnownFile &b) {
-        return a.pathHash != b.pathHash ? a.pathHash < b.pathHash : a.id > b.id;
-    });
     return out;
 }
 

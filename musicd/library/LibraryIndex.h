@@ -100,8 +100,8 @@ public:
     bool checkedAtOpen() const { return m_checkedAtOpen; }
 
     // ---- the writer's side (one thread) ----
-    // Tracks and remembered unreadable files, by path hash (see hashOf),
-    // tracks before unreadable files of the same hash.
+    // Tracks in ID order, then remembered unreadable files; each path by
+    // its hash (see hashOf).
     std::vector<KnownFile> knownFiles() const;
     // The path of one of them; empty when it is no longer in the index.
     std::string pathOf(const KnownFile &file) const;

@@ -92,6 +92,7 @@ struct ScanWalk::Sink
     size_t unit;
     bool direct; // its turn has come, or the walk is in order anyway
     std::vector<ScanPipeline::PendingFile> held;
+    size_t cursor = 0; // the known file after the last one this sink found
 
     void add(ScanPipeline::PendingFile file)
     {
@@ -125,6 +126,16 @@ ScanWalk::ScanWalk(std::vector<KnownFile> known, ScanPipeline &pipeline, Hooks h
 {
     if (m_known.empty())
         return;
+    m_byHash.resize(m_known.size());
+    for (size_t i = 0; i < m_known.size(); ++i)
+        m_byHash[i] = static_cast<uint32_t>(i);
+    // A path both a track and remembered unreadable (never written so)
+    // counts as the track: it comes first.
+    std::sort(m_byHash.begin(), m_byHash.end(), [this](uint32_t a, uint32_t b) {
+        const KnownFile &x = m_known[a];
+        const KnownFile &y = m_known[b];
+        return x.pathHash != y.pathHash ? x.pathHash < y.pathHash : x.id > y.id;
+    });
     int bits = 1;
     while (bits < 32 && (size_t(1) << bits) * kFilesPerBucket < m_known.size())
         ++bits;
@@ -133,7 +144,7 @@ ScanWalk::ScanWalk(std::vector<KnownFile> known, ScanPipeline &pipeline, Hooks h
     m_buckets.resize(buckets + 1);
     size_t at = 0;
     for (size_t b = 0; b <= buckets; ++b) {
-        while (at < m_known.size() && (m_known[at].pathHash >> m_bucketShift) < b)
+        while (at < m_byHash.size() && (m_known[m_byHash[at]].pathHash >> m_bucketShift) < b)
             ++at;
         m_buckets[b] = static_cast<uint32_t>(at);
     }
@@ -143,17 +154,27 @@ void ScanWalk::release()
 {
     m_known = {};
     m_found.reset();
+    m_byHash = {};
     m_buckets = {};
 }
 
-const KnownFile *ScanWalk::take(uint64_t hash)
+const KnownFile *ScanWalk::take(uint64_t hash, size_t &cursor)
 {
     if (m_known.empty())
         return nullptr;
+    // The index holds a library's tracks in the order a first scan found
+    // them, which is the order this walk finds them again: mostly the file
+    // is the one after the last found, and no table lookup is needed.
+    if (cursor < m_known.size() && m_known[cursor].pathHash == hash &&
+        !m_known[cursor].unreadable() && !m_found[cursor].exchange(true))
+        return &m_known[cursor++];
     const size_t bucket = size_t(hash >> m_bucketShift);
     for (size_t at = m_buckets[bucket]; at < m_buckets[bucket + 1]; ++at) {
-        if (m_known[at].pathHash == hash && !m_found[at].exchange(true))
-            return &m_known[at];
+        const size_t i = m_byHash[at];
+        if (m_known[i].pathHash == hash && !m_found[i].exchange(true)) {
+            cursor = i + 1;
+            return &m_known[i];
+        }
     }
     return nullptr;
 }
@@ -247,14 +268,14 @@ void ScanWalk::visit(int dirFd, const std::string &dir, const std::string &name,
                      Sink &sink)
 {
     const std::string path = dir == "/" ? "/" + name : dir + "/" + name;
-    // The known file's entry is a cache miss or two away in a table of
-    // tens of megabytes: asked for now, it is there when the stat is done.
-    uint64_t hash = 0;
-    if (!m_known.empty()) {
-        hash = LibraryIndex::hashOf(path);
+    // Where the file is not the one after the last found, its entry is a
+    // few cache misses away in a table of tens of megabytes: asked for
+    // now, part of the way is there when the stat is done.
+    const uint64_t hash = LibraryIndex::hashOf(path);
+    if (!m_known.empty() &&
+        (sink.cursor >= m_known.size() || m_known[sink.cursor].pathHash != hash)) {
         const size_t first = m_buckets[size_t(hash >> m_bucketShift)];
-        __builtin_prefetch(&m_known[std::min(first, m_known.size() - 1)]);
-        __builtin_prefetch(&m_found[std::min(first, m_known.size() - 1)]);
+        __builtin_prefetch(&m_byHash[std::min(first, m_byHash.size() - 1)]);
     }
     struct stat st
     {
@@ -288,7 +309,7 @@ void ScanWalk::consider(const std::string &path, const struct stat &st)
 
 void ScanWalk::consider(const std::string &path, uint64_t hash, const struct stat &st, Sink &sink)
 {
-    const KnownFile *known = take(hash);
+    const KnownFile *known = take(hash, sink.cursor);
     if (known && known->size == qint64(st.st_size) && known->mtimeNs == mtimeOf(st)) {
         if (known->unreadable())
             m_hooks.skipUnreadable(path); // unreadable before, and unchanged since

@@ -38,7 +38,8 @@ public:
         std::atomic<qint64> *checked = nullptr;
     };
 
-    // known: what the index holds, sorted by path hash (LibraryIndex::knownFiles).
+    // known: what the index holds (LibraryIndex::knownFiles), best in the
+    // order of the index, which is mostly the order of the walk.
     // threads: how many walk at once; 1 walks in order on the calling thread.
     ScanWalk(std::vector<KnownFile> known, ScanPipeline &pipeline, Hooks hooks,
              const std::atomic<bool> *stop, int threads);
@@ -67,8 +68,9 @@ private:
     void visit(int dirFd, const std::string &dir, const std::string &name, int depth, Sink &sink);
     // hash: the path's (LibraryIndex::hashOf).
     void consider(const std::string &path, uint64_t hash, const struct stat &st, Sink &sink);
-    // The first not yet found entry of m_known for the path hash, or null.
-    const KnownFile *take(uint64_t hash);
+    // The first not yet found entry of m_known for the path hash, or null;
+    // cursor: where the caller's last one was found, moved on.
+    const KnownFile *take(uint64_t hash, size_t &cursor);
     // Whether a folder is entered for the first time in this pass.
     bool enter(const struct stat &st);
     bool stopped() const { return m_stop && m_stop->load(); }
@@ -78,8 +80,10 @@ private:
 
     std::vector<KnownFile> m_known;
     std::unique_ptr<std::atomic<bool>[]> m_found; // beside m_known
-    // m_known[m_buckets[b] .. m_buckets[b + 1]) are the entries whose hash
-    // has b as its top bits: a lookup reads a few neighbouring entries.
+    // Positions in m_known by path hash; m_byHash[m_buckets[b] ..
+    // m_buckets[b + 1]) are the entries whose hash has b as its top bits,
+    // so a lookup reads a few neighbouring entries.
+    std::vector<uint32_t> m_byHash;
     std::vector<uint32_t> m_buckets;
     int m_bucketShift = 64;
     ScanPipeline &m_pipeline;
