@@ -1,15 +1,19 @@
 // A restart on the index of an earlier run: an orderly close lets the next
-// open skip reading the whole file and bring back the search memory, any
-// other close still gets the whole-file check (and a damaged file is still
-// set aside); and the first pass after a restart finds exactly what changed
-// on disk meanwhile, whichever way the index was closed.
+// open skip reading the whole file and bring back the search memory (from a
+// snapshot read only when it fits together), any other close still gets the
+// whole-file check (and a damaged file is still set aside); and the first
+// pass after a restart finds exactly what changed on disk meanwhile,
+// whichever way the index was closed.
 #include "musicd/library/LibraryIndex.h"
 #include "musicd/library/LibraryScanner.h"
+#include "musicd/search/ShortQueryIndex.h"
+#include "musicd/search/SnapshotFile.h"
 #include "tests/common/TestLibrary.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <fcntl.h>
 #include <functional>
@@ -191,6 +195,114 @@ TEST(LibraryRestart, TrigramIndexFollowsTextChangesOnly)
         EXPECT_EQ(trigramMatches(file, found), 1) << title << year;
         EXPECT_EQ(trigramMatches(file, gone), 0) << title << year;
         EXPECT_EQ(trigramMatches(file, "someone"), 1) << title << year;
+    }
+}
+
+// A snapshot of the search memory as anyone could write one: lists of
+// packed IDs (no skips, no bitmaps), the slot table, the tracks' texts.
+struct RawList
+{
+    uint32_t count;
+    uint32_t last;
+    std::vector<uint8_t> gaps;
+};
+
+void writeRawMemory(const std::string &file, const std::vector<RawList> &lists,
+                    const std::vector<uint64_t> &slots, const std::vector<uint32_t> &ids,
+                    const std::vector<uint32_t> &starts, const std::vector<uint16_t> &lengths,
+                    const std::string &text)
+{
+    SnapshotFile::Writer out(file);
+    out.putValue(uint64_t(lists.size()));
+    for (const RawList &list : lists) {
+        out.putValue(list.count);
+        out.putValue(list.last);
+        out.putVector(list.gaps);
+        out.putVector(std::vector<uint64_t>());
+        out.putVector(std::vector<uint64_t>());
+        out.putVector(std::vector<uint32_t>());
+    }
+    out.putVector(slots);
+    out.putVector(ids);
+    out.putVector(starts);
+    out.putVector(lengths);
+    out.putValue(uint64_t(1));
+    out.putValue(uint64_t(text.size()));
+    out.put(text.data(), text.size());
+    ASSERT_TRUE(out.finish());
+}
+
+TEST(SearchMemorySnapshot, RoundTripsAndRefusesWhatDoesNotFit)
+{
+    QTemporaryDir dir;
+    const std::string file = QFile::encodeName(dir.filePath(QStringLiteral("m"))).toStdString();
+    // Letters common enough to become bitmaps, pairs that stay packed.
+    ShortQueryIndex index;
+    QRandomGenerator rng(7);
+    const QString letters = QStringLiteral("ab爱晴川xyz");
+    for (uint32_t id = 1; id <= 3000; ++id) {
+        QString text;
+        for (int i = 0; i < 8; ++i)
+            text += letters.at(rng.bounded(letters.size()));
+        index.add(id * 3, text);
+    }
+    index.compact();
+    {
+        SnapshotFile::Writer out(file);
+        index.save(out);
+        ASSERT_TRUE(out.finish());
+    }
+    ShortQueryIndex back;
+    SnapshotFile::Reader in(file);
+    ASSERT_TRUE(back.load(in));
+    EXPECT_TRUE(in.finish());
+    for (const QString &word : {QStringLiteral("a"), QStringLiteral("爱"), QStringLiteral("晴川"),
+                                QStringLiteral("zb"), QStringLiteral("xyz爱")}) {
+        ASSERT_TRUE(index.find(word.left(2)) && back.find(word.left(2)));
+        EXPECT_EQ(back.find(word.left(2))->all(), index.find(word.left(2))->all());
+        EXPECT_EQ(back.findAll({word}), index.findAll({word})) << word.toStdString();
+    }
+
+    // Whole by their checksums, each one wrong in a way that would have
+    // a lookup read outside what was read.
+    const RawList ids3and5{2, 5, {3, 2}};
+    const std::vector<uint64_t> slots{0, uint64_t('a') << 32 | 1, 0, 0};
+    struct Case
+    {
+        const char *name;
+        std::vector<RawList> lists;
+        std::vector<uint64_t> slots;
+        std::vector<uint32_t> ids;
+        std::vector<uint16_t> lengths;
+        bool loads;
+    };
+    const Case cases[] = {
+        {"as it should be", {ids3and5}, slots, {3, 5}, {4, 4}, true},
+        {"a list longer than its bytes", {{3, 5, {3, 2}}}, slots, {3, 5}, {4, 4}, false},
+        {"a list ending elsewhere", {{2, 6, {3, 2}}}, slots, {3, 5}, {4, 4}, false},
+        {"a slot naming no list",
+         {ids3and5},
+         {0, uint64_t('a') << 32 | 2, 0, 0},
+         {3, 5},
+         {4, 4},
+         false},
+        {"a slot table of no power of two",
+         {ids3and5},
+         {uint64_t('a') << 32 | 1, 0, 0},
+         {3, 5},
+         {4, 4},
+         false},
+        {"a text past its block", {ids3and5}, slots, {3, 5}, {4, 9}, false},
+        {"tracks out of order", {ids3and5}, slots, {5, 3}, {4, 4}, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        writeRawMemory(file, c.lists, c.slots, c.ids, {0, 4}, c.lengths, "abcdabcd");
+        ShortQueryIndex loaded;
+        SnapshotFile::Reader raw(file);
+        EXPECT_EQ(loaded.load(raw), c.loads);
+        EXPECT_EQ(loaded.trackCount(), c.loads ? 2u : 0u);
+        EXPECT_EQ(loaded.holdsText(5, QStringLiteral("abcd")), c.loads);
     }
 }
 
