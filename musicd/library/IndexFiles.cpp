@@ -1,15 +1,13 @@
 // The index's bookkeeping of files: the stamps a scan compares with, the
 // files the user handed over and the files remembered as unreadable, the
-// mark of an orderly close and the search memory kept beside the file; and
+// mark of an orderly close; and
 // the plain text keys and song rows made from a track.
 #include "musicd/library/LibraryIndex.h"
 #include "musicd/library/SqliteStatement.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <algorithm>
-#include <cstring>
 #include <string_view>
 
 namespace musicd {
@@ -18,8 +16,6 @@ namespace {
 // The meta row an orderly close leaves and every open takes away: while it
 // is there, no connection has written since the file was last complete.
 constexpr char kClosedCleanly[] = "closed-cleanly";
-// The first bytes of a snapshot of the search memory, naming its layout.
-constexpr char kSnapshotFormat[] = "velmor-search-memory-1";
 
 } // namespace
 
@@ -55,42 +51,6 @@ std::optional<quint64> LibraryIndex::closedCleanly() const
         QFileInfo(m_file).size() < sqlite3_column_int64(pages.get(), 0))
         return std::nullopt;
     return snapshot;
-}
-
-QString LibraryIndex::snapshotFile() const
-{
-    return m_file + QStringLiteral("-search");
-}
-
-quint64 LibraryIndex::saveSearchMemory() const
-{
-    std::shared_lock<std::shared_mutex> lock(m_shortMutex);
-    // Only memory that holds exactly the committed tracks is worth keeping.
-    if (!m_memoryComplete || m_shortStale || !m_pendingShort.empty() || m_short.trackCount() == 0)
-        return 0;
-    quint64 name = 0;
-    while (name == 0)
-        name = QRandomGenerator::system()->generate64();
-    SnapshotFile::Writer out(QFile::encodeName(snapshotFile()).toStdString());
-    out.put(kSnapshotFormat, sizeof kSnapshotFormat);
-    out.putValue(name);
-    m_short.save(out);
-    return out.finish() ? name : 0;
-}
-
-bool LibraryIndex::loadSearchMemory(quint64 name)
-{
-    SnapshotFile::Reader in(QFile::encodeName(snapshotFile()).toStdString());
-    char format[sizeof kSnapshotFormat] = {};
-    quint64 written = 0;
-    ShortQueryIndex loaded;
-    if (!in.isOpen() || !in.get(format, sizeof format) ||
-        std::memcmp(format, kSnapshotFormat, sizeof format) != 0 || !in.getValue(written) ||
-        written != name || !loaded.load(in) || !in.finish())
-        return false;
-    std::unique_lock<std::shared_mutex> lock(m_shortMutex);
-    m_short = std::move(loaded);
-    return true;
 }
 
 uint64_t LibraryIndex::hashOf(std::string_view path)

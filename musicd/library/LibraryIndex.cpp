@@ -24,6 +24,9 @@ constexpr int kBusyMilliseconds = 5000;
 // system's page cache holds the file for all of them anyway.
 constexpr int kReaderCacheKiB = 256;
 constexpr int kWriterCacheKiB = 8192;
+// Pages the -wal may hold before the writer moves them into the file (64 MiB
+// of 4 KiB pages; see openFile).
+constexpr int kWalPages = 16384;
 // Reader connections open at once. A search holds one for well under a
 // millisecond, so a few serve any number of request threads on a machine
 // of a few cores; each costs its page cache and parsed schema, and one per
@@ -325,6 +328,13 @@ LibraryIndex::OpenOutcome LibraryIndex::openFile(QString *error)
     // commits, never the file).
     if (!exec(m_writer, "PRAGMA journal_mode=WAL") || !exec(m_writer, "PRAGMA synchronous=NORMAL"))
         return failed();
+    // Each move of the -wal into the file waits for the disk twice, and a
+    // rescan's scattered updates of a large index dirty many pages a batch:
+    // at SQLite's default of 4 MiB the moves, not the updates, were most of
+    // a rescan's writing. Up to this much waits in the -wal instead.
+    const QByteArray checkpoint =
+        QByteArray("PRAGMA wal_autocheckpoint=") + QByteArray::number(kWalPages);
+    exec(m_writer, checkpoint.constData());
     quint64 snapshot = 0; // the search memory's, when the file was closed in order
     Statement tables(m_writer, "SELECT count(*) FROM sqlite_master");
     if (!tables || sqlite3_step(tables.get()) != SQLITE_ROW)
@@ -616,47 +626,6 @@ bool LibraryIndex::commit()
     }
     forgetResults();
     return ok;
-}
-
-void LibraryIndex::reloadShortIndex()
-{
-    ShortQueryIndex fresh;
-    Statement all(m_writer, "SELECT id, title, artist, album FROM tracks ORDER BY id");
-    if (all) {
-        while (sqlite3_step(all.get()) == SQLITE_ROW) {
-            fresh.add(static_cast<uint32_t>(sqlite3_column_int64(all.get(), 0)),
-                      foldedText(columnText(all.get(), 1), columnText(all.get(), 2),
-                                 columnText(all.get(), 3)));
-        }
-    }
-    fresh.compact();
-    {
-        std::unique_lock<std::shared_mutex> lock(m_shortMutex);
-        m_short = std::move(fresh);
-        m_memoryComplete = true;
-        m_shortStale = false;
-    }
-    forgetResults();
-}
-
-bool LibraryIndex::searchMemoryComplete() const
-{
-    std::shared_lock<std::shared_mutex> lock(m_shortMutex);
-    return m_memoryComplete;
-}
-
-void LibraryIndex::refreshShortIndex()
-{
-    if (m_shortStale || !m_memoryComplete)
-        reloadShortIndex();
-}
-
-void LibraryIndex::compactMemory()
-{
-    {
-        std::unique_lock<std::shared_mutex> lock(m_shortMutex);
-        m_short.compact();
-    }
 }
 
 std::vector<uint32_t> LibraryIndex::ftsIds(Reader &reader, const QString &match) const
