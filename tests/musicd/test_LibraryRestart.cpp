@@ -232,7 +232,7 @@ void writeRawMemory(const std::string &file, const std::vector<RawList> &lists,
     ASSERT_TRUE(out.finish());
 }
 
-TEST(SearchMemorySnapshot, RoundTripsAndRefusesWhatDoesNotFit)
+TEST(LibrarySearchMemory, SnapshotRoundTripsAndWhatDoesNotFitIsRefused)
 {
     QTemporaryDir dir;
     const std::string file = QFile::encodeName(dir.filePath(QStringLiteral("m"))).toStdString();
