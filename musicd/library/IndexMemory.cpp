@@ -57,6 +57,12 @@ void LibraryIndex::compactMemory()
     }
 }
 
+qint64 LibraryIndex::lastTrackId() const
+{
+    Statement seq(m_writer, "SELECT seq FROM sqlite_sequence WHERE name='tracks'");
+    return seq && sqlite3_step(seq.get()) == SQLITE_ROW ? sqlite3_column_int64(seq.get(), 0) : 0;
+}
+
 QString LibraryIndex::snapshotFile() const
 {
     return m_file + QStringLiteral("-search");
@@ -74,6 +80,7 @@ quint64 LibraryIndex::saveSearchMemory() const
     SnapshotFile::Writer out(QFile::encodeName(snapshotFile()).toStdString());
     out.put(kSnapshotFormat, sizeof kSnapshotFormat);
     out.putValue(name);
+    out.putValue(lastTrackId());
     m_short.save(out);
     return out.finish() ? name : 0;
 }
@@ -83,10 +90,15 @@ bool LibraryIndex::loadSearchMemory(quint64 name)
     SnapshotFile::Reader in(QFile::encodeName(snapshotFile()).toStdString());
     char format[sizeof kSnapshotFormat] = {};
     quint64 written = 0;
+    qint64 lastId = 0;
     ShortQueryIndex loaded;
+    // The mark and the snapshot's name prove an orderly close of ours; the
+    // last ID handed out also catches tracks that a program knowing
+    // neither (an older velmor-musicd) added since.
     if (!in.isOpen() || !in.get(format, sizeof format) ||
         std::memcmp(format, kSnapshotFormat, sizeof format) != 0 || !in.getValue(written) ||
-        written != name || !loaded.load(in) || !in.finish())
+        written != name || !in.getValue(lastId) || lastId != lastTrackId() || !loaded.load(in) ||
+        !in.finish())
         return false;
     std::unique_lock<std::shared_mutex> lock(m_shortMutex);
     m_short = std::move(loaded);

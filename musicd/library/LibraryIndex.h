@@ -249,6 +249,8 @@ private:
     QString snapshotFile() const;
     quint64 saveSearchMemory() const;
     bool loadSearchMemory(quint64 name);
+    // The largest track ID ever handed out.
+    qint64 lastTrackId() const;
     // Closes every connection, marking the file as closed in order when
     // it is.
     void closeAll();
