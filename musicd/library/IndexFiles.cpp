@@ -1,13 +1,57 @@
 // The index's bookkeeping of files: the stamps a scan compares with, the
-// files the user handed over and the files remembered as unreadable; and
+// files the user handed over and the files remembered as unreadable, the
+// mark of an orderly close; and
 // the plain text keys and song rows made from a track.
 #include "musicd/library/LibraryIndex.h"
 #include "musicd/library/SqliteStatement.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <string_view>
 
 namespace musicd {
+namespace {
+
+// The meta row an orderly close leaves and every open takes away: while it
+// is there, no connection has written since the file was last complete.
+constexpr char kClosedCleanly[] = "closed-cleanly";
+
+} // namespace
+
+void LibraryIndex::markClosedCleanly()
+{
+    // Its value names the snapshot of the search memory written beside it,
+    // 0 for none.
+    const quint64 snapshot = saveSearchMemory();
+    const QByteArray mark = QByteArray("INSERT OR REPLACE INTO meta VALUES('") + kClosedCleanly +
+                            "','" + QByteArray::number(snapshot) + "')";
+    sqlite3_exec(m_writer, mark.constData(), nullptr, nullptr, nullptr);
+}
+
+bool LibraryIndex::clearCleanMark()
+{
+    const QByteArray unmark = QByteArray("DELETE FROM meta WHERE key='") + kClosedCleanly + "'";
+    return sqlite3_exec(m_writer, unmark.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+std::optional<quint64> LibraryIndex::closedCleanly() const
+{
+    const QByteArray sql = QByteArray("SELECT value FROM meta WHERE key='") + kClosedCleanly + "'";
+    Statement mark(m_writer, sql.constData());
+    if (!mark || sqlite3_step(mark.get()) != SQLITE_ROW)
+        return std::nullopt;
+    bool isNumber = false;
+    const quint64 snapshot = columnText(mark.get(), 0).toULongLong(&isNumber);
+    // A file cut short (a copy that stopped, a full disk during one) is
+    // shorter than its header says: that much is cheap to see.
+    Statement pages(m_writer, "SELECT page_count * page_size FROM pragma_page_count(), "
+                              "pragma_page_size()");
+    if (!isNumber || !pages || sqlite3_step(pages.get()) != SQLITE_ROW ||
+        QFileInfo(m_file).size() < sqlite3_column_int64(pages.get(), 0))
+        return std::nullopt;
+    return snapshot;
+}
 
 uint64_t LibraryIndex::hashOf(std::string_view path)
 {
@@ -21,6 +65,8 @@ std::vector<KnownFile> LibraryIndex::knownFiles() const
                               "(SELECT count(*) FROM unreadable)");
     if (count && sqlite3_step(count.get()) == SQLITE_ROW)
         out.reserve(static_cast<size_t>(sqlite3_column_int64(count.get(), 0)));
+    // Tracks in ID order (the order the first scan found them), then the
+    // unreadable files.
     Statement all(m_writer, "SELECT path, id, size, mtime FROM tracks UNION ALL "
                             "SELECT path, -rowid, size, mtime FROM unreadable");
     if (!all)
@@ -33,11 +79,6 @@ std::vector<KnownFile> LibraryIndex::knownFiles() const
                                 sqlite3_column_int64(all.get(), 2),
                                 sqlite3_column_int64(all.get(), 3)});
     }
-    // A path both a track and remembered unreadable (never written so)
-    // counts as the track: it comes first.
-    std::sort(out.begin(), out.end(), [](const KnownFile &a, const KnownFile &b) {
-        return a.pathHash != b.pathHash ? a.pathHash < b.pathHash : a.id > b.id;
-    });
     return out;
 }
 
@@ -54,16 +95,19 @@ std::string LibraryIndex::pathOf(const KnownFile &file) const
     return std::string(path ? path : "", static_cast<size_t>(sqlite3_column_bytes(one.get(), 0)));
 }
 
-std::optional<FileStamp> LibraryIndex::stampOf(const std::string &path) const
+std::optional<FileStamp> LibraryIndex::stampOf(const std::string &path)
 {
-    Statement one(m_writer, "SELECT id, size, mtime FROM tracks WHERE path=?");
+    // Prepared once: a rescan asks it for every changed file.
+    sqlite3_stmt *one = writerStatement(kStampOf);
     if (!one)
         return std::nullopt;
-    sqlite3_bind_blob(one.get(), 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
-    if (sqlite3_step(one.get()) != SQLITE_ROW)
-        return std::nullopt;
-    return FileStamp{sqlite3_column_int64(one.get(), 0), sqlite3_column_int64(one.get(), 1),
-                     sqlite3_column_int64(one.get(), 2)};
+    sqlite3_bind_blob(one, 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
+    std::optional<FileStamp> stamp;
+    if (sqlite3_step(one) == SQLITE_ROW)
+        stamp = FileStamp{sqlite3_column_int64(one, 0), sqlite3_column_int64(one, 1),
+                          sqlite3_column_int64(one, 2)};
+    sqlite3_reset(one);
+    return stamp;
 }
 
 std::vector<std::string> LibraryIndex::addedFiles() const
@@ -145,6 +189,15 @@ Song LibraryIndex::songOf(const IndexedTrack &track)
     song.durationSeconds = track.durationSeconds;
     song.audioBytes = track.size;
     return song;
+}
+
+qint64 LibraryIndex::trackCount() const
+{
+    ReaderLease lease(*this);
+    if (!lease.db())
+        return 0;
+    Statement stmt(lease.db(), "SELECT count(*) FROM tracks");
+    return stmt && sqlite3_step(stmt.get()) == SQLITE_ROW ? sqlite3_column_int64(stmt.get(), 0) : 0;
 }
 
 } // namespace musicd

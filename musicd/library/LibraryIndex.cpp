@@ -24,6 +24,9 @@ constexpr int kBusyMilliseconds = 5000;
 // system's page cache holds the file for all of them anyway.
 constexpr int kReaderCacheKiB = 256;
 constexpr int kWriterCacheKiB = 8192;
+// Pages the -wal may hold before the writer moves them into the file (64 MiB
+// of 4 KiB pages; see openFile).
+constexpr int kWalPages = 16384;
 // Reader connections open at once. A search holds one for well under a
 // millisecond, so a few serve any number of request threads on a machine
 // of a few cores; each costs its page cache and parsed schema, and one per
@@ -43,12 +46,21 @@ const char kSchema[] = "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT);"
                        " content='tracks', content_rowid='id', tokenize='trigram');"
                        "CREATE TRIGGER tracks_ad AFTER DELETE ON tracks BEGIN"
                        " INSERT INTO tracks_fts(tracks_fts, rowid, title, artist, album)"
-                       " VALUES ('delete', old.id, old.title, old.artist, old.album); END;"
-                       "CREATE TRIGGER tracks_au AFTER UPDATE ON tracks BEGIN"
-                       " INSERT INTO tracks_fts(tracks_fts, rowid, title, artist, album)"
-                       " VALUES ('delete', old.id, old.title, old.artist, old.album);"
-                       " INSERT INTO tracks_fts(rowid, title, artist, album)"
-                       " VALUES (new.id, new.title, new.artist, new.album); END;";
+                       " VALUES ('delete', old.id, old.title, old.artist, old.album); END;";
+
+// Made at open where missing or different (older indexes updated the
+// trigram index on every update). The trigram index follows a track's text
+// only when the text changed: a
+// retag of the year or a file touched costs no trigram writes, which SQLite
+// makes a statement at a time (each a segment of its own).
+const char kUpdateTrigger[] =
+    "CREATE TRIGGER tracks_au AFTER UPDATE OF title, artist, album ON tracks"
+    " WHEN old.title IS NOT new.title OR old.artist IS NOT new.artist"
+    " OR old.album IS NOT new.album BEGIN"
+    " INSERT INTO tracks_fts(tracks_fts, rowid, title, artist, album)"
+    " VALUES ('delete', old.id, old.title, old.artist, old.album);"
+    " INSERT INTO tracks_fts(rowid, title, artist, album)"
+    " VALUES (new.id, new.title, new.artist, new.album); END";
 
 // Added after the first schema, so created where it is missing: an older
 // index of ours keeps its tracks and IDs.
@@ -226,6 +238,13 @@ void LibraryIndex::closeAll()
         sqlite3_finalize(stmt);
         stmt = nullptr;
     }
+    // Only an index that opened, holds no half transaction and met no sign
+    // of damage is marked as closed in order; the next open then trusts it
+    // without reading it whole. Closing the last connection afterwards
+    // moves the -wal into the file and removes it.
+    if (m_writer && m_opened && !m_faulted && sqlite3_get_autocommit(m_writer))
+        markClosedCleanly();
+    m_opened = false;
     sqlite3_close(m_writer);
     m_writer = nullptr;
 }
@@ -284,6 +303,8 @@ LibraryIndex::OpenOutcome LibraryIndex::openFile(QString *error)
         m_memoryComplete = false;
         m_pendingShort.clear();
     }
+    m_faulted = false;
+    m_checkedAtOpen = false;
     m_writer = openConnection(m_file, false, kWriterCacheKiB, error);
     if (!m_writer)
         return OpenOutcome::Unavailable;
@@ -307,6 +328,14 @@ LibraryIndex::OpenOutcome LibraryIndex::openFile(QString *error)
     // commits, never the file).
     if (!exec(m_writer, "PRAGMA journal_mode=WAL") || !exec(m_writer, "PRAGMA synchronous=NORMAL"))
         return failed();
+    // Each move of the -wal into the file waits for the disk twice, and a
+    // rescan's scattered updates of a large index dirty many pages a batch:
+    // at SQLite's default of 4 MiB the moves, not the updates, were most of
+    // a rescan's writing. Up to this much waits in the -wal instead.
+    const QByteArray checkpoint =
+        QByteArray("PRAGMA wal_autocheckpoint=") + QByteArray::number(kWalPages);
+    exec(m_writer, checkpoint.constData());
+    quint64 snapshot = 0; // the search memory's, when the file was closed in order
     Statement tables(m_writer, "SELECT count(*) FROM sqlite_master");
     if (!tables || sqlite3_step(tables.get()) != SQLITE_ROW)
         return failed();
@@ -334,13 +363,26 @@ LibraryIndex::OpenOutcome LibraryIndex::openFile(QString *error)
             *error = QStringLiteral("not a library index");
             return OpenOutcome::NotAnIndex;
         }
-        Statement check(m_writer, "PRAGMA quick_check(1)");
-        if (!check || sqlite3_step(check.get()) != SQLITE_ROW)
-            return failed();
-        if (columnText(check.get(), 0) != QLatin1String("ok")) {
-            *error = QStringLiteral("damaged");
-            return OpenOutcome::NotAnIndex;
+        // The whole-file check reads every page, which at a million tracks
+        // takes most of a minute. After an orderly close it is skipped:
+        // SQLite's WAL keeps the file whole through a killed process, and
+        // the close moved every commit into the file. After anything else
+        // (a crash, a power cut, a file copied while in use) it runs, since
+        // then a disk that lied about a flush may have left damage.
+        const std::optional<quint64> clean = closedCleanly();
+        snapshot = clean.value_or(0);
+        m_checkedAtOpen = !clean;
+        if (m_checkedAtOpen) {
+            Statement check(m_writer, "PRAGMA quick_check(1)");
+            if (!check || sqlite3_step(check.get()) != SQLITE_ROW)
+                return failed();
+            if (columnText(check.get(), 0) != QLatin1String("ok")) {
+                *error = QStringLiteral("damaged");
+                return OpenOutcome::NotAnIndex;
+            }
         }
+        if (!clearCleanMark())
+            return failed();
     }
     // Older indexes of this format lack the table of handed-over files.
     if (!exec(m_writer, "CREATE TABLE IF NOT EXISTS added(path BLOB PRIMARY KEY)"))
@@ -353,14 +395,34 @@ LibraryIndex::OpenOutcome LibraryIndex::openFile(QString *error)
     // flushNewToFts); older indexes did it row by row in a trigger.
     if (!exec(m_writer, "DROP TRIGGER IF EXISTS tracks_ai"))
         return failed();
+    Statement trigger(m_writer, "SELECT sql FROM sqlite_master WHERE name='tracks_au'");
+    if (!trigger)
+        return failed();
+    const int found = sqlite3_step(trigger.get());
+    if (found != SQLITE_ROW && found != SQLITE_DONE)
+        return failed();
+    if (found == SQLITE_DONE || columnText(trigger.get(), 0) != QLatin1String(kUpdateTrigger)) {
+        const QByteArray replace =
+            QByteArray("BEGIN; DROP TRIGGER IF EXISTS tracks_au;") + kUpdateTrigger + "; COMMIT;";
+        if (!exec(m_writer, replace.constData())) {
+            const OpenOutcome outcome = failed();
+            exec(m_writer, "ROLLBACK");
+            return outcome;
+        }
+    }
     // An empty index is all in memory already; one with tracks is not
     // until reloadShortIndex has read them.
     Statement any(m_writer, "SELECT EXISTS(SELECT 1 FROM tracks)");
     if (!any || sqlite3_step(any.get()) != SQLITE_ROW)
         return failed();
     const bool empty = sqlite3_column_int(any.get(), 0) == 0;
+    // The memory saved at the last orderly close matches the file as it is
+    // now; any other snapshot is stale, and none is left lying about.
+    const bool remembered = !empty && snapshot != 0 && loadSearchMemory(snapshot);
+    QFile::remove(snapshotFile());
     std::unique_lock<std::shared_mutex> lock(m_shortMutex);
-    m_memoryComplete = empty;
+    m_memoryComplete = empty || remembered;
+    m_opened = true;
     return OpenOutcome::Opened;
 }
 
@@ -389,6 +451,9 @@ void LibraryIndex::begin()
 
 void LibraryIndex::noteWriteFailure()
 {
+    const int code = sqlite3_errcode(m_writer) & 0xff;
+    if (code == SQLITE_CORRUPT || code == SQLITE_IOERR || code == SQLITE_NOTADB)
+        m_faulted = true;
     if (m_writeError.isEmpty())
         m_writeError = failureText(m_writer);
 }
@@ -447,7 +512,8 @@ sqlite3_stmt *LibraryIndex::writerStatement(WriterStatement which)
         kRefreshAlbumSql,
         "SELECT 1 FROM plays LIMIT 1",
         kForgetAlbumPlaysSql,
-        kRefreshAlbumPlaysSql};
+        kRefreshAlbumPlaysSql,
+        "SELECT id, size, mtime FROM tracks WHERE path=?"};
     sqlite3_stmt *&stmt = m_writerStatements[which];
     if (!stmt && sqlite3_prepare_v2(m_writer, kSql[which], -1, &stmt, nullptr) != SQLITE_OK)
         noteWriteFailure();
@@ -523,6 +589,8 @@ bool LibraryIndex::update(const IndexedTrack &track)
 
 bool LibraryIndex::remove(qint64 id)
 {
+    // The search memory cannot drop an ID: it is filled again later.
+    m_shortStale = true;
     flushNewToFts();
     leaveGroups(id);
     sqlite3_stmt *stmt = writerStatement(kRemove);
@@ -565,47 +633,6 @@ bool LibraryIndex::commit()
         m_changes.fetch_add(1, std::memory_order_release);
     forgetResults();
     return ok;
-}
-
-void LibraryIndex::reloadShortIndex()
-{
-    ShortQueryIndex fresh;
-    Statement all(m_writer, "SELECT id, title, artist, album FROM tracks ORDER BY id");
-    if (all) {
-        while (sqlite3_step(all.get()) == SQLITE_ROW) {
-            fresh.add(static_cast<uint32_t>(sqlite3_column_int64(all.get(), 0)),
-                      foldedText(columnText(all.get(), 1), columnText(all.get(), 2),
-                                 columnText(all.get(), 3)));
-        }
-    }
-    fresh.compact();
-    {
-        std::unique_lock<std::shared_mutex> lock(m_shortMutex);
-        m_short = std::move(fresh);
-        m_memoryComplete = true;
-        m_shortStale = false;
-    }
-    forgetResults();
-}
-
-bool LibraryIndex::searchMemoryComplete() const
-{
-    std::shared_lock<std::shared_mutex> lock(m_shortMutex);
-    return m_memoryComplete;
-}
-
-void LibraryIndex::refreshShortIndex()
-{
-    if (m_shortStale || !m_memoryComplete)
-        reloadShortIndex();
-}
-
-void LibraryIndex::compactMemory()
-{
-    {
-        std::unique_lock<std::shared_mutex> lock(m_shortMutex);
-        m_short.compact();
-    }
 }
 
 std::vector<uint32_t> LibraryIndex::ftsIds(Reader &reader, const QString &match) const
@@ -762,15 +789,6 @@ QList<IndexedTrack> LibraryIndex::tracksOfArtist(const QString &artistKey, int l
     while (sqlite3_step(stmt.get()) == SQLITE_ROW)
         out.append(trackOfRow(stmt.get()));
     return out;
-}
-
-qint64 LibraryIndex::trackCount() const
-{
-    ReaderLease lease(*this);
-    if (!lease.get())
-        return 0;
-    Statement stmt(lease.get()->db, "SELECT count(*) FROM tracks");
-    return stmt && sqlite3_step(stmt.get()) == SQLITE_ROW ? sqlite3_column_int64(stmt.get(), 0) : 0;
 }
 
 } // namespace musicd

@@ -93,12 +93,16 @@ public:
     // renamed to FILE.broken and a new one started; note then says so. One
     // that cannot be opened for writing (a full disk, permissions, a lock,
     // a read-only file) is left as it is and false returned, note saying why.
+    // An index closed in order (see closeAll) opens without SQLite's
+    // whole-file check; any other runs it.
     bool open(const QString &file, QString *note = nullptr);
     QString fileName() const { return m_file; }
+    // Whether the last open read the whole file to check it.
+    bool checkedAtOpen() const { return m_checkedAtOpen; }
 
     // ---- the writer's side (one thread) ----
-    // Tracks and remembered unreadable files, by path hash (see hashOf),
-    // tracks before unreadable files of the same hash.
+    // Tracks in ID order, then remembered unreadable files; each path by
+    // its hash (see hashOf).
     std::vector<KnownFile> knownFiles() const;
     // The path of one of them; empty when it is no longer in the index.
     std::string pathOf(const KnownFile &file) const;
@@ -108,7 +112,7 @@ public:
     bool update(const IndexedTrack &track);   // by track.id
     bool remove(qint64 id);
     // The stamp of the indexed file at path, if there is one.
-    std::optional<FileStamp> stampOf(const std::string &path) const;
+    std::optional<FileStamp> stampOf(const std::string &path);
     // Files the user handed over one by one (outside the roots): kept in the
     // index across restarts and rescans for as long as they exist.
     std::vector<std::string> addedFiles() const;
@@ -202,6 +206,7 @@ private:
         kAnyPlays,
         kForgetAlbumPlays,
         kRefreshAlbumPlays,
+        kStampOf,
         kWriterStatementCount
     };
     // The album and artist rows a track belongs to (IndexGroups.cpp); rows
@@ -244,6 +249,22 @@ private:
     // What opening the file found: only NotAnIndex lets open set it aside.
     enum class OpenOutcome { Opened, NotAnIndex, Unavailable };
     OpenOutcome openFile(QString *error);
+    // Whether the file was last closed in order and is as long as its
+    // header says: then the name of the search memory's snapshot (0: none).
+    std::optional<quint64> closedCleanly() const;
+    void markClosedCleanly();
+    bool clearCleanMark();
+    // The search memory, kept beside the file from an orderly close to the
+    // next open, so a restart need not fill it from the tracks again (seconds
+    // at a million tracks). Saved under a random name that the close marker
+    // holds; 0 when not saved.
+    QString snapshotFile() const;
+    quint64 saveSearchMemory() const;
+    bool loadSearchMemory(quint64 name);
+    // The largest track ID ever handed out.
+    qint64 lastTrackId() const;
+    // Closes every connection, marking the file as closed in order when
+    // it is.
     void closeAll();
     std::unique_ptr<Reader> openReader() const;
     std::vector<uint32_t> ftsIds(Reader &reader, const QString &match) const;
@@ -261,6 +282,9 @@ private:
     mutable std::list<std::pair<QString, std::shared_ptr<const std::vector<uint32_t>>>> m_results;
     mutable size_t m_resultIds = 0;
     sqlite3 *m_writer = nullptr;
+    bool m_opened = false;        // openFile succeeded on m_writer
+    bool m_faulted = false;       // a write met damage or an I/O error
+    bool m_checkedAtOpen = false; // see checkedAtOpen
     sqlite3_stmt *m_writerStatements[kWriterStatementCount] = {};
     mutable std::mutex m_poolMutex;
     mutable std::condition_variable m_readerFree;

@@ -186,54 +186,6 @@ const std::string &LibraryScanner::rootOf(const std::string &path) const
     return none;
 }
 
-void LibraryScanner::consider(const std::string &path, const struct stat &st, Pass &pass)
-{
-    const KnownFile *known = pass.take(path);
-    if (known && known->size == qint64(st.st_size) && known->mtimeNs == mtimeOf(st)) {
-        if (known->unreadable())
-            pass.skip(path); // unreadable before, and unchanged since
-        else
-            ++pass.summary.unchanged;
-        m_liveChecked.fetch_add(1, std::memory_order_relaxed);
-    } else {
-        ScanPipeline::PendingFile file;
-        file.path = path;
-        file.size = qint64(st.st_size);
-        file.mtimeNs = mtimeOf(st);
-        if (known)
-            file.known = *known;
-        pass.pipeline->push(std::move(file));
-    }
-    m_liveFound.fetch_add(1, std::memory_order_relaxed);
-}
-
-const KnownFile *LibraryScanner::Pass::take(const std::string &path)
-{
-    const uint64_t hash = LibraryIndex::hashOf(path);
-    if (known.empty())
-        return nullptr;
-    // Hashes spread evenly, so the entry lies near its share of the list:
-    // a step or two from there, where a binary search of a million entries
-    // missed the cache twenty times a file.
-    const auto below = [hash](const KnownFile &k) { return k.pathHash < hash; };
-    size_t lo = size_t((hash >> 32) * uint64_t(known.size()) >> 32);
-    size_t hi = lo + 1;
-    for (size_t step = 8; lo > 0 && !below(known[lo]); step *= 2)
-        lo = lo > step ? lo - step : 0;
-    for (size_t step = 8; hi < known.size() && below(known[hi - 1]); step *= 2)
-        hi = std::min(known.size(), hi + step);
-    auto it = std::partition_point(known.begin() + std::ptrdiff_t(lo),
-                                   known.begin() + std::ptrdiff_t(hi), below);
-    for (; it != known.end() && it->pathHash == hash; ++it) {
-        const size_t at = static_cast<size_t>(it - known.begin());
-        if (!found[at]) {
-            found[at] = true;
-            return &*it;
-        }
-    }
-    return nullptr;
-}
-
 std::vector<std::string> LibraryScanner::audioFilesAt(const std::string &path, size_t maxFiles)
 {
     std::vector<std::string> files;
@@ -348,57 +300,6 @@ void LibraryScanner::Pass::skip(const std::string &path)
         summary.skippedNames.append(QFile::decodeName(QByteArray::fromStdString(path)));
 }
 
-void LibraryScanner::walk(const std::string &dir, int depth, Pass &pass)
-{
-    if (depth > kMaxDepth || (pass.stop && pass.stop->load()))
-        return;
-    DIR *d = ::opendir(dir.c_str());
-    if (!d)
-        return;
-    std::vector<std::pair<std::string, unsigned char>> entries; // name, type
-    while (const dirent *e = ::readdir(d)) {
-        const std::string name = e->d_name;
-        if (name == "." || name == "..")
-            continue;
-        // A regular file that is no audio (a cover, a lyric) needs no stat.
-        if (e->d_type == DT_REG && !TagReader::isAudioSuffix(suffixOf(name)))
-            continue;
-        entries.emplace_back(name, e->d_type);
-    }
-    // Sorted, so a first scan numbers tracks in folder order.
-    std::sort(entries.begin(), entries.end());
-    // Each entry is looked up in its open folder, not by its whole path
-    // again: a restart's pass is mostly these lookups.
-    const int fd = ::dirfd(d);
-    for (const auto &[name, type] : entries) {
-        const std::string path = dir + "/" + name;
-        struct stat st
-        {
-        };
-        if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        if (S_ISLNK(st.st_mode)) {
-            const std::string target = canonical(path);
-            if (target.empty())
-                continue; // dangling
-            if (!isUnderRoots(target)) {
-                ++pass.summary.outsideLinks;
-                continue;
-            }
-            if (::stat(path.c_str(), &st) != 0)
-                continue;
-        }
-        if (S_ISDIR(st.st_mode)) {
-            if (!pass.visited.emplace(st.st_dev, st.st_ino).second)
-                continue; // a loop, or a folder linked twice
-            walk(path, depth + 1, pass);
-        } else if (S_ISREG(st.st_mode) && TagReader::isAudioSuffix(suffixOf(name))) {
-            consider(path, st, pass);
-        }
-    }
-    ::closedir(d);
-}
-
 ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<bool> *stop)
 {
     Pass pass;
@@ -416,14 +317,12 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
         lastReport.restart();
     };
     const auto stopped = [stop] { return stop && stop->load(); };
-    pass.stop = stop;
     m_liveFound = 0;
     m_liveChecked = 0;
     m_liveWalking = true;
     std::unique_lock<std::mutex> writing(m_writing);
-    pass.known = m_index.knownFiles();
+    std::vector<KnownFile> known = m_index.knownFiles();
     writing.unlock();
-    pass.found.assign(pass.known.size(), false);
     // The first pass of a service started on an existing index fills the
     // search memory meanwhile (the trigram index answers until then): on
     // another core, and the writer waits for it only when it has a batch.
@@ -436,7 +335,15 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
     // Every core reads tags; this writer and the readers overlap.
     const int readers = std::max(1, int(std::thread::hardware_concurrency()));
     ScanPipeline pipeline(kFilesWaiting, readers);
-    pass.pipeline = &pipeline;
+    ScanWalk::Hooks hooks;
+    hooks.isUnderRoots = [this](const std::string &path) { return isUnderRoots(path); };
+    hooks.skipUnreadable = [&pass](const std::string &path) { pass.skip(path); };
+    hooks.found = &m_liveFound;
+    hooks.checked = &m_liveChecked;
+    // A first scan is bound by reading tags, which the walk in order keeps
+    // fed; a later pass is mostly the walk, which then takes every core.
+    const int walkers = known.empty() ? 1 : readers;
+    ScanWalk walk(std::move(known), pipeline, std::move(hooks), stop, walkers);
     std::vector<bool> rootWalked(m_roots.size(), false);
     std::thread walker([&] {
         // Walk every root; remember which could be read at all.
@@ -448,10 +355,8 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
             const bool readable = ::stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
                                   ::access(root.c_str(), R_OK | X_OK) == 0;
             rootWalked[i] = readable;
-            if (!readable)
-                continue;
-            pass.visited.emplace(st.st_dev, st.st_ino);
-            walk(root, 0, pass);
+            if (readable)
+                walk.walkRoot(root, st);
         }
         // Handed-over files outside the roots are looked at as a root's
         // files are; one that is gone leaves with the vanished ones.
@@ -466,7 +371,7 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
             };
             if (!stopped() && !isUnderRoots(path) && ::stat(path.c_str(), &st) == 0 &&
                 S_ISREG(st.st_mode))
-                consider(path, st, pass);
+                walk.consider(path, st);
         }
         m_liveWalking = false;
         pipeline.close();
@@ -582,25 +487,26 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
         };
         for (const auto &[path, file] : pass.turnedUnreadable)
             drop(path, file);
-        for (size_t i = 0; i < pass.known.size(); ++i) {
-            if (pass.found[i])
+        for (size_t i = 0; i < walk.known().size(); ++i) {
+            if (walk.found(i))
                 continue;
             // Paths of the gone files only are read back, one by one.
             std::unique_lock<std::mutex> reading(m_writing, std::defer_lock);
             if (!writing.owns_lock())
                 reading.lock();
-            const std::string path = m_index.pathOf(pass.known[i]);
+            const std::string path = m_index.pathOf(walk.known()[i]);
             if (reading.owns_lock())
                 reading.unlock();
             if (!path.empty())
-                drop(path, pass.known[i]);
+                drop(path, walk.known()[i]);
         }
         flush();
     }
     // The stamps of a large library are megabytes: let them go before the
     // search memory is rebuilt or compacted, not after.
-    pass.known = {};
-    pass.found = {};
+    walk.release();
+    summary.unchanged = walk.unchanged();
+    summary.outsideLinks = walk.outsideLinks();
     writing.lock();
     if (summary.removed > 0) {
         m_index.reloadShortIndex();

@@ -16,6 +16,7 @@
 
 #include "musicd/library/LibraryIndex.h"
 #include "musicd/library/ScanPipeline.h"
+#include "musicd/library/ScanWalk.h"
 #include "musicd/library/TagReader.h"
 
 #include <QString>
@@ -110,29 +111,17 @@ public:
     static std::string canonical(const std::string &path);
 
 private:
-    // What one pass carries through the walk.
+    // What one pass carries besides the walk.
     struct Pass
     {
-        // Indexed files by path hash; the walk marks those it finds, so the
-        // ones left unmarked are gone.
-        std::vector<KnownFile> known;
-        std::vector<bool> found; // beside known
         // Indexed files found unreadable now, leaving with the gone ones.
         std::vector<std::pair<std::string, KnownFile>> turnedUnreadable;
-        std::set<std::pair<dev_t, ino_t>> visited;
         ScanSummary summary;
-        ScanPipeline *pipeline = nullptr;
-        const std::atomic<bool> *stop = nullptr;
         // The walk and the writer both count and name unreadable files.
         std::mutex skipMutex;
         // Counts an unreadable file, naming the first few.
         void skip(const std::string &path);
-        // The first not yet found entry of known for the path, or null.
-        const KnownFile *take(const std::string &path);
     };
-    void walk(const std::string &dir, int depth, Pass &pass);
-    // A regular audio file the walk found: unchanged, or to be read.
-    void consider(const std::string &path, const struct stat &st, Pass &pass);
     // The root a path lies under, "" for none.
     const std::string &rootOf(const std::string &path) const;
     bool isAdded(const std::string &path) const;

@@ -168,4 +168,60 @@ void PostingList::keepCommon(Ids &ids) const
     ids.resize(kept);
 }
 
+void PostingList::save(SnapshotFile::Writer &out) const
+{
+    out.putValue(m_count);
+    out.putValue(m_last);
+    out.putVector(m_bytes);
+    out.putVector(m_skips);
+    out.putVector(m_bits);
+    out.putVector(m_ranks);
+}
+
+bool PostingList::load(SnapshotFile::Reader &in)
+{
+    if (!in.getValue(m_count) || !in.getValue(m_last) || !in.getVector(m_bytes) ||
+        !in.getVector(m_skips) || !in.getVector(m_bits) || !in.getVector(m_ranks))
+        return false;
+    // Every read above trusts these, so they are checked in full: the
+    // checksum catches damage, this a file that is whole but not ours.
+    if (isBitmap()) {
+        if (!m_bytes.empty() || !m_skips.empty() || m_ranks.empty() ||
+            (m_ranks.size() - 1) * kRankBits >= m_bits.size() * 64 ||
+            m_bits.size() * 64 > (size_t(m_ranks.size()) + 1) * kRankBits)
+            return false;
+        uint32_t seen = 0;
+        for (size_t w = 0; w < m_bits.size(); ++w) {
+            if (w % (kRankBits / 64) == 0 && m_ranks[w / (kRankBits / 64)] != seen)
+                return false;
+            seen += static_cast<uint32_t>(std::popcount(m_bits[w]));
+        }
+        const uint64_t top = m_bits.back();
+        return seen == m_count && top != 0 &&
+               m_last == (m_bits.size() - 1) * 64 + size_t(63 - std::countl_zero(top));
+    }
+    if (m_skips.size() != (m_count == 0 ? 0 : (m_count - 1) / kBlock))
+        return false;
+    size_t offset = 0;
+    uint32_t id = 0;
+    for (uint32_t i = 0; i < m_count; ++i) {
+        if (i > 0 && i % kBlock == 0 &&
+            (m_skips[i / kBlock - 1].previousId != id || m_skips[i / kBlock - 1].offset != offset))
+            return false;
+        uint32_t gap = 0;
+        for (int shift = 0;; shift += 7) {
+            if (offset >= m_bytes.size() || shift > 28)
+                return false;
+            const uint8_t b = m_bytes[offset++];
+            gap |= uint32_t(b & 0x7f) << shift;
+            if (!(b & 0x80))
+                break;
+        }
+        if ((gap == 0 && i > 0) || uint64_t(id) + gap > UINT32_MAX)
+            return false;
+        id += gap;
+    }
+    return offset == m_bytes.size() && id == m_last;
+}
+
 } // namespace musicd

@@ -10,6 +10,8 @@
 // the set bits every kRankBits bits.
 #pragma once
 
+#include "musicd/search/SnapshotFile.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -39,6 +41,11 @@ public:
     // wholly below the next wanted ID are jumped over, so a short ids
     // against a long list costs little more than the short one.
     void keepCommon(Ids &ids) const;
+
+    // To and from a snapshot of the search memory. load takes a list only
+    // when it decodes to exactly what its counts and skips say.
+    void save(SnapshotFile::Writer &out) const;
+    bool load(SnapshotFile::Reader &in);
 
 private:
     // Where block k (k >= 1) starts: the last ID of the block before and

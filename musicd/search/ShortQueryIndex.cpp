@@ -239,4 +239,75 @@ std::string_view ShortQueryIndex::textOf(size_t index) const
                             m_lengths.at(index));
 }
 
+void ShortQueryIndex::save(SnapshotFile::Writer &out) const
+{
+    out.putValue(uint64_t(m_lists.size()));
+    for (const PostingList &list : m_lists)
+        list.save(out);
+    out.putVector(m_slots);
+    out.putVector(m_ids);
+    out.putVector(m_starts);
+    out.putVector(m_lengths);
+    out.putValue(uint64_t(m_blocks.size()));
+    out.putValue(uint64_t(m_blockUsed));
+    for (size_t b = 0; b < m_blocks.size(); ++b)
+        out.put(m_blocks[b].get(), b + 1 < m_blocks.size() ? kTextBlock : m_blockUsed);
+}
+
+bool ShortQueryIndex::load(SnapshotFile::Reader &in)
+{
+    clear();
+    uint64_t lists = 0;
+    bool ok = in.getValue(lists) && lists <= UINT32_MAX;
+    if (ok)
+        m_lists.resize(size_t(lists));
+    for (size_t i = 0; ok && i < m_lists.size(); ++i)
+        ok = m_lists[i].load(in);
+    ok = ok && in.getVector(m_slots) && in.getVector(m_ids) && in.getVector(m_starts) &&
+         in.getVector(m_lengths);
+    uint64_t blocks = 0;
+    uint64_t used = 0;
+    ok = ok && in.getValue(blocks) && in.getValue(used) && blocks <= UINT32_MAX / kTextBlock &&
+         used <= kTextBlock;
+    for (uint64_t b = 0; ok && b < blocks; ++b) {
+        m_blocks.push_back(std::make_unique_for_overwrite<char[]>(kTextBlock));
+        ok = in.get(m_blocks.back().get(), b + 1 < blocks ? kTextBlock : size_t(used));
+    }
+    m_blockUsed = size_t(used);
+    if (ok)
+        ok = isConsistent();
+    if (!ok)
+        clear();
+    return ok;
+}
+
+bool ShortQueryIndex::isConsistent() const
+{
+    // The slot table is searched by masking: a power of two, at most half
+    // full, each slot naming a list that is there.
+    if (m_slots.empty()
+            ? !m_lists.empty()
+            : (m_slots.size() & (m_slots.size() - 1)) != 0 || m_lists.size() * 2 > m_slots.size())
+        return false;
+    size_t named = 0;
+    for (const uint64_t slot : m_slots) {
+        if (slot == 0)
+            continue;
+        if (uint32_t(slot) == 0 || uint32_t(slot) > m_lists.size())
+            return false;
+        ++named;
+    }
+    if (named != m_lists.size() || m_starts.size() != m_ids.size() ||
+        m_lengths.size() != m_ids.size())
+        return false;
+    for (size_t i = 0; i < m_ids.size(); ++i) {
+        const size_t start = m_starts[i];
+        if ((i > 0 && m_ids[i] <= m_ids[i - 1]) || start / kTextBlock >= m_blocks.size() ||
+            start % kTextBlock + m_lengths[i] >
+                (start / kTextBlock + 1 < m_blocks.size() ? kTextBlock : m_blockUsed))
+            return false;
+    }
+    return true;
+}
+
 } // namespace musicd

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "musicd/search/PostingList.h"
+#include "musicd/search/SnapshotFile.h"
 
 #include <QList>
 #include <QString>
@@ -47,8 +48,19 @@ public:
     bool holdsText(uint32_t id, const QString &foldedText) const;
 
     size_t keyCount() const { return m_lists.size(); }
+    size_t trackCount() const { return m_ids.size(); }
+
+    // To and from a snapshot file (see LibraryIndex): reading one back
+    // takes a moment where filling from the library index takes seconds.
+    // load leaves the index empty and returns false unless the file's part
+    // is whole and consistent.
+    void save(SnapshotFile::Writer &out) const;
+    bool load(SnapshotFile::Reader &in);
 
 private:
+    // Whether what load read fits together, so that no lookup can reach
+    // outside it.
+    bool isConsistent() const;
     // The folded text of the track at m_ids[i], in UTF-8: m_lengths[i]
     // bytes from m_starts[i], an offset into blocks of kTextBlock bytes that
     // no text crosses. Not a string per track, and half the bytes of UTF-16

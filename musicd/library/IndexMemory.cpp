@@ -1,0 +1,108 @@
+// The index's search memory (see ShortQueryIndex): filled from the tracks,
+// refreshed after changes, and kept in a snapshot beside the file from an
+// orderly close to the next open.
+#include "musicd/library/LibraryIndex.h"
+#include "musicd/library/SqliteStatement.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <cstring>
+
+namespace musicd {
+namespace {
+
+// The first bytes of a snapshot of the search memory, naming its layout.
+constexpr char kSnapshotFormat[] = "velmor-search-memory-1";
+
+} // namespace
+
+void LibraryIndex::reloadShortIndex()
+{
+    ShortQueryIndex fresh;
+    Statement all(m_writer, "SELECT id, title, artist, album FROM tracks ORDER BY id");
+    if (all) {
+        while (sqlite3_step(all.get()) == SQLITE_ROW) {
+            fresh.add(static_cast<uint32_t>(sqlite3_column_int64(all.get(), 0)),
+                      foldedText(columnText(all.get(), 1), columnText(all.get(), 2),
+                                 columnText(all.get(), 3)));
+        }
+    }
+    fresh.compact();
+    {
+        std::unique_lock<std::shared_mutex> lock(m_shortMutex);
+        m_short = std::move(fresh);
+        m_memoryComplete = true;
+        m_shortStale = false;
+    }
+    forgetResults();
+}
+
+bool LibraryIndex::searchMemoryComplete() const
+{
+    std::shared_lock<std::shared_mutex> lock(m_shortMutex);
+    return m_memoryComplete;
+}
+
+void LibraryIndex::refreshShortIndex()
+{
+    if (m_shortStale || !m_memoryComplete)
+        reloadShortIndex();
+}
+
+void LibraryIndex::compactMemory()
+{
+    {
+        std::unique_lock<std::shared_mutex> lock(m_shortMutex);
+        m_short.compact();
+    }
+}
+
+qint64 LibraryIndex::lastTrackId() const
+{
+    Statement seq(m_writer, "SELECT seq FROM sqlite_sequence WHERE name='tracks'");
+    return seq && sqlite3_step(seq.get()) == SQLITE_ROW ? sqlite3_column_int64(seq.get(), 0) : 0;
+}
+
+QString LibraryIndex::snapshotFile() const
+{
+    return m_file + QStringLiteral("-search");
+}
+
+quint64 LibraryIndex::saveSearchMemory() const
+{
+    std::shared_lock<std::shared_mutex> lock(m_shortMutex);
+    // Only memory that holds exactly the committed tracks is worth keeping.
+    if (!m_memoryComplete || m_shortStale || !m_pendingShort.empty() || m_short.trackCount() == 0)
+        return 0;
+    quint64 name = 0;
+    while (name == 0)
+        name = QRandomGenerator::system()->generate64();
+    SnapshotFile::Writer out(QFile::encodeName(snapshotFile()).toStdString());
+    out.put(kSnapshotFormat, sizeof kSnapshotFormat);
+    out.putValue(name);
+    out.putValue(lastTrackId());
+    m_short.save(out);
+    return out.finish() ? name : 0;
+}
+
+bool LibraryIndex::loadSearchMemory(quint64 name)
+{
+    SnapshotFile::Reader in(QFile::encodeName(snapshotFile()).toStdString());
+    char format[sizeof kSnapshotFormat] = {};
+    quint64 written = 0;
+    qint64 lastId = 0;
+    ShortQueryIndex loaded;
+    // The mark and the snapshot's name prove an orderly close of ours; the
+    // last ID handed out also catches tracks that a program knowing
+    // neither (an older velmor-musicd) added since.
+    if (!in.isOpen() || !in.get(format, sizeof format) ||
+        std::memcmp(format, kSnapshotFormat, sizeof format) != 0 || !in.getValue(written) ||
+        written != name || !in.getValue(lastId) || lastId != lastTrackId() || !loaded.load(in) ||
+        !in.finish())
+        return false;
+    std::unique_lock<std::shared_mutex> lock(m_shortMutex);
+    m_short = std::move(loaded);
+    return true;
+}
+
+} // namespace musicd
