@@ -21,8 +21,9 @@ QString cleaned(const QString &text)
         if ((u < 0x20 && u != u'\t' && u != u'\n' && u != u'\r') || u == 0xFFFE || u == 0xFFFF)
             c = QLatin1Char(' ');
     }
-    // What UTF-8 can carry of it (a lone surrogate cannot).
-    return QString::fromUtf8(out.toUtf8());
+    // What UTF-8 can carry of it (a lone surrogate cannot); led by a letter,
+    // since fromUtf8 drops a byte order mark at the start.
+    return QString::fromUtf8((QLatin1Char('x') + out).toUtf8()).mid(1);
 }
 
 } // namespace

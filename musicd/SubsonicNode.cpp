@@ -31,26 +31,37 @@ QString xmlText(const QVariant &value)
     return cleanText(value);
 }
 
+// JSON's escapes for quotes, backslashes and control characters; the byte
+// order mark and the line and paragraph separators escaped too, since
+// some readers drop the one or break lines at the others.
 void writeJsonString(QByteArray &out, const QString &text)
 {
-    static const char kHex[] = "0123456789abcdef";
     out += '"';
-    const QByteArray utf8 = text.toUtf8();
-    for (const char c : utf8) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : "\\u00";
-            if (c != '\n' && c != '\r' && c != '\t') {
-                out += kHex[u >> 4];
-                out += kHex[u & 0xF];
-            }
-        } else {
-            out += c;
-        }
+    qsizetype plainFrom = 0;
+    const auto flush = [&](qsizetype to) {
+        if (to > plainFrom)
+            out += QStringView(text).mid(plainFrom, to - plainFrom).toUtf8();
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text.at(i).unicode();
+        QByteArray escape;
+        if (u == u'"' || u == u'\\')
+            escape = QByteArray(1, '\\') + char(u);
+        else if (u == u'\n')
+            escape = "\\n";
+        else if (u == u'\r')
+            escape = "\\r";
+        else if (u == u'\t')
+            escape = "\\t";
+        else if (u < 0x20 || u == 0xFEFF || u == 0x2028 || u == 0x2029)
+            escape = "\\u" + QByteArray::number(u, 16).rightJustified(4, '0');
+        if (escape.isEmpty())
+            continue;
+        flush(i);
+        out += escape;
+        plainFrom = i + 1;
     }
+    flush(text.size());
     out += '"';
 }
 
