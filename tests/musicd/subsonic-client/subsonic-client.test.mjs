@@ -92,8 +92,15 @@ class Service {
         throw new Error(`the scan did not finish in 60 s: ${JSON.stringify(status)}`);
     }
 
+    // Ends the service and waits for it: it writes its index and search
+    // memory as it closes, so its folder is not to be removed before.
     stop() {
+        if (this.child.exitCode !== null || this.child.signalCode !== null) {
+            return Promise.resolve();
+        }
+        const ended = new Promise((resolve) => this.child.once('exit', resolve));
         this.child.kill('SIGTERM');
+        return ended;
     }
 }
 
@@ -152,8 +159,8 @@ before(async () => {
     api = clientFor(baseUrl);
 });
 
-after(() => {
-    open.stop();
+after(async () => {
+    await open.stop();
     rmSync(work, { recursive: true, force: true });
 });
 
@@ -413,7 +420,7 @@ describe('the service with a users file', () => {
         url = await service.ready();
     });
 
-    after(() => service?.stop());
+    after(async () => service?.stop());
 
     test('signs in with token and salt, plain and hex passwords and an API key', async () => {
         const [alice, ming] = users;
