@@ -1,11 +1,11 @@
 #include "musicd/library/ScanWalk.h"
 
+#include "musicd/library/LibraryScanner.h"
 #include "musicd/library/TagReader.h"
 
 #include <QString>
 #include <algorithm>
 #include <climits>
-#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string_view>
@@ -49,16 +49,6 @@ bool isAudioName(std::string_view name)
     const bool audio = TagReader::isAudioSuffix(QString::fromUtf8(suffix).toLower());
     answers.emplace(std::move(suffix), audio);
     return audio;
-}
-
-std::string canonical(const std::string &path)
-{
-    char *resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved)
-        return std::string();
-    std::string out(resolved);
-    std::free(resolved);
-    return out;
 }
 
 // A folder's entries worth a look, sorted (a first scan numbers tracks in
@@ -283,7 +273,7 @@ void ScanWalk::visit(int dirFd, const std::string &dir, const std::string &name,
     if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return;
     if (S_ISLNK(st.st_mode)) {
-        const std::string target = canonical(path);
+        const std::string target = LibraryScanner::canonical(path);
         if (target.empty())
             return; // dangling
         if (!m_hooks.isUnderRoots(target)) {
