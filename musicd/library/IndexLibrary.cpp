@@ -481,37 +481,45 @@ ApiSearchResult IndexLibrary::search(const ApiSearch &search, const QString &use
                 m_index.matchIds(search.query, std::max(0, search.songOffset), search.songCount);
         }
     }
+    // Albums and artists: every word in the name, case-folded, found in
+    // memory; with no word, all of them in name order from the index. The
+    // names may be read from the index while they are looked up, so no
+    // reader is held meanwhile: a search holding one of the few readers
+    // and waiting for another could wait for ever, and all of them with it.
+    std::vector<qint64> albumIds;
+    std::vector<qint64> artistIds;
+    if (!words.isEmpty() && search.albumCount > 0) {
+        albumIds = m_names.find(NameSearch::Kind::Album, words, std::max(0, search.albumOffset),
+                                search.albumCount);
+    }
+    if (!words.isEmpty() && search.artistCount > 0) {
+        artistIds = m_names.find(NameSearch::Kind::Artist, words, std::max(0, search.artistOffset),
+                                 search.artistCount);
+    }
     LibraryIndex::ReaderLease lease(m_index);
     if (!lease.db())
         return result;
-    result.songs = songsById(lease, songIds, user);
-    // Albums and artists: every word in the name, case-folded, found in
-    // memory; with no word, all of them in name order from the index. IDs
-    // first, rows for the page after: see albumListSql.
     static const char kAllAlbums[] = "SELECT al.id FROM albums al WHERE al.song_count>0"
                                      " ORDER BY al.folded, al.id LIMIT ?1 OFFSET ?2";
     static const QByteArray kAllArtists = QByteArray("SELECT ar.id FROM artists ar WHERE") +
                                           kListedArtist +
                                           " ORDER BY ar.folded, ar.id LIMIT ?1 OFFSET ?2";
-    const auto page = [&](NameSearch::Kind kind, int count, int offset) {
-        if (!words.isEmpty())
-            return m_names.find(kind, words, std::max(0, offset), count);
-        sqlite3_stmt *stmt =
-            lease.prepared(kind == NameSearch::Kind::Album ? kAllAlbums : kAllArtists.constData());
+    const auto allByName = [&](const char *sql, int count, int offset) {
+        sqlite3_stmt *stmt = count > 0 ? lease.prepared(sql) : nullptr;
         if (!stmt)
             return std::vector<qint64>();
         sqlite3_bind_int(stmt, 1, count);
         sqlite3_bind_int(stmt, 2, std::max(0, offset));
         return idRows(stmt);
     };
-    if (search.albumCount > 0) {
-        result.albums = albumsById(
-            lease, page(NameSearch::Kind::Album, search.albumCount, search.albumOffset), user);
+    if (words.isEmpty()) {
+        albumIds = allByName(kAllAlbums, search.albumCount, search.albumOffset);
+        artistIds = allByName(kAllArtists.constData(), search.artistCount, search.artistOffset);
     }
-    if (search.artistCount > 0) {
-        result.artists = artistsById(
-            lease, page(NameSearch::Kind::Artist, search.artistCount, search.artistOffset), user);
-    }
+    // IDs first, rows for the page after: see albumListSql.
+    result.songs = songsById(lease, songIds, user);
+    result.albums = albumsById(lease, albumIds, user);
+    result.artists = artistsById(lease, artistIds, user);
     return result;
 }
 

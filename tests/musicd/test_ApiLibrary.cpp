@@ -14,6 +14,8 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <atomic>
+#include <future>
 #include <gtest/gtest.h>
 #include <set>
 #include <sqlite3.h>
@@ -684,4 +686,49 @@ TEST(ApiLibraryNames, SearchMatchesAScanOfTheNames)
     compare("first");
     addBatch(100);
     compare("after a batch");
+}
+
+// Many searches at once while batches come in: each reads the names again
+// now and then, and none waits for ever for a reader another one holds.
+TEST(ApiLibraryNames, ManySearchesAtOnceWhileBatchesComeIn)
+{
+    QTemporaryDir dir;
+    LibraryIndex index;
+    ASSERT_TRUE(index.open(dir.filePath(u"busy.sqlite"_s)));
+    int file = 0;
+    const auto addBatch = [&](int tracks) {
+        index.begin();
+        for (int i = 0; i < tracks; ++i, ++file) {
+            IndexedTrack t;
+            t.path = "/m/" + std::to_string(file) + ".mp3";
+            t.title = u"song %1"_s.arg(file);
+            t.artist = u"singer %1"_s.arg(file % 7);
+            t.album = u"album %1"_s.arg(file % 13);
+            index.insert(t);
+        }
+        return index.commit();
+    };
+    ASSERT_TRUE(addBatch(50));
+    IndexLibrary lib(index);
+    std::atomic<bool> writing{true};
+    std::atomic<int> searches{0};
+    std::vector<std::future<void>> searchers;
+    for (int t = 0; t < 16; ++t) {
+        searchers.push_back(std::async(std::launch::async, [&, t] {
+            for (int i = 0; i < 40 || writing; ++i, ++searches)
+                lib.search(find(t % 2 ? u"album"_s : u"singer 3"_s), u"u"_s);
+        }));
+    }
+    for (int round = 0; round < 20; ++round)
+        ASSERT_TRUE(addBatch(5));
+    writing = false;
+    for (std::future<void> &searcher : searchers) {
+        if (searcher.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+            ADD_FAILURE() << "a search has waited a minute: the searches are stuck";
+            std::_Exit(1); // the stuck threads would hold the test for ever
+        }
+    }
+    EXPECT_GE(searches.load(), 16 * 40);
+    // Every pair of singer and album name is an album by now: seven named "album 12".
+    EXPECT_EQ(lib.search(find(u"album 12"_s), u"u"_s).albums.size(), 7);
 }
