@@ -165,6 +165,14 @@ SubsonicAnswer SubsonicApi::kept(const QString &endpoint, const SubsonicCall &ca
     if (std::optional<SubsonicAnswer> answer = known())
         return *answer; // written while this call waited
     SubsonicAnswer answer = answered(endpoint, call);
+    // Handed out as shared bytes streamed from memory: a copy of a few
+    // megabytes for each of a few hundred apps asking at once would be a
+    // gigabyte. (Not gzipped, then: an app takes it once per change.)
+    if (!answer.payload) {
+        answer.payload = Payload{std::make_shared<const QByteArray>(std::move(answer.body)),
+                                 nullptr, answer.contentType};
+        answer.body.clear();
+    }
     {
         std::lock_guard<std::mutex> lock(m_keptMutex);
         // A few users, two endpoints, two formats: more keys than this

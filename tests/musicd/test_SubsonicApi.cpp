@@ -106,7 +106,12 @@ protected:
         request.params = params;
         request.peerAddress = peer;
         request.host = QStringLiteral("music.lan:4040");
-        return (on ? on : api.get())->answer(request);
+        SubsonicAnswer answer = (on ? on : api.get())->answer(request);
+        // A kept answer comes as shared bytes: the body the client gets.
+        if (answer.body.isEmpty() && answer.payload && answer.payload->bytes &&
+            answer.payload->contentType == answer.contentType)
+            answer.body = *answer.payload->bytes;
+        return answer;
     }
 
     // The error code of a failed answer (in XML and JSON alike); -1 when ok.
