@@ -82,6 +82,11 @@ void sendPayload(const HttpRequest &req, HttpAnswer &res, const Payload &payload
         res.setContent("", type);
         return;
     }
+    if (payload.bytes && asked.size() != 1) {
+        // The whole of bytes in memory: handed to the server as they are.
+        res.setShared(payload.bytes, payload.bytes->constData(), size, type);
+        return;
+    }
     if (payload.bytes) {
         // The reader keeps the bytes alive while they are sent.
         const ByteCache::Value value = payload.bytes;

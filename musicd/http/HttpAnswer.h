@@ -34,6 +34,15 @@ struct HttpAnswer
     std::string body;
     // Set: the body comes from here and `body` is not sent.
     std::shared_ptr<Stream> stream;
+    // Bytes held elsewhere (a cache), sent as they are without a copy;
+    // `owner` keeps them until the answer is sent.
+    struct Shared
+    {
+        std::shared_ptr<const void> owner;
+        const char *data = nullptr;
+        size_t size = 0;
+    };
+    std::shared_ptr<Shared> shared;
 
     void setHeader(const std::string &name, const std::string &value)
     {
@@ -44,6 +53,15 @@ struct HttpAnswer
         body = std::move(bytes);
         contentType = std::move(type);
         stream.reset();
+        shared.reset();
+    }
+    void setShared(std::shared_ptr<const void> owner, const char *data, size_t size,
+                   std::string type)
+    {
+        shared = std::make_shared<Shared>(Shared{std::move(owner), data, size});
+        contentType = std::move(type);
+        body.clear();
+        stream.reset();
     }
     void setStream(uint64_t length, std::string type,
                    std::function<ssize_t(uint64_t, char *, size_t)> read,
@@ -52,6 +70,7 @@ struct HttpAnswer
         stream = std::make_shared<Stream>(Stream{length, std::move(read), std::move(finished)});
         contentType = std::move(type);
         body.clear();
+        shared.reset();
     }
 };
 

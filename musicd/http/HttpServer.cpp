@@ -266,6 +266,11 @@ struct ServerCallbacks
         delete static_cast<std::shared_ptr<HttpAnswer::Stream> *>(cls);
     }
 
+    static void releaseShared(void *cls)
+    {
+        delete static_cast<std::shared_ptr<HttpAnswer::Shared> *>(cls);
+    }
+
     static MHD_Result header(void *cls, MHD_ValueKind, const char *key, const char *value)
     {
         static_cast<HttpRequest *>(cls)->headers.emplace_back(key ? key : "", value ? value : "");
@@ -595,6 +600,11 @@ int HttpServer::queueAnswer(MHD_Connection *mhd, Connection &c)
         response = MHD_create_response_from_callback(
             a.stream->length, kStreamBlockBytes, &ServerCallbacks::read,
             new std::shared_ptr<HttpAnswer::Stream>(a.stream), &ServerCallbacks::release);
+    } else if (a.shared) {
+        // The library only reads the bytes; the owner outlives the response.
+        response = MHD_create_response_from_buffer_with_free_callback_cls(
+            a.shared->size, const_cast<char *>(a.shared->data), &ServerCallbacks::releaseShared,
+            new std::shared_ptr<HttpAnswer::Shared>(a.shared));
     } else {
         response =
             MHD_create_response_from_buffer(a.body.size(), a.body.data(), MHD_RESPMEM_MUST_COPY);

@@ -57,6 +57,12 @@ void LibraryIndex::compactMemory()
     }
 }
 
+void LibraryIndex::foldJournal()
+{
+    // Best effort: a reader still in the -wal keeps its part for the next.
+    sqlite3_exec(m_writer, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+}
+
 qint64 LibraryIndex::lastTrackId() const
 {
     Statement seq(m_writer, "SELECT seq FROM sqlite_sequence WHERE name='tracks'");

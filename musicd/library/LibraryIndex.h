@@ -138,6 +138,9 @@ public:
     // Gives back what the in-memory search lists grew by while tracks were
     // added one batch at a time (after a scan that added some).
     void compactMemory();
+    // Moves the -wal into the file and cuts it back (after a scan pass):
+    // it may grow to tens of megabytes while a pass writes.
+    void foldJournal();
 
     // ---- readers (any thread) ----
     SearchPage search(const QString &query, qint64 page, int rowsPerPage) const;

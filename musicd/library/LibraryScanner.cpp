@@ -516,6 +516,7 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
         if (summary.added > 0)
             m_index.compactMemory();
     }
+    m_index.foldJournal();
     writing.unlock();
 
     summary.writeError = m_index.takeWriteError();
