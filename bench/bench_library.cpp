@@ -42,6 +42,8 @@
 #include <cstdio>
 #include <functional>
 #include <httplib.h>
+#include <map>
+#include <mutex>
 #include <netinet/in.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
@@ -544,6 +546,9 @@ void subsonicClientFigures(const QUrl &url, qint64 pid)
     std::atomic<int> stalls{0};
     std::atomic<int> requests{0};
     std::vector<double> worst(kClients, 0);
+    // Which endpoints stalled, to tell a slow list from a slow stream.
+    std::mutex stalledMutex;
+    std::map<std::string, int> stalled;
     std::vector<std::thread> threads;
     for (int i = 0; i < kClients; ++i) {
         threads.emplace_back([&, i] {
@@ -557,8 +562,11 @@ void subsonicClientFigures(const QUrl &url, qint64 pid)
                 const double ms = t.nsecsElapsed() / 1e6;
                 worst[i] = std::max(worst[i], ms);
                 ++requests;
-                if (ms > 1000)
+                if (ms > 1000) {
                     ++stalls;
+                    std::lock_guard<std::mutex> lock(stalledMutex);
+                    ++stalled[path.substr(6, path.find('?') - 6)];
+                }
                 const bool ok =
                     res && (res->status == 200 || res->status == 206) &&
                     (stream || res->body.find("\"status\":\"ok\"") != std::string::npos);
@@ -594,11 +602,15 @@ void subsonicClientFigures(const QUrl &url, qint64 pid)
     }
     for (std::thread &th : threads)
         th.join();
+    QString which;
+    for (const auto &[endpoint, count] : stalled)
+        which += QStringLiteral(" %1 %2,").arg(QString::fromStdString(endpoint)).arg(count);
     line("200 concurrent Subsonic clients, browse + stream, loopback",
-         QStringLiteral("%1 requests, %2 errors, %3 over 1 s, worst %4 ms")
+         QStringLiteral("%1 requests, %2 errors, %3 over 1 s (%4 ), worst %5 ms")
              .arg(requests.load())
              .arg(errors.load())
              .arg(stalls.load())
+             .arg(which.isEmpty() ? QStringLiteral(" none") : which.chopped(1))
              .arg(*std::max_element(worst.begin(), worst.end()), 0, 'f', 0),
          "no error, no stall over 1 s");
     line("velmor-musicd resident memory with the Subsonic API in use",

@@ -146,16 +146,59 @@ SubsonicAnswer SubsonicApi::failure(const SubsonicRequest &request, int code,
 
 SubsonicAnswer SubsonicApi::kept(const QString &endpoint, const SubsonicCall &call)
 {
-    const std::optional<uint64_t> stamp = m_library ? m_library->stamp() : std::nullopt;
-    if (!stamp)
+    if (!m_library || !m_library->stamp())
         return answered(endpoint, call);
-    const QString key = endpoint + QLatin1Char('\n') + call.request.value(QStringLiteral("f")) +
-                        QLatin1Char('\n') + call.user;
+    const QString format = call.request.value(QStringLiteral("f")) == QLatin1String("json")
+                               ? QStringLiteral("json")
+                               : QStringLiteral("xml");
+    // Only starred artists make one user's list differ from another's:
+    // everyone else shares one list, which a play or a playlist leaves as
+    // it is.
+    if (m_library->starsArtists(call.user))
+        return keptFor(endpoint + QLatin1Char('\n') + format + QLatin1Char('\n') + call.user,
+                       *m_library->stamp(), [&] { return answered(endpoint, call); });
+    const QString shared = endpoint + QLatin1Char('\n') + format;
+    {
+        std::lock_guard<std::mutex> lock(m_keptMutex);
+        m_asked.insert(shared);
+    }
+    return keptFor(shared, m_library->contentStamp().value_or(0),
+                   [&] { return sharedList(endpoint, format); });
+}
+
+SubsonicAnswer SubsonicApi::sharedList(const QString &endpoint, const QString &format)
+{
+    // Asked for by nobody: no stars, and nothing of a caller's but the form.
+    const SubsonicRequest request{endpoint, {{QStringLiteral("f"), format}}, QString(), QString()};
+    return answered(endpoint, SubsonicCall{request, QString(), false});
+}
+
+void SubsonicApi::writeAhead()
+{
+    if (!m_library || !m_library->contentStamp())
+        return;
+    m_library->warmUp();
+    QStringList lists;
+    {
+        std::lock_guard<std::mutex> lock(m_keptMutex);
+        lists = m_asked.values();
+    }
+    const uint64_t stamp = *m_library->contentStamp();
+    for (const QString &list : lists) {
+        const QString endpoint = list.section(QLatin1Char('\n'), 0, 0);
+        const QString format = list.section(QLatin1Char('\n'), 1, 1);
+        keptFor(list, stamp, [&] { return sharedList(endpoint, format); });
+    }
+}
+
+SubsonicAnswer SubsonicApi::keptFor(const QString &key, uint64_t stamp,
+                                    const std::function<SubsonicAnswer()> &write)
+{
     const auto known = [&]() -> std::optional<SubsonicAnswer> {
         std::lock_guard<std::mutex> lock(m_keptMutex);
         const auto it = m_kept.constFind(key);
         // Stamps only grow: one written after this call began will do.
-        if (it != m_kept.constEnd() && it->stamp >= *stamp)
+        if (it != m_kept.constEnd() && it->stamp >= stamp)
             return it->answer;
         return std::nullopt;
     };
@@ -164,7 +207,7 @@ SubsonicAnswer SubsonicApi::kept(const QString &endpoint, const SubsonicCall &ca
     std::lock_guard<std::mutex> writing(m_writingKept);
     if (std::optional<SubsonicAnswer> answer = known())
         return *answer; // written while this call waited
-    SubsonicAnswer answer = answered(endpoint, call);
+    SubsonicAnswer answer = write();
     // Handed out as shared bytes streamed from memory: a copy of a few
     // megabytes for each of a few hundred apps asking at once would be a
     // gigabyte. (Not gzipped, then: an app takes it once per change.)
@@ -180,7 +223,7 @@ SubsonicAnswer SubsonicApi::kept(const QString &endpoint, const SubsonicCall &ca
         constexpr qsizetype kMaxKept = 16;
         if (m_kept.size() >= kMaxKept && !m_kept.contains(key))
             m_kept.clear();
-        m_kept.insert(key, KeptAnswer{*stamp, answer});
+        m_kept.insert(key, KeptAnswer{stamp, answer});
     }
     // What writing it took is given back to the system rather than kept
     // by this thread's heap for an answer that will not be written again.

@@ -14,6 +14,7 @@
 #include "musicd/library/ApiLibrary.h"
 
 #include <QHash>
+#include <QSet>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -66,6 +67,14 @@ public:
 
     SubsonicAnswer answer(const SubsonicRequest &request);
 
+    // Reads the names searches need and writes again the lists of the
+    // whole library apps have asked for, for the library as it is now, so
+    // the next app asking is not the one that waits while a list of 50,000
+    // artists is written. Called after a scan pass changed the library;
+    // the getArtists list in JSON, the one most apps ask first, counts as
+    // asked from the start.
+    void writeAhead();
+
     // The envelope alone, for tests and for errors: status "ok" or "failed".
     SubsonicNode envelope(bool ok) const;
 
@@ -83,6 +92,10 @@ private:
     // megabytes written through ten times that, and the apps ask for it
     // all at once when they start.
     SubsonicAnswer kept(const QString &endpoint, const SubsonicCall &call);
+    // The list everyone without starred artists shares, in a format.
+    SubsonicAnswer sharedList(const QString &endpoint, const QString &format);
+    SubsonicAnswer keptFor(const QString &key, uint64_t stamp,
+                           const std::function<SubsonicAnswer()> &write);
 
     struct KeptAnswer
     {
@@ -93,6 +106,8 @@ private:
     std::mutex m_writingKept; // held while a kept answer is written
     std::mutex m_keptMutex;   // guards m_kept
     QHash<QString, KeptAnswer> m_kept;
+    // The shared lists asked for ("endpoint\nformat"), guarded by m_keptMutex.
+    QSet<QString> m_asked{QStringLiteral("getArtists\njson")};
 
     std::unique_ptr<SubsonicAuth> m_auth;
     std::unique_ptr<SubsonicBrowse> m_browse;

@@ -3,9 +3,10 @@
 #include "musicd/SubsonicEntries.h"
 
 #include <QDateTime>
-#include <QMap>
 #include <algorithm>
+#include <array>
 #include <climits>
+#include <vector>
 
 namespace musicd {
 
@@ -146,23 +147,28 @@ SubsonicResult SubsonicBrowse::musicFolders() const
 
 SubsonicResult SubsonicBrowse::indexes(const SubsonicCall &call, bool id3) const
 {
-    // Letters in order, "#" (names that start otherwise) last.
-    QMap<QString, QList<ApiArtist>> groups;
-    for (const ApiArtist &artist : m_library.artists(call.user))
-        groups[indexLetter(artist.name)].append(artist);
+    // Letters in order, "#" (names that start otherwise) last; each
+    // letter's artists in the list's own order.
+    const QList<ApiArtist> artists = m_library.artists(call.user);
+    constexpr int kLetters = 27;
+    std::array<std::vector<qsizetype>, kLetters> groups;
+    for (qsizetype i = 0; i < artists.size(); ++i) {
+        const QChar letter = indexLetter(artists.at(i).name);
+        groups[letter == QLatin1Char('#') ? kLetters - 1 : letter.unicode() - 'A'].push_back(i);
+    }
     SubsonicNode node(id3 ? QStringLiteral("artists") : QStringLiteral("indexes"));
     node.set(QStringLiteral("ignoredArticles"), QString::fromLatin1(kIgnoredArticles));
     if (!id3)
         node.set(QStringLiteral("lastModified"), QDateTime::currentMSecsSinceEpoch());
     node.declareList(QStringLiteral("index"));
-    QStringList letters = groups.keys();
-    if (letters.removeOne(QStringLiteral("#")))
-        letters.append(QStringLiteral("#"));
-    for (const QString &letter : letters) {
+    for (int letter = 0; letter < kLetters; ++letter) {
+        if (groups[letter].empty())
+            continue;
         SubsonicNode index(QStringLiteral("index"), SubsonicNode::Shape::List);
-        index.set(QStringLiteral("name"), letter);
-        for (const ApiArtist &artist : groups.value(letter))
-            index.add(artistNode(artist));
+        index.set(QStringLiteral("name"),
+                  letter == kLetters - 1 ? QStringLiteral("#") : QString(QChar('A' + letter)));
+        for (const qsizetype i : groups[letter])
+            index.add(artistNode(artists.at(i)));
         node.add(std::move(index));
     }
     return SubsonicResult::of(std::move(node));

@@ -193,19 +193,21 @@ SubsonicNode playlistNode(const ApiPlaylist &playlist, bool withEntries)
     return node;
 }
 
-QString indexLetter(const QString &name)
+QChar indexLetter(QStringView name)
 {
-    QString rest = name.trimmed();
-    for (const QString &article : QString::fromLatin1(kIgnoredArticles).split(QLatin1Char(' '))) {
-        if (rest.size() > article.size() + 1 &&
-            rest.startsWith(article + QLatin1Char(' '), Qt::CaseInsensitive)) {
+    // Read once: the list is asked for 50,000 names at a time.
+    static const QStringList kArticles =
+        QString::fromLatin1(kIgnoredArticles).split(QLatin1Char(' '));
+    QStringView rest = name.trimmed();
+    for (const QString &article : kArticles) {
+        if (rest.size() > article.size() + 1 && rest.at(article.size()) == QLatin1Char(' ') &&
+            rest.startsWith(article, Qt::CaseInsensitive)) {
             rest = rest.mid(article.size() + 1).trimmed();
             break;
         }
     }
     const QChar first = rest.isEmpty() ? QChar() : rest.front().toUpper();
-    return first >= QLatin1Char('A') && first <= QLatin1Char('Z') ? QString(first)
-                                                                  : QStringLiteral("#");
+    return first >= QLatin1Char('A') && first <= QLatin1Char('Z') ? first : QLatin1Char('#');
 }
 
 } // namespace musicd::subsonic

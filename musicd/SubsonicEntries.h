@@ -41,7 +41,7 @@ SubsonicNode playlistNode(const ApiPlaylist &playlist, bool withEntries);
 
 // The `index` groups of getIndexes and getArtists: by the first letter of
 // the name after a leading article, "#" for the rest.
-QString indexLetter(const QString &name);
+QChar indexLetter(QStringView name);
 extern const char kIgnoredArticles[];
 
 } // namespace musicd::subsonic

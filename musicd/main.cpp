@@ -144,9 +144,12 @@ void reportSummary(const musicd::ScanSummary &s, bool first)
 class ScanLoop
 {
 public:
+    // afterChange: run on this thread after a pass that changed the
+    // library (and after the first one), before the pass is reported.
     ScanLoop(musicd::LibraryScanner &scanner, musicd::LibrarySource &source,
-             musicd::ScanStatus &status, int rescanSeconds)
-        : m_scanner(scanner), m_source(source), m_status(status), m_rescanSeconds(rescanSeconds)
+             musicd::ScanStatus &status, int rescanSeconds, std::function<void()> afterChange)
+        : m_scanner(scanner), m_source(source), m_status(status), m_rescanSeconds(rescanSeconds),
+          m_afterChange(std::move(afterChange))
     {
         m_thread = std::thread([this] { run(); });
     }
@@ -188,6 +191,9 @@ private:
             m_status.passEnded(summary);
             if (summary.changedAnything())
                 m_source.libraryChanged();
+            // Said once what the library's answers need is ready too.
+            if ((first || summary.changedAnything()) && m_afterChange && !m_stop)
+                m_afterChange();
             if (first || summary.changedAnything() || !summary.writeError.isEmpty())
                 reportSummary(summary, first);
             first = false;
@@ -209,6 +215,7 @@ private:
     musicd::LibrarySource &m_source;
     musicd::ScanStatus &m_status;
     const int m_rescanSeconds;
+    const std::function<void()> m_afterChange;
     std::atomic<bool> m_stop{false};
     std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -652,7 +659,8 @@ int main(int argc, char **argv)
     }
     std::unique_ptr<ScanLoop> scanLoop;
     if (scanner)
-        scanLoop = std::make_unique<ScanLoop>(*scanner, *librarySource, *scanStatus, rescanSeconds);
+        scanLoop = std::make_unique<ScanLoop>(*scanner, *librarySource, *scanStatus, rescanSeconds,
+                                              [&subsonic] { subsonic.writeAhead(); });
     auto *log = new musicd::RequestLog(STDOUT_FILENO, kMaxQueuedLogLines); // lives until exit
     server.setLogger([log](const musicd::HttpRequest &req, const musicd::HttpAnswer &res) {
         // A request handing over files carries the run's secret and the

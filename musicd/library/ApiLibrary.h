@@ -197,6 +197,18 @@ public:
     // answer written for one stamp may be given again while it holds;
     // none: nothing may be given again.
     virtual std::optional<uint64_t> stamp() const { return std::nullopt; }
+    // Readies what searches need after the library changed, ahead of them.
+    virtual void warmUp() const {}
+    // The same for what every user sees alike (a scan's batch, not a
+    // user's star or play).
+    virtual std::optional<uint64_t> contentStamp() const { return stamp(); }
+    // Whether the user has starred any artist, so their artist list is
+    // their own rather than everyone's.
+    virtual bool starsArtists(const QString &user) const
+    {
+        Q_UNUSED(user);
+        return true;
+    }
 };
 
 } // namespace musicd

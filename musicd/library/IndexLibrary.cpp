@@ -225,12 +225,14 @@ QList<ApiArtist> IndexLibrary::artistRows(sqlite3_stmt *stmt)
 
 QList<ApiArtist> IndexLibrary::artists(const QString &user) const
 {
-    // Grouped from the listed albums, not counted per artist.
+    // Grouped from the listed albums, not counted per artist, in the
+    // order of the list (one sort, not one for the groups and another for
+    // the order).
     static const char kSql[] =
         "SELECT ar.id, ar.name, count(*), max(al.cover_id), coalesce(s.time,0)"
         " FROM albums al JOIN artists ar ON ar.id=al.artist_id"
         " LEFT JOIN stars s ON s.user=?1 AND s.kind=2 AND s.item_id=ar.id"
-        " WHERE al.song_count>0 GROUP BY ar.id ORDER BY ar.folded, ar.id";
+        " WHERE al.song_count>0 GROUP BY ar.folded, ar.id ORDER BY ar.folded, ar.id";
     LibraryIndex::ReaderLease lease(m_index);
     sqlite3_stmt *stmt = lease.prepared(kSql);
     if (!stmt)

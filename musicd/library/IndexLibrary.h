@@ -57,6 +57,9 @@ public:
     bool updatePlaylist(const QString &user, qint64 id, const PlaylistChange &change) override;
     bool deletePlaylist(const QString &user, qint64 id) override;
     std::optional<uint64_t> stamp() const override;
+    std::optional<uint64_t> contentStamp() const override;
+    void warmUp() const override { m_names.refresh(); }
+    bool starsArtists(const QString &user) const override;
 
 private:
     // The SELECT heads of the rows below; each ends before its WHERE, and

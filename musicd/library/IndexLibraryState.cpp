@@ -112,6 +112,23 @@ std::optional<uint64_t> IndexLibrary::stamp() const
     return (m_index.changeCount() << 32) | m_userChanges.load(std::memory_order_acquire);
 }
 
+std::optional<uint64_t> IndexLibrary::contentStamp() const
+{
+    return m_index.changeCount();
+}
+
+bool IndexLibrary::starsArtists(const QString &user) const
+{
+    LibraryIndex::ReaderLease lease(m_index);
+    sqlite3_stmt *stmt = lease.prepared("SELECT 1 FROM stars WHERE user=? AND kind=2 LIMIT 1");
+    if (!stmt)
+        return true;
+    bindText(stmt, 1, user);
+    const bool any = sqlite3_step(stmt) == SQLITE_ROW;
+    sqlite3_reset(stmt);
+    return any;
+}
+
 bool IndexLibrary::setStarred(const QString &user, Kind kind, qint64 id, bool starred)
 {
     static const QByteArray kArtistExists =

@@ -33,6 +33,9 @@ public:
     // offset on in name order (then ID), at most count.
     std::vector<qint64> find(Kind kind, const QStringList &foldedWords, int offset,
                              int count) const;
+    // Reads the names now if the index changed since, so the next search
+    // need not.
+    void refresh() const { current(); }
 
 private:
     struct Names

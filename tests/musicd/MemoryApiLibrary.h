@@ -57,6 +57,7 @@ public:
 
     QList<musicd::ApiArtist> artists(const QString &user) const override
     {
+        ++artistListsRead;
         QList<musicd::ApiArtist> out;
         for (musicd::ApiArtist a : m_artists) {
             a.starred = starOf(user, Kind::Artist, a.id);
@@ -183,6 +184,23 @@ public:
         return true;
     }
     std::optional<uint64_t> stamp() const override { return m_stamp; }
+    std::optional<uint64_t> contentStamp() const override { return m_contentStamp; }
+    bool starsArtists(const QString &user) const override
+    {
+        for (const musicd::ApiArtist &a : m_artists) {
+            if (starOf(user, Kind::Artist, a.id))
+                return true;
+        }
+        return false;
+    }
+    // A scan's change: an artist renamed.
+    void renameArtist(int index, const QString &name)
+    {
+        m_artists[index].name = name;
+        ++m_stamp;
+        ++m_contentStamp;
+    }
+    mutable int artistListsRead = 0;
     musicd::ApiStarred starred(const QString &user) const override
     {
         musicd::ApiStarred r;
@@ -205,6 +223,7 @@ public:
         if (!song(songId, user))
             return false;
         ++m_plays[user + QString::number(songId)];
+        ++m_stamp;
         return true;
     }
     QList<musicd::ApiPlaylist> playlists(const QString &user) const override
@@ -303,7 +322,8 @@ private:
     std::map<qint64, musicd::ApiPlaylist> m_playlists;
     std::map<qint64, QList<qint64>> m_entries;
     qint64 m_lastPlaylist = 0;
-    uint64_t m_stamp = 1; // only stars change what the artist lists show
+    uint64_t m_stamp = 1;        // any change
+    uint64_t m_contentStamp = 1; // a change that is not a user's
 };
 
 // Audio of song N is N bytes counting up; song 11 has a 400x200 PNG cover

@@ -458,6 +458,65 @@ TEST_F(SubsonicApiTest, RepeatedRefusalsTurnAnAddressAwayForAWhile)
               -1);
 }
 
+// Users who starred no artist share one artist list, which their plays
+// leave as it is; it is written again ahead of the apps once the library
+// changed, and only the lists apps asked for (getArtists in JSON from the
+// start).
+TEST_F(SubsonicApiTest, TheArtistListIsSharedAndWrittenAhead)
+{
+    QTemporaryDir dir;
+    QString error;
+    const QString path = dir.filePath(QStringLiteral("users"));
+    for (const char *name : {"al", "bo"})
+        ASSERT_FALSE(
+            SubsonicUsers::addUser(path, QString::fromLatin1(name), QStringLiteral("pw"), &error)
+                .isEmpty());
+    SubsonicApi shared(&library, media,
+                       std::make_unique<SubsonicAuth>(SubsonicUsers::load(path, &error), false),
+                       QStringLiteral("1"));
+    const auto as = [&](const char *user, const char *endpoint, bool json = true,
+                        Params more = {}) {
+        more.append({{QStringLiteral("u"), QString::fromLatin1(user)},
+                     {QStringLiteral("p"), QStringLiteral("pw")}});
+        return ask(QString::fromLatin1(endpoint), more, json, kLan, &shared);
+    };
+    const auto bytesOf = [](const SubsonicAnswer &answer) {
+        return answer.payload ? answer.payload->bytes.get() : nullptr;
+    };
+
+    const SubsonicAnswer first = as("al", "getArtists");
+    ASSERT_TRUE(bytesOf(first));
+    EXPECT_FALSE(first.body.contains("starred"));
+    EXPECT_EQ(as("al", "scrobble", true, {{QStringLiteral("id"), QStringLiteral("11")}})
+                  .body.contains("\"ok\""),
+              true);
+    const int read = library.artistListsRead;
+    EXPECT_EQ(bytesOf(as("bo", "getArtists")), bytesOf(first));
+    EXPECT_EQ(library.artistListsRead, read);
+
+    // A starred artist makes al's list al's own; bo's stays the shared one.
+    ASSERT_TRUE(as("al", "star", true, {{QStringLiteral("artistId"), QStringLiteral("ar-1")}})
+                    .body.contains("\"ok\""));
+    EXPECT_TRUE(as("al", "getArtists").body.contains("starred"));
+    EXPECT_EQ(bytesOf(as("bo", "getArtists")), bytesOf(first));
+
+    // A change of the library: the asked lists are written ahead, the
+    // others wait for their first app.
+    library.renameArtist(0, QStringLiteral("Aster Renamed"));
+    as("bo", "getIndexes", false);
+    library.renameArtist(0, QStringLiteral("Aster Again"));
+    const int before = library.artistListsRead;
+    shared.writeAhead();
+    EXPECT_EQ(library.artistListsRead, before + 2); // getArtists JSON, getIndexes XML
+    const SubsonicAnswer json = as("bo", "getArtists");
+    const SubsonicAnswer xml = as("bo", "getIndexes", false);
+    EXPECT_TRUE(json.body.contains("Aster Again"));
+    EXPECT_TRUE(xml.body.contains("Aster Again"));
+    EXPECT_EQ(library.artistListsRead, before + 2);
+    as("bo", "getArtists", false);
+    EXPECT_EQ(library.artistListsRead, before + 3);
+}
+
 TEST_F(SubsonicApiTest, StarsPlaysAndPlaylistsAreTheCallers)
 {
     const auto p = [](const char *name, const char *value) {
