@@ -37,6 +37,10 @@ const char kGroupSchema[] =
     "CREATE INDEX IF NOT EXISTS albums_year ON albums(year, folded) WHERE song_count>0;"
     "CREATE INDEX IF NOT EXISTS albums_genre ON albums(genre, folded) WHERE song_count>0;"
     "CREATE INDEX IF NOT EXISTS albums_artist ON albums(artist_id);"
+    // An artist's listed albums counted and its cover found in the index
+    // alone: a page of artists is a seek each, not a read of each album.
+    "CREATE INDEX IF NOT EXISTS albums_artist_listed ON albums(artist_id, song_count, cover_id)"
+    " WHERE song_count>0;"
     "CREATE TABLE IF NOT EXISTS track_artists(track_id INTEGER, artist_id INTEGER,"
     " position INTEGER, PRIMARY KEY(track_id, artist_id)) WITHOUT ROWID;"
     "CREATE INDEX IF NOT EXISTS track_artists_artist ON track_artists(artist_id);"
