@@ -144,8 +144,9 @@ void reportSummary(const musicd::ScanSummary &s, bool first)
 class ScanLoop
 {
 public:
-    // afterChange: run after a pass that changed the library, before the
-    // pass is reported, and beside the first pass.
+    // afterChange: run on this thread after a pass that changed the
+    // library (and after the first one), before the pass is reported: the
+    // pass itself keeps both cores.
     ScanLoop(musicd::LibraryScanner &scanner, musicd::LibrarySource &source,
              musicd::ScanStatus &status, int rescanSeconds, std::function<void()> afterChange)
         : m_scanner(scanner), m_source(source), m_status(status), m_rescanSeconds(rescanSeconds),
@@ -179,12 +180,6 @@ private:
             }
             QElapsedTimer shown;
             shown.start();
-            // The index of the last run is served while the first pass
-            // checks it: what its answers need is readied beside the pass,
-            // on the other core, rather than after it.
-            std::thread beside;
-            if (first && m_afterChange)
-                beside = std::thread(m_afterChange);
             const musicd::ScanSummary summary = m_scanner.scan(
                 [&](const musicd::ScanProgress &p) {
                     // Only a first pass that takes a while is worth watching.
@@ -194,13 +189,11 @@ private:
                     }
                 },
                 &m_stop);
-            if (beside.joinable())
-                beside.join();
             m_status.passEnded(summary);
             if (summary.changedAnything())
                 m_source.libraryChanged();
             // Said once what the library's answers need is ready too.
-            if (summary.changedAnything() && m_afterChange && !m_stop)
+            if ((first || summary.changedAnything()) && m_afterChange && !m_stop)
                 m_afterChange();
             if (first || summary.changedAnything() || !summary.writeError.isEmpty())
                 reportSummary(summary, first);

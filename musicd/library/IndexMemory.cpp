@@ -61,6 +61,9 @@ void LibraryIndex::foldJournal()
 {
     // Best effort: a reader still in the -wal keeps its part for the next.
     sqlite3_exec(m_writer, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    // The pages a pass read and wrote (up to the writer's 8 MiB) are of no
+    // use to the few rows a user's star or play writes until the next pass.
+    sqlite3_db_release_memory(m_writer);
 }
 
 qint64 LibraryIndex::lastTrackId() const
