@@ -384,6 +384,8 @@ LibraryIndex::OpenOutcome LibraryIndex::openFile(QString *error)
         if (!clearCleanMark())
             return failed();
     }
+    // What the schema's upgrade below writes makes the saved stamps stale.
+    const int changesBeforeUpgrade = sqlite3_total_changes(m_writer);
     // Older indexes of this format lack the table of handed-over files.
     if (!exec(m_writer, "CREATE TABLE IF NOT EXISTS added(path BLOB PRIMARY KEY)"))
         return failed();
@@ -420,6 +422,8 @@ LibraryIndex::OpenOutcome LibraryIndex::openFile(QString *error)
     // now; any other snapshot is stale, and none is left lying about.
     const bool remembered = !empty && snapshot != 0 && loadSearchMemory(snapshot);
     QFile::remove(snapshotFile());
+    loadStamps(remembered && sqlite3_total_changes(m_writer) == changesBeforeUpgrade ? snapshot
+                                                                                     : 0);
     std::unique_lock<std::shared_mutex> lock(m_shortMutex);
     m_memoryComplete = empty || remembered;
     m_opened = true;

@@ -102,8 +102,10 @@ public:
 
     // ---- the writer's side (one thread) ----
     // Tracks in ID order, then remembered unreadable files; each path by
-    // its hash (see hashOf).
-    std::vector<KnownFile> knownFiles() const;
+    // its hash (see hashOf). The first call after an open that found the
+    // stamps saved at an orderly close (and nothing written since) gives
+    // those instead of reading every row.
+    std::vector<KnownFile> knownFiles();
     // The path of one of them; empty when it is no longer in the index.
     std::string pathOf(const KnownFile &file) const;
     static uint64_t hashOf(std::string_view path);
@@ -264,6 +266,13 @@ private:
     QString snapshotFile() const;
     quint64 saveSearchMemory() const;
     bool loadSearchMemory(quint64 name);
+    // The files' stamps (what knownFiles gives), kept the same way under
+    // the same name; the first pass after a restart starts from them.
+    QString stampsFile() const;
+    void saveStamps(quint64 name) const;
+    // Takes the stamps saved under name (0: none) and removes their file.
+    void loadStamps(quint64 name);
+    std::vector<KnownFile> readKnownFiles() const;
     // The largest track ID ever handed out.
     qint64 lastTrackId() const;
     // Closes every connection, marking the file as closed in order when
@@ -309,6 +318,9 @@ private:
     std::unordered_map<QString, qint64> m_artistIds;
     std::unordered_map<QString, qint64> m_albumIds;
     std::vector<qint64> m_dirtyAlbums;
+    // The stamps loaded at open, and the change count they hold for.
+    std::vector<KnownFile> m_savedKnown;
+    std::optional<uint64_t> m_savedKnownAt;
 };
 
 } // namespace musicd

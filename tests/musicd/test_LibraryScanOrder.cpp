@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
@@ -135,6 +136,48 @@ TEST_F(LibraryScanOrder, PassCutShortKeepsItsBatchesAndTheNextAppendsTheRest)
     EXPECT_EQ(rest.unchanged, qint64(kept.size()));
     EXPECT_EQ(rest.removed, 0);
     EXPECT_EQ(pathsById(m_indexFile), m_expected);
+}
+
+// A later pass walks the top folders on several threads; a thread done
+// with its folder before the folders ahead of it leaves its files to go out
+// in their turn. New files of many small folders still get IDs in folder
+// order, and every one is found.
+TEST(LibraryRescanOrder, NewFilesOfManyFoldersAreNumberedInFolderOrder)
+{
+    QTemporaryDir dir;
+    const QString root = dir.filePath(QStringLiteral("music"));
+    const QByteArray wav = TestLibrary::toneWav(0.05, 330);
+    const auto put = [&](int folder, const char *song) {
+        const QString name = QStringLiteral("%1/%2/Singer %2 - %3.wav")
+                                 .arg(root)
+                                 .arg(folder, 3, 10, QLatin1Char('0'))
+                                 .arg(QLatin1String(song));
+        QDir().mkpath(QFileInfo(name).absolutePath());
+        QFile out(name);
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(wav);
+        return QFile::encodeName(name).toStdString();
+    };
+    constexpr int kFolders = 120;
+    for (int folder = 0; folder < kFolders; ++folder)
+        put(folder, "first");
+    const QString indexFile = dir.filePath(QStringLiteral("i.sqlite"));
+    LibraryIndex index;
+    ASSERT_TRUE(index.open(indexFile));
+    LibraryScanner scanner(index, {root});
+    ASSERT_EQ(scanner.scan().added, kFolders);
+
+    // Every other folder gets a new file; the rest stay as they were, so
+    // threads finish folders at different speeds.
+    std::vector<std::string> fresh;
+    for (int folder = 0; folder < kFolders; folder += 2)
+        fresh.push_back(put(folder, "second"));
+    const ScanSummary rescan = scanner.scan();
+    EXPECT_EQ(rescan.added, qint64(fresh.size()));
+    EXPECT_EQ(rescan.unchanged, kFolders);
+    const std::vector<std::string> paths = pathsById(indexFile);
+    ASSERT_EQ(paths.size(), size_t(kFolders) + fresh.size());
+    EXPECT_EQ(std::vector<std::string>(paths.begin() + kFolders, paths.end()), fresh);
 }
 
 } // namespace
