@@ -22,6 +22,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/unsynchronizedlyricsframe.h>
 #include <thread>
 #include <utime.h>
 
@@ -118,6 +122,85 @@ TEST_F(MusicLibrary, TagReaderReadsEveryGeneratedFormat)
     const QImage mp4Cover = QImage::fromData(
         TagReader::cover(s_library->path(QStringLiteral("Lin Harbor/Coast/04 海边晚风.m4a"))));
     EXPECT_EQ(mp4Cover.size(), QSize(120, 120));
+}
+
+// Tags are read from a file through blocks of it kept in memory: tags that
+// cross blocks, pictures larger than several blocks and a tag at the very
+// end of a long file read exactly as TagLib reads the same bytes in memory.
+TEST(MusicLibraryTags, FileReadsAsTheSameBytesInMemory)
+{
+    QTemporaryDir dir;
+    QString error;
+    const QString plain = dir.filePath(QStringLiteral("plain.mp3"));
+    ASSERT_TRUE(TestLibrary::encode(TestLibrary::toneWav(30, 440), plain, &error))
+        << error.toStdString();
+    struct Case
+    {
+        const char *name;
+        int pictureBytes; // 0: no picture
+        bool id3v1;       // a tag in the file's last bytes
+    };
+    const Case cases[] = {
+        {"no picture, a tag at the end", 0, true},
+        {"a tag ending just past the first block", 31 * 1024 + 512, false},
+        {"a picture larger than the blocks kept", 300 * 1024, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = dir.filePath(QString::fromLatin1(c.name) + QStringLiteral(".mp3"));
+        ASSERT_TRUE(QFile::copy(plain, file));
+        QByteArray picture(c.pictureBytes, Qt::Uninitialized);
+        for (char &b : picture)
+            b = char(QRandomGenerator::global()->bounded(256));
+        {
+            TagLib::MPEG::File mpeg(QFile::encodeName(file).constData());
+            TagLib::ID3v2::Tag *id3 = mpeg.ID3v2Tag(true);
+            id3->setTitle(TagLib::String("晴川 across blocks", TagLib::String::UTF8));
+            id3->setArtist("Lin Harbor");
+            if (!picture.isEmpty()) {
+                auto *apic = new TagLib::ID3v2::AttachedPictureFrame;
+                apic->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+                apic->setPicture(TagLib::ByteVector(picture.constData(), uint(picture.size())));
+                id3->addFrame(apic);
+            }
+            auto *lyric = new TagLib::ID3v2::UnsynchronizedLyricsFrame;
+            lyric->setText("[00:01.00]first line\n[00:02.00]second line");
+            id3->addFrame(lyric);
+            ASSERT_TRUE(mpeg.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone));
+        }
+        if (c.id3v1) {
+            // An ID3v1 tag whose album straddles a 32 KiB boundary of the
+            // file, after silence that pads the file to that length.
+            QByteArray tail(128, '\0');
+            tail.replace(0, 3, "TAG");
+            tail.replace(63, 10, "Tail Album");
+            QFile out(file);
+            ASSERT_TRUE(out.open(QIODevice::Append));
+            const qint64 end = out.size() + 128;
+            out.write(QByteArray(int((32 * 1024 + 64 - end % (32 * 1024)) % (32 * 1024)), '\0'));
+            out.write(tail);
+        }
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        const std::optional<TrackTags> fromFile = TagReader::read(file);
+        const std::optional<TrackTags> inMemory =
+            TagReader::readBytes(bytes, QStringLiteral("mp3"));
+        ASSERT_TRUE(fromFile && inMemory);
+        EXPECT_EQ(fromFile->title, QStringLiteral("晴川 across blocks"));
+        EXPECT_EQ(fromFile->album, c.id3v1 ? QStringLiteral("Tail Album") : QString());
+        for (const auto &[mine, theirs] : {std::pair{fromFile->title, inMemory->title},
+                                           {fromFile->artist, inMemory->artist},
+                                           {fromFile->album, inMemory->album}})
+            EXPECT_EQ(mine, theirs);
+        EXPECT_EQ(fromFile->durationSeconds, inMemory->durationSeconds);
+        EXPECT_EQ(fromFile->bitRateKbps, inMemory->bitRateKbps);
+        EXPECT_TRUE(fromFile->hasLyrics);
+        EXPECT_EQ(fromFile->hasCover, !picture.isEmpty());
+        EXPECT_EQ(TagReader::cover(file), picture);
+        EXPECT_EQ(TagReader::lyrics(file),
+                  TagReader::lyricsFromBytes(bytes, QStringLiteral("mp3")));
+    }
 }
 
 TEST(MusicLibraryText, TagTextIsCleaned)
