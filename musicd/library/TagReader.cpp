@@ -327,11 +327,13 @@ TagLib::ID3v2::Tag *id3v2Of(TagLib::File *file)
     return nullptr;
 }
 
-QString lyricsOf(TagLib::File *file)
+// properties: the file's, when the caller has them already (making them
+// is a good part of reading a file's tags).
+QString lyricsOf(TagLib::File *file, const TagLib::PropertyMap *known = nullptr)
 {
     if (!file)
         return QString();
-    const TagLib::PropertyMap properties = file->properties();
+    const TagLib::PropertyMap properties = known ? *known : file->properties();
     for (const char *key : {"LYRICS", "UNSYNCEDLYRICS"}) {
         const auto it = properties.find(key);
         if (it != properties.end() && !it->second.isEmpty()) {
@@ -482,7 +484,8 @@ std::optional<TrackTags> tagsOf(TagLib::File *file)
         tags.year = static_cast<int>(std::min(tag->year(), 9999u));
         tags.genre = TagReader::cleanText(tag->genre());
     }
-    readProperties(file->properties(), tags);
+    const TagLib::PropertyMap properties = file->properties();
+    readProperties(properties, tags);
     // A WAV file's tag() is its ID3 tag only; many writers use the RIFF
     // INFO chunk instead, or as well, so each field missing from one comes
     // from the other.
@@ -497,7 +500,7 @@ std::optional<TrackTags> tagsOf(TagLib::File *file)
     }
     tags.durationSeconds = (audio->lengthInMilliseconds() + 500) / 1000;
     tags.bitRateKbps = std::max(0, audio->bitrate());
-    tags.hasLyrics = !lyricsOf(file).isEmpty();
+    tags.hasLyrics = !lyricsOf(file, &properties).isEmpty();
     tags.hasCover = !coverOf(file).isEmpty();
     return tags;
 }
