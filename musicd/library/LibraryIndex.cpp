@@ -422,6 +422,7 @@ LibraryIndex::OpenOutcome LibraryIndex::openFile(QString *error)
     // now; any other snapshot is stale, and none is left lying about.
     const bool remembered = !empty && snapshot != 0 && loadSearchMemory(snapshot);
     QFile::remove(snapshotFile());
+    loadTrigramLag();
     loadStamps(remembered && sqlite3_total_changes(m_writer) == changesBeforeUpgrade ? snapshot
                                                                                      : 0);
     std::unique_lock<std::shared_mutex> lock(m_shortMutex);
@@ -448,7 +449,6 @@ std::unique_ptr<LibraryIndex::Reader> LibraryIndex::openReader() const
 
 void LibraryIndex::begin()
 {
-    m_ftsFrom = 0;
     if (!exec(m_writer, "BEGIN IMMEDIATE"))
         noteWriteFailure();
 }
@@ -549,26 +549,6 @@ qint64 LibraryIndex::insert(const IndexedTrack &track)
     return id;
 }
 
-bool LibraryIndex::flushNewToFts()
-{
-    if (m_ftsFrom == 0)
-        return true;
-    // One statement for the batch: FTS5 writes its pending terms out at
-    // every statement on it, so a row at a time (as a trigger does) made
-    // a segment per track and cost six times what the rest of the insert
-    // did; this way a first scan's writer keeps up with the tag readers.
-    Statement add(m_writer, "INSERT INTO tracks_fts(rowid, title, artist, album)"
-                            " SELECT id, title, artist, album FROM tracks WHERE id >= ?");
-    if (!add)
-        return false;
-    sqlite3_bind_int64(add.get(), 1, m_ftsFrom);
-    m_ftsFrom = 0;
-    if (sqlite3_step(add.get()) == SQLITE_DONE)
-        return true;
-    noteWriteFailure();
-    return false;
-}
-
 bool LibraryIndex::update(const IndexedTrack &track)
 {
     // The update's trigger takes the old text out of the trigram index,
@@ -618,10 +598,11 @@ bool LibraryIndex::stepWriter(sqlite3_stmt *stmt)
 bool LibraryIndex::commit()
 {
     refreshAlbums();
-    const bool ok = flushNewToFts() && exec(m_writer, "COMMIT");
+    const bool ok = (m_deferFts ? noteTrigramLag() : flushNewToFts()) && exec(m_writer, "COMMIT");
     if (!ok) {
         noteWriteFailure();
         exec(m_writer, "ROLLBACK");
+        m_ftsLagNoted = m_ftsLagNoted && !m_deferFts;
         // IDs of rows the rollback took back must not be handed out.
         forgetGroupCache();
     }

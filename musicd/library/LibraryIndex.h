@@ -140,6 +140,13 @@ public:
     // Gives back what the in-memory search lists grew by while tracks were
     // added one batch at a time (after a scan that added some).
     void compactMemory();
+    // While deferred, committed batches leave their new tracks out of the
+    // trigram index (which a first scan does not search: the search memory
+    // holds every track), and it takes them all in one statement when the
+    // deferral ends, several times cheaper than a batch at a time. A file
+    // left with tracks missing from it (a pass cut short) says so, and
+    // they go in at the next deferTrigramIndex(false) or change.
+    void deferTrigramIndex(bool defer);
     // Moves the -wal into the file and cuts it back (after a scan pass):
     // it may grow to tens of megabytes while a pass writes.
     void foldJournal();
@@ -248,8 +255,13 @@ private:
     // Prepared once, reset for each use.
     sqlite3_stmt *writerStatement(WriterStatement which);
     bool stepWriter(sqlite3_stmt *stmt);
-    // Puts the tracks inserted since begin() into the trigram index.
+    // Puts the tracks inserted since the trigram index was last brought up
+    // to date into it.
     bool flushNewToFts();
+    // Notes in the file that tracks wait for the trigram index (within the
+    // batch being committed); loadTrigramLag reads that note back at open.
+    bool noteTrigramLag();
+    void loadTrigramLag();
     void noteWriteFailure();
     // What opening the file found: only NotAnIndex lets open set it aside.
     enum class OpenOutcome { Opened, NotAnIndex, Unavailable };
@@ -309,8 +321,10 @@ private:
     // index, else once reloadShortIndex has read the file.
     bool m_memoryComplete = false;
     std::vector<std::pair<uint32_t, QString>> m_pendingShort; // inserted, not yet committed
-    bool m_shortStale = false; // an update changed a text m_short holds
-    qint64 m_ftsFrom = 0;      // the first track inserted since begin(), 0 for none
+    bool m_shortStale = false;  // an update changed a text m_short holds
+    qint64 m_ftsFrom = 0;       // the first track not in the trigram index yet, 0 for none
+    bool m_deferFts = false;    // see deferTrigramIndex
+    bool m_ftsLagNoted = false; // the file says m_ftsFrom
     QString m_writeError;
     std::atomic<uint64_t> m_changes{0};
     // The writer's small caches of group IDs by key, dropped when they

@@ -36,6 +36,21 @@ std::vector<std::string> pathsById(const QString &indexFile)
     return paths;
 }
 
+// How many tracks the trigram index finds for a word, asked directly.
+int trigramMatches(const QString &indexFile, const char *word)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(indexFile).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt *stmt = nullptr;
+    sqlite3_prepare_v2(db, "SELECT count(*) FROM tracks_fts WHERE tracks_fts MATCH ?", -1, &stmt,
+                       nullptr);
+    sqlite3_bind_text(stmt, 1, word, -1, SQLITE_STATIC);
+    const int count = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : -1;
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return count;
+}
+
 class LibraryScanOrder : public ::testing::Test
 {
 protected:
@@ -136,6 +151,50 @@ TEST_F(LibraryScanOrder, PassCutShortKeepsItsBatchesAndTheNextAppendsTheRest)
     EXPECT_EQ(rest.unchanged, qint64(kept.size()));
     EXPECT_EQ(rest.removed, 0);
     EXPECT_EQ(pathsById(m_indexFile), m_expected);
+}
+
+// A first scan fills the trigram index at its end, not batch by batch; one
+// cut short leaves a file that knows what it lacks, and the next pass (or
+// a change to a track) brings every track in.
+TEST_F(LibraryScanOrder, TrigramIndexHoldsEveryTrackOnceAFirstScanEndsEvenACutOne)
+{
+    const int tracks = int(m_expected.size());
+    {
+        LibraryIndex index;
+        ASSERT_TRUE(index.open(m_indexFile));
+        LibraryScanner scanner(index, {m_root});
+        std::atomic<bool> stop{false};
+        std::thread stopper([&] {
+            while (scanner.liveProgress().checked < 700 && !stop)
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            stop = true;
+        });
+        const ScanSummary cut = scanner.scan({}, &stop);
+        stop = true;
+        stopper.join();
+        ASSERT_GT(cut.added, 0);
+        ASSERT_LT(cut.added, tracks);
+        EXPECT_LT(trigramMatches(m_indexFile, "singer"), cut.added);
+    }
+    {
+        LibraryIndex index;
+        ASSERT_TRUE(index.open(m_indexFile));
+        LibraryScanner scanner(index, {m_root});
+        const ScanSummary rest = scanner.scan();
+        EXPECT_EQ(rest.added + rest.unchanged, tracks);
+        EXPECT_EQ(trigramMatches(m_indexFile, "singer"), tracks);
+        EXPECT_EQ(trigramMatches(m_indexFile, "\"song 1\""),
+                  int(std::count_if(m_expected.begin(), m_expected.end(), [](const std::string &p) {
+                      return p.find("Song 1", p.rfind('/')) != std::string::npos;
+                  })));
+    }
+    // An uncut first scan ends with all of them as well.
+    const QString fresh = m_dir.filePath(QStringLiteral("fresh.sqlite"));
+    LibraryIndex index;
+    ASSERT_TRUE(index.open(fresh));
+    LibraryScanner scanner(index, {m_root});
+    EXPECT_EQ(scanner.scan().added, tracks);
+    EXPECT_EQ(trigramMatches(fresh, "singer"), tracks);
 }
 
 // A later pass walks the top folders on several threads; a thread done
