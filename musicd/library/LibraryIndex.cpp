@@ -499,25 +499,28 @@ sqlite3_stmt *LibraryIndex::writerStatement(WriterStatement which)
         "INSERT INTO tracks(path, size, mtime, title, artist, album, artist_key, duration, "
         "lyrics, cover, album_artist, track, disc, year, genre, bitrate, album_id, artist_id, "
         "created) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19)",
-        "UPDATE tracks SET path=?1, size=?2, mtime=?3, title=?4, artist=?5, album=?6, "
+        // A track keeps its path (it is found again by it), so the path's
+        // index is left alone.
+        "UPDATE tracks SET size=?2, mtime=?3, title=?4, artist=?5, album=?6, "
         "artist_key=?7, duration=?8, lyrics=?9, cover=?10, album_artist=?11, track=?12, "
         "disc=?13, year=?14, genre=?15, bitrate=?16, album_id=?17, artist_id=?18 WHERE id=?19",
         "DELETE FROM tracks WHERE id=?",
         "INSERT OR REPLACE INTO unreadable(path, size, mtime) VALUES(?,?,?)",
-        "DELETE FROM unreadable WHERE path=?",
-        "SELECT id FROM artists WHERE key=?",
-        "INSERT INTO artists(name, key, folded) VALUES(?,?,?)",
-        "SELECT id FROM albums WHERE key=?",
+        "DELETE FROM unreadable WHERE path=?", "SELECT id FROM artists WHERE key=?",
+        "INSERT INTO artists(name, key, folded) VALUES(?,?,?)", "SELECT id FROM albums WHERE key=?",
         "INSERT INTO albums(key, name, folded, artist, artist_folded, artist_id, created) "
         "VALUES(?,?,?,?,?,?,?)",
         "INSERT OR IGNORE INTO track_artists(track_id, artist_id, position) VALUES(?,?,?)",
         "DELETE FROM track_artists WHERE track_id=?",
-        "SELECT album_id FROM tracks WHERE id=?",
-        kRefreshAlbumSql,
-        "SELECT 1 FROM plays LIMIT 1",
-        kForgetAlbumPlaysSql,
-        kRefreshAlbumPlaysSql,
-        "SELECT id, size, mtime FROM tracks WHERE path=?"};
+        "SELECT album_id, artist_key, genre FROM tracks WHERE id=?", kRefreshAlbumSql,
+        "SELECT 1 FROM plays LIMIT 1", kForgetAlbumPlaysSql, kRefreshAlbumPlaysSql,
+        "SELECT id, size, mtime FROM tracks WHERE path=?",
+        // The same for a track whose album, artist key and genre stay:
+        // their indexes are then not touched either.
+        "UPDATE tracks SET size=?2, mtime=?3, title=?4, artist=?5, album=?6, duration=?8, "
+        "lyrics=?9, cover=?10, album_artist=?11, track=?12, disc=?13, year=?14, bitrate=?16, "
+        "artist_id=?18 WHERE id=?19",
+        "SELECT artist_id FROM track_artists WHERE track_id=? ORDER BY position"};
     sqlite3_stmt *&stmt = m_writerStatements[which];
     if (!stmt && sqlite3_prepare_v2(m_writer, kSql[which], -1, &stmt, nullptr) != SQLITE_OK)
         noteWriteFailure();
@@ -554,16 +557,14 @@ bool LibraryIndex::update(const IndexedTrack &track)
     // The update's trigger takes the old text out of the trigram index,
     // which must hold it by then.
     flushNewToFts();
-    leaveGroups(track.id);
     const Groups groups = groupsOf(track);
-    sqlite3_stmt *stmt = writerStatement(kUpdate);
+    sqlite3_stmt *stmt = writerStatement(regroup(track, groups) ? kUpdateKeepingKeys : kUpdate);
     if (!stmt)
         return false;
     bindTrack(stmt, track, groups.albumId, groups.artistIds.value(0));
     sqlite3_bind_int64(stmt, 19, track.id);
     if (!stepWriter(stmt))
         return false;
-    linkArtists(track.id, groups);
     // Only this thread changes m_short, so its own reading needs no lock.
     if (!m_short.holdsText(static_cast<uint32_t>(track.id),
                            foldedText(track.title, track.artist, track.album)))

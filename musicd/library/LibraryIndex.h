@@ -219,6 +219,8 @@ private:
         kForgetAlbumPlays,
         kRefreshAlbumPlays,
         kStampOf,
+        kUpdateKeepingKeys,
+        kArtistsOfTrack,
         kWriterStatementCount
     };
     // The album and artist rows a track belongs to (IndexGroups.cpp); rows
@@ -234,6 +236,13 @@ private:
     // Before a track changes or goes: its artist links go, its album is
     // counted again at commit.
     void leaveGroups(qint64 trackId);
+    // Before a track is updated to the groups given: its old album is
+    // counted again at commit, its artist links are redone unless they stay
+    // the same, and the answer is whether its album, artist key and genre
+    // stay (the row's update can then leave their indexes alone: a retag
+    // of the year rewrote a dozen pages a track, which the journal's fold
+    // after a pass wrote again).
+    bool regroup(const IndexedTrack &track, const Groups &groups);
     // Counts, lengths, year, genre and cover of the albums the batch
     // touched, so listing albums reads rows instead of grouping tracks.
     void refreshAlbums();

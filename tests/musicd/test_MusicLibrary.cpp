@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -441,6 +442,100 @@ TEST(MusicLibraryIndex, PackedIdListsMatchPlainOnes)
 
 // More request threads than reader connections: every search still gets
 // its own right answer (and none waits for ever).
+// An update writes only what changed; whatever a retag changes, the row,
+// its links to artists and albums, and every lookup by genre, artist and
+// album follow it, and what stays the same stays found.
+TEST(MusicLibraryIndex, UpdatesFollowEveryRetagWhateverItChanges)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("u.sqlite"));
+    LibraryIndex index;
+    ASSERT_TRUE(index.open(file));
+    IndexedTrack t;
+    t.path = "/music/Singer A/Album A/Song.mp3";
+    t.title = QStringLiteral("Song");
+    t.artist = QStringLiteral("Singer A");
+    t.album = QStringLiteral("Album A");
+    t.genre = QStringLiteral("Pop");
+    t.year = 2000;
+    t.durationSeconds = 100;
+    index.begin();
+    t.id = index.insert(t);
+    ASSERT_GT(t.id, 0);
+    ASSERT_TRUE(index.commit());
+
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(
+        sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr),
+        SQLITE_OK);
+    const auto text = [db](const char *sql, const QString &value) {
+        sqlite3_stmt *stmt = nullptr;
+        sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+        const QByteArray utf8 = value.toUtf8();
+        sqlite3_bind_text(stmt, 1, utf8.constData(), -1, SQLITE_TRANSIENT);
+        QStringList out;
+        while (stmt && sqlite3_step(stmt) == SQLITE_ROW)
+            out.append(
+                QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0))));
+        sqlite3_finalize(stmt);
+        return out.join(u',');
+    };
+    const QString id = QString::number(t.id);
+    struct Case
+    {
+        const char *name;
+        std::function<void(IndexedTrack &)> change;
+    };
+    const Case cases[] = {
+        {"the year only", [](IndexedTrack &x) { x.year = 2001; }},
+        {"the time only", [](IndexedTrack &x) { x.mtimeNs += 5; }},
+        {"the genre", [](IndexedTrack &x) { x.genre = QStringLiteral("Jazz"); }},
+        {"the artist", [](IndexedTrack &x) { x.artist = QStringLiteral("Singer B"); }},
+        {"the album", [](IndexedTrack &x) { x.album = QStringLiteral("Album B"); }},
+        {"a guest",
+         [](IndexedTrack &x) {
+             x.artists = {x.artist, QStringLiteral("Guest")};
+         }},
+        {"the length only", [](IndexedTrack &x) { x.durationSeconds = 200; }},
+    };
+    QString oldGenre = t.genre;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        c.change(t);
+        index.begin();
+        ASSERT_TRUE(index.update(t));
+        ASSERT_TRUE(index.commit());
+        EXPECT_EQ(text("SELECT year || ' ' || mtime || ' ' || duration FROM tracks WHERE id=?", id),
+                  QStringLiteral("%1 %2 %3").arg(t.year).arg(t.mtimeNs).arg(t.durationSeconds));
+        // By genre and by artist through their indexes, old values gone.
+        EXPECT_EQ(text("SELECT id FROM tracks INDEXED BY tracks_genre WHERE genre=?", t.genre), id);
+        if (oldGenre != t.genre) {
+            EXPECT_EQ(text("SELECT id FROM tracks INDEXED BY tracks_genre WHERE genre=?", oldGenre),
+                      QString());
+        }
+        oldGenre = t.genre;
+        const QList<IndexedTrack> byArtist =
+            index.tracksOfArtist(LibraryIndex::looseKey(t.artist), 5);
+        ASSERT_EQ(byArtist.size(), 1);
+        EXPECT_EQ(byArtist.front().id, t.id);
+        // The album it is in now, counted with its length and year.
+        EXPECT_EQ(text("SELECT a.name || ' ' || a.song_count || ' ' || a.duration || ' ' || a.year "
+                       "FROM albums a JOIN tracks t INDEXED BY tracks_album ON t.album_id=a.id "
+                       "WHERE t.id=?",
+                       id),
+                  QStringLiteral("%1 1 %2 %3").arg(t.album).arg(t.durationSeconds).arg(t.year));
+        EXPECT_EQ(text("SELECT count(*) FROM albums WHERE song_count>0 AND ?<>''", id),
+                  QStringLiteral("1"));
+        const QStringList artists = t.artists.isEmpty() ? QStringList{t.artist} : t.artists;
+        EXPECT_EQ(text("SELECT a.name FROM track_artists l JOIN artists a ON a.id=l.artist_id "
+                       "WHERE l.track_id=? ORDER BY l.position",
+                       id),
+                  artists.join(u','));
+    }
+    EXPECT_EQ(text("PRAGMA integrity_check", QString()), QStringLiteral("ok"));
+    sqlite3_close(db);
+}
+
 TEST(MusicLibraryIndex, ManyThreadsShareTheReaders)
 {
     QTemporaryDir dir;
