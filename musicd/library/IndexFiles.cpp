@@ -4,10 +4,13 @@
 // the plain text keys and song rows made from a track.
 #include "musicd/library/LibraryIndex.h"
 #include "musicd/library/SqliteStatement.h"
+#include "musicd/search/SnapshotFile.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 
 namespace musicd {
@@ -16,14 +19,18 @@ namespace {
 // The meta row an orderly close leaves and every open takes away: while it
 // is there, no connection has written since the file was last complete.
 constexpr char kClosedCleanly[] = "closed-cleanly";
+// The first bytes of a snapshot of the files' stamps, naming its layout.
+constexpr char kStampsFormat[] = "velmor-file-stamps-1";
 
 } // namespace
 
 void LibraryIndex::markClosedCleanly()
 {
     // Its value names the snapshot of the search memory written beside it,
-    // 0 for none.
+    // 0 for none, and of the files' stamps with it.
     const quint64 snapshot = saveSearchMemory();
+    if (snapshot != 0)
+        saveStamps(snapshot);
     const QByteArray mark = QByteArray("INSERT OR REPLACE INTO meta VALUES('") + kClosedCleanly +
                             "','" + QByteArray::number(snapshot) + "')";
     sqlite3_exec(m_writer, mark.constData(), nullptr, nullptr, nullptr);
@@ -58,7 +65,20 @@ uint64_t LibraryIndex::hashOf(std::string_view path)
     return std::hash<std::string_view>{}(path);
 }
 
-std::vector<KnownFile> LibraryIndex::knownFiles() const
+std::vector<KnownFile> LibraryIndex::knownFiles()
+{
+    // The stamps saved at the last orderly close hold what the rows do as
+    // long as nothing was written since the open.
+    if (m_savedKnownAt && *m_savedKnownAt == m_changes.load()) {
+        m_savedKnownAt.reset();
+        return std::exchange(m_savedKnown, {});
+    }
+    m_savedKnownAt.reset();
+    m_savedKnown = {};
+    return readKnownFiles();
+}
+
+std::vector<KnownFile> LibraryIndex::readKnownFiles() const
 {
     std::vector<KnownFile> out;
     Statement count(m_writer, "SELECT (SELECT count(*) FROM tracks) + "
@@ -80,6 +100,49 @@ std::vector<KnownFile> LibraryIndex::knownFiles() const
                                 sqlite3_column_int64(all.get(), 3)});
     }
     return out;
+}
+
+QString LibraryIndex::stampsFile() const
+{
+    return m_file + QStringLiteral("-stamps");
+}
+
+void LibraryIndex::saveStamps(quint64 name) const
+{
+    // Reading every row's stamp costs most of a second at a million tracks;
+    // at a close that is a moment nobody waits on, at the next start it is
+    // the pass's first step.
+    const std::vector<KnownFile> known = readKnownFiles();
+    SnapshotFile::Writer out(QFile::encodeName(stampsFile()).toStdString());
+    out.put(kStampsFormat, sizeof kStampsFormat);
+    out.putValue(name);
+    out.putValue(lastTrackId());
+    out.putVector(known);
+    out.finish();
+}
+
+void LibraryIndex::loadStamps(quint64 name)
+{
+    m_savedKnown = {};
+    m_savedKnownAt.reset();
+    // Read once at most: the next close writes them anew.
+    const auto removeFile = qScopeGuard([this] { QFile::remove(stampsFile()); });
+    if (name == 0)
+        return;
+    SnapshotFile::Reader in(QFile::encodeName(stampsFile()).toStdString());
+    char format[sizeof kStampsFormat] = {};
+    quint64 written = 0;
+    qint64 lastId = 0;
+    std::vector<KnownFile> known;
+    // Stamps of another close, or of rows an older program added since,
+    // are not used: the rows are read instead.
+    if (!in.isOpen() || !in.get(format, sizeof format) ||
+        std::memcmp(format, kStampsFormat, sizeof format) != 0 || !in.getValue(written) ||
+        written != name || !in.getValue(lastId) || lastId != lastTrackId() ||
+        !in.getVector(known) || !in.finish())
+        return;
+    m_savedKnown = std::move(known);
+    m_savedKnownAt = m_changes.load();
 }
 
 std::string LibraryIndex::pathOf(const KnownFile &file) const

@@ -261,6 +261,40 @@ void LibraryIndex::leaveGroups(qint64 trackId)
     }
 }
 
+bool LibraryIndex::regroup(const IndexedTrack &track, const Groups &groups)
+{
+    bool keysStay = false;
+    if (sqlite3_stmt *row = writerStatement(kAlbumOfTrack)) {
+        sqlite3_bind_int64(row, 1, track.id);
+        if (sqlite3_step(row) == SQLITE_ROW) {
+            const qint64 album = sqlite3_column_int64(row, 0);
+            if (album > 0)
+                m_dirtyAlbums.push_back(album);
+            keysStay = album == groups.albumId && columnText(row, 1) == looseKey(track.artist) &&
+                       columnText(row, 2) == track.genre;
+        }
+        sqlite3_reset(row);
+    }
+    QList<qint64> linked;
+    if (sqlite3_stmt *links = writerStatement(kArtistsOfTrack)) {
+        sqlite3_bind_int64(links, 1, track.id);
+        while (sqlite3_step(links) == SQLITE_ROW)
+            linked.append(sqlite3_column_int64(links, 0));
+        sqlite3_reset(links);
+    }
+    if (linked == groups.artistIds) {
+        if (groups.albumId > 0)
+            m_dirtyAlbums.push_back(groups.albumId);
+        return keysStay;
+    }
+    if (sqlite3_stmt *unlink = writerStatement(kUnlinkArtists)) {
+        sqlite3_bind_int64(unlink, 1, track.id);
+        stepWriter(unlink);
+    }
+    linkArtists(track.id, groups);
+    return keysStay;
+}
+
 void LibraryIndex::refreshAlbums()
 {
     std::sort(m_dirtyAlbums.begin(), m_dirtyAlbums.end());

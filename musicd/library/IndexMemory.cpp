@@ -13,8 +13,72 @@ namespace {
 
 // The first bytes of a snapshot of the search memory, naming its layout.
 constexpr char kSnapshotFormat[] = "velmor-search-memory-1";
+// The meta key holding the first track ID a first scan has not put into the
+// trigram index yet; absent when it holds every track.
+constexpr char kTrigramFrom[] = "trigram-from";
 
 } // namespace
+
+bool LibraryIndex::flushNewToFts()
+{
+    if (m_ftsFrom == 0)
+        return true;
+    // One statement for all that waits: FTS5 writes its pending terms out
+    // at every statement on it, so a row at a time (as a trigger does) made
+    // a segment per track and cost six times what the rest of the insert
+    // did.
+    Statement add(m_writer, "INSERT INTO tracks_fts(rowid, title, artist, album)"
+                            " SELECT id, title, artist, album FROM tracks WHERE id >= ?");
+    if (!add)
+        return false;
+    sqlite3_bind_int64(add.get(), 1, m_ftsFrom);
+    const QByteArray caughtUp = QByteArray("DELETE FROM meta WHERE key='") + kTrigramFrom + "'";
+    if (sqlite3_step(add.get()) != SQLITE_DONE ||
+        (m_ftsLagNoted &&
+         sqlite3_exec(m_writer, caughtUp.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)) {
+        noteWriteFailure();
+        return false;
+    }
+    m_ftsFrom = 0;
+    m_ftsLagNoted = false;
+    return true;
+}
+
+void LibraryIndex::deferTrigramIndex(bool defer)
+{
+    m_deferFts = defer;
+    if (defer || m_ftsFrom == 0)
+        return;
+    begin();
+    commit();
+}
+
+bool LibraryIndex::noteTrigramLag()
+{
+    // Written with the first batch that leaves tracks out, so a scan cut
+    // short (a kill, a crash) leaves a file that says what is missing.
+    if (!m_deferFts || m_ftsFrom == 0 || m_ftsLagNoted)
+        return true;
+    const QByteArray note = QByteArray("INSERT OR REPLACE INTO meta VALUES('") + kTrigramFrom +
+                            "','" + QByteArray::number(m_ftsFrom) + "')";
+    m_ftsLagNoted =
+        sqlite3_exec(m_writer, note.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    return m_ftsLagNoted;
+}
+
+void LibraryIndex::loadTrigramLag()
+{
+    m_deferFts = false;
+    m_ftsFrom = 0;
+    m_ftsLagNoted = false;
+    const QByteArray sql =
+        QByteArray("SELECT CAST(value AS INTEGER) FROM meta WHERE key='") + kTrigramFrom + "'";
+    Statement lag(m_writer, sql.constData());
+    if (lag && sqlite3_step(lag.get()) == SQLITE_ROW && sqlite3_column_int64(lag.get(), 0) > 0) {
+        m_ftsFrom = sqlite3_column_int64(lag.get(), 0);
+        m_ftsLagNoted = true;
+    }
+}
 
 void LibraryIndex::reloadShortIndex()
 {

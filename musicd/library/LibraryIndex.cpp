@@ -384,6 +384,8 @@ LibraryIndex::OpenOutcome LibraryIndex::openFile(QString *error)
         if (!clearCleanMark())
             return failed();
     }
+    // What the schema's upgrade below writes makes the saved stamps stale.
+    const int changesBeforeUpgrade = sqlite3_total_changes(m_writer);
     // Older indexes of this format lack the table of handed-over files.
     if (!exec(m_writer, "CREATE TABLE IF NOT EXISTS added(path BLOB PRIMARY KEY)"))
         return failed();
@@ -420,6 +422,9 @@ LibraryIndex::OpenOutcome LibraryIndex::openFile(QString *error)
     // now; any other snapshot is stale, and none is left lying about.
     const bool remembered = !empty && snapshot != 0 && loadSearchMemory(snapshot);
     QFile::remove(snapshotFile());
+    loadTrigramLag();
+    loadStamps(remembered && sqlite3_total_changes(m_writer) == changesBeforeUpgrade ? snapshot
+                                                                                     : 0);
     std::unique_lock<std::shared_mutex> lock(m_shortMutex);
     m_memoryComplete = empty || remembered;
     m_opened = true;
@@ -444,7 +449,6 @@ std::unique_ptr<LibraryIndex::Reader> LibraryIndex::openReader() const
 
 void LibraryIndex::begin()
 {
-    m_ftsFrom = 0;
     if (!exec(m_writer, "BEGIN IMMEDIATE"))
         noteWriteFailure();
 }
@@ -495,25 +499,28 @@ sqlite3_stmt *LibraryIndex::writerStatement(WriterStatement which)
         "INSERT INTO tracks(path, size, mtime, title, artist, album, artist_key, duration, "
         "lyrics, cover, album_artist, track, disc, year, genre, bitrate, album_id, artist_id, "
         "created) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19)",
-        "UPDATE tracks SET path=?1, size=?2, mtime=?3, title=?4, artist=?5, album=?6, "
+        // A track keeps its path (it is found again by it), so the path's
+        // index is left alone.
+        "UPDATE tracks SET size=?2, mtime=?3, title=?4, artist=?5, album=?6, "
         "artist_key=?7, duration=?8, lyrics=?9, cover=?10, album_artist=?11, track=?12, "
         "disc=?13, year=?14, genre=?15, bitrate=?16, album_id=?17, artist_id=?18 WHERE id=?19",
         "DELETE FROM tracks WHERE id=?",
         "INSERT OR REPLACE INTO unreadable(path, size, mtime) VALUES(?,?,?)",
-        "DELETE FROM unreadable WHERE path=?",
-        "SELECT id FROM artists WHERE key=?",
-        "INSERT INTO artists(name, key, folded) VALUES(?,?,?)",
-        "SELECT id FROM albums WHERE key=?",
+        "DELETE FROM unreadable WHERE path=?", "SELECT id FROM artists WHERE key=?",
+        "INSERT INTO artists(name, key, folded) VALUES(?,?,?)", "SELECT id FROM albums WHERE key=?",
         "INSERT INTO albums(key, name, folded, artist, artist_folded, artist_id, created) "
         "VALUES(?,?,?,?,?,?,?)",
         "INSERT OR IGNORE INTO track_artists(track_id, artist_id, position) VALUES(?,?,?)",
         "DELETE FROM track_artists WHERE track_id=?",
-        "SELECT album_id FROM tracks WHERE id=?",
-        kRefreshAlbumSql,
-        "SELECT 1 FROM plays LIMIT 1",
-        kForgetAlbumPlaysSql,
-        kRefreshAlbumPlaysSql,
-        "SELECT id, size, mtime FROM tracks WHERE path=?"};
+        "SELECT album_id, artist_key, genre FROM tracks WHERE id=?", kRefreshAlbumSql,
+        "SELECT 1 FROM plays LIMIT 1", kForgetAlbumPlaysSql, kRefreshAlbumPlaysSql,
+        "SELECT id, size, mtime FROM tracks WHERE path=?",
+        // The same for a track whose album, artist key and genre stay:
+        // their indexes are then not touched either.
+        "UPDATE tracks SET size=?2, mtime=?3, title=?4, artist=?5, album=?6, duration=?8, "
+        "lyrics=?9, cover=?10, album_artist=?11, track=?12, disc=?13, year=?14, bitrate=?16, "
+        "artist_id=?18 WHERE id=?19",
+        "SELECT artist_id FROM track_artists WHERE track_id=? ORDER BY position"};
     sqlite3_stmt *&stmt = m_writerStatements[which];
     if (!stmt && sqlite3_prepare_v2(m_writer, kSql[which], -1, &stmt, nullptr) != SQLITE_OK)
         noteWriteFailure();
@@ -545,41 +552,19 @@ qint64 LibraryIndex::insert(const IndexedTrack &track)
     return id;
 }
 
-bool LibraryIndex::flushNewToFts()
-{
-    if (m_ftsFrom == 0)
-        return true;
-    // One statement for the batch: FTS5 writes its pending terms out at
-    // every statement on it, so a row at a time (as a trigger does) made
-    // a segment per track and cost six times what the rest of the insert
-    // did; this way a first scan's writer keeps up with the tag readers.
-    Statement add(m_writer, "INSERT INTO tracks_fts(rowid, title, artist, album)"
-                            " SELECT id, title, artist, album FROM tracks WHERE id >= ?");
-    if (!add)
-        return false;
-    sqlite3_bind_int64(add.get(), 1, m_ftsFrom);
-    m_ftsFrom = 0;
-    if (sqlite3_step(add.get()) == SQLITE_DONE)
-        return true;
-    noteWriteFailure();
-    return false;
-}
-
 bool LibraryIndex::update(const IndexedTrack &track)
 {
     // The update's trigger takes the old text out of the trigram index,
     // which must hold it by then.
     flushNewToFts();
-    leaveGroups(track.id);
     const Groups groups = groupsOf(track);
-    sqlite3_stmt *stmt = writerStatement(kUpdate);
+    sqlite3_stmt *stmt = writerStatement(regroup(track, groups) ? kUpdateKeepingKeys : kUpdate);
     if (!stmt)
         return false;
     bindTrack(stmt, track, groups.albumId, groups.artistIds.value(0));
     sqlite3_bind_int64(stmt, 19, track.id);
     if (!stepWriter(stmt))
         return false;
-    linkArtists(track.id, groups);
     // Only this thread changes m_short, so its own reading needs no lock.
     if (!m_short.holdsText(static_cast<uint32_t>(track.id),
                            foldedText(track.title, track.artist, track.album)))
@@ -614,10 +599,11 @@ bool LibraryIndex::stepWriter(sqlite3_stmt *stmt)
 bool LibraryIndex::commit()
 {
     refreshAlbums();
-    const bool ok = flushNewToFts() && exec(m_writer, "COMMIT");
+    const bool ok = (m_deferFts ? noteTrigramLag() : flushNewToFts()) && exec(m_writer, "COMMIT");
     if (!ok) {
         noteWriteFailure();
         exec(m_writer, "ROLLBACK");
+        m_ftsLagNoted = m_ftsLagNoted && !m_deferFts;
         // IDs of rows the rollback took back must not be handed out.
         forgetGroupCache();
     }

@@ -102,8 +102,10 @@ public:
 
     // ---- the writer's side (one thread) ----
     // Tracks in ID order, then remembered unreadable files; each path by
-    // its hash (see hashOf).
-    std::vector<KnownFile> knownFiles() const;
+    // its hash (see hashOf). The first call after an open that found the
+    // stamps saved at an orderly close (and nothing written since) gives
+    // those instead of reading every row.
+    std::vector<KnownFile> knownFiles();
     // The path of one of them; empty when it is no longer in the index.
     std::string pathOf(const KnownFile &file) const;
     static uint64_t hashOf(std::string_view path);
@@ -138,6 +140,13 @@ public:
     // Gives back what the in-memory search lists grew by while tracks were
     // added one batch at a time (after a scan that added some).
     void compactMemory();
+    // While deferred, committed batches leave their new tracks out of the
+    // trigram index (which a first scan does not search: the search memory
+    // holds every track), and it takes them all in one statement when the
+    // deferral ends, several times cheaper than a batch at a time. A file
+    // left with tracks missing from it (a pass cut short) says so, and
+    // they go in at the next deferTrigramIndex(false) or change.
+    void deferTrigramIndex(bool defer);
     // Moves the -wal into the file and cuts it back (after a scan pass):
     // it may grow to tens of megabytes while a pass writes.
     void foldJournal();
@@ -210,6 +219,8 @@ private:
         kForgetAlbumPlays,
         kRefreshAlbumPlays,
         kStampOf,
+        kUpdateKeepingKeys,
+        kArtistsOfTrack,
         kWriterStatementCount
     };
     // The album and artist rows a track belongs to (IndexGroups.cpp); rows
@@ -225,6 +236,13 @@ private:
     // Before a track changes or goes: its artist links go, its album is
     // counted again at commit.
     void leaveGroups(qint64 trackId);
+    // Before a track is updated to the groups given: its old album is
+    // counted again at commit, its artist links are redone unless they stay
+    // the same, and the answer is whether its album, artist key and genre
+    // stay (the row's update can then leave their indexes alone: a retag
+    // of the year rewrote a dozen pages a track, which the journal's fold
+    // after a pass wrote again).
+    bool regroup(const IndexedTrack &track, const Groups &groups);
     // Counts, lengths, year, genre and cover of the albums the batch
     // touched, so listing albums reads rows instead of grouping tracks.
     void refreshAlbums();
@@ -246,8 +264,13 @@ private:
     // Prepared once, reset for each use.
     sqlite3_stmt *writerStatement(WriterStatement which);
     bool stepWriter(sqlite3_stmt *stmt);
-    // Puts the tracks inserted since begin() into the trigram index.
+    // Puts the tracks inserted since the trigram index was last brought up
+    // to date into it.
     bool flushNewToFts();
+    // Notes in the file that tracks wait for the trigram index (within the
+    // batch being committed); loadTrigramLag reads that note back at open.
+    bool noteTrigramLag();
+    void loadTrigramLag();
     void noteWriteFailure();
     // What opening the file found: only NotAnIndex lets open set it aside.
     enum class OpenOutcome { Opened, NotAnIndex, Unavailable };
@@ -264,6 +287,13 @@ private:
     QString snapshotFile() const;
     quint64 saveSearchMemory() const;
     bool loadSearchMemory(quint64 name);
+    // The files' stamps (what knownFiles gives), kept the same way under
+    // the same name; the first pass after a restart starts from them.
+    QString stampsFile() const;
+    void saveStamps(quint64 name) const;
+    // Takes the stamps saved under name (0: none) and removes their file.
+    void loadStamps(quint64 name);
+    std::vector<KnownFile> readKnownFiles() const;
     // The largest track ID ever handed out.
     qint64 lastTrackId() const;
     // Closes every connection, marking the file as closed in order when
@@ -300,8 +330,10 @@ private:
     // index, else once reloadShortIndex has read the file.
     bool m_memoryComplete = false;
     std::vector<std::pair<uint32_t, QString>> m_pendingShort; // inserted, not yet committed
-    bool m_shortStale = false; // an update changed a text m_short holds
-    qint64 m_ftsFrom = 0;      // the first track inserted since begin(), 0 for none
+    bool m_shortStale = false;  // an update changed a text m_short holds
+    qint64 m_ftsFrom = 0;       // the first track not in the trigram index yet, 0 for none
+    bool m_deferFts = false;    // see deferTrigramIndex
+    bool m_ftsLagNoted = false; // the file says m_ftsFrom
     QString m_writeError;
     std::atomic<uint64_t> m_changes{0};
     // The writer's small caches of group IDs by key, dropped when they
@@ -309,6 +341,9 @@ private:
     std::unordered_map<QString, qint64> m_artistIds;
     std::unordered_map<QString, qint64> m_albumIds;
     std::vector<qint64> m_dirtyAlbums;
+    // The stamps loaded at open, and the change count they hold for.
+    std::vector<KnownFile> m_savedKnown;
+    std::optional<uint64_t> m_savedKnownAt;
 };
 
 } // namespace musicd

@@ -322,6 +322,9 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
     m_liveWalking = true;
     std::unique_lock<std::mutex> writing(m_writing);
     std::vector<KnownFile> known = m_index.knownFiles();
+    // A first scan fills the trigram index once at its end; any other pass
+    // first brings in what one cut short left out.
+    m_index.deferTrigramIndex(known.empty());
     writing.unlock();
     // The first pass of a service started on an existing index fills the
     // search memory meanwhile (the trigram index answers until then): on
@@ -516,6 +519,9 @@ ScanSummary LibraryScanner::scan(const ProgressFn &progress, const std::atomic<b
         if (summary.added > 0)
             m_index.compactMemory();
     }
+    // A pass cut short leaves that to the next one: the service is ending.
+    if (!stopped())
+        m_index.deferTrigramIndex(false);
     m_index.foldJournal();
     writing.unlock();
 

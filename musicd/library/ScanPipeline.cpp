@@ -1,6 +1,7 @@
 #include "musicd/library/ScanPipeline.h"
 
 #include <QFile>
+#include <algorithm>
 #include <chrono>
 
 namespace musicd {
@@ -18,10 +19,19 @@ ScanPipeline::~ScanPipeline()
         reader.join();
 }
 
+size_t ScanPipeline::lowWater() const
+{
+    return m_capacity - std::max<size_t>(1, m_capacity / 4);
+}
+
 bool ScanPipeline::push(PendingFile file)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_space.wait(lock, [this] { return m_cancelled || m_files.size() < m_capacity; });
+    // A full pipeline takes the walk back once a quarter of it has gone,
+    // not at each file: woken for every file the writer took, the walk and
+    // the writer took turns on the cores a file at a time.
+    if (m_files.size() >= m_capacity)
+        m_space.wait(lock, [this] { return m_cancelled || m_files.size() <= lowWater(); });
     if (m_cancelled)
         return false;
     m_files.push_back(std::move(file));
@@ -94,7 +104,8 @@ void ScanPipeline::pop()
     std::lock_guard<std::mutex> lock(m_mutex);
     m_files.pop_front();
     --m_claimed;
-    m_space.notify_one();
+    if (m_files.size() == lowWater())
+        m_space.notify_one();
 }
 
 } // namespace musicd

@@ -60,6 +60,8 @@ public:
 
 private:
     void readLoop();
+    // How few files wait before a walk held back by a full pipeline goes on.
+    size_t lowWater() const;
 
     size_t m_capacity;
     mutable std::mutex m_mutex;

@@ -12,6 +12,7 @@
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
+#include <utility>
 
 namespace musicd {
 namespace {
@@ -54,19 +55,20 @@ bool isAudioName(std::string_view name)
 // A folder's entries worth a look, sorted (a first scan numbers tracks in
 // folder order): a regular file that is no audio (a cover, a lyric) needs
 // no stat.
-std::vector<std::string> entriesOf(DIR *d)
+std::vector<ScanWalk::Entry> entriesOf(DIR *d)
 {
-    std::vector<std::string> names;
+    std::vector<ScanWalk::Entry> entries;
     while (const dirent *e = ::readdir(d)) {
         const std::string_view name = e->d_name;
         if (name == "." || name == "..")
             continue;
         if (e->d_type == DT_REG && !isAudioName(name))
             continue;
-        names.emplace_back(name);
+        entries.push_back({std::string(name), e->d_type});
     }
-    std::sort(names.begin(), names.end());
-    return names;
+    std::sort(entries.begin(), entries.end(),
+              [](const ScanWalk::Entry &a, const ScanWalk::Entry &b) { return a.name < b.name; });
+    return entries;
 }
 
 } // namespace
@@ -83,6 +85,12 @@ struct ScanWalk::Sink
     bool direct; // its turn has come, or the walk is in order anyway
     std::vector<ScanPipeline::PendingFile> held;
     size_t cursor = 0; // the known file after the last one this sink found
+    // Counted here and added to the shared counters a folder at a time: two
+    // threads adding to one cache line for every file of a million cost
+    // more than the comparisons.
+    qint64 found = 0;
+    qint64 checked = 0;
+    qint64 unchanged = 0;
 
     void add(ScanPipeline::PendingFile file)
     {
@@ -101,9 +109,20 @@ struct ScanWalk::Sink
         held = {};
         direct = true;
     }
+    void count()
+    {
+        walk.m_hooks.found->fetch_add(std::exchange(found, 0), std::memory_order_relaxed);
+        walk.m_hooks.checked->fetch_add(std::exchange(checked, 0), std::memory_order_relaxed);
+        walk.m_unchanged.fetch_add(std::exchange(unchanged, 0), std::memory_order_relaxed);
+    }
     void finish()
     {
-        if (!held.empty())
+        count();
+        // A unit ahead of the others leaves what it holds for the one that
+        // brings its turn, and goes on to the next: waiting here made the
+        // threads of a rescan take turns whenever a unit held a changed
+        // file. Only a unit holding many waits, so what is left stays small.
+        if (!held.empty() && !walk.park(unit, held))
             takeTurn();
         walk.endTurn(unit);
     }
@@ -116,28 +135,32 @@ ScanWalk::ScanWalk(std::vector<KnownFile> known, ScanPipeline &pipeline, Hooks h
 {
     if (m_known.empty())
         return;
-    m_byHash.resize(m_known.size());
-    for (size_t i = 0; i < m_known.size(); ++i)
-        m_byHash[i] = static_cast<uint32_t>(i);
-    // A path both a track and remembered unreadable (never written so)
-    // counts as the track: it comes first.
-    std::sort(m_byHash.begin(), m_byHash.end(), [this](uint32_t a, uint32_t b) {
-        const KnownFile &x = m_known[a];
-        const KnownFile &y = m_known[b];
-        return x.pathHash != y.pathHash ? x.pathHash < y.pathHash : x.id > y.id;
-    });
     int bits = 1;
     while (bits < 32 && (size_t(1) << bits) * kFilesPerBucket < m_known.size())
         ++bits;
     m_bucketShift = 64 - bits;
     const size_t buckets = size_t(1) << bits;
-    m_buckets.resize(buckets + 1);
-    size_t at = 0;
-    for (size_t b = 0; b <= buckets; ++b) {
-        while (at < m_byHash.size() && (m_known[m_byHash[at]].pathHash >> m_bucketShift) < b)
-            ++at;
-        m_buckets[b] = static_cast<uint32_t>(at);
-    }
+    // Entries are dealt into their buckets in two passes over the list
+    // rather than sorted whole: sorting a million by their hashes held up
+    // the start of a restart's walk for a third of a second.
+    m_buckets.assign(buckets + 1, 0);
+    for (const KnownFile &file : m_known)
+        ++m_buckets[size_t(file.pathHash >> m_bucketShift) + 1];
+    for (size_t b = 0; b < buckets; ++b)
+        m_buckets[b + 1] += m_buckets[b];
+    std::vector<uint32_t> next(m_buckets.begin(), m_buckets.end() - 1);
+    m_byHash.resize(m_known.size());
+    for (size_t i = 0; i < m_known.size(); ++i)
+        m_byHash[next[size_t(m_known[i].pathHash >> m_bucketShift)]++] = static_cast<uint32_t>(i);
+    // Within a bucket (a few entries), a path both a track and remembered
+    // unreadable (never written so) counts as the track: it comes first.
+    const auto before = [this](uint32_t a, uint32_t b) {
+        const KnownFile &x = m_known[a];
+        const KnownFile &y = m_known[b];
+        return x.pathHash != y.pathHash ? x.pathHash < y.pathHash : x.id > y.id;
+    };
+    for (size_t b = 0; b < buckets; ++b)
+        std::sort(m_byHash.begin() + m_buckets[b], m_byHash.begin() + m_buckets[b + 1], before);
 }
 
 void ScanWalk::release()
@@ -181,6 +204,17 @@ void ScanWalk::waitForTurn(size_t unit)
     m_turn.wait(lock, [&] { return m_head >= unit; });
 }
 
+bool ScanWalk::park(size_t unit, std::vector<ScanPipeline::PendingFile> &files)
+{
+    std::lock_guard<std::mutex> lock(m_turnMutex);
+    if (unit >= m_unitsDone.size() || m_parkedFiles + files.size() > kHeldFiles)
+        return false;
+    m_parkedFiles += files.size();
+    m_parked.emplace(unit, std::move(files));
+    files = {};
+    return true;
+}
+
 void ScanWalk::endTurn(size_t unit)
 {
     {
@@ -188,8 +222,17 @@ void ScanWalk::endTurn(size_t unit)
         if (unit >= m_unitsDone.size())
             return; // the walk in order has no turns
         m_unitsDone[unit] = true;
-        while (m_head < m_unitsDone.size() && m_unitsDone[m_head])
+        while (m_head < m_unitsDone.size() && m_unitsDone[m_head]) {
+            // The files a unit left go out as its turn passes, under the
+            // lock, so no later unit's files can overtake them.
+            if (const auto parked = m_parked.find(m_head); parked != m_parked.end()) {
+                m_parkedFiles -= parked->second.size();
+                for (ScanPipeline::PendingFile &file : parked->second)
+                    m_pipeline.push(std::move(file));
+                m_parked.erase(parked);
+            }
             ++m_head;
+        }
     }
     m_turn.notify_all();
 }
@@ -201,13 +244,14 @@ void ScanWalk::walkRoot(const std::string &root, const struct stat &st)
     DIR *d = ::opendir(root.c_str());
     if (!d)
         return;
-    const std::vector<std::string> names = entriesOf(d);
+    const std::vector<Entry> entries = entriesOf(d);
     const int fd = ::dirfd(d);
-    const int threads = int(std::min<size_t>(size_t(m_threads), names.size()));
+    const int threads = int(std::min<size_t>(size_t(m_threads), entries.size()));
     if (threads <= 1) {
         Sink sink(*this);
-        for (const std::string &name : names)
-            visit(fd, root, name, 0, sink);
+        for (const Entry &entry : entries)
+            visit(fd, root, entry, 0, sink);
+        sink.count();
         ::closedir(d);
         return;
     }
@@ -215,14 +259,14 @@ void ScanWalk::walkRoot(const std::string &root, const struct stat &st)
     {
         std::lock_guard<std::mutex> lock(m_turnMutex);
         m_head = 0;
-        m_unitsDone.assign(names.size(), false);
+        m_unitsDone.assign(entries.size(), false);
     }
     std::atomic<size_t> next{0};
     const auto work = [&] {
-        for (size_t unit = next++; unit < names.size(); unit = next++) {
+        for (size_t unit = next++; unit < entries.size(); unit = next++) {
             Sink sink(*this, unit, false);
             if (!stopped())
-                visit(fd, root, names[unit], 0, sink);
+                visit(fd, root, entries[unit], 0, sink);
             sink.finish();
         }
     };
@@ -235,29 +279,56 @@ void ScanWalk::walkRoot(const std::string &root, const struct stat &st)
     {
         std::lock_guard<std::mutex> lock(m_turnMutex);
         m_unitsDone.clear();
+        m_parked.clear();
+        m_parkedFiles = 0;
     }
     ::closedir(d);
 }
 
-void ScanWalk::walk(const std::string &dir, int depth, Sink &sink)
+void ScanWalk::walk(DIR *d, const std::string &dir, int depth, Sink &sink)
 {
-    if (depth > kMaxDepth || stopped())
-        return;
-    DIR *d = ::opendir(dir.c_str());
-    if (!d)
-        return;
     // Each entry is looked up in its open folder, not by its whole path
     // again: a restart's pass is mostly these lookups.
     const int fd = ::dirfd(d);
-    for (const std::string &name : entriesOf(d))
-        visit(fd, dir, name, depth, sink);
+    for (const Entry &entry : entriesOf(d)) {
+        if (stopped())
+            break;
+        visit(fd, dir, entry, depth, sink);
+    }
     ::closedir(d);
+    sink.count();
 }
 
-void ScanWalk::visit(int dirFd, const std::string &dir, const std::string &name, int depth,
-                     Sink &sink)
+void ScanWalk::visit(int dirFd, const std::string &dir, const Entry &entry, int depth, Sink &sink)
 {
+    const std::string &name = entry.name;
     const std::string path = dir == "/" ? "/" + name : dir + "/" + name;
+    if (entry.type == DT_DIR) {
+        // A folder is opened beside its listing and known by what it is
+        // open as: no lookup by name for a stat, none by the whole path
+        // for the listing. If it changed meanwhile, the general way below
+        // looks at what is there now.
+        if (depth >= kMaxDepth || stopped())
+            return;
+        const int fd =
+            ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st
+        {
+        };
+        if (fd >= 0 && ::fstat(fd, &st) == 0) {
+            if (!enter(st)) { // a loop, or a folder linked twice
+                ::close(fd);
+                return;
+            }
+            if (DIR *d = ::fdopendir(fd))
+                walk(d, path, depth + 1, sink);
+            else
+                ::close(fd);
+            return;
+        }
+        if (fd >= 0)
+            ::close(fd);
+    }
     // Where the file is not the one after the last found, its entry is a
     // few cache misses away in a table of tens of megabytes: asked for
     // now, part of the way is there when the stat is done.
@@ -284,8 +355,10 @@ void ScanWalk::visit(int dirFd, const std::string &dir, const std::string &name,
             return;
     }
     if (S_ISDIR(st.st_mode)) {
-        if (enter(st)) // else a loop, or a folder linked twice
-            walk(path, depth + 1, sink);
+        if (depth >= kMaxDepth || stopped() || !enter(st)) // else a loop, or a folder linked twice
+            return;
+        if (DIR *d = ::opendir(path.c_str()))
+            walk(d, path, depth + 1, sink);
     } else if (S_ISREG(st.st_mode) && isAudioName(name)) {
         consider(path, hash, st, sink);
     }
@@ -295,6 +368,7 @@ void ScanWalk::consider(const std::string &path, const struct stat &st)
 {
     Sink sink(*this);
     consider(path, LibraryIndex::hashOf(path), st, sink);
+    sink.count();
 }
 
 void ScanWalk::consider(const std::string &path, uint64_t hash, const struct stat &st, Sink &sink)
@@ -304,8 +378,8 @@ void ScanWalk::consider(const std::string &path, uint64_t hash, const struct sta
         if (known->unreadable())
             m_hooks.skipUnreadable(path); // unreadable before, and unchanged since
         else
-            ++m_unchanged;
-        m_hooks.checked->fetch_add(1, std::memory_order_relaxed);
+            ++sink.unchanged;
+        ++sink.checked;
     } else {
         ScanPipeline::PendingFile file;
         file.path = path;
@@ -315,7 +389,7 @@ void ScanWalk::consider(const std::string &path, uint64_t hash, const struct sta
             file.known = *known;
         sink.add(std::move(file));
     }
-    m_hooks.found->fetch_add(1, std::memory_order_relaxed);
+    ++sink.found;
 }
 
 } // namespace musicd

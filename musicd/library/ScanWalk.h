@@ -14,7 +14,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <dirent.h>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -46,6 +48,13 @@ public:
     ScanWalk(const ScanWalk &) = delete;
     ScanWalk &operator=(const ScanWalk &) = delete;
 
+    // A folder entry: its name and the type the listing gave (DT_*).
+    struct Entry
+    {
+        std::string name;
+        unsigned char type = 0;
+    };
+
     // Walks a readable root folder (st: its stat).
     void walkRoot(const std::string &root, const struct stat &st);
     // Looks at one regular audio file outside the walk (a handed-over one).
@@ -64,8 +73,9 @@ private:
     // Where a thread's files go: straight to the pipeline once every unit
     // before its own is through, kept until then.
     struct Sink;
-    void walk(const std::string &dir, int depth, Sink &sink);
-    void visit(int dirFd, const std::string &dir, const std::string &name, int depth, Sink &sink);
+    // Walks an open folder at dir, closing it.
+    void walk(DIR *d, const std::string &dir, int depth, Sink &sink);
+    void visit(int dirFd, const std::string &dir, const Entry &entry, int depth, Sink &sink);
     // hash: the path's (LibraryIndex::hashOf).
     void consider(const std::string &path, uint64_t hash, const struct stat &st, Sink &sink);
     // The first not yet found entry of m_known for the path hash, or null;
@@ -76,6 +86,9 @@ private:
     bool stopped() const { return m_stop && m_stop->load(); }
     // Unit k's files may go to the pipeline once m_head reaches k.
     void waitForTurn(size_t unit);
+    // Leaves a finished unit's files to go out with its turn; false when
+    // too many wait already (the unit must then wait for its turn).
+    bool park(size_t unit, std::vector<ScanPipeline::PendingFile> &files);
     void endTurn(size_t unit);
 
     std::vector<KnownFile> m_known;
@@ -98,6 +111,9 @@ private:
     std::condition_variable m_turn;
     size_t m_head = 0;             // the first unit not through yet
     std::vector<bool> m_unitsDone; // of the root walked in parallel
+    // Files of finished units whose turn has not come, by unit.
+    std::map<size_t, std::vector<ScanPipeline::PendingFile>> m_parked;
+    size_t m_parkedFiles = 0;
 };
 
 } // namespace musicd

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QStringDecoder>
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <memory>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/audioproperties.h>
@@ -46,33 +48,48 @@ constexpr unsigned long kSearchStepBytes = 4096;
 constexpr qint64 kSearchBudget = 2 * 1024 * 1024;
 constexpr qint64 kReadBudget = 64 * 1024 * 1024;
 
+// TagLib's own file stream reads through stdio a kilobyte or four at a
+// time, seeking before most reads: reading a small file's tags took dozens
+// of system calls and as many buffers, more than the parsing itself. Reads
+// here are served from a few blocks of the file read whole (a small file
+// is one read), and a seek is only a number.
+constexpr long kBlockBytes = 32 * 1024;
+constexpr size_t kBlocksKept = 4;
+
 // A file TagLib reads through a descriptor opened here (see
 // OpenFile::openRegular), within the budgets above. Once a budget is spent
-// every read is empty and seeking no longer touches the file, so TagLib's
-// loops that step back through a whole file run on without reading it.
+// every read is empty, so TagLib's loops that step back through a whole
+// file run on without reading it.
 class BoundedFileStream : public TagLib::IOStream
 {
 public:
-    // Takes the descriptor. The position is kept here (every seek and read
-    // passes through), which spares the stream's own asking the system.
-    BoundedFileStream(int fd, qint64 length) : m_file(fd, true), m_length(long(length))
+    // Takes the descriptor.
+    BoundedFileStream(int fd, qint64 length) : m_fd(fd), m_length(long(length)) {}
+    ~BoundedFileStream() override
     {
-        if (!m_file.isOpen())
-            ::close(fd);
+        if (m_fd >= 0)
+            ::close(m_fd);
     }
+    BoundedFileStream(const BoundedFileStream &) = delete;
+    BoundedFileStream &operator=(const BoundedFileStream &) = delete;
 
-    TagLib::FileName name() const override { return m_file.name(); }
+    TagLib::FileName name() const override { return ""; }
     TagLib::ByteVector readBlock(unsigned long length) override
     {
         if (m_spent)
             return TagLib::ByteVector();
         const bool searchStep = length <= kSearchStepBytes;
-        const qint64 wanted = std::min<qint64>(qint64(length), m_length - m_position);
+        const qint64 wanted =
+            std::max<qint64>(0, std::min<qint64>(qint64(length), m_length - m_position));
         if (wanted > m_readLeft || (searchStep && wanted > m_searchLeft)) {
             m_spent = true;
             return TagLib::ByteVector();
         }
-        TagLib::ByteVector bytes = m_file.readBlock(length);
+        TagLib::ByteVector bytes(static_cast<unsigned int>(wanted), '\0');
+        const long got = wanted >= kBlockBytes ? readDirect(bytes.data(), long(wanted))
+                                               : readCached(bytes.data(), long(wanted));
+        if (got < wanted)
+            bytes.resize(static_cast<unsigned int>(std::max(0L, got)));
         m_position += long(bytes.size());
         m_readLeft -= bytes.size();
         if (searchStep)
@@ -83,26 +100,87 @@ public:
     void insert(const TagLib::ByteVector &, unsigned long, unsigned long) override {}
     void removeBlock(unsigned long, unsigned long) override {}
     bool readOnly() const override { return true; }
-    bool isOpen() const override { return m_file.isOpen(); }
+    bool isOpen() const override { return m_fd >= 0; }
     void seek(long offset, Position p = Beginning) override
     {
         const long base = p == Beginning ? 0 : p == Current ? m_position : m_length;
         m_position = std::max(0L, base + offset);
-        if (!m_spent)
-            m_file.seek(m_position, Beginning);
     }
-    void clear() override { m_file.clear(); }
+    void clear() override {}
     long tell() const override { return m_position; }
     long length() override { return m_length; }
     void truncate(long) override {}
 
 private:
-    TagLib::FileStream m_file;
+    struct Block
+    {
+        long start = -1;
+        long size = 0;
+        long capacity = 0;
+        unsigned long used = 0; // when last read from, to drop the oldest
+        std::unique_ptr<char[]> bytes;
+    };
+
+    long readDirect(char *to, long count)
+    {
+        long done = 0;
+        while (done < count) {
+            const ssize_t n = ::pread(m_fd, to + done, size_t(count - done), m_position + done);
+            if (n <= 0)
+                break;
+            done += long(n);
+        }
+        return done;
+    }
+    // The block holding offset, read when it is not kept yet; null at the
+    // end of the file or on an error.
+    const Block *blockAt(long offset)
+    {
+        const long start = offset / kBlockBytes * kBlockBytes;
+        Block *oldest = &m_blocks[0];
+        for (Block &block : m_blocks) {
+            if (block.start == start) {
+                block.used = ++m_reads;
+                return &block;
+            }
+            if (block.used < oldest->used)
+                oldest = &block;
+        }
+        // No more than the file holds: a small file's block is its size.
+        const long want = std::min(kBlockBytes, std::max(0L, m_length - start));
+        if (oldest->capacity < want) {
+            oldest->bytes.reset(new char[size_t(want)]);
+            oldest->capacity = want;
+        }
+        const ssize_t n = want > 0 ? ::pread(m_fd, oldest->bytes.get(), size_t(want), start) : 0;
+        oldest->start = n > 0 ? start : -1;
+        oldest->size = n > 0 ? long(n) : 0;
+        oldest->used = ++m_reads;
+        return n > 0 ? oldest : nullptr;
+    }
+    long readCached(char *to, long count)
+    {
+        long done = 0;
+        while (done < count) {
+            const long at = m_position + done;
+            const Block *block = blockAt(at);
+            if (!block || at - block->start >= block->size)
+                break;
+            const long n = std::min(count - done, block->size - (at - block->start));
+            std::memcpy(to + done, block->bytes.get() + (at - block->start), size_t(n));
+            done += n;
+        }
+        return done;
+    }
+
+    int m_fd;
     const long m_length;
     long m_position = 0;
     qint64 m_searchLeft = kSearchBudget;
     qint64 m_readLeft = kReadBudget;
     bool m_spent = false;
+    std::array<Block, kBlocksKept> m_blocks;
+    unsigned long m_reads = 0;
 };
 
 // A parsed file and the stream it reads from (TagLib does not own it).
@@ -249,11 +327,13 @@ TagLib::ID3v2::Tag *id3v2Of(TagLib::File *file)
     return nullptr;
 }
 
-QString lyricsOf(TagLib::File *file)
+// properties: the file's, when the caller has them already (making them
+// is a good part of reading a file's tags).
+QString lyricsOf(TagLib::File *file, const TagLib::PropertyMap *known = nullptr)
 {
     if (!file)
         return QString();
-    const TagLib::PropertyMap properties = file->properties();
+    const TagLib::PropertyMap properties = known ? *known : file->properties();
     for (const char *key : {"LYRICS", "UNSYNCEDLYRICS"}) {
         const auto it = properties.find(key);
         if (it != properties.end() && !it->second.isEmpty()) {
@@ -404,7 +484,8 @@ std::optional<TrackTags> tagsOf(TagLib::File *file)
         tags.year = static_cast<int>(std::min(tag->year(), 9999u));
         tags.genre = TagReader::cleanText(tag->genre());
     }
-    readProperties(file->properties(), tags);
+    const TagLib::PropertyMap properties = file->properties();
+    readProperties(properties, tags);
     // A WAV file's tag() is its ID3 tag only; many writers use the RIFF
     // INFO chunk instead, or as well, so each field missing from one comes
     // from the other.
@@ -419,7 +500,7 @@ std::optional<TrackTags> tagsOf(TagLib::File *file)
     }
     tags.durationSeconds = (audio->lengthInMilliseconds() + 500) / 1000;
     tags.bitRateKbps = std::max(0, audio->bitrate());
-    tags.hasLyrics = !lyricsOf(file).isEmpty();
+    tags.hasLyrics = !lyricsOf(file, &properties).isEmpty();
     tags.hasCover = !coverOf(file).isEmpty();
     return tags;
 }

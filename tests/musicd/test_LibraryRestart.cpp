@@ -323,9 +323,14 @@ TEST(LibrarySearchMemory, SnapshotRoundTripsAndWhatDoesNotFitIsRefused)
     }
 }
 
+// How the index of the earlier run was left: crashed, closed in order (its
+// files' stamps saved beside it for the next pass), or closed in order and
+// then written to before the pass began, which makes those stamps stale.
+enum class Restart { Crashed, ClosedInOrder, HandedOverBeforeThePass };
+
 // Folders of a few files each, named "Singer - Song" (no tags: the name
 // says it), so the walk's threads each get folders of their own.
-class LibraryRestartScan : public ::testing::TestWithParam<bool>
+class LibraryRestartScan : public ::testing::TestWithParam<Restart>
 {
 protected:
     void SetUp() override
@@ -358,7 +363,8 @@ protected:
 
 TEST_P(LibraryRestartScan, FindsExactlyTheFilesAddedRemovedModifiedAndRenamed)
 {
-    const bool closedInOrder = GetParam();
+    const bool closedInOrder = GetParam() != Restart::Crashed;
+    const bool handedOver = GetParam() == Restart::HandedOverBeforeThePass;
     const QString first = m_dir.filePath(QStringLiteral("index.sqlite"));
     QString indexFile = first;
     {
@@ -392,15 +398,24 @@ TEST_P(LibraryRestartScan, FindsExactlyTheFilesAddedRemovedModifiedAndRenamed)
     ASSERT_EQ(::utimensat(AT_FDCWD, bytes(modified).c_str(), later, 0), 0);
     ASSERT_EQ(QFileInfo(path(modified)).size(), size);
 
+    EXPECT_EQ(QFileInfo::exists(indexFile + QStringLiteral("-stamps")), closedInOrder);
     LibraryIndex index;
     ASSERT_TRUE(index.open(indexFile));
     EXPECT_EQ(index.checkedAtOpen(), !closedInOrder);
     LibraryScanner scanner(index, {m_root});
+    if (handedOver) {
+        bool changed = false;
+        const std::string fresh =
+            LibraryScanner::canonical(bytes(QStringLiteral("B/Newcomer - Fresh.wav")));
+        ASSERT_EQ(scanner.addFiles({fresh}, &changed).size(), 1u);
+        EXPECT_TRUE(changed);
+    }
     const ScanSummary summary = scanner.scan();
-    EXPECT_EQ(summary.added, 2);
+    EXPECT_TRUE(summary.writeError.isEmpty()) << summary.writeError.toStdString();
+    EXPECT_EQ(summary.added, handedOver ? 1 : 2);
     EXPECT_EQ(summary.removed, 2);
     EXPECT_EQ(summary.changed, 1);
-    EXPECT_EQ(summary.unchanged, 14);
+    EXPECT_EQ(summary.unchanged, handedOver ? 15 : 14);
     EXPECT_EQ(summary.tracks, 17);
 
     const std::map<std::string, Stamp> after = stampsOf(indexFile);
@@ -431,6 +446,8 @@ TEST_P(LibraryRestartScan, FindsExactlyTheFilesAddedRemovedModifiedAndRenamed)
     EXPECT_EQ(index.search(QStringLiteral("ew"), 1, 30).total, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(ClosedInOrderOrNot, LibraryRestartScan, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(Closes, LibraryRestartScan,
+                         ::testing::Values(Restart::Crashed, Restart::ClosedInOrder,
+                                           Restart::HandedOverBeforeThePass));
 
 } // namespace

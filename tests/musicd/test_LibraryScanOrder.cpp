@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
@@ -33,6 +34,21 @@ std::vector<std::string> pathsById(const QString &indexFile)
     sqlite3_finalize(stmt);
     sqlite3_close(db);
     return paths;
+}
+
+// How many tracks the trigram index finds for a word, asked directly.
+int trigramMatches(const QString &indexFile, const char *word)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(indexFile).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt *stmt = nullptr;
+    sqlite3_prepare_v2(db, "SELECT count(*) FROM tracks_fts WHERE tracks_fts MATCH ?", -1, &stmt,
+                       nullptr);
+    sqlite3_bind_text(stmt, 1, word, -1, SQLITE_STATIC);
+    const int count = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : -1;
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return count;
 }
 
 class LibraryScanOrder : public ::testing::Test
@@ -135,6 +151,92 @@ TEST_F(LibraryScanOrder, PassCutShortKeepsItsBatchesAndTheNextAppendsTheRest)
     EXPECT_EQ(rest.unchanged, qint64(kept.size()));
     EXPECT_EQ(rest.removed, 0);
     EXPECT_EQ(pathsById(m_indexFile), m_expected);
+}
+
+// A first scan fills the trigram index at its end, not batch by batch; one
+// cut short leaves a file that knows what it lacks, and the next pass (or
+// a change to a track) brings every track in.
+TEST_F(LibraryScanOrder, TrigramIndexHoldsEveryTrackOnceAFirstScanEndsEvenACutOne)
+{
+    const int tracks = int(m_expected.size());
+    {
+        LibraryIndex index;
+        ASSERT_TRUE(index.open(m_indexFile));
+        LibraryScanner scanner(index, {m_root});
+        std::atomic<bool> stop{false};
+        std::thread stopper([&] {
+            while (scanner.liveProgress().checked < 700 && !stop)
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            stop = true;
+        });
+        const ScanSummary cut = scanner.scan({}, &stop);
+        stop = true;
+        stopper.join();
+        ASSERT_GT(cut.added, 0);
+        ASSERT_LT(cut.added, tracks);
+        EXPECT_LT(trigramMatches(m_indexFile, "singer"), cut.added);
+    }
+    {
+        LibraryIndex index;
+        ASSERT_TRUE(index.open(m_indexFile));
+        LibraryScanner scanner(index, {m_root});
+        const ScanSummary rest = scanner.scan();
+        EXPECT_EQ(rest.added + rest.unchanged, tracks);
+        EXPECT_EQ(trigramMatches(m_indexFile, "singer"), tracks);
+        EXPECT_EQ(trigramMatches(m_indexFile, "\"song 1\""),
+                  int(std::count_if(m_expected.begin(), m_expected.end(), [](const std::string &p) {
+                      return p.find("Song 1", p.rfind('/')) != std::string::npos;
+                  })));
+    }
+    // An uncut first scan ends with all of them as well.
+    const QString fresh = m_dir.filePath(QStringLiteral("fresh.sqlite"));
+    LibraryIndex index;
+    ASSERT_TRUE(index.open(fresh));
+    LibraryScanner scanner(index, {m_root});
+    EXPECT_EQ(scanner.scan().added, tracks);
+    EXPECT_EQ(trigramMatches(fresh, "singer"), tracks);
+}
+
+// A later pass walks the top folders on several threads; a thread done
+// with its folder before the folders ahead of it leaves its files to go out
+// in their turn. New files of many small folders still get IDs in folder
+// order, and every one is found.
+TEST(LibraryRescanOrder, NewFilesOfManyFoldersAreNumberedInFolderOrder)
+{
+    QTemporaryDir dir;
+    const QString root = dir.filePath(QStringLiteral("music"));
+    const QByteArray wav = TestLibrary::toneWav(0.05, 330);
+    const auto put = [&](int folder, const char *song) {
+        const QString name = QStringLiteral("%1/%2/Singer %2 - %3.wav")
+                                 .arg(root)
+                                 .arg(folder, 3, 10, QLatin1Char('0'))
+                                 .arg(QLatin1String(song));
+        QDir().mkpath(QFileInfo(name).absolutePath());
+        QFile out(name);
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(wav);
+        return QFile::encodeName(name).toStdString();
+    };
+    constexpr int kFolders = 120;
+    for (int folder = 0; folder < kFolders; ++folder)
+        put(folder, "first");
+    const QString indexFile = dir.filePath(QStringLiteral("i.sqlite"));
+    LibraryIndex index;
+    ASSERT_TRUE(index.open(indexFile));
+    LibraryScanner scanner(index, {root});
+    ASSERT_EQ(scanner.scan().added, kFolders);
+
+    // Every other folder gets a new file; the rest stay as they were, so
+    // threads finish folders at different speeds.
+    std::vector<std::string> fresh;
+    for (int folder = 0; folder < kFolders; folder += 2)
+        fresh.push_back(put(folder, "second"));
+    const ScanSummary rescan = scanner.scan();
+    EXPECT_EQ(rescan.added, qint64(fresh.size()));
+    EXPECT_EQ(rescan.unchanged, kFolders);
+    const std::vector<std::string> paths = pathsById(indexFile);
+    ASSERT_EQ(paths.size(), size_t(kFolders) + fresh.size());
+    EXPECT_EQ(std::vector<std::string>(paths.begin() + kFolders, paths.end()), fresh);
 }
 
 } // namespace

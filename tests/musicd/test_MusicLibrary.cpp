@@ -19,9 +19,14 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/unsynchronizedlyricsframe.h>
 #include <thread>
 #include <utime.h>
 
@@ -118,6 +123,85 @@ TEST_F(MusicLibrary, TagReaderReadsEveryGeneratedFormat)
     const QImage mp4Cover = QImage::fromData(
         TagReader::cover(s_library->path(QStringLiteral("Lin Harbor/Coast/04 海边晚风.m4a"))));
     EXPECT_EQ(mp4Cover.size(), QSize(120, 120));
+}
+
+// Tags are read from a file through blocks of it kept in memory: tags that
+// cross blocks, pictures larger than several blocks and a tag at the very
+// end of a long file read exactly as TagLib reads the same bytes in memory.
+TEST(MusicLibraryTags, FileReadsAsTheSameBytesInMemory)
+{
+    QTemporaryDir dir;
+    QString error;
+    const QString plain = dir.filePath(QStringLiteral("plain.mp3"));
+    ASSERT_TRUE(TestLibrary::encode(TestLibrary::toneWav(30, 440), plain, &error))
+        << error.toStdString();
+    struct Case
+    {
+        const char *name;
+        int pictureBytes; // 0: no picture
+        bool id3v1;       // a tag in the file's last bytes
+    };
+    const Case cases[] = {
+        {"no picture, a tag at the end", 0, true},
+        {"a tag ending just past the first block", 31 * 1024 + 512, false},
+        {"a picture larger than the blocks kept", 300 * 1024, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = dir.filePath(QString::fromLatin1(c.name) + QStringLiteral(".mp3"));
+        ASSERT_TRUE(QFile::copy(plain, file));
+        QByteArray picture(c.pictureBytes, Qt::Uninitialized);
+        for (char &b : picture)
+            b = char(QRandomGenerator::global()->bounded(256));
+        {
+            TagLib::MPEG::File mpeg(QFile::encodeName(file).constData());
+            TagLib::ID3v2::Tag *id3 = mpeg.ID3v2Tag(true);
+            id3->setTitle(TagLib::String("晴川 across blocks", TagLib::String::UTF8));
+            id3->setArtist("Lin Harbor");
+            if (!picture.isEmpty()) {
+                auto *apic = new TagLib::ID3v2::AttachedPictureFrame;
+                apic->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+                apic->setPicture(TagLib::ByteVector(picture.constData(), uint(picture.size())));
+                id3->addFrame(apic);
+            }
+            auto *lyric = new TagLib::ID3v2::UnsynchronizedLyricsFrame;
+            lyric->setText("[00:01.00]first line\n[00:02.00]second line");
+            id3->addFrame(lyric);
+            ASSERT_TRUE(mpeg.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone));
+        }
+        if (c.id3v1) {
+            // An ID3v1 tag whose album straddles a 32 KiB boundary of the
+            // file, after silence that pads the file to that length.
+            QByteArray tail(128, '\0');
+            tail.replace(0, 3, "TAG");
+            tail.replace(63, 10, "Tail Album");
+            QFile out(file);
+            ASSERT_TRUE(out.open(QIODevice::Append));
+            const qint64 end = out.size() + 128;
+            out.write(QByteArray(int((32 * 1024 + 64 - end % (32 * 1024)) % (32 * 1024)), '\0'));
+            out.write(tail);
+        }
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        const std::optional<TrackTags> fromFile = TagReader::read(file);
+        const std::optional<TrackTags> inMemory =
+            TagReader::readBytes(bytes, QStringLiteral("mp3"));
+        ASSERT_TRUE(fromFile && inMemory);
+        EXPECT_EQ(fromFile->title, QStringLiteral("晴川 across blocks"));
+        EXPECT_EQ(fromFile->album, c.id3v1 ? QStringLiteral("Tail Album") : QString());
+        for (const auto &[mine, theirs] : {std::pair{fromFile->title, inMemory->title},
+                                           {fromFile->artist, inMemory->artist},
+                                           {fromFile->album, inMemory->album}})
+            EXPECT_EQ(mine, theirs);
+        EXPECT_EQ(fromFile->durationSeconds, inMemory->durationSeconds);
+        EXPECT_EQ(fromFile->bitRateKbps, inMemory->bitRateKbps);
+        EXPECT_TRUE(fromFile->hasLyrics);
+        EXPECT_EQ(fromFile->hasCover, !picture.isEmpty());
+        EXPECT_EQ(TagReader::cover(file), picture);
+        EXPECT_EQ(TagReader::lyrics(file),
+                  TagReader::lyricsFromBytes(bytes, QStringLiteral("mp3")));
+    }
 }
 
 TEST(MusicLibraryText, TagTextIsCleaned)
@@ -358,6 +442,100 @@ TEST(MusicLibraryIndex, PackedIdListsMatchPlainOnes)
 
 // More request threads than reader connections: every search still gets
 // its own right answer (and none waits for ever).
+// An update writes only what changed; whatever a retag changes, the row,
+// its links to artists and albums, and every lookup by genre, artist and
+// album follow it, and what stays the same stays found.
+TEST(MusicLibraryIndex, UpdatesFollowEveryRetagWhateverItChanges)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("u.sqlite"));
+    LibraryIndex index;
+    ASSERT_TRUE(index.open(file));
+    IndexedTrack t;
+    t.path = "/music/Singer A/Album A/Song.mp3";
+    t.title = QStringLiteral("Song");
+    t.artist = QStringLiteral("Singer A");
+    t.album = QStringLiteral("Album A");
+    t.genre = QStringLiteral("Pop");
+    t.year = 2000;
+    t.durationSeconds = 100;
+    index.begin();
+    t.id = index.insert(t);
+    ASSERT_GT(t.id, 0);
+    ASSERT_TRUE(index.commit());
+
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(
+        sqlite3_open_v2(QFile::encodeName(file).constData(), &db, SQLITE_OPEN_READONLY, nullptr),
+        SQLITE_OK);
+    const auto text = [db](const char *sql, const QString &value) {
+        sqlite3_stmt *stmt = nullptr;
+        sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+        const QByteArray utf8 = value.toUtf8();
+        sqlite3_bind_text(stmt, 1, utf8.constData(), -1, SQLITE_TRANSIENT);
+        QStringList out;
+        while (stmt && sqlite3_step(stmt) == SQLITE_ROW)
+            out.append(
+                QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0))));
+        sqlite3_finalize(stmt);
+        return out.join(u',');
+    };
+    const QString id = QString::number(t.id);
+    struct Case
+    {
+        const char *name;
+        std::function<void(IndexedTrack &)> change;
+    };
+    const Case cases[] = {
+        {"the year only", [](IndexedTrack &x) { x.year = 2001; }},
+        {"the time only", [](IndexedTrack &x) { x.mtimeNs += 5; }},
+        {"the genre", [](IndexedTrack &x) { x.genre = QStringLiteral("Jazz"); }},
+        {"the artist", [](IndexedTrack &x) { x.artist = QStringLiteral("Singer B"); }},
+        {"the album", [](IndexedTrack &x) { x.album = QStringLiteral("Album B"); }},
+        {"a guest",
+         [](IndexedTrack &x) {
+             x.artists = {x.artist, QStringLiteral("Guest")};
+         }},
+        {"the length only", [](IndexedTrack &x) { x.durationSeconds = 200; }},
+    };
+    QString oldGenre = t.genre;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        c.change(t);
+        index.begin();
+        ASSERT_TRUE(index.update(t));
+        ASSERT_TRUE(index.commit());
+        EXPECT_EQ(text("SELECT year || ' ' || mtime || ' ' || duration FROM tracks WHERE id=?", id),
+                  QStringLiteral("%1 %2 %3").arg(t.year).arg(t.mtimeNs).arg(t.durationSeconds));
+        // By genre and by artist through their indexes, old values gone.
+        EXPECT_EQ(text("SELECT id FROM tracks INDEXED BY tracks_genre WHERE genre=?", t.genre), id);
+        if (oldGenre != t.genre) {
+            EXPECT_EQ(text("SELECT id FROM tracks INDEXED BY tracks_genre WHERE genre=?", oldGenre),
+                      QString());
+        }
+        oldGenre = t.genre;
+        const QList<IndexedTrack> byArtist =
+            index.tracksOfArtist(LibraryIndex::looseKey(t.artist), 5);
+        ASSERT_EQ(byArtist.size(), 1);
+        EXPECT_EQ(byArtist.front().id, t.id);
+        // The album it is in now, counted with its length and year.
+        EXPECT_EQ(text("SELECT a.name || ' ' || a.song_count || ' ' || a.duration || ' ' || a.year "
+                       "FROM albums a JOIN tracks t INDEXED BY tracks_album ON t.album_id=a.id "
+                       "WHERE t.id=?",
+                       id),
+                  QStringLiteral("%1 1 %2 %3").arg(t.album).arg(t.durationSeconds).arg(t.year));
+        EXPECT_EQ(text("SELECT count(*) FROM albums WHERE song_count>0 AND ?<>''", id),
+                  QStringLiteral("1"));
+        const QStringList artists = t.artists.isEmpty() ? QStringList{t.artist} : t.artists;
+        EXPECT_EQ(text("SELECT a.name FROM track_artists l JOIN artists a ON a.id=l.artist_id "
+                       "WHERE l.track_id=? ORDER BY l.position",
+                       id),
+                  artists.join(u','));
+    }
+    EXPECT_EQ(text("PRAGMA integrity_check", QString()), QStringLiteral("ok"));
+    sqlite3_close(db);
+}
+
 TEST(MusicLibraryIndex, ManyThreadsShareTheReaders)
 {
     QTemporaryDir dir;
