@@ -440,8 +440,6 @@ TEST(MusicLibraryIndex, PackedIdListsMatchPlainOnes)
     }
 }
 
-// More request threads than reader connections: every search still gets
-// its own right answer (and none waits for ever).
 // An update writes only what changed; whatever a retag changes, the row,
 // its links to artists and albums, and every lookup by genre, artist and
 // album follow it, and what stays the same stays found.
@@ -536,6 +534,8 @@ TEST(MusicLibraryIndex, UpdatesFollowEveryRetagWhateverItChanges)
     sqlite3_close(db);
 }
 
+// More request threads than reader connections: every search still gets
+// its own right answer (and none waits for ever).
 TEST(MusicLibraryIndex, ManyThreadsShareTheReaders)
 {
     QTemporaryDir dir;
